@@ -1,0 +1,110 @@
+#include "CalendarEvent.h"
+
+#include <QUuid>
+
+const QList<CalendarProvider> &CalendarProviders::all()
+{
+    static const QList<CalendarProvider> providers{CalendarProvider::google,
+                                                   CalendarProvider::microsoft};
+    return providers;
+}
+
+QString CalendarProviders::rawValue(CalendarProvider provider)
+{
+    return provider == CalendarProvider::google ? QStringLiteral("Google")
+                                                : QStringLiteral("Microsoft");
+}
+
+std::optional<CalendarProvider> CalendarProviders::fromRawValue(QStringView raw)
+{
+    for (CalendarProvider provider : all())
+        if (rawValue(provider) == raw)
+            return provider;
+    return std::nullopt;
+}
+
+double CalendarEvent::timeUntilStart(const QDateTime &now) const
+{
+    return double(now.msecsTo(startDate)) / 1000.0;
+}
+
+std::optional<MeetingPlatform> CalendarEvent::meetingPlatform() const
+{
+    if (!meetingLink)
+        return std::nullopt;
+    if (auto platform = MeetingLinkParser::platform(*meetingLink))
+        return platform;
+    if (conferencingProvider)
+        return MeetingLinkParser::platformFromProvider(conferencingProvider);
+    return std::nullopt;
+}
+
+MeetingType CalendarEvent::meetingType() const
+{
+    if (meetingLink) {
+        if (auto platform = meetingPlatform())
+            return MeetingType::video(*platform, *meetingLink);
+        return MeetingType::videoGeneric(*meetingLink);
+    }
+    if (location && !location->isEmpty())
+        return MeetingType::inPerson(*location);
+    return MeetingType::unknown();
+}
+
+ConnectedAccount ConnectedAccount::create(CalendarProvider provider, QString email,
+                                          QString grantId)
+{
+    return {QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), provider,
+            std::move(email), std::move(grantId)};
+}
+
+QJsonObject ConnectedAccount::toJson() const
+{
+    return {{QStringLiteral("id"), id},
+            {QStringLiteral("provider"), CalendarProviders::rawValue(provider)},
+            {QStringLiteral("email"), email},
+            {QStringLiteral("grantId"), grantId}};
+}
+
+std::optional<ConnectedAccount> ConnectedAccount::fromJson(const QJsonValue &value)
+{
+    const QJsonObject o = value.toObject();
+    const QJsonValue id = o.value(u"id"), provider = o.value(u"provider"),
+                     email = o.value(u"email"), grantId = o.value(u"grantId");
+    if (!value.isObject() || !id.isString() || !provider.isString() || !email.isString())
+        return std::nullopt;
+    const auto parsedProvider = CalendarProviders::fromRawValue(provider.toString());
+    if (!parsedProvider)
+        return std::nullopt;
+    if (!grantId.isUndefined() && !grantId.isNull() && !grantId.isString())
+        return std::nullopt;
+    return ConnectedAccount{id.toString(), *parsedProvider, email.toString(), grantId.toString()};
+}
+
+QJsonObject EmailThread::toJson() const
+{
+    return {{QStringLiteral("id"), id},           {QStringLiteral("subject"), subject},
+            {QStringLiteral("from"), from},       {QStringLiteral("date"), date},
+            {QStringLiteral("snippet"), snippet}, {QStringLiteral("messageCount"), messageCount}};
+}
+
+std::optional<EmailThread> EmailThread::fromJson(const QJsonValue &value)
+{
+    const QJsonObject o = value.toObject();
+    EmailThread thread;
+    const std::pair<const char16_t *, QString *> texts[] = {
+        {u"id", &thread.id},     {u"subject", &thread.subject}, {u"from", &thread.from},
+        {u"date", &thread.date}, {u"snippet", &thread.snippet},
+    };
+    for (const auto &[key, field] : texts) {
+        const QJsonValue v = o.value(QStringView(key));
+        if (!v.isString())
+            return std::nullopt;
+        *field = v.toString();
+    }
+    const QJsonValue count = o.value(u"messageCount");
+    if (!count.isDouble() || count.toDouble() != double(count.toInteger()))
+        return std::nullopt;
+    thread.messageCount = count.toInteger();
+    return thread;
+}

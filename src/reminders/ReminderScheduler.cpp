@@ -1,0 +1,173 @@
+#include "ReminderScheduler.h"
+
+#include "core/AppSettings.h"
+#include "prep/AttendeeResearchService.h"
+#include "sync/CalendarService.h"
+
+#include <QMetaObject>
+#include <cmath>
+
+namespace {
+QString firedKey(const QString &eventId, double offset)
+{
+    return eventId + u'-' + QString::number(qint64(offset));
+}
+
+// Event ids may contain hyphens themselves, so the id is everything before the last one.
+QStringView eventIdOfKey(const QString &key)
+{
+    const qsizetype hyphen = key.lastIndexOf(u'-');
+    return hyphen < 0 ? QStringView(key) : QStringView(key).left(hyphen);
+}
+} // namespace
+
+ReminderScheduler::ReminderScheduler(CalendarService &calendarService,
+                                     AttendeeResearchService &researchService,
+                                     AppSettings &settings, Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_calendarService(&calendarService)
+    , m_researchService(&researchService)
+    , m_settings(settings)
+    , m_clock(clock)
+{
+    researchService.setCalendarService(&calendarService);
+}
+
+ReminderScheduler::~ReminderScheduler() = default;
+
+void ReminderScheduler::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_clock.every(beatSeconds, this, [this] { check(); });
+    connect(m_calendarService, &CalendarService::eventsChanged, this, &ReminderScheduler::check);
+    check();
+    m_clock.after(coldStartDelaySeconds, this, [this] { coldStartResearch(); });
+}
+
+void ReminderScheduler::check()
+{
+    checkReminders();
+    checkResearch();
+}
+
+void ReminderScheduler::checkReminders()
+{
+    if (!m_calendarService)
+        return;
+    const QDateTime now = m_clock.now();
+    const QList<CalendarEvent> &events = m_calendarService->events();
+    for (const CalendarEvent &event : events) {
+        if (event.timeUntilStart(now) <= 0)
+            continue;
+        const QList<double> offsets =
+            event.accountId ? m_settings.reminderOffsets(*event.accountId) : QList<double>{0.0};
+        for (double offset : offsets) {
+            const QString key = firedKey(event.id, offset);
+            if (m_firedReminders.contains(key))
+                continue;
+            const double delta = event.timeUntilStart(now) - offset;
+            if (!(delta <= 15.0 && delta > -30.0))
+                continue;
+            m_firedReminders.insert(key);
+            deliver(event, offset);
+        }
+    }
+
+    QSet<QStringView> ids;
+    ids.reserve(events.size());
+    for (const CalendarEvent &event : events)
+        ids.insert(event.id);
+    m_firedReminders.removeIf([&ids](const QString &key) { return !ids.contains(eventIdOfKey(key)); });
+}
+
+void ReminderScheduler::deliver(const CalendarEvent &event, double offset)
+{
+    const std::optional<MeetingBrief> brief = m_briefs.contains(event.id)
+                                                  ? std::optional(m_briefs.value(event.id))
+                                                  : std::nullopt;
+    // Firings never run inside a check pass: the callback may open windows or snooze.
+    QMetaObject::invokeMethod(
+        this,
+        [this, event, offset, brief] {
+            if (m_onReminderFired)
+                m_onReminderFired(event, offset, brief);
+        },
+        Qt::QueuedConnection);
+}
+
+void ReminderScheduler::scheduleSnooze(const CalendarEvent &event)
+{
+    m_clock.after(snoozeSeconds, this, [this, event] {
+        const auto it = m_briefs.constFind(event.id);
+        const std::optional<MeetingBrief> brief =
+            it == m_briefs.constEnd() ? std::nullopt : std::optional(*it);
+        if (m_onReminderFired)
+            m_onReminderFired(event, -1, brief);
+    });
+}
+
+void ReminderScheduler::checkResearch()
+{
+    if (!m_calendarService)
+        return;
+    const QDateTime now = m_clock.now();
+    const QList<CalendarEvent> events = m_calendarService->events();
+    for (const CalendarEvent &event : events) {
+        const double until = event.timeUntilStart(now);
+        if (until <= 0 || m_researchTriggered.contains(event.id) || event.attendeeEmails.isEmpty())
+            continue;
+        if (until <= researchHorizonSeconds)
+            triggerResearch(event);
+    }
+}
+
+void ReminderScheduler::coldStartResearch()
+{
+    if (!m_calendarService)
+        return;
+    const QDateTime now = m_clock.now();
+    const QList<CalendarEvent> events = m_calendarService->events();
+    for (const CalendarEvent &event : events) {
+        const double until = event.timeUntilStart(now);
+        if (until > 0 && until <= researchHorizonSeconds && !event.attendeeEmails.isEmpty())
+            triggerResearch(event);
+    }
+}
+
+void ReminderScheduler::triggerResearch(const CalendarEvent &event)
+{
+    const QString id = event.id;
+    m_researchTriggered.insert(id);
+    m_researching.insert(id);
+    Q_EMIT researchingChanged();
+    // Only the progress indication times out; the research itself runs on.
+    m_clock.after(researchProgressTimeoutSeconds, this, [this, id] {
+        if (m_researching.remove(id))
+            Q_EMIT researchingChanged();
+    });
+    runResearch(event);
+}
+
+QCoro::Task<> ReminderScheduler::runResearch(CalendarEvent event)
+{
+    QPointer<ReminderScheduler> self(this);
+    QPointer<AttendeeResearchService> service = m_researchService;
+    if (!service)
+        co_return;
+    std::optional<MeetingBrief> brief;
+    try {
+        brief = co_await service->researchMeeting(event);
+    } catch (...) {
+        // Research is best effort: a failed run leaves no brief and is not retried.
+    }
+    if (!self)
+        co_return;
+    if (m_researching.remove(event.id))
+        Q_EMIT researchingChanged();
+    if (brief) {
+        m_briefs.insert(event.id, *brief);
+        Q_EMIT briefsChanged();
+    }
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+#include "core/Clock.h"
+#include "core/MeetingBrief.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <functional>
+#include <optional>
+
+class AppSettings;
+#include "prep/AttendeeResearchService.h"
+
+
+// Decides when each event's lead times fire, re-delivers snoozed reminders and starts
+// research for meetings within the hour, keeping the briefs it gets back.
+class ReminderScheduler : public QObject {
+    Q_OBJECT
+
+public:
+    // offset is the lead time in seconds, or -1 for a snoozed re-delivery.
+    using ReminderFired = std::function<void(const CalendarEvent &event, double offset,
+                                             const std::optional<MeetingBrief> &brief)>;
+
+    ReminderScheduler(CalendarService &calendarService, AttendeeResearchService &researchService,
+                      AppSettings &settings, Clock &clock = Clock::system(),
+                      QObject *parent = nullptr);
+    ~ReminderScheduler() override;
+
+    void setOnReminderFired(ReminderFired callback) { m_onReminderFired = std::move(callback); }
+
+    void start();
+    void scheduleSnooze(const CalendarEvent &event);
+    // Starts research now, whatever was triggered before (the menu's prep action uses it too).
+    void triggerResearch(const CalendarEvent &event);
+
+    const QHash<QString, MeetingBrief> &briefs() const { return m_briefs; }
+    const QSet<QString> &researching() const { return m_researching; }
+
+    static constexpr double beatSeconds = 15.0;
+    static constexpr double snoozeSeconds = 60.0;
+    static constexpr double researchHorizonSeconds = 3600.0;
+    static constexpr double researchProgressTimeoutSeconds = 120.0;
+    static constexpr double coldStartDelaySeconds = 2.0;
+
+Q_SIGNALS:
+    void briefsChanged();
+    void researchingChanged();
+
+private:
+    void check();
+    void checkReminders();
+    void checkResearch();
+    void coldStartResearch();
+    void deliver(const CalendarEvent &event, double offset);
+    QCoro::Task<> runResearch(CalendarEvent event);
+
+    QPointer<CalendarService> m_calendarService;
+    QPointer<AttendeeResearchService> m_researchService;
+    AppSettings &m_settings;
+    Clock &m_clock;
+    QSet<QString> m_firedReminders;
+    QSet<QString> m_researchTriggered;
+    ReminderFired m_onReminderFired;
+    QHash<QString, MeetingBrief> m_briefs;
+    QSet<QString> m_researching;
+    bool m_started = false;
+};
