@@ -14,14 +14,11 @@
 
 AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
     : QObject(parent)
-    , m_settings(settings)
-{
-}
+    , m_settings(settings) {}
 
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::applicationDidFinishLaunching()
-{
+void AppDelegate::applicationDidFinishLaunching() {
     setupServices();
     setupMenuBar();
     configureLaunchAtLogin();
@@ -29,8 +26,7 @@ void AppDelegate::applicationDidFinishLaunching()
         showOnboarding();
 }
 
-void AppDelegate::setupServices()
-{
+void AppDelegate::setupServices() {
     m_calendarService = &CalendarService::shared();
     m_reminderScheduler = std::make_unique<ReminderScheduler>(
         *m_calendarService, AttendeeResearchService::shared(), m_settings);
@@ -46,14 +42,14 @@ void AppDelegate::setupServices()
     m_reminderScheduler->start();
 }
 
-void AppDelegate::setupMenuBar()
-{
+void AppDelegate::setupMenuBar() {
     m_menu = std::make_unique<QMenu>();
     QAction *quit = m_menu->addAction(QStringLiteral("Quit Zelvane"));
     connect(quit, &QAction::triggered, qApp, &QApplication::quit);
 
     m_statusItem = std::make_unique<QSystemTrayIcon>();
-    m_statusItem->setIcon(SymbolIcons::icon(QStringLiteral("calendar"), Theme::Colors::textPrimary()));
+    m_statusItem->setIcon(
+        SymbolIcons::icon(QStringLiteral("calendar"), Theme::Colors::textPrimary()));
     m_statusItem->setToolTip(QStringLiteral("Zelvane"));
     m_statusItem->setContextMenu(m_menu.get());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
@@ -64,8 +60,7 @@ void AppDelegate::showReminder(const CalendarEvent &, const std::optional<Meetin
 
 void AppDelegate::showOnboarding() {}
 
-void AppDelegate::configureLaunchAtLogin()
-{
+void AppDelegate::configureLaunchAtLogin() {
     // A failure to write or remove the entry is not worth bothering the user with.
     if (m_settings.launchAtLogin())
         Autostart::enable(QCoreApplication::applicationFilePath());
@@ -73,8 +68,7 @@ void AppDelegate::configureLaunchAtLogin()
         Autostart::disable();
 }
 
-void AppDelegate::toggleLaunchAtLogin()
-{
+void AppDelegate::toggleLaunchAtLogin() {
     m_settings.setLaunchAtLogin(!m_settings.launchAtLogin());
     configureLaunchAtLogin();
 }

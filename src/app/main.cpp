@@ -10,15 +10,13 @@
 namespace {
 int signalPipe[2] = {-1, -1};
 
-void onTerminate(int)
-{
+void onTerminate(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
 // SIGTERM and SIGINT end the event loop so Qt can tear windows and the tray icon down.
-void quitOnSignals(QApplication &app)
-{
+void quitOnSignals(QApplication &app) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
@@ -36,8 +34,7 @@ void quitOnSignals(QApplication &app)
 }
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelvane"));
     QApplication::setOrganizationName(QStringLiteral("Zelvane"));

@@ -2,8 +2,7 @@
 
 #include <QtGlobal>
 
-QString AppConfig::originFromEnvironment(const char *variable, const QString &fallback)
-{
+QString AppConfig::originFromEnvironment(const char *variable, const QString &fallback) {
     QString origin = qEnvironmentVariable(variable);
     if (origin.isEmpty())
         origin = fallback;
@@ -12,24 +11,26 @@ QString AppConfig::originFromEnvironment(const char *variable, const QString &fa
     return origin;
 }
 
-QString AppConfig::backendOrigin()
-{
-    return originFromEnvironment("ZELVANE_BACKEND_ORIGIN", QStringLiteral("https://api.zelvane.app"));
+QString AppConfig::backendOrigin() {
+    return originFromEnvironment("ZELVANE_BACKEND_ORIGIN",
+                                 QStringLiteral("https://api.zelvane.app"));
 }
 
-QString AppConfig::backendBase() { return backendOrigin() + QStringLiteral("/functions/v1/api/"); }
+QString AppConfig::backendBase() {
+    return backendOrigin() + QStringLiteral("/functions/v1/api/");
+}
 
-std::optional<QUrl> AppConfig::backendURL(const QString &path)
-{
+std::optional<QUrl> AppConfig::backendURL(const QString &path) {
     const QUrl url(backendBase() + path, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
         return std::nullopt;
     return url;
 }
 
-std::optional<QUrl> AppConfig::nylasURL(const QString &path)
-{
+std::optional<QUrl> AppConfig::nylasURL(const QString &path) {
     return backendURL(QStringLiteral("nylas/") + path);
 }
 
-QString AppConfig::slackCallbackURL() { return backendBase() + QStringLiteral("slack/callback"); }
+QString AppConfig::slackCallbackURL() {
+    return backendBase() + QStringLiteral("slack/callback");
+}

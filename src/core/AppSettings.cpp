@@ -17,83 +17,86 @@ const QString launchAtLogin = QStringLiteral("launchAtLogin");
 
 AppSettings::AppSettings(std::unique_ptr<QSettings> store, QObject *parent)
     : QObject(parent)
-    , m_store(std::move(store))
-{
-}
+    , m_store(std::move(store)) {}
 
 AppSettings::~AppSettings() = default;
 
-AppSettings &AppSettings::shared()
-{
+AppSettings &AppSettings::shared() {
     static AppSettings *instance = new AppSettings(defaultStore());
     return *instance;
 }
 
-std::unique_ptr<QSettings> AppSettings::defaultStore()
-{
+std::unique_ptr<QSettings> AppSettings::defaultStore() {
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                        QStringLiteral("Zelvane"), QStringLiteral("Zelvane"));
 }
 
-void AppSettings::write(const QString &key, const QVariant &value)
-{
+void AppSettings::write(const QString &key, const QVariant &value) {
     Q_EMIT aboutToChange();
     m_store->setValue(key, value);
     m_store->sync();
     Q_EMIT changed();
 }
 
-QVariant AppSettings::value(const QString &key, const QVariant &fallback) const
-{
+QVariant AppSettings::value(const QString &key, const QVariant &fallback) const {
     return m_store->value(key, fallback);
 }
 
-void AppSettings::setValue(const QString &key, const QVariant &value) { write(key, value); }
+void AppSettings::setValue(const QString &key, const QVariant &value) {
+    write(key, value);
+}
 
-void AppSettings::remove(const QString &key)
-{
+void AppSettings::remove(const QString &key) {
     Q_EMIT aboutToChange();
     m_store->remove(key);
     m_store->sync();
     Q_EMIT changed();
 }
 
-bool AppSettings::soundEnabled() const { return m_store->value(Key::soundEnabled, true).toBool(); }
-void AppSettings::setSoundEnabled(bool enabled) { write(Key::soundEnabled, enabled); }
-bool AppSettings::respectDND() const { return m_store->value(Key::respectDND, false).toBool(); }
-void AppSettings::setRespectDND(bool respect) { write(Key::respectDND, respect); }
-QString AppSettings::userDomain() const { return m_store->value(Key::userDomain).toString(); }
-void AppSettings::setUserDomain(const QString &domain) { write(Key::userDomain, domain); }
+bool AppSettings::soundEnabled() const {
+    return m_store->value(Key::soundEnabled, true).toBool();
+}
+void AppSettings::setSoundEnabled(bool enabled) {
+    write(Key::soundEnabled, enabled);
+}
+bool AppSettings::respectDND() const {
+    return m_store->value(Key::respectDND, false).toBool();
+}
+void AppSettings::setRespectDND(bool respect) {
+    write(Key::respectDND, respect);
+}
+QString AppSettings::userDomain() const {
+    return m_store->value(Key::userDomain).toString();
+}
+void AppSettings::setUserDomain(const QString &domain) {
+    write(Key::userDomain, domain);
+}
 
-bool AppSettings::hasCompletedOnboarding() const
-{
+bool AppSettings::hasCompletedOnboarding() const {
     return m_store->value(Key::hasCompletedOnboarding, false).toBool();
 }
 
-void AppSettings::setHasCompletedOnboarding(bool completed)
-{
+void AppSettings::setHasCompletedOnboarding(bool completed) {
     write(Key::hasCompletedOnboarding, completed);
 }
 
-bool AppSettings::launchAtLogin() const
-{
+bool AppSettings::launchAtLogin() const {
     return m_store->value(Key::launchAtLogin, true).toBool();
 }
 
-void AppSettings::setLaunchAtLogin(bool enabled) { write(Key::launchAtLogin, enabled); }
+void AppSettings::setLaunchAtLogin(bool enabled) {
+    write(Key::launchAtLogin, enabled);
+}
 
-QByteArray AppSettings::disabledCalendarsData() const
-{
+QByteArray AppSettings::disabledCalendarsData() const {
     return m_store->value(Key::disabledCalendars).toByteArray();
 }
 
-QByteArray AppSettings::accountRemindersData() const
-{
+QByteArray AppSettings::accountRemindersData() const {
     return m_store->value(Key::accountReminders).toByteArray();
 }
 
-QSet<QString> AppSettings::decodeDisabledCalendars(const QByteArray &data)
-{
+QSet<QString> AppSettings::decodeDisabledCalendars(const QByteArray &data) {
     const QJsonDocument doc = QJsonDocument::fromJson(data);
     if (!doc.isArray())
         return {};
@@ -106,15 +109,13 @@ QSet<QString> AppSettings::decodeDisabledCalendars(const QByteArray &data)
     return ids;
 }
 
-QByteArray AppSettings::encodeDisabledCalendars(const QSet<QString> &ids)
-{
+QByteArray AppSettings::encodeDisabledCalendars(const QSet<QString> &ids) {
     QStringList sorted(ids.begin(), ids.end());
     sorted.sort();
     return QJsonDocument(QJsonArray::fromStringList(sorted)).toJson(QJsonDocument::Compact);
 }
 
-QHash<QString, QList<ReminderOffset>> AppSettings::decodeAccountReminders(const QByteArray &data)
-{
+QHash<QString, QList<ReminderOffset>> AppSettings::decodeAccountReminders(const QByteArray &data) {
     const QJsonDocument doc = QJsonDocument::fromJson(data);
     if (!doc.isObject())
         return {};
@@ -138,8 +139,7 @@ QHash<QString, QList<ReminderOffset>> AppSettings::decodeAccountReminders(const 
     return map;
 }
 
-QByteArray AppSettings::encodeAccountReminders(const QHash<QString, QList<ReminderOffset>> &map)
-{
+QByteArray AppSettings::encodeAccountReminders(const QHash<QString, QList<ReminderOffset>> &map) {
     QJsonObject object;
     for (auto it = map.begin(); it != map.end(); ++it) {
         QJsonArray offsets;
@@ -150,28 +150,23 @@ QByteArray AppSettings::encodeAccountReminders(const QHash<QString, QList<Remind
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-QSet<QString> AppSettings::disabledCalendarIds() const
-{
+QSet<QString> AppSettings::disabledCalendarIds() const {
     return decodeDisabledCalendars(disabledCalendarsData());
 }
 
-void AppSettings::setDisabledCalendarIds(const QSet<QString> &ids)
-{
+void AppSettings::setDisabledCalendarIds(const QSet<QString> &ids) {
     write(Key::disabledCalendars, encodeDisabledCalendars(ids));
 }
 
-QHash<QString, QList<ReminderOffset>> AppSettings::accountReminders() const
-{
+QHash<QString, QList<ReminderOffset>> AppSettings::accountReminders() const {
     return decodeAccountReminders(accountRemindersData());
 }
 
-void AppSettings::setAccountReminders(const QHash<QString, QList<ReminderOffset>> &reminders)
-{
+void AppSettings::setAccountReminders(const QHash<QString, QList<ReminderOffset>> &reminders) {
     write(Key::accountReminders, encodeAccountReminders(reminders));
 }
 
-QList<double> AppSettings::reminderOffsets(const QString &accountId) const
-{
+QList<double> AppSettings::reminderOffsets(const QString &accountId) const {
     const auto map = accountReminders();
     const auto it = map.constFind(accountId);
     if (it == map.constEnd())
@@ -185,8 +180,7 @@ QList<double> AppSettings::reminderOffsets(const QString &accountId) const
     return seconds;
 }
 
-void AppSettings::addDefaultReminders(const QString &accountId)
-{
+void AppSettings::addDefaultReminders(const QString &accountId) {
     auto map = accountReminders();
     if (map.contains(accountId))
         return;
@@ -194,8 +188,7 @@ void AppSettings::addDefaultReminders(const QString &accountId)
     setAccountReminders(map);
 }
 
-void AppSettings::addReminder(ReminderOffset offset, const QString &accountId)
-{
+void AppSettings::addReminder(ReminderOffset offset, const QString &accountId) {
     auto map = accountReminders();
     QList<ReminderOffset> offsets = map.value(accountId);
     if (!offsets.contains(offset))
@@ -205,8 +198,7 @@ void AppSettings::addReminder(ReminderOffset offset, const QString &accountId)
     setAccountReminders(map);
 }
 
-void AppSettings::removeReminder(ReminderOffset offset, const QString &accountId)
-{
+void AppSettings::removeReminder(ReminderOffset offset, const QString &accountId) {
     auto map = accountReminders();
     QList<ReminderOffset> offsets = map.value(accountId);
     offsets.removeAll(offset);
@@ -214,22 +206,19 @@ void AppSettings::removeReminder(ReminderOffset offset, const QString &accountId
     setAccountReminders(map);
 }
 
-void AppSettings::removeReminders(const QString &accountId)
-{
+void AppSettings::removeReminders(const QString &accountId) {
     auto map = accountReminders();
     map.remove(accountId);
     setAccountReminders(map);
 }
 
-void AppSettings::toggleCalendar(const QString &calendarId)
-{
+void AppSettings::toggleCalendar(const QString &calendarId) {
     QSet<QString> ids = disabledCalendarIds();
     if (!ids.remove(calendarId))
         ids.insert(calendarId);
     setDisabledCalendarIds(ids);
 }
 
-bool AppSettings::isCalendarEnabled(const QString &calendarId) const
-{
+bool AppSettings::isCalendarEnabled(const QString &calendarId) const {
     return !disabledCalendarIds().contains(calendarId);
 }

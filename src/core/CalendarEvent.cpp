@@ -2,34 +2,29 @@
 
 #include <QUuid>
 
-const QList<CalendarProvider> &CalendarProviders::all()
-{
+const QList<CalendarProvider> &CalendarProviders::all() {
     static const QList<CalendarProvider> providers{CalendarProvider::google,
                                                    CalendarProvider::microsoft};
     return providers;
 }
 
-QString CalendarProviders::rawValue(CalendarProvider provider)
-{
+QString CalendarProviders::rawValue(CalendarProvider provider) {
     return provider == CalendarProvider::google ? QStringLiteral("Google")
                                                 : QStringLiteral("Microsoft");
 }
 
-std::optional<CalendarProvider> CalendarProviders::fromRawValue(QStringView raw)
-{
+std::optional<CalendarProvider> CalendarProviders::fromRawValue(QStringView raw) {
     for (CalendarProvider provider : all())
         if (rawValue(provider) == raw)
             return provider;
     return std::nullopt;
 }
 
-double CalendarEvent::timeUntilStart(const QDateTime &now) const
-{
+double CalendarEvent::timeUntilStart(const QDateTime &now) const {
     return double(now.msecsTo(startDate)) / 1000.0;
 }
 
-std::optional<MeetingPlatform> CalendarEvent::meetingPlatform() const
-{
+std::optional<MeetingPlatform> CalendarEvent::meetingPlatform() const {
     if (!meetingLink)
         return std::nullopt;
     if (auto platform = MeetingLinkParser::platform(*meetingLink))
@@ -39,8 +34,7 @@ std::optional<MeetingPlatform> CalendarEvent::meetingPlatform() const
     return std::nullopt;
 }
 
-MeetingType CalendarEvent::meetingType() const
-{
+MeetingType CalendarEvent::meetingType() const {
     if (meetingLink) {
         if (auto platform = meetingPlatform())
             return MeetingType::video(*platform, *meetingLink);
@@ -52,22 +46,19 @@ MeetingType CalendarEvent::meetingType() const
 }
 
 ConnectedAccount ConnectedAccount::create(CalendarProvider provider, QString email,
-                                          QString grantId)
-{
+                                          QString grantId) {
     return {QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), provider,
             std::move(email), std::move(grantId)};
 }
 
-QJsonObject ConnectedAccount::toJson() const
-{
+QJsonObject ConnectedAccount::toJson() const {
     return {{QStringLiteral("id"), id},
             {QStringLiteral("provider"), CalendarProviders::rawValue(provider)},
             {QStringLiteral("email"), email},
             {QStringLiteral("grantId"), grantId}};
 }
 
-std::optional<ConnectedAccount> ConnectedAccount::fromJson(const QJsonValue &value)
-{
+std::optional<ConnectedAccount> ConnectedAccount::fromJson(const QJsonValue &value) {
     const QJsonObject o = value.toObject();
     const QJsonValue id = o.value(u"id"), provider = o.value(u"provider"),
                      email = o.value(u"email"), grantId = o.value(u"grantId");
@@ -81,15 +72,13 @@ std::optional<ConnectedAccount> ConnectedAccount::fromJson(const QJsonValue &val
     return ConnectedAccount{id.toString(), *parsedProvider, email.toString(), grantId.toString()};
 }
 
-QJsonObject EmailThread::toJson() const
-{
+QJsonObject EmailThread::toJson() const {
     return {{QStringLiteral("id"), id},           {QStringLiteral("subject"), subject},
             {QStringLiteral("from"), from},       {QStringLiteral("date"), date},
             {QStringLiteral("snippet"), snippet}, {QStringLiteral("messageCount"), messageCount}};
 }
 
-std::optional<EmailThread> EmailThread::fromJson(const QJsonValue &value)
-{
+std::optional<EmailThread> EmailThread::fromJson(const QJsonValue &value) {
     const QJsonObject o = value.toObject();
     EmailThread thread;
     const std::pair<const char16_t *, QString *> texts[] = {

@@ -50,7 +50,9 @@ struct CalendarEvent {
     bool operator==(const CalendarEvent &other) const { return id == other.id; }
 };
 
-inline size_t qHash(const CalendarEvent &event, size_t seed = 0) { return qHash(event.id, seed); }
+inline size_t qHash(const CalendarEvent &event, size_t seed = 0) {
+    return qHash(event.id, seed);
+}
 
 // One connected calendar account.
 struct ConnectedAccount {

@@ -1,7 +1,6 @@
 #include "Error.h"
 
-const char *Error::what() const noexcept
-{
+const char *Error::what() const noexcept {
     m_what = description().toUtf8();
     return m_what.constData();
 }

@@ -1,8 +1,7 @@
 #include "HexColor.h"
 
 namespace {
-QStringView trimNumberSigns(QStringView text)
-{
+QStringView trimNumberSigns(QStringView text) {
     while (text.startsWith(u'#'))
         text = text.mid(1);
     while (text.endsWith(u'#'))
@@ -10,13 +9,11 @@ QStringView trimNumberSigns(QStringView text)
     return text;
 }
 
-QColor fromRgb(quint64 value)
-{
+QColor fromRgb(quint64 value) {
     return QColor::fromRgb(int((value >> 16) & 0xff), int((value >> 8) & 0xff), int(value & 0xff));
 }
 
-int hexDigit(QChar c)
-{
+int hexDigit(QChar c) {
     if (c >= u'0' && c <= u'9')
         return c.unicode() - u'0';
     if (c >= u'a' && c <= u'f')
@@ -27,8 +24,7 @@ int hexDigit(QChar c)
 }
 } // namespace
 
-std::optional<QColor> colorFromSixDigitHex(std::optional<QStringView> text)
-{
+std::optional<QColor> colorFromSixDigitHex(std::optional<QStringView> text) {
     if (!text)
         return std::nullopt;
     const QStringView digits = trimNumberSigns(*text);
@@ -39,8 +35,7 @@ std::optional<QColor> colorFromSixDigitHex(std::optional<QStringView> text)
     return fromRgb(ok ? value : 0);
 }
 
-QColor colorFromScannedHex(QStringView text)
-{
+QColor colorFromScannedHex(QStringView text) {
     text = trimNumberSigns(text);
     qsizetype i = 0;
     while (i < text.size() && text[i].isSpace())

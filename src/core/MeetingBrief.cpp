@@ -5,8 +5,7 @@
 
 using namespace JsonFields;
 
-std::optional<QString> JsonFields::optionalString(const QJsonObject &o, QStringView key, bool &ok)
-{
+std::optional<QString> JsonFields::optionalString(const QJsonObject &o, QStringView key, bool &ok) {
     const QJsonValue v = o.value(key);
     if (v.isUndefined() || v.isNull())
         return std::nullopt;
@@ -17,8 +16,7 @@ std::optional<QString> JsonFields::optionalString(const QJsonObject &o, QStringV
     return v.toString();
 }
 
-std::optional<QUrl> JsonFields::optionalUrl(const QJsonObject &o, QStringView key, bool &ok)
-{
+std::optional<QUrl> JsonFields::optionalUrl(const QJsonObject &o, QStringView key, bool &ok) {
     const auto text = optionalString(o, key, ok);
     if (!text)
         return std::nullopt;
@@ -30,20 +28,18 @@ std::optional<QUrl> JsonFields::optionalUrl(const QJsonObject &o, QStringView ke
     return url;
 }
 
-void JsonFields::putOptional(QJsonObject &o, const QString &key, const std::optional<QString> &value)
-{
+void JsonFields::putOptional(QJsonObject &o, const QString &key,
+                             const std::optional<QString> &value) {
     if (value)
         o.insert(key, *value);
 }
 
-void JsonFields::putOptional(QJsonObject &o, const QString &key, const std::optional<QUrl> &value)
-{
+void JsonFields::putOptional(QJsonObject &o, const QString &key, const std::optional<QUrl> &value) {
     if (value)
         o.insert(key, value->toString(QUrl::FullyEncoded));
 }
 
-QStringList JsonFields::stringList(const QJsonValue &value, bool &ok)
-{
+QStringList JsonFields::stringList(const QJsonValue &value, bool &ok) {
     QStringList list;
     if (!value.isArray()) {
         ok = false;
@@ -61,8 +57,7 @@ QStringList JsonFields::stringList(const QJsonValue &value, bool &ok)
 
 Attendee::Attendee(QString email_, std::optional<QString> name_, const QSet<QString> &userDomains)
     : email(std::move(email_))
-    , name(std::move(name_))
-{
+    , name(std::move(name_)) {
     const QString domain = email.section(u'@', -1).toLower();
     isExternal = !userDomains.contains(domain);
     const QString key = email + u':' + name.value_or(QString());
@@ -70,8 +65,7 @@ Attendee::Attendee(QString email_, std::optional<QString> name_, const QSet<QStr
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-QJsonObject Attendee::toJson() const
-{
+QJsonObject Attendee::toJson() const {
     QJsonObject o{{QStringLiteral("id"), id},
                   {QStringLiteral("email"), email},
                   {QStringLiteral("isExternal"), isExternal}};
@@ -85,8 +79,7 @@ QJsonObject Attendee::toJson() const
     return o;
 }
 
-std::optional<Attendee> Attendee::fromJson(const QJsonValue &value)
-{
+std::optional<Attendee> Attendee::fromJson(const QJsonValue &value) {
     const QJsonObject o = value.toObject();
     const QJsonValue id = o.value(u"id"), email = o.value(u"email"),
                      external = o.value(u"isExternal");
@@ -107,8 +100,7 @@ std::optional<Attendee> Attendee::fromJson(const QJsonValue &value)
     return ok ? std::optional(a) : std::nullopt;
 }
 
-QJsonObject MeetingBrief::AttendeeProfile::toJson() const
-{
+QJsonObject MeetingBrief::AttendeeProfile::toJson() const {
     QJsonObject o{{QStringLiteral("email"), email}};
     putOptional(o, QStringLiteral("name"), name);
     putOptional(o, QStringLiteral("role"), role);
@@ -121,8 +113,7 @@ QJsonObject MeetingBrief::AttendeeProfile::toJson() const
 }
 
 std::optional<MeetingBrief::AttendeeProfile>
-MeetingBrief::AttendeeProfile::fromJson(const QJsonValue &value)
-{
+MeetingBrief::AttendeeProfile::fromJson(const QJsonValue &value) {
     const QJsonObject o = value.toObject();
     if (!o.value(u"email").isString())
         return std::nullopt;
@@ -139,8 +130,7 @@ MeetingBrief::AttendeeProfile::fromJson(const QJsonValue &value)
     return ok ? std::optional(p) : std::nullopt;
 }
 
-QJsonObject MeetingBrief::toJson() const
-{
+QJsonObject MeetingBrief::toJson() const {
     QJsonArray profiles;
     for (const AttendeeProfile &p : attendeeProfiles)
         profiles.append(p.toJson());
@@ -151,8 +141,7 @@ QJsonObject MeetingBrief::toJson() const
             {QStringLiteral("talkingPoints"), QJsonArray::fromStringList(talkingPoints)}};
 }
 
-std::optional<MeetingBrief> MeetingBrief::fromJson(const QJsonValue &value)
-{
+std::optional<MeetingBrief> MeetingBrief::fromJson(const QJsonValue &value) {
     const QJsonObject o = value.toObject();
     if (!o.value(u"eventId").isString() || !o.value(u"generatedAt").isString() ||
         !o.value(u"attendeeProfiles").isArray())
@@ -160,7 +149,8 @@ std::optional<MeetingBrief> MeetingBrief::fromJson(const QJsonValue &value)
     bool ok = true;
     MeetingBrief brief;
     brief.eventId = o.value(u"eventId").toString();
-    brief.generatedAt = QDateTime::fromString(o.value(u"generatedAt").toString(), Qt::ISODateWithMs);
+    brief.generatedAt =
+        QDateTime::fromString(o.value(u"generatedAt").toString(), Qt::ISODateWithMs);
     brief.summary = stringList(o.value(u"summary"), ok);
     brief.talkingPoints = stringList(o.value(u"talkingPoints"), ok);
     for (const QJsonValue &item : o.value(u"attendeeProfiles").toArray()) {

@@ -16,12 +16,12 @@ struct Pattern {
     QRegularExpression expression;
 };
 
-const std::array<Pattern, 4> &patterns()
-{
+const std::array<Pattern, 4> &patterns() {
     constexpr auto options = QRegularExpression::CaseInsensitiveOption;
     static const std::array<Pattern, 4> list{{
         {MeetingPlatform::zoom,
-         QRegularExpression(QStringLiteral(R"(https?://[\w.-]*zoom\.us/[jw]/[\w?=&/.-]+)"), options)},
+         QRegularExpression(QStringLiteral(R"(https?://[\w.-]*zoom\.us/[jw]/[\w?=&/.-]+)"),
+                            options)},
         {MeetingPlatform::googleMeet,
          QRegularExpression(QStringLiteral(R"(https?://meet\.google\.com/[\w-]+)"), options)},
         {MeetingPlatform::teams,
@@ -34,15 +34,14 @@ const std::array<Pattern, 4> &patterns()
 }
 } // namespace
 
-const QList<MeetingPlatform> &MeetingPlatforms::all()
-{
-    static const QList<MeetingPlatform> platforms{MeetingPlatform::zoom, MeetingPlatform::googleMeet,
+const QList<MeetingPlatform> &MeetingPlatforms::all() {
+    static const QList<MeetingPlatform> platforms{MeetingPlatform::zoom,
+                                                  MeetingPlatform::googleMeet,
                                                   MeetingPlatform::teams, MeetingPlatform::webex};
     return platforms;
 }
 
-QString MeetingPlatforms::displayName(MeetingPlatform platform)
-{
+QString MeetingPlatforms::displayName(MeetingPlatform platform) {
     switch (platform) {
     case MeetingPlatform::zoom:
         return QStringLiteral("Zoom");
@@ -56,16 +55,14 @@ QString MeetingPlatforms::displayName(MeetingPlatform platform)
     return {};
 }
 
-std::optional<MeetingPlatform> MeetingPlatforms::fromRawValue(QStringView raw)
-{
+std::optional<MeetingPlatform> MeetingPlatforms::fromRawValue(QStringView raw) {
     for (MeetingPlatform platform : all())
         if (displayName(platform) == raw)
             return platform;
     return std::nullopt;
 }
 
-QString MeetingPlatforms::brandColorHex(MeetingPlatform platform)
-{
+QString MeetingPlatforms::brandColorHex(MeetingPlatform platform) {
     switch (platform) {
     case MeetingPlatform::zoom:
         return QStringLiteral("2D8CFF");
@@ -79,13 +76,11 @@ QString MeetingPlatforms::brandColorHex(MeetingPlatform platform)
     return {};
 }
 
-QColor MeetingPlatforms::brandColor(MeetingPlatform platform)
-{
+QColor MeetingPlatforms::brandColor(MeetingPlatform platform) {
     return colorFromScannedHex(brandColorHex(platform));
 }
 
-QString MeetingPlatforms::iconAssetName(MeetingPlatform platform)
-{
+QString MeetingPlatforms::iconAssetName(MeetingPlatform platform) {
     switch (platform) {
     case MeetingPlatform::zoom:
         return QStringLiteral("ZoomIcon");
@@ -99,23 +94,19 @@ QString MeetingPlatforms::iconAssetName(MeetingPlatform platform)
     return {};
 }
 
-MeetingType MeetingType::video(MeetingPlatform platform, QUrl url)
-{
+MeetingType MeetingType::video(MeetingPlatform platform, QUrl url) {
     return {Kind::video, platform, std::move(url), {}};
 }
 
-MeetingType MeetingType::videoGeneric(QUrl url)
-{
+MeetingType MeetingType::videoGeneric(QUrl url) {
     return {Kind::videoGeneric, MeetingPlatform::zoom, std::move(url), {}};
 }
 
-MeetingType MeetingType::inPerson(QString location)
-{
+MeetingType MeetingType::inPerson(QString location) {
     return {Kind::inPerson, MeetingPlatform::zoom, {}, std::move(location)};
 }
 
-std::optional<QUrl> MeetingLinkParser::extractLink(QStringView text)
-{
+std::optional<QUrl> MeetingLinkParser::extractLink(QStringView text) {
     for (const Pattern &pattern : patterns()) {
         if (!pattern.expression.isValid())
             continue;
@@ -130,8 +121,7 @@ std::optional<QUrl> MeetingLinkParser::extractLink(QStringView text)
     return std::nullopt;
 }
 
-std::optional<MeetingPlatform> MeetingLinkParser::platform(const QUrl &url)
-{
+std::optional<MeetingPlatform> MeetingLinkParser::platform(const QUrl &url) {
     const QString host = url.host().toLower();
     if (host.contains(zoomDomain))
         return MeetingPlatform::zoom;
@@ -145,8 +135,7 @@ std::optional<MeetingPlatform> MeetingLinkParser::platform(const QUrl &url)
 }
 
 std::optional<MeetingPlatform>
-MeetingLinkParser::platformFromProvider(const std::optional<QString> &provider)
-{
+MeetingLinkParser::platformFromProvider(const std::optional<QString> &provider) {
     if (!provider)
         return std::nullopt;
     const QString name = provider->toLower();

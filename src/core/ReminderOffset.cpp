@@ -1,24 +1,21 @@
 #include "ReminderOffset.h"
 
-const QList<ReminderOffset> &ReminderOffsets::all()
-{
+const QList<ReminderOffset> &ReminderOffsets::all() {
     static const QList<ReminderOffset> offsets{
-        ReminderOffset::atStart, ReminderOffset::oneMin,   ReminderOffset::twoMin,
-        ReminderOffset::fiveMin, ReminderOffset::tenMin,   ReminderOffset::fifteenMin,
+        ReminderOffset::atStart, ReminderOffset::oneMin, ReminderOffset::twoMin,
+        ReminderOffset::fiveMin, ReminderOffset::tenMin, ReminderOffset::fifteenMin,
     };
     return offsets;
 }
 
-std::optional<ReminderOffset> ReminderOffsets::fromRaw(qint64 raw)
-{
+std::optional<ReminderOffset> ReminderOffsets::fromRaw(qint64 raw) {
     for (ReminderOffset offset : all())
         if (ReminderOffsets::raw(offset) == raw)
             return offset;
     return std::nullopt;
 }
 
-QString ReminderOffsets::label(ReminderOffset offset)
-{
+QString ReminderOffsets::label(ReminderOffset offset) {
     switch (offset) {
     case ReminderOffset::atStart:
         return QStringLiteral("At start");

@@ -17,7 +17,11 @@ enum class ReminderOffset : int {
 namespace ReminderOffsets {
 const QList<ReminderOffset> &all();
 std::optional<ReminderOffset> fromRaw(qint64 raw);
-inline int raw(ReminderOffset offset) { return int(offset); }
-inline double timeInterval(ReminderOffset offset) { return raw(offset) * 60.0; }
+inline int raw(ReminderOffset offset) {
+    return int(offset);
+}
+inline double timeInterval(ReminderOffset offset) {
+    return raw(offset) * 60.0;
+}
 QString label(ReminderOffset offset);
 } // namespace ReminderOffsets

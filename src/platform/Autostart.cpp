@@ -5,14 +5,12 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-QString Autostart::entryPath()
-{
+QString Autostart::entryPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/app.zelvane.Zelvane.desktop");
 }
 
-bool Autostart::enable(const QString &executable)
-{
+bool Autostart::enable(const QString &executable) {
     const QString path = entryPath();
     if (!QDir().mkpath(QFileInfo(path).path()))
         return false;
@@ -34,10 +32,11 @@ bool Autostart::enable(const QString &executable)
     return file.commit();
 }
 
-bool Autostart::disable()
-{
+bool Autostart::disable() {
     QFile file(entryPath());
     return !file.exists() || file.remove();
 }
 
-bool Autostart::isEnabled() { return QFileInfo::exists(entryPath()); }
+bool Autostart::isEnabled() {
+    return QFileInfo::exists(entryPath());
+}

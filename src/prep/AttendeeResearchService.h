@@ -2,13 +2,12 @@
 
 #include "core/CalendarEvent.h"
 #include "core/MeetingBrief.h"
+#include "sync/CalendarService.h"
 
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
 #include <optional>
-
-#include "sync/CalendarService.h"
 
 // Prepares the briefing for one upcoming meeting.
 class AttendeeResearchService : public QObject {

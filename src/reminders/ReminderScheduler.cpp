@@ -8,14 +8,12 @@
 #include <cmath>
 
 namespace {
-QString firedKey(const QString &eventId, double offset)
-{
+QString firedKey(const QString &eventId, double offset) {
     return eventId + u'-' + QString::number(qint64(offset));
 }
 
 // Event ids may contain hyphens themselves, so the id is everything before the last one.
-QStringView eventIdOfKey(const QString &key)
-{
+QStringView eventIdOfKey(const QString &key) {
     const qsizetype hyphen = key.lastIndexOf(u'-');
     return hyphen < 0 ? QStringView(key) : QStringView(key).left(hyphen);
 }
@@ -28,15 +26,13 @@ ReminderScheduler::ReminderScheduler(CalendarService &calendarService,
     , m_calendarService(&calendarService)
     , m_researchService(&researchService)
     , m_settings(settings)
-    , m_clock(clock)
-{
+    , m_clock(clock) {
     researchService.setCalendarService(&calendarService);
 }
 
 ReminderScheduler::~ReminderScheduler() = default;
 
-void ReminderScheduler::start()
-{
+void ReminderScheduler::start() {
     if (m_started)
         return;
     m_started = true;
@@ -46,14 +42,12 @@ void ReminderScheduler::start()
     m_clock.after(coldStartDelaySeconds, this, [this] { coldStartResearch(); });
 }
 
-void ReminderScheduler::check()
-{
+void ReminderScheduler::check() {
     checkReminders();
     checkResearch();
 }
 
-void ReminderScheduler::checkReminders()
-{
+void ReminderScheduler::checkReminders() {
     if (!m_calendarService)
         return;
     const QDateTime now = m_clock.now();
@@ -79,14 +73,13 @@ void ReminderScheduler::checkReminders()
     ids.reserve(events.size());
     for (const CalendarEvent &event : events)
         ids.insert(event.id);
-    m_firedReminders.removeIf([&ids](const QString &key) { return !ids.contains(eventIdOfKey(key)); });
+    m_firedReminders.removeIf(
+        [&ids](const QString &key) { return !ids.contains(eventIdOfKey(key)); });
 }
 
-void ReminderScheduler::deliver(const CalendarEvent &event, double offset)
-{
-    const std::optional<MeetingBrief> brief = m_briefs.contains(event.id)
-                                                  ? std::optional(m_briefs.value(event.id))
-                                                  : std::nullopt;
+void ReminderScheduler::deliver(const CalendarEvent &event, double offset) {
+    const std::optional<MeetingBrief> brief =
+        m_briefs.contains(event.id) ? std::optional(m_briefs.value(event.id)) : std::nullopt;
     // Firings never run inside a check pass: the callback may open windows or snooze.
     QMetaObject::invokeMethod(
         this,
@@ -97,8 +90,7 @@ void ReminderScheduler::deliver(const CalendarEvent &event, double offset)
         Qt::QueuedConnection);
 }
 
-void ReminderScheduler::scheduleSnooze(const CalendarEvent &event)
-{
+void ReminderScheduler::scheduleSnooze(const CalendarEvent &event) {
     m_clock.after(snoozeSeconds, this, [this, event] {
         const auto it = m_briefs.constFind(event.id);
         const std::optional<MeetingBrief> brief =
@@ -108,8 +100,7 @@ void ReminderScheduler::scheduleSnooze(const CalendarEvent &event)
     });
 }
 
-void ReminderScheduler::checkResearch()
-{
+void ReminderScheduler::checkResearch() {
     if (!m_calendarService)
         return;
     const QDateTime now = m_clock.now();
@@ -123,8 +114,7 @@ void ReminderScheduler::checkResearch()
     }
 }
 
-void ReminderScheduler::coldStartResearch()
-{
+void ReminderScheduler::coldStartResearch() {
     if (!m_calendarService)
         return;
     const QDateTime now = m_clock.now();
@@ -136,8 +126,7 @@ void ReminderScheduler::coldStartResearch()
     }
 }
 
-void ReminderScheduler::triggerResearch(const CalendarEvent &event)
-{
+void ReminderScheduler::triggerResearch(const CalendarEvent &event) {
     const QString id = event.id;
     m_researchTriggered.insert(id);
     m_researching.insert(id);
@@ -150,8 +139,7 @@ void ReminderScheduler::triggerResearch(const CalendarEvent &event)
     runResearch(event);
 }
 
-QCoro::Task<> ReminderScheduler::runResearch(CalendarEvent event)
-{
+QCoro::Task<> ReminderScheduler::runResearch(CalendarEvent event) {
     QPointer<ReminderScheduler> self(this);
     QPointer<AttendeeResearchService> service = m_researchService;
     if (!service)

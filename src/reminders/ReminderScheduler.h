@@ -15,7 +15,6 @@
 class AppSettings;
 #include "prep/AttendeeResearchService.h"
 
-
 // Decides when each event's lead times fire, re-delivers snoozed reminders and starts
 // research for meetings within the hour, keeping the briefs it gets back.
 class ReminderScheduler : public QObject {

@@ -2,6 +2,8 @@
 
 #include "core/CalendarEvent.h"
 
+#include <QCoroTask>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -22,6 +24,8 @@ public:
     void publishEvents(QList<CalendarEvent> events);
 
     QSet<QString> userDomains() const;
+    // Recent e-mail with each address, from every account; never fails.
+    QCoro::Task<QHash<QString, QList<EmailThread>>> fetchEmailContext(QStringList emails);
 
     void startMonitoring();
     void stopMonitoring();

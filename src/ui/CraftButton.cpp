@@ -12,16 +12,19 @@ constexpr int horizontalPadding = 19;
 constexpr int symbolSize = 14;
 constexpr int spacing = 6;
 
-QFont titleFont() { return Theme::Typography::bodyMedium(); }
-QFont badgeFont() { return Theme::Typography::font(11, QFont::Medium); }
+QFont titleFont() {
+    return Theme::Typography::bodyMedium();
+}
+QFont badgeFont() {
+    return Theme::Typography::font(11, QFont::Medium);
+}
 } // namespace
 
 CraftButton::CraftButton(const QString &title, Style style, const QString &icon,
                          std::function<void()> action, QWidget *parent)
     : QAbstractButton(parent)
     , m_style(style)
-    , m_icon(icon)
-{
+    , m_icon(icon) {
     setTitle(title);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
@@ -30,24 +33,21 @@ CraftButton::CraftButton(const QString &title, Style style, const QString &icon,
         connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] { action(); });
 }
 
-void CraftButton::setTitle(const QString &title)
-{
+void CraftButton::setTitle(const QString &title) {
     setText(title);
     setAccessibleName(title);
     updateGeometry();
     update();
 }
 
-QSize CraftButton::sizeHint() const
-{
+QSize CraftButton::sizeHint() const {
     int width = QFontMetrics(titleFont()).horizontalAdvance(text());
     if (!m_icon.isEmpty())
         width += symbolSize + spacing;
     return {width + 2 * horizontalPadding, fixedHeight};
 }
 
-QColor CraftButton::foreground() const
-{
+QColor CraftButton::foreground() const {
     switch (m_style) {
     case Style::primary:
     case Style::destructive:
@@ -59,8 +59,7 @@ QColor CraftButton::foreground() const
     return Theme::Colors::primary();
 }
 
-void CraftButton::paintEvent(QPaintEvent *)
-{
+void CraftButton::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled())
@@ -112,8 +111,7 @@ void CraftButton::paintEvent(QPaintEvent *)
     p.drawText(QRect(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
 }
 
-void CraftButton::keyPressEvent(QKeyEvent *event)
-{
+void CraftButton::keyPressEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         animateClick();
         return;
@@ -123,8 +121,7 @@ void CraftButton::keyPressEvent(QKeyEvent *event)
 
 CraftBadge::CraftBadge(const QString &text, const QColor &color, QWidget *parent)
     : QLabel(text, parent)
-    , m_color(color)
-{
+    , m_color(color) {
     setFont(badgeFont());
     setContentsMargins(10, 3, 10, 3);
     setAlignment(Qt::AlignCenter);
@@ -134,8 +131,7 @@ CraftBadge::CraftBadge(const QString &text, const QColor &color, QWidget *parent
     setPalette(pal);
 }
 
-void CraftBadge::paintEvent(QPaintEvent *event)
-{
+void CraftBadge::paintEvent(QPaintEvent *event) {
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);

@@ -7,28 +7,24 @@
 
 namespace {
 // Symbol name -> file in the bundled icon set (resources under :/icons/).
-const QHash<QString, QString> &table()
-{
+const QHash<QString, QString> &table() {
     static const QHash<QString, QString> names{
         {QStringLiteral("calendar"), QStringLiteral("calendar")},
     };
     return names;
 }
 
-QString resourcePath(const QString &symbolName)
-{
+QString resourcePath(const QString &symbolName) {
     return QStringLiteral(":/icons/%1.svg").arg(table().value(symbolName));
 }
 } // namespace
 
-bool SymbolIcons::has(const QString &symbolName)
-{
+bool SymbolIcons::has(const QString &symbolName) {
     return table().contains(symbolName) && QFile::exists(resourcePath(symbolName));
 }
 
 QPixmap SymbolIcons::pixmap(const QString &symbolName, const QColor &color, int size,
-                            qreal devicePixelRatio)
-{
+                            qreal devicePixelRatio) {
     if (!has(symbolName))
         return {};
     QSvgRenderer renderer(resourcePath(symbolName));
@@ -46,8 +42,7 @@ QPixmap SymbolIcons::pixmap(const QString &symbolName, const QColor &color, int 
     return pixmap;
 }
 
-QIcon SymbolIcons::icon(const QString &symbolName, const QColor &color)
-{
+QIcon SymbolIcons::icon(const QString &symbolName, const QColor &color) {
     QIcon icon;
     for (int size : {16, 24, 32, 48})
         icon.addPixmap(pixmap(symbolName, color, size));

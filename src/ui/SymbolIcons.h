@@ -8,5 +8,6 @@
 namespace SymbolIcons {
 bool has(const QString &symbolName);
 QIcon icon(const QString &symbolName, const QColor &color);
-QPixmap pixmap(const QString &symbolName, const QColor &color, int size, qreal devicePixelRatio = 1.0);
+QPixmap pixmap(const QString &symbolName, const QColor &color, int size,
+               qreal devicePixelRatio = 1.0);
 } // namespace SymbolIcons

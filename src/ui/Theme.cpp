@@ -5,10 +5,11 @@
 #include <QGuiApplication>
 
 namespace {
-QColor hex(const char16_t *text) { return colorFromScannedHex(QStringView(text)); }
+QColor hex(const char16_t *text) {
+    return colorFromScannedHex(QStringView(text));
+}
 
-QColor rgba(int r, int g, int b, qreal opacity)
-{
+QColor rgba(int r, int g, int b, qreal opacity) {
     QColor c(r, g, b);
     c.setAlphaF(float(opacity));
     return c;
@@ -16,8 +17,7 @@ QColor rgba(int r, int g, int b, qreal opacity)
 } // namespace
 
 #define THEME_COLOR(name, value)                                                                   \
-    const QColor &Theme::Colors::name()                                                            \
-    {                                                                                              \
+    const QColor &Theme::Colors::name() {                                                          \
         static const QColor color = value;                                                         \
         return color;                                                                              \
     }
@@ -43,27 +43,45 @@ THEME_COLOR(pastelBlue, hex(u"EDF5FF"))
 
 #undef THEME_COLOR
 
-QFont Theme::Typography::font(qreal pixelSize, QFont::Weight weight)
-{
+QFont Theme::Typography::font(qreal pixelSize, QFont::Weight weight) {
     QFont f = QGuiApplication::font();
     f.setPixelSize(int(pixelSize));
     f.setWeight(weight);
     return f;
 }
 
-QFont Theme::Typography::hero() { return font(40, QFont::Medium); }
-QFont Theme::Typography::h1() { return font(32, QFont::Medium); }
-QFont Theme::Typography::h2() { return font(24, QFont::Medium); }
-QFont Theme::Typography::h3() { return font(20, QFont::Medium); }
-QFont Theme::Typography::body() { return font(15, QFont::Normal); }
-QFont Theme::Typography::bodyMedium() { return font(15, QFont::Medium); }
-QFont Theme::Typography::small() { return font(14, QFont::Normal); }
-QFont Theme::Typography::caption() { return font(13, QFont::Normal); }
-QFont Theme::Typography::tiny() { return font(12, QFont::Normal); }
-QFont Theme::Typography::overline() { return font(11, QFont::DemiBold); }
+QFont Theme::Typography::hero() {
+    return font(40, QFont::Medium);
+}
+QFont Theme::Typography::h1() {
+    return font(32, QFont::Medium);
+}
+QFont Theme::Typography::h2() {
+    return font(24, QFont::Medium);
+}
+QFont Theme::Typography::h3() {
+    return font(20, QFont::Medium);
+}
+QFont Theme::Typography::body() {
+    return font(15, QFont::Normal);
+}
+QFont Theme::Typography::bodyMedium() {
+    return font(15, QFont::Medium);
+}
+QFont Theme::Typography::small() {
+    return font(14, QFont::Normal);
+}
+QFont Theme::Typography::caption() {
+    return font(13, QFont::Normal);
+}
+QFont Theme::Typography::tiny() {
+    return font(12, QFont::Normal);
+}
+QFont Theme::Typography::overline() {
+    return font(11, QFont::DemiBold);
+}
 
-QString Theme::cssColor(const QColor &color)
-{
+QString Theme::cssColor(const QColor &color) {
     return QStringLiteral("rgba(%1,%2,%3,%4)")
         .arg(color.red())
         .arg(color.green())
