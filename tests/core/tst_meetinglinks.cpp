@@ -1,0 +1,138 @@
+#include "core/CalendarEvent.h"
+#include "core/MeetingLinkParser.h"
+
+#include <QTest>
+
+class TestMeetingLinks : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void extractLink_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected"); // empty: no link
+        QTest::newRow("zoom join") << "Join: https://us02web.zoom.us/j/8312345678?pwd=abc.1 now"
+                                   << "https://us02web.zoom.us/j/8312345678?pwd=abc.1";
+        QTest::newRow("zoom webinar, bare domain") << "http://zoom.us/w/123"
+                                                   << "http://zoom.us/w/123";
+        QTest::newRow("zoom other path letter") << "https://zoom.us/s/123"
+                                                << "";
+        QTest::newRow("meet") << "(https://meet.google.com/abc-defg-hij)."
+                              << "https://meet.google.com/abc-defg-hij";
+        QTest::newRow("meet on a subdomain is not found") << "https://x.meet.google.com/abc"
+                                                          << "";
+        QTest::newRow("teams")
+            << "Click https://teams.microsoft.com/l/meetup-join/19%3ameeting_N2E%40thread.v2/0?x=1"
+            << "https://teams.microsoft.com/l/meetup-join/19%3ameeting_N2E%40thread.v2/0";
+        QTest::newRow("teams without meetup-join") << "https://teams.microsoft.com/l/channel/1"
+                                                   << "";
+        QTest::newRow("webex") << "https://acme.webex.com/meet/jo, thanks"
+                               << "https://acme.webex.com/meet/jo";
+        QTest::newRow("upper case") << "HTTPS://MEET.GOOGLE.COM/ABC-DEFG-HIJ"
+                                    << "HTTPS://MEET.GOOGLE.COM/ABC-DEFG-HIJ";
+        QTest::newRow("pattern order beats position")
+            << "https://acme.webex.com/meet/jo or https://zoom.us/j/1"
+            << "https://zoom.us/j/1";
+        QTest::newRow("closing parenthesis and full stop") << "see (https://zoom.us/j/99)."
+                                                           << "https://zoom.us/j/99";
+        QTest::newRow("no scheme") << "zoom.us/j/1 meet.google.com/abc"
+                                   << "";
+        QTest::newRow("ftp scheme") << "ftp://zoom.us/j/1"
+                                    << "";
+        QTest::newRow("lookalike host still a zoom domain text") << "https://evilzoom.us/j/1"
+                                                                 << "https://evilzoom.us/j/1";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("unicode around") << "Réunion → https://meet.google.com/a-b ✓"
+                                        << "https://meet.google.com/a-b";
+    }
+
+    void extractLink() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        const auto link = MeetingLinkParser::extractLink(text);
+        QCOMPARE(link.has_value(), !expected.isEmpty());
+        if (link)
+            QCOMPARE(*link, QUrl(expected, QUrl::StrictMode));
+    }
+
+    void platformOfUrl_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<int>("platform"); // -1: none
+        QTest::newRow("zoom subdomain")
+            << "https://us02web.zoom.us/j/1" << int(MeetingPlatform::zoom);
+        QTest::newRow("upper-case host")
+            << "https://MEET.GOOGLE.COM/x" << int(MeetingPlatform::googleMeet);
+        QTest::newRow("meet subdomain")
+            << "https://x.meet.google.com/a" << int(MeetingPlatform::googleMeet);
+        QTest::newRow("teams") << "https://teams.microsoft.com/l/x" << int(MeetingPlatform::teams);
+        QTest::newRow("webex") << "https://acme.webex.com/m" << int(MeetingPlatform::webex);
+        QTest::newRow("containment, not suffix")
+            << "https://zoom.us.example.org/j/1" << int(MeetingPlatform::zoom);
+        QTest::newRow("unknown") << "https://whereby.com/room" << -1;
+        QTest::newRow("no host") << "mailto:jo@zoom.us" << -1;
+    }
+
+    void platformOfUrl() {
+        QFETCH(QString, url);
+        QFETCH(int, platform);
+        const auto found = MeetingLinkParser::platform(QUrl(url));
+        QCOMPARE(found ? int(*found) : -1, platform);
+    }
+
+    void platformFromProvider_data() {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<int>("platform");
+        QTest::newRow("google meet") << "Google Meet" << int(MeetingPlatform::googleMeet);
+        QTest::newRow("hangouts") << "hangoutsMeet" << int(MeetingPlatform::googleMeet);
+        QTest::newRow("microsoft teams") << "Microsoft Teams" << int(MeetingPlatform::teams);
+        QTest::newRow("teams for business") << "teamsForBusiness" << int(MeetingPlatform::teams);
+        QTest::newRow("zoom meeting") << "Zoom Meeting" << int(MeetingPlatform::zoom);
+        QTest::newRow("zoom beats meet") << "zoom meet" << int(MeetingPlatform::zoom);
+        QTest::newRow("webex") << "Cisco WebEx" << int(MeetingPlatform::webex);
+        QTest::newRow("unrelated") << "Skype" << -1;
+    }
+
+    void platformFromProvider() {
+        QFETCH(QString, provider);
+        QFETCH(int, platform);
+        const auto found = MeetingLinkParser::platformFromProvider(provider);
+        QCOMPARE(found ? int(*found) : -1, platform);
+        QVERIFY(!MeetingLinkParser::platformFromProvider(std::nullopt));
+    }
+
+    void platformTable() {
+        QCOMPARE(MeetingPlatforms::fromRawValue(u"Microsoft Teams"), MeetingPlatform::teams);
+        QVERIFY(!MeetingPlatforms::fromRawValue(u"Teams"));
+        QCOMPARE(MeetingPlatforms::brandColor(MeetingPlatform::zoom), QColor(0x2D, 0x8C, 0xFF));
+        QCOMPARE(MeetingPlatforms::iconAssetName(MeetingPlatform::webex),
+                 QStringLiteral("WebexIcon"));
+    }
+
+    void meetingTypeOfEvent() {
+        CalendarEvent event;
+        QCOMPARE(event.meetingType(), MeetingType::unknown());
+        event.location = QString();
+        QCOMPARE(event.meetingType(), MeetingType::unknown());
+        event.location = QStringLiteral("Room 4");
+        QCOMPARE(event.meetingType(), MeetingType::inPerson(QStringLiteral("Room 4")));
+        QVERIFY(!event.meetingPlatform());
+
+        // A link of no known platform and no conferencing provider.
+        const QUrl whereby(QStringLiteral("https://whereby.com/room"));
+        event.meetingLink = whereby;
+        QVERIFY(!event.meetingPlatform());
+        QCOMPARE(event.meetingType(), MeetingType::videoGeneric(whereby));
+
+        // The provider name decides when the host does not.
+        event.conferencingProvider = QStringLiteral("Zoom Meeting");
+        QCOMPARE(event.meetingType(), MeetingType::video(MeetingPlatform::zoom, whereby));
+
+        // The host wins over the provider name.
+        const QUrl meet(QStringLiteral("https://meet.google.com/abc-defg-hij"));
+        event.meetingLink = meet;
+        QCOMPARE(event.meetingType(), MeetingType::video(MeetingPlatform::googleMeet, meet));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMeetingLinks)
+#include "tst_meetinglinks.moc"

@@ -1,0 +1,218 @@
+#include "core/AppConfig.h"
+#include "core/CalendarEvent.h"
+#include "core/HexColor.h"
+#include "core/MeetingBrief.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QSet>
+#include <QTest>
+
+namespace {
+QJsonValue json(const char *text) {
+    return QJsonDocument::fromJson(text).object();
+}
+} // namespace
+
+class TestRecords : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sixDigitHex_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("expected");
+        const QColor blue(26, 115, 232);
+        QTest::newRow("one sign") << "#1a73e8" << blue;
+        QTest::newRow("two signs each side") << "##1a73e8##" << blue;
+        QTest::newRow("bare upper case") << "1A73E8" << blue;
+        QTest::newRow("six non-hex is black") << "zzzzzz" << QColor(0, 0, 0);
+        QTest::newRow("five digits") << "#1a73e" << QColor();
+        QTest::newRow("seven digits") << "1a73e8f" << QColor();
+        QTest::newRow("empty") << "" << QColor();
+        QTest::newRow("sign in the middle") << "1a7#e8" << QColor(0, 0, 0);
+    }
+
+    void sixDigitHex() {
+        QFETCH(QString, text);
+        QFETCH(QColor, expected);
+        const auto color = colorFromSixDigitHex(QStringView(text));
+        QCOMPARE(color.has_value(), expected.isValid());
+        if (color)
+            QCOMPARE(*color, expected);
+        QVERIFY(!colorFromSixDigitHex(std::nullopt));
+    }
+
+    void scannedHex_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("expected");
+        const QColor orange(0xFF, 0x95, 0x00);
+        QTest::newRow("sign") << "#FF9500" << orange;
+        QTest::newRow("bare") << "FF9500" << orange;
+        QTest::newRow("two signs") << "##FF9500" << orange;
+        QTest::newRow("seven digits keep the low 24 bits") << "1FF9500" << orange;
+        QTest::newRow("0x prefix") << "0xff9500" << orange;
+        QTest::newRow("leading space") << "  FF9500" << orange;
+        QTest::newRow("stops at non-hex") << "FF95zz" << QColor(0, 0xFF, 0x95);
+        QTest::newRow("unreadable is black") << "zz" << QColor(0, 0, 0);
+        QTest::newRow("empty is black") << "" << QColor(0, 0, 0);
+        QTest::newRow("very long keeps low bits")
+            << "123456789abcdef0123456" << QColor(0x12, 0x34, 0x56);
+    }
+
+    void scannedHex() {
+        QFETCH(QString, text);
+        QFETCH(QColor, expected);
+        QCOMPARE(colorFromScannedHex(text), expected);
+    }
+
+    void eventsAreOneMeetingByIdAlone() {
+        CalendarEvent a;
+        a.id = QStringLiteral("nylas_1");
+        a.title = QStringLiteral("Planning");
+        CalendarEvent b = a;
+        b.title = QStringLiteral("Something else");
+        QCOMPARE(a, b);
+        QCOMPARE(QSet<CalendarEvent>({a, b}).size(), 1);
+
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(1'000'000, Qt::UTC);
+        a.startDate = now.addSecs(90);
+        QCOMPARE(a.timeUntilStart(now), 90.0);
+        QVERIFY(a.isUpcoming(now));
+        a.startDate = now;
+        QVERIFY(!a.isUpcoming(now));
+    }
+
+    void connectedAccountJson() {
+        const auto account = ConnectedAccount::fromJson(
+            json(R"({"id":"ID1","provider":"Microsoft","email":"a@b.com"})"));
+        QVERIFY(account);
+        QCOMPARE(account->grantId, QString());
+        QCOMPARE(account->provider, CalendarProvider::microsoft);
+
+        const ConnectedAccount created = ConnectedAccount::create(
+            CalendarProvider::google, QStringLiteral("x@y.z"), QStringLiteral("g-1"));
+        QCOMPARE(created.id, created.id.toUpper());
+        QCOMPARE(created.id.size(), 36);
+        QCOMPARE(ConnectedAccount::fromJson(created.toJson()), created);
+        QVERIFY(created.toJson().contains(QStringLiteral("grantId")));
+
+        for (const char *bad : {R"({"provider":"Google","email":"a"})",
+                                R"({"id":"1","provider":"Yahoo","email":"a"})",
+                                R"({"id":"1","provider":"Google","email":5})",
+                                R"({"id":"1","provider":"Google","email":"a","grantId":7})"})
+            QVERIFY2(!ConnectedAccount::fromJson(json(bad)), bad);
+        QVERIFY(!ConnectedAccount::fromJson(QJsonValue(QStringLiteral("text"))));
+    }
+
+    void emailThreadJson() {
+        const EmailThread thread{QStringLiteral("t"),     QStringLiteral("Re: plan"),
+                                 QStringLiteral("a@b.c"), QStringLiteral("1/2/26"),
+                                 QStringLiteral("hi"),    3};
+        QCOMPARE(EmailThread::fromJson(thread.toJson()), thread);
+        QJsonObject missing = thread.toJson();
+        missing.remove(QStringLiteral("snippet"));
+        QVERIFY(!EmailThread::fromJson(missing));
+        QJsonObject fractional = thread.toJson();
+        fractional.insert(QStringLiteral("messageCount"), 1.5);
+        QVERIFY(!EmailThread::fromJson(fractional));
+    }
+
+    void attendeeIdentity_data() {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QStringList>("domains");
+        QTest::addColumn<bool>("external");
+        const QStringList acme{QStringLiteral("acme.com")};
+        QTest::newRow("own domain") << "jo@acme.com" << acme << false;
+        QTest::newRow("own domain, upper-case address") << "Jo@ACME.com" << acme << false;
+        QTest::newRow("other domain") << "jo@other.io" << acme << true;
+        QTest::newRow("no domains: everyone external") << "jo@acme.com" << QStringList() << true;
+        QTest::newRow("upper-case set never matches")
+            << "jo@acme.com" << QStringList{QStringLiteral("ACME.COM")} << true;
+        QTest::newRow("no at sign uses the whole address") << "acme.com" << acme << false;
+        QTest::newRow("two at signs use the last part") << "a@x.org@acme.com" << acme << false;
+        QTest::newRow("empty address") << "" << QStringList{QString()} << false;
+    }
+
+    void attendeeIdentity() {
+        QFETCH(QString, email);
+        QFETCH(QStringList, domains);
+        QFETCH(bool, external);
+        const Attendee attendee(email, std::nullopt, QSet<QString>(domains.begin(), domains.end()));
+        QCOMPARE(attendee.isExternal, external);
+        const QByteArray expected =
+            QCryptographicHash::hash((email + u':').toUtf8(), QCryptographicHash::Sha256).toHex();
+        QCOMPARE(attendee.id.toLatin1(), expected);
+        QCOMPARE(attendee.id.size(), 64);
+        QVERIFY(!attendee.role && !attendee.company && !attendee.linkedInURL);
+    }
+
+    void attendeeIdDependsOnCaseAndName() {
+        const Attendee lower(QStringLiteral("jo@acme.com"), std::nullopt, {});
+        const Attendee upper(QStringLiteral("JO@acme.com"), std::nullopt, {});
+        const Attendee named(QStringLiteral("jo@acme.com"), QStringLiteral("Jo"), {});
+        QVERIFY(lower.id != upper.id);
+        QCOMPARE(lower.isExternal, upper.isExternal);
+        QVERIFY(named.id != lower.id);
+        QCOMPARE(named.id.toLatin1(),
+                 QCryptographicHash::hash("jo@acme.com:Jo", QCryptographicHash::Sha256).toHex());
+        // The well-known digest of "a@b.c:" pins the encoding and the separator.
+        QCOMPARE(Attendee(QStringLiteral("a@b.c"), std::nullopt, {}).id,
+                 QString::fromLatin1(
+                     QCryptographicHash::hash("a@b.c:", QCryptographicHash::Sha256).toHex()));
+    }
+
+    void attendeeJson() {
+        Attendee a(QStringLiteral("jo@acme.com"), QStringLiteral("Jo"), {});
+        a.role = QStringLiteral("CTO");
+        a.linkedInURL = QUrl(QStringLiteral("https://www.linkedin.com/in/jo"));
+        const QJsonObject o = a.toJson();
+        QVERIFY(!o.contains(QStringLiteral("company")));
+        QCOMPARE(o.value(QStringLiteral("linkedInURL")).toString(),
+                 QStringLiteral("https://www.linkedin.com/in/jo"));
+        QCOMPARE(Attendee::fromJson(o), a);
+        QVERIFY(
+            Attendee::fromJson(json(R"({"id":"x","email":"e","isExternal":true,"role":null})")));
+        QVERIFY(!Attendee::fromJson(json(R"({"id":"x","email":"e"})")));
+        QVERIFY(!Attendee::fromJson(json(R"({"id":"x","email":"e","isExternal":true,"role":3})")));
+    }
+
+    void briefJson() {
+        MeetingBrief brief;
+        brief.eventId = QStringLiteral("nylas_9");
+        brief.generatedAt = QDateTime::fromMSecsSinceEpoch(1'700'000'000'123, Qt::UTC);
+        brief.summary = {QStringLiteral("One"), QStringLiteral("Two")};
+        MeetingBrief::AttendeeProfile p;
+        p.email = QStringLiteral("x@y.z");
+        p.company = QStringLiteral("Y");
+        brief.attendeeProfiles = {p, p}; // duplicates are kept
+        const auto back = MeetingBrief::fromJson(brief.toJson());
+        QVERIFY(back);
+        QCOMPARE(*back, brief);
+        QCOMPARE(back->attendeeProfiles.size(), 2);
+        QCOMPARE(back->attendeeProfiles[0].id(), back->attendeeProfiles[1].id());
+
+        QJsonObject missing = brief.toJson();
+        missing.remove(QStringLiteral("talkingPoints"));
+        QVERIFY(!MeetingBrief::fromJson(missing));
+        QVERIFY(!MeetingBrief::fromJson(
+            json(R"({"eventId":"e","generatedAt":"2026-01-01T00:00:00Z","summary":[],
+                     "attendeeProfiles":[{"name":"no email"}],"talkingPoints":[]})")));
+    }
+
+    void backendAddresses() {
+        qputenv("ZELVANE_BACKEND_ORIGIN", "http://127.0.0.1:4321/");
+        QCOMPARE(AppConfig::backendURL(QStringLiteral("sms"))->toString(),
+                 QStringLiteral("http://127.0.0.1:4321/functions/v1/api/sms"));
+        QCOMPARE(AppConfig::nylasURL(QStringLiteral("auth-url"))->toString(),
+                 QStringLiteral("http://127.0.0.1:4321/functions/v1/api/nylas/auth-url"));
+        QCOMPARE(AppConfig::slackCallbackURL(),
+                 QStringLiteral("http://127.0.0.1:4321/functions/v1/api/slack/callback"));
+        qputenv("ZELVANE_BACKEND_ORIGIN", "not a url at all");
+        QVERIFY(!AppConfig::backendURL(QStringLiteral("sms")));
+        qunsetenv("ZELVANE_BACKEND_ORIGIN");
+        QVERIFY(AppConfig::backendURL(QStringLiteral("sms"))->scheme() == u"https");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecords)
+#include "tst_records.moc"

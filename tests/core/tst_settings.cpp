@@ -1,0 +1,155 @@
+#include "TestEnvironment.h"
+#include "core/AppSettings.h"
+
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void defaultsWithNothingStored() {
+        TestEnvironment env;
+        auto settings = env.makeSettings();
+        QCOMPARE(settings->soundEnabled(), true);
+        QCOMPARE(settings->respectDND(), false);
+        QCOMPARE(settings->userDomain(), QString());
+        QCOMPARE(settings->hasCompletedOnboarding(), false);
+        QCOMPARE(settings->launchAtLogin(), true);
+        QVERIFY(settings->disabledCalendarIds().isEmpty());
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("any")), QList<double>{0.0});
+    }
+
+    void valuesSurviveARestart() {
+        TestEnvironment env;
+        {
+            auto settings = env.makeSettings();
+            settings->setSoundEnabled(false);
+            settings->setRespectDND(true);
+            settings->setUserDomain(QStringLiteral("acme.com"));
+            settings->setHasCompletedOnboarding(true);
+            settings->setLaunchAtLogin(false);
+            settings->addReminder(ReminderOffset::tenMin, QStringLiteral("A"));
+            settings->toggleCalendar(QStringLiteral("cal-1"));
+        }
+        auto settings = env.makeSettings();
+        QCOMPARE(settings->soundEnabled(), false);
+        QCOMPARE(settings->respectDND(), true);
+        QCOMPARE(settings->userDomain(), QStringLiteral("acme.com"));
+        QCOMPARE(settings->hasCompletedOnboarding(), true);
+        QCOMPARE(settings->launchAtLogin(), false);
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), QList<double>{600.0});
+        QVERIFY(!settings->isCalendarEnabled(QStringLiteral("cal-1")));
+
+        // The file lives where the desktop expects a program's configuration.
+        QSettings raw(env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"),
+                      QSettings::IniFormat);
+        QCOMPARE(raw.value(QStringLiteral("accountReminders")).toByteArray(),
+                 QByteArray(R"({"A":[10]})"));
+    }
+
+    void reminderListOperations() {
+        TestEnvironment env;
+        auto settings = env.makeSettings();
+        const QString account = QStringLiteral("ACC");
+
+        settings->addReminder(ReminderOffset::fifteenMin, account);
+        settings->addReminder(ReminderOffset::fiveMin, account);
+        QCOMPARE(settings->accountReminders().value(account),
+                 (QList<ReminderOffset>{ReminderOffset::fiveMin, ReminderOffset::fifteenMin}));
+        QCOMPARE(settings->reminderOffsets(account), (QList<double>{900.0, 300.0}));
+
+        // Adding an offset already present changes nothing but is still written.
+        QSignalSpy writes(settings.get(), &AppSettings::changed);
+        settings->addReminder(ReminderOffset::fiveMin, account);
+        QCOMPARE(writes.count(), 1);
+        QCOMPARE(settings->reminderOffsets(account), (QList<double>{900.0, 300.0}));
+
+        settings->addDefaultReminders(account);
+        QCOMPARE(settings->reminderOffsets(account), (QList<double>{900.0, 300.0}));
+
+        settings->removeReminder(ReminderOffset::fifteenMin, account);
+        settings->removeReminder(ReminderOffset::fiveMin, account);
+        QVERIFY(settings->accountReminders().contains(account));
+        QCOMPARE(settings->reminderOffsets(account), QList<double>{});
+
+        // An existing empty entry is not replaced by the default.
+        settings->addDefaultReminders(account);
+        QCOMPARE(settings->reminderOffsets(account), QList<double>{});
+
+        settings->removeReminders(account);
+        QCOMPARE(settings->reminderOffsets(account), QList<double>{0.0});
+        settings->addDefaultReminders(account);
+        QCOMPARE(settings->accountReminders().value(account),
+                 QList<ReminderOffset>{ReminderOffset::atStart});
+    }
+
+    void toggleCalendarTwiceRestoresTheSet() {
+        TestEnvironment env;
+        auto settings = env.makeSettings();
+        settings->toggleCalendar(QStringLiteral("keep"));
+        const QSet<QString> before = settings->disabledCalendarIds();
+        settings->toggleCalendar(QStringLiteral("x"));
+        QVERIFY(!settings->isCalendarEnabled(QStringLiteral("x")));
+        settings->toggleCalendar(QStringLiteral("x"));
+        QCOMPARE(settings->disabledCalendarIds(), before);
+    }
+
+    void aboutToChangeComesBeforeTheWrite() {
+        TestEnvironment env;
+        auto settings = env.makeSettings();
+        QList<double> seenDuringAnnouncement{-1};
+        connect(settings.get(), &AppSettings::aboutToChange, this,
+                [&] { seenDuringAnnouncement = settings->reminderOffsets(QStringLiteral("A")); });
+        settings->addReminder(ReminderOffset::oneMin, QStringLiteral("A"));
+        QCOMPARE(seenDuringAnnouncement, QList<double>{0.0});
+    }
+
+    void corruptStoredJson_data() {
+        QTest::addColumn<QByteArray>("reminders");
+        QTest::addColumn<QByteArray>("calendars");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("not json") << QByteArray("{oops") << QByteArray("[\"a\"");
+        QTest::newRow("wrong shapes") << QByteArray("[1,2]") << QByteArray(R"({"a":1})");
+        QTest::newRow("unknown lead time")
+            << QByteArray(R"({"A":[5],"B":[3]})") << QByteArray(R"(["a",7])");
+        QTest::newRow("fractional") << QByteArray(R"({"A":[1.5]})") << QByteArray("null");
+        QTest::newRow("nested") << QByteArray(R"({"A":[[0]]})") << QByteArray("[[\"a\"]]");
+        QTest::newRow("huge") << QByteArray(R"({"A":[1e300]})") << QByteArray("\"a\"");
+    }
+
+    void corruptStoredJson() {
+        QFETCH(QByteArray, reminders);
+        QFETCH(QByteArray, calendars);
+        TestEnvironment env;
+        {
+            QSettings raw(env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"),
+                          QSettings::IniFormat);
+            raw.setValue(QStringLiteral("accountReminders"), reminders);
+            raw.setValue(QStringLiteral("disabledCalendars"), calendars);
+        }
+        auto settings = env.makeSettings();
+        QVERIFY(settings->accountReminders().isEmpty());
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), QList<double>{0.0});
+        QVERIFY(settings->disabledCalendarIds().isEmpty());
+        // Writing over an unreadable value starts from empty and leaves readable JSON.
+        settings->addReminder(ReminderOffset::twoMin, QStringLiteral("A"));
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), QList<double>{120.0});
+    }
+
+    void storedFormsRoundTrip() {
+        const QHash<QString, QList<ReminderOffset>> map{
+            {QStringLiteral("A"), {ReminderOffset::fifteenMin, ReminderOffset::atStart}},
+            {QStringLiteral("B"), {}},
+        };
+        QCOMPARE(AppSettings::decodeAccountReminders(AppSettings::encodeAccountReminders(map)),
+                 map);
+        const QSet<QString> ids{QStringLiteral("x"), QStringLiteral("ü-ñ")};
+        QCOMPARE(AppSettings::decodeDisabledCalendars(AppSettings::encodeDisabledCalendars(ids)),
+                 ids);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"

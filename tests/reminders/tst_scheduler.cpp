@@ -1,0 +1,332 @@
+#include "TestEnvironment.h"
+#include "core/AppSettings.h"
+#include "core/Clock.h"
+#include "prep/AttendeeResearchService.h"
+#include "reminders/ReminderScheduler.h"
+#include "sync/CalendarService.h"
+
+#include <QCoroSignal>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+// Research whose outcome the test decides: each run waits until `finish` names its event.
+class ScriptedResearch : public AttendeeResearchService {
+    Q_OBJECT
+
+public:
+    using AttendeeResearchService::AttendeeResearchService;
+
+    QStringList started;
+
+    QCoro::Task<std::optional<MeetingBrief>> researchMeeting(CalendarEvent event) override {
+        started.append(event.id);
+        while (true) {
+            const auto [id, brief] = co_await qCoro(this, &ScriptedResearch::finished);
+            if (id == event.id)
+                co_return brief;
+        }
+    }
+
+Q_SIGNALS:
+    void finished(QString id, std::optional<MeetingBrief> brief);
+};
+
+struct Firing {
+    QString eventId;
+    double offset;
+    std::optional<MeetingBrief> brief;
+};
+
+MeetingBrief briefFor(const QString &id, const QString &line) {
+    MeetingBrief brief;
+    brief.eventId = id;
+    brief.summary = {line};
+    return brief;
+}
+} // namespace
+
+class TestScheduler : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<CalendarService> calendar;
+    std::unique_ptr<ScriptedResearch> research;
+    std::unique_ptr<ReminderScheduler> scheduler;
+    QList<Firing> firings;
+
+    CalendarEvent event(const QString &id, double secondsFromNow,
+                        std::optional<QString> account = QStringLiteral("ACC"),
+                        QStringList attendees = {}) {
+        CalendarEvent e;
+        e.id = id;
+        e.title = id;
+        e.startDate = clock->now().addMSecs(qint64(secondsFromNow * 1000));
+        e.endDate = e.startDate.addSecs(1800);
+        e.accountId = std::move(account);
+        e.attendeeEmails = std::move(attendees);
+        return e;
+    }
+
+    // Moves time on and lets queued deliveries run.
+    void advance(double seconds) {
+        clock->advance(seconds);
+        QCoreApplication::processEvents();
+    }
+
+    // Lets a research run end; its result arrives through the event loop.
+    void finish(const QString &id, std::optional<MeetingBrief> brief) {
+        Q_EMIT research->finished(id, std::move(brief));
+        QCoreApplication::processEvents();
+    }
+
+    QList<double> offsetsFiredFor(const QString &id) const {
+        QList<double> offsets;
+        for (const Firing &f : firings)
+            if (f.eventId == id)
+                offsets.append(f.offset);
+        return offsets;
+    }
+
+private Q_SLOTS:
+    void init() {
+        env = std::make_unique<TestEnvironment>();
+        settings = env->makeSettings();
+        clock = std::make_unique<ManualClock>();
+        calendar = std::make_unique<CalendarService>();
+        research = std::make_unique<ScriptedResearch>();
+        scheduler = std::make_unique<ReminderScheduler>(*calendar, *research, *settings, *clock);
+        firings.clear();
+        scheduler->setOnReminderFired(
+            [this](const CalendarEvent &e, double offset, const std::optional<MeetingBrief> &b) {
+                firings.append({e.id, offset, b});
+            });
+    }
+
+    void cleanup() {
+        scheduler.reset();
+        research.reset();
+        calendar.reset();
+        settings.reset();
+        env.reset();
+    }
+
+    void leadTimesFireOnceInsideTheirWindows() {
+        for (auto offset :
+             {ReminderOffset::fifteenMin, ReminderOffset::fiveMin, ReminderOffset::atStart})
+            settings->addReminder(offset, QStringLiteral("ACC"));
+        calendar->publishEvents({event(QStringLiteral("m"), 600)});
+        scheduler->start();
+        QCoreApplication::processEvents();
+        // Ten minutes out: the 15-minute window closed long ago.
+        QVERIFY(firings.isEmpty());
+
+        // 5:16 before the start is still outside the 5-minute window...
+        advance(600 - 316);
+        QVERIFY(firings.isEmpty());
+        // ...and the next beat, at 5:01 before, is inside it (window opens 5:15 before).
+        advance(15);
+        QCOMPARE(offsetsFiredFor(QStringLiteral("m")), QList<double>{300});
+
+        // Further beats do not fire it again.
+        advance(60);
+        QCOMPARE(offsetsFiredFor(QStringLiteral("m")), QList<double>{300});
+
+        // The at-start reminder comes in the last 15 seconds (beats fall 15 s apart from
+        // 600 s before the start: ..., 30, 15, 0).
+        advance(225); // 30 s before start: not yet
+        QCOMPARE(firings.size(), 1);
+        advance(15);
+        QCOMPARE(offsetsFiredFor(QStringLiteral("m")), (QList<double>{300, 0}));
+        advance(120);
+        QCOMPARE(firings.size(), 2);
+    }
+
+    void dueWindowEdges_data() {
+        QTest::addColumn<double>("secondsToStart");
+        QTest::addColumn<bool>("fires");
+        // Offset 300: due while start - 300 - now is in (-30, 15].
+        QTest::newRow("16 s before the window") << 316.0 << false;
+        QTest::newRow("window opens (15 s early)") << 315.0 << true;
+        QTest::newRow("on time") << 300.0 << true;
+        QTest::newRow("29 s late") << 271.0 << true;
+        QTest::newRow("30 s late is too late") << 270.0 << false;
+    }
+
+    void dueWindowEdges() {
+        QFETCH(double, secondsToStart);
+        QFETCH(bool, fires);
+        settings->addReminder(ReminderOffset::fiveMin, QStringLiteral("ACC"));
+        calendar->publishEvents({event(QStringLiteral("e"), secondsToStart)});
+        scheduler->start();
+        QCoreApplication::processEvents();
+        QCOMPARE(offsetsFiredFor(QStringLiteral("e")),
+                 fires ? QList<double>{300} : QList<double>{});
+    }
+
+    void offsetsFollowTheAccount() {
+        settings->addReminder(ReminderOffset::oneMin, QStringLiteral("OTHER"));
+        settings->removeReminder(ReminderOffset::oneMin, QStringLiteral("EMPTY"));
+        calendar->publishEvents({
+            event(QStringLiteral("no-account"), 60, std::nullopt),
+            event(QStringLiteral("default"), 60, QStringLiteral("NEW")),
+            event(QStringLiteral("other"), 60, QStringLiteral("OTHER")),
+            event(QStringLiteral("empty"), 60, QStringLiteral("EMPTY")),
+        });
+        scheduler->start();
+        advance(50); // 10 s before start
+        QCOMPARE(offsetsFiredFor(QStringLiteral("no-account")), QList<double>{0});
+        QCOMPARE(offsetsFiredFor(QStringLiteral("default")), QList<double>{0});
+        QCOMPARE(offsetsFiredFor(QStringLiteral("other")), QList<double>{60});
+        QCOMPARE(offsetsFiredFor(QStringLiteral("empty")), QList<double>{});
+    }
+
+    void firingIsQueuedNotDeliveredInsideThePass() {
+        calendar->publishEvents({event(QStringLiteral("q"), 10)});
+        scheduler->start();
+        QVERIFY(firings.isEmpty());
+        QCoreApplication::processEvents();
+        QCOMPARE(firings.size(), 1);
+    }
+
+    void startedEventsNeverFire() {
+        calendar->publishEvents({event(QStringLiteral("past"), -5)});
+        scheduler->start();
+        advance(30);
+        QVERIFY(firings.isEmpty());
+    }
+
+    void pruningUsesTheTextBeforeTheLastHyphen() {
+        settings->addReminder(ReminderOffset::fiveMin, QStringLiteral("ACC"));
+        const CalendarEvent hyphenated = event(QStringLiteral("nylas_a-b-c"), 300);
+        calendar->publishEvents({hyphenated});
+        scheduler->start();
+        QCoreApplication::processEvents();
+        QCOMPARE(firings.size(), 1);
+
+        // Still listed: its key survives pruning, so it does not fire again.
+        calendar->publishEvents({hyphenated});
+        QCoreApplication::processEvents();
+        QCOMPARE(firings.size(), 1);
+
+        // Removed, then listed again inside the window: it fires again.
+        calendar->publishEvents({});
+        calendar->publishEvents({hyphenated});
+        QCoreApplication::processEvents();
+        QCOMPARE(offsetsFiredFor(QStringLiteral("nylas_a-b-c")), (QList<double>{300, 300}));
+    }
+
+    void snoozeRedeliversAMinuteLaterWithTheCurrentBrief() {
+        const CalendarEvent e =
+            event(QStringLiteral("s"), 10, QStringLiteral("ACC"), {QStringLiteral("x@y.z")});
+        calendar->publishEvents({e});
+        scheduler->start();
+        QCoreApplication::processEvents();
+        QCOMPARE(firings.size(), 1);
+        QVERIFY(!firings[0].brief);
+
+        scheduler->scheduleSnooze(e);
+        advance(59.9);
+        QCOMPARE(firings.size(), 1);
+        // A brief that arrives during the snooze travels with the re-delivery.
+        finish(QStringLiteral("s"), briefFor(QStringLiteral("s"), "ready"));
+        advance(0.1);
+        QCOMPARE(firings.size(), 2);
+        QCOMPARE(firings[1].offset, -1.0);
+        QVERIFY(firings[1].brief);
+        QCOMPARE(firings[1].brief->summary, QStringList{QStringLiteral("ready")});
+        // The event has started by now; a snooze is delivered all the same.
+        scheduler->scheduleSnooze(e);
+        advance(60);
+        QCOMPARE(firings.size(), 3);
+    }
+
+    void researchStartsWithinTheHourOnce() {
+        const QStringList people{QStringLiteral("a@x.com")};
+        calendar->publishEvents({
+            event(QStringLiteral("soon"), 59 * 60, QStringLiteral("ACC"), people),
+            event(QStringLiteral("alone"), 59 * 60),
+            event(QStringLiteral("later"), 61 * 60 + 10, QStringLiteral("ACC"), people),
+            event(QStringLiteral("started"), -1, QStringLiteral("ACC"), people),
+        });
+        QSignalSpy researching(scheduler.get(), &ReminderScheduler::researchingChanged);
+        scheduler->start();
+        QCOMPARE(research->started, QStringList{QStringLiteral("soon")});
+        QVERIFY(scheduler->researching().contains(QStringLiteral("soon")));
+        QVERIFY(researching.count() >= 1);
+
+        // The cold-start pass runs the in-hour meetings again, whatever was triggered...
+        advance(ReminderScheduler::coldStartDelaySeconds);
+        QCOMPARE(research->started, (QStringList{QStringLiteral("soon"), QStringLiteral("soon")}));
+        // ...while the beat does not.
+        advance(15);
+        QCOMPARE(research->started.size(), 2);
+
+        // "later" enters the hour on a later beat.
+        advance(90);
+        QCOMPARE(research->started.count(QStringLiteral("later")), 1);
+        QVERIFY(!research->started.contains(QStringLiteral("alone")));
+        QVERIFY(!research->started.contains(QStringLiteral("started")));
+    }
+
+    void progressTimesOutButLateBriefsAreKept() {
+        calendar->publishEvents(
+            {event(QStringLiteral("r"), 1800, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
+        QSignalSpy briefs(scheduler.get(), &ReminderScheduler::briefsChanged);
+        scheduler->start();
+        QVERIFY(scheduler->researching().contains(QStringLiteral("r")));
+        advance(119);
+        QVERIFY(scheduler->researching().contains(QStringLiteral("r")));
+        advance(1);
+        QVERIFY(!scheduler->researching().contains(QStringLiteral("r")));
+
+        // Both runs (the first check's and the cold start's) end with the same brief.
+        finish(QStringLiteral("r"), briefFor(QStringLiteral("r"), "late"));
+        QCOMPARE(research->started.size(), 2);
+        QCOMPARE(briefs.count(), 2);
+        QCOMPARE(scheduler->briefs().value(QStringLiteral("r")).summary,
+                 QStringList{QStringLiteral("late")});
+    }
+
+    void researchWithoutABriefIsNotRetried() {
+        calendar->publishEvents(
+            {event(QStringLiteral("n"), 1800, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
+        scheduler->start();
+        advance(ReminderScheduler::coldStartDelaySeconds);
+        QCOMPARE(research->started.size(), 2);
+        finish(QStringLiteral("n"), std::nullopt);
+        QVERIFY(scheduler->researching().isEmpty());
+        QVERIFY(scheduler->briefs().isEmpty());
+        advance(15);
+        calendar->publishEvents(calendar->events());
+        QCOMPARE(research->started.size(), 2);
+    }
+
+    void briefTravelsWithTheFiring() {
+        settings->addReminder(ReminderOffset::twoMin, QStringLiteral("ACC"));
+        calendar->publishEvents(
+            {event(QStringLiteral("b"), 200, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
+        scheduler->start();
+        finish(QStringLiteral("b"), briefFor(QStringLiteral("b"), "prep"));
+        advance(75); // 125 s before start: the 2-minute window
+        QCOMPARE(offsetsFiredFor(QStringLiteral("b")), QList<double>{120});
+        QVERIFY(firings.last().brief);
+        QCOMPARE(firings.last().brief->eventId, QStringLiteral("b"));
+    }
+
+    void nothingHappensOnceTheSchedulerIsGone() {
+        const CalendarEvent e = event(QStringLiteral("g"), 10);
+        calendar->publishEvents({e});
+        scheduler->start();
+        scheduler->scheduleSnooze(e);
+        scheduler.reset();
+        advance(120);
+        QVERIFY(firings.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScheduler)
+#include "tst_scheduler.moc"
