@@ -167,7 +167,11 @@ void AppSettings::setAccountReminders(const QHash<QString, QList<ReminderOffset>
 }
 
 QList<double> AppSettings::reminderOffsets(const QString &accountId) const {
-    const auto map = accountReminders();
+    return reminderOffsets(accountReminders(), accountId);
+}
+
+QList<double> AppSettings::reminderOffsets(const QHash<QString, QList<ReminderOffset>> &map,
+                                           const QString &accountId) {
     const auto it = map.constFind(accountId);
     if (it == map.constEnd())
         return {0.0};

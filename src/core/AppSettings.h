@@ -50,6 +50,9 @@ public:
 
     // Lead times in seconds, largest first; [0] for an account without an entry.
     QList<double> reminderOffsets(const QString &accountId) const;
+    // The same, from an already decoded map (one decode serves a whole pass over events).
+    static QList<double> reminderOffsets(const QHash<QString, QList<ReminderOffset>> &map,
+                                         const QString &accountId);
     void addDefaultReminders(const QString &accountId);
     void addReminder(ReminderOffset offset, const QString &accountId);
     void removeReminder(ReminderOffset offset, const QString &accountId);

@@ -52,17 +52,30 @@ void ReminderScheduler::checkReminders() {
         return;
     const QDateTime now = m_clock.now();
     const QList<CalendarEvent> &events = m_calendarService->events();
+    const auto accountReminders = m_settings.accountReminders();
+    QHash<QString, QList<double>> offsetsByAccount;
+    static const QList<double> atStartOnly{0.0};
     for (const CalendarEvent &event : events) {
-        if (event.timeUntilStart(now) <= 0)
+        const double untilStart = event.timeUntilStart(now);
+        if (untilStart <= 0)
             continue;
-        const QList<double> offsets =
-            event.accountId ? m_settings.reminderOffsets(*event.accountId) : QList<double>{0.0};
-        for (double offset : offsets) {
+        const QList<double> *offsets = &atStartOnly;
+        if (event.accountId) {
+            auto it = offsetsByAccount.find(*event.accountId);
+            if (it == offsetsByAccount.end())
+                it = offsetsByAccount.insert(
+                    *event.accountId,
+                    AppSettings::reminderOffsets(accountReminders, *event.accountId));
+            offsets = &*it;
+        }
+        for (double offset : *offsets) {
+            // Due from 15 s before the fire time until 30 s after it. Checking the window
+            // before the fired set spares building a key for every offset on every beat.
+            const double delta = untilStart - offset;
+            if (!(delta <= 15.0 && delta > -30.0))
+                continue;
             const QString key = firedKey(event.id, offset);
             if (m_firedReminders.contains(key))
-                continue;
-            const double delta = event.timeUntilStart(now) - offset;
-            if (!(delta <= 15.0 && delta > -30.0))
                 continue;
             m_firedReminders.insert(key);
             deliver(event, offset);
