@@ -1,0 +1,92 @@
+#include "StatusMenuModel.h"
+
+namespace StatusMenuModel {
+
+QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
+                 const QLocale &locale) {
+    const int minutes = int(event.timeUntilStart(now) / 60.0);
+    if (index == 0 && minutes <= countdownMinutes) {
+        if (minutes <= 0)
+            return QStringLiteral("NOW");
+        return QStringLiteral("in %1 min").arg(minutes);
+    }
+    return locale.toString(event.startDate.toLocalTime().time(), QLocale::ShortFormat);
+}
+
+namespace {
+StatusMenuEntry separator() {
+    return {};
+}
+
+StatusMenuEntry item(StatusMenuEntry::Kind kind, QString title, QString key,
+                     StatusMenuEntry::Action action,
+                     StatusMenuEntry::Style style = StatusMenuEntry::Style::plain) {
+    StatusMenuEntry entry;
+    entry.kind = kind;
+    entry.title = std::move(title);
+    entry.keyEquivalent = std::move(key);
+    entry.action = action;
+    entry.style = style;
+    return entry;
+}
+
+StatusMenuEntry meetingEntry(const CalendarEvent &event, int index, const StatusMenuState &state) {
+    using Action = StatusMenuEntry::Action;
+    const bool ready = state.briefs.contains(event.id);
+    const bool researching = !ready && state.researching.contains(event.id);
+    const QString prefix = ready         ? QStringLiteral("✨ ")
+                           : researching ? QStringLiteral("⏳ ")
+                                         : QString();
+    StatusMenuEntry entry =
+        item(StatusMenuEntry::Kind::meeting,
+             prefix + timeText(event, index, state.now, state.locale) + QStringLiteral("  ") +
+                 event.title,
+             {},
+             ready         ? Action::viewBrief
+             : researching ? Action::none
+                           : Action::prepMeeting,
+             index == 0 ? StatusMenuEntry::Style::firstMeeting : StatusMenuEntry::Style::meeting);
+    entry.event = event;
+    return entry;
+}
+} // namespace
+
+QList<StatusMenuEntry> entries(const StatusMenuState &state) {
+    using Kind = StatusMenuEntry::Kind;
+    using Action = StatusMenuEntry::Action;
+    QList<StatusMenuEntry> result;
+
+    if (state.updateAvailable) {
+        result << item(Kind::updateNow, QStringLiteral("⬆  Update Available — Install Now"),
+                       QStringLiteral("u"), Action::installUpdate, StatusMenuEntry::Style::update)
+               << separator();
+    }
+
+    int index = 0;
+    for (const CalendarEvent &event : state.events) {
+        if (index == maxMeetings)
+            break;
+        if (!event.isUpcoming(state.now))
+            continue;
+        result << meetingEntry(event, index, state);
+        ++index;
+    }
+    if (index == 0) {
+        result << item(Kind::noMeetings, QStringLiteral("No upcoming meetings"), {}, Action::none,
+                       StatusMenuEntry::Style::placeholder);
+    }
+
+    result << separator()
+           << item(Kind::openApp, QStringLiteral("Open Zelvane"), QStringLiteral("o"),
+                   Action::openApp);
+    if (!state.updateAvailable) {
+        result << separator()
+               << item(Kind::checkForUpdates, QStringLiteral("Check for Updates…"), {},
+                       Action::checkForUpdates);
+    }
+    result << separator()
+           << item(Kind::quit, QStringLiteral("Quit Zelvane"), QStringLiteral("q"), Action::quit);
+    return result;
+}
+
+} // namespace StatusMenuModel
