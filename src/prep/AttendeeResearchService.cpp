@@ -1,9 +1,38 @@
 #include "AttendeeResearchService.h"
 
-#include "sync/CalendarService.h"
+#include "ResearchCache.h"
+#include "ResearchPrompt.h"
+#include "sync/KeychainService.h"
+
+#include <QThread>
+
+using Profile = MeetingBrief::AttendeeProfile;
+
+namespace {
+Profile profileFrom(const CachedResearch &r) {
+    return {r.email,      r.name,        r.role, r.company, r.companyDescription,
+            r.recentNews, r.linkedInURL, r.notes};
+}
+
+Profile profileFrom(const BriefingResponse::Profile &p) {
+    return {p.email,      p.name,        p.role, p.company, p.companyDescription,
+            p.recentNews, p.linkedInURL, p.notes};
+}
+} // namespace
 
 AttendeeResearchService::AttendeeResearchService(QObject *parent)
-    : QObject(parent) {}
+    : AttendeeResearchService(LLMService::shared(), ResearchCache::shared(), SlackService::shared(),
+                              LLMService::defaultSecretSource(), Clock::system(), parent) {}
+
+AttendeeResearchService::AttendeeResearchService(LLMService &llm, ResearchCache &cache,
+                                                 SlackService &slack, SecretSource secrets,
+                                                 Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_llm(&llm)
+    , m_cache(cache)
+    , m_slack(&slack)
+    , m_secrets(std::move(secrets))
+    , m_clock(clock) {}
 
 AttendeeResearchService::~AttendeeResearchService() = default;
 
@@ -12,6 +41,154 @@ AttendeeResearchService &AttendeeResearchService::shared() {
     return *instance;
 }
 
-QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::researchMeeting(CalendarEvent) {
-    co_return std::nullopt;
+MeetingBrief AttendeeResearchService::buildBriefFromCache(const CalendarEvent &event,
+                                                          const QList<Profile> &profiles) const {
+    return {event.id,
+            m_clock.now(),
+            {QStringLiteral("Meeting with ") + QString::number(profiles.size()) +
+             QStringLiteral(" known attendee(s). Research loaded from cache.")},
+            profiles,
+            {}};
+}
+
+QSet<QString> AttendeeResearchService::userDomains() const {
+    return m_calendarService ? m_calendarService->userDomains() : QSet<QString>{};
+}
+
+QCoro::Task<QHash<QString, QList<EmailThread>>>
+AttendeeResearchService::emailContext(QStringList addresses) {
+    QPointer<CalendarService> calendar = m_calendarService;
+    if (!calendar)
+        co_return {};
+    co_return co_await calendar->fetchEmailContext(std::move(addresses));
+}
+
+bool AttendeeResearchService::slackConnected() const {
+    return m_slack && m_slack->isConnected();
+}
+
+QCoro::Task<QHash<QString, QList<SlackMessage>>>
+AttendeeResearchService::slackContext(QStringList addresses) {
+    QPointer<SlackService> slack = m_slack;
+    if (!slack)
+        co_return {};
+    co_return co_await slack->fetchContextForAttendees(std::move(addresses));
+}
+
+QCoro::Task<std::optional<MeetingBrief>>
+AttendeeResearchService::researchMeeting(CalendarEvent event) {
+    // `researching` is only ever touched on this object's thread, so it needs no lock.
+    Q_ASSERT(QThread::currentThread() == thread());
+    const std::optional<QString> key = m_secrets(QString::fromLatin1(KeychainService::llmApiKey));
+    if (!key || key->isEmpty())
+        co_return std::nullopt;
+    if (m_researching.contains(event.id))
+        co_return std::nullopt;
+    m_researching.insert(event.id);
+
+    QPointer<AttendeeResearchService> self(this);
+    std::optional<MeetingBrief> brief;
+    try {
+        brief = co_await research(event);
+    } catch (...) {
+        // Research is best effort; a failure that slipped through the run means no brief.
+        brief = std::nullopt;
+    }
+    if (self) {
+        Q_ASSERT(QThread::currentThread() == thread());
+        m_researching.remove(event.id);
+    }
+    co_return brief;
+}
+
+QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(CalendarEvent event) {
+    QPointer<AttendeeResearchService> self(this);
+    const QSet<QString> domains = userDomains();
+
+    QStringList internal, external;
+    for (const QString &address : event.attendeeEmails) {
+        if (Attendee(address, std::nullopt, domains).isExternal)
+            external.append(address);
+        else
+            internal.append(address);
+    }
+    if (external.size() > maxAttendeesPerMeeting)
+        external.resize(maxAttendeesPerMeeting);
+
+    QList<Profile> internalProfiles;
+    for (const QString &address : internal)
+        internalProfiles.append(ResearchPrompt::colleagueProfile(address));
+
+    QList<Profile> cachedProfiles;
+    QStringList uncached;
+    for (const QString &address : external) {
+        if (const auto hit = m_cache.get(Attendee(address, std::nullopt, domains).id))
+            cachedProfiles.append(profileFrom(*hit));
+        else
+            uncached.append(address);
+    }
+
+    if (uncached.isEmpty() && !cachedProfiles.isEmpty())
+        co_return buildBriefFromCache(event, cachedProfiles + internalProfiles);
+
+    const QStringList contextAddresses = external + internal;
+    QString emailSection, slackSection;
+    if (!contextAddresses.isEmpty()) {
+        try {
+            emailSection = ResearchPrompt::emailSection(co_await emailContext(contextAddresses));
+        } catch (...) {
+            // The e-mail context is optional; the prompt goes without it.
+        }
+        if (!self)
+            co_return std::nullopt;
+        if (slackConnected()) {
+            try {
+                slackSection =
+                    ResearchPrompt::slackSection(co_await slackContext(contextAddresses));
+            } catch (...) {
+                // Likewise for Slack.
+            }
+            if (!self)
+                co_return std::nullopt;
+        }
+    }
+
+    const QString header = ResearchPrompt::meetingHeader(event);
+    const QString internalSection = ResearchPrompt::internalSection(internal);
+    const bool topicMode = uncached.isEmpty() && cachedProfiles.isEmpty();
+    const QString systemPrompt =
+        topicMode ? ResearchPrompt::topicSystemPrompt() : ResearchPrompt::attendeeSystemPrompt();
+    const QString userPrompt =
+        topicMode
+            ? ResearchPrompt::topicUserPrompt(header, internalSection, emailSection, slackSection)
+            : ResearchPrompt::attendeeUserPrompt(header, uncached, cachedProfiles, internalSection,
+                                                 emailSection, slackSection);
+
+    std::optional<BriefingResponse> response;
+    if (QPointer<LLMService> llm = m_llm) {
+        try {
+            response = co_await llm->generateBriefing(systemPrompt, userPrompt);
+        } catch (...) {
+            // Any model failure falls back to what is already known.
+        }
+    }
+    if (!self)
+        co_return std::nullopt;
+
+    if (!response) {
+        const QList<Profile> known = cachedProfiles + internalProfiles;
+        if (known.isEmpty())
+            co_return std::nullopt;
+        co_return buildBriefFromCache(event, known);
+    }
+
+    QList<Profile> modelProfiles;
+    for (const BriefingResponse::Profile &p : response->attendeeProfiles) {
+        const QString id = Attendee(p.email, std::nullopt, domains).id;
+        m_cache.store(id, CachedResearch(id, p.email, p.name, p, event.id, m_clock.now()));
+        modelProfiles.append(profileFrom(p));
+    }
+    co_return MeetingBrief{event.id, m_clock.now(), response->summary,
+                           cachedProfiles + modelProfiles + internalProfiles,
+                           response->talkingPoints};
 }

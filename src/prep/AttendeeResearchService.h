@@ -1,20 +1,33 @@
 #pragma once
 
+#include "LLMService.h"
 #include "core/CalendarEvent.h"
+#include "core/Clock.h"
 #include "core/MeetingBrief.h"
 #include "sync/CalendarService.h"
+#include "sync/SlackService.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <optional>
 
-// Prepares the briefing for one upcoming meeting.
+class ResearchCache;
+
+// Prepares the briefing for one upcoming meeting: sorts the participants into colleagues and
+// external people, reuses cached research, and asks the model about the rest (or about the
+// meeting's topic when nobody is external), with recent e-mail and Slack exchanges as context.
 class AttendeeResearchService : public QObject {
     Q_OBJECT
 
 public:
+    // The shared collaborators and the secure store.
     explicit AttendeeResearchService(QObject *parent = nullptr);
+    AttendeeResearchService(LLMService &llm, ResearchCache &cache, SlackService &slack,
+                            SecretSource secrets, Clock &clock = Clock::system(),
+                            QObject *parent = nullptr);
     ~AttendeeResearchService() override;
 
     static AttendeeResearchService &shared();
@@ -22,9 +35,34 @@ public:
     void setCalendarService(CalendarService *service) { m_calendarService = service; }
     CalendarService *calendarService() const { return m_calendarService; }
 
-    // The brief, or nothing; never throws.
+    // The brief, or nothing; never throws. Call on the service's thread.
     virtual QCoro::Task<std::optional<MeetingBrief>> researchMeeting(CalendarEvent event);
 
+    // Ids of the events being researched right now.
+    const QSet<QString> &researching() const { return m_researching; }
+
+    static constexpr int maxAttendeesPerMeeting = 8;
+
+    // "Meeting with N known attendee(s). Research loaded from cache."
+    MeetingBrief buildBriefFromCache(const CalendarEvent &event,
+                                     const QList<MeetingBrief::AttendeeProfile> &profiles) const;
+
+protected:
+    // Where the user's domains and the e-mail and Slack context come from: the attached
+    // calendar service and the Slack service.
+    virtual QSet<QString> userDomains() const;
+    virtual QCoro::Task<QHash<QString, QList<EmailThread>>> emailContext(QStringList addresses);
+    virtual bool slackConnected() const;
+    virtual QCoro::Task<QHash<QString, QList<SlackMessage>>> slackContext(QStringList addresses);
+
 private:
+    QCoro::Task<std::optional<MeetingBrief>> research(CalendarEvent event);
+
+    QPointer<LLMService> m_llm;
+    ResearchCache &m_cache;
+    QPointer<SlackService> m_slack;
+    SecretSource m_secrets;
+    Clock &m_clock;
+    QSet<QString> m_researching;
     QPointer<CalendarService> m_calendarService;
 };

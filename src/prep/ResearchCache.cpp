@@ -1,0 +1,148 @@
+#include "ResearchCache.h"
+
+#include "core/MeetingBrief.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cmath>
+
+namespace {
+constexpr qint64 referenceEpochMSecs = 978'307'200'000; // 2001-01-01T00:00:00Z
+// About 300,000 years either way: far outside any real date, well inside qint64 milliseconds.
+constexpr double furthestSeconds = 1e13;
+
+// Ids are hex digests; anything that could leave the folder is refused.
+bool usableId(const QString &id) {
+    return !id.isEmpty() && !id.contains(u'/') && !id.contains(u'\\') && id != u"." && id != u"..";
+}
+} // namespace
+
+double ReferenceDate::secondsSince2001(const QDateTime &time) {
+    return double(time.toMSecsSinceEpoch() - referenceEpochMSecs) / 1000.0;
+}
+
+std::optional<QDateTime> ReferenceDate::fromSecondsSince2001(double seconds) {
+    if (!std::isfinite(seconds) || std::abs(seconds) > furthestSeconds)
+        return std::nullopt;
+    return QDateTime::fromMSecsSinceEpoch(
+        qint64(std::llround(seconds * 1000.0)) + referenceEpochMSecs, Qt::UTC);
+}
+
+CachedResearch::CachedResearch(QString attendeeId_, QString email_, std::optional<QString> name_,
+                               const BriefingResponse::Profile &profile, const QString &eventId,
+                               QDateTime cachedAt_)
+    : attendeeId(std::move(attendeeId_))
+    , email(std::move(email_))
+    , name(std::move(name_))
+    , role(profile.role)
+    , company(profile.company)
+    , companyDescription(profile.companyDescription)
+    , recentNews(profile.recentNews)
+    , linkedInURL(profile.linkedInURL)
+    , notes(profile.notes)
+    , cachedAt(std::move(cachedAt_))
+    , eventIds{eventId} {}
+
+QByteArray CachedResearch::encode() const {
+    QJsonObject o{{QStringLiteral("attendeeId"), attendeeId},
+                  {QStringLiteral("email"), email},
+                  {QStringLiteral("cachedAt"), ReferenceDate::secondsSince2001(cachedAt)},
+                  {QStringLiteral("eventIds"), QJsonArray::fromStringList(eventIds.values())}};
+    JsonFields::putOptional(o, QStringLiteral("name"), name);
+    JsonFields::putOptional(o, QStringLiteral("role"), role);
+    JsonFields::putOptional(o, QStringLiteral("company"), company);
+    JsonFields::putOptional(o, QStringLiteral("companyDescription"), companyDescription);
+    JsonFields::putOptional(o, QStringLiteral("recentNews"), recentNews);
+    JsonFields::putOptional(o, QStringLiteral("linkedInURL"), linkedInURL);
+    JsonFields::putOptional(o, QStringLiteral("notes"), notes);
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::optional<CachedResearch> CachedResearch::decode(const QByteArray &bytes) {
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        return std::nullopt;
+    const QJsonObject o = document.object();
+    const QJsonValue id = o.value(u"attendeeId"), email = o.value(u"email"),
+                     cachedAt = o.value(u"cachedAt");
+    if (!id.isString() || !email.isString() || !cachedAt.isDouble())
+        return std::nullopt;
+    const auto when = ReferenceDate::fromSecondsSince2001(cachedAt.toDouble());
+    if (!when)
+        return std::nullopt;
+    bool ok = true;
+    const QStringList eventIds = JsonFields::stringList(o.value(u"eventIds"), ok);
+    CachedResearch r;
+    r.attendeeId = id.toString();
+    r.email = email.toString();
+    r.name = JsonFields::optionalString(o, u"name", ok);
+    r.role = JsonFields::optionalString(o, u"role", ok);
+    r.company = JsonFields::optionalString(o, u"company", ok);
+    r.companyDescription = JsonFields::optionalString(o, u"companyDescription", ok);
+    r.recentNews = JsonFields::optionalString(o, u"recentNews", ok);
+    r.linkedInURL = JsonFields::optionalUrl(o, u"linkedInURL", ok);
+    r.notes = JsonFields::optionalString(o, u"notes", ok);
+    r.cachedAt = *when;
+    r.eventIds = QSet<QString>(eventIds.begin(), eventIds.end());
+    if (!ok)
+        return std::nullopt;
+    return r;
+}
+
+ResearchCache::ResearchCache(QString cacheDir, Clock &clock)
+    : m_cacheDir(std::move(cacheDir))
+    , m_clock(clock) {
+    QDir().mkpath(m_cacheDir);
+}
+
+QString ResearchCache::defaultDirectory() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty())
+        base = QDir::tempPath();
+    return base + QStringLiteral("/Zelvane/ResearchCache");
+}
+
+ResearchCache &ResearchCache::shared() {
+    static ResearchCache *instance = new ResearchCache(defaultDirectory());
+    return *instance;
+}
+
+QString ResearchCache::filePath(const QString &attendeeId) const {
+    return m_cacheDir + u'/' + attendeeId + QStringLiteral(".json");
+}
+
+std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) const {
+    if (!usableId(attendeeId))
+        return std::nullopt;
+    QFile file(filePath(attendeeId));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    file.close();
+    auto research = CachedResearch::decode(bytes);
+    if (!research)
+        return std::nullopt;
+    const double age = ReferenceDate::secondsSince2001(m_clock.now()) -
+                       ReferenceDate::secondsSince2001(research->cachedAt);
+    if (age > maxAgeSeconds) {
+        QFile::remove(filePath(attendeeId));
+        return std::nullopt;
+    }
+    return research;
+}
+
+void ResearchCache::store(const QString &attendeeId, const CachedResearch &research) const {
+    if (!usableId(attendeeId))
+        return;
+    // Written under a temporary name and renamed, so a reader never sees half a file.
+    QSaveFile file(filePath(attendeeId));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(research.encode());
+    file.commit();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "BriefingResponse.h"
+#include "core/Clock.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+// What the model found out about one external participant.
+struct CachedResearch {
+    QString attendeeId;
+    QString email;
+    std::optional<QString> name;
+    std::optional<QString> role;
+    std::optional<QString> company;
+    std::optional<QString> companyDescription;
+    std::optional<QString> recentNews;
+    std::optional<QUrl> linkedInURL;
+    std::optional<QString> notes;
+    QDateTime cachedAt;
+    QSet<QString> eventIds;
+
+    CachedResearch() = default;
+    // Research fields from `profile`; made now, for the one event.
+    CachedResearch(QString attendeeId, QString email, std::optional<QString> name,
+                   const BriefingResponse::Profile &profile, const QString &eventId,
+                   QDateTime cachedAt);
+
+    // One compact JSON object; "cachedAt" in seconds since 2001-01-01 00:00:00 UTC.
+    QByteArray encode() const;
+    // Absent unless "attendeeId", "email", "cachedAt" and "eventIds" are present and typed.
+    static std::optional<CachedResearch> decode(const QByteArray &bytes);
+
+    bool operator==(const CachedResearch &) const = default;
+};
+
+// One JSON file per participant, kept 30 days. Never reports an error: anything that goes
+// wrong is a miss or a skipped write.
+class ResearchCache {
+public:
+    explicit ResearchCache(QString cacheDir, Clock &clock = Clock::system());
+
+    // $XDG_DATA_HOME/Zelvane/ResearchCache, created on first use.
+    static ResearchCache &shared();
+    static QString defaultDirectory();
+
+    const QString &cacheDir() const { return m_cacheDir; }
+    QString filePath(const QString &attendeeId) const;
+
+    std::optional<CachedResearch> get(const QString &attendeeId) const;
+    void store(const QString &attendeeId, const CachedResearch &research) const;
+
+    static constexpr double maxAgeSeconds = 2'592'000; // 30 days
+
+private:
+    QString m_cacheDir;
+    Clock &m_clock;
+};
+
+namespace ReferenceDate {
+// Seconds since 2001-01-01 00:00:00 UTC, the cache files' time scale.
+double secondsSince2001(const QDateTime &time);
+// Absent for values that are not finite or lie beyond any representable time.
+std::optional<QDateTime> fromSecondsSince2001(double seconds);
+} // namespace ReferenceDate
