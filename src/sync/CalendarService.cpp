@@ -1,7 +1,36 @@
 #include "CalendarService.h"
 
+#include "LoopbackRedirect.h"
+#include "NylasService.h"
+#include "core/AppSettings.h"
+#include "core/Clock.h"
+
+#include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+#include <QPointer>
+#include <algorithm>
+
+namespace {
+const QString accountsKey = QStringLiteral("connectedAccounts");
+}
+
+CalendarService::CalendarService(AppSettings &settings, NylasService &nylas,
+                                 NylasAuthHandler &authHandler, Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_nylas(nylas)
+    , m_authHandler(authHandler)
+    , m_clock(clock) {
+    loadAccounts();
+    connect(&m_authHandler, &NylasAuthHandler::codeReceived, this,
+            &CalendarService::onCodeReceived);
+}
+
 CalendarService::CalendarService(QObject *parent)
-    : QObject(parent) {}
+    : CalendarService(AppSettings::shared(), NylasService::shared(), NylasAuthHandler::shared(),
+                      Clock::system(), parent) {}
 
 CalendarService::~CalendarService() {
     stopMonitoring();
@@ -17,14 +46,276 @@ void CalendarService::publishEvents(QList<CalendarEvent> events) {
     Q_EMIT eventsChanged();
 }
 
+void CalendarService::setLoading(bool loading) {
+    m_isLoading = loading;
+    Q_EMIT isLoadingChanged();
+}
+
+void CalendarService::setAccountCalendars(AccountCalendars calendars) {
+    m_accountCalendars = std::move(calendars);
+    Q_EMIT accountCalendarsChanged();
+}
+
+void CalendarService::setAccounts(QList<ConnectedAccount> accounts) {
+    m_accounts = std::move(accounts);
+    saveAccounts();
+    Q_EMIT accountsChanged();
+}
+
+void CalendarService::loadAccounts() {
+    const QByteArray data = m_settings.value(accountsKey).toByteArray();
+    const QJsonDocument doc = QJsonDocument::fromJson(data);
+    if (!doc.isArray())
+        return;
+    QList<ConnectedAccount> accounts;
+    for (const QJsonValue &value : doc.array()) {
+        auto account = ConnectedAccount::fromJson(value);
+        // One bad record makes the whole list unreadable.
+        if (!account)
+            return;
+        accounts.append(std::move(*account));
+    }
+    m_accounts = std::move(accounts);
+}
+
+void CalendarService::saveAccounts() {
+    QJsonArray array;
+    for (const ConnectedAccount &account : std::as_const(m_accounts))
+        array.append(account.toJson());
+    m_settings.setValue(accountsKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+QSet<CalendarProvider> CalendarService::connectedProviders() const {
+    QSet<CalendarProvider> providers;
+    for (const ConnectedAccount &account : m_accounts)
+        providers.insert(account.provider);
+    return providers;
+}
+
 QSet<QString> CalendarService::userDomains() const {
-    return {};
+    QSet<QString> domains;
+    for (const ConnectedAccount &account : m_accounts) {
+        const QStringList parts = account.email.split(u'@');
+        if (parts.size() == 2 && !parts.at(1).isEmpty())
+            domains.insert(parts.at(1).toLower());
+    }
+    return domains;
 }
 
-QCoro::Task<QHash<QString, QList<EmailThread>>> CalendarService::fetchEmailContext(QStringList) {
-    co_return {};
+QCoro::Task<QUrl> CalendarService::addAccount(CalendarProvider provider) {
+    QPointer<CalendarService> self(this);
+    const int port = co_await m_authHandler.startListening(provider);
+    if (!self)
+        throw NylasAuthError();
+    const QString redirect = QStringLiteral("http://127.0.0.1:") + QString::number(port) +
+                             QStringLiteral("/nylas/callback");
+    const QUrl url =
+        co_await m_nylas.getAuthURL(CalendarProviders::rawValue(provider).toLower(), redirect);
+    QDesktopServices::openUrl(url);
+    co_return url;
 }
 
-void CalendarService::startMonitoring() {}
+QCoro::Task<> CalendarService::completeConnection(QString code, CalendarProvider provider) {
+    QPointer<CalendarService> self(this);
+    const NylasGrant grant = co_await m_nylas.exchangeToken(code, std::nullopt);
+    if (!self)
+        co_return;
+    const ConnectedAccount account = ConnectedAccount::create(provider, grant.email, grant.grantId);
+    QList<ConnectedAccount> accounts = m_accounts;
+    accounts.append(account);
+    setAccounts(std::move(accounts));
+    m_settings.addDefaultReminders(account.id);
+    co_await fetchEvents();
+}
 
-void CalendarService::stopMonitoring() {}
+void CalendarService::onCodeReceived(const QString &code, CalendarProvider provider) {
+    // The browser has already been told the account is connected; a failure here just means
+    // the account does not appear.
+    [](QPointer<CalendarService> self, QString code, CalendarProvider provider) -> QCoro::Task<> {
+        try {
+            if (self)
+                co_await self->completeConnection(code, provider);
+        } catch (...) {
+        }
+    }(this, code, provider);
+}
+
+void CalendarService::removeAccount(const ConnectedAccount &account) {
+    if (!account.grantId.isEmpty()) {
+        [](QPointer<NylasService> nylas, QString grantId) -> QCoro::Task<> {
+            try {
+                if (nylas)
+                    co_await nylas->revokeGrant(grantId);
+            } catch (...) {
+            }
+        }(&m_nylas, account.grantId);
+    }
+    QList<ConnectedAccount> remaining;
+    for (const ConnectedAccount &a : std::as_const(m_accounts))
+        if (a.id != account.id)
+            remaining.append(a);
+    setAccounts(std::move(remaining));
+    m_settings.removeReminders(account.id);
+    refreshInBackground();
+}
+
+void CalendarService::disconnectProvider(CalendarProvider provider) {
+    const QList<ConnectedAccount> snapshot = m_accounts;
+    for (const ConnectedAccount &account : snapshot)
+        if (account.provider == provider)
+            removeAccount(account);
+}
+
+void CalendarService::refreshInBackground() {
+    // fetchEvents catches its own failures, so nothing escapes this unawaited task.
+    fetchEvents();
+}
+
+void CalendarService::startMonitoring() {
+    stopMonitoring();
+    m_monitor = std::make_unique<QObject>();
+    refreshInBackground();
+    QPointer<CalendarService> self(this);
+    m_clock.every(refreshInterval, m_monitor.get(), [self] {
+        if (self)
+            self->refreshInBackground();
+    });
+}
+
+void CalendarService::stopMonitoring() {
+    m_monitor.reset();
+}
+
+QCoro::Task<CalendarService::AccountCalendars> CalendarService::listCalendars() {
+    QPointer<CalendarService> self(this);
+    const QList<ConnectedAccount> accounts = m_accounts;
+    AccountCalendars result;
+    for (const ConnectedAccount &account : accounts) {
+        if (account.grantId.isEmpty())
+            continue;
+        try {
+            auto calendars = co_await m_nylas.fetchCalendars(account.grantId);
+            result.insert(account.id, std::move(calendars));
+        } catch (...) {
+            // An account whose calendars cannot be listed loses its entry.
+        }
+        if (!self)
+            co_return result;
+    }
+    co_return result;
+}
+
+QCoro::Task<> CalendarService::fetchCalendars() {
+    QPointer<CalendarService> self(this);
+    AccountCalendars calendars = co_await listCalendars();
+    if (self)
+        self->setAccountCalendars(std::move(calendars));
+}
+
+QCoro::Task<> CalendarService::fetchEvents() {
+    QPointer<CalendarService> self(this);
+    setLoading(true);
+    AccountCalendars calendars = co_await listCalendars();
+    if (!self)
+        co_return;
+    setAccountCalendars(calendars);
+
+    const QList<ConnectedAccount> accounts = m_accounts;
+    QList<AccountBatch> batches;
+    for (const ConnectedAccount &account : accounts) {
+        if (account.grantId.isEmpty())
+            continue;
+        AccountBatch batch{account, calendars.value(account.id), {}};
+        try {
+            batch.events = co_await m_nylas.fetchEvents(account.grantId, QStringLiteral("primary"));
+        } catch (...) {
+            if (!self)
+                co_return;
+            continue;
+        }
+        if (!self)
+            co_return;
+        batches.append(std::move(batch));
+    }
+    publishEvents(mergeEvents(batches, m_clock.now(), m_settings.disabledCalendarIds()));
+    setLoading(false);
+}
+
+QList<CalendarEvent> CalendarService::mergeEvents(const QList<AccountBatch> &batches,
+                                                  const QDateTime &now,
+                                                  const QSet<QString> &disabledCalendars) {
+    qsizetype total = 0;
+    for (const AccountBatch &batch : batches)
+        total += batch.events.size();
+    QList<CalendarEvent> kept;
+    kept.reserve(total);
+    QSet<QString> seen;
+    seen.reserve(total);
+    for (const AccountBatch &batch : batches) {
+        for (const NylasEvent &proxyEvent : batch.events) {
+            auto event = makeCalendarEvent(proxyEvent, batch.account.id, batch.account.provider,
+                                           batch.calendars);
+            if (!event || event->isAllDay || !event->isUpcoming(now))
+                continue;
+            if (event->calendarId && disabledCalendars.contains(*event->calendarId))
+                continue;
+            if (seen.contains(event->id))
+                continue;
+            seen.insert(event->id);
+            kept.append(std::move(*event));
+        }
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const CalendarEvent &a, const CalendarEvent &b) {
+        return a.startDate < b.startDate;
+    });
+    return kept;
+}
+
+std::optional<CalendarEvent> CalendarService::nextEvent() const {
+    const QDateTime now = m_clock.now();
+    for (const CalendarEvent &event : m_events)
+        if (event.isUpcoming(now))
+            return event;
+    return std::nullopt;
+}
+
+EmailThread CalendarService::emailThread(const NylasMessage &message) {
+    EmailThread thread;
+    thread.id = message.threadId.value_or(message.id);
+    thread.subject = message.subject.value_or(QStringLiteral("(No subject)"));
+    if (message.from && !message.from->isEmpty())
+        thread.from = message.from->first().email;
+    if (message.date)
+        thread.date = QLocale().toString(QDateTime::fromSecsSinceEpoch(*message.date).toLocalTime(),
+                                         QLocale::ShortFormat);
+    thread.snippet = message.snippet.value_or(QString());
+    thread.messageCount = 1;
+    return thread;
+}
+
+QCoro::Task<QHash<QString, QList<EmailThread>>>
+CalendarService::fetchEmailContext(QStringList emails) {
+    QPointer<CalendarService> self(this);
+    const QList<ConnectedAccount> accounts = m_accounts;
+    QHash<QString, QList<EmailThread>> result;
+    for (const ConnectedAccount &account : accounts) {
+        if (account.grantId.isEmpty())
+            continue;
+        for (const QString &email : std::as_const(emails)) {
+            if (!self)
+                co_return result;
+            QList<NylasMessage> messages;
+            try {
+                messages = co_await m_nylas.searchMessages(account.grantId, email, emailLimit);
+            } catch (...) {
+                continue;
+            }
+            if (messages.isEmpty())
+                continue;
+            QList<EmailThread> &threads = result[email];
+            for (const NylasMessage &message : std::as_const(messages))
+                threads.append(emailThread(message));
+        }
+    }
+    co_return result;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NylasRecords.h"
 #include "core/CalendarEvent.h"
 
 #include <QCoroTask>
@@ -7,13 +8,39 @@
 #include <QList>
 #include <QObject>
 #include <QSet>
+#include <QUrl>
+#include <memory>
+
+class AppSettings;
+class Clock;
+class NylasService;
+class NylasAuthHandler;
 
 // Owns the connected accounts and publishes every account's upcoming events, sorted by start.
 class CalendarService : public QObject {
     Q_OBJECT
     Q_PROPERTY(QList<CalendarEvent> events READ events NOTIFY eventsChanged)
+    Q_PROPERTY(QList<ConnectedAccount> accounts READ accounts NOTIFY accountsChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(
+        AccountCalendars accountCalendars READ accountCalendars NOTIFY accountCalendarsChanged)
 
 public:
+    using AccountCalendars = QHash<QString, QList<NylasCalendar>>;
+
+    // One account's fetched material for a refresh.
+    struct AccountBatch {
+        ConnectedAccount account;
+        QList<NylasCalendar> calendars;
+        QList<NylasEvent> events;
+    };
+
+    static constexpr double refreshInterval = 120;
+    static constexpr int emailLimit = 5;
+
+    CalendarService(AppSettings &settings, NylasService &nylas, NylasAuthHandler &authHandler,
+                    Clock &clock, QObject *parent = nullptr);
+    // With the process-wide settings, proxy client, sign-in listener and clock.
     explicit CalendarService(QObject *parent = nullptr);
     ~CalendarService() override;
 
@@ -23,16 +50,65 @@ public:
     // Replaces the published list; the refresh publishes through here.
     void publishEvents(QList<CalendarEvent> events);
 
+    const QList<ConnectedAccount> &accounts() const { return m_accounts; }
+    bool isLoading() const { return m_isLoading; }
+    const AccountCalendars &accountCalendars() const { return m_accountCalendars; }
+    bool isConnected() const { return !m_accounts.isEmpty(); }
+    QSet<CalendarProvider> connectedProviders() const;
+    // Lower-case domains of the accounts' addresses.
     QSet<QString> userDomains() const;
+
+    // Starts the sign-in: listens for the redirect, opens the provider's page in the browser
+    // and returns its address. The account is added when the redirect arrives.
+    QCoro::Task<QUrl> addAccount(CalendarProvider provider);
+    QCoro::Task<> completeConnection(QString code, CalendarProvider provider);
+    void removeAccount(const ConnectedAccount &account);
+    void disconnectProvider(CalendarProvider provider);
+
+    // A refresh now, then one every 120 s.
+    void startMonitoring();
+    void stopMonitoring();
+    void requestAccess(const std::function<void(bool)> &completion) { completion(true); }
+
+    // The refresh; never fails (failing accounts are skipped).
+    QCoro::Task<> fetchEvents();
+    // Lists every account's calendars into accountCalendars; never fails.
+    QCoro::Task<> fetchCalendars();
+    std::optional<CalendarEvent> nextEvent() const;
     // Recent e-mail with each address, from every account; never fails.
     QCoro::Task<QHash<QString, QList<EmailThread>>> fetchEmailContext(QStringList emails);
 
-    void startMonitoring();
-    void stopMonitoring();
+    // Converts, filters (all-day, started, disabled calendar, repeated id) and sorts by start,
+    // keeping the collected order among equal starts.
+    static QList<CalendarEvent> mergeEvents(const QList<AccountBatch> &batches,
+                                            const QDateTime &now,
+                                            const QSet<QString> &disabledCalendars);
+    static EmailThread emailThread(const NylasMessage &message);
 
 Q_SIGNALS:
     void eventsChanged();
+    void accountsChanged();
+    void isLoadingChanged();
+    void accountCalendarsChanged();
 
 private:
+    QCoro::Task<AccountCalendars> listCalendars();
+    void setLoading(bool loading);
+    void setAccountCalendars(AccountCalendars calendars);
+    void setAccounts(QList<ConnectedAccount> accounts);
+    void saveAccounts();
+    void loadAccounts();
+    void refreshInBackground();
+    void onCodeReceived(const QString &code, CalendarProvider provider);
+
+    AppSettings &m_settings;
+    NylasService &m_nylas;
+    NylasAuthHandler &m_authHandler;
+    Clock &m_clock;
     QList<CalendarEvent> m_events;
+    QList<ConnectedAccount> m_accounts;
+    bool m_isLoading = false;
+    AccountCalendars m_accountCalendars;
+    // The polling timer lives as long as this object does.
+    std::unique_ptr<QObject> m_monitor;
 };

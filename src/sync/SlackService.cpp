@@ -1,9 +1,40 @@
 #include "SlackService.h"
 
+#include "BackendAPIClient.h"
+#include "HttpExchange.h"
 #include "KeychainService.h"
+#include "LoopbackRedirect.h"
+#include "core/AppConfig.h"
+#include "core/Clock.h"
+
+#include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QSet>
+#include <QUrlQuery>
+#include <QUuid>
+
+namespace {
+QString tokenKey() {
+    return QString::fromLatin1(KeychainService::slackToken);
+}
+
+QString encoded(const QString &value) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+} // namespace
+
+SlackService::SlackService(BackendAPIClient &backend, Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_backend(backend)
+    , m_clock(clock) {}
 
 SlackService::SlackService(QObject *parent)
-    : QObject(parent) {}
+    : QObject(parent)
+    , m_backend(*new BackendAPIClient(this))
+    , m_clock(Clock::system()) {}
 
 SlackService::~SlackService() = default;
 
@@ -12,11 +43,137 @@ SlackService &SlackService::shared() {
     return *instance;
 }
 
+QString SlackService::origin() {
+    return AppConfig::originFromEnvironment("ZELVANE_SLACK_ORIGIN",
+                                            QStringLiteral("https://slack.com"));
+}
+
 bool SlackService::isConnected() const {
-    return KeychainService::load(QString::fromLatin1(KeychainService::slackToken)).has_value();
+    return KeychainService::load(tokenKey()).has_value();
+}
+
+void SlackService::disconnect() {
+    KeychainService::remove(tokenKey());
+}
+
+QUrl SlackService::authorizeURL(const QString &state) {
+    QUrl url(origin() + QStringLiteral("/oauth/v2/authorize"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("client_id"), encoded(QString::fromLatin1(clientId)));
+    query.addQueryItem(QStringLiteral("user_scope"), encoded(QString::fromLatin1(userScopes)));
+    query.addQueryItem(QStringLiteral("redirect_uri"), encoded(AppConfig::slackCallbackURL()));
+    query.addQueryItem(QStringLiteral("state"), encoded(state));
+    query.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
+    url.setQuery(query);
+    return url;
+}
+
+QCoro::Task<> SlackService::authenticate() {
+    QPointer<SlackService> self(this);
+    auto handler = std::make_unique<LoopbackSlackRedirectHandler>();
+    const quint16 port = handler->start();
+    // The backend's callback finds the listener through the port after the last ':'.
+    const QString state = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                          QLatin1Char(':') + QString::number(port);
+    const QUrl url = authorizeURL(state);
+    if (!url.isValid())
+        throw SlackError::authFailed();
+    QDesktopServices::openUrl(url);
+
+    // The time limit races the listener; whichever ends first decides, and ends the other.
+    LoopbackSlackRedirectHandler *raw = handler.get();
+    m_clock.after(signInLimit, raw, [raw] { raw->fail(SlackError::authTimeout()); });
+    const QString code = co_await handler->waitForCode();
+    handler.reset();
+    if (!self)
+        throw SlackError::authFailed();
+
+    const QString token = co_await m_backend.exchangeSlackCode(code, AppConfig::slackCallbackURL());
+    try {
+        KeychainService::save(tokenKey(), token);
+    } catch (const KeychainError &) {
+        // Without a store the sign-in still counts as done; the next search will say so.
+    }
+}
+
+QList<SlackMessage> SlackService::parseSearchReply(const QByteArray &body) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError)
+        throw DecodingError(error.errorString());
+    const QJsonObject root = doc.isObject() ? doc.object() : QJsonObject();
+    const QJsonValue ok = root.value(u"ok");
+    if (!ok.isBool() || !ok.toBool()) {
+        const QJsonValue message = root.value(u"error");
+        throw SlackError::apiError(message.isString() ? message.toString()
+                                                      : QStringLiteral("Unknown error"));
+    }
+    const QJsonValue matches = root.value(u"messages").toObject().value(u"matches");
+    if (!root.value(u"messages").isObject() || !matches.isArray())
+        return {};
+
+    QList<SlackMessage> messages;
+    for (const QJsonValue &value : matches.toArray()) {
+        const QJsonObject match = value.toObject();
+        const QJsonValue text = match.value(u"text"),
+                         channel = match.value(u"channel").toObject().value(u"name"),
+                         username = match.value(u"username"), ts = match.value(u"ts"),
+                         permalink = match.value(u"permalink");
+        if (!text.isString() || !channel.isString() || !username.isString() || !ts.isString() ||
+            !permalink.isString())
+            continue;
+        messages.append({text.toString(), channel.toString(), username.toString(), ts.toString(),
+                         permalink.toString()});
+    }
+    return messages;
+}
+
+QCoro::Task<QList<SlackMessage>> SlackService::searchMessages(QString query) {
+    const auto token = KeychainService::load(tokenKey());
+    if (!token)
+        throw SlackError::notConnected();
+    QUrl url(origin() + QStringLiteral("/api/search.messages"));
+    QUrlQuery items;
+    items.addQueryItem(QStringLiteral("query"), encoded(query));
+    items.addQueryItem(QStringLiteral("sort"), QStringLiteral("timestamp"));
+    items.addQueryItem(QStringLiteral("sort_dir"), QStringLiteral("desc"));
+    items.addQueryItem(QStringLiteral("count"), QString::number(pageSize));
+    url.setQuery(items);
+    if (!url.isValid())
+        throw SlackError::requestFailed();
+
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+    const HttpReply reply = co_await sendRequest(m_network, request, HttpVerb::get, {}, m_timeout);
+    if (reply.status != 200)
+        throw SlackError::requestFailed();
+    co_return parseSearchReply(reply.body);
 }
 
 QCoro::Task<QHash<QString, QList<SlackMessage>>>
-SlackService::fetchContextForAttendees(QStringList) {
-    co_return {};
+SlackService::fetchContextForAttendees(QStringList emails) {
+    QPointer<SlackService> self(this);
+    QHash<QString, QList<SlackMessage>> result;
+    for (const QString &email : std::as_const(emails)) {
+        QList<SlackMessage> found;
+        for (const QString &direction : {QStringLiteral("from:<"), QStringLiteral("to:<")}) {
+            if (!self)
+                co_return result;
+            try {
+                found.append(co_await searchMessages(direction + email + QLatin1Char('>')));
+            } catch (...) {
+                // A failing query just contributes nothing.
+            }
+        }
+        QSet<QString> permalinks;
+        QList<SlackMessage> unique;
+        for (SlackMessage &message : found)
+            if (!permalinks.contains(message.permalink)) {
+                permalinks.insert(message.permalink);
+                unique.append(std::move(message));
+            }
+        if (!unique.isEmpty())
+            result.insert(email, std::move(unique));
+    }
+    co_return result;
 }

@@ -1,0 +1,183 @@
+#include "NylasRecords.h"
+
+#include "HttpExchange.h"
+#include "core/HexColor.h"
+#include "core/MeetingLinkParser.h"
+
+#include <QJsonArray>
+
+namespace {
+template <typename T, typename Decode>
+QList<T> decodeArray(const QJsonValue &value, QStringView key, Decode decode) {
+    if (!value.isArray())
+        throw DecodingError(key.toString() + QStringLiteral(": not an array"));
+    const QJsonArray array = value.toArray();
+    QList<T> items;
+    items.reserve(array.size());
+    for (const QJsonValue &item : array)
+        items.append(decode(item));
+    return items;
+}
+
+template <typename T, typename Decode>
+std::optional<T> optionalObject(const QJsonObject &o, QStringView key, Decode decode) {
+    const auto v = JsonRead::optionalMember(o, key);
+    if (!v)
+        return std::nullopt;
+    return decode(JsonRead::object(*v, key));
+}
+
+std::optional<QDateTime> fromUnix(std::optional<qint64> seconds) {
+    if (!seconds)
+        return std::nullopt;
+    return QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC);
+}
+} // namespace
+
+std::optional<QDateTime> NylasEvent::EventTime::startDate() const {
+    return fromUnix(startTime);
+}
+
+std::optional<QDateTime> NylasEvent::EventTime::endDate() const {
+    return fromUnix(endTime);
+}
+
+NylasCalendar NylasCalendar::fromJson(const QJsonValue &value) {
+    const QJsonObject o = JsonRead::object(value, u"calendar");
+    return {JsonRead::string(o, u"id"), JsonRead::string(o, u"name"),
+            JsonRead::optionalString(o, u"hex_color"), JsonRead::optionalBool(o, u"is_primary")};
+}
+
+NylasEvent NylasEvent::fromJson(const QJsonValue &value) {
+    const QJsonObject o = JsonRead::object(value, u"event");
+    NylasEvent e;
+    e.id = JsonRead::string(o, u"id");
+    e.calendarId = JsonRead::optionalString(o, u"calendar_id");
+    e.title = JsonRead::optionalString(o, u"title");
+    e.description = JsonRead::optionalString(o, u"description");
+    e.status = JsonRead::optionalString(o, u"status");
+    e.when = optionalObject<EventTime>(o, u"when", [](const QJsonObject &w) {
+        return EventTime{JsonRead::optionalInteger(w, u"start_time"),
+                         JsonRead::optionalInteger(w, u"end_time")};
+    });
+    e.location = JsonRead::optionalString(o, u"location");
+    e.conferencing = optionalObject<Conferencing>(o, u"conferencing", [](const QJsonObject &c) {
+        return Conferencing{
+            JsonRead::optionalString(c, u"provider"),
+            optionalObject<ConferencingDetails>(c, u"details", [](const QJsonObject &d) {
+                return ConferencingDetails{JsonRead::optionalString(d, u"url")};
+            })};
+    });
+    if (const auto list = JsonRead::optionalMember(o, u"participants"))
+        e.participants = decodeArray<Participant>(*list, u"participants", [](const QJsonValue &v) {
+            const QJsonObject p = JsonRead::object(v, u"participant");
+            return Participant{JsonRead::string(p, u"email"), JsonRead::optionalString(p, u"name"),
+                               JsonRead::optionalString(p, u"status")};
+        });
+    e.organizer = optionalObject<Organizer>(o, u"organizer", [](const QJsonObject &p) {
+        return Organizer{JsonRead::string(p, u"email"), JsonRead::optionalString(p, u"name")};
+    });
+    return e;
+}
+
+NylasMessage NylasMessage::fromJson(const QJsonValue &value) {
+    const QJsonObject o = JsonRead::object(value, u"message");
+    NylasMessage m;
+    m.id = JsonRead::string(o, u"id");
+    m.subject = JsonRead::optionalString(o, u"subject");
+    if (const auto list = JsonRead::optionalMember(o, u"from"))
+        m.from = decodeArray<Participant>(*list, u"from", [](const QJsonValue &v) {
+            const QJsonObject p = JsonRead::object(v, u"from");
+            return Participant{JsonRead::string(p, u"email"), JsonRead::optionalString(p, u"name")};
+        });
+    m.date = JsonRead::optionalInteger(o, u"date");
+    m.snippet = JsonRead::optionalString(o, u"snippet");
+    m.threadId = JsonRead::optionalString(o, u"thread_id");
+    return m;
+}
+
+NylasGrant NylasGrant::fromJson(const QByteArray &body) {
+    const QJsonObject o = JsonRead::object(body);
+    return {JsonRead::string(o, u"grantId"), JsonRead::string(o, u"provider"),
+            JsonRead::string(o, u"email")};
+}
+
+template <typename T> NylasListResponse<T> NylasListResponse<T>::decode(const QByteArray &body) {
+    const QJsonObject o = JsonRead::object(body);
+    NylasListResponse response;
+    response.data = decodeArray<T>(o.value(u"data"), u"data", &T::fromJson);
+    response.nextCursor = JsonRead::optionalString(o, u"next_cursor");
+    return response;
+}
+
+template struct NylasListResponse<NylasCalendar>;
+template struct NylasListResponse<NylasEvent>;
+template struct NylasListResponse<NylasMessage>;
+
+QString NylasError::description() const {
+    return QStringLiteral("Invalid authentication URL received");
+}
+
+QColor systemBlue() {
+    return QColor(0, 122, 255);
+}
+
+std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QString &accountId,
+                                               CalendarProvider provider,
+                                               const QList<NylasCalendar> &calendars) {
+    if (event.status && *event.status == u"cancelled")
+        return std::nullopt;
+    if (!event.when || !event.when->startTime || !event.when->endTime)
+        return std::nullopt;
+
+    CalendarEvent e;
+    e.startDate = *event.when->startDate();
+    e.endDate = *event.when->endDate();
+    e.id = QStringLiteral("nylas_") + event.id;
+    e.title = event.title.value_or(QStringLiteral("(No title)"));
+
+    const NylasCalendar *calendar = nullptr;
+    if (event.calendarId)
+        for (const NylasCalendar &c : calendars)
+            if (c.id == *event.calendarId) {
+                calendar = &c;
+                break;
+            }
+    if (calendar) {
+        e.calendarTitle = calendar->name;
+        const auto hex =
+            calendar->hexColor ? std::optional<QStringView>(*calendar->hexColor) : std::nullopt;
+        e.calendarColor = colorFromSixDigitHex(hex).value_or(systemBlue());
+    } else {
+        e.calendarTitle = provider == CalendarProvider::google ? QStringLiteral("Google Calendar")
+                                                               : QStringLiteral("Outlook");
+        e.calendarColor = systemBlue();
+    }
+    e.isAllDay = false;
+    if (event.conferencing)
+        e.conferencingProvider = event.conferencing->provider;
+
+    if (event.conferencing && event.conferencing->details && event.conferencing->details->url) {
+        const QUrl url(*event.conferencing->details->url, QUrl::StrictMode);
+        if (url.isValid() && !url.isEmpty())
+            e.meetingLink = url;
+    }
+    if (!e.meetingLink && event.location)
+        e.meetingLink = MeetingLinkParser::extractLink(*event.location);
+    if (!e.meetingLink && event.description)
+        e.meetingLink = MeetingLinkParser::extractLink(*event.description);
+
+    if (event.participants) {
+        e.attendeeEmails.reserve(event.participants->size());
+        for (const auto &p : *event.participants)
+            e.attendeeEmails.append(p.email);
+    }
+    if (event.organizer)
+        e.organizerEmail = event.organizer->email;
+    e.location = event.location;
+    e.notes = event.description;
+    e.calendarId = event.calendarId;
+    e.provider = provider;
+    e.accountId = accountId;
+    return e;
+}

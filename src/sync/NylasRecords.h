@@ -1,0 +1,123 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+#include "core/Error.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// Records of the backend's calendar and e-mail proxy, decoded strictly: a required member
+// missing or any member of the wrong type throws DecodingError; optional members may be
+// absent or null.
+
+struct NylasCalendar {
+    QString id;
+    QString name;
+    std::optional<QString> hexColor;
+    std::optional<bool> isPrimary;
+
+    static NylasCalendar fromJson(const QJsonValue &value);
+    bool operator==(const NylasCalendar &) const = default;
+};
+
+struct NylasEvent {
+    struct EventTime {
+        std::optional<qint64> startTime;
+        std::optional<qint64> endTime;
+        std::optional<QDateTime> startDate() const;
+        std::optional<QDateTime> endDate() const;
+    };
+    struct ConferencingDetails {
+        std::optional<QString> url;
+    };
+    struct Conferencing {
+        std::optional<QString> provider;
+        std::optional<ConferencingDetails> details;
+    };
+    struct Participant {
+        QString email;
+        std::optional<QString> name;
+        std::optional<QString> status;
+    };
+    struct Organizer {
+        QString email;
+        std::optional<QString> name;
+    };
+
+    QString id;
+    std::optional<QString> calendarId;
+    std::optional<QString> title;
+    std::optional<QString> description;
+    std::optional<QString> status;
+    std::optional<EventTime> when;
+    std::optional<QString> location;
+    std::optional<Conferencing> conferencing;
+    std::optional<QList<Participant>> participants;
+    std::optional<Organizer> organizer;
+
+    static NylasEvent fromJson(const QJsonValue &value);
+};
+
+struct NylasMessage {
+    struct Participant {
+        QString email;
+        std::optional<QString> name;
+    };
+
+    QString id;
+    std::optional<QString> subject;
+    std::optional<QList<Participant>> from;
+    std::optional<qint64> date;
+    std::optional<QString> snippet;
+    std::optional<QString> threadId;
+
+    static NylasMessage fromJson(const QJsonValue &value);
+};
+
+struct NylasGrant {
+    QString grantId;
+    QString provider;
+    QString email;
+
+    const QString &id() const { return grantId; }
+    static NylasGrant fromJson(const QByteArray &body);
+};
+
+// The proxy's list envelope {"data": [...], "next_cursor": "..."}.
+template <typename T> struct NylasListResponse {
+    QList<T> data;
+    std::optional<QString> nextCursor;
+
+    static NylasListResponse decode(const QByteArray &body);
+};
+
+extern template struct NylasListResponse<NylasCalendar>;
+extern template struct NylasListResponse<NylasEvent>;
+extern template struct NylasListResponse<NylasMessage>;
+
+class NylasError : public Error {
+public:
+    enum class Kind { invalidAuthURL };
+
+    static NylasError invalidAuthURL() { return NylasError(Kind::invalidAuthURL); }
+    Kind kind() const { return m_kind; }
+    QString description() const override;
+
+private:
+    explicit NylasError(Kind kind)
+        : m_kind(kind) {}
+    Kind m_kind;
+};
+
+// The colour events get when their calendar's own colour is unknown or unusable.
+QColor systemBlue();
+
+// The system's event for one proxy event, or nothing for a cancelled event or one without
+// start or end time. `calendars` are the owning account's, used to name and colour it.
+std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QString &accountId,
+                                               CalendarProvider provider,
+                                               const QList<NylasCalendar> &calendars);

@@ -1,0 +1,121 @@
+#include "NylasService.h"
+
+#include "BackendAPIClient.h"
+#include "HttpExchange.h"
+#include "KeychainService.h"
+#include "core/AppConfig.h"
+
+#include <QJsonDocument>
+
+NylasService::NylasService(Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_clock(clock) {}
+
+NylasService &NylasService::shared() {
+    static NylasService *instance = new NylasService(Clock::system());
+    return *instance;
+}
+
+QCoro::Task<QByteArray> NylasService::exchange(QString path, QByteArray verb, QUrlQuery query,
+                                               std::optional<QJsonObject> body) {
+    auto url = AppConfig::nylasURL(path);
+    if (!url)
+        throw NylasError::invalidAuthURL();
+    if (!query.isEmpty()) {
+        url->setQuery(query);
+        if (!url->isValid())
+            throw NylasError::invalidAuthURL();
+    }
+    QNetworkRequest request = body ? jsonRequest(*url) : QNetworkRequest(*url);
+    if (const auto credential =
+            KeychainService::load(QString::fromLatin1(KeychainService::backendCredential)))
+        request.setRawHeader("Authorization", "Bearer " + credential->toUtf8());
+
+    const QByteArray payload =
+        body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray();
+    const HttpReply reply = co_await sendRequest(m_network, request, verb, payload, m_timeout);
+    if (reply.status != 200)
+        throw BackendError::httpError(reply.status);
+    co_return reply.body;
+}
+
+namespace {
+// Query values are encoded fully so "+", "&" and "=" in them survive the trip.
+QUrlQuery makeQuery(std::initializer_list<std::pair<QString, QString>> items) {
+    QUrlQuery query;
+    for (const auto &[key, value] : items)
+        query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    return query;
+}
+} // namespace
+
+QCoro::Task<QUrl> NylasService::getAuthURL(QString provider, std::optional<QString> redirectURI) {
+    QJsonObject body{{QStringLiteral("provider"), provider}};
+    if (redirectURI)
+        body.insert(QStringLiteral("redirectURI"), *redirectURI);
+    const QByteArray answer =
+        co_await exchange(QStringLiteral("auth-url"), HttpVerb::post, {}, std::move(body));
+    const QString text = JsonRead::string(JsonRead::object(answer), u"authUrl");
+    const QUrl url(text, QUrl::StrictMode);
+    if (text.isEmpty() || !url.isValid())
+        throw NylasError::invalidAuthURL();
+    co_return url;
+}
+
+QCoro::Task<NylasGrant> NylasService::exchangeToken(QString code,
+                                                    std::optional<QString> redirectURI) {
+    QJsonObject body{{QStringLiteral("code"), code}};
+    if (redirectURI)
+        body.insert(QStringLiteral("redirectURI"), *redirectURI);
+    const QByteArray answer =
+        co_await exchange(QStringLiteral("exchange-token"), HttpVerb::post, {}, std::move(body));
+    co_return NylasGrant::fromJson(answer);
+}
+
+QCoro::Task<QList<NylasCalendar>> NylasService::fetchCalendars(QString grantId) {
+    const QUrlQuery query = makeQuery({{QStringLiteral("grantId"), grantId}});
+    const QByteArray answer =
+        co_await exchange(QStringLiteral("calendars"), HttpVerb::get, query, {});
+    co_return NylasListResponse<NylasCalendar>::decode(answer).data;
+}
+
+QCoro::Task<QList<NylasEvent>> NylasService::fetchEvents(QString grantId, QString calendarId) {
+    // One window for every page, fixed before the first request.
+    const qint64 start = m_clock.now().toSecsSinceEpoch();
+    const qint64 end = start + windowSeconds;
+    QList<NylasEvent> events;
+    std::optional<QString> cursor;
+    for (int page = 1;; ++page) {
+        QUrlQuery query = makeQuery({{QStringLiteral("grantId"), grantId},
+                                     {QStringLiteral("calendarId"), calendarId},
+                                     {QStringLiteral("start"), QString::number(start)},
+                                     {QStringLiteral("end"), QString::number(end)},
+                                     {QStringLiteral("limit"), QString::number(pageLimit)}});
+        if (cursor)
+            query.addQueryItem(QStringLiteral("page_token"),
+                               QString::fromLatin1(QUrl::toPercentEncoding(*cursor)));
+        const QByteArray answer =
+            co_await exchange(QStringLiteral("events"), HttpVerb::get, query, {});
+        auto response = NylasListResponse<NylasEvent>::decode(answer);
+        events.append(std::move(response.data));
+        if (!response.nextCursor || response.nextCursor->isEmpty() || page == maxPages)
+            break;
+        cursor = std::move(response.nextCursor);
+    }
+    co_return events;
+}
+
+QCoro::Task<QList<NylasMessage>> NylasService::searchMessages(QString grantId, QString query,
+                                                              int limit) {
+    const QUrlQuery items = makeQuery({{QStringLiteral("grantId"), grantId},
+                                       {QStringLiteral("q"), query},
+                                       {QStringLiteral("limit"), QString::number(limit)}});
+    const QByteArray answer =
+        co_await exchange(QStringLiteral("messages"), HttpVerb::get, items, {});
+    co_return NylasListResponse<NylasMessage>::decode(answer).data;
+}
+
+QCoro::Task<> NylasService::revokeGrant(QString grantId) {
+    QJsonObject body{{QStringLiteral("grant_id"), grantId}};
+    co_await exchange(QStringLiteral("grant"), HttpVerb::del, {}, std::move(body));
+}

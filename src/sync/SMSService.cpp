@@ -1,0 +1,85 @@
+#include "SMSService.h"
+
+#include "BackendAPIClient.h"
+#include "KeychainService.h"
+#include "core/Clock.h"
+
+#include <QTextBoundaryFinder>
+#include <cmath>
+
+SMSService::SMSService(BackendAPIClient &backend, Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_backend(backend)
+    , m_clock(clock) {}
+
+SMSService::SMSService(QObject *parent)
+    : QObject(parent)
+    , m_backend(*new BackendAPIClient(this))
+    , m_clock(Clock::system()) {}
+
+SMSService &SMSService::shared() {
+    static SMSService *instance = new SMSService;
+    return *instance;
+}
+
+void SMSService::setSmsEnabled(bool enabled) {
+    if (m_smsEnabled == enabled)
+        return;
+    m_smsEnabled = enabled;
+    Q_EMIT smsEnabledChanged();
+}
+
+void SMSService::setPhoneNumber(const QString &number) {
+    if (m_phoneNumber == number)
+        return;
+    m_phoneNumber = number;
+    Q_EMIT phoneNumberChanged();
+}
+
+namespace {
+// Offsets (in UTF-16 units) where user-perceived characters begin, plus the end.
+QList<qsizetype> characterBoundaries(const QString &text) {
+    QList<qsizetype> boundaries;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype at = 0; at != -1; at = finder.toNextBoundary())
+        boundaries.append(at);
+    return boundaries;
+}
+} // namespace
+
+qsizetype SMSService::characterCount(const QString &text) {
+    return text.isEmpty() ? 0 : characterBoundaries(text).size() - 1;
+}
+
+QString SMSService::messageText(const CalendarEvent &event,
+                                const std::optional<MeetingBrief> &brief, const QDateTime &now) {
+    const auto minutes = qint64(std::trunc(event.timeUntilStart(now) / 60.0));
+    QString text =
+        QStringLiteral("Zelvane: ") + event.title + QStringLiteral(" starts ") +
+        (minutes <= 0 ? QStringLiteral("NOW")
+                      : QStringLiteral("in ") + QString::number(minutes) + QStringLiteral(" min"));
+    if (event.meetingLink)
+        text += QStringLiteral("\nJoin: ") + event.meetingLink->toString(QUrl::FullyEncoded);
+    if (brief && !brief->summary.isEmpty())
+        text += QStringLiteral("\n\n") + brief->summary.mid(0, 2).join(u'\n');
+
+    // Cheap test first: UTF-16 length never undercounts characters.
+    if (text.size() <= maxCharacters)
+        return text;
+    const QList<qsizetype> boundaries = characterBoundaries(text);
+    if (boundaries.size() - 1 <= maxCharacters)
+        return text;
+    return text.left(boundaries.at(maxCharacters - 3)) + QStringLiteral("...");
+}
+
+QCoro::Task<> SMSService::sendMeetingReminder(CalendarEvent event,
+                                              std::optional<MeetingBrief> brief) {
+    if (!m_smsEnabled || m_phoneNumber.isEmpty())
+        co_return;
+    const auto credential =
+        KeychainService::load(QString::fromLatin1(KeychainService::backendCredential));
+    if (!credential)
+        co_return;
+    const QString text = messageText(event, brief, m_clock.now());
+    co_await m_backend.sendSMS(*credential, m_phoneNumber, text);
+}
