@@ -1,0 +1,104 @@
+#include "LoopbackHttpServer.h"
+
+#include <QTcpSocket>
+
+namespace {
+QByteArray reason(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+} // namespace
+
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
+    : QObject(parent) {
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            socket->setParent(this);
+            m_buffers.insert(socket, {});
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    });
+}
+
+LoopbackHttpServer::~LoopbackHttpServer() = default;
+
+bool LoopbackHttpServer::start() {
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+QString LoopbackHttpServer::origin() const {
+    return QStringLiteral("http://127.0.0.1:") + QString::number(m_server.serverPort());
+}
+
+void LoopbackHttpServer::respondWith(Response response) {
+    m_handler = [response](const Request &) { return response; };
+}
+
+int LoopbackHttpServer::openConnections() const {
+    return int(m_buffers.size());
+}
+
+void LoopbackHttpServer::readFrom(QTcpSocket *socket) {
+    QByteArray &buffer = m_buffers[socket];
+    buffer += socket->readAll();
+    while (true) {
+        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        Request request;
+        request.method = requestLine.value(0);
+        request.target = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+        }
+        const qsizetype length = request.header("content-length").toLongLong();
+        if (buffer.size() < headerEnd + 4 + length)
+            return;
+        request.body = buffer.mid(headerEnd + 4, length);
+        buffer.remove(0, headerEnd + 4 + length);
+        m_requests.append(request);
+        answer(socket, request);
+        Q_EMIT requestReceived();
+        if (!m_buffers.contains(socket))
+            return;
+    }
+}
+
+void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request) {
+    const Response response = m_handler ? m_handler(request) : Response::text("no handler", 500);
+    if (response.neverAnswer)
+        return;
+    QByteArray reply =
+        "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
+    reply += "Content-Type: " + response.contentType + "\r\n";
+    reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    reply += "Connection: close\r\n\r\n";
+    reply += response.body;
+    socket->write(reply);
+    socket->disconnectFromHost();
+}
