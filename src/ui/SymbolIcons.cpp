@@ -6,10 +6,40 @@
 #include <QSvgRenderer>
 
 namespace {
-// Symbol name -> file in the bundled icon set (resources under :/icons/).
+// Symbol name -> file in the bundled icon set (resources under :/icons/). Line icons stand
+// in for the filled variants; the tint gives them their colour.
 const QHash<QString, QString> &table() {
     static const QHash<QString, QString> names{
+        {QStringLiteral("arrow.down.circle.fill"), QStringLiteral("circle-arrow-down")},
+        {QStringLiteral("arrow.right"), QStringLiteral("arrow-right")},
+        {QStringLiteral("arrow.up.right"), QStringLiteral("arrow-up-right")},
+        {QStringLiteral("battery.0"), QStringLiteral("battery")},
+        {QStringLiteral("battery.0percent"), QStringLiteral("battery")},
         {QStringLiteral("calendar"), QStringLiteral("calendar")},
+        {QStringLiteral("calendar.badge.checkmark"), QStringLiteral("calendar-check")},
+        {QStringLiteral("checkmark"), QStringLiteral("check")},
+        {QStringLiteral("checkmark.circle.fill"), QStringLiteral("circle-check")},
+        {QStringLiteral("chevron.down"), QStringLiteral("chevron-down")},
+        {QStringLiteral("chevron.right"), QStringLiteral("chevron-right")},
+        {QStringLiteral("clock.arrow.circlepath"), QStringLiteral("history")},
+        {QStringLiteral("clock.fill"), QStringLiteral("clock")},
+        {QStringLiteral("deskclock.fill"), QStringLiteral("alarm-clock")},
+        {QStringLiteral("g.circle.fill"), QStringLiteral("letter-g-circle")},
+        {QStringLiteral("gear"), QStringLiteral("settings")},
+        {QStringLiteral("m.circle.fill"), QStringLiteral("letter-m-circle")},
+        {QStringLiteral("mappin"), QStringLiteral("map-pin")},
+        {QStringLiteral("mappin.circle.fill"), QStringLiteral("map-pin")},
+        {QStringLiteral("number.square.fill"), QStringLiteral("hash")},
+        {QStringLiteral("person.2"), QStringLiteral("users")},
+        {QStringLiteral("person.crop.circle"), QStringLiteral("circle-user")},
+        {QStringLiteral("person.crop.circle.badge.questionmark"),
+         QStringLiteral("user-round-search")},
+        {QStringLiteral("plus"), QStringLiteral("plus")},
+        {QStringLiteral("sparkles"), QStringLiteral("sparkles")},
+        {QStringLiteral("square.text.square.fill"), QStringLiteral("square-pen")},
+        {QStringLiteral("text.bubble"), QStringLiteral("message-square-text")},
+        {QStringLiteral("video.fill"), QStringLiteral("video")},
+        {QStringLiteral("xmark"), QStringLiteral("x")},
     };
     return names;
 }

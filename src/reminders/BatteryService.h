@@ -1,0 +1,42 @@
+#pragma once
+
+#include "core/Clock.h"
+#include "platform/PowerSource.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+// Watches the battery once a minute and raises one alert per low-battery episode: at 1 % or
+// less while discharging. The alert re-arms only once the charge is back at 6 % or more, so a
+// reading that wobbles around the threshold does not alert twice.
+class BatteryService : public QObject {
+    Q_OBJECT
+
+public:
+    BatteryService(Clock &clock = Clock::system(),
+                   std::unique_ptr<PowerSource> source = PowerSource::createDefault(),
+                   QObject *parent = nullptr);
+    ~BatteryService() override;
+
+    void setOnLowBattery(std::function<void()> callback);
+    // The first check happens at the first tick, a minute from now.
+    void startMonitoring();
+
+    bool hasAlerted() const { return m_hasAlerted; }
+
+    static constexpr double checkInterval = 60.0;
+    static constexpr int alertCapacity = 1;
+    static constexpr int rearmCapacity = 6;
+
+private:
+    void checkBattery();
+
+    Clock &m_clock;
+    std::unique_ptr<PowerSource> m_source;
+    // Lives as long as the timer; replaced when monitoring restarts.
+    std::unique_ptr<QObject> m_timer;
+    std::function<void()> m_onLowBattery;
+    bool m_hasAlerted = false;
+};

@@ -1,0 +1,240 @@
+#include "CardOverlay.h"
+
+#include "Theme.h"
+
+#include <QLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVariantAnimation>
+#include <cmath>
+
+namespace {
+constexpr int screenMargin = 40;
+constexpr qreal shadowOpacity = 0.25;
+constexpr int shadowRadius = 60;
+constexpr int shadowOffsetY = 16;
+// The shadow is blurred at a quarter of its size and scaled up: it is soft anyway.
+constexpr int shadowScale = 4;
+
+// A spring released from 0 towards 1 with a response (period) of 0.5 s and a damping
+// fraction of 0.85, at `t` seconds.
+qreal springPosition(qreal t) {
+    constexpr qreal response = 0.5;
+    constexpr qreal damping = 0.85;
+    const qreal omega = 2 * M_PI / response;
+    const qreal decay = damping * omega;
+    const qreal omegaD = omega * std::sqrt(1 - damping * damping);
+    return 1 -
+           std::exp(-decay * t) * (std::cos(omegaD * t) + decay / omegaD * std::sin(omegaD * t));
+}
+constexpr int springDurationMs = 650;
+
+// Three box blurs approximate a Gaussian; `radius` is in pixels of `image` (alpha only).
+void blurAlpha(QImage &image, int radius) {
+    const int w = image.width(), h = image.height();
+    const int box = std::max(1, radius / 3);
+    std::vector<int> line(std::max(w, h));
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int horizontal = 0; horizontal < 2; ++horizontal) {
+            const int count = horizontal ? h : w;
+            const int length = horizontal ? w : h;
+            for (int i = 0; i < count; ++i) {
+                auto at = [&](int j) -> uchar & {
+                    return horizontal ? image.scanLine(i)[j] : image.scanLine(j)[i];
+                };
+                for (int j = 0; j < length; ++j)
+                    line[j] = at(j);
+                int sum = 0;
+                for (int j = -box; j <= box; ++j)
+                    sum += line[std::clamp(j, 0, length - 1)];
+                for (int j = 0; j < length; ++j) {
+                    at(j) = uchar(sum / (2 * box + 1));
+                    sum += line[std::min(j + box + 1, length - 1)] - line[std::max(j - box, 0)];
+                }
+            }
+        }
+    }
+}
+} // namespace
+
+CardFrame::CardFrame(int cornerRadius, bool outlined, QWidget *parent)
+    : QWidget(parent)
+    , m_cornerRadius(cornerRadius)
+    , m_outlined(outlined) {}
+
+void CardFrame::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    // A light, nearly opaque material: the dimmed screen only faintly shows through.
+    QColor material(Qt::white);
+    material.setAlphaF(0.94f);
+    p.setBrush(material);
+    if (m_outlined)
+        p.setPen(QPen(Theme::Colors::border(), 1));
+    else
+        p.setPen(Qt::NoPen);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_cornerRadius,
+                      m_cornerRadius);
+}
+
+CardOverlay::CardOverlay(QWidget *parent)
+    : QWidget(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+CardOverlay::~CardOverlay() = default;
+
+void CardOverlay::setBackdrop(const QPixmap &backdrop) {
+    m_backdrop = backdrop;
+    update();
+}
+
+void CardOverlay::setCard(CardFrame *card, int maxWidth, bool springIn) {
+    m_card = card;
+    m_card->setParent(this);
+    m_maxWidth = maxWidth;
+    m_springIn = springIn;
+    m_appeared = !springIn;
+    m_progress = springIn ? 0.0 : 1.0;
+    if (springIn)
+        m_card->hide();
+    layoutCard();
+}
+
+void CardOverlay::setCardMaxWidth(int maxWidth) {
+    m_maxWidth = maxWidth;
+    layoutCard();
+}
+
+void CardOverlay::layoutCard() {
+    if (!m_card)
+        return;
+    const int width = std::max(0, std::min(m_maxWidth, this->width() - 2 * screenMargin));
+    int height =
+        m_card->hasHeightForWidth() ? m_card->heightForWidth(width) : m_card->sizeHint().height();
+    height = std::max(0, std::min(height, this->height() - 2 * screenMargin));
+    m_card->setGeometry((this->width() - width) / 2, (this->height() - height) / 2, width, height);
+    update();
+}
+
+void CardOverlay::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    layoutCard();
+}
+
+void CardOverlay::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    layoutCard();
+    if (m_springIn && !m_appeared)
+        startSpring();
+    else if (m_initialFocus)
+        m_initialFocus->setFocus();
+}
+
+void CardOverlay::startSpring() {
+    m_appeared = true;
+    // The card's controls are real widgets and cannot be scaled, so a picture of the card
+    // springs in and the live card takes its place at rest.
+    m_cardSnapshot = m_card->grab();
+    setFocus();
+    m_animation = new QVariantAnimation(this);
+    m_animation->setStartValue(0.0);
+    m_animation->setEndValue(springDurationMs / 1000.0);
+    m_animation->setDuration(springDurationMs);
+    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_progress = springPosition(value.toReal());
+        update();
+    });
+    connect(m_animation, &QVariantAnimation::finished, this, &CardOverlay::finishAppearance);
+    m_animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void CardOverlay::finishAppearance() {
+    if (m_animation) {
+        m_animation->disconnect(this);
+        m_animation->stop();
+        m_animation = nullptr;
+    }
+    const bool wasHidden = m_card && m_card->isHidden();
+    m_appeared = true;
+    m_progress = 1.0;
+    m_cardSnapshot = {};
+    if (wasHidden) {
+        m_card->show();
+        if (m_initialFocus)
+            m_initialFocus->setFocus();
+    }
+    update();
+    Q_EMIT appearanceFinished();
+}
+
+void CardOverlay::mousePressEvent(QMouseEvent *event) {
+    // The backdrop swallows clicks: only the card's own controls act.
+    event->accept();
+}
+
+bool CardOverlay::event(QEvent *event) {
+    if (event->type() == QEvent::LayoutRequest)
+        layoutCard();
+    return QWidget::event(event);
+}
+
+void CardOverlay::paintShadow(QPainter &p, const QRectF &cardRect, qreal opacity) {
+    const QSize size = cardRect.size().toSize();
+    if (size.isEmpty())
+        return;
+    if (m_shadowFor != size) {
+        const int pad = shadowRadius / shadowScale * 2;
+        QImage image(size.width() / shadowScale + 2 * pad, size.height() / shadowScale + 2 * pad,
+                     QImage::Format_Alpha8);
+        image.fill(0);
+        {
+            QPainter ip(&image);
+            ip.setRenderHint(QPainter::Antialiasing);
+            ip.setPen(Qt::NoPen);
+            ip.setBrush(QColor(0, 0, 0, int(255 * shadowOpacity)));
+            const qreal r = qreal(m_card->cornerRadius()) / shadowScale;
+            ip.drawRoundedRect(QRectF(pad, pad, qreal(size.width()) / shadowScale,
+                                      qreal(size.height()) / shadowScale),
+                               r, r);
+        }
+        blurAlpha(image, shadowRadius / shadowScale);
+        m_shadow = image;
+        m_shadowFor = size;
+    }
+    const int pad = shadowRadius * 2;
+    const QRectF target = cardRect.adjusted(-pad, -pad, pad, pad).translated(0, shadowOffsetY);
+    p.save();
+    p.setOpacity(opacity);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(target, m_shadow);
+    p.restore();
+}
+
+void CardOverlay::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (!m_backdrop.isNull()) {
+        p.drawPixmap(rect(), m_backdrop);
+    } else {
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.fillRect(rect(), Qt::transparent);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    p.fillRect(rect(), QColor(0, 0, 0, qRound(255 * backdropOpacity)));
+    if (!m_card || !m_appeared)
+        return;
+
+    const QRectF rest = m_card->geometry();
+    const qreal opacity = std::clamp(m_progress, 0.0, 1.0);
+    const qreal scale = initialScale + (1.0 - initialScale) * m_progress;
+    QRectF drawn(0, 0, rest.width() * scale, rest.height() * scale);
+    drawn.moveCenter(rest.center());
+    paintShadow(p, drawn, opacity);
+    if (!m_cardSnapshot.isNull()) {
+        p.setOpacity(opacity);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.drawPixmap(drawn, m_cardSnapshot, m_cardSnapshot.rect());
+    }
+}

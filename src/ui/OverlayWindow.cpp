@@ -1,0 +1,61 @@
+#include "OverlayWindow.h"
+
+#include "platform/WindowHints.h"
+
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+OverlayWindow::OverlayWindow(QScreen *screen, const QString &title, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , m_screen(screen) {
+    setWindowTitle(title);
+    setAccessibleName(title);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    if (screen) {
+        setScreen(screen);
+        setGeometry(screen->geometry());
+        if (WindowHints::hasCompositingManager(screen))
+            setAttribute(Qt::WA_TranslucentBackground);
+        else
+            m_backdrop = screen->grabWindow(0);
+    }
+}
+
+void OverlayWindow::setContent(QWidget *content) {
+    m_content = content;
+    content->setParent(this);
+    content->setGeometry(rect());
+    setFocusProxy(content);
+}
+
+void OverlayWindow::present() {
+    // The native window must exist, unmapped, for the hints to be in place when the window
+    // manager first sees it.
+    winId();
+    if (QWindow *handle = windowHandle()) {
+        if (m_screen)
+            handle->setScreen(m_screen);
+        WindowHints::setAboveAllOnAllWorkspaces(handle);
+    }
+    showFullScreen();
+    raise();
+    activateWindow();
+    if (m_content)
+        m_content->setFocus();
+}
+
+void OverlayWindow::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    if (m_content)
+        m_content->setGeometry(rect());
+}
+
+void OverlayWindow::paintEvent(QPaintEvent *) {
+    if (m_painted)
+        return;
+    m_painted = true;
+    // Reported once the frame this paint belongs to has been flushed to the screen.
+    QTimer::singleShot(0, this, &OverlayWindow::firstFramePainted);
+}

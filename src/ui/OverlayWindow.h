@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+
+class QScreen;
+
+// A frameless top-level window that covers one screen and sits above every other window on
+// every workspace, with keyboard focus. It hosts one full-screen content view (a reminder or
+// the battery alert), which paints its own backdrop.
+class OverlayWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    OverlayWindow(QScreen *screen, const QString &title, QWidget *parent = nullptr);
+
+    // Takes ownership of `content`, which fills the window.
+    void setContent(QWidget *content);
+    QWidget *content() const { return m_content; }
+
+    // Shows the window full-screen on its screen, raised and focused.
+    void present();
+
+    // The screen as it looked before the window appeared, when no compositing manager can
+    // blend a translucent window; null otherwise. Content views paint it under their dim.
+    QPixmap backdrop() const { return m_backdrop; }
+
+Q_SIGNALS:
+    // Once, after the first frame has been painted.
+    void firstFramePainted();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QScreen *m_screen;
+    QWidget *m_content = nullptr;
+    QPixmap m_backdrop;
+    bool m_painted = false;
+};

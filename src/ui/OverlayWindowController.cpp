@@ -1,0 +1,93 @@
+#include "OverlayWindowController.h"
+
+#include "OverlayWindow.h"
+#include "ReminderOverlayView.h"
+#include "core/AppSettings.h"
+#include "platform/AlertSound.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+OverlayWindowController::OverlayWindowController(AppSettings &settings, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_alertSound([] {
+        if (!AlertSound::play())
+            QApplication::beep();
+    }) {}
+
+OverlayWindowController::~OverlayWindowController() {
+    closeAll();
+}
+
+void OverlayWindowController::setAlertSound(std::function<void()> play) {
+    m_alertSound = std::move(play);
+}
+
+void OverlayWindowController::showOverlay(const CalendarEvent &event,
+                                          const std::optional<MeetingBrief> &brief,
+                                          std::function<void()> onDismiss,
+                                          std::function<void()> onJoin,
+                                          std::function<void()> onSnooze) {
+    closeAll();
+    // Acting on any screen takes the reminder off every screen first.
+    const QPointer<OverlayWindowController> self(this);
+    auto wrap = [self](std::function<void()> action) {
+        return [self, action = std::move(action)] {
+            if (self)
+                self->closeAll();
+            if (action)
+                action();
+        };
+    };
+    const auto dismiss = wrap(std::move(onDismiss));
+    const auto join = wrap(std::move(onJoin));
+    const auto snooze = wrap(std::move(onSnooze));
+
+    for (QScreen *screen : QGuiApplication::screens()) {
+        auto *window = new OverlayWindow(screen, event.title);
+        auto *view = new ReminderOverlayView(event, brief, dismiss, join, snooze);
+        view->setBackdrop(window->backdrop());
+        window->setContent(view);
+        connect(window, &OverlayWindow::firstFramePainted, this,
+                &OverlayWindowController::windowPainted);
+        m_windows.append(window);
+    }
+    m_paintedCount = 0;
+    // Every window is built before any is shown so a slow screen grab cannot capture the
+    // overlay of another screen.
+    for (const QPointer<OverlayWindow> &window : std::as_const(m_windows))
+        window->present();
+    if (!m_windows.isEmpty())
+        m_windows.constFirst()->activateWindow();
+
+    if (m_settings.soundEnabled() && m_alertSound)
+        m_alertSound();
+}
+
+void OverlayWindowController::closeAll() {
+    const QList<QPointer<OverlayWindow>> taken = std::exchange(m_windows, {});
+    m_paintedCount = 0;
+    for (const QPointer<OverlayWindow> &window : taken) {
+        if (!window)
+            continue;
+        window->disconnect(this);
+        window->hide();
+        // The click that closes the overlay may still be on this window's stack.
+        window->deleteLater();
+    }
+}
+
+QList<QWidget *> OverlayWindowController::windows() const {
+    QList<QWidget *> result;
+    for (const QPointer<OverlayWindow> &window : m_windows)
+        if (window)
+            result.append(window);
+    return result;
+}
+
+void OverlayWindowController::windowPainted() {
+    if (++m_paintedCount == m_windows.size())
+        Q_EMIT overlayPainted();
+}

@@ -1,0 +1,260 @@
+#include "ReminderOverlayView.h"
+
+#include "CraftButton.h"
+#include "MeetingBriefCard.h"
+#include "PlatformJoinButton.h"
+#include "Theme.h"
+#include "Widgets.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+constexpr int cardCornerRadius = 24;
+constexpr int cardInset = 24;
+constexpr int textInset = 32;
+
+// The coloured strip at the top of the card.
+class CalendarStrip : public QWidget {
+public:
+    explicit CalendarStrip(const QColor &color)
+        : m_color(color) {
+        setFixedHeight(4);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(m_color);
+        p.drawRoundedRect(rect(), 2, 2);
+    }
+
+private:
+    QColor m_color;
+};
+
+QWidget *divider() {
+    auto *line = new QWidget;
+    line->setFixedHeight(1);
+    line->setAutoFillBackground(true);
+    QPalette pal = line->palette();
+    pal.setColor(QPalette::Window, Theme::Colors::border());
+    line->setPalette(pal);
+    return line;
+}
+
+// A scroll area as tall as its content, which gives way when the screen is too short
+// for the whole brief.
+class FittingScrollArea : public QScrollArea {
+public:
+    FittingScrollArea() {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        viewport()->setAutoFillBackground(false);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        return widget() ? widget()->heightForWidth(width) : 0;
+    }
+    QSize sizeHint() const override {
+        const int w = width() > 0 ? width() : ReminderOverlayView::maxCardWidthWithBrief;
+        return {w, heightForWidth(w)};
+    }
+    QSize minimumSizeHint() const override { return {0, 80}; }
+};
+} // namespace
+
+ReminderOverlayView::ReminderOverlayView(CalendarEvent event, std::optional<MeetingBrief> brief,
+                                         std::function<void()> onDismiss,
+                                         std::function<void()> onJoin,
+                                         std::function<void()> onSnooze, QWidget *parent,
+                                         Clock &clock)
+    : CardOverlay(parent)
+    , m_event(std::move(event))
+    , m_brief(std::move(brief))
+    , m_onDismiss(std::move(onDismiss))
+    , m_onJoin(std::move(onJoin))
+    , m_onSnooze(std::move(onSnooze))
+    , m_clock(clock) {
+    setAccessibleName(m_event.title);
+    auto *card = static_cast<CardFrame *>(buildCard());
+    setCard(card, m_brief ? maxCardWidthWithBrief : maxCardWidth, true);
+    setInitialFocus(m_joinButton ? m_joinButton : m_dismissButton);
+}
+
+QString ReminderOverlayView::timeText(const CalendarEvent &event, const QDateTime &now,
+                                      const QLocale &locale) {
+    const QString start =
+        locale.toString(event.startDate.toLocalTime().time(), QLocale::ShortFormat);
+    const QString end = locale.toString(event.endDate.toLocalTime().time(), QLocale::ShortFormat);
+    const QString range = start + QStringLiteral(" – ") + end;
+    const double t = event.timeUntilStart(now);
+    if (t <= 0)
+        return QStringLiteral("NOW • ") + range;
+    if (t < 60)
+        return QStringLiteral("Starting in less than a minute • ") + range;
+    return QStringLiteral("Starting in %1 min • ").arg(qint64(std::floor(t / 60))) + range;
+}
+
+QWidget *ReminderOverlayView::buildCard() {
+    auto *card = new CardFrame(cardCornerRadius, true);
+    auto *layout = new QVBoxLayout(card);
+    layout->setContentsMargins(0, cardInset, 0, cardInset);
+    layout->setSpacing(12);
+
+    auto inset = [layout](QWidget *widget, int horizontal, Qt::Alignment align = {}) {
+        auto *row = new QHBoxLayout;
+        row->setContentsMargins(horizontal, 0, horizontal, 0);
+        row->addWidget(widget, 1, align);
+        layout->addLayout(row);
+    };
+
+    inset(new CalendarStrip(m_event.calendarColor), textInset);
+
+    m_timeLabel = Widgets::label(timeText(m_event, m_clock.now()), Theme::Typography::small(),
+                                 Theme::Colors::textSecondary());
+    m_timeLabel->setAlignment(Qt::AlignCenter);
+    m_timeLabel->setObjectName(QStringLiteral("timeText"));
+    inset(m_timeLabel, cardInset);
+
+    QLabel *title =
+        Widgets::label(m_event.title, Theme::Typography::h1(), Theme::Colors::textPrimary());
+    title->setWordWrap(true);
+    title->setAlignment(Qt::AlignCenter);
+    title->setObjectName(QStringLiteral("title"));
+    inset(title, textInset);
+
+    QLabel *calendar = Widgets::label(m_event.calendarTitle, Theme::Typography::caption(),
+                                      Theme::Colors::textTertiary());
+    calendar->setAlignment(Qt::AlignCenter);
+    calendar->setObjectName(QStringLiteral("calendarTitle"));
+    inset(calendar, cardInset);
+
+    if (QWidget *indicator = buildMeetingTypeIndicator())
+        inset(indicator, cardInset, Qt::AlignHCenter);
+
+    inset(divider(), cardInset);
+
+    if (m_brief) {
+        auto *scroll = new FittingScrollArea;
+        scroll->setWidget(new MeetingBriefCard(*m_brief));
+        scroll->widget()->setAutoFillBackground(false);
+        inset(scroll, cardInset);
+    }
+
+    auto *actions = buildActionRow();
+    inset(actions, cardInset);
+    return card;
+}
+
+QWidget *ReminderOverlayView::buildMeetingTypeIndicator() {
+    const MeetingType type = m_event.meetingType();
+    if (type.kind == MeetingType::Kind::unknown)
+        return nullptr;
+    auto *row = new QWidget;
+    row->setObjectName(QStringLiteral("meetingTypeIndicator"));
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    const QFont font = Theme::Typography::caption();
+    const QColor textColor = Theme::Colors::textSecondary();
+    switch (type.kind) {
+    case MeetingType::Kind::video: {
+        QColor color = MeetingPlatforms::brandColor(type.platform);
+        if (!color.isValid())
+            color = Theme::Colors::blue();
+        layout->addWidget(new Dot(8, color), 0, Qt::AlignVCenter);
+        layout->addWidget(
+            Widgets::label(MeetingPlatforms::displayName(type.platform), font, textColor));
+        break;
+    }
+    case MeetingType::Kind::videoGeneric:
+        layout->addWidget(new Dot(8, Theme::Colors::blue()), 0, Qt::AlignVCenter);
+        layout->addWidget(Widgets::label(QStringLiteral("Video Meeting"), font, textColor));
+        break;
+    case MeetingType::Kind::inPerson: {
+        layout->addWidget(Widgets::symbol(QStringLiteral("mappin.circle.fill"), textColor, 12), 0,
+                          Qt::AlignVCenter);
+        auto *location = new ElidedLabel(type.location, 1);
+        location->setFont(font);
+        QPalette pal = location->palette();
+        pal.setColor(QPalette::WindowText, textColor);
+        location->setPalette(pal);
+        location->setObjectName(QStringLiteral("location"));
+        layout->addWidget(location, 1);
+        break;
+    }
+    case MeetingType::Kind::unknown:
+        break;
+    }
+    return row;
+}
+
+QWidget *ReminderOverlayView::buildActionRow() {
+    auto *row = new QWidget;
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 8, 0, 0);
+    layout->setSpacing(12);
+    if (m_event.meetingLink) {
+        const MeetingType type = m_event.meetingType();
+        auto join = [this] {
+            if (m_onJoin)
+                m_onJoin();
+        };
+        if (type.kind == MeetingType::Kind::video)
+            m_joinButton = new PlatformJoinButton(type.platform, join);
+        else
+            m_joinButton = new CraftButton(QStringLiteral("Join"), CraftButton::Style::primary,
+                                           QStringLiteral("video.fill"), join);
+        layout->addWidget(m_joinButton);
+    }
+    layout->addStretch();
+    layout->addWidget(new CraftButton(QStringLiteral("1 min"), CraftButton::Style::secondary,
+                                      QStringLiteral("clock.arrow.circlepath"), [this] {
+                                          if (m_onSnooze)
+                                              m_onSnooze();
+                                      }));
+    m_dismissButton =
+        new CraftButton(QStringLiteral("Dismiss"), CraftButton::Style::secondary, {}, [this] {
+            if (m_onDismiss)
+                m_onDismiss();
+        });
+    layout->addWidget(m_dismissButton);
+    return row;
+}
+
+void ReminderOverlayView::showEvent(QShowEvent *event) {
+    // The time line is read when the reminder comes on screen; it runs no timer.
+    m_timeLabel->setText(timeText(m_event, m_clock.now()));
+    m_timeLabel->setAccessibleName(m_timeLabel->text());
+    CardOverlay::showEvent(event);
+}
+
+void ReminderOverlayView::keyPressEvent(QKeyEvent *event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        m_dismissButton->click();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (m_joinButton) {
+            m_joinButton->click();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    CardOverlay::keyPressEvent(event);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "CardOverlay.h"
+#include "core/CalendarEvent.h"
+#include "core/Clock.h"
+#include "core/MeetingBrief.h"
+
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QAbstractButton;
+
+// The full-screen reminder: a dimmed backdrop with one card that says how soon the meeting
+// starts, what it is and how it is held, its brief when one is ready, and join, snooze and
+// dismiss. Escape dismisses; Return joins when there is a link.
+class ReminderOverlayView : public CardOverlay {
+    Q_OBJECT
+
+public:
+    ReminderOverlayView(CalendarEvent event, std::optional<MeetingBrief> brief,
+                        std::function<void()> onDismiss, std::function<void()> onJoin,
+                        std::function<void()> onSnooze, QWidget *parent = nullptr,
+                        Clock &clock = Clock::system());
+
+    static constexpr int maxCardWidth = 500;
+    static constexpr int maxCardWidthWithBrief = 680;
+
+    // "Starting in 5 min • 10:00 – 10:30" and its "NOW" and under-a-minute variants.
+    static QString timeText(const CalendarEvent &event, const QDateTime &now,
+                            const QLocale &locale = QLocale());
+
+    const CalendarEvent &event() const { return m_event; }
+    // The join control, or null when the event has no meeting link.
+    QAbstractButton *joinButton() const { return m_joinButton; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QWidget *buildCard();
+    QWidget *buildMeetingTypeIndicator();
+    QWidget *buildActionRow();
+
+    CalendarEvent m_event;
+    std::optional<MeetingBrief> m_brief;
+    std::function<void()> m_onDismiss, m_onJoin, m_onSnooze;
+    Clock &m_clock;
+    QLabel *m_timeLabel = nullptr;
+    QAbstractButton *m_joinButton = nullptr;
+    QAbstractButton *m_dismissButton = nullptr;
+};
