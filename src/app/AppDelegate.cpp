@@ -1,26 +1,84 @@
 #include "AppDelegate.h"
 
+#include "StatusMenu.h"
 #include "core/AppSettings.h"
+#include "platform/AlertSound.h"
 #include "platform/Autostart.h"
 #include "prep/AttendeeResearchService.h"
+#include "reminders/BatteryService.h"
 #include "reminders/ReminderScheduler.h"
 #include "sync/CalendarService.h"
+#include "sync/SMSService.h"
+#include "ui/BatteryAlertView.h"
+#include "ui/BriefPreviewView.h"
+#include "ui/OnboardingView.h"
+#include "ui/OverlayWindow.h"
+#include "ui/OverlayWindowController.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
-#include <QMenu>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QVBoxLayout>
+#include <cstdio>
+
+namespace {
+void centreOnPrimaryScreen(QWidget *window) {
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), window->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
+
+void bringToFront(QWidget *window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void playAlertSound() {
+    if (!AlertSound::play())
+        QApplication::beep();
+}
+
+void measureLine(const QString &text) {
+    std::fprintf(stderr, "zelvane-measure %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+} // namespace
 
 AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
     : QObject(parent)
-    , m_settings(settings) {}
+    , m_settings(settings)
+    , m_overlayController(std::make_unique<OverlayWindowController>(settings))
+    , m_measure(qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1) {
+    if (m_measure) {
+        connect(m_overlayController.get(), &OverlayWindowController::overlayPainted, this, [this] {
+            measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3")
+                            .arg(m_remindersShown)
+                            .arg(m_overlayController->windows().size())
+                            .arg(double(m_reminderClock.nsecsElapsed()) / 1e6, 0, 'f', 2));
+        });
+    }
+}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    for (QWidget *window :
+         {m_onboardingWindow.data(), m_settingsWindow.data(), m_briefWindow.data()})
+        delete window;
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
     setupServices();
     setupMenuBar();
+    if (m_measure)
+        measureLine(
+            QStringLiteral("tray-ready epoch-ms=%1").arg(QDateTime::currentMSecsSinceEpoch()));
     configureLaunchAtLogin();
     if (!m_settings.hasCompletedOnboarding())
         showOnboarding();
@@ -30,6 +88,7 @@ void AppDelegate::setupServices() {
     m_calendarService = &CalendarService::shared();
     m_reminderScheduler = std::make_unique<ReminderScheduler>(
         *m_calendarService, AttendeeResearchService::shared(), m_settings);
+    m_batteryService = std::make_unique<BatteryService>();
 
     QPointer<AppDelegate> self(this);
     m_reminderScheduler->setOnReminderFired(
@@ -37,28 +96,199 @@ void AppDelegate::setupServices() {
             if (self)
                 self->showReminder(event, brief);
         });
+    m_batteryService->setOnLowBattery([self] {
+        if (self)
+            self->showBatteryAlert();
+    });
 
-    m_calendarService->startMonitoring();
+    m_calendarService->requestAccess([self](bool) {
+        if (self)
+            self->m_calendarService->startMonitoring();
+    });
     m_reminderScheduler->start();
+    m_batteryService->startMonitoring();
+}
+
+QList<StatusMenuEntry> AppDelegate::menuEntries() const {
+    StatusMenuState state;
+    if (m_calendarService)
+        state.events = m_calendarService->events();
+    if (m_reminderScheduler) {
+        state.briefs = m_reminderScheduler->briefs();
+        state.researching = m_reminderScheduler->researching();
+    }
+    state.now = QDateTime::currentDateTime();
+    return StatusMenuModel::entries(state);
 }
 
 void AppDelegate::setupMenuBar() {
-    m_menu = std::make_unique<QMenu>();
-    QAction *quit = m_menu->addAction(QStringLiteral("Quit Zelvane"));
-    connect(quit, &QAction::triggered, qApp, &QApplication::quit);
+    QPointer<AppDelegate> self(this);
+    // There is no update manager yet, so "Check for Updates…" has no handler and shows
+    // disabled.
+    StatusMenu::Handlers handlers{
+        .prepMeeting =
+            [self](const CalendarEvent &event) {
+                if (self)
+                    self->prepNextMeeting(event);
+            },
+        .viewBrief =
+            [self](const CalendarEvent &event) {
+                if (self)
+                    self->viewBrief(event);
+            },
+        .openApp =
+            [self] {
+                if (self)
+                    self->openApp();
+            },
+        .checkForUpdates = {},
+        .installUpdate = {},
+        .quit = [] { QCoreApplication::quit(); },
+    };
+    m_statusMenu = std::make_unique<StatusMenu>(
+        [self] { return self ? self->menuEntries() : QList<StatusMenuEntry>(); },
+        std::move(handlers));
 
     m_statusItem = std::make_unique<QSystemTrayIcon>();
     m_statusItem->setIcon(
         SymbolIcons::icon(QStringLiteral("calendar"), Theme::Colors::textPrimary()));
     m_statusItem->setToolTip(QStringLiteral("Zelvane"));
-    m_statusItem->setContextMenu(m_menu.get());
+    m_statusItem->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
     m_statusItem->show();
 }
 
-void AppDelegate::showReminder(const CalendarEvent &, const std::optional<MeetingBrief> &) {}
+void AppDelegate::prepNextMeeting(const CalendarEvent &event) {
+    if (!m_reminderScheduler || m_reminderScheduler->researching().contains(event.id))
+        return;
+    m_reminderScheduler->triggerResearch(event);
+}
 
-void AppDelegate::showOnboarding() {}
+void AppDelegate::viewBrief(const CalendarEvent &event) {
+    if (!m_reminderScheduler)
+        return;
+    const auto brief = m_reminderScheduler->briefs().constFind(event.id);
+    if (brief != m_reminderScheduler->briefs().constEnd())
+        showBriefPreview(event, *brief);
+}
+
+void AppDelegate::showReminder(const CalendarEvent &event,
+                               const std::optional<MeetingBrief> &brief) {
+    if (m_measure) {
+        ++m_remindersShown;
+        m_reminderClock.start();
+    }
+    QPointer<AppDelegate> self(this);
+    m_overlayController->showOverlay(
+        event, brief, [] {},
+        [link = event.meetingLink] {
+            if (link)
+                QDesktopServices::openUrl(*link);
+        },
+        [self, event] {
+            if (self && self->m_reminderScheduler)
+                self->m_reminderScheduler->scheduleSnooze(event);
+        });
+    sendReminderText(event, brief);
+}
+
+QCoro::Task<> AppDelegate::sendReminderText(CalendarEvent event,
+                                            std::optional<MeetingBrief> brief) {
+    // Whether a text goes out is the SMS service's decision; its failures are not shown.
+    try {
+        co_await SMSService::shared().sendMeetingReminder(event, brief);
+    } catch (...) {
+    }
+}
+
+void AppDelegate::showOnboarding() {
+    if (m_onboardingWindow) {
+        bringToFront(m_onboardingWindow);
+        return;
+    }
+    QPointer<AppDelegate> self(this);
+    auto *view = new OnboardingView(*m_calendarService, [self] {
+        if (!self)
+            return;
+        self->m_settings.setHasCompletedOnboarding(true);
+        if (QWidget *window = self->m_onboardingWindow) {
+            self->m_onboardingWindow.clear();
+            window->close();
+            window->deleteLater();
+        }
+    });
+    view->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint);
+    view->setWindowTitle(QStringLiteral("Welcome to Zelvane"));
+    view->setFixedSize(OnboardingView::contentWidth, OnboardingView::contentHeight);
+    centreOnPrimaryScreen(view);
+    m_onboardingWindow = view;
+    bringToFront(view);
+}
+
+void AppDelegate::openApp() {
+    if (!m_settingsWindow) {
+        // Stands in for the settings window until its tabs exist; kept and reused.
+        auto *window = new QWidget(nullptr, Qt::Window);
+        window->setWindowTitle(QStringLiteral("Zelvane"));
+        window->resize(720, 520);
+        window->setMinimumSize(620, 420);
+        window->setAutoFillBackground(true);
+        QPalette palette = window->palette();
+        palette.setColor(QPalette::Window, Theme::Colors::background());
+        window->setPalette(palette);
+        auto *layout = new QVBoxLayout(window);
+        auto *title = new QLabel(QStringLiteral("Zelvane"), window);
+        title->setFont(Theme::Typography::h2());
+        auto *version =
+            new QLabel(QStringLiteral("Version ") + QApplication::applicationVersion(), window);
+        version->setFont(Theme::Typography::caption());
+        layout->addStretch();
+        layout->addWidget(title, 0, Qt::AlignHCenter);
+        layout->addWidget(version, 0, Qt::AlignHCenter);
+        layout->addStretch();
+        centreOnPrimaryScreen(window);
+        m_settingsWindow = window;
+    }
+    bringToFront(m_settingsWindow);
+}
+
+void AppDelegate::showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief) {
+    QPointer<AppDelegate> self(this);
+    // The dismiss callback needs the window it closes, which exists only after the view.
+    auto window = std::make_shared<QPointer<QWidget>>();
+    auto *view = new BriefPreviewView(event, brief, [self, window] {
+        QWidget *shown = *window;
+        if (!shown)
+            return;
+        if (self && self->m_briefWindow == shown)
+            self->m_briefWindow.clear();
+        shown->close();
+    });
+    *window = view;
+    view->setWindowFlags(Qt::Window);
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setWindowTitle(QStringLiteral("Meeting Brief"));
+    view->resize(520, 480);
+    centreOnPrimaryScreen(view);
+    m_briefWindow = view;
+    bringToFront(view);
+}
+
+void AppDelegate::showBatteryAlert() {
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        auto *window = new OverlayWindow(screen, QStringLiteral("Battery Critical"));
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<OverlayWindow> guard(window);
+        window->setContent(new BatteryAlertView([guard] {
+            if (guard)
+                guard->close();
+        }));
+        window->present();
+    }
+    if (m_settings.soundEnabled())
+        playAlertSound();
+}
 
 void AppDelegate::configureLaunchAtLogin() {
     // A failure to write or remove the entry is not worth bothering the user with.

@@ -3,17 +3,22 @@
 #include "core/CalendarEvent.h"
 #include "core/MeetingBrief.h"
 
+#include <QCoroTask>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 #include <memory>
 #include <optional>
 
 class AppSettings;
 class BatteryService;
 class CalendarService;
-class QMenu;
+class OverlayWindowController;
 class QSystemTrayIcon;
 class ReminderScheduler;
+class StatusMenu;
+struct StatusMenuEntry;
 
 // Owns the long-lived services, starts them in order, wires their callbacks and opens
 // every window the application shows.
@@ -28,19 +33,44 @@ public:
 
     void showReminder(const CalendarEvent &event, const std::optional<MeetingBrief> &brief);
     void showOnboarding();
+    void openApp();
+    void showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief);
+    void showBatteryAlert();
     void configureLaunchAtLogin();
     void toggleLaunchAtLogin();
 
+    // The tray menu's meeting actions.
+    void prepNextMeeting(const CalendarEvent &event);
+    void viewBrief(const CalendarEvent &event);
+    QList<StatusMenuEntry> menuEntries() const;
+
     ReminderScheduler *reminderScheduler() const { return m_reminderScheduler.get(); }
+    BatteryService *batteryService() const { return m_batteryService.get(); }
+    OverlayWindowController *overlayController() const { return m_overlayController.get(); }
     QSystemTrayIcon *statusItem() const { return m_statusItem.get(); }
+    StatusMenu *statusMenu() const { return m_statusMenu.get(); }
+    QWidget *onboardingWindow() const { return m_onboardingWindow; }
+    QWidget *settingsWindow() const { return m_settingsWindow; }
+    QWidget *briefWindow() const { return m_briefWindow; }
 
 private:
     void setupServices();
     void setupMenuBar();
+    static QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);
 
     AppSettings &m_settings;
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
-    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<StatusMenu> m_statusMenu;
     QPointer<CalendarService> m_calendarService;
     std::unique_ptr<ReminderScheduler> m_reminderScheduler;
+    std::unique_ptr<BatteryService> m_batteryService;
+    std::unique_ptr<OverlayWindowController> m_overlayController;
+    QPointer<QWidget> m_onboardingWindow;
+    QPointer<QWidget> m_settingsWindow;
+    QPointer<QWidget> m_briefWindow;
+
+    // With ZELVANE_MEASURE=1 the app reports start-up and overlay timings on stderr.
+    bool m_measure = false;
+    QElapsedTimer m_reminderClock;
+    int m_remindersShown = 0;
 };

@@ -1,0 +1,71 @@
+#include "OnboardingFlow.h"
+
+#include "core/Error.h"
+#include "sync/CalendarService.h"
+
+OnboardingFlow::OnboardingFlow(CalendarService &calendarService, std::function<void()> onComplete,
+                               QObject *parent)
+    : QObject(parent)
+    , m_calendarService(&calendarService)
+    , m_onComplete(std::move(onComplete)) {
+    connect(&calendarService, &CalendarService::accountsChanged, this, &OnboardingFlow::changed);
+}
+
+bool OnboardingFlow::isProviderConnected(CalendarProvider provider) const {
+    return m_calendarService && m_calendarService->connectedProviders().contains(provider);
+}
+
+bool OnboardingFlow::isCalendarConnected() const {
+    return m_calendarService && m_calendarService->isConnected();
+}
+
+void OnboardingFlow::back() {
+    if (m_step == welcome)
+        return;
+    --m_step;
+    Q_EMIT changed();
+}
+
+void OnboardingFlow::forward() {
+    if (isLastStep()) {
+        if (m_onComplete)
+            m_onComplete();
+        return;
+    }
+    ++m_step;
+    Q_EMIT changed();
+}
+
+void OnboardingFlow::connectProvider(CalendarProvider provider) {
+    if (m_isConnecting || !m_calendarService)
+        return;
+    m_isConnecting = true;
+    m_connectionError.reset();
+    Q_EMIT changed();
+    runConnection(provider);
+}
+
+void OnboardingFlow::disconnectProvider(CalendarProvider provider) {
+    if (m_calendarService)
+        m_calendarService->disconnectProvider(provider);
+}
+
+QCoro::Task<> OnboardingFlow::runConnection(CalendarProvider provider) {
+    QPointer<OnboardingFlow> self(this);
+    std::optional<QString> error;
+    // A click handler is a boundary: whatever the sign-in throws ends up as the shown error.
+    try {
+        co_await m_calendarService->addAccount(provider);
+    } catch (const Error &e) {
+        error = e.description();
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    } catch (...) {
+        error = QStringLiteral("The sign-in could not be started.");
+    }
+    if (!self)
+        co_return;
+    m_connectionError = error;
+    m_isConnecting = false;
+    Q_EMIT changed();
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <optional>
+
+class CalendarService;
+
+// The first-run flow behind the onboarding window: which step shows, and connecting or
+// disconnecting a calendar provider through the calendar service.
+class OnboardingFlow : public QObject {
+    Q_OBJECT
+
+public:
+    enum Step { welcome = 0, connectCalendar = 1 };
+    static constexpr int stepCount = 2;
+
+    OnboardingFlow(CalendarService &calendarService, std::function<void()> onComplete,
+                   QObject *parent = nullptr);
+
+    int step() const { return m_step; }
+    bool isLastStep() const { return m_step == stepCount - 1; }
+    bool isConnecting() const { return m_isConnecting; }
+    const std::optional<QString> &connectionError() const { return m_connectionError; }
+    bool isProviderConnected(CalendarProvider provider) const;
+    bool isCalendarConnected() const;
+
+    void back();
+    // "Continue" on every step but the last, where it is "Get Started" and completes.
+    void forward();
+
+    // Runs the browser sign-in; a failure leaves its description in connectionError().
+    void connectProvider(CalendarProvider provider);
+    void disconnectProvider(CalendarProvider provider);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    QCoro::Task<> runConnection(CalendarProvider provider);
+
+    QPointer<CalendarService> m_calendarService;
+    std::function<void()> m_onComplete;
+    int m_step = welcome;
+    bool m_isConnecting = false;
+    std::optional<QString> m_connectionError;
+};

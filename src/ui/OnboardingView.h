@@ -1,0 +1,91 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+
+#include <QWidget>
+#include <functional>
+
+class CalendarService;
+class CraftButton;
+class OnboardingFlow;
+class QAbstractButton;
+class QLabel;
+class QStackedWidget;
+class QVariantAnimation;
+
+// The step indicator: one capsule per step, long and blue up to the current step.
+class OnboardingStepIndicator : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit OnboardingStepIndicator(int count, QWidget *parent = nullptr);
+    void setStep(int step);
+    // Width of capsule `index` as currently drawn (mid-animation values included).
+    qreal capsuleWidth(int index) const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    int m_count;
+    int m_step = 0;
+    int m_previousStep = 0;
+    qreal m_progress = 1.0;
+    QVariantAnimation *m_animation;
+};
+
+// One provider's row on the connect step: "Connect" while not connected, "Disconnect" after.
+class OnboardingProviderRow : public QWidget {
+    Q_OBJECT
+
+public:
+    OnboardingProviderRow(CalendarProvider provider, std::function<void()> onConnect,
+                          std::function<void()> onDisconnect, QWidget *parent = nullptr);
+    void setState(bool isConnected, bool isConnecting);
+
+    CraftButton *connectButton() const { return m_connect; }
+    QAbstractButton *disconnectButton() const { return m_disconnect; }
+    bool isConnected() const { return m_isConnected; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    CalendarProvider m_provider;
+    QLabel *m_symbol;
+    CraftButton *m_connect;
+    QAbstractButton *m_disconnect;
+    bool m_isConnected = false;
+};
+
+// The first-run window's content: a welcome step, then connecting Google or Microsoft.
+class OnboardingView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int contentWidth = 500;
+    static constexpr int contentHeight = 480;
+
+    OnboardingView(CalendarService &calendarService, std::function<void()> onComplete,
+                   QWidget *parent = nullptr);
+
+    OnboardingFlow *flow() const { return m_flow; }
+
+private:
+    QWidget *buildWelcome();
+    QWidget *buildConnect();
+    void refresh();
+
+    OnboardingFlow *m_flow;
+    OnboardingStepIndicator *m_indicator;
+    QStackedWidget *m_steps;
+    QLabel *m_connectSymbol = nullptr;
+    QLabel *m_error = nullptr;
+    QWidget *m_connectedRow = nullptr;
+    OnboardingProviderRow *m_google = nullptr;
+    OnboardingProviderRow *m_microsoft = nullptr;
+    CraftButton *m_back;
+    CraftButton *m_forward;
+};
