@@ -1,0 +1,43 @@
+#pragma once
+
+#include "AdminRoutes.h"
+#include "BackendState.h"
+#include "BrowserPages.h"
+#include "FaultInjector.h"
+#include "HttpRequest.h"
+#include "HttpResponse.h"
+#include "NylasRoutes.h"
+#include "ProductRoutes.h"
+#include "RequestLog.h"
+#include "SlackApi.h"
+
+#include <optional>
+
+// Sends each request to its routes. Everything outside /_admin/ is logged, may meet an
+// installed fault first, and under nylas/ must carry the credential when one is required.
+class BackendRouter {
+public:
+    static inline const QString apiBase = QStringLiteral("/functions/v1/api/");
+    static inline const QString adminBase = QStringLiteral("/_admin/");
+
+    explicit BackendRouter(std::optional<QString> credential);
+
+    void setOrigin(const QString &origin) { m_nylas.setOrigin(origin); }
+    HttpResponse handle(const HttpRequest &request);
+
+    // The name faults use: the path under the API base, or the path without its leading "/".
+    static QString endpointName(const QString &path);
+
+private:
+    HttpResponse route(const QString &endpoint, const HttpRequest &request);
+
+    std::optional<QString> m_credential;
+    BackendState m_state;
+    FaultInjector m_faults;
+    RequestLog m_log;
+    NylasRoutes m_nylas;
+    ProductRoutes m_product;
+    BrowserPages m_pages;
+    SlackApi m_slack;
+    AdminRoutes m_admin;
+};

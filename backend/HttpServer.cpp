@@ -1,0 +1,87 @@
+#include "HttpServer.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+// One accepted socket with its parser; it deletes itself when the socket goes away.
+class HttpConnection : public QObject {
+public:
+    HttpConnection(QTcpSocket *socket, const HttpServer::Handler &handler)
+        : QObject(socket)
+        , m_socket(socket)
+        , m_handler(handler) {
+        connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::readAvailable);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // A client that never finishes its request must not hold the socket forever.
+        m_idle.setSingleShot(true);
+        connect(&m_idle, &QTimer::timeout, socket, &QTcpSocket::abort);
+        m_idle.start(HttpServer::idleTimeoutMs);
+    }
+
+private:
+    void readAvailable() {
+        if (m_answered) {
+            m_socket->readAll();
+            return;
+        }
+        switch (m_parser.feed(m_socket->readAll())) {
+        case HttpRequestParser::State::Incomplete:
+            return;
+        case HttpRequestParser::State::Invalid:
+            send(HttpResponse::error(m_parser.errorStatus(), m_parser.errorReason()));
+            return;
+        case HttpRequestParser::State::Complete:
+            send(m_handler(m_parser.request()));
+            return;
+        }
+    }
+
+    void send(const HttpResponse &response) {
+        m_answered = true;
+        m_idle.stop();
+        if (response.delay.count() <= 0) {
+            write(response);
+            return;
+        }
+        // `this` is owned by the socket, so a client that hangs up cancels the delayed answer.
+        QTimer::singleShot(response.delay, this, [this, response] { write(response); });
+    }
+
+    void write(const HttpResponse &response) {
+        m_socket->write(response.serialize());
+        m_socket->disconnectFromHost();
+    }
+
+    QTcpSocket *m_socket;
+    HttpServer::Handler m_handler;
+    HttpRequestParser m_parser;
+    QTimer m_idle;
+    bool m_answered = false;
+};
+
+} // namespace
+
+HttpServer::HttpServer(Handler handler, QObject *parent)
+    : QObject(parent)
+    , m_handler(std::move(handler)) {
+    connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::acceptConnections);
+}
+
+bool HttpServer::listen(quint16 port) {
+    return m_server.listen(QHostAddress::LocalHost, port);
+}
+
+quint16 HttpServer::port() const {
+    return m_server.serverPort();
+}
+
+QString HttpServer::errorString() const {
+    return m_server.errorString();
+}
+
+void HttpServer::acceptConnections() {
+    while (QTcpSocket *socket = m_server.nextPendingConnection())
+        new HttpConnection(socket, m_handler);
+}
