@@ -53,7 +53,7 @@ ElidedLabel::ElidedLabel(const QString &text, int maxLines, QWidget *parent)
     , m_maxLines(std::max(1, maxLines)) {
     setTextFormat(Qt::PlainText);
     setAccessibleName(text);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     if (m_maxLines > 1) {
         QSizePolicy policy = sizePolicy();
         policy.setHeightForWidth(true);

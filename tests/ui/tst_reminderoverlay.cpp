@@ -115,8 +115,13 @@ private Q_SLOTS:
         }));
         auto *indicatorRow = view->findChild<QWidget *>(QStringLiteral("meetingTypeIndicator"));
         QCOMPARE(indicatorRow != nullptr, !indicator.isEmpty());
-        if (indicatorRow)
-            QVERIFY2(UiTest::label(indicatorRow, indicator), qPrintable(indicator));
+        if (indicatorRow) {
+            QLabel *text = UiTest::label(indicatorRow, indicator);
+            QVERIFY2(text, qPrintable(indicator));
+            // Laid out wide enough to read, not squeezed away.
+            QVERIFY(text->isVisible());
+            QVERIFY(text->width() >= QFontMetrics(text->font()).horizontalAdvance(indicator));
+        }
     }
 
     void platformButtonLooksLikeItsPlatform() {
