@@ -264,6 +264,44 @@ private slots:
         }
     }
 
+    void secondCalendarHasItsOwnEvents() {
+        const QString grantId = createGrant();
+        const QJsonArray calendars =
+            api("GET", QStringLiteral("nylas/calendars?grantId=") + grantId)
+                .json()
+                .value(QStringLiteral("data"))
+                .toArray();
+        const QString second = calendars[1][QStringLiteral("id")].toString();
+        const QJsonArray events =
+            api("GET", QStringLiteral("nylas/events?grantId=%1&calendarId=%2").arg(grantId, second))
+                .json()
+                .value(QStringLiteral("data"))
+                .toArray();
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0][QStringLiteral("calendar_id")].toString(), second);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (const QJsonValue &event : fetchEvents(grantId, now - 86'400, now + 7'776'000))
+            QVERIFY(event[QStringLiteral("calendar_id")].toString() != second);
+    }
+
+    void messagesHonourLimit() {
+        const QString grantId = createGrant();
+        const QString query =
+            QStringLiteral("nylas/messages?grantId=%1&q=priya.shah%40northwind-labs.test&limit=%2");
+        QCOMPARE(api("GET", query.arg(grantId).arg(5))
+                     .json()
+                     .value(QStringLiteral("data"))
+                     .toArray()
+                     .size(),
+                 2);
+        QCOMPARE(api("GET", query.arg(grantId).arg(1))
+                     .json()
+                     .value(QStringLiteral("data"))
+                     .toArray()
+                     .size(),
+                 1);
+    }
+
     void eventsWindow_data() {
         QTest::addColumn<QJsonObject>("when");
         QTest::addColumn<bool>("returned");
@@ -612,6 +650,30 @@ private slots:
         QVERIFY(timer.elapsed() >= 1400);
         QCOMPARE(reply.status, 200);
         QCOMPARE(reply.json().value(QStringLiteral("remaining")).toInt(), 49);
+    }
+
+    void clientHangsUpDuringDelay() {
+        QCOMPARE(send("POST", QStringLiteral("/_admin/faults"),
+                      toJson({{"endpoint", "sms"}, {"delayMs", 500}, {"times", 1}}))
+                     .status,
+                 200);
+        {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, m_backend->port());
+            QVERIFY(socket.waitForConnected(5'000));
+            const QByteArray body = "{\"credential\":\"c\",\"to\":\"1\",\"body\":\"b\"}";
+            socket.write("POST /functions/v1/api/sms HTTP/1.1\r\nContent-Length: " +
+                         QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            QVERIFY(socket.waitForBytesWritten(5'000));
+            QTest::qWait(100);
+            socket.abort();
+        }
+        // The delayed answer has nowhere to go once the client is gone; the server carries on.
+        QTest::qWait(700);
+        const Reply reply = api("POST", QStringLiteral("sms"),
+                                toJson({{"credential", "c"}, {"to", "1"}, {"body", "b"}}));
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.json().value(QStringLiteral("remaining")).toInt(), 48);
     }
 
     void invalidFaultsAreRefused_data() {
