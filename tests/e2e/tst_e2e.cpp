@@ -1,0 +1,320 @@
+// The real zelvane binary against the backend stand-in on a real X server with two screens
+// (run through run-on-xorg.sh). Windows are inspected and driven with xdotool, xprop and
+// xwininfo, as a user's desktop would see them.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)};
+
+QString run(const QString &program, const QStringList &args, int *exitCode = nullptr) {
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(10'000);
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Visible top-level windows whose title is exactly `title`.
+QList<qulonglong> visibleWindows(const QString &title) {
+    QList<qulonglong> ids;
+    const QString out =
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+             QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')});
+    for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ids << line.trimmed().toULongLong();
+    return ids;
+}
+
+QRect geometryOf(qulonglong window) {
+    const QString info =
+        run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    const auto field = [&info](const char *name) {
+        const QRegularExpression re(QString::fromLatin1(name) + QStringLiteral(":\\s+(-?\\d+)"));
+        return re.match(info).captured(1).toInt();
+    };
+    return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+            field("Height")};
+}
+
+// Managed windows, bottom to top.
+QList<qulonglong> stackingOrder() {
+    const QString out = run(QStringLiteral("xprop"),
+                            {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+    QList<qulonglong> ids;
+    static const QRegularExpression hex(QStringLiteral("0x[0-9a-fA-F]+"));
+    for (auto it = hex.globalMatch(out); it.hasNext();)
+        ids << it.next().captured(0).toULongLong(nullptr, 16);
+    return ids;
+}
+
+QList<QRect> sortedGeometries(const QList<qulonglong> &windows) {
+    QList<QRect> rects;
+    for (qulonglong id : windows)
+        rects << geometryOf(id);
+    std::sort(rects.begin(), rects.end(),
+              [](const QRect &a, const QRect &b) { return a.x() < b.x(); });
+    return rects;
+}
+
+// Keys typed into `window` the way a user would: activate it, then type through XTEST.
+void typeInto(qulonglong window, const QStringList &keys) {
+    run(QStringLiteral("xdotool"),
+        {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
+    run(QStringLiteral("xdotool"),
+        QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("100")} +
+            keys);
+}
+
+void screenshot(const QString &name) {
+    const QString dir = qEnvironmentVariable("ZELVANE_E2E_ARTIFACTS");
+    QDir().mkpath(dir);
+    int code = -1;
+    run(QStringLiteral(E2E_XHELPER), {QStringLiteral("screenshot"), dir + QLatin1Char('/') + name},
+        &code);
+    QCOMPARE(code, 0);
+}
+
+QJsonObject backendCall(const QByteArray &verb, const QUrl &url, const QJsonObject &body) {
+    QNetworkAccessManager network;
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply *reply = network.sendCustomRequest(
+        request, verb, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    reply->deleteLater();
+    return QJsonDocument::fromJson(reply->readAll()).object();
+}
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+private:
+    QProcess backend;
+    QString origin;
+    QProcess app;
+    QProcess fullscreen;
+    std::unique_ptr<QTemporaryDir> home;
+
+    // A grant on the stand-in with exactly these events, connected in a fresh profile.
+    void connectAccount(const QJsonArray &events) {
+        const QJsonObject grant =
+            backendCall("POST", QUrl(origin + QStringLiteral("/_admin/grants")),
+                        {{"email", "e2e@zelvane.test"}, {"provider", "google"}});
+        const QString grantId = grant.value(QStringLiteral("grantId")).toString();
+        QVERIFY(!grantId.isEmpty());
+        backendCall("POST", QUrl(origin + QStringLiteral("/_admin/events")),
+                    {{"grantId", grantId}, {"events", events}});
+
+        const QJsonArray accounts = {QJsonObject{{"id", "6E3F0C7A-0000-4000-8000-00000000E2E0"},
+                                                 {"provider", "Google"},
+                                                 {"email", "e2e@zelvane.test"},
+                                                 {"grantId", grantId}}};
+        QSettings conf(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"),
+                       QSettings::IniFormat);
+        conf.setValue(QStringLiteral("connectedAccounts"),
+                      QJsonDocument(accounts).toJson(QJsonDocument::Compact));
+    }
+
+    static QJsonObject meeting(const QString &id, const QString &title, qint64 startsInSeconds) {
+        const qint64 start = QDateTime::currentSecsSinceEpoch() + startsInSeconds;
+        return {{"id", id},
+                {"title", title},
+                {"when", QJsonObject{{"start_time", start}, {"end_time", start + 1800}}}};
+    }
+
+    void startApp() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("HOME"), home->path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home->path() + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home->path() + QStringLiteral("/data"));
+        env.insert(QStringLiteral("ZELVANE_BACKEND_ORIGIN"), origin);
+        env.insert(QStringLiteral("ZELVANE_SLACK_ORIGIN"), origin);
+        env.insert(QStringLiteral("ZELVANE_POWER_SUPPLY_DIR"),
+                   home->path() + QStringLiteral("/power"));
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(ZELVANE_BINARY), {});
+        QVERIFY(app.waitForStarted());
+    }
+
+    void writePowerSupply(int capacity, const QString &status) {
+        const QString dir = home->path() + QStringLiteral("/power/BAT0");
+        QDir().mkpath(dir);
+        const auto write = [&dir](const char *name, const QString &text) {
+            QFile file(dir + QLatin1Char('/') + QLatin1String(name));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text.toUtf8() + '\n');
+        };
+        write("type", QStringLiteral("Battery"));
+        write("capacity", QString::number(capacity));
+        write("status", status);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        backend.start(QStringLiteral(BACKEND_BINARY),
+                      {QStringLiteral("--port"), QStringLiteral("0")});
+        QVERIFY(backend.waitForStarted());
+        QVERIFY(backend.waitForReadyRead(10'000));
+        const QString line = QString::fromUtf8(backend.readLine()).trimmed();
+        const auto match =
+            QRegularExpression(
+                QStringLiteral("^zelvane-backend listening on (http://127\\.0\\.0\\.1:\\d+)$"))
+                .match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        origin = match.captured(1);
+    }
+
+    void init() {
+        home = std::make_unique<QTemporaryDir>();
+        QVERIFY(home->isValid());
+        QSettings conf(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"),
+                       QSettings::IniFormat);
+        conf.setValue(QStringLiteral("hasCompletedOnboarding"), true);
+        conf.setValue(QStringLiteral("launchAtLogin"), false);
+        QDir().mkpath(home->path() + QStringLiteral("/power"));
+        QDir().mkpath(home->path() + QStringLiteral("/config/Zelvane"));
+        QFile::link(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"),
+    }
+
+    void cleanup() {
+        for (QProcess *process : {&app, &fullscreen}) {
+            if (process->state() == QProcess::NotRunning)
+                continue;
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
+            process->waitForFinished(2000);
+        }
+    }
+
+    void cleanupTestCase() {
+        backend.terminate();
+        backend.waitForFinished(5000);
+    }
+
+    void runsQuietlyUntilTerminated() {
+        startApp();
+        QTest::qWait(4000);
+        QCOMPARE(app.state(), QProcess::Running);
+        int code = -1;
+        const QString windows = run(QStringLiteral("xdotool"),
+                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                     QStringLiteral("--pid"), QString::number(app.processId())},
+                                    &code);
+        QVERIFY2(windows.trimmed().isEmpty(), qPrintable(windows));
+
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(10'000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QCOMPARE(app.readAllStandardOutput(), QByteArray());
+    }
+
+    // A reminder covers both screens above a full-screen window in the last 15 s before the
+    // meeting; "1 min" takes it down and brings it back a minute later; Dismiss removes it.
+    void reminderOnEveryScreenSnoozeAndDismiss() {
+        fullscreen.start(QStringLiteral(E2E_XHELPER),
+                         {QStringLiteral("fullscreen"), QStringLiteral("Presentation")});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Presentation")).size(), 1, 10'000);
+        const qulonglong presentation = visibleWindows(QStringLiteral("Presentation")).first();
+
+        const QString title = QStringLiteral("E2E Standup");
+        const qint64 lead = 25;
+        connectAccount({meeting(QStringLiteral("standup"), title, lead)});
+        const qint64 start = QDateTime::currentSecsSinceEpoch() + lead;
+        startApp();
+
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
+        const qint64 shownAt = QDateTime::currentSecsSinceEpoch();
+        QVERIFY2(shownAt >= start - 16 && shownAt <= start + 1,
+                 qPrintable(QStringLiteral("shown %1 s before the start").arg(start - shownAt)));
+
+        QList<qulonglong> overlays = visibleWindows(title);
+        QCOMPARE(sortedGeometries(overlays), screens);
+        const QList<qulonglong> stacking = stackingOrder();
+        QVERIFY(stacking.contains(presentation));
+        for (qulonglong overlay : overlays)
+            QVERIFY2(stacking.indexOf(overlay) > stacking.indexOf(presentation),
+                     "the reminder is below the full-screen window");
+        QTest::qWait(800); // let the card finish springing in before the picture
+        screenshot(QStringLiteral("overlay.png"));
+
+        pressSnooze(overlays.last());
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
+        const qint64 snoozedAt = QDateTime::currentSecsSinceEpoch();
+        QTest::qWait(50'000);
+        QCOMPARE(visibleWindows(title).size(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, 25'000);
+        const qint64 back = QDateTime::currentSecsSinceEpoch() - snoozedAt;
+        QVERIFY2(back >= 58 && back <= 63, qPrintable(QString::number(back)));
+
+        overlays = visibleWindows(title);
+        QCOMPARE(sortedGeometries(overlays), screens);
+        pressDismiss(overlays.first());
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
+        QCOMPARE(app.state(), QProcess::Running);
+    }
+
+    // At 1 % and discharging the alert covers the primary screen once, and the next checks
+    // at the same level raise no second one.
+    void batteryAlertOnce() {
+        writePowerSupply(1, QStringLiteral("Discharging"));
+        startApp();
+        const QString title = QStringLiteral("Battery Critical");
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 1, 80'000);
+        QCOMPARE(geometryOf(visibleWindows(title).first()), screens.first());
+        QTest::qWait(800);
+        screenshot(QStringLiteral("battery-alert.png"));
+
+        QTest::qWait(65'000); // one more check at 1 %
+        QCOMPARE(visibleWindows(title).size(), 1);
+        pressDismiss(visibleWindows(title).first());
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
+    }
+
+    // The preview window the tray menu opens for a ready brief: titled, 520 x 480, closable
+    // from the keyboard.
+    void briefPreviewWindow() {
+        QProcess preview;
+        preview.start(QStringLiteral(E2E_XHELPER), {QStringLiteral("brief-preview"), home->path()});
+        const QString title = QStringLiteral("Meeting Brief");
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 1, 15'000);
+        const qulonglong window = visibleWindows(title).first();
+        QCOMPARE(geometryOf(window).size(), QSize(520, 480));
+        QTest::qWait(500);
+        screenshot(QStringLiteral("brief-preview.png"));
+        typeInto(window, {QStringLiteral("Escape")});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
+        preview.terminate();
+        QVERIFY(preview.waitForFinished(5000));
+    }
+
+private:
+    // The reminder's focus starts on "Dismiss" (no join button here); "1 min" sits before it.
+    static void pressSnooze(qulonglong window) {
+        typeInto(window, {QStringLiteral("shift+Tab"), QStringLiteral("space")});
+    }
+    static void pressDismiss(qulonglong window) { typeInto(window, {QStringLiteral("Escape")}); }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
