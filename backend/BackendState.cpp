@@ -21,7 +21,7 @@ Grant &BackendState::createGrant(const GrantRequest &request, qint64 nowSecs) {
     grant.grantId = freshId();
     grant.provider = request.provider;
     grant.email = request.email;
-    grant.calendars = DemoData::calendars(grant.grantId);
+    grant.calendars = DemoData::calendars(grant.grantId, grant.email);
     const DemoData::CalendarIds ids = DemoData::calendarIds(grant.grantId);
     grant.events = request.generatedEvents
                        ? DemoData::generatedEvents(ids, nowSecs, request.minutesUntilFirst,

@@ -132,12 +132,12 @@ CalendarIds calendarIds(const QString &grantId) {
             QStringLiteral("cal-team-") + shortId(grantId)};
 }
 
-QJsonArray calendars(const QString &grantId) {
+QJsonArray calendars(const QString &grantId, const QString &email) {
     const CalendarIds ids = calendarIds(grantId);
     return QJsonArray{
         QJsonObject{{QStringLiteral("id"), ids.primary},
                     {QStringLiteral("object"), QStringLiteral("calendar")},
-                    {QStringLiteral("name"), userEmail},
+                    {QStringLiteral("name"), email},
                     {QStringLiteral("hex_color"), QStringLiteral("#4285F4")},
                     {QStringLiteral("is_primary"), true},
                     {QStringLiteral("read_only"), false}},

@@ -18,8 +18,8 @@ struct CalendarIds {
 
 CalendarIds calendarIds(const QString &grantId);
 
-// The primary calendar and a coloured second one.
-QJsonArray calendars(const QString &grantId);
+// The primary calendar, named after the account's address, and a coloured second one.
+QJsonArray calendars(const QString &grantId, const QString &email);
 
 // The demo set: meetings on every video platform, an unknown link, one in person, one already
 // running, one all-day and one cancelled, sorted by start.
