@@ -191,8 +191,6 @@ private Q_SLOTS:
         conf.setValue(QStringLiteral("hasCompletedOnboarding"), true);
         conf.setValue(QStringLiteral("launchAtLogin"), false);
         QDir().mkpath(home->path() + QStringLiteral("/power"));
-        QDir().mkpath(home->path() + QStringLiteral("/config/Zelvane"));
-        QFile::link(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"),
     }
 
     void cleanup() {
