@@ -1,5 +1,6 @@
 #include "OverlayWindow.h"
 
+#include "CardOverlay.h"
 #include "platform/WindowHints.h"
 
 #include <QPainter>
@@ -27,6 +28,8 @@ void OverlayWindow::setContent(QWidget *content) {
     m_content = content;
     content->setParent(this);
     content->setGeometry(rect());
+    if (auto *overlay = qobject_cast<CardOverlay *>(content))
+        overlay->setBackdrop(m_backdrop);
     setFocusProxy(content);
 }
 

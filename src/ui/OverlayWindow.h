@@ -14,7 +14,7 @@ class OverlayWindow : public QWidget {
 public:
     OverlayWindow(QScreen *screen, const QString &title, QWidget *parent = nullptr);
 
-    // Takes ownership of `content`, which fills the window.
+    // Takes ownership of `content`, which fills the window; a CardOverlay gets the backdrop.
     void setContent(QWidget *content);
     QWidget *content() const { return m_content; }
 

@@ -48,7 +48,6 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
     for (QScreen *screen : QGuiApplication::screens()) {
         auto *window = new OverlayWindow(screen, event.title);
         auto *view = new ReminderOverlayView(event, brief, dismiss, join, snooze);
-        view->setBackdrop(window->backdrop());
         window->setContent(view);
         connect(window, &OverlayWindow::firstFramePainted, this,
                 &OverlayWindowController::windowPainted);
