@@ -49,10 +49,13 @@ CachedResearch::CachedResearch(QString attendeeId_, QString email_, std::optiona
     , eventIds{eventId} {}
 
 QByteArray CachedResearch::encode() const {
+    // Sorted so the same record always gives the same bytes.
+    QStringList sortedEventIds = eventIds.values();
+    sortedEventIds.sort();
     QJsonObject o{{QStringLiteral("attendeeId"), attendeeId},
                   {QStringLiteral("email"), email},
                   {QStringLiteral("cachedAt"), ReferenceDate::secondsSince2001(cachedAt)},
-                  {QStringLiteral("eventIds"), QJsonArray::fromStringList(eventIds.values())}};
+                  {QStringLiteral("eventIds"), QJsonArray::fromStringList(sortedEventIds)}};
     JsonFields::putOptional(o, QStringLiteral("name"), name);
     JsonFields::putOptional(o, QStringLiteral("role"), role);
     JsonFields::putOptional(o, QStringLiteral("company"), company);
