@@ -21,8 +21,9 @@ QString tokenKey() {
     return QString::fromLatin1(KeychainService::slackToken);
 }
 
+// Everything but ':' and '/' is encoded, so "&", "=" and "+" survive as data.
 QString encoded(const QString &value) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+    return QString::fromLatin1(QUrl::toPercentEncoding(value, ":/"));
 }
 } // namespace
 

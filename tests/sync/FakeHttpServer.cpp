@@ -6,7 +6,8 @@
 #include <QUrl>
 
 QString FakeHttpServer::Request::path() const {
-    return QString::fromUtf8(target.left(target.indexOf('?')));
+    const qsizetype at = target.indexOf('?');
+    return QString::fromUtf8(at < 0 ? target : target.left(at));
 }
 
 QUrlQuery FakeHttpServer::Request::query() const {
