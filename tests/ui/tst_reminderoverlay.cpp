@@ -170,6 +170,28 @@ private Q_SLOTS:
         }
     }
 
+    void longBriefFitsTheScreen() {
+        MeetingBrief brief = UiTest::brief();
+        for (int i = 0; i < 40; ++i)
+            brief.summary << QStringLiteral("Point %1 of a long briefing").arg(i);
+        auto view = makeView(
+            UiTest::event(meetingStart, QUrl(QStringLiteral("https://zoom.us/j/1"))), brief);
+        view->resize(1280, 600);
+        present(*view);
+        const QRect card = view->card()->geometry();
+        QVERIFY(card.top() >= 0 && card.bottom() < 600);
+        // The actions stay on the card; the brief scrolls instead.
+        for (const QString &name :
+             {QStringLiteral("Join Zoom Meeting"), QStringLiteral("Dismiss")}) {
+            QAbstractButton *b = UiTest::button(view.get(), name);
+            QVERIFY(b->isVisible());
+            const QRect r(b->mapTo(view.get(), QPoint()), b->size());
+            QVERIFY2(card.contains(r), qPrintable(name));
+        }
+        QLabel *title = UiTest::label(view.get(), QStringLiteral("Quarterly planning"));
+        QVERIFY(title->height() >= QFontMetrics(title->font()).height());
+    }
+
     void actions_data() {
         QTest::addColumn<bool>("withLink");
         QTest::addColumn<QString>("action");
