@@ -12,6 +12,13 @@ constexpr qsizetype maxSnippetLength = 150;
 QString firstCharacters(const QString &text, qsizetype count) {
     if (text.size() <= count)
         return text;
+    // Below U+0300 (where combining marks begin) every code unit is a character of its own,
+    // except CR LF, which is one; so plain text needs no boundary analysis.
+    bool simple = true;
+    for (qsizetype i = 0; i <= count && simple; ++i)
+        simple = text[i].unicode() < 0x300 && text[i] != u'\r';
+    if (simple)
+        return text.first(count);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype end = 0;
     for (qsizetype taken = 0; taken < count; ++taken) {

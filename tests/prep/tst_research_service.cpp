@@ -338,6 +338,12 @@ private Q_SLOTS:
                      QString(149, u'x') + QStringLiteral("\U0001F600") +
                      "\n  - #c (u): m2\n  - #c (u): m3");
         QCOMPARE(ResearchPrompt::emailSection({{QStringLiteral("a@x.com"), {}}}), QString());
+        // A combining accent after the 150th letter belongs to it.
+        const QString accented = QString(150, u'e') + QStringLiteral("\u0301tail");
+        QCOMPARE(ResearchPrompt::emailSection(
+                     {{QStringLiteral("a@x.com"), {EmailThread{"1", "S", "", "d", accented, 1}}}}),
+                 "\n\nEmail history:\nRecent emails with a@x.com:\n  - S (d): " +
+                     QString(150, u'e') + QStringLiteral("\u0301"));
     }
 
     void headerWithoutLocationOrNotes() {
