@@ -1,0 +1,302 @@
+#include "Settle.h"
+#include "StandIn.h"
+#include "TestEnvironment.h"
+#include "core/AppSettings.h"
+#include "core/Clock.h"
+#include "sync/BackendAPIClient.h"
+#include "sync/CalendarService.h"
+#include "sync/KeychainService.h"
+#include "sync/LoopbackRedirect.h"
+#include "sync/NylasService.h"
+#include "sync/SMSService.h"
+#include "sync/SlackService.h"
+
+#include <QDesktopServices>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+// Plays the user's browser: on each sign-in page it follows the page's one link.
+class Browser : public QObject {
+    Q_OBJECT
+public:
+    QNetworkAccessManager network;
+    QList<QUrl> opened;
+    QList<int> finalStatuses;
+
+public Q_SLOTS:
+    void open(const QUrl &url) {
+        opened.append(url);
+        QUrl next = url;
+        if (url.path() == u"/signin")
+            next.setPath(QStringLiteral("/signin/continue"));
+        else if (url.path() == u"/oauth/v2/authorize")
+            next.setPath(QStringLiteral("/oauth/v2/authorize/allow"));
+        QNetworkReply *reply = network.get(QNetworkRequest(next));
+        connect(reply, &QNetworkReply::finished, this, [this, reply] {
+            finalStatuses.append(
+                reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+            reply->deleteLater();
+        });
+    }
+};
+
+namespace {
+const QString credential = QStringLiteral("standin-credential");
+
+QJsonObject proxyEvent(const QString &id, qint64 start, std::optional<QString> calendar = {}) {
+    QJsonObject o{{"id", id},
+                  {"title", id},
+                  {"when", QJsonObject{{"start_time", start}, {"end_time", start + 1800}}}};
+    if (calendar)
+        o.insert("calendar_id", *calendar);
+    return o;
+}
+
+QStringList ids(const QList<CalendarEvent> &events) {
+    QStringList out;
+    for (const CalendarEvent &e : events)
+        out.append(e.id);
+    return out;
+}
+} // namespace
+
+class TestSyncStandIn : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<StandIn> standIn;
+    std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<NylasService> nylas;
+    std::unique_ptr<NylasAuthHandler> auth;
+    Browser browser;
+
+    std::unique_ptr<CalendarService> makeService() {
+        return std::make_unique<CalendarService>(*settings, *nylas, *auth, *clock);
+    }
+    ConnectedAccount grant(const QString &email, const QJsonObject &extra = {}) {
+        QJsonObject body{{"email", email}, {"provider", "google"}};
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            body.insert(it.key(), it.value());
+        const QJsonObject g = standIn->adminJson("POST", "grants", body);
+        return ConnectedAccount::create(CalendarProvider::google, g.value("email").toString(),
+                                        g.value("grantId").toString());
+    }
+    void storeAccounts(const QList<ConnectedAccount> &accounts) {
+        QJsonArray array;
+        for (const auto &a : accounts)
+            array.append(a.toJson());
+        settings->setValue("connectedAccounts", QJsonDocument(array).toJson());
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+    }
+
+    void init() {
+        standIn = std::make_unique<StandIn>(QStringList{"--credential", credential});
+        QVERIFY2(standIn->isRunning(), "the backend stand-in did not start");
+        qputenv("ZELVANE_BACKEND_ORIGIN", standIn->origin().toUtf8());
+        qputenv("ZELVANE_SLACK_ORIGIN", standIn->origin().toUtf8());
+        KeychainService::save(QString::fromLatin1(KeychainService::backendCredential), credential);
+        KeychainService::remove(QString::fromLatin1(KeychainService::slackToken));
+        env = std::make_unique<TestEnvironment>();
+        settings = env->makeSettings();
+        clock = std::make_unique<ManualClock>(QDateTime::currentDateTimeUtc());
+        nylas = std::make_unique<NylasService>(*clock);
+        auth = std::make_unique<NylasAuthHandler>();
+        browser.opened.clear();
+        browser.finalStatuses.clear();
+    }
+
+    void cleanup() {
+        auth.reset();
+        nylas.reset();
+        settings.reset();
+        env.reset();
+        standIn.reset();
+    }
+
+    void calendarSignInRoundTrip_data() {
+        QTest::addColumn<bool>("block8976");
+        QTest::newRow("preferred port") << false;
+        QTest::newRow("8976 taken") << true;
+    }
+    void calendarSignInRoundTrip() {
+        QFETCH(bool, block8976);
+        QTcpServer blocker;
+        if (block8976)
+            blocker.listen(QHostAddress::LocalHost, 8976);
+        auto service = makeService();
+        QSignalSpy accountsChanged(service.get(), &CalendarService::accountsChanged);
+
+        const auto url = settle(service->addAccount(CalendarProvider::microsoft));
+        QVERIFY2(url.ok(), qPrintable(url.description()));
+        QCOMPARE(browser.opened, QList<QUrl>{*url.value});
+        const QString redirect =
+            QUrlQuery(*url.value).queryItemValue("redirect_uri", QUrl::FullyDecoded);
+        QVERIFY(redirect.startsWith("http://127.0.0.1:"));
+        QVERIFY(redirect.endsWith("/nylas/callback"));
+        if (block8976)
+            QVERIFY(!redirect.contains(":8976/"));
+
+        QTRY_COMPARE_WITH_TIMEOUT(service->accounts().size(), 1, 10000);
+        QCOMPARE(browser.finalStatuses, QList<int>{200});
+        QVERIFY(!auth->isListening());
+        const ConnectedAccount account = service->accounts().first();
+        QCOMPARE(account.provider, CalendarProvider::microsoft);
+        QVERIFY(!account.grantId.isEmpty());
+        QCOMPARE(settings->reminderOffsets(account.id), QList<double>{0});
+        // The demo grant's events arrive with the refresh that follows the sign-in.
+        QTRY_VERIFY_WITH_TIMEOUT(!service->events().isEmpty(), 10000);
+        QTRY_VERIFY(!service->isLoading());
+        QVERIFY(service->accountCalendars().contains(account.id));
+        for (const CalendarEvent &e : service->events())
+            QCOMPARE(e.accountId, std::optional(account.id));
+
+        // The list survives a restart.
+        auto restarted = makeService();
+        QCOMPARE(restarted->accounts(), service->accounts());
+    }
+
+    void refreshFiltersDeDuplicatesAndSorts() {
+        const ConnectedAccount a = grant("a@one.test"), b = grant("b@two.test");
+        const qint64 now = clock->now().toSecsSinceEpoch();
+        standIn->admin(
+            "POST", "events",
+            {{"grantId", a.grantId},
+             {"events", QJsonArray{proxyEvent("late", now + 3600), proxyEvent("started", now - 1),
+                                   proxyEvent("soon", now + 30),
+                                   proxyEvent("off", now + 60, QString("cal-off")),
+                                   proxyEvent("same", now + 600), QJsonObject{{"id", "nowhen"}}}}});
+        QJsonObject cancelled = proxyEvent("gone", now + 90);
+        cancelled.insert("status", "cancelled");
+        standIn->admin("POST", "events",
+                       {{"grantId", b.grantId},
+                        {"events", QJsonArray{proxyEvent("same", now + 120), cancelled,
+                                              proxyEvent("b-first", now + 600)}}});
+        settings->setDisabledCalendarIds({"cal-off"});
+        storeAccounts({a, b});
+
+        auto service = makeService();
+        QSignalSpy loading(service.get(), &CalendarService::isLoadingChanged);
+        QVERIFY(settle(service->fetchEvents()).ok());
+        QCOMPARE(ids(service->events()),
+                 (QStringList{"nylas_soon", "nylas_same", "nylas_b-first", "nylas_late"}));
+        QCOMPARE(service->events()[1].accountId, std::optional(a.id));
+        QCOMPARE(loading.size(), 2);
+        QVERIFY(!service->isLoading());
+        QCOMPARE(service->nextEvent()->id, QStringLiteral("nylas_soon"));
+    }
+
+    void failingAccountsAreSkipped_data() {
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::newRow("500") << QJsonObject{{"status", 500}};
+        QTest::newRow("201") << QJsonObject{{"status", 201}, {"body", R"({"data":[]})"}};
+        QTest::newRow("204") << QJsonObject{{"status", 204}, {"body", ""}};
+        QTest::newRow("garbage") << QJsonObject{{"body", "<html>not json"}};
+        QTest::newRow("page 3 of 5") << QJsonObject{{"status", 500}, {"skip", 2}};
+    }
+    void failingAccountsAreSkipped() {
+        QFETCH(QJsonObject, fault);
+        // The first account has five pages; the fault hits its calls, the second account is fine.
+        const ConnectedAccount big = grant("big@one.test", {{"events", 1000}});
+        const ConnectedAccount small = grant("small@two.test");
+        storeAccounts({big, small});
+        fault.insert("endpoint", "nylas/events");
+        fault.insert("times", 1);
+        standIn->admin("POST", "faults", fault);
+
+        auto service = makeService();
+        QVERIFY(settle(service->fetchEvents()).ok());
+        QVERIFY(!service->isLoading());
+        QVERIFY(!service->events().isEmpty());
+        for (const CalendarEvent &e : service->events())
+            QCOMPARE(e.accountId, std::optional(small.id));
+
+        // The next refresh, without the fault, has both.
+        QVERIFY(settle(service->fetchEvents()).ok());
+        QSet<QString> accounts;
+        for (const CalendarEvent &e : service->events())
+            accounts.insert(*e.accountId);
+        QCOMPARE(accounts, (QSet<QString>{big.id, small.id}));
+    }
+
+    void monitoringRefreshesEveryTwoMinutes() {
+        storeAccounts({grant("m@one.test")});
+        auto service = makeService();
+        service->startMonitoring();
+        QTRY_VERIFY_WITH_TIMEOUT(!service->events().isEmpty() && !service->isLoading(), 10000);
+        standIn->admin("DELETE", "requests");
+        clock->advance(119);
+        QTest::qWait(200);
+        QVERIFY(standIn->adminJson("GET", "requests").value("requests").toArray().isEmpty());
+        clock->advance(1);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !standIn->adminJson("GET", "requests").value("requests").toArray().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!service->isLoading(), 10000);
+        service->stopMonitoring();
+        standIn->admin("DELETE", "requests");
+        clock->advance(600);
+        QTest::qWait(200);
+        QVERIFY(standIn->adminJson("GET", "requests").value("requests").toArray().isEmpty());
+    }
+
+    void removeRevokesAndEmailContext() {
+        const ConnectedAccount a = grant("me@Corp.test");
+        storeAccounts({a, ConnectedAccount::create(CalendarProvider::google, "x@corp.test", {})});
+        auto service = makeService();
+        QCOMPARE(service->userDomains(), QSet<QString>{"corp.test"});
+
+        const auto context = settle(service->fetchEmailContext({"nobody@nowhere.test"}));
+        QVERIFY(context.ok());
+        standIn->admin("DELETE", "requests");
+        service->removeAccount(a);
+        QCOMPARE(service->accounts().size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QJsonValue &r :
+                     standIn->adminJson("GET", "requests").value("requests").toArray())
+                    if (r["method"] == "DELETE" && r["path"].toString().endsWith("nylas/grant"))
+                        return r["body"].toString().contains(a.grantId);
+                return false;
+            }(),
+            10000);
+    }
+
+    void slackSignInThroughTheBackendCallback() {
+        BackendAPIClient client;
+        SlackService slack(client, *clock);
+        const auto done = settle(slack.authenticate());
+        QVERIFY2(done.ok(), qPrintable(done.description()));
+        QVERIFY(slack.isConnected());
+        QVERIFY(KeychainService::load(QString::fromLatin1(KeychainService::slackToken))
+                    ->startsWith("xoxp-"));
+        const auto found = settle(slack.searchMessages("from:<someone@example.com>"));
+        QVERIFY2(found.ok(), qPrintable(found.description()));
+    }
+
+    void smsReachesTheBackend() {
+        BackendAPIClient client;
+        SMSService sms(client, *clock);
+        sms.setSmsEnabled(true);
+        sms.setPhoneNumber("+1 555 0100");
+        CalendarEvent e;
+        e.title = "Design review";
+        e.startDate = clock->now().addSecs(600);
+        QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok());
+        const QJsonArray messages = standIn->adminJson("GET", "sms").value("messages").toArray();
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0]["to"].toString(), QStringLiteral("+1 555 0100"));
+        QCOMPARE(messages[0]["body"].toString(),
+                 QStringLiteral("Zelvane: Design review starts in 10 min"));
+        QCOMPARE(messages[0]["credential"].toString(), credential);
+    }
+};
+
+QTEST_MAIN(TestSyncStandIn)
+#include "tst_syncstandin.moc"
