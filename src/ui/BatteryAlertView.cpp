@@ -10,7 +10,7 @@
 namespace {
 constexpr int cornerRadius = 20;
 constexpr int padding = 32;
-constexpr int maxWidth = 560;
+constexpr int maxWidth = 480;
 } // namespace
 
 BatteryAlertView::BatteryAlertView(std::function<void()> onDismiss, QWidget *parent)
