@@ -4,33 +4,53 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
+#include <ctime>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 int signalPipe[2] = {-1, -1};
 
-void onTerminate(int) {
-    const char byte = 1;
+constexpr char quitByte = 1;
+constexpr char reportByte = 2;
+
+void onSignal(int signal) {
+    const char byte = signal == SIGUSR1 ? reportByte : quitByte;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGTERM and SIGINT end the event loop so Qt can tear windows and the tray icon down.
-void quitOnSignals(QApplication &app) {
+// The process's CPU time, dead threads included, for the measurement script.
+void reportCpuTime() {
+    timespec used = {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    std::fprintf(stderr, "zelvane-measure cpu-ns=%lld\n",
+                 static_cast<long long>(used.tv_sec) * 1'000'000'000LL + used.tv_nsec);
+    std::fflush(stderr);
+}
+
+// SIGTERM and SIGINT end the event loop so Qt can tear windows and the tray icon down. With
+// ZELVANE_MEASURE=1, SIGUSR1 reports the CPU time used so far.
+void handleSignals(QApplication &app) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte;
+        char byte = quitByte;
         [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
-        app.quit();
+        if (byte == reportByte)
+            reportCpuTime();
+        else
+            app.quit();
     });
     struct sigaction action = {};
-    action.sa_handler = onTerminate;
+    action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    if (qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1)
+        sigaction(SIGUSR1, &action, nullptr);
 }
 } // namespace
 
@@ -41,7 +61,7 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(ZELVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("app.zelvane.Zelvane"));
     QApplication::setQuitOnLastWindowClosed(false);
-    quitOnSignals(app);
+    handleSignals(app);
 
     AppDelegate delegate(AppSettings::shared());
     delegate.applicationDidFinishLaunching();
