@@ -207,7 +207,8 @@ void AppDelegate::showOnboarding() {
         return;
     }
     QPointer<AppDelegate> self(this);
-    auto *view = new OnboardingView(*m_calendarService, [self] {
+    CalendarService &calendar = m_calendarService ? *m_calendarService : CalendarService::shared();
+    auto *view = new OnboardingView(calendar, [self] {
         if (!self)
             return;
         self->m_settings.setHasCompletedOnboarding(true);
