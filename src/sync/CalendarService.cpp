@@ -247,28 +247,42 @@ QList<CalendarEvent> CalendarService::mergeEvents(const QList<AccountBatch> &bat
     qsizetype total = 0;
     for (const AccountBatch &batch : batches)
         total += batch.events.size();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
     QList<CalendarEvent> kept;
     kept.reserve(total);
     QSet<QString> seen;
     seen.reserve(total);
     for (const AccountBatch &batch : batches) {
+        CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
         for (const NylasEvent &proxyEvent : batch.events) {
-            auto event = makeCalendarEvent(proxyEvent, batch.account.id, batch.account.provider,
-                                           batch.calendars);
-            if (!event || event->isAllDay || !event->isUpcoming(now))
+            // The filters are decided on the proxy record, so only kept events pay for the
+            // conversion (link parsing, colours). Proxy events are never all-day.
+            if (!proxyEvent.when || !proxyEvent.when->startTime ||
+                *proxyEvent.when->startTime * 1000 <= nowMs)
                 continue;
-            if (event->calendarId && disabledCalendars.contains(*event->calendarId))
+            if (proxyEvent.calendarId && disabledCalendars.contains(*proxyEvent.calendarId))
                 continue;
-            if (seen.contains(event->id))
+            if (seen.contains(proxyEvent.id))
                 continue;
-            seen.insert(event->id);
+            auto event = converter.convert(proxyEvent);
+            if (!event)
+                continue;
+            seen.insert(proxyEvent.id);
             kept.append(std::move(*event));
         }
     }
-    std::stable_sort(kept.begin(), kept.end(), [](const CalendarEvent &a, const CalendarEvent &b) {
-        return a.startDate < b.startDate;
-    });
-    return kept;
+    // Sorting keys and positions keeps the large records from being moved around.
+    std::vector<std::pair<qint64, qsizetype>> order;
+    order.reserve(size_t(kept.size()));
+    for (qsizetype i = 0; i < kept.size(); ++i)
+        order.emplace_back(kept[i].startDate.toMSecsSinceEpoch(), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    QList<CalendarEvent> sorted;
+    sorted.reserve(kept.size());
+    for (const auto &[start, index] : order)
+        sorted.append(std::move(kept[index]));
+    return sorted;
 }
 
 std::optional<CalendarEvent> CalendarService::nextEvent() const {

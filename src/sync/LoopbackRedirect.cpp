@@ -120,20 +120,20 @@ void LoopbackListener::accept() {
 
     QPointer<QTcpSocket> guard(socket);
     auto handled = std::make_shared<bool>(false);
-    auto deliver = [this, guard, handled](std::optional<QByteArray> bytes) {
+    auto deliver = [this, guard, handled](const QByteArray &bytes) {
         if (*handled || !guard)
             return;
         *handled = true;
-        handleRequest(guard, std::move(bytes));
+        handleRequest(guard, bytes);
     };
     connect(socket, &QTcpSocket::readyRead, this,
             [socket, deliver] { deliver(socket->read(LoopbackRedirect::maxRequestBytes)); });
     connect(socket, &QTcpSocket::disconnected, this, [socket, deliver] {
-        deliver(std::nullopt);
+        deliver(QByteArray());
         socket->deleteLater();
     });
     connect(socket, &QTcpSocket::errorOccurred, this, [socket, deliver] {
-        deliver(std::nullopt);
+        deliver(QByteArray());
         socket->deleteLater();
     });
     if (socket->bytesAvailable() > 0)
@@ -174,8 +174,8 @@ void NylasAuthHandler::stopListening() {
     m_pendingProvider.reset();
 }
 
-void NylasAuthHandler::handleRequest(QTcpSocket *socket, std::optional<QByteArray> request) {
-    const auto code = request ? LoopbackRedirect::extractCode(*request) : std::nullopt;
+void NylasAuthHandler::handleRequest(QTcpSocket *socket, const QByteArray &request) {
+    const auto code = LoopbackRedirect::extractCode(request);
     const CalendarProvider provider = m_pendingProvider.value_or(CalendarProvider::google);
     if (code) {
         answer(socket, LoopbackRedirect::successAnswer(LoopbackRedirect::calendarSuccessBody));
@@ -224,14 +224,13 @@ void LoopbackSlackRedirectHandler::finish(std::optional<QString> code,
     Q_EMIT finished();
 }
 
-void LoopbackSlackRedirectHandler::handleRequest(QTcpSocket *socket,
-                                                 std::optional<QByteArray> request) {
+void LoopbackSlackRedirectHandler::handleRequest(QTcpSocket *socket, const QByteArray &request) {
     // Nothing read: nobody to answer, the wait just fails.
-    if (!request) {
+    if (request.isEmpty()) {
         finish(std::nullopt, SlackError::authFailed());
         return;
     }
-    if (const auto code = LoopbackRedirect::extractCode(*request)) {
+    if (const auto code = LoopbackRedirect::extractCode(request)) {
         answer(socket, LoopbackRedirect::successAnswer(LoopbackRedirect::slackSuccessBody));
         finish(*code, std::nullopt);
     } else {

@@ -66,8 +66,8 @@ protected:
     // Binds 127.0.0.1:`port`; false with the server's error text in `error`.
     bool bind(quint16 port, QString *error);
     void close();
-    // The request bytes, or nothing when the client sent nothing before it hung up.
-    virtual void handleRequest(QTcpSocket *socket, std::optional<QByteArray> request) = 0;
+    // The request bytes; empty when the client hung up without sending any.
+    virtual void handleRequest(QTcpSocket *socket, const QByteArray &request) = 0;
     static void answer(QTcpSocket *socket, const QByteArray &bytes);
 
 private:
@@ -101,7 +101,7 @@ Q_SIGNALS:
     void failed();
 
 protected:
-    void handleRequest(QTcpSocket *socket, std::optional<QByteArray> request) override;
+    void handleRequest(QTcpSocket *socket, const QByteArray &request) override;
 
 private:
     std::optional<CalendarProvider> m_pendingProvider;
@@ -127,7 +127,7 @@ Q_SIGNALS:
     void finished();
 
 protected:
-    void handleRequest(QTcpSocket *socket, std::optional<QByteArray> request) override;
+    void handleRequest(QTcpSocket *socket, const QByteArray &request) override;
 
 private:
     void finish(std::optional<QString> code, std::optional<SlackError> error);

@@ -125,6 +125,21 @@ QColor systemBlue() {
 std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QString &accountId,
                                                CalendarProvider provider,
                                                const QList<NylasCalendar> &calendars) {
+    return CalendarEventConverter(accountId, provider, calendars).convert(event);
+}
+
+CalendarEventConverter::CalendarEventConverter(QString accountId, CalendarProvider provider,
+                                               const QList<NylasCalendar> &calendars)
+    : m_accountId(std::move(accountId))
+    , m_provider(provider) {
+    m_calendars.reserve(calendars.size());
+    for (const NylasCalendar &c : calendars) {
+        const auto hex = c.hexColor ? std::optional<QStringView>(*c.hexColor) : std::nullopt;
+        m_calendars.append({c.id, c.name, colorFromSixDigitHex(hex).value_or(systemBlue())});
+    }
+}
+
+std::optional<CalendarEvent> CalendarEventConverter::convert(const NylasEvent &event) {
     if (event.status && *event.status == u"cancelled")
         return std::nullopt;
     if (!event.when || !event.when->startTime || !event.when->endTime)
@@ -136,21 +151,19 @@ std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QS
     e.id = QStringLiteral("nylas_") + event.id;
     e.title = event.title.value_or(QStringLiteral("(No title)"));
 
-    const NylasCalendar *calendar = nullptr;
+    const Calendar *calendar = nullptr;
     if (event.calendarId)
-        for (const NylasCalendar &c : calendars)
+        for (const Calendar &c : std::as_const(m_calendars))
             if (c.id == *event.calendarId) {
                 calendar = &c;
                 break;
             }
     if (calendar) {
         e.calendarTitle = calendar->name;
-        const auto hex =
-            calendar->hexColor ? std::optional<QStringView>(*calendar->hexColor) : std::nullopt;
-        e.calendarColor = colorFromSixDigitHex(hex).value_or(systemBlue());
+        e.calendarColor = calendar->color;
     } else {
-        e.calendarTitle = provider == CalendarProvider::google ? QStringLiteral("Google Calendar")
-                                                               : QStringLiteral("Outlook");
+        e.calendarTitle = m_provider == CalendarProvider::google ? QStringLiteral("Google Calendar")
+                                                                 : QStringLiteral("Outlook");
         e.calendarColor = systemBlue();
     }
     e.isAllDay = false;
@@ -158,9 +171,14 @@ std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QS
         e.conferencingProvider = event.conferencing->provider;
 
     if (event.conferencing && event.conferencing->details && event.conferencing->details->url) {
-        const QUrl url(*event.conferencing->details->url, QUrl::StrictMode);
-        if (url.isValid() && !url.isEmpty())
-            e.meetingLink = url;
+        const QString &text = *event.conferencing->details->url;
+        auto cached = m_conferencingLinks.constFind(text);
+        if (cached == m_conferencingLinks.cend()) {
+            const QUrl url(text, QUrl::StrictMode);
+            cached = m_conferencingLinks.insert(
+                text, url.isValid() && !url.isEmpty() ? std::optional(url) : std::nullopt);
+        }
+        e.meetingLink = *cached;
     }
     if (!e.meetingLink && event.location)
         e.meetingLink = MeetingLinkParser::extractLink(*event.location);
@@ -177,7 +195,7 @@ std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QS
     e.location = event.location;
     e.notes = event.description;
     e.calendarId = event.calendarId;
-    e.provider = provider;
-    e.accountId = accountId;
+    e.provider = m_provider;
+    e.accountId = m_accountId;
     return e;
 }

@@ -121,3 +121,23 @@ QColor systemBlue();
 std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QString &accountId,
                                                CalendarProvider provider,
                                                const QList<NylasCalendar> &calendars);
+
+// makeCalendarEvent for many events of one account: calendar colours are read once, and a
+// conferencing address repeated across a recurring series is parsed once.
+class CalendarEventConverter {
+public:
+    CalendarEventConverter(QString accountId, CalendarProvider provider,
+                           const QList<NylasCalendar> &calendars);
+    std::optional<CalendarEvent> convert(const NylasEvent &event);
+
+private:
+    struct Calendar {
+        QString id;
+        QString name;
+        QColor color;
+    };
+    QString m_accountId;
+    CalendarProvider m_provider;
+    QList<Calendar> m_calendars;
+    QHash<QString, std::optional<QUrl>> m_conferencingLinks;
+};
