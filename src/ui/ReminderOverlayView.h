@@ -30,7 +30,7 @@ public:
     static QString timeText(const CalendarEvent &event, const QDateTime &now,
                             const QLocale &locale = QLocale());
 
-    const CalendarEvent &event() const { return m_event; }
+    const CalendarEvent &calendarEvent() const { return m_event; }
     // The join control, or null when the event has no meeting link.
     QAbstractButton *joinButton() const { return m_joinButton; }
 
