@@ -39,7 +39,7 @@ void ReminderScheduler::start() {
     m_clock.every(beatSeconds, this, [this] { check(); });
     connect(m_calendarService, &CalendarService::eventsChanged, this, &ReminderScheduler::check);
     check();
-    m_clock.after(coldStartDelaySeconds, this, [this] { coldStartResearch(); });
+    m_clock.after(coldStartDelaySeconds, this, [this] { checkResearch(true); });
 }
 
 void ReminderScheduler::check() {
@@ -91,8 +91,7 @@ void ReminderScheduler::checkReminders() {
 }
 
 void ReminderScheduler::deliver(const CalendarEvent &event, double offset) {
-    const std::optional<MeetingBrief> brief =
-        m_briefs.contains(event.id) ? std::optional(m_briefs.value(event.id)) : std::nullopt;
+    const std::optional<MeetingBrief> brief = storedBrief(event.id);
     // Firings never run inside a check pass: the callback may open windows or snooze.
     QMetaObject::invokeMethod(
         this,
@@ -103,38 +102,30 @@ void ReminderScheduler::deliver(const CalendarEvent &event, double offset) {
         Qt::QueuedConnection);
 }
 
+std::optional<MeetingBrief> ReminderScheduler::storedBrief(const QString &eventId) const {
+    const auto it = m_briefs.constFind(eventId);
+    return it == m_briefs.constEnd() ? std::nullopt : std::optional(*it);
+}
+
 void ReminderScheduler::scheduleSnooze(const CalendarEvent &event) {
     m_clock.after(snoozeSeconds, this, [this, event] {
-        const auto it = m_briefs.constFind(event.id);
-        const std::optional<MeetingBrief> brief =
-            it == m_briefs.constEnd() ? std::nullopt : std::optional(*it);
         if (m_onReminderFired)
-            m_onReminderFired(event, -1, brief);
+            m_onReminderFired(event, -1, storedBrief(event.id));
     });
 }
 
-void ReminderScheduler::checkResearch() {
+void ReminderScheduler::checkResearch(bool coldStart) {
     if (!m_calendarService)
         return;
     const QDateTime now = m_clock.now();
+    // A copy: triggering research may publish changes that observers react to.
     const QList<CalendarEvent> events = m_calendarService->events();
     for (const CalendarEvent &event : events) {
         const double until = event.timeUntilStart(now);
-        if (until <= 0 || m_researchTriggered.contains(event.id) || event.attendeeEmails.isEmpty())
+        if (until <= 0 || until > researchHorizonSeconds || event.attendeeEmails.isEmpty())
             continue;
-        if (until <= researchHorizonSeconds)
-            triggerResearch(event);
-    }
-}
-
-void ReminderScheduler::coldStartResearch() {
-    if (!m_calendarService)
-        return;
-    const QDateTime now = m_clock.now();
-    const QList<CalendarEvent> events = m_calendarService->events();
-    for (const CalendarEvent &event : events) {
-        const double until = event.timeUntilStart(now);
-        if (until > 0 && until <= researchHorizonSeconds && !event.attendeeEmails.isEmpty())
+        // The cold-start pass runs regardless of what the first checks already started.
+        if (coldStart || !m_researchTriggered.contains(event.id))
             triggerResearch(event);
     }
 }

@@ -53,8 +53,8 @@ Q_SIGNALS:
 private:
     void check();
     void checkReminders();
-    void checkResearch();
-    void coldStartResearch();
+    void checkResearch(bool coldStart = false);
+    std::optional<MeetingBrief> storedBrief(const QString &eventId) const;
     void deliver(const CalendarEvent &event, double offset);
     QCoro::Task<> runResearch(CalendarEvent event);
 
