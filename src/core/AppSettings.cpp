@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <algorithm>
 
 namespace Key {
@@ -27,8 +28,11 @@ AppSettings &AppSettings::shared() {
 }
 
 std::unique_ptr<QSettings> AppSettings::defaultStore() {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("Zelvane"), QStringLiteral("Zelvane"));
+    // QSettings' own user-scope INI path ends in ".ini"; the desktop convention is ".conf".
+    return std::make_unique<QSettings>(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+            QStringLiteral("/Zelvane/Zelvane.conf"),
+        QSettings::IniFormat);
 }
 
 void AppSettings::write(const QString &key, const QVariant &value) {

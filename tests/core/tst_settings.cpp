@@ -43,6 +43,8 @@ private Q_SLOTS:
         QVERIFY(!settings->isCalendarEnabled(QStringLiteral("cal-1")));
 
         // The file lives where the desktop expects a program's configuration.
+        QCOMPARE(AppSettings::defaultStore()->fileName(),
+                 env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"));
         QSettings raw(env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"),
                       QSettings::IniFormat);
         QCOMPARE(raw.value(QStringLiteral("accountReminders")).toByteArray(),
