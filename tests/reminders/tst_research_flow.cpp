@@ -1,0 +1,99 @@
+// A meeting within the hour gets its brief through the whole default graph: the key from the
+// Secret Service, the model provider over HTTP, the research cache on disk.
+#include "LoopbackHttpServer.h"
+#include "TestEnvironment.h"
+#include "core/AppSettings.h"
+#include "core/Clock.h"
+#include "prep/AttendeeResearchService.h"
+#include "reminders/ReminderScheduler.h"
+#include "sync/CalendarService.h"
+#include "sync/KeychainService.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using Response = LoopbackHttpServer::Response;
+
+class TestResearchFlow : public QObject {
+    Q_OBJECT
+
+    TestEnvironment env;
+    LoopbackHttpServer provider;
+    const QString apiKey = QStringLiteral("sk-ant-test-7f3a9c");
+    const QStringList externals{QStringLiteral("dana@partner.example"),
+                                QStringLiteral("lee@vendor.example")};
+
+    static QByteArray toolReply(const QStringList &emails) {
+        QJsonArray profiles;
+        for (const QString &email : emails)
+            profiles.append(QJsonObject{{"email", email},
+                                        {"name", email.section(u'@', 0, 0)},
+                                        {"company", email.section(u'@', 1)}});
+        const QJsonObject input{{"summary", QJsonArray{"Renewal of the partner contract"}},
+                                {"attendee_profiles", profiles},
+                                {"talking_points", QJsonArray{"Timeline for the pilot"}}};
+        const QJsonObject block{
+            {"type", "tool_use"}, {"name", "finalize_briefing"}, {"input", input}};
+        return QJsonDocument(QJsonObject{{"content", QJsonArray{block}}}).toJson();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(provider.start());
+        qputenv("ZELVANE_ANTHROPIC_ORIGIN", provider.origin().toUtf8());
+        provider.respondWith(Response::json(toolReply(externals)));
+        KeychainService::save(QString::fromLatin1(KeychainService::llmApiKey), apiKey);
+    }
+
+    void meetingWithinTheHourGetsABriefAndCachedProfiles() {
+        auto settings = env.makeSettings();
+        ManualClock clock(QDateTime::currentDateTimeUtc());
+        CalendarService calendar;
+        CalendarEvent meeting;
+        meeting.id = QStringLiteral("nylas_renewal-1");
+        meeting.title = QStringLiteral("Contract renewal");
+        meeting.startDate = clock.now().addSecs(30 * 60);
+        meeting.endDate = meeting.startDate.addSecs(30 * 60);
+        meeting.attendeeEmails = externals;
+        calendar.publishEvents({meeting});
+
+        ReminderScheduler scheduler(calendar, AttendeeResearchService::shared(), *settings, clock);
+        scheduler.start();
+        QVERIFY(scheduler.researching().contains(meeting.id));
+        QTRY_VERIFY_WITH_TIMEOUT(scheduler.briefs().contains(meeting.id), 20000);
+
+        const MeetingBrief brief = scheduler.briefs().value(meeting.id);
+        QCOMPARE(brief.eventId, meeting.id);
+        QCOMPARE(brief.talkingPoints, QStringList{QStringLiteral("Timeline for the pilot")});
+        QCOMPARE(brief.attendeeProfiles.size(), 2);
+        QCOMPARE(brief.attendeeProfiles[1].company, QStringLiteral("vendor.example"));
+        QVERIFY(scheduler.researching().isEmpty());
+
+        // The key travelled to the provider from the Secret Service, in its header only.
+        QCOMPARE(provider.requests().size(), 1);
+        const auto &request = provider.requests().first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.path(), QStringLiteral("/v1/messages"));
+        QCOMPARE(request.header("x-api-key"), apiKey.toUtf8());
+        QVERIFY(!request.target.contains(apiKey.toUtf8()));
+
+        // One cache file per returned profile, named by the attendee id, without the key.
+        const QDir cache(env.dataHome() + QStringLiteral("/Zelvane/ResearchCache"));
+        QStringList expected;
+        for (const QString &email : externals)
+            expected.append(Attendee(email, std::nullopt, {}).id + QStringLiteral(".json"));
+        expected.sort();
+        QCOMPARE(cache.entryList(QDir::Files, QDir::Name), expected);
+        for (const QString &name : expected) {
+            QFile file(cache.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(!file.readAll().contains(apiKey.toUtf8()));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestResearchFlow)
+#include "tst_research_flow.moc"
