@@ -150,8 +150,9 @@ void AppDelegate::setupMenuBar() {
         std::move(handlers));
 
     m_statusItem = std::make_unique<QSystemTrayIcon>();
+    // Panels come light and dark; the brand blue reads on both.
     m_statusItem->setIcon(
-        SymbolIcons::icon(QStringLiteral("calendar"), Theme::Colors::textPrimary()));
+        SymbolIcons::icon(QStringLiteral("square.text.square.fill"), Theme::Colors::primary()));
     m_statusItem->setToolTip(QStringLiteral("Zelvane"));
     m_statusItem->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
