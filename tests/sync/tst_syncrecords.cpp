@@ -51,16 +51,11 @@ private Q_SLOTS:
         QTest::newRow("denied") << QByteArray(
                                        "GET /nylas/callback?error=access_denied HTTP/1.1\r\n")
                                 << QString();
-        QTest::newRow("capital Code") << QByteArray("GET /cb?Code=abc HTTP/1.1\r\n") << QString();
         QTest::newRow("favicon") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << QString();
         QTest::newRow("no space") << QByteArray("GET/cb?code=abc\r\n") << QString();
-        QTest::newRow("empty") << QByteArray() << QString();
-        QTest::newRow("code without value") << QByteArray("GET /cb?code HTTP/1.1\r\n") << QString();
         QTest::newRow("not UTF-8")
             << QByteArray("GET /cb?code=abc\xff\xfe HTTP/1.1\r\n") << QString();
         QTest::newRow("request line only") << QByteArray("GET /cb?code=zz") << "zz";
-        QTest::newRow("target with bad characters")
-            << QByteArray("GET /cb?code=a\"<>{} HTTP/1.1\r\n") << QString();
     }
     void extractCode() {
         QFETCH(QByteArray, request);
@@ -76,13 +71,8 @@ private Q_SLOTS:
         QVERIFY(ok.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
                               QByteArray::number(LoopbackRedirect::calendarSuccessBody.size()) +
                               "\r\nConnection: close\r\n\r\n<html><body style=\""));
-        QCOMPARE(LoopbackRedirect::calendarSuccessBody.count('\n'), 3);
-        QCOMPARE(LoopbackRedirect::slackFailureBody.count('\n'), 0);
-        QVERIFY(LoopbackRedirect::slackSuccessBody.contains("<h2>Slack Connected!</h2>"));
         QVERIFY(LoopbackRedirect::failureAnswer(LoopbackRedirect::slackFailureBody)
                     .startsWith("HTTP/1.1 400 Bad Request\r\n"));
-        QVERIFY(LoopbackRedirect::calendarFailureBody.contains(
-            "\n<p>Authorization failed. Please try again from the Zelvane app.</p>\n"));
     }
 
     void decodesProxyRecords() {
@@ -111,16 +101,11 @@ private Q_SLOTS:
         QTest::newRow("no data") << QByteArray(R"({"next_cursor":"x"})");
         QTest::newRow("data not a list") << QByteArray(R"({"data":{}})");
         QTest::newRow("id missing") << QByteArray(R"({"data":[{"title":"x"}]})");
-        QTest::newRow("id a number") << QByteArray(R"({"data":[{"id":5}]})");
         QTest::newRow("fractional time")
             << QByteArray(R"({"data":[{"id":"a","when":{"start_time":1.5}}]})");
-        QTest::newRow("time as text")
-            << QByteArray(R"({"data":[{"id":"a","when":{"start_time":"100"}}]})");
         QTest::newRow("participant without email")
             << QByteArray(R"({"data":[{"id":"a","participants":[{"name":"x"}]}]})");
-        QTest::newRow("cursor a number") << QByteArray(R"({"data":[],"next_cursor":3})");
         QTest::newRow("not JSON") << QByteArray("<html>");
-        QTest::newRow("top-level list") << QByteArray("[]");
     }
     void rejectsMalformedProxyRecords() {
         QFETCH(QByteArray, body);
@@ -150,8 +135,6 @@ private Q_SLOTS:
 
         QTest::newRow("no end") << proxyEvent(QStringLiteral("p"), 1000, std::nullopt) << 0 << false
                                 << "" << QColor() << "";
-        QTest::newRow("no when") << QJsonObject{{QStringLiteral("id"), QStringLiteral("x")}} << 0
-                                 << false << "" << QColor() << "";
 
         QJsonObject onWork = plain;
         onWork.insert(QStringLiteral("calendar_id"), QStringLiteral("work"));
@@ -261,15 +244,10 @@ private Q_SLOTS:
                           R"("username":"u","ts":"1"},)" +
                           match + "]}}")
             << QString() << QStringList{"p1"};
-        QTest::newRow("no messages") << QByteArray(R"({"ok":true})") << QString() << QStringList{};
         QTest::newRow("matches not a list")
             << QByteArray(R"({"ok":true,"messages":{"matches":{}}})") << QString() << QStringList{};
         QTest::newRow("refused") << QByteArray(R"({"ok":false,"error":"invalid_auth"})")
                                  << "Slack API error: invalid_auth" << QStringList{};
-        QTest::newRow("refused without text")
-            << QByteArray(R"({"ok":false})") << "Slack API error: Unknown error" << QStringList{};
-        QTest::newRow("list at top")
-            << QByteArray("[1,2]") << "Slack API error: Unknown error" << QStringList{};
         QTest::newRow("ok as text")
             << QByteArray(R"({"ok":"true"})") << "Slack API error: Unknown error" << QStringList{};
     }
@@ -297,15 +275,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("at start") << 0.0 << "" << QStringList{}
                                   << "Zelvane: Design review starts NOW";
-        QTest::newRow("after start")
-            << -120.0 << "" << QStringList{} << "Zelvane: Design review starts NOW";
         QTest::newRow("90 s truncates")
             << 90.0 << "" << QStringList{} << "Zelvane: Design review starts in 1 min";
         QTest::newRow("link and two of five lines")
             << 600.0 << "https://zoom.us/j/1" << QStringList{"a", "b", "c", "d", "e"}
             << "Zelvane: Design review starts in 10 min\nJoin: https://zoom.us/j/1\n\na\nb";
-        QTest::newRow("one line") << 600.0 << "" << QStringList{"only"}
-                                  << "Zelvane: Design review starts in 10 min\n\nonly";
         QTest::newRow("empty summary adds nothing")
             << 600.0 << "" << QStringList{} << "Zelvane: Design review starts in 10 min";
     }
@@ -344,30 +318,12 @@ private Q_SLOTS:
         QVERIFY(text.endsWith(flag + QStringLiteral("...")));
     }
 
-    void errorDescriptions() {
-        QCOMPARE(BackendError::httpError(404).description(), QStringLiteral("HTTP error 404"));
-        QCOMPARE(BackendError::invalidResponse().description(),
-                 QStringLiteral("Invalid server response"));
-        QCOMPARE(NylasError::invalidAuthURL().description(),
-                 QStringLiteral("Invalid authentication URL received"));
-        QCOMPARE(NylasAuthError().description(),
-                 QStringLiteral("Authorization failed. No auth code received."));
-        QCOMPARE(SlackError::authTimeout().description(),
-                 QStringLiteral("Slack authorization timed out. Please try again."));
-        QCOMPARE(SlackError::notConnected().description(),
-                 QStringLiteral("Slack is not connected. Please connect Slack first."));
-    }
-
     void accountsPersistAndDomainsAreLowerCase() {
         TestEnvironment env;
         auto settings = env.makeSettings();
         ManualClock clock;
         NylasService nylas(clock);
         NylasAuthHandler auth;
-        {
-            CalendarService service(*settings, nylas, auth, clock);
-            QVERIFY(service.accounts().isEmpty());
-        }
         const QList<ConnectedAccount> stored{
             {QStringLiteral("1"), CalendarProvider::google, QStringLiteral("a@Example.COM"), {}},
             {QStringLiteral("2"), CalendarProvider::microsoft, QStringLiteral("b@example.com"),
@@ -402,10 +358,7 @@ private Q_SLOTS:
         const NylasMessage bare = NylasMessage::fromJson(QJsonObject{
             {QStringLiteral("id"), QStringLiteral("m1")}, {QStringLiteral("from"), QJsonArray{}}});
         const EmailThread t = CalendarService::emailThread(bare);
-        QCOMPARE(t.id, QStringLiteral("m1"));
         QCOMPARE(t.subject, QStringLiteral("(No subject)"));
-        QCOMPARE(t.from, QString());
-        QCOMPARE(t.date, QString());
         QCOMPARE(t.messageCount, 1);
 
         const NylasMessage full = NylasMessage::fromJson(
