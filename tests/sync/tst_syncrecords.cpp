@@ -28,9 +28,6 @@ NylasEvent decode(const QJsonObject &o) {
     return NylasEvent::fromJson(o);
 }
 
-ConnectedAccount account(const QString &id, CalendarProvider provider = CalendarProvider::google) {
-    return {id, provider, id + QStringLiteral("@example.com"), QStringLiteral("grant-") + id};
-}
 } // namespace
 
 class TestSyncRecords : public QObject {
@@ -200,34 +197,6 @@ private Q_SLOTS:
         const auto e = makeCalendarEvent(decode(o), {}, CalendarProvider::google, {});
         QCOMPARE(e->attendeeEmails, (QStringList{"b@x", "a@x", "b@x"}));
         QCOMPARE(e->organizerEmail, std::optional<QString>(QStringLiteral("boss@x")));
-    }
-
-    void mergeFiltersAndSorts() {
-        const qint64 now = 1800000000;
-        auto at = [&](const QString &id, qint64 offset, std::optional<QString> calendar = {}) {
-            QJsonObject o = proxyEvent(id, now + offset, now + offset + 1800);
-            if (calendar)
-                o.insert(QStringLiteral("calendar_id"), *calendar);
-            return decode(o);
-        };
-        QList<CalendarService::AccountBatch> batches{
-            {account(QStringLiteral("A")),
-             {},
-             {at(QStringLiteral("late"), 600), at(QStringLiteral("started"), -1),
-              at(QStringLiteral("soon"), 30), at(QStringLiteral("off"), 40, QStringLiteral("off")),
-              at(QStringLiteral("tie1"), 300),
-              at(QStringLiteral("dup"), 200, QStringLiteral("on"))}},
-            {account(QStringLiteral("B")),
-             {},
-             {at(QStringLiteral("dup"), 100), at(QStringLiteral("tie2"), 300),
-              at(QStringLiteral("now"), 0)}},
-        };
-        const auto kept = CalendarService::mergeEvents(
-            batches, QDateTime::fromSecsSinceEpoch(now, Qt::UTC), {QStringLiteral("off")});
-        QStringList ids;
-        for (const CalendarEvent &e : kept)
-            ids.append(e.id.mid(6) + QLatin1Char('/') + e.accountId.value_or(QString()));
-        QCOMPARE(ids, (QStringList{"soon/A", "dup/A", "tie1/A", "tie2/B", "late/A"}));
     }
 
     void slackSearchReplies_data() {
