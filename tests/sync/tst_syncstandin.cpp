@@ -195,7 +195,6 @@ private Q_SLOTS:
 
     void failingAccountsAreSkipped_data() {
         QTest::addColumn<QJsonObject>("fault");
-        QTest::newRow("500") << QJsonObject{{"status", 500}};
         QTest::newRow("201") << QJsonObject{{"status", 201}, {"body", R"({"data":[]})"}};
         QTest::newRow("204") << QJsonObject{{"status", 204}, {"body", ""}};
         QTest::newRow("garbage") << QJsonObject{{"body", "<html>not json"}};
