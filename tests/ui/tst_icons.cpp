@@ -24,36 +24,15 @@ private Q_SLOTS:
     void symbols_data() {
         QTest::addColumn<QString>("name");
         // Every symbol the windows ask for.
-        for (const char *name : {"arrow.down.circle.fill",
-                                 "arrow.right",
-                                 "arrow.up.right",
-                                 "battery.0",
-                                 "battery.0percent",
-                                 "calendar",
-                                 "calendar.badge.checkmark",
-                                 "checkmark",
-                                 "checkmark.circle.fill",
-                                 "chevron.down",
-                                 "chevron.right",
-                                 "clock.arrow.circlepath",
-                                 "clock.fill",
-                                 "deskclock.fill",
-                                 "g.circle.fill",
-                                 "gear",
-                                 "m.circle.fill",
-                                 "mappin",
-                                 "mappin.circle.fill",
-                                 "number.square.fill",
-                                 "person.2",
-                                 "person.crop.circle",
-                                 "person.crop.circle.badge.questionmark",
-                                 "plus",
-                                 "sparkles",
-                                 "square.text.square.fill",
-                                 "text.bubble",
-                                 "video.fill",
-                                 "xmark"})
-            QTest::newRow(name) << QString::fromLatin1(name);
+        const QString names = QStringLiteral(
+            "arrow.down.circle.fill arrow.right arrow.up.right battery.0 battery.0percent calendar "
+            "calendar.badge.checkmark checkmark checkmark.circle.fill chevron.down chevron.right "
+            "clock.arrow.circlepath clock.fill deskclock.fill g.circle.fill gear m.circle.fill "
+            "mappin mappin.circle.fill number.square.fill person.2 person.crop.circle "
+            "person.crop.circle.badge.questionmark plus sparkles square.text.square.fill "
+            "text.bubble video.fill xmark");
+        for (const QString &name : names.split(u' '))
+            QTest::newRow(qPrintable(name)) << name;
     }
 
     void symbols() {
