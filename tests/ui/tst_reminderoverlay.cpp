@@ -42,13 +42,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("secondsToStart");
         QTest::addColumn<QString>("expected");
         const QString range = QStringLiteral("10:00 AM – 10:30 AM");
-        QTest::newRow("started 10 s ago") << -10 << QStringLiteral("NOW • ") + range;
         QTest::newRow("at the start") << 0 << QStringLiteral("NOW • ") + range;
         QTest::newRow("59 s") << 59 << QStringLiteral("Starting in less than a minute • ") + range;
         QTest::newRow("60 s") << 60 << QStringLiteral("Starting in 1 min • ") + range;
         QTest::newRow("119 s is still 1 min")
             << 119 << QStringLiteral("Starting in 1 min • ") + range;
-        QTest::newRow("10 min 59 s") << 659 << QStringLiteral("Starting in 10 min • ") + range;
     }
 
     void timeText() {
@@ -73,16 +71,6 @@ private Q_SLOTS:
         QTest::newRow("zoom") << "https://acme.zoom.us/j/123456" << QString()
                               << QStringList{QStringLiteral("Join Zoom Meeting")} + rest
                               << QStringLiteral("Zoom");
-        QTest::newRow("google meet") << "https://meet.google.com/abc-defg-hij" << QString()
-                                     << QStringList{QStringLiteral("Join with Google Meet")} + rest
-                                     << QStringLiteral("Google Meet");
-        QTest::newRow("teams") << "https://teams.microsoft.com/l/meetup-join/19%3ameeting"
-                               << QString()
-                               << QStringList{QStringLiteral("Join Teams Meeting")} + rest
-                               << QStringLiteral("Microsoft Teams");
-        QTest::newRow("webex") << "https://acme.webex.com/meet/dana" << QString()
-                               << QStringList{QStringLiteral("Join Webex")} + rest
-                               << QStringLiteral("Webex");
         QTest::newRow("unknown platform")
             << "https://video.example.org/room/7" << QString()
             << QStringList{QStringLiteral("Join")} + rest << QStringLiteral("Video Meeting");
@@ -103,6 +91,7 @@ private Q_SLOTS:
         present(*view);
 
         QCOMPARE(UiTest::buttonNames(view.get()), buttons);
+        QCOMPARE(view->accessibleName(), QStringLiteral("Quarterly planning"));
         for (QAbstractButton *b : view->findChildren<QAbstractButton *>())
             QCOMPARE(b->text(), b->accessibleName());
         QCOMPARE(view->joinButton() != nullptr, !link.isEmpty());
@@ -134,8 +123,6 @@ private Q_SLOTS:
             QCOMPARE(edge.rgb(), PlatformJoinButton::background(platform).rgb());
             QVERIFY(image.pixelColor(0, 0).rgb() != edge.rgb());
         }
-        QCOMPARE(PlatformJoinButton::background(MeetingPlatform::googleMeet),
-                 QColor::fromRgbF(0.02f, 0.54f, 0.48f));
     }
 
     void cardWidth_data() {
@@ -237,11 +224,6 @@ private Q_SLOTS:
         QVERIFY(finished.wait(2000));
         QVERIFY(view->card()->isVisible());
         QTRY_COMPARE(QApplication::focusWidget(), view->joinButton());
-    }
-
-    void titleIsTheWindowsAccessibleName() {
-        auto view = makeView(UiTest::event(meetingStart));
-        QCOMPARE(view->accessibleName(), QStringLiteral("Quarterly planning"));
     }
 };
 
