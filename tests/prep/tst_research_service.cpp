@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using Response = LoopbackHttpServer::Response;
 using Profile = MeetingBrief::AttendeeProfile;
 
@@ -76,11 +77,11 @@ class TestResearchService : public QObject {
 
     CalendarEvent event(QStringList attendees) const {
         CalendarEvent e;
-        e.id = QStringLiteral("evt-42");
-        e.title = QStringLiteral("Renewal");
+        e.id = u"evt-42"_s;
+        e.title = u"Renewal"_s;
         e.startDate = QDateTime(QDate(2027, 1, 15), QTime(16, 30), Qt::UTC);
         e.endDate = e.startDate.addSecs(1800);
-        e.calendarTitle = QStringLiteral("Work");
+        e.calendarTitle = u"Work"_s;
         e.attendeeEmails = std::move(attendees);
         return e;
     }
@@ -102,7 +103,7 @@ class TestResearchService : public QObject {
         p.role = std::move(role);
         p.company = std::move(company);
         cache->store(idOf(address), CachedResearch(idOf(address), address, std::move(name), p,
-                                                   QStringLiteral("old"), clock->now()));
+                                                   u"old"_s, clock->now()));
     }
 
 private Q_SLOTS:
@@ -116,11 +117,9 @@ private Q_SLOTS:
         env = std::make_unique<TestEnvironment>();
         clock = std::make_unique<ManualClock>();
         cache = std::make_unique<ResearchCache>(ResearchCache::defaultDirectory(), *clock);
-        secrets = {{QStringLiteral("llm_api_key"), QStringLiteral("sk-ant-test")}};
+        secrets = {{u"llm_api_key"_s, u"sk-ant-test"_s}};
         auto source = [this](const QString &name) -> std::optional<QString> {
-            if (!secrets.contains(name))
-                return std::nullopt;
-            return secrets.value(name);
+            return secrets.contains(name) ? std::optional(secrets.value(name)) : std::nullopt;
         };
         llm = std::make_unique<LLMService>(source, std::chrono::milliseconds(400));
         research = std::make_unique<ResearchWithContext>(*llm, *cache, SlackService::shared(),
@@ -137,24 +136,23 @@ private Q_SLOTS:
     }
 
     void topicModeForColleaguesOnly() {
-        research->domains = {QStringLiteral("zelvane.app")};
-        research->email = {{QStringLiteral("mary.ann.lee@zelvane.app"),
+        research->domains = {u"zelvane.app"_s};
+        research->email = {{u"mary.ann.lee@zelvane.app"_s,
                             {EmailThread{"t1", "Plan", "m", "Jan 3", "Draft attached", 2}}}};
         server.respondWith(Response::json(toolReply({{"summary", QJsonArray{"Q1 planning"}},
                                                      {"attendee_profiles", QJsonArray{}},
                                                      {"talking_points", QJsonArray{"Budget?"}}})));
-        CalendarEvent e =
-            event({QStringLiteral("mary.ann.lee@zelvane.app"), QStringLiteral("BOB@Zelvane.App")});
+        CalendarEvent e = event({u"mary.ann.lee@zelvane.app"_s, u"BOB@Zelvane.App"_s});
         e.location = QString();
-        e.notes = QStringLiteral("Bring numbers");
+        e.notes = u"Bring numbers"_s;
 
         const auto brief = run(e);
         QVERIFY(brief);
         const auto [system, user] = prompts();
         QCOMPARE(system, ResearchPrompt::topicSystemPrompt());
-        const QString header = QStringLiteral("Meeting: Renewal\nTime: ") +
+        const QString header = u"Meeting: Renewal\nTime: "_s +
                                QLocale().toString(e.startDate.toLocalTime(), QLocale::ShortFormat) +
-                               QStringLiteral("\nCalendar: Work\nLocation: \nNotes: Bring numbers");
+                               u"\nCalendar: Work\nLocation: \nNotes: Bring numbers"_s;
         QCOMPARE(user, header + "\n\n\nInternal attendees (colleagues, do not web-search these):\n"
                                 "- mary.ann.lee@zelvane.app\n- BOB@Zelvane.App\n"
                                 "\n\nEmail history:\nRecent emails with mary.ann.lee@zelvane.app:\n"
@@ -177,13 +175,12 @@ private Q_SLOTS:
     }
 
     void attendeeModeCachesWhatTheModelFound() {
-        research->domains = {QStringLiteral("zelvane.app")};
+        research->domains = {u"zelvane.app"_s};
         research->slackIsConnected = true;
-        research->slack = {{QStringLiteral("ana@acme.io"),
-                            {SlackMessage{"See you Friday", "deals", "ana", "1", "p"}}}};
-        seedCache(QStringLiteral("carl@beta.org"), std::nullopt, std::nullopt, std::nullopt);
-        seedCache(QStringLiteral("dina@gamma.net"), QStringLiteral("Dina Roy"),
-                  QStringLiteral("VP Sales"), QStringLiteral("Gamma"));
+        research->slack = {
+            {u"ana@acme.io"_s, {SlackMessage{"See you Friday", "deals", "ana", "1", "p"}}}};
+        seedCache(u"carl@beta.org"_s, std::nullopt, std::nullopt, std::nullopt);
+        seedCache(u"dina@gamma.net"_s, u"Dina Roy"_s, u"VP Sales"_s, u"Gamma"_s);
         server.respondWith(Response::json(toolReply(
             {{"summary", QJsonArray{"Acme is expanding"}},
              {"attendee_profiles",
@@ -192,8 +189,7 @@ private Q_SLOTS:
              {"talking_points", QJsonArray{"Timeline"}}})));
 
         const CalendarEvent e =
-            event({QStringLiteral("ana@acme.io"), QStringLiteral("carl@beta.org"),
-                   QStringLiteral("me@zelvane.app"), QStringLiteral("dina@gamma.net")});
+            event({u"ana@acme.io"_s, u"carl@beta.org"_s, u"me@zelvane.app"_s, u"dina@gamma.net"_s});
         const auto brief = run(e);
         QVERIFY(brief);
 
@@ -223,33 +219,19 @@ private Q_SLOTS:
         QCOMPARE(order, (QStringList{"carl@beta.org/-", "dina@gamma.net/VP Sales",
                                      "ana@acme.io/CTO", "dina@gamma.net/CRO", "me@zelvane.app/-"}));
 
-        const auto ana = cache->get(idOf(QStringLiteral("ana@acme.io")));
+        const auto ana = cache->get(idOf(u"ana@acme.io"_s));
         QVERIFY(ana);
-        QCOMPARE(ana->name, QStringLiteral("Ana"));
+        QCOMPARE(ana->name, u"Ana"_s);
         QCOMPARE(ana->eventIds, QSet<QString>{"evt-42"});
         // The model's new research replaces the earlier file.
-        QCOMPARE(cache->get(idOf(QStringLiteral("dina@gamma.net")))->role, QStringLiteral("CRO"));
-    }
-
-    void everyoneCachedNeedsNoModel() {
-        research->domains = {QStringLiteral("zelvane.app")};
-        seedCache(QStringLiteral("ana@acme.io"), QStringLiteral("Ana"), QStringLiteral("CTO"),
-                  QStringLiteral("Acme"));
-        const auto brief =
-            run(event({QStringLiteral("ana@acme.io"), QStringLiteral("me@zelvane.app")}));
-        QVERIFY(brief);
-        QVERIFY(server.requests().isEmpty());
-        QVERIFY(research->emailAsked.isEmpty());
-        QCOMPARE(brief->summary,
-                 QStringList{"Meeting with 2 known attendee(s). Research loaded from cache."});
-        QCOMPARE(brief->attendeeProfiles[0].name, QStringLiteral("Ana"));
+        QCOMPARE(cache->get(idOf(u"dina@gamma.net"_s))->role, u"CRO"_s);
     }
 
     void onlyTheFirstEightExternalsTakePart() {
         QStringList attendees;
         for (int i = 1; i <= 10; ++i)
-            attendees.append(QStringLiteral("p%1@ext.com").arg(i));
-        seedCache(QStringLiteral("p10@ext.com"), QStringLiteral("Ten"), {}, {});
+            attendees.append(u"p%1@ext.com"_s.arg(i));
+        seedCache(u"p10@ext.com"_s, u"Ten"_s, {}, {});
         run(event(attendees));
         const QString user = prompts().second;
         QVERIFY(user.contains("- p8@ext.com\n"));
@@ -258,54 +240,60 @@ private Q_SLOTS:
         QCOMPARE(research->emailAsked.first(), attendees.first(8));
     }
 
-    void modelFailureFallsBack_data() {
+    // Outcomes without a full prompt: who is known decides whether the model is asked and what
+    // a failed call still yields.
+    void outcomes_data() {
         QTest::addColumn<QStringList>("attendees");
         QTest::addColumn<bool>("seedAna");
         QTest::addColumn<Response>("reply");
+        QTest::addColumn<int>("modelCalls");
         QTest::addColumn<QStringList>("summary");
+        const QStringList known{"Meeting with 2 known attendee(s). Research loaded from cache."};
+        QTest::newRow("everyone cached") << QStringList{"ana@acme.io", "me@zelvane.app"} << true
+                                         << Response::text("unused", 500) << 0 << known;
         QTest::newRow("nobody known") << QStringList{"ana@acme.io"} << false
-                                      << Response::text("overloaded", 529) << QStringList{};
-        QTest::newRow("two colleagues")
+                                      << Response::text("overloaded", 529) << 1 << QStringList{};
+        QTest::newRow("two colleagues, garbage reply")
             << QStringList{"x@zelvane.app", "y@zelvane.app", "ana@acme.io"} << false
-            << Response::json("not json")
-            << QStringList{"Meeting with 2 known attendee(s). Research loaded from cache."};
-        QTest::newRow("cached and colleague, model silent")
+            << Response::json("not json") << 1 << known;
+        QTest::newRow("partly cached, model silent")
             << QStringList{"ana@acme.io", "bo@beta.org", "x@zelvane.app"} << true
-            << Response::silence()
-            << QStringList{"Meeting with 2 known attendee(s). Research loaded from cache."};
+            << Response::silence() << 1 << known;
     }
-
-    void modelFailureFallsBack() {
+    void outcomes() {
         QFETCH(QStringList, attendees);
         QFETCH(bool, seedAna);
         QFETCH(Response, reply);
+        QFETCH(int, modelCalls);
         QFETCH(QStringList, summary);
-        research->domains = {QStringLiteral("zelvane.app")};
+        research->domains = {u"zelvane.app"_s};
         if (seedAna)
-            seedCache(QStringLiteral("ana@acme.io"), QStringLiteral("Ana"), {}, {});
+            seedCache(u"ana@acme.io"_s, u"Ana"_s, {}, {});
         server.respondWith(reply);
         const auto brief = run(event(attendees));
-        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.requests().size(), modelCalls);
+        QCOMPARE(research->emailAsked.size(), modelCalls);
         QCOMPARE(brief.has_value(), !summary.isEmpty());
         if (brief) {
             QCOMPARE(brief->summary, summary);
             QVERIFY(brief->talkingPoints.isEmpty());
+            if (seedAna)
+                QCOMPARE(brief->attendeeProfiles[0].name, u"Ana"_s);
         }
         QVERIFY(research->researching().isEmpty());
     }
 
     void noKeyNoResearch() {
-        secrets.insert(QStringLiteral("llm_api_key"), QString());
-        QCOMPARE(run(event({QStringLiteral("ana@acme.io")})), std::nullopt);
+        secrets.insert(u"llm_api_key"_s, QString());
+        QCOMPARE(run(event({u"ana@acme.io"_s})), std::nullopt);
         secrets.clear();
-        QCOMPARE(run(event({QStringLiteral("ana@acme.io")})), std::nullopt);
+        QCOMPARE(run(event({u"ana@acme.io"_s})), std::nullopt);
         QVERIFY(server.requests().isEmpty());
-        QVERIFY(research->emailAsked.isEmpty());
     }
 
     void secondRunForTheSameEventWaits() {
         server.respondWith(Response::silence());
-        const CalendarEvent e = event({QStringLiteral("ana@acme.io")});
+        const CalendarEvent e = event({u"ana@acme.io"_s});
         auto first = research->researchMeeting(e);
         QTRY_COMPARE(server.requests().size(), 1);
         QCOMPARE(research->researching(), QSet<QString>{"evt-42"});
@@ -317,62 +305,42 @@ private Q_SLOTS:
 
     void contextIsCut() {
         QHash<QString, QList<EmailThread>> threads{
-            {QStringLiteral("a@x.com"),
+            {u"a@x.com"_s,
              {EmailThread{"1", "One", "", "d1", QString(200, u'e'), 1},
-              EmailThread{"2", "Two", "", "d2", QStringLiteral("short"), 1},
-              EmailThread{"3", "Three", "", "d3", QStringLiteral("never"), 1}}},
-            {QStringLiteral("b@x.com"), {}}};
+              EmailThread{"2", "Two", "", "d2", u"short"_s, 1},
+              EmailThread{"3", "Three", "", "d3", u"never"_s, 1}}},
+            {u"b@x.com"_s, {}}};
         QCOMPARE(ResearchPrompt::emailSection(threads),
                  "\n\nEmail history:\nRecent emails with a@x.com:\n  - One (d1): " +
                      QString(150, u'e') + "\n  - Two (d2): short");
         QList<SlackMessage> messages;
         for (int i = 1; i <= 4; ++i)
-            messages.append({QStringLiteral("m%1").arg(i), "c", "u", "", ""});
+            messages.append({u"m%1"_s.arg(i), "c", "u", "", ""});
         // A character outside the BMP is never cut in half.
-        messages[0].text = QString(149, u'x') + QStringLiteral("\U0001F600tail");
-        QCOMPARE(ResearchPrompt::slackSection({{QStringLiteral("a@x.com"), messages}}),
+        messages[0].text = QString(149, u'x') + u"\U0001F600tail"_s;
+        QCOMPARE(ResearchPrompt::slackSection({{u"a@x.com"_s, messages}}),
                  "\n\nSlack history:\nRecent Slack messages with a@x.com:\n  - #c (u): " +
-                     QString(149, u'x') + QStringLiteral("\U0001F600") +
-                     "\n  - #c (u): m2\n  - #c (u): m3");
-        QCOMPARE(ResearchPrompt::emailSection({{QStringLiteral("a@x.com"), {}}}), QString());
+                     QString(149, u'x') + u"\U0001F600"_s + "\n  - #c (u): m2\n  - #c (u): m3");
+        QCOMPARE(ResearchPrompt::emailSection({{u"a@x.com"_s, {}}}), QString());
         // A combining accent after the 150th letter belongs to it.
-        const QString accented = QString(150, u'e') + QStringLiteral("\u0301tail");
+        const QString accented = QString(150, u'e') + u"\u0301tail"_s;
         QCOMPARE(ResearchPrompt::emailSection(
-                     {{QStringLiteral("a@x.com"), {EmailThread{"1", "S", "", "d", accented, 1}}}}),
+                     {{u"a@x.com"_s, {EmailThread{"1", "S", "", "d", accented, 1}}}}),
                  "\n\nEmail history:\nRecent emails with a@x.com:\n  - S (d): " +
-                     QString(150, u'e') + QStringLiteral("\u0301"));
+                     QString(150, u'e') + u"\u0301"_s);
     }
 
-    void headerWithoutLocationOrNotes() {
+    void headerAndColleagues() {
         CalendarEvent e = event({});
-        e.title = QStringLiteral("Sync");
+        e.title = u"Sync"_s;
         QCOMPARE(ResearchPrompt::meetingHeader(e),
                  "Meeting: Sync\nTime: " +
                      QLocale().toString(e.startDate.toLocalTime(), QLocale::ShortFormat) +
                      "\nCalendar: Work\n\n");
-    }
-
-    void colleagueNames_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("company");
-        QTest::newRow("dotted") << "mary.ann.lee@zelvane.app"
-                                << "Mary Ann Lee"
-                                << "zelvane.app";
-        QTest::newRow("no at sign") << "teamroom"
-                                    << "Teamroom"
-                                    << "teamroom";
-        QTest::newRow("two at signs") << "a.b@c@d.io"
-                                      << "A B"
-                                      << "d.io";
-    }
-
-    void colleagueNames() {
-        QFETCH(QString, address);
-        QFETCH(QString, name);
-        QFETCH(QString, company);
-        QCOMPARE(ResearchPrompt::colleagueProfile(address),
-                 profile(address, name, {}, company, "Internal team member"));
+        QCOMPARE(ResearchPrompt::colleagueProfile(u"teamroom"_s),
+                 profile("teamroom", "Teamroom", {}, "teamroom", "Internal team member"));
+        QCOMPARE(ResearchPrompt::colleagueProfile(u"a.b@c@d.io"_s),
+                 profile("a.b@c@d.io", "A B", {}, "d.io", "Internal team member"));
     }
 };
 
