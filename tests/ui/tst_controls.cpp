@@ -1,0 +1,87 @@
+#include "ui/CraftButton.h"
+#include "ui/Theme.h"
+
+#include <QImage>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+QImage render(QWidget &widget) {
+    widget.resize(widget.sizeHint());
+    QImage image(widget.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    widget.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+
+// True when the capsule's top edge is drawn darker than its inside: an outline.
+bool hasOutline(CraftButton::Style style) {
+    CraftButton button(QStringLiteral("Snooze"), style);
+    const QImage image = render(button);
+    const int x = image.width() / 2;
+    // Row 3 is inside the capsule, above the title's glyphs.
+    return qGray(image.pixel(x, 0)) < qGray(image.pixel(x, 3)) - 8;
+}
+} // namespace
+
+class TestControls : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void buttonIsACapsuleOfFixedHeight() {
+        CraftButton plain(QStringLiteral("Dismiss"), CraftButton::Style::secondary);
+        CraftButton withSymbol(QStringLiteral("Dismiss"), CraftButton::Style::secondary,
+                               QStringLiteral("xmark"));
+        QCOMPARE(plain.sizeHint().height(), 38);
+        QCOMPARE(withSymbol.sizeHint().height(), 38);
+        // The symbol sits before the title and widens the button by its size and the gap.
+        QCOMPARE(withSymbol.sizeHint().width() - plain.sizeHint().width(), 14 + 6);
+    }
+
+    void onlyTheSecondaryStyleHasAnOutline() {
+        QVERIFY(hasOutline(CraftButton::Style::secondary));
+        QVERIFY(!hasOutline(CraftButton::Style::primary));
+        QVERIFY(!hasOutline(CraftButton::Style::ghost));
+        QVERIFY(!hasOutline(CraftButton::Style::destructive));
+    }
+
+    void buttonIsNamedAndWorksFromTheKeyboard() {
+        int runs = 0;
+        CraftButton button(QStringLiteral("Join Meeting"), CraftButton::Style::primary, {},
+                           [&runs] { ++runs; });
+        QCOMPARE(button.accessibleName(), QStringLiteral("Join Meeting"));
+        QCOMPARE(button.focusPolicy(), Qt::StrongFocus);
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(runs, 1);
+        QTest::keyClick(&button, Qt::Key_Return);
+        QTRY_COMPARE(runs, 2);
+        QTest::keyClick(&button, Qt::Key_Space);
+        QCOMPARE(runs, 3);
+
+        button.setEnabled(false);
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::keyClick(&button, Qt::Key_Return);
+        QTest::qWait(200);
+        QCOMPARE(runs, 3);
+
+        button.setTitle(QStringLiteral("Rejoin"));
+        QCOMPARE(button.accessibleName(), QStringLiteral("Rejoin"));
+        QCOMPARE(button.text(), QStringLiteral("Rejoin"));
+    }
+
+    void badgeReadsItsTextOnAColourTint() {
+        CraftBadge badge(QStringLiteral("Ready"), Theme::Colors::green());
+        QCOMPARE(badge.text(), QStringLiteral("Ready")); // a label, so screen readers read it
+        const QImage image = render(badge);
+        // The background is the badge colour at low opacity: tinted, but far from solid.
+        const QColor corner = image.pixelColor(image.width() / 2, 1);
+        QVERIFY(corner != QColor(Qt::white));
+        QVERIFY(corner.green() > Theme::Colors::green().green());
+    }
+};
+
+QTEST_MAIN(TestControls)
+#include "tst_controls.moc"
