@@ -65,17 +65,37 @@ Attendee::Attendee(QString email_, std::optional<QString> name_, const QSet<QStr
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
+namespace {
+// Attendee and AttendeeProfile share the research fields and their JSON keys.
+template <typename Record> void putResearchFields(QJsonObject &o, const Record &r) {
+    putOptional(o, QStringLiteral("name"), r.name);
+    putOptional(o, QStringLiteral("role"), r.role);
+    putOptional(o, QStringLiteral("company"), r.company);
+    putOptional(o, QStringLiteral("companyDescription"), r.companyDescription);
+    putOptional(o, QStringLiteral("recentNews"), r.recentNews);
+    putOptional(o, QStringLiteral("linkedInURL"), r.linkedInURL);
+    putOptional(o, QStringLiteral("notes"), r.notes);
+}
+
+// False when a present field has the wrong type.
+template <typename Record> bool readResearchFields(const QJsonObject &o, Record &r) {
+    bool ok = true;
+    r.name = optionalString(o, u"name", ok);
+    r.role = optionalString(o, u"role", ok);
+    r.company = optionalString(o, u"company", ok);
+    r.companyDescription = optionalString(o, u"companyDescription", ok);
+    r.recentNews = optionalString(o, u"recentNews", ok);
+    r.linkedInURL = optionalUrl(o, u"linkedInURL", ok);
+    r.notes = optionalString(o, u"notes", ok);
+    return ok;
+}
+} // namespace
+
 QJsonObject Attendee::toJson() const {
     QJsonObject o{{QStringLiteral("id"), id},
                   {QStringLiteral("email"), email},
                   {QStringLiteral("isExternal"), isExternal}};
-    putOptional(o, QStringLiteral("name"), name);
-    putOptional(o, QStringLiteral("role"), role);
-    putOptional(o, QStringLiteral("company"), company);
-    putOptional(o, QStringLiteral("companyDescription"), companyDescription);
-    putOptional(o, QStringLiteral("recentNews"), recentNews);
-    putOptional(o, QStringLiteral("linkedInURL"), linkedInURL);
-    putOptional(o, QStringLiteral("notes"), notes);
+    putResearchFields(o, *this);
     return o;
 }
 
@@ -85,30 +105,16 @@ std::optional<Attendee> Attendee::fromJson(const QJsonValue &value) {
                      external = o.value(u"isExternal");
     if (!id.isString() || !email.isString() || !external.isBool())
         return std::nullopt;
-    bool ok = true;
     Attendee a;
     a.id = id.toString();
     a.email = email.toString();
     a.isExternal = external.toBool();
-    a.name = optionalString(o, u"name", ok);
-    a.role = optionalString(o, u"role", ok);
-    a.company = optionalString(o, u"company", ok);
-    a.companyDescription = optionalString(o, u"companyDescription", ok);
-    a.recentNews = optionalString(o, u"recentNews", ok);
-    a.linkedInURL = optionalUrl(o, u"linkedInURL", ok);
-    a.notes = optionalString(o, u"notes", ok);
-    return ok ? std::optional(a) : std::nullopt;
+    return readResearchFields(o, a) ? std::optional(a) : std::nullopt;
 }
 
 QJsonObject MeetingBrief::AttendeeProfile::toJson() const {
     QJsonObject o{{QStringLiteral("email"), email}};
-    putOptional(o, QStringLiteral("name"), name);
-    putOptional(o, QStringLiteral("role"), role);
-    putOptional(o, QStringLiteral("company"), company);
-    putOptional(o, QStringLiteral("companyDescription"), companyDescription);
-    putOptional(o, QStringLiteral("recentNews"), recentNews);
-    putOptional(o, QStringLiteral("linkedInURL"), linkedInURL);
-    putOptional(o, QStringLiteral("notes"), notes);
+    putResearchFields(o, *this);
     return o;
 }
 
@@ -117,17 +123,9 @@ MeetingBrief::AttendeeProfile::fromJson(const QJsonValue &value) {
     const QJsonObject o = value.toObject();
     if (!o.value(u"email").isString())
         return std::nullopt;
-    bool ok = true;
     AttendeeProfile p;
     p.email = o.value(u"email").toString();
-    p.name = optionalString(o, u"name", ok);
-    p.role = optionalString(o, u"role", ok);
-    p.company = optionalString(o, u"company", ok);
-    p.companyDescription = optionalString(o, u"companyDescription", ok);
-    p.recentNews = optionalString(o, u"recentNews", ok);
-    p.linkedInURL = optionalUrl(o, u"linkedInURL", ok);
-    p.notes = optionalString(o, u"notes", ok);
-    return ok ? std::optional(p) : std::nullopt;
+    return readResearchFields(o, p) ? std::optional(p) : std::nullopt;
 }
 
 QJsonObject MeetingBrief::toJson() const {
