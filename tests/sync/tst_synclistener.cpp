@@ -57,6 +57,10 @@ private Q_SLOTS:
         QTest::newRow("code") << QByteArray("GET /nylas/callback?code=abc&state=xyz HTTP/1.1\r\n"
                                             "Host: 127.0.0.1\r\n\r\n")
                               << "abc";
+        QTest::newRow("first code wins")
+            << QByteArray("GET /nylas/callback?code=one&code=two HTTP/1.1\r\n\r\n") << "one";
+        QTest::newRow("percent-encoded")
+            << QByteArray("GET /nylas/callback?code=a%2Fb%20c HTTP/1.1\r\n\r\n") << "a/b c";
         QTest::newRow("denied") << QByteArray(
                                        "GET /nylas/callback?error=access_denied HTTP/1.1\r\n\r\n")
                                 << QString();

@@ -14,14 +14,16 @@
 #include <QJsonObject>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 QJsonObject proxyEvent(const QString &id, std::optional<qint64> start, std::optional<qint64> end) {
     QJsonObject when;
     if (start)
-        when.insert(QStringLiteral("start_time"), *start);
+        when.insert(u"start_time"_s, *start);
     if (end)
-        when.insert(QStringLiteral("end_time"), *end);
-    return {{QStringLiteral("id"), id}, {QStringLiteral("when"), when}};
+        when.insert(u"end_time"_s, *end);
+    return {{u"id"_s, id}, {u"when"_s, when}};
 }
 
 NylasEvent decode(const QJsonObject &o) {
@@ -34,34 +36,6 @@ class TestSyncRecords : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void extractCode_data() {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QString>("code");
-        QTest::newRow("redirect") << QByteArray(
-                                         "GET /nylas/callback?code=abc&state=xyz HTTP/1.1\r\n"
-                                         "Host: 127.0.0.1\r\n\r\n")
-                                  << "abc";
-        QTest::newRow("first code wins")
-            << QByteArray("GET /cb?code=one&code=two HTTP/1.1\r\n\r\n") << "one";
-        QTest::newRow("percent-encoded")
-            << QByteArray("GET /cb?code=a%2Fb%20c HTTP/1.1\r\n\r\n") << "a/b c";
-        QTest::newRow("denied") << QByteArray(
-                                       "GET /nylas/callback?error=access_denied HTTP/1.1\r\n")
-                                << QString();
-        QTest::newRow("favicon") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << QString();
-        QTest::newRow("no space") << QByteArray("GET/cb?code=abc\r\n") << QString();
-        QTest::newRow("not UTF-8")
-            << QByteArray("GET /cb?code=abc\xff\xfe HTTP/1.1\r\n") << QString();
-        QTest::newRow("request line only") << QByteArray("GET /cb?code=zz") << "zz";
-    }
-    void extractCode() {
-        QFETCH(QByteArray, request);
-        QFETCH(QString, code);
-        const auto found = LoopbackRedirect::extractCode(request);
-        QCOMPARE(found.value_or(QString()), code);
-        QCOMPARE(found.has_value(), !code.isEmpty());
-    }
-
     void answersAreByteExact() {
         const QByteArray ok =
             LoopbackRedirect::successAnswer(LoopbackRedirect::calendarSuccessBody);
@@ -74,15 +48,14 @@ private Q_SLOTS:
 
     void decodesProxyRecords() {
         // Optional members may be absent or null; a lone start time decodes.
-        QJsonObject o = proxyEvent(QStringLiteral("e1"), 100, std::nullopt);
-        o.insert(QStringLiteral("title"), QJsonValue::Null);
+        QJsonObject o = proxyEvent(u"e1"_s, 100, std::nullopt);
+        o.insert(u"title"_s, QJsonValue::Null);
         const NylasEvent e = decode(o);
         QVERIFY(e.when && e.when->startDate() && !e.when->endDate());
         QVERIFY(!e.title);
 
         const NylasMessage m =
-            NylasMessage::fromJson(QJsonObject{{QStringLiteral("id"), QStringLiteral("m")},
-                                               {QStringLiteral("date"), QJsonValue::Null}});
+            NylasMessage::fromJson(QJsonObject{{u"id"_s, u"m"_s}, {u"date"_s, QJsonValue::Null}});
         QVERIFY(!m.date);
 
         const auto list = NylasListResponse<NylasCalendar>::decode(
@@ -119,44 +92,40 @@ private Q_SLOTS:
 
         const QColor blue = systemBlue();
         const QColor work(0x1a, 0x73, 0xe8);
-        QJsonObject plain = proxyEvent(QStringLiteral("p"), 1000, 2000);
+        QJsonObject plain = proxyEvent(u"p"_s, 1000, 2000);
         QTest::newRow("plain google") << plain << 0 << true << "Google Calendar" << blue << "";
         QTest::newRow("plain microsoft") << plain << 1 << true << "Outlook" << blue << "";
 
         QJsonObject cancelled = plain;
-        cancelled.insert(QStringLiteral("status"), QStringLiteral("cancelled"));
+        cancelled.insert(u"status"_s, u"cancelled"_s);
         QTest::newRow("cancelled") << cancelled << 0 << false << "" << QColor() << "";
-        cancelled.insert(QStringLiteral("status"), QStringLiteral("Cancelled"));
+        cancelled.insert(u"status"_s, u"Cancelled"_s);
         QTest::newRow("Cancelled is kept")
             << cancelled << 0 << true << "Google Calendar" << blue << "";
 
-        QTest::newRow("no end") << proxyEvent(QStringLiteral("p"), 1000, std::nullopt) << 0 << false
-                                << "" << QColor() << "";
+        QTest::newRow("no end") << proxyEvent(u"p"_s, 1000, std::nullopt) << 0 << false << ""
+                                << QColor() << "";
 
         QJsonObject onWork = plain;
-        onWork.insert(QStringLiteral("calendar_id"), QStringLiteral("work"));
+        onWork.insert(u"calendar_id"_s, u"work"_s);
         QTest::newRow("own calendar") << onWork << 0 << true << "Work" << work << "";
-        onWork.insert(QStringLiteral("calendar_id"), QStringLiteral("odd"));
+        onWork.insert(u"calendar_id"_s, u"odd"_s);
         QTest::newRow("five hex digits") << onWork << 0 << true << "Odd" << blue << "";
-        onWork.insert(QStringLiteral("calendar_id"), QStringLiteral("WORK"));
+        onWork.insert(u"calendar_id"_s, u"WORK"_s);
         QTest::newRow("unknown calendar") << onWork << 1 << true << "Outlook" << blue << "";
 
         QJsonObject linked = plain;
-        linked.insert(
-            QStringLiteral("conferencing"),
-            QJsonObject{{QStringLiteral("provider"), QStringLiteral("Zoom Meeting")},
-                        {QStringLiteral("details"),
-                         QJsonObject{{QStringLiteral("url"), QStringLiteral("ht tp://x")}}}});
-        linked.insert(QStringLiteral("location"), QStringLiteral("Room 4"));
-        linked.insert(QStringLiteral("description"),
-                      QStringLiteral("Join https://meet.google.com/abc-defg-hij now"));
+        linked.insert(u"conferencing"_s,
+                      QJsonObject{{u"provider"_s, u"Zoom Meeting"_s},
+                                  {u"details"_s, QJsonObject{{u"url"_s, u"ht tp://x"_s}}}});
+        linked.insert(u"location"_s, u"Room 4"_s);
+        linked.insert(u"description"_s, u"Join https://meet.google.com/abc-defg-hij now"_s);
         QTest::newRow("bad conferencing url falls back to description")
             << linked << 0 << true << "Google Calendar" << blue
             << "https://meet.google.com/abc-defg-hij";
-        linked.insert(QStringLiteral("conferencing"),
-                      QJsonObject{{QStringLiteral("details"),
-                                   QJsonObject{{QStringLiteral("url"),
-                                                QStringLiteral("https://zoom.us/j/123")}}}});
+        linked.insert(
+            u"conferencing"_s,
+            QJsonObject{{u"details"_s, QJsonObject{{u"url"_s, u"https://zoom.us/j/123"_s}}}});
         QTest::newRow("conferencing url first")
             << linked << 0 << true << "Google Calendar" << blue << "https://zoom.us/j/123";
     }
@@ -167,36 +136,33 @@ private Q_SLOTS:
         QFETCH(QString, calendarTitle);
         QFETCH(QColor, color);
         QFETCH(QString, link);
-        const QList<NylasCalendar> calendars{
-            {QStringLiteral("work"), QStringLiteral("Work"), QStringLiteral("#1a73e8"), true},
-            {QStringLiteral("odd"), QStringLiteral("Odd"), QStringLiteral("1a73e"), false}};
-        const auto e = makeCalendarEvent(decode(proxy), QStringLiteral("ACC"),
-                                         CalendarProvider(provider), calendars);
+        const QList<NylasCalendar> calendars{{u"work"_s, u"Work"_s, u"#1a73e8"_s, true},
+                                             {u"odd"_s, u"Odd"_s, u"1a73e"_s, false}};
+        const auto e =
+            makeCalendarEvent(decode(proxy), u"ACC"_s, CalendarProvider(provider), calendars);
         QCOMPARE(e.has_value(), yields);
         if (!e)
             return;
-        QCOMPARE(e->id, QStringLiteral("nylas_") + proxy.value(u"id").toString());
-        QCOMPARE(e->title, QStringLiteral("(No title)"));
+        QCOMPARE(e->id, u"nylas_"_s + proxy.value(u"id").toString());
+        QCOMPARE(e->title, u"(No title)"_s);
         QCOMPARE(e->calendarTitle, calendarTitle);
         QCOMPARE(e->calendarColor, color);
         QCOMPARE(e->meetingLink.value_or(QUrl()).toString(), link);
-        QCOMPARE(e->accountId, std::optional<QString>(QStringLiteral("ACC")));
+        QCOMPARE(e->accountId, std::optional<QString>(u"ACC"_s));
         QCOMPARE(e->startDate.toSecsSinceEpoch(), 1000);
         QVERIFY(!e->isAllDay);
     }
 
     void participantsKeepSourceOrderWithoutOrganizer() {
-        QJsonObject o = proxyEvent(QStringLiteral("p"), 1, 2);
-        o.insert(QStringLiteral("participants"),
-                 QJsonArray{QJsonObject{{QStringLiteral("email"), QStringLiteral("b@x")},
-                                        {QStringLiteral("status"), QStringLiteral("no")}},
-                            QJsonObject{{QStringLiteral("email"), QStringLiteral("a@x")}},
-                            QJsonObject{{QStringLiteral("email"), QStringLiteral("b@x")}}});
-        o.insert(QStringLiteral("organizer"),
-                 QJsonObject{{QStringLiteral("email"), QStringLiteral("boss@x")}});
+        QJsonObject o = proxyEvent(u"p"_s, 1, 2);
+        o.insert(u"participants"_s,
+                 QJsonArray{QJsonObject{{u"email"_s, u"b@x"_s}, {u"status"_s, u"no"_s}},
+                            QJsonObject{{u"email"_s, u"a@x"_s}},
+                            QJsonObject{{u"email"_s, u"b@x"_s}}});
+        o.insert(u"organizer"_s, QJsonObject{{u"email"_s, u"boss@x"_s}});
         const auto e = makeCalendarEvent(decode(o), {}, CalendarProvider::google, {});
         QCOMPARE(e->attendeeEmails, (QStringList{"b@x", "a@x", "b@x"}));
-        QCOMPARE(e->organizerEmail, std::optional<QString>(QStringLiteral("boss@x")));
+        QCOMPARE(e->organizerEmail, std::optional<QString>(u"boss@x"_s));
     }
 
     void slackSearchReplies_data() {
@@ -259,7 +225,7 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         const QDateTime now = QDateTime::fromSecsSinceEpoch(1800000000, Qt::UTC);
         CalendarEvent e;
-        e.title = QStringLiteral("Design review");
+        e.title = u"Design review"_s;
         e.startDate = now.addMSecs(qint64(secondsToStart * 1000));
         if (!link.isEmpty())
             e.meetingLink = QUrl(link);
@@ -275,16 +241,16 @@ private Q_SLOTS:
         e.title = QString(2000, u'x');
         QString text = SMSService::messageText(e, std::nullopt, now);
         QCOMPARE(text.size(), 1600);
-        QVERIFY(text.endsWith(QStringLiteral("xx...")));
+        QVERIFY(text.endsWith(u"xx..."_s));
 
         // Characters, not UTF-16 units: a flag is one character made of four units.
-        const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA");
+        const QString flag = u"\U0001F1E9\U0001F1EA"_s;
         e.title.clear();
         for (int i = 0; i < 2000; ++i)
             e.title += flag;
         text = SMSService::messageText(e, std::nullopt, now);
         QCOMPARE(SMSService::characterCount(text), 1600);
-        QVERIFY(text.endsWith(flag + QStringLiteral("...")));
+        QVERIFY(text.endsWith(flag + u"..."_s));
     }
 
     void accountsPersistAndDomainsAreLowerCase() {
@@ -294,40 +260,39 @@ private Q_SLOTS:
         NylasService nylas(clock);
         NylasAuthHandler auth;
         const QList<ConnectedAccount> stored{
-            {QStringLiteral("1"), CalendarProvider::google, QStringLiteral("a@Example.COM"), {}},
-            {QStringLiteral("2"), CalendarProvider::microsoft, QStringLiteral("b@example.com"),
-             QStringLiteral("g")},
-            {QStringLiteral("3"), CalendarProvider::google, QStringLiteral("nodomain"), {}},
-            {QStringLiteral("4"), CalendarProvider::google, QStringLiteral("x@y@z"), {}},
-            {QStringLiteral("5"), CalendarProvider::google, QStringLiteral("trailing@"), {}}};
+            {u"1"_s, CalendarProvider::google, u"a@Example.COM"_s, {}},
+            {u"2"_s, CalendarProvider::microsoft, u"b@example.com"_s, u"g"_s},
+            {u"3"_s, CalendarProvider::google, u"nodomain"_s, {}},
+            {u"4"_s, CalendarProvider::google, u"x@y@z"_s, {}},
+            {u"5"_s, CalendarProvider::google, u"trailing@"_s, {}}};
         QJsonArray array;
         for (const auto &a : stored)
             array.append(a.toJson());
-        settings->setValue(QStringLiteral("connectedAccounts"), QJsonDocument(array).toJson());
+        settings->setValue(u"connectedAccounts"_s, QJsonDocument(array).toJson());
 
         CalendarService reloaded(*settings, nylas, auth, clock);
         QCOMPARE(reloaded.accounts(), stored);
-        QCOMPARE(reloaded.userDomains(), QSet<QString>{QStringLiteral("example.com")});
+        QCOMPARE(reloaded.userDomains(), QSet<QString>{u"example.com"_s});
         QCOMPARE(reloaded.connectedProviders().size(), 2);
 
         // Removing an account without a grant sends nothing and rewrites the stored list.
-        settings->addDefaultReminders(QStringLiteral("1"));
+        settings->addDefaultReminders(u"1"_s);
         reloaded.removeAccount(stored[0]);
         QCOMPARE(reloaded.accounts().size(), 4);
-        QVERIFY(!settings->accountReminders().contains(QStringLiteral("1")));
+        QVERIFY(!settings->accountReminders().contains(u"1"_s));
         CalendarService again(*settings, nylas, auth, clock);
         QCOMPARE(again.accounts(), reloaded.accounts());
 
-        settings->setValue(QStringLiteral("connectedAccounts"), QByteArray("[{\"id\":1}]"));
+        settings->setValue(u"connectedAccounts"_s, QByteArray("[{\"id\":1}]"));
         CalendarService corrupt(*settings, nylas, auth, clock);
         QVERIFY(corrupt.accounts().isEmpty());
     }
 
     void emailThreadFromMessage() {
-        const NylasMessage bare = NylasMessage::fromJson(QJsonObject{
-            {QStringLiteral("id"), QStringLiteral("m1")}, {QStringLiteral("from"), QJsonArray{}}});
+        const NylasMessage bare =
+            NylasMessage::fromJson(QJsonObject{{u"id"_s, u"m1"_s}, {u"from"_s, QJsonArray{}}});
         const EmailThread t = CalendarService::emailThread(bare);
-        QCOMPARE(t.subject, QStringLiteral("(No subject)"));
+        QCOMPARE(t.subject, u"(No subject)"_s);
         QCOMPARE(t.messageCount, 1);
 
         const NylasMessage full = NylasMessage::fromJson(
@@ -336,8 +301,8 @@ private Q_SLOTS:
                 "from":[{"email":"first@x"},{"email":"second@x"}]})")
                 .object());
         const EmailThread u = CalendarService::emailThread(full);
-        QCOMPARE(u.id, QStringLiteral("t"));
-        QCOMPARE(u.from, QStringLiteral("first@x"));
+        QCOMPARE(u.id, u"t"_s);
+        QCOMPARE(u.from, u"first@x"_s);
         QVERIFY(!u.date.isEmpty());
     }
 };

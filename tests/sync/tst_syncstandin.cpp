@@ -17,6 +17,8 @@
 #include <QTcpServer>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 // Plays the user's browser: on each sign-in page it follows the page's one link.
 class Browser : public QObject {
     Q_OBJECT
@@ -30,9 +32,9 @@ public Q_SLOTS:
         opened.append(url);
         QUrl next = url;
         if (url.path() == u"/signin")
-            next.setPath(QStringLiteral("/signin/continue"));
+            next.setPath(u"/signin/continue"_s);
         else if (url.path() == u"/oauth/v2/authorize")
-            next.setPath(QStringLiteral("/oauth/v2/authorize/allow"));
+            next.setPath(u"/oauth/v2/authorize/allow"_s);
         QNetworkReply *reply = network.get(QNetworkRequest(next));
         connect(reply, &QNetworkReply::finished, this, [this, reply] {
             finalStatuses.append(
@@ -43,7 +45,7 @@ public Q_SLOTS:
 };
 
 namespace {
-const QString credential = QStringLiteral("standin-credential");
+const QString credential = u"standin-credential"_s;
 
 QJsonObject proxyEvent(const QString &id, qint64 start, std::optional<QString> calendar = {}) {
     QJsonObject o{{"id", id},
@@ -93,9 +95,7 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
-    }
+    void initTestCase() { QDesktopServices::setUrlHandler(u"http"_s, &browser, "open"); }
 
     void init() {
         standIn = std::make_unique<StandIn>(QStringList{"--credential", credential});
@@ -190,7 +190,7 @@ private Q_SLOTS:
         QCOMPARE(service->events()[1].accountId, std::optional(a.id));
         QCOMPARE(loading.size(), 2);
         QVERIFY(!service->isLoading());
-        QCOMPARE(service->nextEvent()->id, QStringLiteral("nylas_soon"));
+        QCOMPARE(service->nextEvent()->id, u"nylas_soon"_s);
     }
 
     void failingAccountsAreSkipped_data() {
@@ -275,25 +275,36 @@ private Q_SLOTS:
         QVERIFY(slack.isConnected());
         QVERIFY(KeychainService::load(QString::fromLatin1(KeychainService::slackToken))
                     ->startsWith("xoxp-"));
+        QStringList names;
+        for (const auto &[name, value] : QUrlQuery(browser.opened.first()).queryItems())
+            names.append(name);
+        QCOMPARE(names, (QStringList{"client_id", "user_scope", "redirect_uri", "state",
+                                     "response_type"}));
         const auto found = settle(slack.searchMessages("from:<someone@example.com>"));
         QVERIFY2(found.ok(), qPrintable(found.description()));
     }
 
-    void smsReachesTheBackend() {
+    void smsReachesTheBackendOnlyWhenReady() {
         BackendAPIClient client;
         SMSService sms(client, *clock);
-        sms.setSmsEnabled(true);
-        sms.setPhoneNumber("+1 555 0100");
         CalendarEvent e;
         e.title = "Design review";
         e.startDate = clock->now().addSecs(600);
+        const auto sent = [&] {
+            return standIn->adminJson("GET", "sms").value("messages").toArray();
+        };
+        sms.setSmsEnabled(true);
+        QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no number
+        sms.setPhoneNumber("+1 555 0100");
+        KeychainService::remove(QString::fromLatin1(KeychainService::backendCredential));
+        QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no credential
+        QVERIFY(sent().isEmpty());
+        KeychainService::save(QString::fromLatin1(KeychainService::backendCredential), credential);
         QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok());
-        const QJsonArray messages = standIn->adminJson("GET", "sms").value("messages").toArray();
-        QCOMPARE(messages.size(), 1);
-        QCOMPARE(messages[0]["to"].toString(), QStringLiteral("+1 555 0100"));
-        QCOMPARE(messages[0]["body"].toString(),
-                 QStringLiteral("Zelvane: Design review starts in 10 min"));
-        QCOMPARE(messages[0]["credential"].toString(), credential);
+        QCOMPARE(sent(),
+                 (QJsonArray{QJsonObject{{"to", "+1 555 0100"},
+                                         {"body", "Zelvane: Design review starts in 10 min"},
+                                         {"credential", credential}}}));
     }
 };
 
