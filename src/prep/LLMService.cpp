@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QStringDecoder>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -26,6 +27,55 @@ QString redacted(QString text, const QString &apiKey) {
     if (!apiKey.isEmpty())
         text.replace(apiKey, QStringLiteral("[redacted]"));
     return text;
+}
+
+// One provider's requests, error wording and reply shape.
+struct Dialect {
+    std::function<ProviderRequest(const QString &system, const QString &user, const QString &key)>
+        generationRequest;
+    std::function<ProviderRequest(const QString &key)> keyTestRequest;
+    std::function<QString(int status, const QString &bodyText)> errorMessage;
+    std::function<BriefingResponse(const QByteArray &body)> parseResponse;
+};
+
+Dialect dialectFor(LLMProvider provider) {
+    switch (provider) {
+    case LLMProvider::claude:
+        return {[](const QString &system, const QString &user, const QString &key) {
+                    return ClaudeDialect::generationRequest(ClaudeDialect::origin(), system, user,
+                                                            key);
+                },
+                [](const QString &key) {
+                    return ClaudeDialect::keyTestRequest(ClaudeDialect::origin(), key);
+                },
+                &ClaudeDialect::errorMessage, &ClaudeDialect::parseResponse};
+    case LLMProvider::openai:
+    case LLMProvider::grok: {
+        const Vendor vendor = provider == LLMProvider::grok ? Vendor::grok : Vendor::openai;
+        return {[vendor](const QString &system, const QString &user, const QString &key) {
+                    return ChatCompletionsDialect::generationRequest(
+                        vendor, ChatCompletionsDialect::origin(vendor), system, user, key);
+                },
+                [vendor](const QString &key) {
+                    return ChatCompletionsDialect::keyTestRequest(
+                        ChatCompletionsDialect::origin(vendor), key);
+                },
+                [vendor](int, const QString &text) {
+                    return ChatCompletionsDialect::errorMessage(vendor, text);
+                },
+                &ChatCompletionsDialect::parseResponse};
+    }
+    case LLMProvider::gemini:
+        break;
+    }
+    return {[](const QString &system, const QString &user, const QString &key) {
+                return GeminiDialect::generationRequest(GeminiDialect::origin(), system, user, key);
+            },
+            [](const QString &key) {
+                return GeminiDialect::keyTestRequest(GeminiDialect::origin(), key);
+            },
+            [](int, const QString &text) { return GeminiDialect::errorMessage(text); },
+            &GeminiDialect::parseResponse};
 }
 
 QString bodyText(const QByteArray &body) {
@@ -72,85 +122,23 @@ QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
     const std::optional<QString> key = m_secrets(QString::fromLatin1(KeychainService::llmApiKey));
     if (!key)
         throw LLMError::noAPIKey();
-    const LLMProvider chosen = provider();
-
-    ProviderRequest request;
-    switch (chosen) {
-    case LLMProvider::claude:
-        request = ClaudeDialect::generationRequest(ClaudeDialect::origin(), systemPrompt,
-                                                   userPrompt, *key);
-        break;
-    case LLMProvider::openai:
-    case LLMProvider::grok: {
-        const Vendor vendor = chosen == LLMProvider::grok ? Vendor::grok : Vendor::openai;
-        request = ChatCompletionsDialect::generationRequest(
-            vendor, ChatCompletionsDialect::origin(vendor), systemPrompt, userPrompt, *key);
-        break;
-    }
-    case LLMProvider::gemini:
-        request = GeminiDialect::generationRequest(GeminiDialect::origin(), systemPrompt,
-                                                   userPrompt, *key);
-        break;
-    }
-
-    const Exchange exchange = co_await send(std::move(request), *key, 120s, m_limit);
+    const Dialect dialect = dialectFor(provider());
+    const Exchange exchange = co_await send(
+        dialect.generationRequest(systemPrompt, userPrompt, *key), *key, 120s, m_limit);
     if (!exchange.status)
         throw LLMError::invalidResponse();
-    if (*exchange.status != 200) {
-        const QString text = bodyText(exchange.body);
-        QString message;
-        switch (chosen) {
-        case LLMProvider::claude:
-            message = ClaudeDialect::errorMessage(*exchange.status, text);
-            break;
-        case LLMProvider::openai:
-            message = ChatCompletionsDialect::errorMessage(Vendor::openai, text);
-            break;
-        case LLMProvider::grok:
-            message = ChatCompletionsDialect::errorMessage(Vendor::grok, text);
-            break;
-        case LLMProvider::gemini:
-            message = GeminiDialect::errorMessage(text);
-            break;
-        }
-        throw LLMError::apiError(redacted(message, *key));
-    }
-    switch (chosen) {
-    case LLMProvider::claude:
-        co_return ClaudeDialect::parseResponse(exchange.body);
-    case LLMProvider::gemini:
-        co_return GeminiDialect::parseResponse(exchange.body);
-    case LLMProvider::openai:
-    case LLMProvider::grok:
-        break;
-    }
-    co_return ChatCompletionsDialect::parseResponse(exchange.body);
+    if (*exchange.status != 200)
+        throw LLMError::apiError(
+            redacted(dialect.errorMessage(*exchange.status, bodyText(exchange.body)), *key));
+    co_return dialect.parseResponse(exchange.body);
 }
 
 QCoro::Task<bool> LLMService::testConnection() {
     const std::optional<QString> key = m_secrets(QString::fromLatin1(KeychainService::llmApiKey));
     if (!key)
         throw LLMError::noAPIKey();
-    const LLMProvider chosen = provider();
-
-    ProviderRequest request;
-    switch (chosen) {
-    case LLMProvider::claude:
-        request = ClaudeDialect::keyTestRequest(ClaudeDialect::origin(), *key);
-        break;
-    case LLMProvider::openai:
-        request = ChatCompletionsDialect::keyTestRequest(
-            ChatCompletionsDialect::origin(Vendor::openai), *key);
-        break;
-    case LLMProvider::grok:
-        request = ChatCompletionsDialect::keyTestRequest(
-            ChatCompletionsDialect::origin(Vendor::grok), *key);
-        break;
-    case LLMProvider::gemini:
-        request = GeminiDialect::keyTestRequest(GeminiDialect::origin(), *key);
-        break;
-    }
-    const Exchange exchange = co_await send(std::move(request), *key, 60s, std::nullopt);
+    const Exchange exchange =
+        co_await send(dialectFor(provider()).keyTestRequest(*key), *key, 60s, std::nullopt);
     co_return exchange.status == 200;
 }
 
