@@ -13,11 +13,6 @@ Profile profileFrom(const CachedResearch &r) {
     return {r.email,      r.name,        r.role, r.company, r.companyDescription,
             r.recentNews, r.linkedInURL, r.notes};
 }
-
-Profile profileFrom(const BriefingResponse::Profile &p) {
-    return {p.email,      p.name,        p.role, p.company, p.companyDescription,
-            p.recentNews, p.linkedInURL, p.notes};
-}
 } // namespace
 
 AttendeeResearchService::AttendeeResearchService(QObject *parent)
@@ -186,7 +181,7 @@ QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(Calen
     for (const BriefingResponse::Profile &p : response->attendeeProfiles) {
         const QString id = Attendee(p.email, std::nullopt, domains).id;
         m_cache.store(id, CachedResearch(id, p.email, p.name, p, event.id, m_clock.now()));
-        modelProfiles.append(profileFrom(p));
+        modelProfiles.append(p);
     }
     co_return MeetingBrief{event.id, m_clock.now(), response->summary,
                            cachedProfiles + modelProfiles + internalProfiles,

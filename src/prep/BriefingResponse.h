@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/MeetingBrief.h"
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,18 +13,8 @@
 
 // The arguments of the "finalize_briefing" tool call, as every provider returns them.
 struct BriefingResponse {
-    struct Profile {
-        QString email;
-        std::optional<QString> name;
-        std::optional<QString> role;
-        std::optional<QString> company;
-        std::optional<QString> companyDescription;
-        std::optional<QString> recentNews;
-        std::optional<QUrl> linkedInURL;
-        std::optional<QString> notes;
-
-        bool operator==(const Profile &) const = default;
-    };
+    // The tool returns exactly the fields a brief shows for each participant.
+    using Profile = MeetingBrief::AttendeeProfile;
 
     QStringList summary;
     QList<Profile> attendeeProfiles;
