@@ -62,10 +62,7 @@ QColor CraftButton::foreground() const {
 void CraftButton::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
-        p.setOpacity(0.4);
-    else if (isDown())
-        p.setOpacity(0.7);
+    Theme::dimForState(p, *this);
 
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     const qreal radius = r.height() / 2;

@@ -105,10 +105,7 @@ QSize PlatformJoinButton::sizeHint() const {
 void PlatformJoinButton::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
-        p.setOpacity(0.4);
-    else if (isDown())
-        p.setOpacity(0.7);
+    Theme::dimForState(p, *this);
     const QRectF r = rect();
     p.setPen(Qt::NoPen);
     p.setBrush(background(m_platform));

@@ -2,7 +2,9 @@
 
 #include "core/HexColor.h"
 
+#include <QAbstractButton>
 #include <QGuiApplication>
+#include <QPainter>
 
 namespace {
 QColor hex(const char16_t *text) {
@@ -87,4 +89,11 @@ QString Theme::cssColor(const QColor &color) {
         .arg(color.green())
         .arg(color.blue())
         .arg(color.alphaF(), 0, 'f', 3);
+}
+
+void Theme::dimForState(QPainter &painter, const QAbstractButton &button) {
+    if (!button.isEnabled())
+        painter.setOpacity(0.4);
+    else if (button.isDown())
+        painter.setOpacity(0.7);
 }

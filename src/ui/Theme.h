@@ -3,6 +3,9 @@
 #include <QColor>
 #include <QFont>
 
+class QAbstractButton;
+class QPainter;
+
 // The single source of the application's colours and type styles.
 namespace Theme {
 namespace Colors {
@@ -40,6 +43,9 @@ QFont overline();
 // Any size and weight in the system font, for the few places with their own sizes.
 QFont font(qreal pixelSize, QFont::Weight weight);
 } // namespace Typography
+
+// The plain-button look of a custom-painted button: dimmed while pressed or disabled.
+void dimForState(QPainter &painter, const QAbstractButton &button);
 
 // "rgba(r,g,b,a)" for style sheets.
 QString cssColor(const QColor &color);
