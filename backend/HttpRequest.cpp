@@ -193,9 +193,9 @@ bool HttpRequestParser::parseHeaderLine(QByteArrayView line) {
         fail(400, QStringLiteral("Malformed header field"));
         return false;
     }
-    const QByteArrayView rawValue = trimmed(line.sliced(colon + 1));
-    const std::optional<QString> value = decodeUtf8(rawValue);
-    if (!value || std::any_of(rawValue.begin(), rawValue.end(), isControl)) {
+    const QByteArrayView toString = trimmed(line.sliced(colon + 1));
+    const std::optional<QString> value = decodeUtf8(toString);
+    if (!value || std::any_of(toString.begin(), toString.end(), isControl)) {
         fail(400, QStringLiteral("Malformed header value"));
         return false;
     }
@@ -205,13 +205,13 @@ bool HttpRequestParser::parseHeaderLine(QByteArrayView line) {
         return false;
     }
     if (key == "content-length") {
-        if (rawValue.isEmpty() || rawValue.size() > 12 ||
-            !std::all_of(rawValue.begin(), rawValue.end(),
+        if (toString.isEmpty() || toString.size() > 12 ||
+            !std::all_of(toString.begin(), toString.end(),
                          [](char c) { return c >= '0' && c <= '9'; })) {
             fail(400, QStringLiteral("Malformed Content-Length"));
             return false;
         }
-        const qsizetype length = rawValue.toByteArray().toLongLong();
+        const qsizetype length = toString.toByteArray().toLongLong();
         if (m_request.headers.contains(key) && length != m_contentLength) {
             fail(400, QStringLiteral("Conflicting Content-Length"));
             return false;

@@ -2,9 +2,9 @@
 // stand-in: the whole refresh, and the conversion + filter + sort part on its own.
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
-#include "sync/LoopbackRedirect.h"
-#include "sync/NylasService.h"
+#include "sync/SignInListener.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -25,8 +25,8 @@ struct Fixture {
     QTemporaryDir home;
     std::unique_ptr<AppSettings> settings;
     ManualClock clock{QDateTime::currentDateTimeUtc()};
-    std::unique_ptr<NylasService> nylas;
-    NylasAuthHandler auth;
+    std::unique_ptr<CalendarProxyClient> proxy;
+    CalendarSignInListener auth;
     QList<ConnectedAccount> accounts;
     QList<CalendarService::AccountBatch> batches;
 
@@ -38,7 +38,7 @@ struct Fixture {
         qputenv("ZELVANE_BACKEND_ORIGIN", origin.toUtf8());
         settings = std::make_unique<AppSettings>(std::make_unique<QSettings>(
             home.path() + QStringLiteral("/Zelvane.conf"), QSettings::IniFormat));
-        nylas = std::make_unique<NylasService>(clock);
+        proxy = std::make_unique<CalendarProxyClient>(clock);
 
         QNetworkAccessManager network;
         for (int i = 0; i < 3; ++i) {
@@ -63,8 +63,8 @@ struct Fixture {
 
         for (const auto &a : accounts) {
             CalendarService::AccountBatch batch{a, {}, {}};
-            batch.calendars = QCoro::waitFor(nylas->fetchCalendars(a.grantId));
-            batch.events = QCoro::waitFor(nylas->fetchEvents(a.grantId, "primary"));
+            batch.calendars = QCoro::waitFor(proxy->fetchCalendars(a.grantId));
+            batch.events = QCoro::waitFor(proxy->fetchEvents(a.grantId, "primary"));
             batches.append(std::move(batch));
         }
         return true;
@@ -84,7 +84,7 @@ void reportPeakMemory(benchmark::State &state) {
 }
 
 void BM_RefreshThreeAccounts(benchmark::State &state) {
-    CalendarService service(*fixture->settings, *fixture->nylas, fixture->auth, fixture->clock);
+    CalendarService service(*fixture->settings, *fixture->proxy, fixture->auth, fixture->clock);
     for (auto _ : state) {
         QCoro::waitFor(service.fetchEvents());
         benchmark::DoNotOptimize(service.events().size());

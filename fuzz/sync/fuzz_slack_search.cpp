@@ -1,5 +1,5 @@
 // Bodies of Slack's search.messages answer.
-#include "core/Error.h"
+#include "platform/Error.h"
 #include "sync/SlackService.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "AppDelegate.h"
+#include "AppController.h"
 #include "core/AppSettings.h"
 
 #include <QApplication>
@@ -63,7 +63,7 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     handleSignals(app);
 
-    AppDelegate delegate(AppSettings::shared());
-    delegate.applicationDidFinishLaunching();
+    AppController delegate(AppSettings::shared());
+    delegate.start();
     return app.exec();
 }

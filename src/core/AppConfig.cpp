@@ -27,7 +27,7 @@ std::optional<QUrl> AppConfig::backendURL(const QString &path) {
     return url;
 }
 
-std::optional<QUrl> AppConfig::nylasURL(const QString &path) {
+std::optional<QUrl> AppConfig::proxyURL(const QString &path) {
     return backendURL(QStringLiteral("nylas/") + path);
 }
 

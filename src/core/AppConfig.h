@@ -10,7 +10,7 @@ namespace AppConfig {
 QString backendOrigin();
 QString backendBase(); // origin + "/functions/v1/api/"
 std::optional<QUrl> backendURL(const QString &path);
-std::optional<QUrl> nylasURL(const QString &path);
+std::optional<QUrl> proxyURL(const QString &path);
 QString slackCallbackURL();
 
 // An origin from the environment, or the fallback when unset or empty; no trailing slash.

@@ -8,14 +8,14 @@ const QList<CalendarProvider> &CalendarProviders::all() {
     return providers;
 }
 
-QString CalendarProviders::rawValue(CalendarProvider provider) {
+QString CalendarProviders::toString(CalendarProvider provider) {
     return provider == CalendarProvider::google ? QStringLiteral("Google")
                                                 : QStringLiteral("Microsoft");
 }
 
-std::optional<CalendarProvider> CalendarProviders::fromRawValue(QStringView raw) {
+std::optional<CalendarProvider> CalendarProviders::fromString(QStringView raw) {
     for (CalendarProvider provider : all())
-        if (rawValue(provider) == raw)
+        if (toString(provider) == raw)
             return provider;
     return std::nullopt;
 }
@@ -53,7 +53,7 @@ ConnectedAccount ConnectedAccount::create(CalendarProvider provider, QString ema
 
 QJsonObject ConnectedAccount::toJson() const {
     return {{QStringLiteral("id"), id},
-            {QStringLiteral("provider"), CalendarProviders::rawValue(provider)},
+            {QStringLiteral("provider"), CalendarProviders::toString(provider)},
             {QStringLiteral("email"), email},
             {QStringLiteral("grantId"), grantId}};
 }
@@ -64,7 +64,7 @@ std::optional<ConnectedAccount> ConnectedAccount::fromJson(const QJsonValue &val
                      email = o.value(u"email"), grantId = o.value(u"grantId");
     if (!value.isObject() || !id.isString() || !provider.isString() || !email.isString())
         return std::nullopt;
-    const auto parsedProvider = CalendarProviders::fromRawValue(provider.toString());
+    const auto parsedProvider = CalendarProviders::fromString(provider.toString());
     if (!parsedProvider)
         return std::nullopt;
     if (!grantId.isUndefined() && !grantId.isNull() && !grantId.isString())

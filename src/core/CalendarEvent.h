@@ -16,8 +16,8 @@ enum class CalendarProvider { google, microsoft };
 
 namespace CalendarProviders {
 const QList<CalendarProvider> &all();
-QString rawValue(CalendarProvider provider); // "Google" / "Microsoft"
-std::optional<CalendarProvider> fromRawValue(QStringView raw);
+QString toString(CalendarProvider provider); // "Google" / "Microsoft"
+std::optional<CalendarProvider> fromString(QStringView raw);
 } // namespace CalendarProviders
 
 // One meeting, normalised from whatever the calendar proxy returned.

@@ -55,7 +55,7 @@ QString MeetingPlatforms::displayName(MeetingPlatform platform) {
     return {};
 }
 
-std::optional<MeetingPlatform> MeetingPlatforms::fromRawValue(QStringView raw) {
+std::optional<MeetingPlatform> MeetingPlatforms::fromString(QStringView raw) {
     for (MeetingPlatform platform : all())
         if (displayName(platform) == raw)
             return platform;

@@ -11,7 +11,7 @@ enum class MeetingPlatform { zoom, googleMeet, teams, webex };
 namespace MeetingPlatforms {
 const QList<MeetingPlatform> &all();
 QString displayName(MeetingPlatform platform); // also its raw value
-std::optional<MeetingPlatform> fromRawValue(QStringView raw);
+std::optional<MeetingPlatform> fromString(QStringView raw);
 QString brandColorHex(MeetingPlatform platform);
 QColor brandColor(MeetingPlatform platform);
 QString iconAssetName(MeetingPlatform platform);

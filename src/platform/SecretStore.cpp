@@ -24,32 +24,39 @@ const SecretSchema *schema() {
 }
 } // namespace
 
-SecretStore::StoreResult SecretStore::store(const QString &service, const QString &account,
-                                            const QString &label, const QString &secret) {
-    const QByteArray s = service.toUtf8(), a = account.toUtf8(), l = label.toUtf8(),
-                     v = secret.toUtf8();
+namespace {
+const QByteArray serviceName = QByteArrayLiteral("app.zelvane.Zelvane");
+} // namespace
+
+QString SecretStoreError::description() const {
+    return QStringLiteral("Keyring save failed: ") + m_message;
+}
+
+void SecretStore::save(const QString &key, const QString &value) {
+    // Replace, not add: any older item under this key (also one written by another tool) goes.
+    remove(key);
+    const QByteArray a = key.toUtf8(), l = QStringLiteral("Zelvane: ").toUtf8() + a,
+                     v = value.toUtf8();
     GError *error = nullptr;
     const gboolean ok = secret_password_store_sync(
         schema(), SECRET_COLLECTION_DEFAULT, l.constData(), v.constData(), nullptr, &error,
-        "service", s.constData(), "account", a.constData(), nullptr);
-    StoreResult result;
-    result.ok = ok && !error;
+        "service", serviceName.constData(), "account", a.constData(), nullptr);
     if (error) {
-        result.status = error->code;
-        result.message = QString::fromUtf8(error->message);
+        const QString message = QString::fromUtf8(error->message);
         g_error_free(error);
-    } else if (!ok) {
-        result.status = -1;
+        throw SecretStoreError(message);
     }
-    return result;
+    if (!ok)
+        throw SecretStoreError(QStringLiteral("the Secret Service did not store the item"));
 }
 
-std::optional<QString> SecretStore::lookup(const QString &service, const QString &account) {
-    const QByteArray s = service.toUtf8(), a = account.toUtf8();
+std::optional<QString> SecretStore::load(const QString &key) {
+    const QByteArray a = key.toUtf8();
     GError *error = nullptr;
     // The binary look-up lets bytes that are not UTF-8 be refused instead of mangled.
-    SecretValue *value = secret_password_lookup_binary_sync(
-        schema(), nullptr, &error, "service", s.constData(), "account", a.constData(), nullptr);
+    SecretValue *value = secret_password_lookup_binary_sync(schema(), nullptr, &error, "service",
+                                                            serviceName.constData(), "account",
+                                                            a.constData(), nullptr);
     if (error) {
         g_error_free(error);
         if (value)
@@ -67,11 +74,11 @@ std::optional<QString> SecretStore::lookup(const QString &service, const QString
     return text;
 }
 
-void SecretStore::clear(const QString &service, const QString &account) {
-    const QByteArray s = service.toUtf8(), a = account.toUtf8();
+void SecretStore::remove(const QString &key) {
+    const QByteArray a = key.toUtf8();
     GError *error = nullptr;
-    secret_password_clear_sync(schema(), nullptr, &error, "service", s.constData(), "account",
-                               a.constData(), nullptr);
+    secret_password_clear_sync(schema(), nullptr, &error, "service", serviceName.constData(),
+                               "account", a.constData(), nullptr);
     if (error)
         g_error_free(error);
 }

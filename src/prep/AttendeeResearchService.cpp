@@ -2,7 +2,7 @@
 
 #include "ResearchCache.h"
 #include "ResearchPrompt.h"
-#include "sync/KeychainService.h"
+#include "platform/SecretStore.h"
 
 #include <QThread>
 
@@ -74,7 +74,7 @@ QCoro::Task<std::optional<MeetingBrief>>
 AttendeeResearchService::researchMeeting(CalendarEvent event) {
     // `researching` is only ever touched on this object's thread, so it needs no lock.
     Q_ASSERT(QThread::currentThread() == thread());
-    const std::optional<QString> key = m_secrets(QString::fromLatin1(KeychainService::llmApiKey));
+    const std::optional<QString> key = m_secrets(QString::fromLatin1(SecretStore::llmApiKey));
     if (!key || key->isEmpty())
         co_return std::nullopt;
     if (m_researching.contains(event.id))

@@ -6,7 +6,7 @@ const QList<LLMProvider> &LLMProviders::all() {
     return providers;
 }
 
-QString LLMProviders::rawValue(LLMProvider provider) {
+QString LLMProviders::toString(LLMProvider provider) {
     switch (provider) {
     case LLMProvider::claude:
         return QStringLiteral("Claude");
@@ -20,9 +20,9 @@ QString LLMProviders::rawValue(LLMProvider provider) {
     return {};
 }
 
-std::optional<LLMProvider> LLMProviders::fromRawValue(QStringView raw) {
+std::optional<LLMProvider> LLMProviders::fromString(QStringView raw) {
     for (LLMProvider provider : all())
-        if (rawValue(provider) == raw)
+        if (toString(provider) == raw)
             return provider;
     return std::nullopt;
 }

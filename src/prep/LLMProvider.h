@@ -10,9 +10,9 @@ enum class LLMProvider { claude, openai, gemini, grok };
 
 namespace LLMProviders {
 const QList<LLMProvider> &all();
-QString rawValue(LLMProvider provider);
+QString toString(LLMProvider provider);
 // Exact, case-sensitive match on the raw value.
-std::optional<LLMProvider> fromRawValue(QStringView raw);
+std::optional<LLMProvider> fromString(QStringView raw);
 
 QString setupInstructions(LLMProvider provider);
 QString apiKeyButtonLabel(LLMProvider provider);

@@ -3,7 +3,7 @@
 #include "ChatCompletionsDialect.h"
 #include "ClaudeDialect.h"
 #include "GeminiDialect.h"
-#include "sync/KeychainService.h"
+#include "platform/SecretStore.h"
 
 #include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
@@ -107,19 +107,19 @@ LLMService &LLMService::shared() {
 }
 
 SecretSource LLMService::defaultSecretSource() {
-    return [](const QString &key) { return KeychainService::load(key); };
+    return [](const QString &key) { return SecretStore::load(key); };
 }
 
 LLMProvider LLMService::provider() const {
-    const auto raw = m_secrets(QString::fromLatin1(KeychainService::llmProvider));
+    const auto raw = m_secrets(QString::fromLatin1(SecretStore::llmProvider));
     if (!raw)
         return LLMProvider::claude;
-    return LLMProviders::fromRawValue(*raw).value_or(LLMProvider::claude);
+    return LLMProviders::fromString(*raw).value_or(LLMProvider::claude);
 }
 
 QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
                                                            QString userPrompt) {
-    const std::optional<QString> key = m_secrets(QString::fromLatin1(KeychainService::llmApiKey));
+    const std::optional<QString> key = m_secrets(QString::fromLatin1(SecretStore::llmApiKey));
     if (!key)
         throw LLMError::noAPIKey();
     const Dialect dialect = dialectFor(provider());
@@ -134,7 +134,7 @@ QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
 }
 
 QCoro::Task<bool> LLMService::testConnection() {
-    const std::optional<QString> key = m_secrets(QString::fromLatin1(KeychainService::llmApiKey));
+    const std::optional<QString> key = m_secrets(QString::fromLatin1(SecretStore::llmApiKey));
     if (!key)
         throw LLMError::noAPIKey();
     const Exchange exchange =

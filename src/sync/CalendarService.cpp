@@ -1,7 +1,7 @@
 #include "CalendarService.h"
 
-#include "LoopbackRedirect.h"
-#include "NylasService.h"
+#include "CalendarProxyClient.h"
+#include "SignInListener.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 
@@ -16,21 +16,21 @@ namespace {
 const QString accountsKey = QStringLiteral("connectedAccounts");
 }
 
-CalendarService::CalendarService(AppSettings &settings, NylasService &nylas,
-                                 NylasAuthHandler &authHandler, Clock &clock, QObject *parent)
+CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
+                                 CalendarSignInListener &authHandler, Clock &clock, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_nylas(nylas)
+    , m_proxy(proxy)
     , m_authHandler(authHandler)
     , m_clock(clock) {
     loadAccounts();
-    connect(&m_authHandler, &NylasAuthHandler::codeReceived, this,
+    connect(&m_authHandler, &CalendarSignInListener::codeReceived, this,
             &CalendarService::onCodeReceived);
 }
 
 CalendarService::CalendarService(QObject *parent)
-    : CalendarService(AppSettings::shared(), NylasService::shared(), NylasAuthHandler::shared(),
-                      Clock::system(), parent) {}
+    : CalendarService(AppSettings::shared(), CalendarProxyClient::shared(),
+                      CalendarSignInListener::shared(), Clock::system(), parent) {}
 
 CalendarService::~CalendarService() {
     stopMonitoring();
@@ -106,18 +106,18 @@ QCoro::Task<QUrl> CalendarService::addAccount(CalendarProvider provider) {
     QPointer<CalendarService> self(this);
     const int port = co_await m_authHandler.startListening(provider);
     if (!self)
-        throw NylasAuthError();
+        throw SignInError();
     const QString redirect = QStringLiteral("http://127.0.0.1:") + QString::number(port) +
-                             QStringLiteral("/nylas/callback");
+                             QStringLiteral("/proxy/callback");
     const QUrl url =
-        co_await m_nylas.getAuthURL(CalendarProviders::rawValue(provider).toLower(), redirect);
+        co_await m_proxy.getAuthURL(CalendarProviders::toString(provider).toLower(), redirect);
     QDesktopServices::openUrl(url);
     co_return url;
 }
 
 QCoro::Task<> CalendarService::completeConnection(QString code, CalendarProvider provider) {
     QPointer<CalendarService> self(this);
-    const NylasGrant grant = co_await m_nylas.exchangeToken(code, std::nullopt);
+    const ProxyGrant grant = co_await m_proxy.exchangeToken(code, std::nullopt);
     if (!self)
         co_return;
     const ConnectedAccount account = ConnectedAccount::create(provider, grant.email, grant.grantId);
@@ -142,13 +142,13 @@ void CalendarService::onCodeReceived(const QString &code, CalendarProvider provi
 
 void CalendarService::removeAccount(const ConnectedAccount &account) {
     if (!account.grantId.isEmpty()) {
-        [](QPointer<NylasService> nylas, QString grantId) -> QCoro::Task<> {
+        [](QPointer<CalendarProxyClient> proxy, QString grantId) -> QCoro::Task<> {
             try {
-                if (nylas)
-                    co_await nylas->revokeGrant(grantId);
+                if (proxy)
+                    co_await proxy->revokeGrant(grantId);
             } catch (...) {
             }
-        }(&m_nylas, account.grantId);
+        }(&m_proxy, account.grantId);
     }
     QList<ConnectedAccount> remaining;
     for (const ConnectedAccount &a : std::as_const(m_accounts))
@@ -194,7 +194,7 @@ QCoro::Task<CalendarService::AccountCalendars> CalendarService::listCalendars() 
         if (account.grantId.isEmpty())
             continue;
         try {
-            auto calendars = co_await m_nylas.fetchCalendars(account.grantId);
+            auto calendars = co_await m_proxy.fetchCalendars(account.grantId);
             result.insert(account.id, std::move(calendars));
         } catch (...) {
             // An account whose calendars cannot be listed loses its entry.
@@ -227,7 +227,7 @@ QCoro::Task<> CalendarService::fetchEvents() {
             continue;
         AccountBatch batch{account, calendars.value(account.id), {}};
         try {
-            batch.events = co_await m_nylas.fetchEvents(account.grantId, QStringLiteral("primary"));
+            batch.events = co_await m_proxy.fetchEvents(account.grantId, QStringLiteral("primary"));
         } catch (...) {
             if (!self)
                 co_return;
@@ -254,7 +254,7 @@ QList<CalendarEvent> CalendarService::mergeEvents(const QList<AccountBatch> &bat
     seen.reserve(total);
     for (const AccountBatch &batch : batches) {
         CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
-        for (const NylasEvent &proxyEvent : batch.events) {
+        for (const ProxyEvent &proxyEvent : batch.events) {
             // The filters are decided on the proxy record, so only kept events pay for the
             // conversion (link parsing, colours). Proxy events are never all-day.
             if (!proxyEvent.when || !proxyEvent.when->startTime ||
@@ -293,7 +293,7 @@ std::optional<CalendarEvent> CalendarService::nextEvent() const {
     return std::nullopt;
 }
 
-EmailThread CalendarService::emailThread(const NylasMessage &message) {
+EmailThread CalendarService::emailThread(const ProxyMessage &message) {
     EmailThread thread;
     thread.id = message.threadId.value_or(message.id);
     thread.subject = message.subject.value_or(QStringLiteral("(No subject)"));
@@ -318,16 +318,16 @@ CalendarService::fetchEmailContext(QStringList emails) {
         for (const QString &email : std::as_const(emails)) {
             if (!self)
                 co_return result;
-            QList<NylasMessage> messages;
+            QList<ProxyMessage> messages;
             try {
-                messages = co_await m_nylas.searchMessages(account.grantId, email, emailLimit);
+                messages = co_await m_proxy.searchMessages(account.grantId, email, emailLimit);
             } catch (...) {
                 continue;
             }
             if (messages.isEmpty())
                 continue;
             QList<EmailThread> &threads = result[email];
-            for (const NylasMessage &message : std::as_const(messages))
+            for (const ProxyMessage &message : std::as_const(messages))
                 threads.append(emailThread(message));
         }
     }

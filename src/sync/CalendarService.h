@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NylasRecords.h"
+#include "ProxyRecords.h"
 #include "core/CalendarEvent.h"
 
 #include <QCoroTask>
@@ -13,8 +13,8 @@
 
 class AppSettings;
 class Clock;
-class NylasService;
-class NylasAuthHandler;
+class CalendarProxyClient;
+class CalendarSignInListener;
 
 // Owns the connected accounts and publishes every account's upcoming events, sorted by start.
 class CalendarService : public QObject {
@@ -26,20 +26,20 @@ class CalendarService : public QObject {
         AccountCalendars accountCalendars READ accountCalendars NOTIFY accountCalendarsChanged)
 
 public:
-    using AccountCalendars = QHash<QString, QList<NylasCalendar>>;
+    using AccountCalendars = QHash<QString, QList<ProxyCalendar>>;
 
     // One account's fetched material for a refresh.
     struct AccountBatch {
         ConnectedAccount account;
-        QList<NylasCalendar> calendars;
-        QList<NylasEvent> events;
+        QList<ProxyCalendar> calendars;
+        QList<ProxyEvent> events;
     };
 
     static constexpr double refreshInterval = 120;
     static constexpr int emailLimit = 5;
 
-    CalendarService(AppSettings &settings, NylasService &nylas, NylasAuthHandler &authHandler,
-                    Clock &clock, QObject *parent = nullptr);
+    CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
+                    CalendarSignInListener &authHandler, Clock &clock, QObject *parent = nullptr);
     // With the process-wide settings, proxy client, sign-in listener and clock.
     explicit CalendarService(QObject *parent = nullptr);
     ~CalendarService() override;
@@ -83,7 +83,7 @@ public:
     static QList<CalendarEvent> mergeEvents(const QList<AccountBatch> &batches,
                                             const QDateTime &now,
                                             const QSet<QString> &disabledCalendars);
-    static EmailThread emailThread(const NylasMessage &message);
+    static EmailThread emailThread(const ProxyMessage &message);
 
 Q_SIGNALS:
     void eventsChanged();
@@ -102,8 +102,8 @@ private:
     void onCodeReceived(const QString &code, CalendarProvider provider);
 
     AppSettings &m_settings;
-    NylasService &m_nylas;
-    NylasAuthHandler &m_authHandler;
+    CalendarProxyClient &m_proxy;
+    CalendarSignInListener &m_authHandler;
     Clock &m_clock;
     QList<CalendarEvent> m_events;
     QList<ConnectedAccount> m_accounts;

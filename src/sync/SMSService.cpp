@@ -1,8 +1,8 @@
 #include "SMSService.h"
 
 #include "BackendAPIClient.h"
-#include "KeychainService.h"
 #include "core/Clock.h"
+#include "platform/SecretStore.h"
 
 #include <QTextBoundaryFinder>
 #include <cmath>
@@ -76,8 +76,7 @@ QCoro::Task<> SMSService::sendMeetingReminder(CalendarEvent event,
                                               std::optional<MeetingBrief> brief) {
     if (!m_smsEnabled || m_phoneNumber.isEmpty())
         co_return;
-    const auto credential =
-        KeychainService::load(QString::fromLatin1(KeychainService::backendCredential));
+    const auto credential = SecretStore::load(QString::fromLatin1(SecretStore::backendCredential));
     if (!credential)
         co_return;
     const QString text = messageText(event, brief, m_clock.now());

@@ -2,10 +2,10 @@
 
 #include "BackendAPIClient.h"
 #include "HttpExchange.h"
-#include "KeychainService.h"
-#include "LoopbackRedirect.h"
+#include "SignInListener.h"
 #include "core/AppConfig.h"
 #include "core/Clock.h"
+#include "platform/SecretStore.h"
 
 #include <QDesktopServices>
 #include <QJsonArray>
@@ -18,7 +18,7 @@
 
 namespace {
 QString tokenKey() {
-    return QString::fromLatin1(KeychainService::slackToken);
+    return QString::fromLatin1(SecretStore::slackToken);
 }
 
 // Everything but ':' and '/' is encoded, so "&", "=" and "+" survive as data.
@@ -50,11 +50,11 @@ QString SlackService::origin() {
 }
 
 bool SlackService::isConnected() const {
-    return KeychainService::load(tokenKey()).has_value();
+    return SecretStore::load(tokenKey()).has_value();
 }
 
 void SlackService::disconnect() {
-    KeychainService::remove(tokenKey());
+    SecretStore::remove(tokenKey());
 }
 
 QUrl SlackService::authorizeURL(const QString &state) {
@@ -71,7 +71,7 @@ QUrl SlackService::authorizeURL(const QString &state) {
 
 QCoro::Task<> SlackService::authenticate() {
     QPointer<SlackService> self(this);
-    auto handler = std::make_unique<LoopbackSlackRedirectHandler>();
+    auto handler = std::make_unique<SlackSignInListener>();
     const quint16 port = handler->start();
     // The backend's callback finds the listener through the port after the last ':'.
     const QString state = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
@@ -82,7 +82,7 @@ QCoro::Task<> SlackService::authenticate() {
     QDesktopServices::openUrl(url);
 
     // The time limit races the listener; whichever ends first decides, and ends the other.
-    LoopbackSlackRedirectHandler *raw = handler.get();
+    SlackSignInListener *raw = handler.get();
     m_clock.after(signInLimit, raw, [raw] { raw->fail(SlackError::authTimeout()); });
     const QString code = co_await handler->waitForCode();
     handler.reset();
@@ -91,8 +91,8 @@ QCoro::Task<> SlackService::authenticate() {
 
     const QString token = co_await m_backend.exchangeSlackCode(code, AppConfig::slackCallbackURL());
     try {
-        KeychainService::save(tokenKey(), token);
-    } catch (const KeychainError &) {
+        SecretStore::save(tokenKey(), token);
+    } catch (const SecretStoreError &) {
         // Without a store the sign-in still counts as done; the next search will say so.
     }
 }
@@ -130,7 +130,7 @@ QList<SlackMessage> SlackService::parseSearchReply(const QByteArray &body) {
 }
 
 QCoro::Task<QList<SlackMessage>> SlackService::searchMessages(QString query) {
-    const auto token = KeychainService::load(tokenKey());
+    const auto token = SecretStore::load(tokenKey());
     if (!token)
         throw SlackError::notConnected();
     QUrl url(origin() + QStringLiteral("/api/search.messages"));

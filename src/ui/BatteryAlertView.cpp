@@ -1,6 +1,6 @@
 #include "BatteryAlertView.h"
 
-#include "CraftButton.h"
+#include "CapsuleButton.h"
 #include "Theme.h"
 #include "Widgets.h"
 
@@ -36,7 +36,7 @@ BatteryAlertView::BatteryAlertView(std::function<void()> onDismiss, QWidget *par
     layout->addWidget(message);
     layout->addSpacing(8);
     auto *dismiss =
-        new CraftButton(QStringLiteral("Dismiss"), CraftButton::Style::primary, {}, [this] {
+        new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::primary, {}, [this] {
             if (m_onDismiss)
                 m_onDismiss();
         });

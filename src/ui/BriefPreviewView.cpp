@@ -1,6 +1,6 @@
 #include "BriefPreviewView.h"
 
-#include "CraftButton.h"
+#include "CapsuleButton.h"
 #include "MeetingBriefCard.h"
 #include "PlatformJoinButton.h"
 #include "Theme.h"
@@ -138,9 +138,9 @@ BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrie
     if (type.kind == MeetingType::Kind::video)
         layout->addWidget(new PlatformJoinButton(type.platform, open), 0, Qt::AlignLeft);
     else if (type.kind == MeetingType::Kind::videoGeneric)
-        layout->addWidget(new CraftButton(QStringLiteral("Join Meeting"),
-                                          CraftButton::Style::primary, QStringLiteral("video.fill"),
-                                          open),
+        layout->addWidget(new CapsuleButton(QStringLiteral("Join Meeting"),
+                                            CapsuleButton::Style::primary,
+                                            QStringLiteral("video.fill"), open),
                           0, Qt::AlignLeft);
 
     auto *footer = new QHBoxLayout;
@@ -148,7 +148,7 @@ BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrie
                                      Theme::Typography::small(), Theme::Colors::textTertiary()));
     footer->addStretch();
     footer->addWidget(
-        new CraftButton(QStringLiteral("Close"), CraftButton::Style::ghost, {}, [this] {
+        new CapsuleButton(QStringLiteral("Close"), CapsuleButton::Style::ghost, {}, [this] {
             if (m_onDismiss)
                 m_onDismiss();
         }));

@@ -1,6 +1,6 @@
 #include "OnboardingFlow.h"
 
-#include "core/Error.h"
+#include "platform/Error.h"
 #include "sync/CalendarService.h"
 
 OnboardingFlow::OnboardingFlow(CalendarService &calendarService, std::function<void()> onComplete,

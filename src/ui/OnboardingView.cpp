@@ -1,6 +1,6 @@
 #include "OnboardingView.h"
 
-#include "CraftButton.h"
+#include "CapsuleButton.h"
 #include "OnboardingFlow.h"
 #include "SymbolIcons.h"
 #include "Theme.h"
@@ -58,7 +58,7 @@ QWidget *tipRow(const QString &icon, const QString &text, QWidget *parent) {
 }
 
 QString providerName(CalendarProvider provider) {
-    return CalendarProviders::rawValue(provider);
+    return CalendarProviders::toString(provider);
 }
 } // namespace
 
@@ -132,8 +132,8 @@ OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider,
                                 Theme::Colors::textPrimary(), this));
     layout->addStretch();
 
-    m_connect = new CraftButton(QStringLiteral("Connect"), CraftButton::Style::primary, {},
-                                std::move(onConnect), this);
+    m_connect = new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary, {},
+                                  std::move(onConnect), this);
     layout->addWidget(m_connect);
 
     auto *disconnect = new QPushButton(QStringLiteral("Disconnect"), this);
@@ -215,11 +215,11 @@ OnboardingView::OnboardingView(CalendarService &calendarService, std::function<v
 
     auto *navigation = new QHBoxLayout;
     navigation->setContentsMargins(24, 24, 24, 24);
-    m_back = new CraftButton(
-        QStringLiteral("Back"), CraftButton::Style::ghost, {}, [this] { m_flow->back(); }, this);
-    m_forward = new CraftButton(
-        QStringLiteral("Continue"), CraftButton::Style::primary, {}, [this] { m_flow->forward(); },
-        this);
+    m_back = new CapsuleButton(
+        QStringLiteral("Back"), CapsuleButton::Style::ghost, {}, [this] { m_flow->back(); }, this);
+    m_forward = new CapsuleButton(
+        QStringLiteral("Continue"), CapsuleButton::Style::primary, {},
+        [this] { m_flow->forward(); }, this);
     navigation->addWidget(m_back);
     navigation->addStretch();
     navigation->addWidget(m_forward);

@@ -6,7 +6,7 @@
 #include <functional>
 
 class CalendarService;
-class CraftButton;
+class CapsuleButton;
 class OnboardingFlow;
 class QAbstractButton;
 class QLabel;
@@ -45,7 +45,7 @@ public:
                           std::function<void()> onDisconnect, QWidget *parent = nullptr);
     void setState(bool isConnected, bool isConnecting);
 
-    CraftButton *connectButton() const { return m_connect; }
+    CapsuleButton *connectButton() const { return m_connect; }
     QAbstractButton *disconnectButton() const { return m_disconnect; }
     bool isConnected() const { return m_isConnected; }
 
@@ -55,7 +55,7 @@ protected:
 private:
     CalendarProvider m_provider;
     QLabel *m_symbol;
-    CraftButton *m_connect;
+    CapsuleButton *m_connect;
     QAbstractButton *m_disconnect;
     bool m_isConnected = false;
 };
@@ -86,6 +86,6 @@ private:
     QWidget *m_connectedRow = nullptr;
     OnboardingProviderRow *m_google = nullptr;
     OnboardingProviderRow *m_microsoft = nullptr;
-    CraftButton *m_back;
-    CraftButton *m_forward;
+    CapsuleButton *m_back;
+    CapsuleButton *m_forward;
 };

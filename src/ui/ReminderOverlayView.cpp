@@ -1,6 +1,6 @@
 #include "ReminderOverlayView.h"
 
-#include "CraftButton.h"
+#include "CapsuleButton.h"
 #include "MeetingBriefCard.h"
 #include "PlatformJoinButton.h"
 #include "Theme.h"
@@ -215,18 +215,18 @@ QWidget *ReminderOverlayView::buildActionRow() {
         if (type.kind == MeetingType::Kind::video)
             m_joinButton = new PlatformJoinButton(type.platform, join);
         else
-            m_joinButton = new CraftButton(QStringLiteral("Join"), CraftButton::Style::primary,
-                                           QStringLiteral("video.fill"), join);
+            m_joinButton = new CapsuleButton(QStringLiteral("Join"), CapsuleButton::Style::primary,
+                                             QStringLiteral("video.fill"), join);
         layout->addWidget(m_joinButton);
     }
     layout->addStretch();
-    layout->addWidget(new CraftButton(QStringLiteral("1 min"), CraftButton::Style::secondary,
-                                      QStringLiteral("clock.arrow.circlepath"), [this] {
-                                          if (m_onSnooze)
-                                              m_onSnooze();
-                                      }));
+    layout->addWidget(new CapsuleButton(QStringLiteral("1 min"), CapsuleButton::Style::secondary,
+                                        QStringLiteral("clock.arrow.circlepath"), [this] {
+                                            if (m_onSnooze)
+                                                m_onSnooze();
+                                        }));
     m_dismissButton =
-        new CraftButton(QStringLiteral("Dismiss"), CraftButton::Style::secondary, {}, [this] {
+        new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::secondary, {}, [this] {
             if (m_onDismiss)
                 m_onDismiss();
         });

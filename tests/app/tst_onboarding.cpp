@@ -2,10 +2,10 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
-#include "sync/LoopbackRedirect.h"
-#include "sync/NylasService.h"
-#include "ui/CraftButton.h"
+#include "sync/SignInListener.h"
+#include "ui/CapsuleButton.h"
 #include "ui/OnboardingFlow.h"
 #include "ui/OnboardingView.h"
 
@@ -30,9 +30,9 @@ QStringList visibleTexts(const QWidget *root) {
     return texts;
 }
 
-QList<CraftButton *> visibleButtons(const QWidget *root, const QString &title) {
-    QList<CraftButton *> found;
-    for (CraftButton *button : root->findChildren<CraftButton *>())
+QList<CapsuleButton *> visibleButtons(const QWidget *root, const QString &title) {
+    QList<CapsuleButton *> found;
+    for (CapsuleButton *button : root->findChildren<CapsuleButton *>())
         if (button->isVisibleTo(root) && button->text() == title)
             found << button;
     return found;
@@ -58,8 +58,8 @@ private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<BackendProcess> backend;
-    std::unique_ptr<NylasService> nylas;
-    std::unique_ptr<NylasAuthHandler> auth;
+    std::unique_ptr<CalendarProxyClient> proxy;
+    std::unique_ptr<CalendarSignInListener> auth;
     std::unique_ptr<CalendarService> calendar;
     std::unique_ptr<OnboardingView> view;
     QList<QUrl> opened;
@@ -87,7 +87,7 @@ private:
     }
 
     void clickConnect(CalendarProvider provider) {
-        QList<CraftButton *> connects = visibleButtons(view.get(), u"Connect"_s);
+        QList<CapsuleButton *> connects = visibleButtons(view.get(), u"Connect"_s);
         QCOMPARE(connects.size(), 2);
         QTest::mouseClick(connects[provider == CalendarProvider::google ? 0 : 1], Qt::LeftButton);
     }
@@ -103,9 +103,9 @@ private Q_SLOTS:
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
-        nylas = std::make_unique<NylasService>(Clock::system());
-        auth = std::make_unique<NylasAuthHandler>();
-        calendar = std::make_unique<CalendarService>(*settings, *nylas, *auth, Clock::system());
+        proxy = std::make_unique<CalendarProxyClient>(Clock::system());
+        auth = std::make_unique<CalendarSignInListener>();
+        calendar = std::make_unique<CalendarService>(*settings, *proxy, *auth, Clock::system());
         view = std::make_unique<OnboardingView>(*calendar, [this] { ++completed; });
         view->show();
         opened.clear();
@@ -116,7 +116,7 @@ private Q_SLOTS:
         view.reset();
         calendar.reset();
         auth.reset();
-        nylas.reset();
+        proxy.reset();
         admin("DELETE", u"/_admin/faults"_s);
     }
 
@@ -187,7 +187,7 @@ private Q_SLOTS:
     // both Connect buttons disabled until the sign-in page opens.
     void failedSignInShowsItsDescription() {
         admin("POST", u"/_admin/faults"_s,
-              {{"endpoint", "nylas/auth-url"}, {"status", 500}, {"times", 1}});
+              {{"endpoint", "proxy/auth-url"}, {"status", 500}, {"times", 1}});
         view->flow()->forward();
         clickConnect(CalendarProvider::google);
         QTRY_VERIFY(!view->flow()->isConnecting());
@@ -195,10 +195,10 @@ private Q_SLOTS:
         QVERIFY(visibleTexts(view.get()).contains(u"HTTP error 500"_s));
         QVERIFY(opened.isEmpty());
 
-        admin("POST", u"/_admin/faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 1000}});
+        admin("POST", u"/_admin/faults"_s, {{"endpoint", "proxy/auth-url"}, {"delayMs", 1000}});
         clickConnect(CalendarProvider::microsoft);
         QVERIFY(!visibleTexts(view.get()).contains(u"HTTP error 500"_s));
-        const QList<CraftButton *> connects = visibleButtons(view.get(), u"Connect"_s);
+        const QList<CapsuleButton *> connects = visibleButtons(view.get(), u"Connect"_s);
         QVERIFY(!connects[0]->isEnabled() && !connects[1]->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10'000);
         QTRY_VERIFY(connects[0]->isEnabled() && connects[1]->isEnabled());

@@ -101,8 +101,8 @@ private Q_SLOTS:
     }
 
     void platformTable() {
-        QCOMPARE(MeetingPlatforms::fromRawValue(u"Microsoft Teams"), MeetingPlatform::teams);
-        QVERIFY(!MeetingPlatforms::fromRawValue(u"Teams"));
+        QCOMPARE(MeetingPlatforms::fromString(u"Microsoft Teams"), MeetingPlatform::teams);
+        QVERIFY(!MeetingPlatforms::fromString(u"Teams"));
         QCOMPARE(MeetingPlatforms::brandColor(MeetingPlatform::zoom), QColor(0x2D, 0x8C, 0xFF));
         QCOMPARE(MeetingPlatforms::iconAssetName(MeetingPlatform::webex),
                  QStringLiteral("WebexIcon"));

@@ -203,7 +203,7 @@ private Q_SLOTS:
         qputenv("ZELVANE_BACKEND_ORIGIN", "http://127.0.0.1:4321/");
         QCOMPARE(AppConfig::backendURL(QStringLiteral("sms"))->toString(),
                  QStringLiteral("http://127.0.0.1:4321/functions/v1/api/sms"));
-        QCOMPARE(AppConfig::nylasURL(QStringLiteral("auth-url"))->toString(),
+        QCOMPARE(AppConfig::proxyURL(QStringLiteral("auth-url"))->toString(),
                  QStringLiteral("http://127.0.0.1:4321/functions/v1/api/nylas/auth-url"));
         QCOMPARE(AppConfig::slackCallbackURL(),
                  QStringLiteral("http://127.0.0.1:4321/functions/v1/api/slack/callback"));

@@ -3,7 +3,7 @@
 //   e2e_xhelper screenshot <file>    the whole desktop, every screen, as PNG
 //   e2e_xhelper brief-preview <dir>  the app's brief preview window for a sample meeting,
 //                                    with settings kept in <dir>, until terminated
-#include "app/AppDelegate.h"
+#include "app/AppController.h"
 #include "core/AppSettings.h"
 
 #include <QApplication>
@@ -76,7 +76,7 @@ int main(int argc, char *argv[]) {
     if (args[1] == QLatin1String("brief-preview")) {
         AppSettings settings(std::make_unique<QSettings>(args[2] + QStringLiteral("/Zelvane.conf"),
                                                          QSettings::IniFormat));
-        AppDelegate delegate(settings);
+        AppController delegate(settings);
         delegate.showBriefPreview(sampleMeeting(), sampleBrief());
         return app.exec();
     }

@@ -4,10 +4,10 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "platform/SecretStore.h"
 #include "prep/AttendeeResearchService.h"
 #include "reminders/ReminderScheduler.h"
 #include "sync/CalendarService.h"
-#include "sync/KeychainService.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -45,7 +45,7 @@ private Q_SLOTS:
         QVERIFY(provider.start());
         qputenv("ZELVANE_ANTHROPIC_ORIGIN", provider.origin().toUtf8());
         provider.respondWith(Response::json(toolReply(externals)));
-        KeychainService::save(QString::fromLatin1(KeychainService::llmApiKey), apiKey);
+        SecretStore::save(QString::fromLatin1(SecretStore::llmApiKey), apiKey);
     }
 
     void meetingWithinTheHourGetsABriefAndCachedProfiles() {

@@ -3,13 +3,13 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "platform/SecretStore.h"
 #include "sync/BackendAPIClient.h"
+#include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
 #include "sync/HttpExchange.h"
-#include "sync/KeychainService.h"
-#include "sync/LoopbackRedirect.h"
-#include "sync/NylasService.h"
 #include "sync/SMSService.h"
+#include "sync/SignInListener.h"
 #include "sync/SlackService.h"
 
 #include <QDesktopServices>
@@ -25,8 +25,8 @@ using namespace Qt::StringLiterals;
 using Response = FakeHttpServer::Response;
 
 namespace {
-const QString credentialKey = QString::fromLatin1(KeychainService::backendCredential);
-const QString slackKey = QString::fromLatin1(KeychainService::slackToken);
+const QString credentialKey = QString::fromLatin1(SecretStore::backendCredential);
+const QString slackKey = QString::fromLatin1(SecretStore::slackToken);
 
 QByteArray json(const QJsonValue &v) {
     return v.isArray() ? QJsonDocument(v.toArray()).toJson() : QJsonDocument(v.toObject()).toJson();
@@ -76,8 +76,8 @@ private Q_SLOTS:
         clock = std::make_unique<ManualClock>();
         qputenv("ZELVANE_BACKEND_ORIGIN", server->origin().toUtf8());
         qputenv("ZELVANE_SLACK_ORIGIN", server->origin().toUtf8());
-        KeychainService::remove(credentialKey);
-        KeychainService::remove(slackKey);
+        SecretStore::remove(credentialKey);
+        SecretStore::remove(slackKey);
         browser.opened.clear();
     }
 
@@ -132,14 +132,14 @@ private Q_SLOTS:
     }
 
     void eventsArePagedUpToFivePages() {
-        KeychainService::save(credentialKey, u"tok"_s);
+        SecretStore::save(credentialKey, u"tok"_s);
         int calls = 0;
-        backend(u"nylas/events"_s, [&](const FakeHttpServer::Request &) {
+        backend(u"proxy/events"_s, [&](const FakeHttpServer::Request &) {
             ++calls;
             return Response{200, json(page(calls * 10, 2, u"next+%&"_s + QString::number(calls)))};
         });
-        NylasService nylas(*clock);
-        const auto r = settle(nylas.fetchEvents(u"g 1"_s, u"primary"_s));
+        CalendarProxyClient proxy(*clock);
+        const auto r = settle(proxy.fetchEvents(u"g 1"_s, u"primary"_s));
         QVERIFY(r.ok());
         QCOMPARE(calls, 5);
         QCOMPARE(r.value->size(), 10);
@@ -161,10 +161,10 @@ private Q_SLOTS:
     }
 
     void pagingStopsAndFails() {
-        NylasService nylas(*clock);
+        CalendarProxyClient proxy(*clock);
         // An empty cursor ends after one request; no credential means no Authorization.
-        reply(*server, u"/functions/v1/api/nylas/events"_s, {200, json(page(0, 1, ""))});
-        QCOMPARE(settle(nylas.fetchEvents("g", "primary")).value->size(), 1);
+        reply(*server, u"/functions/v1/api/proxy/events"_s, {200, json(page(0, 1, ""))});
+        QCOMPARE(settle(proxy.fetchEvents("g", "primary")).value->size(), 1);
         QCOMPARE(server->requests.size(), 1);
         QVERIFY(!server->requests[0].headers.contains("authorization"));
     }
@@ -188,9 +188,9 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, outcome);
-        reply(*server, u"/functions/v1/api/nylas/auth-url"_s, {status, body});
-        NylasService nylas(*clock);
-        const auto r = settle(nylas.getAuthURL(u"google"_s, std::nullopt));
+        reply(*server, u"/functions/v1/api/proxy/auth-url"_s, {status, body});
+        CalendarProxyClient proxy(*clock);
+        const auto r = settle(proxy.getAuthURL(u"google"_s, std::nullopt));
         QCOMPARE(r.ok() ? r.value->toString() : r.description(), outcome);
         // Without a redirect address only the provider is sent.
         QCOMPARE(QJsonDocument::fromJson(server->requests.last().body).object(),
@@ -206,7 +206,7 @@ private Q_SLOTS:
         QVERIFY(server->requests.isEmpty());
         QVERIFY(settle(slack.fetchContextForAttendees({"a@x"})).value->isEmpty());
 
-        KeychainService::save(slackKey, u"xoxp-t"_s);
+        SecretStore::save(slackKey, u"xoxp-t"_s);
         QVERIFY(slack.isConnected());
         auto match = [](const QString &link) {
             return QJsonObject{{"text", "t"},

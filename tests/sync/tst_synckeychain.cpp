@@ -1,4 +1,4 @@
-#include "sync/KeychainService.h"
+#include "platform/SecretStore.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -25,26 +25,26 @@ private Q_SLOTS:
         if (qEnvironmentVariableIsSet("ZELVANE_EXPECT_NO_STORE"))
             return;
         for (const char *key : {"k1", "llm_api_key"})
-            KeychainService::remove(QString::fromLatin1(key));
+            SecretStore::remove(QString::fromLatin1(key));
     }
 
     void roundTrips() {
         if (qEnvironmentVariableIsSet("ZELVANE_EXPECT_NO_STORE"))
             QSKIP("no Secret Service in this session");
-        QVERIFY(!KeychainService::load(QStringLiteral("k1")));
-        KeychainService::save(QStringLiteral("k1"), QStringLiteral("first"));
-        KeychainService::save(QStringLiteral("k1"), QStringLiteral("Grüße ✓ 🔑"));
-        QCOMPARE(KeychainService::load(QStringLiteral("k1")),
+        QVERIFY(!SecretStore::load(QStringLiteral("k1")));
+        SecretStore::save(QStringLiteral("k1"), QStringLiteral("first"));
+        SecretStore::save(QStringLiteral("k1"), QStringLiteral("Grüße ✓ 🔑"));
+        QCOMPARE(SecretStore::load(QStringLiteral("k1")),
                  std::optional<QString>(QStringLiteral("Grüße ✓ 🔑")));
-        KeychainService::remove(QStringLiteral("k1"));
-        QVERIFY(!KeychainService::load(QStringLiteral("k1")));
-        KeychainService::remove(QStringLiteral("k1"));
+        SecretStore::remove(QStringLiteral("k1"));
+        QVERIFY(!SecretStore::load(QStringLiteral("k1")));
+        SecretStore::remove(QStringLiteral("k1"));
     }
 
     void interoperatesWithSecretTool() {
         if (qEnvironmentVariableIsSet("ZELVANE_EXPECT_NO_STORE"))
             QSKIP("no Secret Service in this session");
-        KeychainService::save(QStringLiteral("llm_api_key"), QStringLiteral("sk-app"));
+        SecretStore::save(QStringLiteral("llm_api_key"), QStringLiteral("sk-app"));
         QCOMPARE(secretTool({"lookup", "service", "app.zelvane.Zelvane", "account", "llm_api_key"}),
                  QStringLiteral("sk-app"));
 
@@ -52,28 +52,27 @@ private Q_SLOTS:
         secretTool(
             {"store", "--label=t", "service", "app.zelvane.Zelvane", "account", "llm_api_key"},
             "sk-tool");
-        QCOMPARE(KeychainService::load(QStringLiteral("llm_api_key")),
+        QCOMPARE(SecretStore::load(QStringLiteral("llm_api_key")),
                  std::optional<QString>(QStringLiteral("sk-tool")));
-        KeychainService::save(QStringLiteral("llm_api_key"), QStringLiteral("sk-again"));
+        SecretStore::save(QStringLiteral("llm_api_key"), QStringLiteral("sk-again"));
         QCOMPARE(secretTool({"lookup", "service", "app.zelvane.Zelvane", "account", "llm_api_key"}),
                  QStringLiteral("sk-again"));
         // Another application's item with the same account is not ours.
         secretTool({"store", "--label=o", "service", "other.app", "account", "k1"}, "theirs");
-        QVERIFY(!KeychainService::load(QStringLiteral("k1")));
+        QVERIFY(!SecretStore::load(QStringLiteral("k1")));
     }
 
     void withoutSecretService() {
         if (!qEnvironmentVariableIsSet("ZELVANE_EXPECT_NO_STORE"))
             QSKIP("a Secret Service is running");
         try {
-            KeychainService::save(QStringLiteral("k1"), QStringLiteral("v"));
+            SecretStore::save(QStringLiteral("k1"), QStringLiteral("v"));
             QFAIL("save should fail");
-        } catch (const KeychainError &e) {
-            QVERIFY(
-                e.description().startsWith(QStringLiteral("Keychain save failed with status ")));
+        } catch (const SecretStoreError &e) {
+            QVERIFY(e.description().startsWith(QStringLiteral("Keyring save failed: ")));
         }
-        QVERIFY(!KeychainService::load(QStringLiteral("k1")));
-        KeychainService::remove(QStringLiteral("k1"));
+        QVERIFY(!SecretStore::load(QStringLiteral("k1")));
+        SecretStore::remove(QStringLiteral("k1"));
     }
 };
 

@@ -1,5 +1,5 @@
 #include "Settle.h"
-#include "sync/LoopbackRedirect.h"
+#include "sync/SignInListener.h"
 
 #include <QCoroTask>
 #include <QSignalSpy>
@@ -40,10 +40,10 @@ bool accepts(quint16 port) {
 }
 
 QByteArray calendarOk() {
-    return LoopbackRedirect::successAnswer(LoopbackRedirect::calendarSuccessBody);
+    return SignInHttp::successAnswer(SignInHttp::calendarSuccessBody);
 }
 QByteArray calendarBad() {
-    return LoopbackRedirect::failureAnswer(LoopbackRedirect::calendarFailureBody);
+    return SignInHttp::failureAnswer(SignInHttp::calendarFailureBody);
 }
 } // namespace
 
@@ -74,9 +74,9 @@ private Q_SLOTS:
     void calendarRedirect() {
         QFETCH(QByteArray, request);
         QFETCH(QString, code);
-        NylasAuthHandler handler;
-        QSignalSpy codes(&handler, &NylasAuthHandler::codeReceived);
-        QSignalSpy failures(&handler, &NylasAuthHandler::failed);
+        CalendarSignInListener handler;
+        QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
+        QSignalSpy failures(&handler, &CalendarSignInListener::failed);
         const int port = QCoro::waitFor(handler.startListening(CalendarProvider::microsoft));
         QVERIFY(port > 0);
         QCOMPARE(handler.port(), quint16(port));
@@ -101,7 +101,7 @@ private Q_SLOTS:
     }
 
     void calendarPrefers8976AndFallsBack() {
-        NylasAuthHandler handler;
+        CalendarSignInListener handler;
         QTcpServer blocker;
         const bool wasFree = blocker.listen(QHostAddress::LocalHost, 8976);
         if (wasFree) {
@@ -112,7 +112,7 @@ private Q_SLOTS:
             QVERIFY(blocker.listen(QHostAddress::LocalHost, 8976));
         }
         // 8976 is taken now (by us or by someone else): any free port serves.
-        QSignalSpy codes(&handler, &NylasAuthHandler::codeReceived);
+        QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
         const int port = QCoro::waitFor(handler.startListening(CalendarProvider::google));
         QVERIFY(port > 0 && port != 8976);
         QCOMPARE(talk(quint16(port), "GET /nylas/callback?code=c1 HTTP/1.1\r\n\r\n"), calendarOk());
@@ -121,7 +121,7 @@ private Q_SLOTS:
     }
 
     void secondStartEndsTheFirstListener() {
-        NylasAuthHandler handler;
+        CalendarSignInListener handler;
         const int first = QCoro::waitFor(handler.startListening(CalendarProvider::google));
         const int second = QCoro::waitFor(handler.startListening(CalendarProvider::microsoft));
         QVERIFY(handler.isListening());
@@ -137,8 +137,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("outcome");
-        const QByteArray ok = LoopbackRedirect::successAnswer(LoopbackRedirect::slackSuccessBody);
-        const QByteArray bad = LoopbackRedirect::failureAnswer(LoopbackRedirect::slackFailureBody);
+        const QByteArray ok = SignInHttp::successAnswer(SignInHttp::slackSuccessBody);
+        const QByteArray bad = SignInHttp::failureAnswer(SignInHttp::slackFailureBody);
         QTest::newRow("code") << QByteArray(
                                      "GET /slack/callback?code=s1&state=U:1 HTTP/1.1\r\n\r\n")
                               << ok << "s1";
@@ -154,7 +154,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, answer);
         QFETCH(QString, outcome);
-        LoopbackSlackRedirectHandler handler;
+        SlackSignInListener handler;
         const quint16 port = handler.start();
         QVERIFY(port > 0);
         QCOMPARE(talk(port, request), answer);
@@ -164,7 +164,7 @@ private Q_SLOTS:
     }
 
     void slackWaitEndsWithTheFirstOutcome() {
-        LoopbackSlackRedirectHandler handler;
+        SlackSignInListener handler;
         const quint16 port = handler.start();
         auto wait = handler.waitForCode();
         handler.fail(SlackError::authTimeout());

@@ -2,11 +2,11 @@
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "sync/BackendAPIClient.h"
+#include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
 #include "sync/HttpExchange.h"
-#include "sync/LoopbackRedirect.h"
-#include "sync/NylasService.h"
 #include "sync/SMSService.h"
+#include "sync/SignInListener.h"
 #include "sync/SlackService.h"
 
 #include <QJsonArray>
@@ -26,8 +26,8 @@ QJsonObject proxyEvent(const QString &id, std::optional<qint64> start, std::opti
     return {{u"id"_s, id}, {u"when"_s, when}};
 }
 
-NylasEvent decode(const QJsonObject &o) {
-    return NylasEvent::fromJson(o);
+ProxyEvent decode(const QJsonObject &o) {
+    return ProxyEvent::fromJson(o);
 }
 
 } // namespace
@@ -37,12 +37,11 @@ class TestSyncRecords : public QObject {
 
 private Q_SLOTS:
     void answersAreByteExact() {
-        const QByteArray ok =
-            LoopbackRedirect::successAnswer(LoopbackRedirect::calendarSuccessBody);
+        const QByteArray ok = SignInHttp::successAnswer(SignInHttp::calendarSuccessBody);
         QVERIFY(ok.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-                              QByteArray::number(LoopbackRedirect::calendarSuccessBody.size()) +
+                              QByteArray::number(SignInHttp::calendarSuccessBody.size()) +
                               "\r\nConnection: close\r\n\r\n<html><body style=\""));
-        QVERIFY(LoopbackRedirect::failureAnswer(LoopbackRedirect::slackFailureBody)
+        QVERIFY(SignInHttp::failureAnswer(SignInHttp::slackFailureBody)
                     .startsWith("HTTP/1.1 400 Bad Request\r\n"));
     }
 
@@ -50,15 +49,15 @@ private Q_SLOTS:
         // Optional members may be absent or null; a lone start time decodes.
         QJsonObject o = proxyEvent(u"e1"_s, 100, std::nullopt);
         o.insert(u"title"_s, QJsonValue::Null);
-        const NylasEvent e = decode(o);
+        const ProxyEvent e = decode(o);
         QVERIFY(e.when && e.when->startDate() && !e.when->endDate());
         QVERIFY(!e.title);
 
-        const NylasMessage m =
-            NylasMessage::fromJson(QJsonObject{{u"id"_s, u"m"_s}, {u"date"_s, QJsonValue::Null}});
+        const ProxyMessage m =
+            ProxyMessage::fromJson(QJsonObject{{u"id"_s, u"m"_s}, {u"date"_s, QJsonValue::Null}});
         QVERIFY(!m.date);
 
-        const auto list = NylasListResponse<NylasCalendar>::decode(
+        const auto list = ProxyListResponse<ProxyCalendar>::decode(
             "{\"data\":[{\"id\":\"c\",\"name\":\"Work\",\"hex_color\":\"#1a73e8\",\"is_primary\":"
             "true}],\"next_cursor\":null}");
         QCOMPARE(list.data.size(), 1);
@@ -79,7 +78,7 @@ private Q_SLOTS:
     }
     void rejectsMalformedProxyRecords() {
         QFETCH(QByteArray, body);
-        QVERIFY_THROWS_EXCEPTION(DecodingError, NylasListResponse<NylasEvent>::decode(body));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, ProxyListResponse<ProxyEvent>::decode(body));
     }
 
     void convertsProxyEvents_data() {
@@ -136,7 +135,7 @@ private Q_SLOTS:
         QFETCH(QString, calendarTitle);
         QFETCH(QColor, color);
         QFETCH(QString, link);
-        const QList<NylasCalendar> calendars{{u"work"_s, u"Work"_s, u"#1a73e8"_s, true},
+        const QList<ProxyCalendar> calendars{{u"work"_s, u"Work"_s, u"#1a73e8"_s, true},
                                              {u"odd"_s, u"Odd"_s, u"1a73e"_s, false}};
         const auto e =
             makeCalendarEvent(decode(proxy), u"ACC"_s, CalendarProvider(provider), calendars);
@@ -257,8 +256,8 @@ private Q_SLOTS:
         TestEnvironment env;
         auto settings = env.makeSettings();
         ManualClock clock;
-        NylasService nylas(clock);
-        NylasAuthHandler auth;
+        CalendarProxyClient proxy(clock);
+        CalendarSignInListener auth;
         const QList<ConnectedAccount> stored{
             {u"1"_s, CalendarProvider::google, u"a@Example.COM"_s, {}},
             {u"2"_s, CalendarProvider::microsoft, u"b@example.com"_s, u"g"_s},
@@ -270,7 +269,7 @@ private Q_SLOTS:
             array.append(a.toJson());
         settings->setValue(u"connectedAccounts"_s, QJsonDocument(array).toJson());
 
-        CalendarService reloaded(*settings, nylas, auth, clock);
+        CalendarService reloaded(*settings, proxy, auth, clock);
         QCOMPARE(reloaded.accounts(), stored);
         QCOMPARE(reloaded.userDomains(), QSet<QString>{u"example.com"_s});
         QCOMPARE(reloaded.connectedProviders().size(), 2);
@@ -280,22 +279,22 @@ private Q_SLOTS:
         reloaded.removeAccount(stored[0]);
         QCOMPARE(reloaded.accounts().size(), 4);
         QVERIFY(!settings->accountReminders().contains(u"1"_s));
-        CalendarService again(*settings, nylas, auth, clock);
+        CalendarService again(*settings, proxy, auth, clock);
         QCOMPARE(again.accounts(), reloaded.accounts());
 
         settings->setValue(u"connectedAccounts"_s, QByteArray("[{\"id\":1}]"));
-        CalendarService corrupt(*settings, nylas, auth, clock);
+        CalendarService corrupt(*settings, proxy, auth, clock);
         QVERIFY(corrupt.accounts().isEmpty());
     }
 
     void emailThreadFromMessage() {
-        const NylasMessage bare =
-            NylasMessage::fromJson(QJsonObject{{u"id"_s, u"m1"_s}, {u"from"_s, QJsonArray{}}});
+        const ProxyMessage bare =
+            ProxyMessage::fromJson(QJsonObject{{u"id"_s, u"m1"_s}, {u"from"_s, QJsonArray{}}});
         const EmailThread t = CalendarService::emailThread(bare);
         QCOMPARE(t.subject, u"(No subject)"_s);
         QCOMPARE(t.messageCount, 1);
 
-        const NylasMessage full = NylasMessage::fromJson(
+        const ProxyMessage full = ProxyMessage::fromJson(
             QJsonDocument::fromJson(
                 R"({"id":"m2","thread_id":"t","subject":"Hi","date":1700000000,"snippet":"s",
                 "from":[{"email":"first@x"},{"email":"second@x"}]})")

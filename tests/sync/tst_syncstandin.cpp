@@ -3,12 +3,12 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "platform/SecretStore.h"
 #include "sync/BackendAPIClient.h"
+#include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
-#include "sync/KeychainService.h"
-#include "sync/LoopbackRedirect.h"
-#include "sync/NylasService.h"
 #include "sync/SMSService.h"
+#include "sync/SignInListener.h"
 #include "sync/SlackService.h"
 
 #include <QDesktopServices>
@@ -72,8 +72,8 @@ private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<ManualClock> clock;
-    std::unique_ptr<NylasService> nylas;
-    std::unique_ptr<NylasAuthHandler> auth;
+    std::unique_ptr<CalendarProxyClient> nylas;
+    std::unique_ptr<CalendarSignInListener> auth;
     Browser browser;
 
     std::unique_ptr<CalendarService> makeService() {
@@ -102,13 +102,13 @@ private Q_SLOTS:
         QVERIFY2(standIn->isRunning(), "the backend stand-in did not start");
         qputenv("ZELVANE_BACKEND_ORIGIN", standIn->origin().toUtf8());
         qputenv("ZELVANE_SLACK_ORIGIN", standIn->origin().toUtf8());
-        KeychainService::save(QString::fromLatin1(KeychainService::backendCredential), credential);
-        KeychainService::remove(QString::fromLatin1(KeychainService::slackToken));
+        SecretStore::save(QString::fromLatin1(SecretStore::backendCredential), credential);
+        SecretStore::remove(QString::fromLatin1(SecretStore::slackToken));
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
         clock = std::make_unique<ManualClock>(QDateTime::currentDateTimeUtc());
-        nylas = std::make_unique<NylasService>(*clock);
-        auth = std::make_unique<NylasAuthHandler>();
+        nylas = std::make_unique<CalendarProxyClient>(*clock);
+        auth = std::make_unique<CalendarSignInListener>();
         browser.opened.clear();
         browser.finalStatuses.clear();
     }
@@ -273,8 +273,8 @@ private Q_SLOTS:
         const auto done = settle(slack.authenticate());
         QVERIFY2(done.ok(), qPrintable(done.description()));
         QVERIFY(slack.isConnected());
-        QVERIFY(KeychainService::load(QString::fromLatin1(KeychainService::slackToken))
-                    ->startsWith("xoxp-"));
+        QVERIFY(
+            SecretStore::load(QString::fromLatin1(SecretStore::slackToken))->startsWith("xoxp-"));
         QStringList names;
         for (const auto &[name, value] : QUrlQuery(browser.opened.first()).queryItems())
             names.append(name);
@@ -296,10 +296,10 @@ private Q_SLOTS:
         sms.setSmsEnabled(true);
         QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no number
         sms.setPhoneNumber("+1 555 0100");
-        KeychainService::remove(QString::fromLatin1(KeychainService::backendCredential));
+        SecretStore::remove(QString::fromLatin1(SecretStore::backendCredential));
         QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no credential
         QVERIFY(sent().isEmpty());
-        KeychainService::save(QString::fromLatin1(KeychainService::backendCredential), credential);
+        SecretStore::save(QString::fromLatin1(SecretStore::backendCredential), credential);
         QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok());
         QCOMPARE(sent(),
                  (QJsonArray{QJsonObject{{"to", "+1 555 0100"},

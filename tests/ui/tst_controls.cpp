@@ -1,4 +1,4 @@
-#include "ui/CraftButton.h"
+#include "ui/CapsuleButton.h"
 #include "ui/Theme.h"
 
 #include <QImage>
@@ -15,8 +15,8 @@ QImage render(QWidget &widget) {
 }
 
 // True when the capsule's top edge is drawn darker than its inside: an outline.
-bool hasOutline(CraftButton::Style style) {
-    CraftButton button(QStringLiteral("Snooze"), style);
+bool hasOutline(CapsuleButton::Style style) {
+    CapsuleButton button(QStringLiteral("Snooze"), style);
     const QImage image = render(button);
     const int x = image.width() / 2;
     // Row 3 is inside the capsule, above the title's glyphs.
@@ -29,9 +29,9 @@ class TestControls : public QObject {
 
 private Q_SLOTS:
     void buttonIsACapsuleOfFixedHeight() {
-        CraftButton plain(QStringLiteral("Dismiss"), CraftButton::Style::secondary);
-        CraftButton withSymbol(QStringLiteral("Dismiss"), CraftButton::Style::secondary,
-                               QStringLiteral("xmark"));
+        CapsuleButton plain(QStringLiteral("Dismiss"), CapsuleButton::Style::secondary);
+        CapsuleButton withSymbol(QStringLiteral("Dismiss"), CapsuleButton::Style::secondary,
+                                 QStringLiteral("xmark"));
         QCOMPARE(plain.sizeHint().height(), 38);
         QCOMPARE(withSymbol.sizeHint().height(), 38);
         // The symbol sits before the title and widens the button by its size and the gap.
@@ -39,16 +39,16 @@ private Q_SLOTS:
     }
 
     void onlyTheSecondaryStyleHasAnOutline() {
-        QVERIFY(hasOutline(CraftButton::Style::secondary));
-        QVERIFY(!hasOutline(CraftButton::Style::primary));
-        QVERIFY(!hasOutline(CraftButton::Style::ghost));
-        QVERIFY(!hasOutline(CraftButton::Style::destructive));
+        QVERIFY(hasOutline(CapsuleButton::Style::secondary));
+        QVERIFY(!hasOutline(CapsuleButton::Style::primary));
+        QVERIFY(!hasOutline(CapsuleButton::Style::ghost));
+        QVERIFY(!hasOutline(CapsuleButton::Style::destructive));
     }
 
     void buttonIsNamedAndWorksFromTheKeyboard() {
         int runs = 0;
-        CraftButton button(QStringLiteral("Join Meeting"), CraftButton::Style::primary, {},
-                           [&runs] { ++runs; });
+        CapsuleButton button(QStringLiteral("Join Meeting"), CapsuleButton::Style::primary, {},
+                             [&runs] { ++runs; });
         QCOMPARE(button.accessibleName(), QStringLiteral("Join Meeting"));
         QCOMPARE(button.focusPolicy(), Qt::StrongFocus);
         button.show();
@@ -73,7 +73,7 @@ private Q_SLOTS:
     }
 
     void badgeReadsItsTextOnAColourTint() {
-        CraftBadge badge(QStringLiteral("Ready"), Theme::Colors::green());
+        Badge badge(QStringLiteral("Ready"), Theme::Colors::green());
         QCOMPARE(badge.text(), QStringLiteral("Ready")); // a label, so screen readers read it
         const QImage image = render(badge);
         // The background is the badge colour at low opacity: tinted, but far from solid.

@@ -1,4 +1,4 @@
-#include "AppDelegate.h"
+#include "AppController.h"
 
 #include "StatusMenu.h"
 #include "core/AppSettings.h"
@@ -52,7 +52,7 @@ void measureLine(const QString &text) {
 }
 } // namespace
 
-AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
+AppController::AppController(AppSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_overlayController(std::make_unique<OverlayWindowController>(settings))
@@ -67,15 +67,15 @@ AppDelegate::AppDelegate(AppSettings &settings, QObject *parent)
     }
 }
 
-AppDelegate::~AppDelegate() {
+AppController::~AppController() {
     for (QWidget *window :
          {m_onboardingWindow.data(), m_settingsWindow.data(), m_briefWindow.data()})
         delete window;
 }
 
-void AppDelegate::applicationDidFinishLaunching() {
+void AppController::start() {
     setupServices();
-    setupMenuBar();
+    setupTray();
     if (m_measure)
         measureLine(
             QStringLiteral("tray-ready epoch-ms=%1").arg(QDateTime::currentMSecsSinceEpoch()));
@@ -84,13 +84,13 @@ void AppDelegate::applicationDidFinishLaunching() {
         showOnboarding();
 }
 
-void AppDelegate::setupServices() {
+void AppController::setupServices() {
     m_calendarService = &CalendarService::shared();
     m_reminderScheduler = std::make_unique<ReminderScheduler>(
         *m_calendarService, AttendeeResearchService::shared(), m_settings);
     m_batteryService = std::make_unique<BatteryService>();
 
-    QPointer<AppDelegate> self(this);
+    QPointer<AppController> self(this);
     m_reminderScheduler->setOnReminderFired(
         [self](const CalendarEvent &event, double, const std::optional<MeetingBrief> &brief) {
             if (self)
@@ -109,7 +109,7 @@ void AppDelegate::setupServices() {
     m_batteryService->startMonitoring();
 }
 
-QList<StatusMenuEntry> AppDelegate::menuEntries() const {
+QList<StatusMenuEntry> AppController::menuEntries() const {
     StatusMenuState state;
     if (m_calendarService)
         state.events = m_calendarService->events();
@@ -121,8 +121,8 @@ QList<StatusMenuEntry> AppDelegate::menuEntries() const {
     return StatusMenuModel::entries(state);
 }
 
-void AppDelegate::setupMenuBar() {
-    QPointer<AppDelegate> self(this);
+void AppController::setupTray() {
+    QPointer<AppController> self(this);
     // There is no update manager yet, so "Check for Updates…" has no handler and shows
     // disabled.
     StatusMenu::Handlers handlers{
@@ -149,23 +149,23 @@ void AppDelegate::setupMenuBar() {
         [self] { return self ? self->menuEntries() : QList<StatusMenuEntry>(); },
         std::move(handlers));
 
-    m_statusItem = std::make_unique<QSystemTrayIcon>();
+    m_trayIcon = std::make_unique<QSystemTrayIcon>();
     // Panels come light and dark; the brand blue reads on both.
-    m_statusItem->setIcon(
+    m_trayIcon->setIcon(
         SymbolIcons::icon(QStringLiteral("square.text.square.fill"), Theme::Colors::primary()));
-    m_statusItem->setToolTip(QStringLiteral("Zelvane"));
-    m_statusItem->setContextMenu(m_statusMenu->menu());
+    m_trayIcon->setToolTip(QStringLiteral("Zelvane"));
+    m_trayIcon->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
-    m_statusItem->show();
+    m_trayIcon->show();
 }
 
-void AppDelegate::prepNextMeeting(const CalendarEvent &event) {
+void AppController::prepNextMeeting(const CalendarEvent &event) {
     if (!m_reminderScheduler || m_reminderScheduler->researching().contains(event.id))
         return;
     m_reminderScheduler->triggerResearch(event);
 }
 
-void AppDelegate::viewBrief(const CalendarEvent &event) {
+void AppController::viewBrief(const CalendarEvent &event) {
     if (!m_reminderScheduler)
         return;
     const auto brief = m_reminderScheduler->briefs().constFind(event.id);
@@ -173,13 +173,13 @@ void AppDelegate::viewBrief(const CalendarEvent &event) {
         showBriefPreview(event, *brief);
 }
 
-void AppDelegate::showReminder(const CalendarEvent &event,
-                               const std::optional<MeetingBrief> &brief) {
+void AppController::showReminder(const CalendarEvent &event,
+                                 const std::optional<MeetingBrief> &brief) {
     if (m_measure) {
         ++m_remindersShown;
         m_reminderClock.start();
     }
-    QPointer<AppDelegate> self(this);
+    QPointer<AppController> self(this);
     m_overlayController->showOverlay(
         event, brief, [] {},
         [link = event.meetingLink] {
@@ -193,8 +193,8 @@ void AppDelegate::showReminder(const CalendarEvent &event,
     sendReminderText(event, brief);
 }
 
-QCoro::Task<> AppDelegate::sendReminderText(CalendarEvent event,
-                                            std::optional<MeetingBrief> brief) {
+QCoro::Task<> AppController::sendReminderText(CalendarEvent event,
+                                              std::optional<MeetingBrief> brief) {
     // Whether a text goes out is the SMS service's decision; its failures are not shown.
     try {
         co_await SMSService::shared().sendMeetingReminder(event, brief);
@@ -202,12 +202,12 @@ QCoro::Task<> AppDelegate::sendReminderText(CalendarEvent event,
     }
 }
 
-void AppDelegate::showOnboarding() {
+void AppController::showOnboarding() {
     if (m_onboardingWindow) {
         bringToFront(m_onboardingWindow);
         return;
     }
-    QPointer<AppDelegate> self(this);
+    QPointer<AppController> self(this);
     CalendarService &calendar = m_calendarService ? *m_calendarService : CalendarService::shared();
     auto *view = new OnboardingView(calendar, [self] {
         if (!self)
@@ -228,7 +228,7 @@ void AppDelegate::showOnboarding() {
     bringToFront(view);
 }
 
-void AppDelegate::openApp() {
+void AppController::openApp() {
     if (!m_settingsWindow) {
         // Stands in for the settings window until its tabs exist; kept and reused.
         auto *window = new QWidget(nullptr, Qt::Window);
@@ -255,8 +255,8 @@ void AppDelegate::openApp() {
     bringToFront(m_settingsWindow);
 }
 
-void AppDelegate::showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief) {
-    QPointer<AppDelegate> self(this);
+void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief) {
+    QPointer<AppController> self(this);
     // The dismiss callback needs the window it closes, which exists only after the view.
     auto window = std::make_shared<QPointer<QWidget>>();
     auto *view = new BriefPreviewView(event, brief, [self, window] {
@@ -277,7 +277,7 @@ void AppDelegate::showBriefPreview(const CalendarEvent &event, const MeetingBrie
     bringToFront(view);
 }
 
-void AppDelegate::showBatteryAlert() {
+void AppController::showBatteryAlert() {
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         auto *window = new OverlayWindow(screen, QStringLiteral("Battery Critical"));
         window->setAttribute(Qt::WA_DeleteOnClose);
@@ -292,7 +292,7 @@ void AppDelegate::showBatteryAlert() {
         playAlertSound();
 }
 
-void AppDelegate::configureLaunchAtLogin() {
+void AppController::configureLaunchAtLogin() {
     // A failure to write or remove the entry is not worth bothering the user with.
     if (m_settings.launchAtLogin())
         Autostart::enable(QCoreApplication::applicationFilePath());
@@ -300,7 +300,7 @@ void AppDelegate::configureLaunchAtLogin() {
         Autostart::disable();
 }
 
-void AppDelegate::toggleLaunchAtLogin() {
+void AppController::toggleLaunchAtLogin() {
     m_settings.setLaunchAtLogin(!m_settings.launchAtLogin());
     configureLaunchAtLogin();
 }

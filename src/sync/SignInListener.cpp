@@ -1,4 +1,4 @@
-#include "LoopbackRedirect.h"
+#include "SignInListener.h"
 
 #include <QCoroSignal>
 #include <QCoroTimer>
@@ -7,7 +7,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-QString NylasAuthError::description() const {
+QString SignInError::description() const {
     return QStringLiteral("Authorization failed. No auth code received.");
 }
 
@@ -27,7 +27,7 @@ QString SlackError::description() const {
     return QStringLiteral("Slack API request failed.");
 }
 
-namespace LoopbackRedirect {
+namespace SignInHttp {
 const QByteArray calendarSuccessBody = QByteArrayLiteral(
     "<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
     "<h2>Account connected!</h2>\n"
@@ -80,14 +80,14 @@ std::optional<QString> extractCode(const QByteArray &request) {
             return value.isEmpty() ? std::nullopt : std::optional<QString>(value);
     return std::nullopt;
 }
-} // namespace LoopbackRedirect
+} // namespace SignInHttp
 
-LoopbackListener::LoopbackListener(QObject *parent)
+SignInListenerBase::SignInListenerBase(QObject *parent)
     : QObject(parent) {}
 
-LoopbackListener::~LoopbackListener() = default;
+SignInListenerBase::~SignInListenerBase() = default;
 
-bool LoopbackListener::bind(quint16 port, QString *error) {
+bool SignInListenerBase::bind(quint16 port, QString *error) {
     close();
     auto server = std::make_unique<QTcpServer>();
     if (!server->listen(QHostAddress::LocalHost, port)) {
@@ -95,12 +95,12 @@ bool LoopbackListener::bind(quint16 port, QString *error) {
             *error = server->errorString();
         return false;
     }
-    connect(server.get(), &QTcpServer::newConnection, this, &LoopbackListener::accept);
+    connect(server.get(), &QTcpServer::newConnection, this, &SignInListenerBase::accept);
     m_server = std::move(server);
     return true;
 }
 
-void LoopbackListener::close() {
+void SignInListenerBase::close() {
     if (!m_server)
         return;
     m_server->close();
@@ -108,7 +108,7 @@ void LoopbackListener::close() {
     m_server.release()->deleteLater();
 }
 
-void LoopbackListener::accept() {
+void SignInListenerBase::accept() {
     if (!m_server)
         return;
     QTcpSocket *socket = m_server->nextPendingConnection();
@@ -127,7 +127,7 @@ void LoopbackListener::accept() {
         handleRequest(guard, bytes);
     };
     connect(socket, &QTcpSocket::readyRead, this,
-            [socket, deliver] { deliver(socket->read(LoopbackRedirect::maxRequestBytes)); });
+            [socket, deliver] { deliver(socket->read(SignInHttp::maxRequestBytes)); });
     connect(socket, &QTcpSocket::disconnected, this, [socket, deliver] {
         deliver(QByteArray());
         socket->deleteLater();
@@ -137,10 +137,10 @@ void LoopbackListener::accept() {
         socket->deleteLater();
     });
     if (socket->bytesAvailable() > 0)
-        deliver(socket->read(LoopbackRedirect::maxRequestBytes));
+        deliver(socket->read(SignInHttp::maxRequestBytes));
 }
 
-void LoopbackListener::answer(QTcpSocket *socket, const QByteArray &bytes) {
+void SignInListenerBase::answer(QTcpSocket *socket, const QByteArray &bytes) {
     if (socket->state() != QAbstractSocket::ConnectedState)
         return;
     socket->write(bytes);
@@ -148,60 +148,60 @@ void LoopbackListener::answer(QTcpSocket *socket, const QByteArray &bytes) {
     socket->disconnectFromHost();
 }
 
-NylasAuthHandler::NylasAuthHandler(QObject *parent)
-    : LoopbackListener(parent) {}
+CalendarSignInListener::CalendarSignInListener(QObject *parent)
+    : SignInListenerBase(parent) {}
 
-NylasAuthHandler &NylasAuthHandler::shared() {
-    static NylasAuthHandler *instance = new NylasAuthHandler;
+CalendarSignInListener &CalendarSignInListener::shared() {
+    static CalendarSignInListener *instance = new CalendarSignInListener;
     return *instance;
 }
 
-QCoro::Task<int> NylasAuthHandler::startListening(CalendarProvider provider) {
+QCoro::Task<int> CalendarSignInListener::startListening(CalendarProvider provider) {
     stopListening();
-    QPointer<NylasAuthHandler> self(this);
+    QPointer<CalendarSignInListener> self(this);
     // Gives a listener that was just stopped time to release the port.
     co_await QCoro::sleepFor(std::chrono::milliseconds(100));
     if (!self)
-        throw NylasAuthError();
+        throw SignInError();
     m_pendingProvider = provider;
     if (!bind(preferredPort, nullptr) && !bind(0, nullptr))
-        throw NylasAuthError();
+        throw SignInError();
     co_return port();
 }
 
-void NylasAuthHandler::stopListening() {
+void CalendarSignInListener::stopListening() {
     close();
     m_pendingProvider.reset();
 }
 
-void NylasAuthHandler::handleRequest(QTcpSocket *socket, const QByteArray &request) {
-    const auto code = LoopbackRedirect::extractCode(request);
+void CalendarSignInListener::handleRequest(QTcpSocket *socket, const QByteArray &request) {
+    const auto code = SignInHttp::extractCode(request);
     const CalendarProvider provider = m_pendingProvider.value_or(CalendarProvider::google);
     if (code) {
-        answer(socket, LoopbackRedirect::successAnswer(LoopbackRedirect::calendarSuccessBody));
+        answer(socket, SignInHttp::successAnswer(SignInHttp::calendarSuccessBody));
         stopListening();
         Q_EMIT codeReceived(*code, provider);
     } else {
-        answer(socket, LoopbackRedirect::failureAnswer(LoopbackRedirect::calendarFailureBody));
+        answer(socket, SignInHttp::failureAnswer(SignInHttp::calendarFailureBody));
         stopListening();
         Q_EMIT failed();
     }
 }
 
-LoopbackSlackRedirectHandler::LoopbackSlackRedirectHandler(QObject *parent)
-    : LoopbackListener(parent) {}
+SlackSignInListener::SlackSignInListener(QObject *parent)
+    : SignInListenerBase(parent) {}
 
-quint16 LoopbackSlackRedirectHandler::start() {
+quint16 SlackSignInListener::start() {
     QString error;
     if (!bind(0, &error))
         throw ListenerError(error);
     return port();
 }
 
-QCoro::Task<QString> LoopbackSlackRedirectHandler::waitForCode() {
-    QPointer<LoopbackSlackRedirectHandler> self(this);
+QCoro::Task<QString> SlackSignInListener::waitForCode() {
+    QPointer<SlackSignInListener> self(this);
     if (!m_finished)
-        co_await qCoro(this, &LoopbackSlackRedirectHandler::finished);
+        co_await qCoro(this, &SlackSignInListener::finished);
     if (!self)
         throw SlackError::authFailed();
     if (m_code)
@@ -209,12 +209,11 @@ QCoro::Task<QString> LoopbackSlackRedirectHandler::waitForCode() {
     throw m_error.value_or(SlackError::authFailed());
 }
 
-void LoopbackSlackRedirectHandler::fail(const SlackError &error) {
+void SlackSignInListener::fail(const SlackError &error) {
     finish(std::nullopt, error);
 }
 
-void LoopbackSlackRedirectHandler::finish(std::optional<QString> code,
-                                          std::optional<SlackError> error) {
+void SlackSignInListener::finish(std::optional<QString> code, std::optional<SlackError> error) {
     close();
     if (m_finished)
         return;
@@ -224,17 +223,17 @@ void LoopbackSlackRedirectHandler::finish(std::optional<QString> code,
     Q_EMIT finished();
 }
 
-void LoopbackSlackRedirectHandler::handleRequest(QTcpSocket *socket, const QByteArray &request) {
+void SlackSignInListener::handleRequest(QTcpSocket *socket, const QByteArray &request) {
     // Nothing read: nobody to answer, the wait just fails.
     if (request.isEmpty()) {
         finish(std::nullopt, SlackError::authFailed());
         return;
     }
-    if (const auto code = LoopbackRedirect::extractCode(request)) {
-        answer(socket, LoopbackRedirect::successAnswer(LoopbackRedirect::slackSuccessBody));
+    if (const auto code = SignInHttp::extractCode(request)) {
+        answer(socket, SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
         finish(*code, std::nullopt);
     } else {
-        answer(socket, LoopbackRedirect::failureAnswer(LoopbackRedirect::slackFailureBody));
+        answer(socket, SignInHttp::failureAnswer(SignInHttp::slackFailureBody));
         finish(std::nullopt, SlackError::authFailed());
     }
 }

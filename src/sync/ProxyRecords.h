@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/CalendarEvent.h"
-#include "core/Error.h"
+#include "platform/Error.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -14,17 +14,17 @@
 // missing or any member of the wrong type throws DecodingError; optional members may be
 // absent or null.
 
-struct NylasCalendar {
+struct ProxyCalendar {
     QString id;
     QString name;
     std::optional<QString> hexColor;
     std::optional<bool> isPrimary;
 
-    static NylasCalendar fromJson(const QJsonValue &value);
-    bool operator==(const NylasCalendar &) const = default;
+    static ProxyCalendar fromJson(const QJsonValue &value);
+    bool operator==(const ProxyCalendar &) const = default;
 };
 
-struct NylasEvent {
+struct ProxyEvent {
     struct EventTime {
         std::optional<qint64> startTime;
         std::optional<qint64> endTime;
@@ -59,10 +59,10 @@ struct NylasEvent {
     std::optional<QList<Participant>> participants;
     std::optional<Organizer> organizer;
 
-    static NylasEvent fromJson(const QJsonValue &value);
+    static ProxyEvent fromJson(const QJsonValue &value);
 };
 
-struct NylasMessage {
+struct ProxyMessage {
     struct Participant {
         QString email;
         std::optional<QString> name;
@@ -75,40 +75,40 @@ struct NylasMessage {
     std::optional<QString> snippet;
     std::optional<QString> threadId;
 
-    static NylasMessage fromJson(const QJsonValue &value);
+    static ProxyMessage fromJson(const QJsonValue &value);
 };
 
-struct NylasGrant {
+struct ProxyGrant {
     QString grantId;
     QString provider;
     QString email;
 
     const QString &id() const { return grantId; }
-    static NylasGrant fromJson(const QByteArray &body);
+    static ProxyGrant fromJson(const QByteArray &body);
 };
 
 // The proxy's list envelope {"data": [...], "next_cursor": "..."}.
-template <typename T> struct NylasListResponse {
+template <typename T> struct ProxyListResponse {
     QList<T> data;
     std::optional<QString> nextCursor;
 
-    static NylasListResponse decode(const QByteArray &body);
+    static ProxyListResponse decode(const QByteArray &body);
 };
 
-extern template struct NylasListResponse<NylasCalendar>;
-extern template struct NylasListResponse<NylasEvent>;
-extern template struct NylasListResponse<NylasMessage>;
+extern template struct ProxyListResponse<ProxyCalendar>;
+extern template struct ProxyListResponse<ProxyEvent>;
+extern template struct ProxyListResponse<ProxyMessage>;
 
-class NylasError : public Error {
+class ProxyError : public Error {
 public:
     enum class Kind { invalidAuthURL };
 
-    static NylasError invalidAuthURL() { return NylasError(Kind::invalidAuthURL); }
+    static ProxyError invalidAuthURL() { return ProxyError(Kind::invalidAuthURL); }
     Kind kind() const { return m_kind; }
     QString description() const override;
 
 private:
-    explicit NylasError(Kind kind)
+    explicit ProxyError(Kind kind)
         : m_kind(kind) {}
     Kind m_kind;
 };
@@ -118,17 +118,17 @@ QColor systemBlue();
 
 // The system's event for one proxy event, or nothing for a cancelled event or one without
 // start or end time. `calendars` are the owning account's, used to name and colour it.
-std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QString &accountId,
+std::optional<CalendarEvent> makeCalendarEvent(const ProxyEvent &event, const QString &accountId,
                                                CalendarProvider provider,
-                                               const QList<NylasCalendar> &calendars);
+                                               const QList<ProxyCalendar> &calendars);
 
 // makeCalendarEvent for many events of one account: calendar colours are read once, and a
 // conferencing address repeated across a recurring series is parsed once.
 class CalendarEventConverter {
 public:
     CalendarEventConverter(QString accountId, CalendarProvider provider,
-                           const QList<NylasCalendar> &calendars);
-    std::optional<CalendarEvent> convert(const NylasEvent &event);
+                           const QList<ProxyCalendar> &calendars);
+    std::optional<CalendarEvent> convert(const ProxyEvent &event);
 
 private:
     struct Calendar {

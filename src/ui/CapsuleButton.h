@@ -5,14 +5,14 @@
 #include <functional>
 
 // A capsule button in one of four styles, with an optional symbol before its title.
-class CraftButton : public QAbstractButton {
+class CapsuleButton : public QAbstractButton {
     Q_OBJECT
 
 public:
     enum class Style { primary, secondary, ghost, destructive };
 
-    CraftButton(const QString &title, Style style, const QString &icon = {},
-                std::function<void()> action = {}, QWidget *parent = nullptr);
+    CapsuleButton(const QString &title, Style style, const QString &icon = {},
+                  std::function<void()> action = {}, QWidget *parent = nullptr);
 
     Style style() const { return m_style; }
     QString iconName() const { return m_icon; }
@@ -35,11 +35,11 @@ private:
 };
 
 // A small coloured label on a tint of its own colour; a QLabel so screen readers read it.
-class CraftBadge : public QLabel {
+class Badge : public QLabel {
     Q_OBJECT
 
 public:
-    CraftBadge(const QString &text, const QColor &color, QWidget *parent = nullptr);
+    Badge(const QString &text, const QColor &color, QWidget *parent = nullptr);
 
     QColor color() const { return m_color; }
 

@@ -1,4 +1,4 @@
-#include "NylasRecords.h"
+#include "ProxyRecords.h"
 
 #include "HttpExchange.h"
 #include "core/HexColor.h"
@@ -34,23 +34,23 @@ std::optional<QDateTime> fromUnix(std::optional<qint64> seconds) {
 }
 } // namespace
 
-std::optional<QDateTime> NylasEvent::EventTime::startDate() const {
+std::optional<QDateTime> ProxyEvent::EventTime::startDate() const {
     return fromUnix(startTime);
 }
 
-std::optional<QDateTime> NylasEvent::EventTime::endDate() const {
+std::optional<QDateTime> ProxyEvent::EventTime::endDate() const {
     return fromUnix(endTime);
 }
 
-NylasCalendar NylasCalendar::fromJson(const QJsonValue &value) {
+ProxyCalendar ProxyCalendar::fromJson(const QJsonValue &value) {
     const QJsonObject o = JsonRead::object(value, u"calendar");
     return {JsonRead::string(o, u"id"), JsonRead::string(o, u"name"),
             JsonRead::optionalString(o, u"hex_color"), JsonRead::optionalBool(o, u"is_primary")};
 }
 
-NylasEvent NylasEvent::fromJson(const QJsonValue &value) {
+ProxyEvent ProxyEvent::fromJson(const QJsonValue &value) {
     const QJsonObject o = JsonRead::object(value, u"event");
-    NylasEvent e;
+    ProxyEvent e;
     e.id = JsonRead::string(o, u"id");
     e.calendarId = JsonRead::optionalString(o, u"calendar_id");
     e.title = JsonRead::optionalString(o, u"title");
@@ -80,9 +80,9 @@ NylasEvent NylasEvent::fromJson(const QJsonValue &value) {
     return e;
 }
 
-NylasMessage NylasMessage::fromJson(const QJsonValue &value) {
+ProxyMessage ProxyMessage::fromJson(const QJsonValue &value) {
     const QJsonObject o = JsonRead::object(value, u"message");
-    NylasMessage m;
+    ProxyMessage m;
     m.id = JsonRead::string(o, u"id");
     m.subject = JsonRead::optionalString(o, u"subject");
     if (const auto list = JsonRead::optionalMember(o, u"from"))
@@ -96,25 +96,25 @@ NylasMessage NylasMessage::fromJson(const QJsonValue &value) {
     return m;
 }
 
-NylasGrant NylasGrant::fromJson(const QByteArray &body) {
+ProxyGrant ProxyGrant::fromJson(const QByteArray &body) {
     const QJsonObject o = JsonRead::object(body);
     return {JsonRead::string(o, u"grantId"), JsonRead::string(o, u"provider"),
             JsonRead::string(o, u"email")};
 }
 
-template <typename T> NylasListResponse<T> NylasListResponse<T>::decode(const QByteArray &body) {
+template <typename T> ProxyListResponse<T> ProxyListResponse<T>::decode(const QByteArray &body) {
     const QJsonObject o = JsonRead::object(body);
-    NylasListResponse response;
+    ProxyListResponse response;
     response.data = decodeArray<T>(o.value(u"data"), u"data", &T::fromJson);
     response.nextCursor = JsonRead::optionalString(o, u"next_cursor");
     return response;
 }
 
-template struct NylasListResponse<NylasCalendar>;
-template struct NylasListResponse<NylasEvent>;
-template struct NylasListResponse<NylasMessage>;
+template struct ProxyListResponse<ProxyCalendar>;
+template struct ProxyListResponse<ProxyEvent>;
+template struct ProxyListResponse<ProxyMessage>;
 
-QString NylasError::description() const {
+QString ProxyError::description() const {
     return QStringLiteral("Invalid authentication URL received");
 }
 
@@ -122,24 +122,24 @@ QColor systemBlue() {
     return QColor(0, 122, 255);
 }
 
-std::optional<CalendarEvent> makeCalendarEvent(const NylasEvent &event, const QString &accountId,
+std::optional<CalendarEvent> makeCalendarEvent(const ProxyEvent &event, const QString &accountId,
                                                CalendarProvider provider,
-                                               const QList<NylasCalendar> &calendars) {
+                                               const QList<ProxyCalendar> &calendars) {
     return CalendarEventConverter(accountId, provider, calendars).convert(event);
 }
 
 CalendarEventConverter::CalendarEventConverter(QString accountId, CalendarProvider provider,
-                                               const QList<NylasCalendar> &calendars)
+                                               const QList<ProxyCalendar> &calendars)
     : m_accountId(std::move(accountId))
     , m_provider(provider) {
     m_calendars.reserve(calendars.size());
-    for (const NylasCalendar &c : calendars) {
+    for (const ProxyCalendar &c : calendars) {
         const auto hex = c.hexColor ? std::optional<QStringView>(*c.hexColor) : std::nullopt;
         m_calendars.append({c.id, c.name, colorFromSixDigitHex(hex).value_or(systemBlue())});
     }
 }
 
-std::optional<CalendarEvent> CalendarEventConverter::convert(const NylasEvent &event) {
+std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &event) {
     if (event.status && *event.status == u"cancelled")
         return std::nullopt;
     if (!event.when || !event.when->startTime || !event.when->endTime)

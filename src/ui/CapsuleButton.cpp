@@ -1,4 +1,4 @@
-#include "CraftButton.h"
+#include "CapsuleButton.h"
 
 #include "SymbolIcons.h"
 #include "Theme.h"
@@ -20,8 +20,8 @@ QFont badgeFont() {
 }
 } // namespace
 
-CraftButton::CraftButton(const QString &title, Style style, const QString &icon,
-                         std::function<void()> action, QWidget *parent)
+CapsuleButton::CapsuleButton(const QString &title, Style style, const QString &icon,
+                             std::function<void()> action, QWidget *parent)
     : QAbstractButton(parent)
     , m_style(style)
     , m_icon(icon) {
@@ -33,21 +33,21 @@ CraftButton::CraftButton(const QString &title, Style style, const QString &icon,
         connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] { action(); });
 }
 
-void CraftButton::setTitle(const QString &title) {
+void CapsuleButton::setTitle(const QString &title) {
     setText(title);
     setAccessibleName(title);
     updateGeometry();
     update();
 }
 
-QSize CraftButton::sizeHint() const {
+QSize CapsuleButton::sizeHint() const {
     int width = QFontMetrics(titleFont()).horizontalAdvance(text());
     if (!m_icon.isEmpty())
         width += symbolSize + spacing;
     return {width + 2 * horizontalPadding, fixedHeight};
 }
 
-QColor CraftButton::foreground() const {
+QColor CapsuleButton::foreground() const {
     switch (m_style) {
     case Style::primary:
     case Style::destructive:
@@ -59,7 +59,7 @@ QColor CraftButton::foreground() const {
     return Theme::Colors::primary();
 }
 
-void CraftButton::paintEvent(QPaintEvent *) {
+void CapsuleButton::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     Theme::dimForState(p, *this);
@@ -108,7 +108,7 @@ void CraftButton::paintEvent(QPaintEvent *) {
     p.drawText(QRect(x, 0, textWidth + 1, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
 }
 
-void CraftButton::keyPressEvent(QKeyEvent *event) {
+void CapsuleButton::keyPressEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         animateClick();
         return;
@@ -116,7 +116,7 @@ void CraftButton::keyPressEvent(QKeyEvent *event) {
     QAbstractButton::keyPressEvent(event);
 }
 
-CraftBadge::CraftBadge(const QString &text, const QColor &color, QWidget *parent)
+Badge::Badge(const QString &text, const QColor &color, QWidget *parent)
     : QLabel(text, parent)
     , m_color(color) {
     setFont(badgeFont());
@@ -128,7 +128,7 @@ CraftBadge::CraftBadge(const QString &text, const QColor &color, QWidget *parent
     setPalette(pal);
 }
 
-void CraftBadge::paintEvent(QPaintEvent *event) {
+void Badge::paintEvent(QPaintEvent *event) {
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);

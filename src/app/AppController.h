@@ -22,14 +22,14 @@ struct StatusMenuEntry;
 
 // Owns the long-lived services, starts them in order, wires their callbacks and opens
 // every window the application shows.
-class AppDelegate : public QObject {
+class AppController : public QObject {
     Q_OBJECT
 
 public:
-    explicit AppDelegate(AppSettings &settings, QObject *parent = nullptr);
-    ~AppDelegate() override;
+    explicit AppController(AppSettings &settings, QObject *parent = nullptr);
+    ~AppController() override;
 
-    void applicationDidFinishLaunching();
+    void start();
 
     void showReminder(const CalendarEvent &event, const std::optional<MeetingBrief> &brief);
     void showOnboarding();
@@ -47,7 +47,7 @@ public:
     ReminderScheduler *reminderScheduler() const { return m_reminderScheduler.get(); }
     BatteryService *batteryService() const { return m_batteryService.get(); }
     OverlayWindowController *overlayController() const { return m_overlayController.get(); }
-    QSystemTrayIcon *statusItem() const { return m_statusItem.get(); }
+    QSystemTrayIcon *trayIcon() const { return m_trayIcon.get(); }
     StatusMenu *statusMenu() const { return m_statusMenu.get(); }
     QWidget *onboardingWindow() const { return m_onboardingWindow; }
     QWidget *settingsWindow() const { return m_settingsWindow; }
@@ -55,11 +55,11 @@ public:
 
 private:
     void setupServices();
-    void setupMenuBar();
+    void setupTray();
     static QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);
 
     AppSettings &m_settings;
-    std::unique_ptr<QSystemTrayIcon> m_statusItem;
+    std::unique_ptr<QSystemTrayIcon> m_trayIcon;
     std::unique_ptr<StatusMenu> m_statusMenu;
     QPointer<CalendarService> m_calendarService;
     std::unique_ptr<ReminderScheduler> m_reminderScheduler;

@@ -2,7 +2,7 @@
 
 #include "SlackError.h"
 #include "core/CalendarEvent.h"
-#include "core/Error.h"
+#include "platform/Error.h"
 
 #include <QByteArray>
 #include <QCoroTask>
@@ -15,7 +15,7 @@
 
 class QTcpSocket;
 
-class NylasAuthError : public Error {
+class SignInError : public Error {
 public:
     enum class Kind { noAuthCode };
     Kind kind() const { return Kind::noAuthCode; }
@@ -34,7 +34,7 @@ private:
 };
 
 // The fixed answers and the parsing of the one request a loopback listener serves.
-namespace LoopbackRedirect {
+namespace SignInHttp {
 inline constexpr int maxRequestBytes = 8192;
 
 extern const QByteArray calendarSuccessBody;
@@ -48,16 +48,16 @@ QByteArray failureAnswer(const QByteArray &body);
 // The first "code" query parameter of the request line, or nothing when the bytes are not
 // UTF-8, the request line has no target, the target has no query, or no code has a value.
 std::optional<QString> extractCode(const QByteArray &request);
-} // namespace LoopbackRedirect
+} // namespace SignInHttp
 
 // Accepts one connection on 127.0.0.1, reads its request once and hands the bytes on. The
 // server is closed as soon as that connection arrives, so it never outlives the first request.
-class LoopbackListener : public QObject {
+class SignInListenerBase : public QObject {
     Q_OBJECT
 
 public:
-    explicit LoopbackListener(QObject *parent = nullptr);
-    ~LoopbackListener() override;
+    explicit SignInListenerBase(QObject *parent = nullptr);
+    ~SignInListenerBase() override;
 
     bool isListening() const { return m_server && m_server->isListening(); }
     quint16 port() const { return isListening() ? m_server->serverPort() : 0; }
@@ -78,13 +78,13 @@ private:
 
 // Receives the calendar provider's redirect at http://127.0.0.1:<port>/nylas/callback and
 // announces the code with the provider whose sign-in is pending.
-class NylasAuthHandler : public LoopbackListener {
+class CalendarSignInListener : public SignInListenerBase {
     Q_OBJECT
 
 public:
-    explicit NylasAuthHandler(QObject *parent = nullptr);
+    explicit CalendarSignInListener(QObject *parent = nullptr);
 
-    static NylasAuthHandler &shared();
+    static CalendarSignInListener &shared();
 
     static constexpr quint16 preferredPort = 8976;
 
@@ -108,11 +108,11 @@ private:
 };
 
 // Receives one Slack redirect (forwarded by the backend) on a port of its own.
-class LoopbackSlackRedirectHandler : public LoopbackListener {
+class SlackSignInListener : public SignInListenerBase {
     Q_OBJECT
 
 public:
-    explicit LoopbackSlackRedirectHandler(QObject *parent = nullptr);
+    explicit SlackSignInListener(QObject *parent = nullptr);
 
     // Listens on any free port of 127.0.0.1; throws ListenerError.
     quint16 start();

@@ -1,5 +1,5 @@
 #include "TestEnvironment.h"
-#include "app/AppDelegate.h"
+#include "app/AppController.h"
 #include "app/StatusMenu.h"
 #include "core/AppSettings.h"
 #include "platform/Autostart.h"
@@ -46,20 +46,20 @@ QList<QWidget *> visibleTopLevels(const QString &title) {
 }
 } // namespace
 
-class TestAppDelegate : public QObject {
+class TestAppController : public QObject {
     Q_OBJECT
 
 private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<AppController> delegate;
 
 private Q_SLOTS:
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
         settings->setSoundEnabled(false);
-        delegate = std::make_unique<AppDelegate>(*settings);
+        delegate = std::make_unique<AppController>(*settings);
     }
 
     void cleanup() {
@@ -153,10 +153,10 @@ private Q_SLOTS:
     // The whole start-up, once per process (the calendar service is process-wide).
     void firstLaunch() {
         QVERIFY(!Autostart::isEnabled());
-        delegate->applicationDidFinishLaunching();
+        delegate->start();
         QVERIFY(delegate->reminderScheduler());
         QVERIFY(delegate->batteryService());
-        QVERIFY(delegate->statusItem());
+        QVERIFY(delegate->trayIcon());
         QVERIFY(delegate->onboardingWindow());
         QVERIFY(delegate->onboardingWindow()->isVisible());
         // launchAtLogin defaults to true, so the autostart entry is written.
@@ -183,5 +183,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestAppDelegate)
-#include "tst_appdelegate.moc"
+QTEST_MAIN(TestAppController)
+#include "tst_appcontroller.moc"

@@ -1,34 +1,35 @@
-#include "NylasService.h"
+#include "CalendarProxyClient.h"
 
 #include "BackendAPIClient.h"
 #include "HttpExchange.h"
-#include "KeychainService.h"
 #include "core/AppConfig.h"
+#include "platform/SecretStore.h"
 
 #include <QJsonDocument>
 
-NylasService::NylasService(Clock &clock, QObject *parent)
+CalendarProxyClient::CalendarProxyClient(Clock &clock, QObject *parent)
     : QObject(parent)
     , m_clock(clock) {}
 
-NylasService &NylasService::shared() {
-    static NylasService *instance = new NylasService(Clock::system());
+CalendarProxyClient &CalendarProxyClient::shared() {
+    static CalendarProxyClient *instance = new CalendarProxyClient(Clock::system());
     return *instance;
 }
 
-QCoro::Task<QByteArray> NylasService::exchange(QString path, QByteArray verb, QUrlQuery query,
-                                               std::optional<QJsonObject> body) {
-    auto url = AppConfig::nylasURL(path);
+QCoro::Task<QByteArray> CalendarProxyClient::exchange(QString path, QByteArray verb,
+                                                      QUrlQuery query,
+                                                      std::optional<QJsonObject> body) {
+    auto url = AppConfig::proxyURL(path);
     if (!url)
-        throw NylasError::invalidAuthURL();
+        throw ProxyError::invalidAuthURL();
     if (!query.isEmpty()) {
         url->setQuery(query);
         if (!url->isValid())
-            throw NylasError::invalidAuthURL();
+            throw ProxyError::invalidAuthURL();
     }
     QNetworkRequest request = body ? jsonRequest(*url) : QNetworkRequest(*url);
     if (const auto credential =
-            KeychainService::load(QString::fromLatin1(KeychainService::backendCredential)))
+            SecretStore::load(QString::fromLatin1(SecretStore::backendCredential)))
         request.setRawHeader("Authorization", "Bearer " + credential->toUtf8());
 
     const QByteArray payload =
@@ -49,7 +50,8 @@ QUrlQuery makeQuery(std::initializer_list<std::pair<QString, QString>> items) {
 }
 } // namespace
 
-QCoro::Task<QUrl> NylasService::getAuthURL(QString provider, std::optional<QString> redirectURI) {
+QCoro::Task<QUrl> CalendarProxyClient::getAuthURL(QString provider,
+                                                  std::optional<QString> redirectURI) {
     QJsonObject body{{QStringLiteral("provider"), provider}};
     if (redirectURI)
         body.insert(QStringLiteral("redirectURI"), *redirectURI);
@@ -58,32 +60,33 @@ QCoro::Task<QUrl> NylasService::getAuthURL(QString provider, std::optional<QStri
     const QString text = JsonRead::string(JsonRead::object(answer), u"authUrl");
     const QUrl url(text, QUrl::StrictMode);
     if (text.isEmpty() || !url.isValid())
-        throw NylasError::invalidAuthURL();
+        throw ProxyError::invalidAuthURL();
     co_return url;
 }
 
-QCoro::Task<NylasGrant> NylasService::exchangeToken(QString code,
-                                                    std::optional<QString> redirectURI) {
+QCoro::Task<ProxyGrant> CalendarProxyClient::exchangeToken(QString code,
+                                                           std::optional<QString> redirectURI) {
     QJsonObject body{{QStringLiteral("code"), code}};
     if (redirectURI)
         body.insert(QStringLiteral("redirectURI"), *redirectURI);
     const QByteArray answer =
         co_await exchange(QStringLiteral("exchange-token"), HttpVerb::post, {}, std::move(body));
-    co_return NylasGrant::fromJson(answer);
+    co_return ProxyGrant::fromJson(answer);
 }
 
-QCoro::Task<QList<NylasCalendar>> NylasService::fetchCalendars(QString grantId) {
+QCoro::Task<QList<ProxyCalendar>> CalendarProxyClient::fetchCalendars(QString grantId) {
     const QUrlQuery query = makeQuery({{QStringLiteral("grantId"), grantId}});
     const QByteArray answer =
         co_await exchange(QStringLiteral("calendars"), HttpVerb::get, query, {});
-    co_return NylasListResponse<NylasCalendar>::decode(answer).data;
+    co_return ProxyListResponse<ProxyCalendar>::decode(answer).data;
 }
 
-QCoro::Task<QList<NylasEvent>> NylasService::fetchEvents(QString grantId, QString calendarId) {
+QCoro::Task<QList<ProxyEvent>> CalendarProxyClient::fetchEvents(QString grantId,
+                                                                QString calendarId) {
     // One window for every page, fixed before the first request.
     const qint64 start = m_clock.now().toSecsSinceEpoch();
     const qint64 end = start + windowSeconds;
-    QList<NylasEvent> events;
+    QList<ProxyEvent> events;
     std::optional<QString> cursor;
     for (int page = 1;; ++page) {
         QUrlQuery query = makeQuery({{QStringLiteral("grantId"), grantId},
@@ -96,7 +99,7 @@ QCoro::Task<QList<NylasEvent>> NylasService::fetchEvents(QString grantId, QStrin
                                QString::fromLatin1(QUrl::toPercentEncoding(*cursor)));
         const QByteArray answer =
             co_await exchange(QStringLiteral("events"), HttpVerb::get, query, {});
-        auto response = NylasListResponse<NylasEvent>::decode(answer);
+        auto response = ProxyListResponse<ProxyEvent>::decode(answer);
         events.append(std::move(response.data));
         if (!response.nextCursor || response.nextCursor->isEmpty() || page == maxPages)
             break;
@@ -105,17 +108,17 @@ QCoro::Task<QList<NylasEvent>> NylasService::fetchEvents(QString grantId, QStrin
     co_return events;
 }
 
-QCoro::Task<QList<NylasMessage>> NylasService::searchMessages(QString grantId, QString query,
-                                                              int limit) {
+QCoro::Task<QList<ProxyMessage>> CalendarProxyClient::searchMessages(QString grantId, QString query,
+                                                                     int limit) {
     const QUrlQuery items = makeQuery({{QStringLiteral("grantId"), grantId},
                                        {QStringLiteral("q"), query},
                                        {QStringLiteral("limit"), QString::number(limit)}});
     const QByteArray answer =
         co_await exchange(QStringLiteral("messages"), HttpVerb::get, items, {});
-    co_return NylasListResponse<NylasMessage>::decode(answer).data;
+    co_return ProxyListResponse<ProxyMessage>::decode(answer).data;
 }
 
-QCoro::Task<> NylasService::revokeGrant(QString grantId) {
+QCoro::Task<> CalendarProxyClient::revokeGrant(QString grantId) {
     QJsonObject body{{QStringLiteral("grant_id"), grantId}};
     co_await exchange(QStringLiteral("grant"), HttpVerb::del, {}, std::move(body));
 }

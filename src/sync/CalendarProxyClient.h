@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NylasRecords.h"
+#include "ProxyRecords.h"
 #include "core/Clock.h"
 
 #include <QCoroTask>
@@ -13,13 +13,13 @@
 
 // Client of the backend's calendar and e-mail proxy (paths under nylas/). Every request
 // carries the stored backend credential, read afresh each time.
-class NylasService : public QObject {
+class CalendarProxyClient : public QObject {
     Q_OBJECT
 
 public:
-    explicit NylasService(Clock &clock, QObject *parent = nullptr);
+    explicit CalendarProxyClient(Clock &clock, QObject *parent = nullptr);
 
-    static NylasService &shared();
+    static CalendarProxyClient &shared();
 
     static constexpr std::chrono::milliseconds defaultTimeout{60'000};
     static constexpr int pageLimit = 200;
@@ -29,11 +29,11 @@ public:
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
     QCoro::Task<QUrl> getAuthURL(QString provider, std::optional<QString> redirectURI);
-    QCoro::Task<NylasGrant> exchangeToken(QString code, std::optional<QString> redirectURI);
-    QCoro::Task<QList<NylasCalendar>> fetchCalendars(QString grantId);
+    QCoro::Task<ProxyGrant> exchangeToken(QString code, std::optional<QString> redirectURI);
+    QCoro::Task<QList<ProxyCalendar>> fetchCalendars(QString grantId);
     // Up to five pages of the next 90 days, in the order received.
-    QCoro::Task<QList<NylasEvent>> fetchEvents(QString grantId, QString calendarId);
-    QCoro::Task<QList<NylasMessage>> searchMessages(QString grantId, QString query, int limit);
+    QCoro::Task<QList<ProxyEvent>> fetchEvents(QString grantId, QString calendarId);
+    QCoro::Task<QList<ProxyMessage>> searchMessages(QString grantId, QString query, int limit);
     QCoro::Task<> revokeGrant(QString grantId);
 
 private:
