@@ -108,7 +108,7 @@ QCoro::Task<QUrl> CalendarService::addAccount(CalendarProvider provider) {
     if (!self)
         throw SignInError();
     const QString redirect = QStringLiteral("http://127.0.0.1:") + QString::number(port) +
-                             QStringLiteral("/proxy/callback");
+                             QStringLiteral("/nylas/callback");
     const QUrl url =
         co_await m_proxy.getAuthURL(CalendarProviders::toString(provider).toLower(), redirect);
     QDesktopServices::openUrl(url);

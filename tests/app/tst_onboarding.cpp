@@ -187,7 +187,7 @@ private Q_SLOTS:
     // both Connect buttons disabled until the sign-in page opens.
     void failedSignInShowsItsDescription() {
         admin("POST", u"/_admin/faults"_s,
-              {{"endpoint", "proxy/auth-url"}, {"status", 500}, {"times", 1}});
+              {{"endpoint", "nylas/auth-url"}, {"status", 500}, {"times", 1}});
         view->flow()->forward();
         clickConnect(CalendarProvider::google);
         QTRY_VERIFY(!view->flow()->isConnecting());
@@ -195,7 +195,7 @@ private Q_SLOTS:
         QVERIFY(visibleTexts(view.get()).contains(u"HTTP error 500"_s));
         QVERIFY(opened.isEmpty());
 
-        admin("POST", u"/_admin/faults"_s, {{"endpoint", "proxy/auth-url"}, {"delayMs", 1000}});
+        admin("POST", u"/_admin/faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 1000}});
         clickConnect(CalendarProvider::microsoft);
         QVERIFY(!visibleTexts(view.get()).contains(u"HTTP error 500"_s));
         const QList<CapsuleButton *> connects = visibleButtons(view.get(), u"Connect"_s);

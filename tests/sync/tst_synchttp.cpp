@@ -134,7 +134,7 @@ private Q_SLOTS:
     void eventsArePagedUpToFivePages() {
         SecretStore::save(credentialKey, u"tok"_s);
         int calls = 0;
-        backend(u"proxy/events"_s, [&](const FakeHttpServer::Request &) {
+        backend(u"nylas/events"_s, [&](const FakeHttpServer::Request &) {
             ++calls;
             return Response{200, json(page(calls * 10, 2, u"next+%&"_s + QString::number(calls)))};
         });
@@ -163,7 +163,7 @@ private Q_SLOTS:
     void pagingStopsAndFails() {
         CalendarProxyClient proxy(*clock);
         // An empty cursor ends after one request; no credential means no Authorization.
-        reply(*server, u"/functions/v1/api/proxy/events"_s, {200, json(page(0, 1, ""))});
+        reply(*server, u"/functions/v1/api/nylas/events"_s, {200, json(page(0, 1, ""))});
         QCOMPARE(settle(proxy.fetchEvents("g", "primary")).value->size(), 1);
         QCOMPARE(server->requests.size(), 1);
         QVERIFY(!server->requests[0].headers.contains("authorization"));
@@ -188,7 +188,7 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, outcome);
-        reply(*server, u"/functions/v1/api/proxy/auth-url"_s, {status, body});
+        reply(*server, u"/functions/v1/api/nylas/auth-url"_s, {status, body});
         CalendarProxyClient proxy(*clock);
         const auto r = settle(proxy.getAuthURL(u"google"_s, std::nullopt));
         QCOMPARE(r.ok() ? r.value->toString() : r.description(), outcome);
