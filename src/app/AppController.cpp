@@ -57,6 +57,18 @@ AppController::AppController(AppSettings &settings, QObject *parent)
     , m_settings(settings)
     , m_overlayController(std::make_unique<OverlayWindowController>(settings))
     , m_measure(qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1) {
+    connect(m_overlayController.get(), &OverlayWindowController::alertSoundDue, this,
+            &playAlertSound);
+    connect(m_overlayController.get(), &OverlayWindowController::joinRequested, this,
+            [](const CalendarEvent &event) {
+                if (event.meetingLink)
+                    QDesktopServices::openUrl(*event.meetingLink);
+            });
+    connect(m_overlayController.get(), &OverlayWindowController::snoozeRequested, this,
+            [this](const CalendarEvent &event) {
+                if (m_reminderScheduler)
+                    m_reminderScheduler->scheduleSnooze(event);
+            });
     if (m_measure) {
         connect(m_overlayController.get(), &OverlayWindowController::overlayPainted, this, [this] {
             measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3")
@@ -90,17 +102,14 @@ void AppController::setupServices() {
         *m_calendarService, AttendeeResearchService::shared(), m_settings);
     m_batteryService = std::make_unique<BatteryService>();
 
-    QPointer<AppController> self(this);
-    m_reminderScheduler->setOnReminderFired(
-        [self](const CalendarEvent &event, double, const std::optional<MeetingBrief> &brief) {
-            if (self)
-                self->showReminder(event, brief);
-        });
-    m_batteryService->setOnLowBattery([self] {
-        if (self)
-            self->showBatteryAlert();
-    });
+    connect(m_reminderScheduler.get(), &ReminderScheduler::reminderFired, this,
+            [this](const CalendarEvent &event, double, const std::optional<MeetingBrief> &brief) {
+                showReminder(event, brief);
+            });
+    connect(m_batteryService.get(), &BatteryService::lowBattery, this,
+            &AppController::showBatteryAlert);
 
+    QPointer<AppController> self(this);
     m_calendarService->requestAccess([self](bool) {
         if (self)
             self->m_calendarService->startMonitoring();
@@ -123,31 +132,15 @@ QList<StatusMenuEntry> AppController::menuEntries() const {
 
 void AppController::setupTray() {
     QPointer<AppController> self(this);
-    // There is no update manager yet, so "Check for Updates…" has no handler and shows
-    // disabled.
-    StatusMenu::Handlers handlers{
-        .prepMeeting =
-            [self](const CalendarEvent &event) {
-                if (self)
-                    self->prepNextMeeting(event);
-            },
-        .viewBrief =
-            [self](const CalendarEvent &event) {
-                if (self)
-                    self->viewBrief(event);
-            },
-        .openApp =
-            [self] {
-                if (self)
-                    self->openApp();
-            },
-        .checkForUpdates = {},
-        .installUpdate = {},
-        .quit = [] { QCoreApplication::quit(); },
-    };
     m_statusMenu = std::make_unique<StatusMenu>(
-        [self] { return self ? self->menuEntries() : QList<StatusMenuEntry>(); },
-        std::move(handlers));
+        [self] { return self ? self->menuEntries() : QList<StatusMenuEntry>(); });
+    // There is no update manager yet, so "Check for Updates…" has no listener and shows
+    // disabled.
+    connect(m_statusMenu.get(), &StatusMenu::prepMeetingRequested, this,
+            &AppController::prepNextMeeting);
+    connect(m_statusMenu.get(), &StatusMenu::viewBriefRequested, this, &AppController::viewBrief);
+    connect(m_statusMenu.get(), &StatusMenu::openAppRequested, this, &AppController::openApp);
+    connect(m_statusMenu.get(), &StatusMenu::quitRequested, this, &QCoreApplication::quit);
 
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     // Panels come light and dark; the brand blue reads on both.
@@ -179,17 +172,7 @@ void AppController::showReminder(const CalendarEvent &event,
         ++m_remindersShown;
         m_reminderClock.start();
     }
-    QPointer<AppController> self(this);
-    m_overlayController->showOverlay(
-        event, brief, [] {},
-        [link = event.meetingLink] {
-            if (link)
-                QDesktopServices::openUrl(*link);
-        },
-        [self, event] {
-            if (self && self->m_reminderScheduler)
-                self->m_reminderScheduler->scheduleSnooze(event);
-        });
+    m_overlayController->showOverlay(event, brief);
     sendReminderText(event, brief);
 }
 
@@ -207,14 +190,12 @@ void AppController::showOnboarding() {
         bringToFront(m_onboardingWindow);
         return;
     }
-    QPointer<AppController> self(this);
     CalendarService &calendar = m_calendarService ? *m_calendarService : CalendarService::shared();
-    auto *view = new OnboardingView(calendar, [self] {
-        if (!self)
-            return;
-        self->m_settings.setHasCompletedOnboarding(true);
-        if (QWidget *window = self->m_onboardingWindow) {
-            self->m_onboardingWindow.clear();
+    auto *view = new OnboardingView(calendar);
+    connect(view, &OnboardingView::completed, this, [this] {
+        m_settings.setHasCompletedOnboarding(true);
+        if (QWidget *window = m_onboardingWindow) {
+            m_onboardingWindow.clear();
             window->close();
             window->deleteLater();
         }
@@ -256,18 +237,12 @@ void AppController::openApp() {
 }
 
 void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief) {
-    QPointer<AppController> self(this);
-    // The dismiss callback needs the window it closes, which exists only after the view.
-    auto window = std::make_shared<QPointer<QWidget>>();
-    auto *view = new BriefPreviewView(event, brief, [self, window] {
-        QWidget *shown = *window;
-        if (!shown)
-            return;
-        if (self && self->m_briefWindow == shown)
-            self->m_briefWindow.clear();
-        shown->close();
+    auto *view = new BriefPreviewView(event, brief);
+    connect(view, &BriefPreviewView::dismissRequested, this, [this, view] {
+        if (m_briefWindow == view)
+            m_briefWindow.clear();
+        view->close();
     });
-    *window = view;
     view->setWindowFlags(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->setWindowTitle(QStringLiteral("Meeting Brief"));
@@ -281,11 +256,9 @@ void AppController::showBatteryAlert() {
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         auto *window = new OverlayWindow(screen, QStringLiteral("Battery Critical"));
         window->setAttribute(Qt::WA_DeleteOnClose);
-        QPointer<OverlayWindow> guard(window);
-        window->setContent(new BatteryAlertView([guard] {
-            if (guard)
-                guard->close();
-        }));
+        auto *view = new BatteryAlertView;
+        connect(view, &BatteryAlertView::dismissRequested, window, &QWidget::close);
+        window->setContent(view);
         window->present();
     }
     if (m_settings.soundEnabled())

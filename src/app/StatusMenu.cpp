@@ -4,6 +4,7 @@
 
 #include <QKeySequence>
 #include <QMenu>
+#include <QMetaMethod>
 
 namespace {
 QFont fontFor(StatusMenuEntry::Style style) {
@@ -22,10 +23,9 @@ QFont fontFor(StatusMenuEntry::Style style) {
 }
 } // namespace
 
-StatusMenu::StatusMenu(Source source, Handlers handlers, QObject *parent)
+StatusMenu::StatusMenu(Source source, QObject *parent)
     : QObject(parent)
     , m_source(std::move(source))
-    , m_handlers(std::move(handlers))
     , m_menu(std::make_unique<QMenu>()) {
     m_menu->setAccessibleName(QStringLiteral("Zelvane"));
     connect(m_menu.get(), &QMenu::aboutToShow, this, &StatusMenu::rebuild);
@@ -34,27 +34,34 @@ StatusMenu::StatusMenu(Source source, Handlers handlers, QObject *parent)
 
 StatusMenu::~StatusMenu() = default;
 
-std::function<void()> StatusMenu::handlerFor(const StatusMenuEntry &entry) const {
+std::function<void()> StatusMenu::announcerFor(const StatusMenuEntry &entry) {
     using Action = StatusMenuEntry::Action;
-    const auto withEvent = [&entry](const std::function<void(const CalendarEvent &)> &fn) {
-        return fn && entry.event ? std::function<void()>([fn, event = *entry.event] { fn(event); })
-                                 : std::function<void()>();
+    const auto plain = [this](void (StatusMenu::*signal)()) -> std::function<void()> {
+        if (!isSignalConnected(QMetaMethod::fromSignal(signal)))
+            return {};
+        return [this, signal] { Q_EMIT(this->*signal)(); };
+    };
+    const auto withEvent =
+        [this, &entry](void (StatusMenu::*signal)(const CalendarEvent &)) -> std::function<void()> {
+        if (!entry.event || !isSignalConnected(QMetaMethod::fromSignal(signal)))
+            return {};
+        return [this, signal, event = *entry.event] { Q_EMIT(this->*signal)(event); };
     };
     switch (entry.action) {
     case Action::none:
         return {};
     case Action::installUpdate:
-        return m_handlers.installUpdate;
+        return plain(&StatusMenu::installUpdateRequested);
     case Action::viewBrief:
-        return withEvent(m_handlers.viewBrief);
+        return withEvent(&StatusMenu::viewBriefRequested);
     case Action::prepMeeting:
-        return withEvent(m_handlers.prepMeeting);
+        return withEvent(&StatusMenu::prepMeetingRequested);
     case Action::openApp:
-        return m_handlers.openApp;
+        return plain(&StatusMenu::openAppRequested);
     case Action::checkForUpdates:
-        return m_handlers.checkForUpdates;
+        return plain(&StatusMenu::checkForUpdatesRequested);
     case Action::quit:
-        return m_handlers.quit;
+        return plain(&StatusMenu::quitRequested);
     }
     return {};
 }
@@ -71,9 +78,9 @@ void StatusMenu::rebuild() {
         if (!entry.keyEquivalent.isEmpty())
             action->setShortcut(
                 QKeySequence(QStringLiteral("Ctrl+") + entry.keyEquivalent.toUpper()));
-        const std::function<void()> handler = handlerFor(entry);
-        action->setEnabled(bool(handler));
-        if (handler)
-            connect(action, &QAction::triggered, this, handler);
+        const std::function<void()> announce = announcerFor(entry);
+        action->setEnabled(bool(announce));
+        if (announce)
+            connect(action, &QAction::triggered, this, announce);
     }
 }

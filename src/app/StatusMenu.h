@@ -9,31 +9,32 @@
 class QMenu;
 
 // The tray menu: asks for fresh entries each time it is about to open and turns them into
-// actions. An action whose handler is missing is shown disabled.
+// actions that announce themselves with a signal. An action whose signal has no listener is
+// shown disabled.
 class StatusMenu : public QObject {
     Q_OBJECT
 
 public:
-    struct Handlers {
-        std::function<void(const CalendarEvent &)> prepMeeting;
-        std::function<void(const CalendarEvent &)> viewBrief;
-        std::function<void()> openApp;
-        std::function<void()> checkForUpdates;
-        std::function<void()> installUpdate;
-        std::function<void()> quit;
-    };
     using Source = std::function<QList<StatusMenuEntry>()>;
 
-    StatusMenu(Source source, Handlers handlers, QObject *parent = nullptr);
+    explicit StatusMenu(Source source, QObject *parent = nullptr);
     ~StatusMenu() override;
 
     QMenu *menu() const { return m_menu.get(); }
     void rebuild();
 
+Q_SIGNALS:
+    void prepMeetingRequested(const CalendarEvent &event);
+    void viewBriefRequested(const CalendarEvent &event);
+    void openAppRequested();
+    void checkForUpdatesRequested();
+    void installUpdateRequested();
+    void quitRequested();
+
 private:
-    std::function<void()> handlerFor(const StatusMenuEntry &entry) const;
+    // Emits the entry's signal; empty when the entry has no action or nobody listens.
+    std::function<void()> announcerFor(const StatusMenuEntry &entry);
 
     Source m_source;
-    Handlers m_handlers;
     std::unique_ptr<QMenu> m_menu;
 };

@@ -9,10 +9,6 @@ BatteryService::BatteryService(Clock &clock, std::unique_ptr<PowerSource> source
 
 BatteryService::~BatteryService() = default;
 
-void BatteryService::setOnLowBattery(std::function<void()> callback) {
-    m_onLowBattery = std::move(callback);
-}
-
 void BatteryService::startMonitoring() {
     m_timer = std::make_unique<QObject>();
     m_clock.every(checkInterval, m_timer.get(), [this] { checkBattery(); });
@@ -28,13 +24,7 @@ void BatteryService::checkBattery() {
         if (reading->charging || m_hasAlerted)
             return;
         m_hasAlerted = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_onLowBattery)
-                    m_onLowBattery();
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &BatteryService::lowBattery, Qt::QueuedConnection);
     } else if (reading->capacity >= rearmCapacity) {
         m_hasAlerted = false;
     }

@@ -4,8 +4,6 @@
 #include "platform/PowerSource.h"
 
 #include <QObject>
-#include <QPointer>
-#include <functional>
 #include <memory>
 
 // Watches the battery once a minute and raises one alert per low-battery episode: at 1 % or
@@ -20,7 +18,6 @@ public:
                    QObject *parent = nullptr);
     ~BatteryService() override;
 
-    void setOnLowBattery(std::function<void()> callback);
     // The first check happens at the first tick, a minute from now.
     void startMonitoring();
 
@@ -30,6 +27,10 @@ public:
     static constexpr int alertCapacity = 1;
     static constexpr int rearmCapacity = 6;
 
+Q_SIGNALS:
+    // Queued, so listeners never run inside a check.
+    void lowBattery();
+
 private:
     void checkBattery();
 
@@ -37,6 +38,5 @@ private:
     std::unique_ptr<PowerSource> m_source;
     // Lives as long as the timer; replaced when monitoring restarts.
     std::unique_ptr<QObject> m_timer;
-    std::function<void()> m_onLowBattery;
     bool m_hasAlerted = false;
 };

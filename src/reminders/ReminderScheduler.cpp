@@ -92,13 +92,9 @@ void ReminderScheduler::checkReminders() {
 
 void ReminderScheduler::deliver(const CalendarEvent &event, double offset) {
     const std::optional<MeetingBrief> brief = storedBrief(event.id);
-    // Firings never run inside a check pass: the callback may open windows or snooze.
+    // Firings never run inside a check pass: a listener may open windows or snooze.
     QMetaObject::invokeMethod(
-        this,
-        [this, event, offset, brief] {
-            if (m_onReminderFired)
-                m_onReminderFired(event, offset, brief);
-        },
+        this, [this, event, offset, brief] { Q_EMIT reminderFired(event, offset, brief); },
         Qt::QueuedConnection);
 }
 
@@ -108,10 +104,8 @@ std::optional<MeetingBrief> ReminderScheduler::storedBrief(const QString &eventI
 }
 
 void ReminderScheduler::scheduleSnooze(const CalendarEvent &event) {
-    m_clock.after(snoozeSeconds, this, [this, event] {
-        if (m_onReminderFired)
-            m_onReminderFired(event, -1, storedBrief(event.id));
-    });
+    m_clock.after(snoozeSeconds, this,
+                  [this, event] { Q_EMIT reminderFired(event, -1, storedBrief(event.id)); });
 }
 
 void ReminderScheduler::checkResearch(bool coldStart) {

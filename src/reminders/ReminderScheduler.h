@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
-#include <functional>
 #include <optional>
 
 class AppSettings;
@@ -21,16 +20,10 @@ class ReminderScheduler : public QObject {
     Q_OBJECT
 
 public:
-    // offset is the lead time in seconds, or -1 for a snoozed re-delivery.
-    using ReminderFired = std::function<void(const CalendarEvent &event, double offset,
-                                             const std::optional<MeetingBrief> &brief)>;
-
     ReminderScheduler(CalendarService &calendarService, AttendeeResearchService &researchService,
                       AppSettings &settings, Clock &clock = Clock::system(),
                       QObject *parent = nullptr);
     ~ReminderScheduler() override;
-
-    void setOnReminderFired(ReminderFired callback) { m_onReminderFired = std::move(callback); }
 
     void start();
     void scheduleSnooze(const CalendarEvent &event);
@@ -47,6 +40,9 @@ public:
     static constexpr double coldStartDelaySeconds = 2.0;
 
 Q_SIGNALS:
+    // offset is the lead time in seconds, or -1 for a snoozed re-delivery.
+    void reminderFired(const CalendarEvent &event, double offset,
+                       const std::optional<MeetingBrief> &brief);
     void briefsChanged();
     void researchingChanged();
 
@@ -64,7 +60,6 @@ private:
     Clock &m_clock;
     QSet<QString> m_firedReminders;
     QSet<QString> m_researchTriggered;
-    ReminderFired m_onReminderFired;
     QHash<QString, MeetingBrief> m_briefs;
     QSet<QString> m_researching;
     bool m_started = false;

@@ -13,9 +13,8 @@ constexpr int padding = 32;
 constexpr int maxWidth = 480;
 } // namespace
 
-BatteryAlertView::BatteryAlertView(std::function<void()> onDismiss, QWidget *parent)
-    : CardOverlay(parent)
-    , m_onDismiss(std::move(onDismiss)) {
+BatteryAlertView::BatteryAlertView(QWidget *parent)
+    : CardOverlay(parent) {
     setAccessibleName(QStringLiteral("Battery Critical"));
     auto *card = new CardFrame(cornerRadius, false);
     auto *layout = new QVBoxLayout(card);
@@ -35,11 +34,8 @@ BatteryAlertView::BatteryAlertView(std::function<void()> onDismiss, QWidget *par
     message->setWordWrap(true);
     layout->addWidget(message);
     layout->addSpacing(8);
-    auto *dismiss =
-        new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::primary, {}, [this] {
-            if (m_onDismiss)
-                m_onDismiss();
-        });
+    auto *dismiss = new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::primary);
+    connect(dismiss, &QAbstractButton::clicked, this, &BatteryAlertView::dismissRequested);
     layout->addWidget(dismiss, 0, Qt::AlignHCenter);
 
     setCard(card, maxWidth, false);
@@ -48,8 +44,7 @@ BatteryAlertView::BatteryAlertView(std::function<void()> onDismiss, QWidget *par
 
 void BatteryAlertView::keyPressEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Escape) {
-        if (m_onDismiss)
-            m_onDismiss();
+        Q_EMIT dismissRequested();
         return;
     }
     CardOverlay::keyPressEvent(event);

@@ -78,9 +78,8 @@ QString BriefPreviewView::preparedText(const QDateTime &generatedAt, const QDate
 }
 
 BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrief &brief,
-                                   std::function<void()> onDismiss, QWidget *parent, Clock &clock)
-    : QWidget(parent)
-    , m_onDismiss(std::move(onDismiss)) {
+                                   QWidget *parent, Clock &clock)
+    : QWidget(parent) {
     setAccessibleName(event.title);
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -133,25 +132,25 @@ BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrie
     layout->addWidget(new MeetingBriefCard(brief));
 
     const MeetingType type = event.meetingType();
-    const QUrl url = type.url;
-    auto open = [url] { QDesktopServices::openUrl(url); };
+    QAbstractButton *join = nullptr;
     if (type.kind == MeetingType::Kind::video)
-        layout->addWidget(new PlatformJoinButton(type.platform, open), 0, Qt::AlignLeft);
+        join = new PlatformJoinButton(type.platform);
     else if (type.kind == MeetingType::Kind::videoGeneric)
-        layout->addWidget(new CapsuleButton(QStringLiteral("Join Meeting"),
-                                            CapsuleButton::Style::primary,
-                                            QStringLiteral("video.fill"), open),
-                          0, Qt::AlignLeft);
+        join = new CapsuleButton(QStringLiteral("Join Meeting"), CapsuleButton::Style::primary,
+                                 QStringLiteral("video.fill"));
+    if (join) {
+        connect(join, &QAbstractButton::clicked, this,
+                [url = type.url] { QDesktopServices::openUrl(url); });
+        layout->addWidget(join, 0, Qt::AlignLeft);
+    }
 
     auto *footer = new QHBoxLayout;
     footer->addWidget(Widgets::label(preparedText(brief.generatedAt, clock.now()),
                                      Theme::Typography::small(), Theme::Colors::textTertiary()));
     footer->addStretch();
-    footer->addWidget(
-        new CapsuleButton(QStringLiteral("Close"), CapsuleButton::Style::ghost, {}, [this] {
-            if (m_onDismiss)
-                m_onDismiss();
-        }));
+    auto *close = new CapsuleButton(QStringLiteral("Close"), CapsuleButton::Style::ghost);
+    connect(close, &QAbstractButton::clicked, this, &BriefPreviewView::dismissRequested);
+    footer->addWidget(close);
     layout->addLayout(footer);
     layout->addStretch();
     scroll->setWidget(content);
@@ -159,8 +158,7 @@ BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrie
 
 void BriefPreviewView::keyPressEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Escape) {
-        if (m_onDismiss)
-            m_onDismiss();
+        Q_EMIT dismissRequested();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -21,7 +21,7 @@ QFont badgeFont() {
 } // namespace
 
 CapsuleButton::CapsuleButton(const QString &title, Style style, const QString &icon,
-                             std::function<void()> action, QWidget *parent)
+                             QWidget *parent)
     : QAbstractButton(parent)
     , m_style(style)
     , m_icon(icon) {
@@ -29,8 +29,6 @@ CapsuleButton::CapsuleButton(const QString &title, Style style, const QString &i
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    if (action)
-        connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] { action(); });
 }
 
 void CapsuleButton::setTitle(const QString &title) {

@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QLabel>
-#include <functional>
 
 // A capsule button in one of four styles, with an optional symbol before its title.
 class CapsuleButton : public QAbstractButton {
@@ -12,7 +11,7 @@ public:
     enum class Style { primary, secondary, ghost, destructive };
 
     CapsuleButton(const QString &title, Style style, const QString &icon = {},
-                  std::function<void()> action = {}, QWidget *parent = nullptr);
+                  QWidget *parent = nullptr);
 
     Style style() const { return m_style; }
     QString iconName() const { return m_icon; }

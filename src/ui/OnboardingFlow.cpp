@@ -3,11 +3,9 @@
 #include "platform/Error.h"
 #include "sync/CalendarService.h"
 
-OnboardingFlow::OnboardingFlow(CalendarService &calendarService, std::function<void()> onComplete,
-                               QObject *parent)
+OnboardingFlow::OnboardingFlow(CalendarService &calendarService, QObject *parent)
     : QObject(parent)
-    , m_calendarService(&calendarService)
-    , m_onComplete(std::move(onComplete)) {
+    , m_calendarService(&calendarService) {
     connect(&calendarService, &CalendarService::accountsChanged, this, &OnboardingFlow::changed);
 }
 
@@ -28,8 +26,7 @@ void OnboardingFlow::back() {
 
 void OnboardingFlow::forward() {
     if (isLastStep()) {
-        if (m_onComplete)
-            m_onComplete();
+        Q_EMIT completed();
         return;
     }
     ++m_step;

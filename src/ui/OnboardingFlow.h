@@ -5,7 +5,6 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
-#include <functional>
 #include <optional>
 
 class CalendarService;
@@ -19,8 +18,7 @@ public:
     enum Step { welcome = 0, connectCalendar = 1 };
     static constexpr int stepCount = 2;
 
-    OnboardingFlow(CalendarService &calendarService, std::function<void()> onComplete,
-                   QObject *parent = nullptr);
+    explicit OnboardingFlow(CalendarService &calendarService, QObject *parent = nullptr);
 
     int step() const { return m_step; }
     bool isLastStep() const { return m_step == stepCount - 1; }
@@ -30,7 +28,7 @@ public:
     bool isCalendarConnected() const;
 
     void back();
-    // "Continue" on every step but the last, where it is "Get Started" and completes.
+    // "Continue" on every step but the last, where it is "Get Started" and emits completed().
     void forward();
 
     // Runs the browser sign-in; a failure leaves its description in connectionError().
@@ -39,12 +37,12 @@ public:
 
 Q_SIGNALS:
     void changed();
+    void completed();
 
 private:
     QCoro::Task<> runConnection(CalendarProvider provider);
 
     QPointer<CalendarService> m_calendarService;
-    std::function<void()> m_onComplete;
     int m_step = welcome;
     bool m_isConnecting = false;
     std::optional<QString> m_connectionError;

@@ -117,9 +117,7 @@ void OnboardingStepIndicator::paintEvent(QPaintEvent *) {
     }
 }
 
-OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider,
-                                             std::function<void()> onConnect,
-                                             std::function<void()> onDisconnect, QWidget *parent)
+OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider, QWidget *parent)
     : QWidget(parent)
     , m_provider(provider) {
     auto *layout = new QHBoxLayout(this);
@@ -132,8 +130,9 @@ OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider,
                                 Theme::Colors::textPrimary(), this));
     layout->addStretch();
 
-    m_connect = new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary, {},
-                                  std::move(onConnect), this);
+    m_connect =
+        new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary, {}, this);
+    connect(m_connect, &QAbstractButton::clicked, this, &OnboardingProviderRow::connectRequested);
     layout->addWidget(m_connect);
 
     auto *disconnect = new QPushButton(QStringLiteral("Disconnect"), this);
@@ -144,10 +143,7 @@ OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider,
     disconnect->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; "
                                              "background: transparent; padding: 0; }")
                                   .arg(Theme::cssColor(Theme::Colors::red())));
-    connect(disconnect, &QPushButton::clicked, this, [onDisconnect = std::move(onDisconnect)] {
-        if (onDisconnect)
-            onDisconnect();
-    });
+    connect(disconnect, &QPushButton::clicked, this, &OnboardingProviderRow::disconnectRequested);
     m_disconnect = disconnect;
     layout->addWidget(m_disconnect);
     setState(false, false);
@@ -186,10 +182,10 @@ void OnboardingProviderRow::paintEvent(QPaintEvent *) {
     p.drawRoundedRect(r, 15, 15);
 }
 
-OnboardingView::OnboardingView(CalendarService &calendarService, std::function<void()> onComplete,
-                               QWidget *parent)
+OnboardingView::OnboardingView(CalendarService &calendarService, QWidget *parent)
     : QWidget(parent)
-    , m_flow(new OnboardingFlow(calendarService, std::move(onComplete), this)) {
+    , m_flow(new OnboardingFlow(calendarService, this)) {
+    connect(m_flow, &OnboardingFlow::completed, this, &OnboardingView::completed);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::Colors::background());
@@ -215,11 +211,11 @@ OnboardingView::OnboardingView(CalendarService &calendarService, std::function<v
 
     auto *navigation = new QHBoxLayout;
     navigation->setContentsMargins(24, 24, 24, 24);
-    m_back = new CapsuleButton(
-        QStringLiteral("Back"), CapsuleButton::Style::ghost, {}, [this] { m_flow->back(); }, this);
-    m_forward = new CapsuleButton(
-        QStringLiteral("Continue"), CapsuleButton::Style::primary, {},
-        [this] { m_flow->forward(); }, this);
+    m_back = new CapsuleButton(QStringLiteral("Back"), CapsuleButton::Style::ghost, {}, this);
+    m_forward =
+        new CapsuleButton(QStringLiteral("Continue"), CapsuleButton::Style::primary, {}, this);
+    connect(m_back, &QAbstractButton::clicked, m_flow, &OnboardingFlow::back);
+    connect(m_forward, &QAbstractButton::clicked, m_flow, &OnboardingFlow::forward);
     navigation->addWidget(m_back);
     navigation->addStretch();
     navigation->addWidget(m_forward);
@@ -277,15 +273,17 @@ QWidget *OnboardingView::buildConnect() {
                           Theme::Typography::body(), Theme::Colors::textSecondary(), page)));
     column->addSpacing(4);
 
-    m_google = new OnboardingProviderRow(
-        CalendarProvider::google, [this] { m_flow->connectProvider(CalendarProvider::google); },
-        [this] { m_flow->disconnectProvider(CalendarProvider::google); }, page);
-    m_microsoft = new OnboardingProviderRow(
-        CalendarProvider::microsoft,
-        [this] { m_flow->connectProvider(CalendarProvider::microsoft); },
-        [this] { m_flow->disconnectProvider(CalendarProvider::microsoft); }, page);
-    column->addWidget(m_google);
-    column->addWidget(m_microsoft);
+    const auto providerRow = [this, page, column](CalendarProvider provider) {
+        auto *row = new OnboardingProviderRow(provider, page);
+        connect(row, &OnboardingProviderRow::connectRequested, m_flow,
+                [this, provider] { m_flow->connectProvider(provider); });
+        connect(row, &OnboardingProviderRow::disconnectRequested, m_flow,
+                [this, provider] { m_flow->disconnectProvider(provider); });
+        column->addWidget(row);
+        return row;
+    };
+    m_google = providerRow(CalendarProvider::google);
+    m_microsoft = providerRow(CalendarProvider::microsoft);
 
     m_error = centred(textLabel({}, Theme::Typography::caption(), Theme::Colors::red(), page));
     column->addWidget(m_error);

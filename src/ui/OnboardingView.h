@@ -3,7 +3,6 @@
 #include "core/CalendarEvent.h"
 
 #include <QWidget>
-#include <functional>
 
 class CalendarService;
 class CapsuleButton;
@@ -41,13 +40,16 @@ class OnboardingProviderRow : public QWidget {
     Q_OBJECT
 
 public:
-    OnboardingProviderRow(CalendarProvider provider, std::function<void()> onConnect,
-                          std::function<void()> onDisconnect, QWidget *parent = nullptr);
+    explicit OnboardingProviderRow(CalendarProvider provider, QWidget *parent = nullptr);
     void setState(bool isConnected, bool isConnecting);
 
     CapsuleButton *connectButton() const { return m_connect; }
     QAbstractButton *disconnectButton() const { return m_disconnect; }
     bool isConnected() const { return m_isConnected; }
+
+Q_SIGNALS:
+    void connectRequested();
+    void disconnectRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -68,10 +70,13 @@ public:
     static constexpr int contentWidth = 500;
     static constexpr int contentHeight = 480;
 
-    OnboardingView(CalendarService &calendarService, std::function<void()> onComplete,
-                   QWidget *parent = nullptr);
+    explicit OnboardingView(CalendarService &calendarService, QWidget *parent = nullptr);
 
     OnboardingFlow *flow() const { return m_flow; }
+
+Q_SIGNALS:
+    // "Get Started" on the last step.
+    void completed();
 
 private:
     QWidget *buildWelcome();

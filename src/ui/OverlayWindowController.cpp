@@ -3,51 +3,34 @@
 #include "OverlayWindow.h"
 #include "ReminderOverlayView.h"
 #include "core/AppSettings.h"
-#include "platform/AlertSound.h"
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
 
 OverlayWindowController::OverlayWindowController(AppSettings &settings, QObject *parent)
     : QObject(parent)
-    , m_settings(settings)
-    , m_alertSound([] {
-        if (!AlertSound::play())
-            QApplication::beep();
-    }) {}
+    , m_settings(settings) {}
 
 OverlayWindowController::~OverlayWindowController() {
     closeAll();
 }
 
-void OverlayWindowController::setAlertSound(std::function<void()> play) {
-    m_alertSound = std::move(play);
-}
-
 void OverlayWindowController::showOverlay(const CalendarEvent &event,
-                                          const std::optional<MeetingBrief> &brief,
-                                          std::function<void()> onDismiss,
-                                          std::function<void()> onJoin,
-                                          std::function<void()> onSnooze) {
+                                          const std::optional<MeetingBrief> &brief) {
     closeAll();
-    // Acting on any screen takes the reminder off every screen first.
-    const QPointer<OverlayWindowController> self(this);
-    auto wrap = [self](std::function<void()> action) {
-        return [self, action = std::move(action)] {
-            if (self)
-                self->closeAll();
-            if (action)
-                action();
-        };
-    };
-    const auto dismiss = wrap(std::move(onDismiss));
-    const auto join = wrap(std::move(onJoin));
-    const auto snooze = wrap(std::move(onSnooze));
-
     for (QScreen *screen : QGuiApplication::screens()) {
         auto *window = new OverlayWindow(screen, event.title);
-        auto *view = new ReminderOverlayView(event, brief, dismiss, join, snooze);
+        auto *view = new ReminderOverlayView(event, brief);
+        // Acting on any screen takes the reminder off every screen first.
+        const auto relay = [this, view, event](auto viewSignal, auto announce) {
+            connect(view, viewSignal, this, [this, event, announce] {
+                closeAll();
+                Q_EMIT(this->*announce)(event);
+            });
+        };
+        relay(&ReminderOverlayView::dismissRequested, &OverlayWindowController::dismissed);
+        relay(&ReminderOverlayView::joinRequested, &OverlayWindowController::joinRequested);
+        relay(&ReminderOverlayView::snoozeRequested, &OverlayWindowController::snoozeRequested);
         window->setContent(view);
         connect(window, &OverlayWindow::firstFramePainted, this,
                 &OverlayWindowController::windowPainted);
@@ -61,8 +44,8 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
     if (!m_windows.isEmpty())
         m_windows.constFirst()->activateWindow();
 
-    if (m_settings.soundEnabled() && m_alertSound)
-        m_alertSound();
+    if (m_settings.soundEnabled())
+        Q_EMIT alertSoundDue();
 }
 
 void OverlayWindowController::closeAll() {

@@ -6,7 +6,6 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <functional>
 #include <optional>
 
 class AppSettings;
@@ -23,18 +22,18 @@ public:
     ~OverlayWindowController() override;
 
     // Replaces any reminder on screen. Join, snooze and dismiss first close every screen's
-    // window, then call the given callback.
-    void showOverlay(const CalendarEvent &event, const std::optional<MeetingBrief> &brief,
-                     std::function<void()> onDismiss, std::function<void()> onJoin,
-                     std::function<void()> onSnooze);
+    // window, then announce themselves with the reminder's event.
+    void showOverlay(const CalendarEvent &event, const std::optional<MeetingBrief> &brief);
     void closeAll();
     // One top-level window per screen while a reminder shows; empty otherwise.
     QList<QWidget *> windows() const;
 
-    // How the alert sound is made; by default the desktop's sound theme, else a beep.
-    void setAlertSound(std::function<void()> play);
-
 Q_SIGNALS:
+    void dismissed(const CalendarEvent &event);
+    void joinRequested(const CalendarEvent &event);
+    void snoozeRequested(const CalendarEvent &event);
+    // A reminder went up while sound is on; once per reminder, not per screen.
+    void alertSoundDue();
     // Every screen's window has painted its first frame.
     void overlayPainted();
 
@@ -44,5 +43,4 @@ private:
     AppSettings &m_settings;
     QList<QPointer<OverlayWindow>> m_windows;
     int m_paintedCount = 0;
-    std::function<void()> m_alertSound;
 };

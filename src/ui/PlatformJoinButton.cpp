@@ -54,8 +54,7 @@ void PlatformIcon::paintEvent(QPaintEvent *) {
     p.drawPixmap(0, 0, pixmap(m_platform, m_size, devicePixelRatioF()));
 }
 
-PlatformJoinButton::PlatformJoinButton(MeetingPlatform platform, std::function<void()> action,
-                                       QWidget *parent)
+PlatformJoinButton::PlatformJoinButton(MeetingPlatform platform, QWidget *parent)
     : QAbstractButton(parent)
     , m_platform(platform) {
     setText(title(platform));
@@ -63,8 +62,6 @@ PlatformJoinButton::PlatformJoinButton(MeetingPlatform platform, std::function<v
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    if (action)
-        connect(this, &QAbstractButton::clicked, this, [action = std::move(action)] { action(); });
 }
 
 QString PlatformJoinButton::title(MeetingPlatform platform) {

@@ -4,7 +4,6 @@
 
 #include <QAbstractButton>
 #include <QWidget>
-#include <functional>
 
 // A video platform's own icon from the application's resources, in a rounded square.
 class PlatformIcon : public QWidget {
@@ -32,8 +31,7 @@ class PlatformJoinButton : public QAbstractButton {
     Q_OBJECT
 
 public:
-    PlatformJoinButton(MeetingPlatform platform, std::function<void()> action,
-                       QWidget *parent = nullptr);
+    explicit PlatformJoinButton(MeetingPlatform platform, QWidget *parent = nullptr);
 
     MeetingPlatform platform() const { return m_platform; }
     static QString title(MeetingPlatform platform);

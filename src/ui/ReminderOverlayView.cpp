@@ -76,16 +76,10 @@ public:
 } // namespace
 
 ReminderOverlayView::ReminderOverlayView(CalendarEvent event, std::optional<MeetingBrief> brief,
-                                         std::function<void()> onDismiss,
-                                         std::function<void()> onJoin,
-                                         std::function<void()> onSnooze, QWidget *parent,
-                                         Clock &clock)
+                                         QWidget *parent, Clock &clock)
     : CardOverlay(parent)
     , m_event(std::move(event))
     , m_brief(std::move(brief))
-    , m_onDismiss(std::move(onDismiss))
-    , m_onJoin(std::move(onJoin))
-    , m_onSnooze(std::move(onSnooze))
     , m_clock(clock) {
     setAccessibleName(m_event.title);
     auto *card = static_cast<CardFrame *>(buildCard());
@@ -208,28 +202,22 @@ QWidget *ReminderOverlayView::buildActionRow() {
     layout->setSpacing(12);
     if (m_event.meetingLink) {
         const MeetingType type = m_event.meetingType();
-        auto join = [this] {
-            if (m_onJoin)
-                m_onJoin();
-        };
         if (type.kind == MeetingType::Kind::video)
-            m_joinButton = new PlatformJoinButton(type.platform, join);
+            m_joinButton = new PlatformJoinButton(type.platform);
         else
             m_joinButton = new CapsuleButton(QStringLiteral("Join"), CapsuleButton::Style::primary,
-                                             QStringLiteral("video.fill"), join);
+                                             QStringLiteral("video.fill"));
+        connect(m_joinButton, &QAbstractButton::clicked, this, &ReminderOverlayView::joinRequested);
         layout->addWidget(m_joinButton);
     }
     layout->addStretch();
-    layout->addWidget(new CapsuleButton(QStringLiteral("1 min"), CapsuleButton::Style::secondary,
-                                        QStringLiteral("clock.arrow.circlepath"), [this] {
-                                            if (m_onSnooze)
-                                                m_onSnooze();
-                                        }));
-    m_dismissButton =
-        new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::secondary, {}, [this] {
-            if (m_onDismiss)
-                m_onDismiss();
-        });
+    auto *snooze = new CapsuleButton(QStringLiteral("1 min"), CapsuleButton::Style::secondary,
+                                     QStringLiteral("clock.arrow.circlepath"));
+    connect(snooze, &QAbstractButton::clicked, this, &ReminderOverlayView::snoozeRequested);
+    layout->addWidget(snooze);
+    m_dismissButton = new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::secondary);
+    connect(m_dismissButton, &QAbstractButton::clicked, this,
+            &ReminderOverlayView::dismissRequested);
     layout->addWidget(m_dismissButton);
     return row;
 }

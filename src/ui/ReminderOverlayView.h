@@ -5,7 +5,6 @@
 #include "core/Clock.h"
 #include "core/MeetingBrief.h"
 
-#include <functional>
 #include <optional>
 
 class QLabel;
@@ -19,9 +18,7 @@ class ReminderOverlayView : public CardOverlay {
 
 public:
     ReminderOverlayView(CalendarEvent event, std::optional<MeetingBrief> brief,
-                        std::function<void()> onDismiss, std::function<void()> onJoin,
-                        std::function<void()> onSnooze, QWidget *parent = nullptr,
-                        Clock &clock = Clock::system());
+                        QWidget *parent = nullptr, Clock &clock = Clock::system());
 
     static constexpr int maxCardWidth = 500;
     static constexpr int maxCardWidthWithBrief = 680;
@@ -34,6 +31,11 @@ public:
     // The join control, or null when the event has no meeting link.
     QAbstractButton *joinButton() const { return m_joinButton; }
 
+Q_SIGNALS:
+    void dismissRequested();
+    void joinRequested();
+    void snoozeRequested();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -45,7 +47,6 @@ private:
 
     CalendarEvent m_event;
     std::optional<MeetingBrief> m_brief;
-    std::function<void()> m_onDismiss, m_onJoin, m_onSnooze;
     Clock &m_clock;
     QLabel *m_timeLabel = nullptr;
     QAbstractButton *m_joinButton = nullptr;

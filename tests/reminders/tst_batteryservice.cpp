@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,7 +24,7 @@ private:
     std::unique_ptr<QTemporaryDir> supplies;
     std::unique_ptr<ManualClock> clock;
     std::unique_ptr<BatteryService> service;
-    int alerts = 0;
+    std::unique_ptr<QSignalSpy> alerts;
 
     void writeSupply(const QString &name, const QByteArray &type, const QByteArray &capacity,
                      const QByteArray &status) {
@@ -40,7 +41,7 @@ private:
 
     void startService() {
         service = std::make_unique<BatteryService>(*clock);
-        service->setOnLowBattery([this] { ++alerts; });
+        alerts = std::make_unique<QSignalSpy>(service.get(), &BatteryService::lowBattery);
         service->startMonitoring();
     }
 
@@ -56,7 +57,7 @@ private Q_SLOTS:
         QVERIFY(supplies->isValid());
         qputenv("ZELVANE_POWER_SUPPLY_DIR", supplies->path().toUtf8());
         clock = std::make_unique<ManualClock>();
-        alerts = 0;
+        alerts.reset();
     }
 
     void cleanup() {
@@ -70,13 +71,13 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         clock->advance(59.9);
         QCoreApplication::processEvents();
-        QCOMPARE(alerts, 0);
+        QCOMPARE(alerts->count(), 0);
         clock->advance(0.1);
         // The callback reaches the controller through the event loop, not from the tick.
-        QCOMPARE(alerts, 0);
+        QCOMPARE(alerts->count(), 0);
         QVERIFY(service->hasAlerted());
         QCoreApplication::processEvents();
-        QCOMPARE(alerts, 1);
+        QCOMPARE(alerts->count(), 1);
     }
 
     void episodes_data() {
@@ -113,7 +114,7 @@ private Q_SLOTS:
             setBattery(capacities[i], charging[i]);
             tick();
         }
-        QCOMPARE(alerts, expectedAlerts);
+        QCOMPARE(alerts->count(), expectedAlerts);
         QCOMPARE(service->hasAlerted(), finallyAlerted);
     }
 
@@ -141,7 +142,7 @@ private Q_SLOTS:
         startService();
         tick();
         tick();
-        QCOMPARE(alerts, 0);
+        QCOMPARE(alerts->count(), 0);
         QVERIFY(!service->hasAlerted());
     }
 
@@ -151,7 +152,7 @@ private Q_SLOTS:
         writeSupply(QStringLiteral("BAT0"), "Battery", "1", "Discharging");
         startService();
         tick();
-        QCOMPARE(alerts, 1);
+        QCOMPARE(alerts->count(), 1);
     }
 
     void destroyedServiceStopsChecking() {
@@ -159,7 +160,7 @@ private Q_SLOTS:
         startService();
         service.reset();
         tick();
-        QCOMPARE(alerts, 0);
+        QCOMPARE(alerts->count(), 0);
         QCOMPARE(clock->pendingCount(), 0);
     }
 

@@ -100,7 +100,8 @@ private Q_SLOTS:
         research = std::make_unique<ScriptedResearch>();
         scheduler = std::make_unique<ReminderScheduler>(*calendar, *research, *settings, *clock);
         firings.clear();
-        scheduler->setOnReminderFired(
+        connect(
+            scheduler.get(), &ReminderScheduler::reminderFired, this,
             [this](const CalendarEvent &e, double offset, const std::optional<MeetingBrief> &b) {
                 firings.append({e.id, offset, b});
             });

@@ -6,6 +6,7 @@
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -109,11 +110,10 @@ private Q_SLOTS:
         device.percentage = 1.0;
         ManualClock clock;
         BatteryService service(clock);
-        int alerts = 0;
-        service.setOnLowBattery([&] { ++alerts; });
+        QSignalSpy alerts(&service, &BatteryService::lowBattery);
         service.startMonitoring();
         clock.advance(BatteryService::checkInterval);
-        QTRY_COMPARE(alerts, 1);
+        QTRY_COMPARE(alerts.count(), 1);
     }
 };
 

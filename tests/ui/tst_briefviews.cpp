@@ -7,6 +7,7 @@
 #include "ui/Widgets.h"
 
 #include <QDesktopServices>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -192,11 +193,10 @@ private Q_SLOTS:
             UiTest::event(QDateTime(QDate(2027, 1, 15), QTime(10, 0), Qt::UTC),
                           link.isEmpty() ? std::nullopt : std::optional(QUrl(link)),
                           location.isEmpty() ? std::nullopt : std::optional(location));
-        int dismissed = 0;
         MeetingBrief brief = UiTest::brief();
         brief.generatedAt = generated;
-        BriefPreviewView view(
-            event, brief, [&] { ++dismissed; }, nullptr, clock);
+        BriefPreviewView view(event, brief, nullptr, clock);
+        QSignalSpy dismissed(&view, &BriefPreviewView::dismissRequested);
         view.resize(520, 480);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -218,12 +218,12 @@ private Q_SLOTS:
             QTest::mouseClick(UiTest::button(&view, joinTitle), Qt::LeftButton);
             QCOMPARE(catcher.opened, QList<QUrl>{QUrl(link)});
             QVERIFY(view.isVisible());
-            QCOMPARE(dismissed, 0);
+            QCOMPARE(dismissed.count(), 0);
         }
         QTest::keyClick(&view, Qt::Key_Escape);
-        QCOMPARE(dismissed, 1);
+        QCOMPARE(dismissed.count(), 1);
         QTest::mouseClick(UiTest::button(&view, QStringLiteral("Close")), Qt::LeftButton);
-        QCOMPARE(dismissed, 2);
+        QCOMPARE(dismissed.count(), 2);
     }
 
     void previewTimeString() {
@@ -255,8 +255,8 @@ private Q_SLOTS:
     }
 
     void batteryAlert() {
-        int dismissed = 0;
-        BatteryAlertView view([&] { ++dismissed; });
+        BatteryAlertView view;
+        QSignalSpy dismissed(&view, &BatteryAlertView::dismissRequested);
         view.resize(1024, 768);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -265,11 +265,11 @@ private Q_SLOTS:
         QVERIFY(texts.contains(QStringLiteral("Your Mac is at 1% battery. Plug in now.")));
         QCOMPARE(UiTest::buttonNames(&view), QStringList{QStringLiteral("Dismiss")});
         QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(3, 3));
-        QCOMPARE(dismissed, 0);
+        QCOMPARE(dismissed.count(), 0);
         QTest::mouseClick(UiTest::button(&view, QStringLiteral("Dismiss")), Qt::LeftButton);
-        QCOMPARE(dismissed, 1);
+        QCOMPARE(dismissed.count(), 1);
         QTest::keyClick(&view, Qt::Key_Escape);
-        QCOMPARE(dismissed, 2);
+        QCOMPARE(dismissed.count(), 2);
     }
 };
 

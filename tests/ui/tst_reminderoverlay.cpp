@@ -20,9 +20,10 @@ private:
 
     std::unique_ptr<ReminderOverlayView> makeView(const CalendarEvent &event,
                                                   std::optional<MeetingBrief> brief = {}) {
-        auto view = std::make_unique<ReminderOverlayView>(
-            event, std::move(brief), [this] { ++dismissed; }, [this] { ++joined; },
-            [this] { ++snoozed; }, nullptr, clock);
+        auto view = std::make_unique<ReminderOverlayView>(event, std::move(brief), nullptr, clock);
+        connect(view.get(), &ReminderOverlayView::dismissRequested, this, [this] { ++dismissed; });
+        connect(view.get(), &ReminderOverlayView::joinRequested, this, [this] { ++joined; });
+        connect(view.get(), &ReminderOverlayView::snoozeRequested, this, [this] { ++snoozed; });
         view->resize(1280, 800);
         return view;
     }
@@ -115,7 +116,7 @@ private Q_SLOTS:
 
     void platformButtonLooksLikeItsPlatform() {
         for (MeetingPlatform platform : MeetingPlatforms::all()) {
-            PlatformJoinButton button(platform, {});
+            PlatformJoinButton button(platform);
             QCOMPARE(button.accessibleName(), PlatformJoinButton::title(platform));
             QImage image = button.grab().toImage();
             // The corner is rounded off; the left edge in the middle is the platform colour.
