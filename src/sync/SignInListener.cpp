@@ -4,8 +4,10 @@
 #include <QCoroTimer>
 #include <QStringDecoder>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
+#include <QUuid>
 
 QString SignInError::description() const {
     return QStringLiteral("Authorization failed. No auth code received.");
@@ -61,31 +63,61 @@ QByteArray failureAnswer(const QByteArray &body) {
     return answerWith("HTTP/1.1 400 Bad Request", body);
 }
 
-std::optional<QString> extractCode(const QByteArray &request) {
+QByteArray notFoundAnswer() {
+    return QByteArrayLiteral(
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+}
+
+qsizetype headLength(const QByteArray &bytes) {
+    // Lines may end in CRLF or a bare LF; the head ends at the first empty line.
+    qsizetype lineStart = 0;
+    while (true) {
+        const qsizetype newline = bytes.indexOf('\n', lineStart);
+        if (newline < 0)
+            return -1;
+        const qsizetype length = newline - lineStart;
+        if (lineStart > 0 && (length == 0 || (length == 1 && bytes.at(lineStart) == '\r')))
+            return newline + 1;
+        lineStart = newline + 1;
+    }
+}
+
+std::optional<QString> Request::value(QStringView name) const {
+    for (const auto &[key, value] : query)
+        if (key == name)
+            return value;
+    return std::nullopt;
+}
+
+std::optional<Request> parseRequest(const QByteArray &head) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(request);
+    const QString text = decoder(head);
     if (decoder.hasError())
-        text.clear();
-    const QString requestLine = text.section(QStringLiteral("\r\n"), 0, 0);
+        return std::nullopt;
+    QString requestLine = text.section(u'\n', 0, 0);
+    if (requestLine.endsWith(u'\r'))
+        requestLine.chop(1);
     const QStringList pieces = requestLine.split(u' ', Qt::SkipEmptyParts);
-    if (pieces.size() < 2)
+    if (pieces.size() < 2 || !pieces.at(1).startsWith(u'/') || pieces.at(1).startsWith(u"//"))
         return std::nullopt;
     const QUrl url(QStringLiteral("http://127.0.0.1") + pieces.at(1), QUrl::StrictMode);
-    if (!url.isValid() || !url.hasQuery())
+    if (!url.isValid())
         return std::nullopt;
-    const QUrlQuery query(url);
-    const auto items = query.queryItems(QUrl::FullyDecoded);
-    for (const auto &[name, value] : items)
-        if (name == u"code")
-            return value.isEmpty() ? std::nullopt : std::optional<QString>(value);
-    return std::nullopt;
+    Request request;
+    request.method = pieces.at(0).toLatin1();
+    request.path = url.path(QUrl::FullyEncoded);
+    request.query = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    return request;
 }
 } // namespace SignInHttp
 
-SignInListenerBase::SignInListenerBase(QObject *parent)
-    : QObject(parent) {}
+SignInListenerBase::SignInListenerBase(QString callbackPath, QObject *parent)
+    : QObject(parent)
+    , m_callbackPath(std::move(callbackPath)) {}
 
-SignInListenerBase::~SignInListenerBase() = default;
+SignInListenerBase::~SignInListenerBase() {
+    close();
+}
 
 bool SignInListenerBase::bind(quint16 port, QString *error) {
     close();
@@ -101,6 +133,11 @@ bool SignInListenerBase::bind(quint16 port, QString *error) {
 }
 
 void SignInListenerBase::close() {
+    // A connection accepted while listening must not deliver a redirect after the listener
+    // has stopped; answered ones are left to finish writing.
+    const QList<QTcpSocket *> unanswered = m_pending.keys();
+    for (QTcpSocket *socket : unanswered)
+        drop(socket);
     if (!m_server)
         return;
     m_server->close();
@@ -108,48 +145,74 @@ void SignInListenerBase::close() {
     m_server.release()->deleteLater();
 }
 
-void SignInListenerBase::accept() {
-    if (!m_server)
-        return;
-    QTcpSocket *socket = m_server->nextPendingConnection();
-    if (!socket)
-        return;
-    socket->setParent(this);
-    // Only the first request counts: nobody else gets to connect after it.
-    close();
+void SignInListenerBase::drop(QTcpSocket *socket) {
+    m_pending.remove(socket);
+    m_connections.removeOne(socket);
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}
 
-    QPointer<QTcpSocket> guard(socket);
-    auto handled = std::make_shared<bool>(false);
-    auto deliver = [this, guard, handled](const QByteArray &bytes) {
-        if (*handled || !guard)
+void SignInListenerBase::accept() {
+    while (m_server) {
+        QTcpSocket *socket = m_server->nextPendingConnection();
+        if (!socket)
             return;
-        *handled = true;
-        handleRequest(guard, bytes);
-    };
-    connect(socket, &QTcpSocket::readyRead, this,
-            [socket, deliver] { deliver(socket->read(SignInHttp::maxRequestBytes)); });
-    connect(socket, &QTcpSocket::disconnected, this, [socket, deliver] {
-        deliver(QByteArray());
-        socket->deleteLater();
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, [socket, deliver] {
-        deliver(QByteArray());
-        socket->deleteLater();
-    });
-    if (socket->bytesAvailable() > 0)
-        deliver(socket->read(SignInHttp::maxRequestBytes));
+        socket->setParent(this);
+        if (m_connections.size() >= maxConnections)
+            drop(m_connections.first());
+        m_connections.append(socket);
+
+        auto *idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        connect(idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
+        idle->start(m_idleLimit);
+        m_pending.insert(socket, {QByteArray(), idle});
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_pending.remove(socket);
+            m_connections.removeOne(socket);
+            socket->deleteLater();
+        });
+        if (socket->bytesAvailable() > 0)
+            readFrom(socket);
+    }
+}
+
+void SignInListenerBase::readFrom(QTcpSocket *socket) {
+    const auto it = m_pending.find(socket);
+    if (it == m_pending.end()) {
+        // Answered: whatever else the client sends (a pipelined request) is ignored.
+        socket->readAll();
+        return;
+    }
+    QByteArray &head = it->head;
+    head += socket->read(SignInHttp::maxRequestBytes + 1 - head.size());
+    const qsizetype length = SignInHttp::headLength(head);
+    if (length < 0 && head.size() <= SignInHttp::maxRequestBytes) {
+        it->idle->start(m_idleLimit);
+        return;
+    }
+    const auto request = length < 0 ? std::nullopt : SignInHttp::parseRequest(head.first(length));
+    if (request && request->method == "GET" && request->path == m_callbackPath)
+        handleCallback(socket, *request);
+    else
+        answer(socket, SignInHttp::notFoundAnswer());
 }
 
 void SignInListenerBase::answer(QTcpSocket *socket, const QByteArray &bytes) {
-    if (socket->state() != QAbstractSocket::ConnectedState)
+    const auto it = m_pending.find(socket);
+    if (it == m_pending.end())
         return;
+    it->idle->stop();
+    m_pending.erase(it);
     socket->write(bytes);
     // Closes once everything is written.
     socket->disconnectFromHost();
 }
 
 CalendarSignInListener::CalendarSignInListener(QObject *parent)
-    : SignInListenerBase(parent) {}
+    : SignInListenerBase(QStringLiteral("/nylas/callback"), parent) {}
 
 CalendarSignInListener &CalendarSignInListener::shared() {
     static CalendarSignInListener *instance = new CalendarSignInListener;
@@ -164,8 +227,10 @@ QCoro::Task<int> CalendarSignInListener::startListening(CalendarProvider provide
     if (!self)
         throw SignInError();
     m_pendingProvider = provider;
-    if (!bind(preferredPort, nullptr) && !bind(0, nullptr))
+    if (!bind(preferredPort, nullptr) && !bind(0, nullptr)) {
+        m_pendingProvider.reset();
         throw SignInError();
+    }
     co_return port();
 }
 
@@ -174,10 +239,15 @@ void CalendarSignInListener::stopListening() {
     m_pendingProvider.reset();
 }
 
-void CalendarSignInListener::handleRequest(QTcpSocket *socket, const QByteArray &request) {
-    const auto code = SignInHttp::extractCode(request);
-    const CalendarProvider provider = m_pendingProvider.value_or(CalendarProvider::google);
-    if (code) {
+void CalendarSignInListener::handleCallback(QTcpSocket *socket,
+                                            const SignInHttp::Request &request) {
+    if (!m_pendingProvider) {
+        answer(socket, SignInHttp::notFoundAnswer());
+        return;
+    }
+    const CalendarProvider provider = *m_pendingProvider;
+    const auto code = request.value(u"code");
+    if (code && !code->isEmpty()) {
         answer(socket, SignInHttp::successAnswer(SignInHttp::calendarSuccessBody));
         stopListening();
         Q_EMIT codeReceived(*code, provider);
@@ -189,12 +259,14 @@ void CalendarSignInListener::handleRequest(QTcpSocket *socket, const QByteArray 
 }
 
 SlackSignInListener::SlackSignInListener(QObject *parent)
-    : SignInListenerBase(parent) {}
+    : SignInListenerBase(QStringLiteral("/slack/callback"), parent) {}
 
 quint16 SlackSignInListener::start() {
     QString error;
     if (!bind(0, &error))
         throw ListenerError(error);
+    m_state = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QLatin1Char(':') +
+              QString::number(port());
     return port();
 }
 
@@ -223,13 +295,14 @@ void SlackSignInListener::finish(std::optional<QString> code, std::optional<Slac
     Q_EMIT finished();
 }
 
-void SlackSignInListener::handleRequest(QTcpSocket *socket, const QByteArray &request) {
-    // Nothing read: nobody to answer, the wait just fails.
-    if (request.isEmpty()) {
-        finish(std::nullopt, SlackError::authFailed());
+void SlackSignInListener::handleCallback(QTcpSocket *socket, const SignInHttp::Request &request) {
+    // A redirect without the state this sign-in issued was not started by it.
+    if (m_state.isEmpty() || m_finished || request.value(u"state") != m_state) {
+        answer(socket, SignInHttp::notFoundAnswer());
         return;
     }
-    if (const auto code = SignInHttp::extractCode(request)) {
+    const auto code = request.value(u"code");
+    if (code && !code->isEmpty()) {
         answer(socket, SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
         finish(*code, std::nullopt);
     } else {

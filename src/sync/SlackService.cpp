@@ -14,7 +14,6 @@
 #include <QPointer>
 #include <QSet>
 #include <QUrlQuery>
-#include <QUuid>
 
 namespace {
 QString tokenKey() {
@@ -72,11 +71,8 @@ QUrl SlackService::authorizeURL(const QString &state) {
 QCoro::Task<> SlackService::authenticate() {
     QPointer<SlackService> self(this);
     auto handler = std::make_unique<SlackSignInListener>();
-    const quint16 port = handler->start();
-    // The backend's callback finds the listener through the port after the last ':'.
-    const QString state = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
-                          QLatin1Char(':') + QString::number(port);
-    const QUrl url = authorizeURL(state);
+    handler->start();
+    const QUrl url = authorizeURL(handler->state());
     if (!url.isValid())
         throw SlackError::authFailed();
     QDesktopServices::openUrl(url);

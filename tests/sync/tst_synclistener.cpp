@@ -1,3 +1,4 @@
+#include "RawClient.h"
 #include "Settle.h"
 #include "sync/SignInListener.h"
 
@@ -5,32 +6,14 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUuid>
 #include <QtTest>
 
 namespace {
-constexpr auto noConnection = "<no connection>";
+constexpr auto noConnection = RawClient::noConnection;
 
-// Sends `bytes` (or nothing, hanging up at once, when `bytes` is null) and returns the whole
-// answer the listener gave before closing.
 QByteArray talk(quint16 port, const QByteArray &bytes) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 3000))
-        return noConnection;
-    if (bytes.isNull()) {
-        socket.disconnectFromHost();
-        QTest::qWait(50);
-        return {};
-    }
-    socket.write(bytes);
-    QByteArray answer;
-    const bool closed = QTest::qWaitFor(
-        [&] {
-            answer += socket.readAll();
-            return socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        3000);
-    return closed ? answer + socket.readAll() : "<still open>" + answer;
+    return RawClient::talk(port, bytes);
 }
 
 bool accepts(quint16 port) {
@@ -45,34 +28,61 @@ QByteArray calendarOk() {
 QByteArray calendarBad() {
     return SignInHttp::failureAnswer(SignInHttp::calendarFailureBody);
 }
+const QByteArray notFound = SignInHttp::notFoundAnswer();
 } // namespace
 
 class TestSyncListener : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Each request on its own connection; `code` empty with a 400 means the sign-in failed,
+    // a 404 means the request did not count and listening goes on.
     void calendarRedirect_data() {
         QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("code");
         QTest::newRow("code") << QByteArray("GET /nylas/callback?code=abc&state=xyz HTTP/1.1\r\n"
                                             "Host: 127.0.0.1\r\n\r\n")
-                              << "abc";
+                              << calendarOk() << "abc";
         QTest::newRow("first code wins")
-            << QByteArray("GET /nylas/callback?code=one&code=two HTTP/1.1\r\n\r\n") << "one";
+            << QByteArray("GET /nylas/callback?code=one&code=two HTTP/1.1\r\n\r\n") << calendarOk()
+            << "one";
         QTest::newRow("percent-encoded")
-            << QByteArray("GET /nylas/callback?code=a%2Fb%20c HTTP/1.1\r\n\r\n") << "a/b c";
+            << QByteArray("GET /nylas/callback?code=a%2Fb%20c HTTP/1.1\r\n\r\n") << calendarOk()
+            << "a/b c";
+        QTest::newRow("bare line feeds")
+            << QByteArray("GET /nylas/callback?code=lf HTTP/1.1\n\n") << calendarOk() << "lf";
         QTest::newRow("denied") << QByteArray(
                                        "GET /nylas/callback?error=access_denied HTTP/1.1\r\n\r\n")
-                                << QString();
-        QTest::newRow("favicon first")
-            << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << QString();
+                                << calendarBad() << QString();
+        QTest::newRow("Code is not code")
+            << QByteArray("GET /nylas/callback?Code=abc HTTP/1.1\r\n\r\n") << calendarBad()
+            << QString();
+        QTest::newRow("favicon") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << notFound
+                                 << QString();
+        QTest::newRow("POST elsewhere with a code")
+            << QByteArray("POST /favicon.ico?code=ATTACKER HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+            << notFound << QString();
+        QTest::newRow("POST on the callback")
+            << QByteArray("POST /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n") << notFound
+            << QString();
+        QTest::newRow("Slack's path")
+            << QByteArray("GET /slack/callback?code=ATTACKER HTTP/1.1\r\n\r\n") << notFound
+            << QString();
+        QTest::newRow("callback path prefix")
+            << QByteArray("GET /nylas/callbackx?code=ATTACKER HTTP/1.1\r\n\r\n") << notFound
+            << QString();
         QTest::newRow("not UTF-8")
-            << QByteArray("GET /nylas/callback?code=\xc3\x28 HTTP/1.1\r\n\r\n") << QString();
-        QTest::newRow("garbage") << QByteArray("\x01\x02\x03") << QString();
-        QTest::newRow("hang-up without a byte") << QByteArray() << QString();
+            << QByteArray("GET /nylas/callback?code=\xc3\x28 HTTP/1.1\r\n\r\n") << notFound
+            << QString();
+        QTest::newRow("garbage") << QByteArray("\x01\x02\x03\r\n\r\n") << notFound << QString();
+        QTest::newRow("head too large") << QByteArray("GET /nylas/callback?code=big&pad=")
+                                               .leftJustified(SignInHttp::maxRequestBytes + 1, 'a')
+                                        << notFound << QString();
     }
     void calendarRedirect() {
         QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
         QFETCH(QString, code);
         CalendarSignInListener handler;
         QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
@@ -81,23 +91,72 @@ private Q_SLOTS:
         QVERIFY(port > 0);
         QCOMPARE(handler.port(), quint16(port));
 
-        const QByteArray answer = talk(quint16(port), request);
-        if (request.isNull()) {
-            QTRY_COMPARE(failures.size(), 1);
-        } else {
-            QCOMPARE(answer, code.isEmpty() ? calendarBad() : calendarOk());
-        }
+        QCOMPARE(talk(quint16(port), request), answer);
+        const bool counted = answer != notFound;
         QCOMPARE(codes.size(), code.isEmpty() ? 0 : 1);
-        QCOMPARE(failures.size(), code.isEmpty() ? 1 : 0);
+        QCOMPARE(failures.size(), counted && code.isEmpty() ? 1 : 0);
         if (!code.isEmpty()) {
             QCOMPARE(codes[0][0].toString(), code);
             QCOMPARE(codes[0][1].value<CalendarProvider>(), CalendarProvider::microsoft);
         }
-        // The listener is gone after its first request of any kind.
-        QVERIFY(!handler.isListening());
-        QCOMPARE(handler.port(), quint16(0));
-        QVERIFY(!handler.pendingProvider());
-        QVERIFY(!accepts(quint16(port)));
+        QCOMPARE(handler.isListening(), !counted);
+        QCOMPARE(bool(handler.pendingProvider()), !counted);
+        if (counted) {
+            QCOMPARE(handler.port(), quint16(0));
+            QVERIFY(!accepts(quint16(port)));
+        } else {
+            QCOMPARE(talk(quint16(port), "GET /nylas/callback?code=late HTTP/1.1\r\n\r\n"),
+                     calendarOk());
+            QCOMPARE(codes.size(), 1);
+        }
+    }
+
+    // What a browser and a hostile local client do around one real redirect.
+    void calendarSurvivesPreconnectsAndStrangers() {
+        CalendarSignInListener handler;
+        QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
+        const quint16 port =
+            quint16(QCoro::waitFor(handler.startListening(CalendarProvider::google)));
+        RawClient preconnect, hangUp;
+        QVERIFY(preconnect.connectTo(port));
+        QVERIFY(hangUp.connectTo(port));
+        hangUp.socket().disconnectFromHost();
+        QCOMPARE(talk(port, "POST /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n"), notFound);
+        QCOMPARE(talk(port, "GET /favicon.ico?code=ATTACKER HTTP/1.1\r\n\r\n"), notFound);
+        QVERIFY(preconnect.isOpen());
+
+        RawClient browser;
+        QVERIFY(browser.connectTo(port));
+        browser.send("GET /nylas/call");
+        QTest::qWait(100);
+        browser.send("back?code=real HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        QTest::qWait(100);
+        QVERIFY(codes.isEmpty());
+        browser.send("\r\n");
+        QCOMPARE(browser.answer(), calendarOk());
+        QCOMPARE(codes.size(), 1);
+        QCOMPARE(codes[0][0].toString(), QStringLiteral("real"));
+
+        // The sign-in is over: an earlier connection is cut and nobody new gets in.
+        preconnect.send("GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n");
+        QCOMPARE(preconnect.answer(), QByteArray());
+        QCOMPARE(talk(port, "GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n"),
+                 QByteArray(noConnection));
+        QCOMPARE(codes.size(), 1);
+    }
+
+    void calendarAcceptsNothingOutsideASignIn() {
+        CalendarSignInListener handler;
+        QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
+        const quint16 port =
+            quint16(QCoro::waitFor(handler.startListening(CalendarProvider::google)));
+        RawClient early;
+        QVERIFY(early.connectTo(port));
+        QTest::qWait(50);
+        handler.stopListening();
+        early.send("GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n");
+        QCOMPARE(early.answer(), QByteArray());
+        QVERIFY(codes.isEmpty());
     }
 
     void calendarPrefers8976AndFallsBack() {
@@ -134,33 +193,71 @@ private Q_SLOTS:
     }
 
     void slackRedirect_data() {
-        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("query");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("outcome");
         const QByteArray ok = SignInHttp::successAnswer(SignInHttp::slackSuccessBody);
         const QByteArray bad = SignInHttp::failureAnswer(SignInHttp::slackFailureBody);
-        QTest::newRow("code") << QByteArray(
-                                     "GET /slack/callback?code=s1&state=U:1 HTTP/1.1\r\n\r\n")
-                              << ok << "s1";
-        QTest::newRow("no code") << QByteArray("GET /slack/callback?state=x HTTP/1.1\r\n\r\n")
-                                 << bad << "Slack authorization failed. No auth code received.";
-        QTest::newRow("no space") << QByteArray("GET\r\n\r\n") << bad
-                                  << "Slack authorization failed. No auth code received.";
-        // Nothing read: no answer, the wait just fails.
-        QTest::newRow("hang-up") << QByteArray() << QByteArray()
-                                 << "Slack authorization failed. No auth code received.";
+        const QString failed = QStringLiteral("Slack authorization failed. No auth code received.");
+        QTest::newRow("code") << QByteArray("code=s1&state=STATE") << ok << "s1";
+        QTest::newRow("state percent-encoded")
+            << QByteArray("state=STATE_ENCODED&code=s2") << ok << "s2";
+        QTest::newRow("no code") << QByteArray("state=STATE") << bad << failed;
+        QTest::newRow("forged state")
+            << QByteArray("code=ATTACKER&state=00000000-0000:1") << notFound << QString();
+        QTest::newRow("no state") << QByteArray("code=ATTACKER") << notFound << QString();
+        QTest::newRow("state twice, first forged")
+            << QByteArray("code=ATTACKER&state=x&state=STATE") << notFound << QString();
     }
     void slackRedirect() {
-        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, query);
         QFETCH(QByteArray, answer);
         QFETCH(QString, outcome);
         SlackSignInListener handler;
         const quint16 port = handler.start();
         QVERIFY(port > 0);
-        QCOMPARE(talk(port, request), answer);
-        const auto result = settle(handler.waitForCode());
+        const QString state = handler.state();
+        QVERIFY(state.endsWith(QLatin1Char(':') + QString::number(port)));
+        QCOMPARE(QUuid::fromString(state.section(u':', 0, 0)).isNull(), false);
+        query.replace("STATE_ENCODED", QUrl::toPercentEncoding(state));
+        query.replace("STATE", state.toUtf8());
+        auto wait = handler.waitForCode();
+        QCOMPARE(talk(port, "GET /slack/callback?" + query + " HTTP/1.1\r\n\r\n"), answer);
+        if (answer == notFound) {
+            QVERIFY(handler.isListening());
+            handler.fail(SlackError::authTimeout());
+            QCOMPARE(settle(std::move(wait)).as<SlackError>()->kind(),
+                     SlackError::Kind::authTimeout);
+            return;
+        }
+        const auto result = settle(std::move(wait));
         QCOMPARE(result.ok() ? *result.value : result.description(), outcome);
         QVERIFY(!accepts(port));
+    }
+
+    void slackSurvivesPreconnectsAndStrangers() {
+        SlackSignInListener handler;
+        const quint16 port = handler.start();
+        const QByteArray state = handler.state().toUtf8();
+        auto wait = handler.waitForCode();
+        RawClient preconnect;
+        QVERIFY(preconnect.connectTo(port));
+        QCOMPARE(talk(port, "POST /slack/callback?code=x&state=" + state + " HTTP/1.1\r\n\r\n"),
+                 notFound);
+        QCOMPARE(talk(port, "GET /nylas/callback?code=x&state=" + state + " HTTP/1.1\r\n\r\n"),
+                 notFound);
+        RawClient browser;
+        QVERIFY(browser.connectTo(port));
+        browser.send("GET /slack/callback?code=real&st");
+        QTest::qWait(100);
+        browser.send("ate=" + state + " HTTP/1.1\r\n\r\n");
+        QCOMPARE(browser.answer(), SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
+        const auto result = settle(std::move(wait));
+        QCOMPARE(result.value, std::optional<QString>(QStringLiteral("real")));
+        preconnect.send("GET /slack/callback?code=late&state=" + state + " HTTP/1.1\r\n\r\n");
+        QCOMPARE(preconnect.answer(), QByteArray());
+        QCOMPARE(talk(port, "GET /slack/callback?code=late HTTP/1.1\r\n\r\n"),
+                 QByteArray(noConnection));
     }
 
     void slackWaitEndsWithTheFirstOutcome() {
