@@ -3,77 +3,94 @@
 #include "HexColor.h"
 
 #include <QRegularExpression>
-#include <array>
 
 namespace {
-constexpr auto zoomDomain = u"zoom.us";
-constexpr auto meetHost = u"meet.google.com";
-constexpr auto teamsHost = u"teams.microsoft.com";
-constexpr auto webexDomain = u"webex.com";
-
 struct Pattern {
     MeetingPlatform platform;
     QRegularExpression expression;
 };
 
-const std::array<Pattern, 4> &patterns() {
-    constexpr auto options = QRegularExpression::CaseInsensitiveOption;
-    static const std::array<Pattern, 4> list{{
-        {MeetingPlatform::zoom,
-         QRegularExpression(QStringLiteral(R"(https?://[\w.-]*zoom\.us/[jw]/[\w?=&/.-]+)"),
-                            options)},
-        {MeetingPlatform::googleMeet,
-         QRegularExpression(QStringLiteral(R"(https?://meet\.google\.com/[\w-]+)"), options)},
-        {MeetingPlatform::teams,
-         QRegularExpression(
-             QStringLiteral(R"(https?://teams\.microsoft\.com/l/meetup-join/[\w%/.-]+)"), options)},
-        {MeetingPlatform::webex,
-         QRegularExpression(QStringLiteral(R"(https?://[\w.-]*webex\.com/[\w/.-]+)"), options)},
-    }};
+const QList<Pattern> &patterns() {
+    static const QList<Pattern> list = [] {
+        QList<Pattern> compiled;
+        for (const MeetingPlatformInfo &row : MeetingPlatforms::table())
+            compiled.append(
+                {row.platform,
+                 QRegularExpression(row.linkPattern, QRegularExpression::CaseInsensitiveOption)});
+        return compiled;
+    }();
     return list;
 }
 } // namespace
 
+const QList<MeetingPlatformInfo> &MeetingPlatforms::table() {
+    static const QList<MeetingPlatformInfo> rows{
+        {MeetingPlatform::zoom,
+         QStringLiteral("Zoom"),
+         QStringLiteral("2D8CFF"),
+         QStringLiteral("ZoomIcon"),
+         QStringLiteral("Join Zoom Meeting"),
+         QStringLiteral(R"(https?://[\w.-]*zoom\.us/[jw]/[\w?=&/.-]+)"),
+         QStringLiteral("zoom.us"),
+         {QStringLiteral("zoom")}},
+        {MeetingPlatform::googleMeet,
+         QStringLiteral("Google Meet"),
+         QStringLiteral("00897B"),
+         QStringLiteral("GoogleMeetIcon"),
+         QStringLiteral("Join with Google Meet"),
+         QStringLiteral(R"(https?://meet\.google\.com/[\w-]+)"),
+         QStringLiteral("meet.google.com"),
+         {QStringLiteral("google"), QStringLiteral("hangouts"), QStringLiteral("meet")}},
+        {MeetingPlatform::teams,
+         QStringLiteral("Microsoft Teams"),
+         QStringLiteral("6264A7"),
+         QStringLiteral("TeamsIcon"),
+         QStringLiteral("Join Teams Meeting"),
+         QStringLiteral(R"(https?://teams\.microsoft\.com/l/meetup-join/[\w%/.-]+)"),
+         QStringLiteral("teams.microsoft.com"),
+         {QStringLiteral("teams"), QStringLiteral("microsoft")}},
+        {MeetingPlatform::webex,
+         QStringLiteral("Webex"),
+         QStringLiteral("07C160"),
+         QStringLiteral("WebexIcon"),
+         QStringLiteral("Join Webex"),
+         QStringLiteral(R"(https?://[\w.-]*webex\.com/[\w/.-]+)"),
+         QStringLiteral("webex.com"),
+         {QStringLiteral("webex")}},
+    };
+    return rows;
+}
+
+const MeetingPlatformInfo &MeetingPlatforms::info(MeetingPlatform platform) {
+    for (const MeetingPlatformInfo &row : table())
+        if (row.platform == platform)
+            return row;
+    Q_UNREACHABLE();
+}
+
 const QList<MeetingPlatform> &MeetingPlatforms::all() {
-    static const QList<MeetingPlatform> platforms{MeetingPlatform::zoom,
-                                                  MeetingPlatform::googleMeet,
-                                                  MeetingPlatform::teams, MeetingPlatform::webex};
+    static const QList<MeetingPlatform> platforms = [] {
+        QList<MeetingPlatform> list;
+        for (const MeetingPlatformInfo &row : table())
+            list.append(row.platform);
+        return list;
+    }();
     return platforms;
 }
 
 QString MeetingPlatforms::displayName(MeetingPlatform platform) {
-    switch (platform) {
-    case MeetingPlatform::zoom:
-        return QStringLiteral("Zoom");
-    case MeetingPlatform::googleMeet:
-        return QStringLiteral("Google Meet");
-    case MeetingPlatform::teams:
-        return QStringLiteral("Microsoft Teams");
-    case MeetingPlatform::webex:
-        return QStringLiteral("Webex");
-    }
-    return {};
+    return info(platform).name;
 }
 
 std::optional<MeetingPlatform> MeetingPlatforms::fromString(QStringView raw) {
-    for (MeetingPlatform platform : all())
-        if (displayName(platform) == raw)
-            return platform;
+    for (const MeetingPlatformInfo &row : table())
+        if (row.name == raw)
+            return row.platform;
     return std::nullopt;
 }
 
 QString MeetingPlatforms::brandColorHex(MeetingPlatform platform) {
-    switch (platform) {
-    case MeetingPlatform::zoom:
-        return QStringLiteral("2D8CFF");
-    case MeetingPlatform::googleMeet:
-        return QStringLiteral("00897B");
-    case MeetingPlatform::teams:
-        return QStringLiteral("6264A7");
-    case MeetingPlatform::webex:
-        return QStringLiteral("07C160");
-    }
-    return {};
+    return info(platform).brandColorHex;
 }
 
 QColor MeetingPlatforms::brandColor(MeetingPlatform platform) {
@@ -81,17 +98,11 @@ QColor MeetingPlatforms::brandColor(MeetingPlatform platform) {
 }
 
 QString MeetingPlatforms::iconAssetName(MeetingPlatform platform) {
-    switch (platform) {
-    case MeetingPlatform::zoom:
-        return QStringLiteral("ZoomIcon");
-    case MeetingPlatform::googleMeet:
-        return QStringLiteral("GoogleMeetIcon");
-    case MeetingPlatform::teams:
-        return QStringLiteral("TeamsIcon");
-    case MeetingPlatform::webex:
-        return QStringLiteral("WebexIcon");
-    }
-    return {};
+    return info(platform).iconAssetName;
+}
+
+QString MeetingPlatforms::joinTitle(MeetingPlatform platform) {
+    return info(platform).joinTitle;
 }
 
 MeetingType MeetingType::video(MeetingPlatform platform, QUrl url) {
@@ -123,14 +134,9 @@ std::optional<QUrl> MeetingLinkParser::extractLink(QStringView text) {
 
 std::optional<MeetingPlatform> MeetingLinkParser::platform(const QUrl &url) {
     const QString host = url.host().toLower();
-    if (host.contains(zoomDomain))
-        return MeetingPlatform::zoom;
-    if (host.contains(meetHost))
-        return MeetingPlatform::googleMeet;
-    if (host.contains(teamsHost))
-        return MeetingPlatform::teams;
-    if (host.contains(webexDomain))
-        return MeetingPlatform::webex;
+    for (const MeetingPlatformInfo &row : MeetingPlatforms::table())
+        if (host.contains(row.hostFragment))
+            return row.platform;
     return std::nullopt;
 }
 
@@ -139,13 +145,9 @@ MeetingLinkParser::platformFromProvider(const std::optional<QString> &provider) 
     if (!provider)
         return std::nullopt;
     const QString name = provider->toLower();
-    if (name.contains(u"zoom"))
-        return MeetingPlatform::zoom;
-    if (name.contains(u"google") || name.contains(u"hangouts") || name.contains(u"meet"))
-        return MeetingPlatform::googleMeet;
-    if (name.contains(u"teams") || name.contains(u"microsoft"))
-        return MeetingPlatform::teams;
-    if (name.contains(u"webex"))
-        return MeetingPlatform::webex;
+    for (const MeetingPlatformInfo &row : MeetingPlatforms::table())
+        for (const QString &keyword : row.providerKeywords)
+            if (name.contains(keyword))
+                return row.platform;
     return std::nullopt;
 }

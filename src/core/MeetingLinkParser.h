@@ -8,13 +8,29 @@
 
 enum class MeetingPlatform { zoom, googleMeet, teams, webex };
 
+// Everything that differs between platforms, one row each; a new platform is one more row.
+struct MeetingPlatformInfo {
+    MeetingPlatform platform;
+    QString name;                 // also its raw value
+    QString brandColorHex;        // RRGGBB
+    QString iconAssetName;        // an SVG in the icon resources, without its extension
+    QString joinTitle;            // the join button's text
+    QString linkPattern;          // a meeting link of this platform inside free text
+    QString hostFragment;         // part of the host name of every link of this platform
+    QStringList providerKeywords; // any of them in a conferencing provider's name
+};
+
 namespace MeetingPlatforms {
+// In the order links and provider names are matched: the first platform that matches wins.
+const QList<MeetingPlatformInfo> &table();
+const MeetingPlatformInfo &info(MeetingPlatform platform);
 const QList<MeetingPlatform> &all();
-QString displayName(MeetingPlatform platform); // also its raw value
+QString displayName(MeetingPlatform platform);
 std::optional<MeetingPlatform> fromString(QStringView raw);
 QString brandColorHex(MeetingPlatform platform);
 QColor brandColor(MeetingPlatform platform);
 QString iconAssetName(MeetingPlatform platform);
+QString joinTitle(MeetingPlatform platform);
 } // namespace MeetingPlatforms
 
 // How an event's meeting is held, as the reminder and the menu show it.

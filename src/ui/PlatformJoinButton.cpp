@@ -57,39 +57,11 @@ void PlatformIcon::paintEvent(QPaintEvent *) {
 PlatformJoinButton::PlatformJoinButton(MeetingPlatform platform, QWidget *parent)
     : QAbstractButton(parent)
     , m_platform(platform) {
-    setText(title(platform));
-    setAccessibleName(title(platform));
+    setText(MeetingPlatforms::joinTitle(platform));
+    setAccessibleName(text());
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-QString PlatformJoinButton::title(MeetingPlatform platform) {
-    switch (platform) {
-    case MeetingPlatform::zoom:
-        return QStringLiteral("Join Zoom Meeting");
-    case MeetingPlatform::googleMeet:
-        return QStringLiteral("Join with Google Meet");
-    case MeetingPlatform::teams:
-        return QStringLiteral("Join Teams Meeting");
-    case MeetingPlatform::webex:
-        return QStringLiteral("Join Webex");
-    }
-    return {};
-}
-
-QColor PlatformJoinButton::background(MeetingPlatform platform) {
-    switch (platform) {
-    case MeetingPlatform::zoom:
-        return QColor::fromRgbF(0.18f, 0.55f, 1.0f);
-    case MeetingPlatform::googleMeet:
-        return QColor::fromRgbF(0.02f, 0.54f, 0.48f);
-    case MeetingPlatform::teams:
-        return QColor::fromRgbF(0.38f, 0.39f, 0.65f);
-    case MeetingPlatform::webex:
-        return QColor::fromRgbF(0.03f, 0.76f, 0.38f);
-    }
-    return {};
 }
 
 QSize PlatformJoinButton::sizeHint() const {
@@ -105,7 +77,7 @@ void PlatformJoinButton::paintEvent(QPaintEvent *) {
     Theme::dimForState(p, *this);
     const QRectF r = rect();
     p.setPen(Qt::NoPen);
-    p.setBrush(background(m_platform));
+    p.setBrush(MeetingPlatforms::brandColor(m_platform));
     p.drawRoundedRect(r, cornerRadius, cornerRadius);
     if (hasFocus()) {
         p.setPen(QPen(Qt::white, 2));

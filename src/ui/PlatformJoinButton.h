@@ -34,8 +34,6 @@ public:
     explicit PlatformJoinButton(MeetingPlatform platform, QWidget *parent = nullptr);
 
     MeetingPlatform platform() const { return m_platform; }
-    static QString title(MeetingPlatform platform);
-    static QColor background(MeetingPlatform platform);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }

@@ -165,10 +165,8 @@ QWidget *ReminderOverlayView::buildMeetingTypeIndicator() {
     const QColor textColor = Theme::Colors::textSecondary();
     switch (type.kind) {
     case MeetingType::Kind::video: {
-        QColor color = MeetingPlatforms::brandColor(type.platform);
-        if (!color.isValid())
-            color = Theme::Colors::blue();
-        layout->addWidget(new Dot(8, color), 0, Qt::AlignVCenter);
+        layout->addWidget(new Dot(8, MeetingPlatforms::brandColor(type.platform)), 0,
+                          Qt::AlignVCenter);
         layout->addWidget(
             Widgets::label(MeetingPlatforms::displayName(type.platform), font, textColor));
         break;

@@ -1,6 +1,7 @@
 #include "core/CalendarEvent.h"
 #include "core/MeetingLinkParser.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 class TestMeetingLinks : public QObject {
@@ -106,6 +107,17 @@ private Q_SLOTS:
         QCOMPARE(MeetingPlatforms::brandColor(MeetingPlatform::zoom), QColor(0x2D, 0x8C, 0xFF));
         QCOMPARE(MeetingPlatforms::iconAssetName(MeetingPlatform::webex),
                  QStringLiteral("WebexIcon"));
+        // A row added later must be complete: its own name, a real colour, a usable pattern.
+        for (const MeetingPlatformInfo &row : MeetingPlatforms::table()) {
+            QCOMPARE(MeetingPlatforms::fromString(row.name), row.platform);
+            QVERIFY2(QRegularExpression(QStringLiteral("^[0-9A-F]{6}$"))
+                         .match(row.brandColorHex)
+                         .hasMatch(),
+                     qPrintable(row.name));
+            QVERIFY2(QRegularExpression(row.linkPattern).isValid(), qPrintable(row.name));
+            QVERIFY(!row.iconAssetName.isEmpty() && !row.joinTitle.isEmpty());
+            QVERIFY(!row.hostFragment.isEmpty() && !row.providerKeywords.isEmpty());
+        }
     }
 
     void meetingTypeOfEvent() {

@@ -117,11 +117,11 @@ private Q_SLOTS:
     void platformButtonLooksLikeItsPlatform() {
         for (MeetingPlatform platform : MeetingPlatforms::all()) {
             PlatformJoinButton button(platform);
-            QCOMPARE(button.accessibleName(), PlatformJoinButton::title(platform));
+            QCOMPARE(button.accessibleName(), MeetingPlatforms::joinTitle(platform));
             QImage image = button.grab().toImage();
             // The corner is rounded off; the left edge in the middle is the platform colour.
             const QColor edge = image.pixelColor(2, image.height() / 2);
-            QCOMPARE(edge.rgb(), PlatformJoinButton::background(platform).rgb());
+            QCOMPARE(edge.rgb(), MeetingPlatforms::brandColor(platform).rgb());
             QVERIFY(image.pixelColor(0, 0).rgb() != edge.rgb());
         }
     }
