@@ -1,9 +1,17 @@
 #include "AppController.h"
 
 #include "StatusMenu.h"
+#include "UpdateDialogs.h"
+#include "UpdateManager.h"
+#include "Updater.h"
 #include "core/AppSettings.h"
+#include "core/Clock.h"
 #include "platform/AlertSound.h"
 #include "platform/Autostart.h"
+#include "platform/DesktopNotification.h"
+#include "platform/PackageKitInstall.h"
+#include "platform/UpdateSignature.h"
+#include "platform/UserLocalInstall.h"
 #include "prep/AttendeeResearchService.h"
 #include "reminders/BatteryService.h"
 #include "reminders/ReminderScheduler.h"
@@ -18,10 +26,12 @@
 #include "ui/Theme.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -52,10 +62,11 @@ void measureLine(const QString &text) {
 }
 } // namespace
 
-AppController::AppController(AppSettings &settings, QObject *parent)
+AppController::AppController(AppSettings &settings, SingleInstance *instance, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_overlayController(std::make_unique<OverlayWindowController>(settings))
+    , m_instance(instance)
     , m_measure(qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1) {
     connect(m_overlayController.get(), &OverlayWindowController::alertSoundDue, this,
             &playAlertSound);
@@ -87,6 +98,7 @@ AppController::~AppController() {
 
 void AppController::start() {
     setupServices();
+    setupUpdates();
     setupTray();
     if (m_measure)
         measureLine(
@@ -127,6 +139,7 @@ QList<StatusMenuEntry> AppController::menuEntries() const {
         state.researching = m_reminderScheduler->researching();
     }
     state.now = QDateTime::currentDateTime();
+    state.updateAvailable = m_updateManager && m_updateManager->updateAvailable();
     return StatusMenuModel::entries(state);
 }
 
@@ -134,13 +147,16 @@ void AppController::setupTray() {
     QPointer<AppController> self(this);
     m_statusMenu = std::make_unique<StatusMenu>(
         [self] { return self ? self->menuEntries() : QList<StatusMenuEntry>(); });
-    // There is no update manager yet, so "Check for Updates…" has no listener and shows
-    // disabled.
     connect(m_statusMenu.get(), &StatusMenu::prepMeetingRequested, this,
             &AppController::prepNextMeeting);
     connect(m_statusMenu.get(), &StatusMenu::viewBriefRequested, this, &AppController::viewBrief);
     connect(m_statusMenu.get(), &StatusMenu::openAppRequested, this, &AppController::openApp);
     connect(m_statusMenu.get(), &StatusMenu::quitRequested, this, &QCoreApplication::quit);
+    // Both update entries open the updater's check, which offers the install.
+    connect(m_statusMenu.get(), &StatusMenu::checkForUpdatesRequested, m_updateManager.get(),
+            &UpdateManager::checkForUpdates);
+    connect(m_statusMenu.get(), &StatusMenu::installUpdateRequested, m_updateManager.get(),
+            &UpdateManager::checkForUpdates);
 
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     // Panels come light and dark; the brand blue reads on both.
@@ -150,6 +166,46 @@ void AppController::setupTray() {
     m_trayIcon->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
     m_trayIcon->show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        announceBackgroundRunning();
+}
+
+void AppController::announceBackgroundRunning() {
+    // Said once: without a tray icon the only way back in is starting Zelvane again.
+    const QString shownKey = QStringLiteral("backgroundNoticeShown");
+    if (m_settings.value(shownKey, false).toBool())
+        return;
+    m_settings.setValue(shownKey, true);
+    DesktopNotification::show(
+        QStringLiteral("Zelvane is running in the background"),
+        QStringLiteral("It reminds you of your meetings without a tray icon. To open Zelvane, "
+                       "start it again from your applications menu."));
+}
+
+void AppController::setupUpdates() {
+    const QString executable = QCoreApplication::applicationFilePath();
+    if (const auto root = UserLocalInstall::rootOf(executable))
+        m_updateInstaller = std::make_unique<UserLocalInstall>(*root, m_instance);
+    else
+        m_updateInstaller = std::make_unique<PackageKitInstall>(QDBusConnection::systemBus(),
+                                                                executable, m_instance);
+    Updater::Config config{
+        .feed = Updater::feedFromEnvironment(),
+        .runningVersion = QCoreApplication::applicationVersion(),
+        .publicKey = UpdateSignature::builtInPublicKey(),
+        .downloadDir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                       QStringLiteral("/Zelvane/Updates"),
+    };
+    m_updater = std::make_unique<Updater>(m_settings, Clock::system(), *m_updateInstaller,
+                                          std::move(config));
+    m_updateManager = std::make_unique<UpdateManager>(*m_updater, m_settings, Clock::system(),
+                                                      QCoreApplication::applicationVersion());
+    m_updateDialogs = std::make_unique<UpdateDialogs>(*m_updater);
+    connect(m_updater.get(), &Updater::installed, this, [](bool restarted) {
+        if (restarted)
+            QCoreApplication::quit();
+    });
+    m_updater->startScheduledChecks();
 }
 
 void AppController::prepNextMeeting(const CalendarEvent &event) {

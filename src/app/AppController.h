@@ -17,7 +17,12 @@ class CalendarService;
 class OverlayWindowController;
 class QSystemTrayIcon;
 class ReminderScheduler;
+class SingleInstance;
 class StatusMenu;
+class UpdateDialogs;
+class UpdateInstaller;
+class UpdateManager;
+class Updater;
 struct StatusMenuEntry;
 
 // Owns the long-lived services, starts them in order, wires their callbacks and opens
@@ -26,14 +31,15 @@ class AppController : public QObject {
     Q_OBJECT
 
 public:
-    explicit AppController(AppSettings &settings, QObject *parent = nullptr);
+    // `instance` is handed the bus name over to a newly installed version; may be null.
+    explicit AppController(AppSettings &settings, SingleInstance *instance = nullptr,
+                           QObject *parent = nullptr);
     ~AppController() override;
 
     void start();
 
     void showReminder(const CalendarEvent &event, const std::optional<MeetingBrief> &brief);
     void showOnboarding();
-    void openApp();
     void showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief);
     void showBatteryAlert();
     void configureLaunchAtLogin();
@@ -52,10 +58,18 @@ public:
     QWidget *onboardingWindow() const { return m_onboardingWindow; }
     QWidget *settingsWindow() const { return m_settingsWindow; }
     QWidget *briefWindow() const { return m_briefWindow; }
+    UpdateManager *updateManager() const { return m_updateManager.get(); }
+    Updater *updater() const { return m_updater.get(); }
+
+public Q_SLOTS:
+    // What "Open Zelvane" and a second start of Zelvane open.
+    void openApp();
 
 private:
     void setupServices();
     void setupTray();
+    void setupUpdates();
+    void announceBackgroundRunning();
     static QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);
 
     AppSettings &m_settings;
@@ -65,6 +79,11 @@ private:
     std::unique_ptr<ReminderScheduler> m_reminderScheduler;
     std::unique_ptr<BatteryService> m_batteryService;
     std::unique_ptr<OverlayWindowController> m_overlayController;
+    SingleInstance *m_instance;
+    std::unique_ptr<UpdateInstaller> m_updateInstaller;
+    std::unique_ptr<Updater> m_updater;
+    std::unique_ptr<UpdateManager> m_updateManager;
+    std::unique_ptr<UpdateDialogs> m_updateDialogs;
     QPointer<QWidget> m_onboardingWindow;
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_briefWindow;

@@ -1,5 +1,6 @@
 #include "StatusMenu.h"
 
+#include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 
 #include <QKeySequence>
@@ -75,6 +76,10 @@ void StatusMenu::rebuild() {
         }
         QAction *action = m_menu->addAction(entry.title);
         action->setFont(fontFor(entry.style));
+        // Menu entries cannot be coloured on most panels; a blue icon marks the update.
+        if (entry.style == StatusMenuEntry::Style::update)
+            action->setIcon(SymbolIcons::icon(QStringLiteral("arrow.up.circle.fill"),
+                                              Theme::Colors::primary()));
         if (!entry.keyEquivalent.isEmpty())
             action->setShortcut(
                 QKeySequence(QStringLiteral("Ctrl+") + entry.keyEquivalent.toUpper()));

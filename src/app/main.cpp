@@ -1,7 +1,11 @@
 #include "AppController.h"
 #include "core/AppSettings.h"
+#include "platform/Relaunch.h"
+#include "platform/SingleInstance.h"
 
 #include <QApplication>
+#include <QCoroTask>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +14,8 @@
 #include <unistd.h>
 
 namespace {
+Q_LOGGING_CATEGORY(lcMain, "zelvane.app")
+
 int signalPipe[2] = {-1, -1};
 
 constexpr char quitByte = 1;
@@ -52,9 +58,42 @@ void handleSignals(QApplication &app) {
     if (qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1)
         sigaction(SIGUSR1, &action, nullptr);
 }
+// Full-screen reminders must stay above other windows on every screen, which Wayland does not
+// let a client ask for; X11 through XWayland does. A platform the user chose wins.
+void preferXWayland() {
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == u"wayland" ||
+                         qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    if (wayland && qEnvironmentVariableIsSet("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+// Runs Zelvane unless one already runs in this session; then that one opens its settings
+// window and this process ends with status 0.
+QCoro::Task<> startOrHandOver(SingleInstance &instance, AppController &controller) {
+    try {
+        bool owner = co_await instance.claim();
+        // The owner may have been ending just then; a second try settles it.
+        if (!owner && !co_await instance.activateRunning())
+            owner = co_await instance.claim();
+        if (!owner) {
+            QCoreApplication::exit(0);
+            co_return;
+        }
+        QObject::connect(&instance, &SingleInstance::activated, &controller,
+                         &AppController::openApp);
+        controller.start();
+        Relaunch::reportStarted();
+    } catch (const std::exception &error) {
+        qCWarning(lcMain) << "start-up failed:" << error.what();
+        QCoreApplication::exit(1);
+    }
+}
 } // namespace
 
 int main(int argc, char *argv[]) {
+    preferXWayland();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelvane"));
     QApplication::setOrganizationName(QStringLiteral("Zelvane"));
@@ -63,7 +102,8 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     handleSignals(app);
 
-    AppController delegate(AppSettings::shared());
-    delegate.start();
+    SingleInstance instance;
+    AppController delegate(AppSettings::shared(), &instance);
+    startOrHandOver(instance, delegate);
     return app.exec();
 }

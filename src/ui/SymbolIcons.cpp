@@ -12,6 +12,7 @@ const QHash<QString, QString> &table() {
     static const QHash<QString, QString> names{
         {QStringLiteral("arrow.down.circle.fill"), QStringLiteral("circle-arrow-down")},
         {QStringLiteral("arrow.right"), QStringLiteral("arrow-right")},
+        {QStringLiteral("arrow.up.circle.fill"), QStringLiteral("circle-arrow-up")},
         {QStringLiteral("arrow.up.right"), QStringLiteral("arrow-up-right")},
         {QStringLiteral("battery.0"), QStringLiteral("battery")},
         {QStringLiteral("battery.0percent"), QStringLiteral("battery")},

@@ -96,7 +96,9 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request) {
     QByteArray reply =
         "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
     reply += "Content-Type: " + response.contentType + "\r\n";
-    reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    const qint64 length =
+        response.announcedLength >= 0 ? response.announcedLength : response.body.size();
+    reply += "Content-Length: " + QByteArray::number(length) + "\r\n";
     reply += "Connection: close\r\n\r\n";
     reply += response.body;
     socket->write(reply);

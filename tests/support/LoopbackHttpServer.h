@@ -32,6 +32,8 @@ public:
         QByteArray body;
         QByteArray contentType = "application/json";
         bool neverAnswer = false;
+        // Content-Length to announce when it differs from the body (a cut-off transfer).
+        qint64 announcedLength = -1;
 
         static Response json(QByteArray body, int status = 200) {
             return {status, std::move(body), "application/json", false};

@@ -1,0 +1,55 @@
+#include "UpdateManager.h"
+
+#include "Appcast.h"
+#include "Updater.h"
+#include "core/AppSettings.h"
+#include "core/Clock.h"
+
+UpdateManager::UpdateManager(Updater &updater, AppSettings &settings, Clock &clock,
+                             QString runningVersion, QObject *parent)
+    : QObject(parent)
+    , m_updater(updater)
+    , m_settings(settings)
+    , m_runningVersion(std::move(runningVersion)) {
+    if (!m_settings.value(QStringLiteral("SUHasLaunchedBefore"), false).toBool()) {
+        m_updater.setAutomaticallyDownloadsUpdates(true);
+        m_settings.setValue(QStringLiteral("SUHasLaunchedBefore"), true);
+    }
+    connect(&m_updater, &Updater::lastUpdateCheckDateChanged, this,
+            &UpdateManager::checkUpdateState);
+    connect(&m_updater, &Updater::automaticallyChecksForUpdatesChanged, this,
+            &UpdateManager::automaticallyChecksForUpdatesChanged);
+    checkUpdateState();
+    QPointer<UpdateManager> self(this);
+    clock.after(delayedCheckSeconds, this, [self] {
+        if (self)
+            self->checkUpdateState();
+    });
+}
+
+bool UpdateManager::automaticallyChecksForUpdates() const {
+    return m_updater.automaticallyChecksForUpdates();
+}
+
+void UpdateManager::setAutomaticallyChecksForUpdates(bool enabled) {
+    m_updater.setAutomaticallyChecksForUpdates(enabled);
+    m_updater.setAutomaticallyDownloadsUpdates(enabled);
+}
+
+void UpdateManager::checkForUpdates() {
+    m_updater.checkForUpdates();
+}
+
+void UpdateManager::checkUpdateState() {
+    const QVariant lastItem = m_settings.value(QStringLiteral("SULastItem"));
+    if (lastItem.typeId() != QMetaType::QVariantMap)
+        return;
+    const QVariant version = lastItem.toMap().value(QStringLiteral("CFBundleShortVersionString"));
+    if (version.typeId() != QMetaType::QString || m_runningVersion.isEmpty())
+        return;
+    const bool available = Appcast::compareVersions(version.toString(), m_runningVersion) > 0;
+    if (available == m_updateAvailable)
+        return;
+    m_updateAvailable = available;
+    Q_EMIT updateAvailableChanged(available);
+}
