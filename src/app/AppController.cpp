@@ -13,10 +13,12 @@
 #include "platform/UpdateSignature.h"
 #include "platform/UserLocalInstall.h"
 #include "prep/AttendeeResearchService.h"
+#include "prep/LLMService.h"
 #include "reminders/BatteryService.h"
 #include "reminders/ReminderScheduler.h"
 #include "sync/CalendarService.h"
 #include "sync/SMSService.h"
+#include "sync/SlackService.h"
 #include "ui/BatteryAlertView.h"
 #include "ui/BriefPreviewView.h"
 #include "ui/OnboardingView.h"
@@ -24,16 +26,15 @@
 #include "ui/OverlayWindowController.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
+#include "ui/settings/SettingsView.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QLabel>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QVBoxLayout>
 #include <cstdio>
 
 namespace {
@@ -46,7 +47,10 @@ void centreOnPrimaryScreen(QWidget *window) {
 }
 
 void bringToFront(QWidget *window) {
-    window->show();
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
     window->raise();
     window->activateWindow();
 }
@@ -267,25 +271,15 @@ void AppController::showOnboarding() {
 
 void AppController::openApp() {
     if (!m_settingsWindow) {
-        // Stands in for the settings window until its tabs exist; kept and reused.
-        auto *window = new QWidget(nullptr, Qt::Window);
+        // Created once and kept: closing only hides it, and the next opening shows it again.
+        CalendarService &calendar =
+            m_calendarService ? *m_calendarService : CalendarService::shared();
+        auto *window =
+            new SettingsView(SettingsServices{m_settings, calendar, SlackService::shared(),
+                                              LLMService::shared(), SMSService::shared()});
+        window->setWindowFlags(Qt::Window);
         window->setWindowTitle(QStringLiteral("Zelvane"));
         window->resize(720, 520);
-        window->setMinimumSize(620, 420);
-        window->setAutoFillBackground(true);
-        QPalette palette = window->palette();
-        palette.setColor(QPalette::Window, Theme::Colors::background());
-        window->setPalette(palette);
-        auto *layout = new QVBoxLayout(window);
-        auto *title = new QLabel(QStringLiteral("Zelvane"), window);
-        title->setFont(Theme::Typography::h2());
-        auto *version =
-            new QLabel(QStringLiteral("Version ") + QApplication::applicationVersion(), window);
-        version->setFont(Theme::Typography::caption());
-        layout->addStretch();
-        layout->addWidget(title, 0, Qt::AlignHCenter);
-        layout->addWidget(version, 0, Qt::AlignHCenter);
-        layout->addStretch();
         centreOnPrimaryScreen(window);
         m_settingsWindow = window;
     }

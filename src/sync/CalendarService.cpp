@@ -4,8 +4,8 @@
 #include "SignInListener.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "platform/BrowserLauncher.h"
 
-#include <QDesktopServices>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -26,6 +26,8 @@ CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &pro
     loadAccounts();
     connect(&m_authHandler, &CalendarSignInListener::codeReceived, this,
             &CalendarService::onCodeReceived);
+    connect(&m_authHandler, &CalendarSignInListener::failed, this,
+            [this] { Q_EMIT signInFinished(false); });
 }
 
 CalendarService::CalendarService(QObject *parent)
@@ -111,7 +113,12 @@ QCoro::Task<QUrl> CalendarService::addAccount(CalendarProvider provider) {
                              QStringLiteral("/nylas/callback");
     const QUrl url =
         co_await m_proxy.getAuthURL(CalendarProviders::toString(provider).toLower(), redirect);
-    QDesktopServices::openUrl(url);
+    try {
+        BrowserLauncher::openPage(url);
+    } catch (const BrowserError &) {
+        m_authHandler.stopListening();
+        throw;
+    }
     co_return url;
 }
 
@@ -132,11 +139,16 @@ void CalendarService::onCodeReceived(const QString &code, CalendarProvider provi
     // The browser has already been told the account is connected; a failure here just means
     // the account does not appear.
     [](QPointer<CalendarService> self, QString code, CalendarProvider provider) -> QCoro::Task<> {
+        bool connected = false;
         try {
-            if (self)
+            if (self) {
                 co_await self->completeConnection(code, provider);
+                connected = true;
+            }
         } catch (...) {
         }
+        if (self)
+            Q_EMIT self->signInFinished(connected);
     }(this, code, provider);
 }
 

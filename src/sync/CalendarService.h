@@ -59,7 +59,8 @@ public:
     QSet<QString> userDomains() const;
 
     // Starts the sign-in: listens for the redirect, opens the provider's page in the browser
-    // and returns its address. The account is added when the redirect arrives.
+    // and returns its address. The account is added when the redirect arrives. Throws
+    // BrowserError at once when no browser can be opened.
     QCoro::Task<QUrl> addAccount(CalendarProvider provider);
     QCoro::Task<> completeConnection(QString code, CalendarProvider provider);
     void removeAccount(const ConnectedAccount &account);
@@ -90,6 +91,8 @@ Q_SIGNALS:
     void accountsChanged();
     void isLoadingChanged();
     void accountCalendarsChanged();
+    // The browser came back to the sign-in listener: with an added account, or without one.
+    void signInFinished(bool connected);
 
 private:
     QCoro::Task<AccountCalendars> listCalendars();

@@ -5,9 +5,9 @@
 #include "SignInListener.h"
 #include "core/AppConfig.h"
 #include "core/Clock.h"
+#include "platform/BrowserLauncher.h"
 #include "platform/SecretStore.h"
 
-#include <QDesktopServices>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -75,7 +75,7 @@ QCoro::Task<> SlackService::authenticate() {
     const QUrl url = authorizeURL(handler->state());
     if (!url.isValid())
         throw SlackError::authFailed();
-    QDesktopServices::openUrl(url);
+    BrowserLauncher::openPage(url);
 
     // The time limit races the listener; whichever ends first decides, and ends the other.
     SlackSignInListener *raw = handler.get();

@@ -28,7 +28,7 @@ BatteryAlertView::BatteryAlertView(QWidget *parent)
                        Theme::Typography::font(32, QFont::Medium), Theme::Colors::textPrimary());
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
-    QLabel *message = Widgets::label(QStringLiteral("Your Mac is at 1% battery. Plug in now."),
+    QLabel *message = Widgets::label(QStringLiteral("Your computer is at 1% battery. Plug in now."),
                                      Theme::Typography::body(), Theme::Colors::textSecondary());
     message->setAlignment(Qt::AlignCenter);
     message->setWordWrap(true);

@@ -29,6 +29,7 @@ const QHash<QString, QString> &table() {
         {QStringLiteral("gear"), QStringLiteral("settings")},
         {QStringLiteral("m.circle.fill"), QStringLiteral("letter-m-circle")},
         {QStringLiteral("mappin"), QStringLiteral("map-pin")},
+        {QStringLiteral("message"), QStringLiteral("message-square-text")},
         {QStringLiteral("mappin.circle.fill"), QStringLiteral("map-pin")},
         {QStringLiteral("number.square.fill"), QStringLiteral("hash")},
         {QStringLiteral("person.2"), QStringLiteral("users")},

@@ -262,7 +262,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         const QStringList texts = UiTest::labelTexts(&view);
         QVERIFY(texts.contains(QStringLiteral("Battery Critical")));
-        QVERIFY(texts.contains(QStringLiteral("Your Mac is at 1% battery. Plug in now.")));
+        QVERIFY(texts.contains(QStringLiteral("Your computer is at 1% battery. Plug in now.")));
         QCOMPARE(UiTest::buttonNames(&view), QStringList{QStringLiteral("Dismiss")});
         QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(3, 3));
         QCOMPARE(dismissed.count(), 0);

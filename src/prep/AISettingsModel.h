@@ -1,0 +1,49 @@
+#pragma once
+
+#include "LLMProvider.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <optional>
+
+class LLMService;
+
+// What the AI settings tab edits: the chosen model provider and the API key, both kept in the
+// secret store where the model-provider client reads them, and the outcome of a key test.
+class AISettingsModel : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AISettingsModel(LLMService &llm, QObject *parent = nullptr);
+
+    LLMProvider provider() const { return m_provider; }
+    const QString &apiKey() const { return m_apiKey; }
+    const std::optional<QString> &testResult() const { return m_testResult; }
+    bool isTesting() const { return m_isTesting; }
+    // A key with something besides white space.
+    bool isKeyConfigured() const { return !m_apiKey.trimmed().isEmpty(); }
+    bool canTest() const { return !m_apiKey.isEmpty() && !m_isTesting; }
+
+    // Re-reads provider and key from the secret store.
+    void load();
+    void chooseProvider(LLMProvider provider);
+    // Stores the text at once, empty or not.
+    void setApiKey(const QString &key);
+    void testConnection();
+
+    static QString keyPlaceholder(LLMProvider provider);
+    static QString privacyNote(LLMProvider provider);
+    static bool isSuccess(const QString &testResult);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    QCoro::Task<> runTest();
+
+    LLMService &m_llm;
+    LLMProvider m_provider = LLMProvider::claude;
+    QString m_apiKey;
+    std::optional<QString> m_testResult;
+    bool m_isTesting = false;
+};

@@ -1,0 +1,114 @@
+#include "AccountsModel.h"
+
+#include "CalendarService.h"
+#include "SlackService.h"
+#include "platform/Error.h"
+
+namespace {
+// A click is a boundary: whatever a sign-in throws becomes the text shown in red.
+QString describe(std::exception_ptr failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Error &e) {
+        return e.description();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    return QStringLiteral("The sign-in could not be started.");
+}
+} // namespace
+
+AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &slack, QObject *parent)
+    : QObject(parent)
+    , m_calendarService(&calendarService)
+    , m_slack(&slack) {
+    connect(&calendarService, &CalendarService::accountsChanged, this, &AccountsModel::changed);
+    connect(&calendarService, &CalendarService::signInFinished, this, [this] {
+        if (!m_awaitingCalendarRedirect)
+            return;
+        m_awaitingCalendarRedirect = false;
+        Q_EMIT signInReturned();
+    });
+}
+
+QList<ConnectedAccount> AccountsModel::accounts() const {
+    return m_calendarService ? m_calendarService->accounts() : QList<ConnectedAccount>();
+}
+
+bool AccountsModel::isSlackConnected() const {
+    return m_slack && m_slack->isConnected();
+}
+
+void AccountsModel::begin() {
+    m_isConnecting = true;
+    m_connectionError.reset();
+    Q_EMIT changed();
+}
+
+void AccountsModel::end(std::optional<QString> error) {
+    m_connectionError = std::move(error);
+    m_isConnecting = false;
+    Q_EMIT changed();
+}
+
+void AccountsModel::connectProvider(CalendarProvider provider) {
+    if (m_isConnecting || !m_calendarService)
+        return;
+    begin();
+    runCalendarConnection(provider);
+}
+
+void AccountsModel::connectSlack() {
+    if (!m_slack)
+        return;
+    begin();
+    runSlackConnection();
+}
+
+QCoro::Task<> AccountsModel::runCalendarConnection(CalendarProvider provider) {
+    QPointer<AccountsModel> self(this);
+    std::optional<QString> error;
+    try {
+        co_await m_calendarService->addAccount(provider);
+    } catch (...) {
+        error = describe(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    // The account arrives with the browser's redirect, after this task has ended.
+    m_awaitingCalendarRedirect = !error;
+    end(std::move(error));
+}
+
+QCoro::Task<> AccountsModel::runSlackConnection() {
+    QPointer<AccountsModel> self(this);
+    std::optional<QString> error;
+    try {
+        co_await m_slack->authenticate();
+    } catch (...) {
+        error = describe(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    end(std::move(error));
+    Q_EMIT signInReturned();
+}
+
+void AccountsModel::removeAccount(const QString &accountId) {
+    if (!m_calendarService)
+        return;
+    for (const ConnectedAccount &account : m_calendarService->accounts()) {
+        if (account.id == accountId) {
+            m_calendarService->removeAccount(account);
+            return;
+        }
+    }
+}
+
+void AccountsModel::disconnectSlack() {
+    if (!m_slack)
+        return;
+    m_slack->disconnect();
+    Q_EMIT changed();
+}

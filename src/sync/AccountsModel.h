@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <optional>
+
+class CalendarService;
+class SlackService;
+
+// What the Accounts settings tab does: connects calendar accounts and Slack through their
+// browser sign-ins, removes them, and keeps the last connection error to show.
+class AccountsModel : public QObject {
+    Q_OBJECT
+
+public:
+    AccountsModel(CalendarService &calendarService, SlackService &slack, QObject *parent = nullptr);
+
+    QList<ConnectedAccount> accounts() const;
+    bool isConnecting() const { return m_isConnecting; }
+    const std::optional<QString> &connectionError() const { return m_connectionError; }
+    // Read from the secret store on every call.
+    bool isSlackConnected() const;
+
+    void connectProvider(CalendarProvider provider);
+    void connectSlack();
+    void removeAccount(const QString &accountId);
+    void disconnectSlack();
+
+Q_SIGNALS:
+    void changed();
+    // A browser sign-in started here has come back; the window that started it should return
+    // to the front.
+    void signInReturned();
+
+private:
+    QCoro::Task<> runCalendarConnection(CalendarProvider provider);
+    QCoro::Task<> runSlackConnection();
+    void begin();
+    void end(std::optional<QString> error);
+
+    QPointer<CalendarService> m_calendarService;
+    QPointer<SlackService> m_slack;
+    bool m_isConnecting = false;
+    bool m_awaitingCalendarRedirect = false;
+    std::optional<QString> m_connectionError;
+};

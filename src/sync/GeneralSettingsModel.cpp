@@ -1,0 +1,99 @@
+#include "GeneralSettingsModel.h"
+
+#include "CalendarService.h"
+#include "core/AppSettings.h"
+
+GeneralSettingsModel::GeneralSettingsModel(AppSettings &settings, CalendarService &calendarService,
+                                           QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_calendarService(&calendarService) {
+    connect(&calendarService, &CalendarService::accountsChanged, this,
+            &GeneralSettingsModel::accountsChanged);
+    connect(&calendarService, &CalendarService::accountCalendarsChanged, this,
+            &GeneralSettingsModel::calendarsChanged);
+    connect(&settings, &AppSettings::changed, this, &GeneralSettingsModel::settingsChanged);
+}
+
+QList<ConnectedAccount> GeneralSettingsModel::accounts() const {
+    return m_calendarService ? m_calendarService->accounts() : QList<ConnectedAccount>();
+}
+
+QString GeneralSettingsModel::sectionTitle(const ConnectedAccount &account) {
+    return account.email.isEmpty() ? CalendarProviders::toString(account.provider) : account.email;
+}
+
+QList<ProxyCalendar> GeneralSettingsModel::calendars(const QString &accountId) const {
+    return m_calendarService ? m_calendarService->accountCalendars().value(accountId)
+                             : QList<ProxyCalendar>();
+}
+
+bool GeneralSettingsModel::isCalendarEnabled(const QString &calendarId) const {
+    return m_settings.isCalendarEnabled(calendarId);
+}
+
+QString GeneralSettingsModel::calendarCountText(const QString &accountId) const {
+    const QList<ProxyCalendar> list = calendars(accountId);
+    const QSet<QString> disabled = m_settings.disabledCalendarIds();
+    qsizetype enabled = 0;
+    for (const ProxyCalendar &calendar : list)
+        if (!disabled.contains(calendar.id))
+            ++enabled;
+    if (enabled == list.size())
+        return QStringLiteral("All %1 active").arg(list.size());
+    return QStringLiteral("%1 of %2 active").arg(enabled).arg(list.size());
+}
+
+void GeneralSettingsModel::setCalendarEnabled(const QString &calendarId, bool enabled) {
+    if (m_settings.isCalendarEnabled(calendarId) == enabled)
+        return;
+    m_settings.toggleCalendar(calendarId);
+    // fetchEvents never fails, so nothing escapes this unawaited task.
+    if (m_calendarService)
+        m_calendarService->fetchEvents();
+}
+
+QList<ReminderOffset> GeneralSettingsModel::reminders(const QString &accountId) const {
+    const auto map = m_settings.accountReminders();
+    const auto found = map.constFind(accountId);
+    return found == map.constEnd() ? QList<ReminderOffset>{ReminderOffset::atStart} : *found;
+}
+
+QList<ReminderOffset> GeneralSettingsModel::missingReminders(const QString &accountId) const {
+    const QList<ReminderOffset> chosen = reminders(accountId);
+    QList<ReminderOffset> missing;
+    for (ReminderOffset offset : ReminderOffsets::all())
+        if (!chosen.contains(offset))
+            missing.append(offset);
+    return missing;
+}
+
+void GeneralSettingsModel::addReminder(const QString &accountId, ReminderOffset offset) {
+    m_settings.addReminder(offset, accountId);
+}
+
+void GeneralSettingsModel::removeReminder(const QString &accountId, ReminderOffset offset) {
+    m_settings.removeReminder(offset, accountId);
+}
+
+bool GeneralSettingsModel::soundEnabled() const {
+    return m_settings.soundEnabled();
+}
+
+void GeneralSettingsModel::setSoundEnabled(bool enabled) {
+    m_settings.setSoundEnabled(enabled);
+}
+
+bool GeneralSettingsModel::respectDND() const {
+    return m_settings.respectDND();
+}
+
+void GeneralSettingsModel::setRespectDND(bool respect) {
+    m_settings.setRespectDND(respect);
+}
+
+void GeneralSettingsModel::tabAppeared() {
+    if (m_calendarService && m_calendarService->accountCalendars().isEmpty() &&
+        !m_calendarService->accounts().isEmpty())
+        m_calendarService->fetchCalendars();
+}

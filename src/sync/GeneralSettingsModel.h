@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ProxyRecords.h"
+#include "core/CalendarEvent.h"
+#include "core/ReminderOffset.h"
+
+#include <QObject>
+#include <QPointer>
+
+class AppSettings;
+class CalendarService;
+
+// What the General settings tab reads and changes: each account's calendars and lead times,
+// and the alert switches.
+class GeneralSettingsModel : public QObject {
+    Q_OBJECT
+
+public:
+    GeneralSettingsModel(AppSettings &settings, CalendarService &calendarService,
+                         QObject *parent = nullptr);
+
+    QList<ConnectedAccount> accounts() const;
+    // The account's e-mail address, or its provider's name when the address is empty.
+    static QString sectionTitle(const ConnectedAccount &account);
+
+    QList<ProxyCalendar> calendars(const QString &accountId) const;
+    bool isCalendarEnabled(const QString &calendarId) const;
+    // "All 3 active", or "2 of 3 active" when some are switched off.
+    QString calendarCountText(const QString &accountId) const;
+    // Switches the calendar on or off and re-fetches the events, so its meetings come or go.
+    void setCalendarEnabled(const QString &calendarId, bool enabled);
+
+    // The stored lead times in stored order; At start for an account without an entry.
+    QList<ReminderOffset> reminders(const QString &accountId) const;
+    // The lead times not chosen yet, in declared order.
+    QList<ReminderOffset> missingReminders(const QString &accountId) const;
+    void addReminder(const QString &accountId, ReminderOffset offset);
+    void removeReminder(const QString &accountId, ReminderOffset offset);
+
+    bool soundEnabled() const;
+    void setSoundEnabled(bool enabled);
+    bool respectDND() const;
+    void setRespectDND(bool respect);
+
+    // The tab came on screen: calendars are listed once if none are known yet.
+    void tabAppeared();
+
+Q_SIGNALS:
+    void accountsChanged();
+    void calendarsChanged();
+    void settingsChanged();
+
+private:
+    AppSettings &m_settings;
+    QPointer<CalendarService> m_calendarService;
+};

@@ -1,0 +1,146 @@
+#include "AIContent.h"
+
+#include "SettingsBlocks.h"
+#include "prep/AISettingsModel.h"
+#include "ui/CapsuleButton.h"
+#include "ui/Theme.h"
+#include "ui/Widgets.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace {
+void setColor(QLabel *label, const QColor &color) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+}
+
+void setText(QLabel *label, const QString &text) {
+    label->setText(text);
+    label->setAccessibleName(text);
+}
+} // namespace
+
+AIContent::AIContent(AISettingsModel &model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model) {
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 24);
+    layout->setSpacing(0);
+    layout->addWidget(new ContentHeader(
+        QStringLiteral("AI Research"),
+        QStringLiteral("Zelvane uses AI to research meeting attendees and prepare briefings. "
+                       "Choose any provider you already have an account with."),
+        this));
+
+    layout->addWidget(new ContentSection(QStringLiteral("1. Choose your AI provider"), this));
+    auto *providers = new SettingsCard;
+    for (LLMProvider provider : LLMProviders::all()) {
+        const QString name = LLMProviders::toString(provider);
+        SettingsRow *row = providers->addRow();
+        auto *button = new RowButton(name);
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+        button->addContent(
+            Widgets::label(name, Theme::Typography::body(), Theme::Colors::textPrimary()));
+        auto *badge = new Badge(QStringLiteral("Connected"), Theme::Colors::green());
+        button->addContent(badge);
+        button->rowLayout()->addStretch();
+        QLabel *check = Widgets::symbol(QStringLiteral("checkmark"), Theme::Colors::primary(), 13);
+        button->addContent(check);
+        row->holdButton(button);
+        connect(button, &QAbstractButton::clicked, this,
+                [this, provider] { m_model.chooseProvider(provider); });
+        m_rows.insert(provider, button);
+        m_badges.insert(provider, badge);
+        m_checkmarks.insert(provider, check);
+    }
+    layout->addWidget(SettingsBlocks::inset(providers, SettingsBlocks::paneInset));
+
+    layout->addWidget(new ContentSection(QStringLiteral("2. Get your API key"), this));
+    auto *keyHelp = new SettingsCard;
+    SettingsRow *helpRow = keyHelp->addRow();
+    auto *column = new QVBoxLayout;
+    column->setSpacing(8);
+    m_instructions =
+        Widgets::label(QString(), Theme::Typography::caption(), Theme::Colors::textSecondary());
+    m_instructions->setWordWrap(true);
+    column->addWidget(m_instructions);
+    m_link = new TextButton(QString(), Theme::Typography::bodyMedium(), Theme::Colors::primary());
+    m_link->setSymbol(QStringLiteral("arrow.up.right"), 10, TextButton::IconSide::after, 5);
+    connect(m_link, &QAbstractButton::clicked, this,
+            [this] { QDesktopServices::openUrl(LLMProviders::apiKeyURL(m_model.provider())); });
+    column->addWidget(m_link, 0, Qt::AlignLeft);
+    helpRow->rowLayout()->addLayout(column, 1);
+    layout->addWidget(SettingsBlocks::inset(keyHelp, SettingsBlocks::paneInset));
+
+    layout->addWidget(new ContentSection(QStringLiteral("3. Paste your API key"), this));
+    auto *keyCard = new SettingsCard;
+    SettingsRow *fieldRow = keyCard->addRow();
+    m_key = new QLineEdit;
+    m_key->setEchoMode(QLineEdit::Password);
+    m_key->setFrame(false);
+    m_key->setFont(Theme::Typography::body());
+    m_key->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
+    fieldRow->rowLayout()->addWidget(m_key);
+    connect(m_key, &QLineEdit::textEdited, this,
+            [this](const QString &text) { m_model.setApiKey(text); });
+
+    SettingsRow *testRow = keyCard->addRow();
+    m_test = new CapsuleButton(QStringLiteral("Test Connection"), CapsuleButton::Style::primary);
+    connect(m_test, &QAbstractButton::clicked, this, [this] { m_model.testConnection(); });
+    testRow->rowLayout()->addWidget(m_test);
+    m_spinner = new Spinner(12);
+    testRow->rowLayout()->addWidget(m_spinner);
+    m_result = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::green());
+    m_result->setWordWrap(true);
+    testRow->rowLayout()->addWidget(m_result, 1);
+    layout->addWidget(SettingsBlocks::inset(keyCard, SettingsBlocks::paneInset));
+
+    m_privacy = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::textTertiary());
+    m_privacy->setWordWrap(true);
+    layout->addWidget(SettingsBlocks::inset(m_privacy, SettingsBlocks::paneInset, 8));
+    layout->addStretch();
+
+    connect(&m_model, &AISettingsModel::changed, this, &AIContent::refresh);
+    refresh();
+}
+
+void AIContent::showEvent(QShowEvent *event) {
+    m_model.load();
+    QWidget::showEvent(event);
+}
+
+void AIContent::refresh() {
+    const LLMProvider chosen = m_model.provider();
+    for (LLMProvider provider : LLMProviders::all()) {
+        m_rows[provider]->setChecked(provider == chosen);
+        m_badges[provider]->setVisible(provider == chosen && m_model.isKeyConfigured());
+        m_checkmarks[provider]->setVisible(provider == chosen);
+    }
+    setText(m_instructions, LLMProviders::setupInstructions(chosen));
+    const QString linkLabel = LLMProviders::apiKeyButtonLabel(chosen);
+    m_link->setText(linkLabel);
+    m_link->setAccessibleName(linkLabel);
+    m_link->updateGeometry();
+    if (m_key->text() != m_model.apiKey())
+        m_key->setText(m_model.apiKey());
+    const QString placeholder = AISettingsModel::keyPlaceholder(chosen);
+    m_key->setPlaceholderText(placeholder);
+    m_key->setAccessibleName(placeholder);
+
+    m_test->setTitle(m_model.isTesting() ? QStringLiteral("Testing...")
+                                         : QStringLiteral("Test Connection"));
+    m_test->setEnabled(m_model.canTest());
+    m_spinner->setVisible(m_model.isTesting());
+    const auto &result = m_model.testResult();
+    setText(m_result, result.value_or(QString()));
+    setColor(m_result, result && AISettingsModel::isSuccess(*result) ? Theme::Colors::green()
+                                                                     : Theme::Colors::red());
+    m_result->setVisible(result.has_value());
+    setText(m_privacy, AISettingsModel::privacyNote(chosen));
+}

@@ -1,0 +1,248 @@
+#include "AccountsContent.h"
+
+#include "SettingsBlocks.h"
+#include "sync/AccountsModel.h"
+#include "ui/CapsuleButton.h"
+#include "ui/SymbolIcons.h"
+#include "ui/Theme.h"
+#include "ui/Widgets.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+QString providerSymbol(CalendarProvider provider) {
+    return provider == CalendarProvider::google ? QStringLiteral("g.circle.fill")
+                                                : QStringLiteral("m.circle.fill");
+}
+
+QColor providerColor(CalendarProvider provider) {
+    return provider == CalendarProvider::google ? Theme::Colors::blue() : Theme::Colors::teal();
+}
+
+QWidget *titleColumn(const QString &title, const QString &subtitle) {
+    auto *column = new QWidget;
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(
+        Widgets::label(title, Theme::Typography::bodyMedium(), Theme::Colors::textPrimary()));
+    QLabel *sub =
+        Widgets::label(subtitle, Theme::Typography::tiny(), Theme::Colors::textTertiary());
+    sub->setWordWrap(true);
+    layout->addWidget(sub);
+    return column;
+}
+
+void clear(QVBoxLayout *layout) {
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+}
+} // namespace
+
+ConnectButton::ConnectButton(const QString &title, const QString &icon, const QColor &color,
+                             QWidget *parent)
+    : QAbstractButton(parent)
+    , m_icon(icon)
+    , m_color(color) {
+    setText(title);
+    setAccessibleName(title);
+    setFont(Theme::Typography::bodyMedium());
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize ConnectButton::sizeHint() const {
+    const QFontMetrics fm(font());
+    return {16 + 16 + 6 + fm.horizontalAdvance(text()) + 16, std::max(fm.height(), 16) + 16};
+}
+
+void ConnectButton::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF capsule = rect();
+    const qreal radius = capsule.height() / 2;
+    if (hasFocus())
+        SettingsBlocks::paintFocusRing(p, capsule, radius);
+    Theme::dimForState(p, *this);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Theme::Colors::cardSubtle());
+    p.drawRoundedRect(capsule.adjusted(2, 2, -2, -2), radius - 2, radius - 2);
+    p.drawPixmap(QPointF(16, (height() - 16) / 2.0),
+                 SymbolIcons::pixmap(m_icon, m_color, 16, devicePixelRatioF()));
+    p.setFont(font());
+    p.setPen(Theme::Colors::textPrimary());
+    p.drawText(QRect(16 + 16 + 6, 0, width() - 38, height()), Qt::AlignLeft | Qt::AlignVCenter,
+               text());
+}
+
+AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model) {
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 24);
+    layout->setSpacing(0);
+    layout->addWidget(
+        new ContentHeader(QStringLiteral("Accounts"),
+                          QStringLiteral("Manage your calendar and messaging connections."), this));
+
+    layout->addWidget(new ContentSection(QStringLiteral("Connected"), this));
+    m_accountsHolder = new QWidget(this);
+    m_accountsLayout = new QVBoxLayout(m_accountsHolder);
+    m_accountsLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset,
+                                         0);
+    layout->addWidget(m_accountsHolder);
+
+    layout->addWidget(new ContentSection(QStringLiteral("Add Account"), this));
+    m_google = new ConnectButton(QStringLiteral("Google"), providerSymbol(CalendarProvider::google),
+                                 providerColor(CalendarProvider::google));
+    m_microsoft =
+        new ConnectButton(QStringLiteral("Microsoft"), providerSymbol(CalendarProvider::microsoft),
+                          providerColor(CalendarProvider::microsoft));
+    auto *buttons = new QWidget(this);
+    auto *buttonRow = new QHBoxLayout(buttons);
+    buttonRow->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
+    buttonRow->setSpacing(12);
+    buttonRow->addWidget(m_google);
+    buttonRow->addWidget(m_microsoft);
+    buttonRow->addStretch();
+    layout->addWidget(buttons);
+    connect(m_google, &QAbstractButton::clicked, this,
+            [this] { m_model.connectProvider(CalendarProvider::google); });
+    connect(m_microsoft, &QAbstractButton::clicked, this,
+            [this] { m_model.connectProvider(CalendarProvider::microsoft); });
+
+    m_error = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red());
+    m_error->setWordWrap(true);
+    layout->addWidget(SettingsBlocks::inset(m_error, SettingsBlocks::paneInset, 8));
+
+    layout->addWidget(new ContentSection(QStringLiteral("Slack"), this));
+    m_slackHolder = new QWidget(this);
+    m_slackLayout = new QVBoxLayout(m_slackHolder);
+    m_slackLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
+    layout->addWidget(m_slackHolder);
+    layout->addStretch();
+
+    connect(&m_model, &AccountsModel::changed, this, &AccountsContent::refresh);
+    connect(&m_model, &AccountsModel::signInReturned, this, [this] {
+        QWidget *top = window();
+        if (!top->isVisible())
+            return;
+        if (top->isMinimized())
+            top->showNormal();
+        top->raise();
+        top->activateWindow();
+    });
+    refresh();
+}
+
+ConnectButton *AccountsContent::connectButton(CalendarProvider provider) const {
+    return provider == CalendarProvider::google ? m_google : m_microsoft;
+}
+
+void AccountsContent::refresh() {
+    const bool connecting = m_model.isConnecting();
+    m_google->setEnabled(!connecting);
+    m_microsoft->setEnabled(!connecting);
+    const auto &error = m_model.connectionError();
+    m_error->setText(error.value_or(QString()));
+    m_error->setAccessibleName(m_error->text());
+    m_error->setVisible(error.has_value());
+    rebuildAccounts();
+    rebuildSlack();
+}
+
+void AccountsContent::rebuildAccounts() {
+    const QList<ConnectedAccount> accounts = m_model.accounts();
+    QStringList ids;
+    for (const ConnectedAccount &account : accounts)
+        ids << account.id;
+    if (ids.join(u',') == m_shownAccounts && m_accountsCard)
+        return;
+    m_shownAccounts = ids.join(u',');
+    const QString focused = SettingsBlocks::focusedName(m_accountsHolder);
+    clear(m_accountsLayout);
+    m_accountsCard = new SettingsCard;
+    if (accounts.isEmpty()) {
+        SettingsRow *row = m_accountsCard->addRow();
+        row->rowLayout()->addWidget(
+            Widgets::symbol(QStringLiteral("person.crop.circle.badge.questionmark"),
+                            Theme::Colors::textTertiary(), 18));
+        row->rowLayout()->addWidget(Widgets::label(QStringLiteral("No accounts connected"),
+                                                   Theme::Typography::body(),
+                                                   Theme::Colors::textSecondary()));
+        row->rowLayout()->addStretch();
+    }
+    QStringList removeNames;
+    for (const ConnectedAccount &account : accounts) {
+        SettingsRow *row = m_accountsCard->addRow();
+        row->rowLayout()->setSpacing(12);
+        row->rowLayout()->addWidget(
+            Widgets::symbol(providerSymbol(account.provider), providerColor(account.provider), 20));
+        row->rowLayout()->addWidget(
+            titleColumn(account.email, CalendarProviders::toString(account.provider)), 1);
+        row->rowLayout()->addStretch();
+        auto *remove = new TextButton(QStringLiteral("Remove"), Theme::Typography::tiny(),
+                                      Theme::Colors::red());
+        remove->setAccessibleDescription(account.email);
+        remove->setObjectName(QStringLiteral("remove-account:") + account.id);
+        removeNames << remove->objectName();
+        connect(remove, &QAbstractButton::clicked, this,
+                [this, id = account.id] { m_model.removeAccount(id); });
+        row->rowLayout()->addWidget(remove);
+    }
+    m_accountsLayout->addWidget(m_accountsCard);
+    m_accountsCard->show();
+    if (!focused.isEmpty())
+        SettingsBlocks::restoreFocus(m_accountsHolder, QStringList{focused} + removeNames);
+    if (!focused.isEmpty() && !m_accountsHolder->isAncestorOf(QApplication::focusWidget()))
+        m_google->setFocus();
+    Q_EMIT rebuilt();
+}
+
+void AccountsContent::rebuildSlack() {
+    const bool connected = m_model.isSlackConnected();
+    if (int(connected) == m_shownSlack)
+        return;
+    m_shownSlack = int(connected);
+    const bool hadFocus = !SettingsBlocks::focusedName(m_slackHolder).isEmpty();
+    clear(m_slackLayout);
+    auto *card = new SettingsCard;
+    SettingsRow *row = card->addRow();
+    row->rowLayout()->setSpacing(12);
+    row->rowLayout()->addWidget(
+        Widgets::symbol(QStringLiteral("number.square.fill"),
+                        connected ? Theme::Colors::purple() : Theme::Colors::textTertiary(), 20));
+    QAbstractButton *action = nullptr;
+    if (connected) {
+        row->rowLayout()->addWidget(
+            titleColumn(QStringLiteral("Slack Connected"),
+                        QStringLiteral("Meeting prep includes Slack message context")),
+            1);
+        row->rowLayout()->addStretch();
+        action = new TextButton(QStringLiteral("Disconnect"), Theme::Typography::tiny(),
+                                Theme::Colors::red());
+        connect(action, &QAbstractButton::clicked, this, [this] { m_model.disconnectSlack(); });
+    } else {
+        row->rowLayout()->addWidget(
+            titleColumn(QStringLiteral("Connect Slack"),
+                        QStringLiteral("Optional — adds Slack context to meeting briefings")),
+            1);
+        row->rowLayout()->addStretch();
+        action = new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary);
+        connect(action, &QAbstractButton::clicked, this, [this] { m_model.connectSlack(); });
+    }
+    action->setObjectName(QStringLiteral("slack-action"));
+    row->rowLayout()->addWidget(action);
+    m_slackLayout->addWidget(card);
+    card->show();
+    if (hadFocus)
+        action->setFocus();
+    Q_EMIT rebuilt();
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+class AccountsModel;
+class QLabel;
+class QVBoxLayout;
+class SettingsCard;
+
+// "Google" / "Microsoft" with the provider's symbol, on a soft capsule.
+class ConnectButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    ConnectButton(const QString &title, const QString &icon, const QColor &color,
+                  QWidget *parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_icon;
+    QColor m_color;
+};
+
+// The Accounts settings tab: connected calendar accounts, adding one, and Slack.
+class AccountsContent : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit AccountsContent(AccountsModel &model, QWidget *parent = nullptr);
+
+    ConnectButton *connectButton(CalendarProvider provider) const;
+    QLabel *errorLabel() const { return m_error; }
+
+Q_SIGNALS:
+    void rebuilt();
+
+private:
+    void refresh();
+    void rebuildAccounts();
+    void rebuildSlack();
+
+    AccountsModel &m_model;
+    SettingsCard *m_accountsCard = nullptr;
+    QWidget *m_accountsHolder;
+    QVBoxLayout *m_accountsLayout;
+    ConnectButton *m_google;
+    ConnectButton *m_microsoft;
+    QLabel *m_error;
+    QWidget *m_slackHolder;
+    QVBoxLayout *m_slackLayout;
+    QString m_shownAccounts;
+    int m_shownSlack = -1;
+};

@@ -1,0 +1,349 @@
+#include "GeneralContent.h"
+
+#include "SettingsBlocks.h"
+#include "core/HexColor.h"
+#include "sync/GeneralSettingsModel.h"
+#include "ui/SymbolIcons.h"
+#include "ui/Theme.h"
+#include "ui/Widgets.h"
+
+#include <QEasingCurve>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPropertyAnimation>
+#include <QVBoxLayout>
+
+namespace {
+const QString updatesUnavailable =
+    QStringLiteral("Automatic updates are not available in this build of Zelvane.");
+
+QWidget *switchRow(SettingsCard *card, const QString &title, SwitchButton *toggle) {
+    SettingsRow *row = card->addRow();
+    row->rowLayout()->addWidget(
+        Widgets::label(title, Theme::Typography::body(), Theme::Colors::textPrimary()));
+    row->rowLayout()->addStretch();
+    row->rowLayout()->addWidget(toggle);
+    return row;
+}
+
+QLabel *chevron(bool expanded) {
+    return Widgets::symbol(expanded ? QStringLiteral("chevron.down")
+                                    : QStringLiteral("chevron.right"),
+                           Theme::Colors::textTertiary(), 10);
+}
+} // namespace
+
+GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model) {
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 24);
+    layout->setSpacing(0);
+    layout->addWidget(
+        new ContentHeader(QStringLiteral("General"),
+                          QStringLiteral("Configure reminders and alert preferences."), this));
+    m_accountsBox = new QWidget(this);
+    m_accountsLayout = new QVBoxLayout(m_accountsBox);
+    m_accountsLayout->setContentsMargins(0, 0, 0, 0);
+    m_accountsLayout->setSpacing(0);
+    layout->addWidget(m_accountsBox);
+
+    layout->addWidget(new ContentSection(QStringLiteral("Alerts"), this));
+    auto *alerts = new SettingsCard;
+    m_playSound = new SwitchButton(QStringLiteral("Play sound"));
+    m_playSound->setObjectName(QStringLiteral("play-sound"));
+    switchRow(alerts, QStringLiteral("Play sound"), m_playSound);
+    m_respectDND = new SwitchButton(QStringLiteral("Respect Do Not Disturb"));
+    m_respectDND->setObjectName(QStringLiteral("respect-dnd"));
+    switchRow(alerts, QStringLiteral("Respect Do Not Disturb"), m_respectDND);
+    layout->addWidget(SettingsBlocks::inset(alerts, SettingsBlocks::paneInset));
+    connect(m_playSound, &QAbstractButton::clicked, this,
+            [this](bool on) { m_model.setSoundEnabled(on); });
+    connect(m_respectDND, &QAbstractButton::clicked, this,
+            [this](bool on) { m_model.setRespectDND(on); });
+
+    layout->addWidget(new ContentSection(QStringLiteral("Updates"), this));
+    auto *updates = new SettingsCard;
+    m_automaticUpdates = new SwitchButton(QStringLiteral("Automatically install updates"));
+    switchRow(updates, QStringLiteral("Automatically install updates"), m_automaticUpdates);
+    SettingsRow *check = updates->addRow();
+    check->rowLayout()->addWidget(Widgets::label(QStringLiteral("Check for Updates"),
+                                                 Theme::Typography::body(),
+                                                 Theme::Colors::textPrimary()));
+    check->rowLayout()->addStretch();
+    auto *checkNow = new TextButton(QStringLiteral("Check Now"), Theme::Typography::caption(),
+                                    Theme::Colors::primary());
+    check->rowLayout()->addWidget(checkNow);
+    m_checkNow = checkNow;
+    // Kept disabled until an updater is wired to them.
+    for (QAbstractButton *w : {static_cast<QAbstractButton *>(m_automaticUpdates), m_checkNow}) {
+        w->setEnabled(false);
+        w->setToolTip(updatesUnavailable);
+    }
+    layout->addWidget(SettingsBlocks::inset(updates, SettingsBlocks::paneInset));
+    layout->addStretch();
+
+    connect(&m_model, &GeneralSettingsModel::accountsChanged, this,
+            &GeneralContent::rebuildAccounts);
+    connect(&m_model, &GeneralSettingsModel::calendarsChanged, this,
+            &GeneralContent::rebuildAccounts);
+    connect(&m_model, &GeneralSettingsModel::settingsChanged, this,
+            &GeneralContent::rebuildAccounts);
+    rebuildAccounts();
+}
+
+void GeneralContent::showEvent(QShowEvent *event) {
+    m_model.tabAppeared();
+    QWidget::showEvent(event);
+}
+
+QString GeneralContent::structure() const {
+    // Everything that decides which rows exist; switch states and counts are updated in place.
+    QStringList parts;
+    for (const ConnectedAccount &account : m_model.accounts()) {
+        parts << account.id << GeneralSettingsModel::sectionTitle(account);
+        for (const ProxyCalendar &calendar : m_model.calendars(account.id))
+            parts << calendar.id << calendar.name << calendar.hexColor.value_or(QString());
+        parts << QStringLiteral("|");
+        for (ReminderOffset offset : m_model.reminders(account.id))
+            parts << QString::number(ReminderOffsets::raw(offset));
+        parts << QStringLiteral("#");
+    }
+    return parts.join(QChar(0x1f));
+}
+
+void GeneralContent::rebuildAccounts() {
+    const QString now = structure();
+    if (m_shownStructure && now == *m_shownStructure) {
+        refreshValues();
+        return;
+    }
+    m_shownStructure = now;
+    const QString focused = SettingsBlocks::focusedName(m_accountsBox);
+
+    m_calendarLists.clear();
+    m_countTexts.clear();
+    m_chevrons.clear();
+    m_calendarSwitches.clear();
+    m_addMenus.clear();
+    while (QLayoutItem *item = m_accountsLayout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+
+    const QList<ConnectedAccount> accounts = m_model.accounts();
+    if (accounts.isEmpty()) {
+        QLabel *none = Widgets::label(QStringLiteral("Connect an account to configure reminders."),
+                                      Theme::Typography::body(), Theme::Colors::textSecondary());
+        none->setWordWrap(true);
+        m_accountsLayout->addWidget(SettingsBlocks::inset(none, SettingsBlocks::paneInset));
+    }
+    for (const ConnectedAccount &account : accounts)
+        m_accountsLayout->addWidget(buildAccount(account.id));
+    // Shown now rather than when the layout gets to it, so focus can move onto the new rows.
+    for (QWidget *child : m_accountsBox->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        child->show();
+    refreshValues();
+
+    // Focus stays on the same control; a removed reminder hands it to its card's menu.
+    QStringList candidates{focused};
+    if (focused.startsWith(QLatin1String("remove-reminder:")) ||
+        focused.startsWith(QLatin1String("add-reminder:"))) {
+        const QString accountId = focused.section(u':', 1, 1);
+        candidates << QStringLiteral("add-reminder:") + accountId;
+        for (ReminderOffset offset : m_model.reminders(accountId))
+            candidates << QStringLiteral("remove-reminder:%1:%2")
+                              .arg(accountId)
+                              .arg(ReminderOffsets::raw(offset));
+    }
+    SettingsBlocks::restoreFocus(m_accountsBox, candidates);
+    Q_EMIT rebuilt();
+}
+
+void GeneralContent::refreshValues() {
+    m_playSound->setChecked(m_model.soundEnabled());
+    m_respectDND->setChecked(m_model.respectDND());
+    for (auto it = m_calendarSwitches.cbegin(); it != m_calendarSwitches.cend(); ++it)
+        it.value()->setChecked(m_model.isCalendarEnabled(it.key()));
+    for (auto it = m_countTexts.cbegin(); it != m_countTexts.cend(); ++it) {
+        const QString text = m_model.calendarCountText(it.key());
+        it.value()->setText(text);
+        it.value()->setAccessibleName(text);
+    }
+}
+
+QWidget *GeneralContent::buildAccount(const QString &accountId) {
+    ConnectedAccount account;
+    for (const ConnectedAccount &a : m_model.accounts())
+        if (a.id == accountId)
+            account = a;
+
+    auto *block = new QWidget;
+    auto *layout = new QVBoxLayout(block);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(new ContentSection(GeneralSettingsModel::sectionTitle(account)));
+
+    auto *card = new SettingsCard;
+    SettingsRow *header = card->addRow();
+    auto *toggle = new RowButton(QStringLiteral("Calendars"));
+    toggle->setObjectName(QStringLiteral("calendars:") + accountId);
+    QLabel *chevronLabel = chevron(isExpanded(accountId));
+    chevronLabel->setFixedWidth(14);
+    m_chevrons.insert(accountId, chevronLabel);
+    toggle->addContent(chevronLabel);
+    toggle->addContent(Widgets::label(QStringLiteral("Calendars"), Theme::Typography::bodyMedium(),
+                                      Theme::Colors::textPrimary()));
+    toggle->rowLayout()->addStretch();
+    QLabel *count =
+        Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::textTertiary());
+    m_countTexts.insert(accountId, count);
+    toggle->addContent(count);
+    header->holdButton(toggle);
+    connect(toggle, &QAbstractButton::clicked, this,
+            [this, accountId] { setExpanded(accountId, !isExpanded(accountId)); });
+
+    QWidget *list = buildCalendarList(accountId);
+    list->setVisible(isExpanded(accountId));
+    m_calendarLists.insert(accountId, list);
+    card->addRow(list);
+    // The list is the card's last child but not a row: the header keeps its hairline only
+    // while the list shows.
+    header->setLast(!isExpanded(accountId));
+    layout->addWidget(SettingsBlocks::inset(card, SettingsBlocks::paneInset));
+
+    layout->addWidget(new ContentSection(QStringLiteral("Reminders")));
+    layout->addWidget(
+        SettingsBlocks::inset(buildRemindersCard(accountId), SettingsBlocks::paneInset));
+    return block;
+}
+
+QWidget *GeneralContent::buildCalendarList(const QString &accountId) {
+    auto *list = new QWidget;
+    auto *layout = new QVBoxLayout(list);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    const QList<ProxyCalendar> calendars = m_model.calendars(accountId);
+    if (calendars.isEmpty()) {
+        auto *row = new SettingsRow(list);
+        row->rowLayout()->addWidget(new Spinner(12, row));
+        row->rowLayout()->addWidget(Widgets::label(QStringLiteral("Loading calendars..."),
+                                                   Theme::Typography::caption(),
+                                                   Theme::Colors::textTertiary()));
+        row->rowLayout()->addStretch();
+        layout->addWidget(row);
+        return list;
+    }
+    for (qsizetype i = 0; i < calendars.size(); ++i) {
+        const ProxyCalendar &calendar = calendars[i];
+        auto *row = new SettingsRow(list);
+        row->setLast(i == calendars.size() - 1);
+        const QColor color =
+            colorFromSixDigitHex(calendar.hexColor ? std::optional<QStringView>(*calendar.hexColor)
+                                                   : std::nullopt)
+                .value_or(Theme::Colors::blue());
+        row->rowLayout()->addWidget(new Dot(10, color, 0, row));
+        row->rowLayout()->addWidget(
+            Widgets::label(calendar.name, Theme::Typography::body(), Theme::Colors::textPrimary()));
+        row->rowLayout()->addStretch();
+        auto *toggle = new SwitchButton(calendar.name, row);
+        toggle->setObjectName(QStringLiteral("calendar:") + calendar.id);
+        m_calendarSwitches.insert(calendar.id, toggle);
+        connect(toggle, &QAbstractButton::clicked, this,
+                [this, id = calendar.id](bool on) { m_model.setCalendarEnabled(id, on); });
+        row->rowLayout()->addWidget(toggle);
+        layout->addWidget(row);
+    }
+    return list;
+}
+
+QWidget *GeneralContent::buildRemindersCard(const QString &accountId) {
+    auto *card = new SettingsCard;
+    const QList<ReminderOffset> offsets = m_model.reminders(accountId);
+    for (qsizetype i = 0; i < offsets.size(); ++i) {
+        const ReminderOffset offset = offsets[i];
+        const QString label = ReminderOffsets::label(offset);
+        SettingsRow *row = card->addRow();
+        row->rowLayout()->addWidget(
+            Widgets::symbol(QStringLiteral("clock.fill"), Theme::Colors::orange(), 12));
+        row->rowLayout()->addWidget(
+            Widgets::label(label, Theme::Typography::body(), Theme::Colors::textPrimary()));
+        row->rowLayout()->addStretch();
+        auto *remove = new TextButton(QString(), Theme::Typography::font(10, QFont::Medium),
+                                      Theme::Colors::textTertiary());
+        remove->setSymbol(QStringLiteral("xmark"), 10);
+        remove->setAccessibleName(QStringLiteral("Remove ") + label);
+        remove->setObjectName(QStringLiteral("remove-reminder:%1:%2")
+                                  .arg(accountId)
+                                  .arg(ReminderOffsets::raw(offset)));
+        connect(remove, &QAbstractButton::clicked, this,
+                [this, accountId, offset] { m_model.removeReminder(accountId, offset); });
+        row->rowLayout()->addWidget(remove);
+    }
+    const QList<ReminderOffset> missing = m_model.missingReminders(accountId);
+    if (!missing.isEmpty()) {
+        SettingsRow *row = card->addRow();
+        auto *add = new TextButton(QStringLiteral("Add reminder"), Theme::Typography::caption(),
+                                   Theme::Colors::textSecondary());
+        add->setSymbol(QStringLiteral("plus"), 11, TextButton::IconSide::before, 5,
+                       Theme::Colors::primary());
+        add->setObjectName(QStringLiteral("add-reminder:") + accountId);
+        auto *menu = new QMenu(add);
+        menu->setAccessibleName(QStringLiteral("Add reminder"));
+        for (ReminderOffset offset : missing) {
+            QAction *action = menu->addAction(ReminderOffsets::label(offset));
+            connect(action, &QAction::triggered, this,
+                    [this, accountId, offset] { m_model.addReminder(accountId, offset); });
+        }
+        m_addMenus.insert(accountId, menu);
+        connect(add, &QAbstractButton::clicked, menu,
+                [add, menu] { menu->popup(add->mapToGlobal(QPoint(0, add->height()))); });
+        row->rowLayout()->addWidget(add);
+        row->rowLayout()->addStretch();
+    }
+    return card;
+}
+
+QMenu *GeneralContent::addReminderMenu(const QString &accountId) const {
+    return m_addMenus.value(accountId);
+}
+
+void GeneralContent::setExpanded(const QString &accountId, bool expanded) {
+    if (isExpanded(accountId) == expanded)
+        return;
+    if (expanded)
+        m_expanded.insert(accountId);
+    else
+        m_expanded.remove(accountId);
+    if (QLabel *label = m_chevrons.value(accountId))
+        label->setPixmap(SymbolIcons::pixmap(
+            expanded ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right"),
+            Theme::Colors::textTertiary(), 10, label->devicePixelRatioF()));
+    animateFold(accountId, expanded);
+}
+
+void GeneralContent::animateFold(const QString &accountId, bool expanded) {
+    QWidget *list = m_calendarLists.value(accountId);
+    if (!list)
+        return;
+    auto *toggle =
+        list->parentWidget()->findChild<RowButton *>(QStringLiteral("calendars:") + accountId);
+    if (auto *header = toggle ? qobject_cast<SettingsRow *>(toggle->parentWidget()) : nullptr)
+        header->setLast(!expanded);
+    const int full = list->sizeHint().height();
+    auto *animation = new QPropertyAnimation(list, "maximumHeight", list);
+    animation->setDuration(foldMilliseconds);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    animation->setStartValue(expanded ? 0 : list->height());
+    animation->setEndValue(expanded ? full : 0);
+    if (expanded)
+        list->setMaximumHeight(0);
+    list->setVisible(true);
+    connect(animation, &QPropertyAnimation::finished, list, [list, expanded] {
+        list->setMaximumHeight(QWIDGETSIZE_MAX);
+        list->setVisible(expanded);
+    });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    Q_EMIT rebuilt();
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QHash>
+#include <QSet>
+#include <QWidget>
+#include <optional>
+
+class GeneralSettingsModel;
+class QAbstractButton;
+class QLabel;
+class QMenu;
+class QVBoxLayout;
+class SwitchButton;
+
+// The General settings tab: per account its calendars (folded by default) and reminder lead
+// times, then the alert and update preferences.
+class GeneralContent : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit GeneralContent(GeneralSettingsModel &model, QWidget *parent = nullptr);
+
+    static constexpr int foldMilliseconds = 200;
+
+    bool isExpanded(const QString &accountId) const { return m_expanded.contains(accountId); }
+    void setExpanded(const QString &accountId, bool expanded);
+    // The "Add reminder" menu of an account, or null when every lead time is chosen.
+    QMenu *addReminderMenu(const QString &accountId) const;
+    QAbstractButton *checkNowButton() const { return m_checkNow; }
+    SwitchButton *automaticUpdatesSwitch() const { return m_automaticUpdates; }
+
+Q_SIGNALS:
+    // The rows were rebuilt; the window re-orders its keyboard focus chain.
+    void rebuilt();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QString structure() const;
+    void rebuildAccounts();
+    void refreshValues();
+    QWidget *buildAccount(const QString &accountId);
+    QWidget *buildCalendarList(const QString &accountId);
+    QWidget *buildRemindersCard(const QString &accountId);
+    void animateFold(const QString &accountId, bool expanded);
+
+    GeneralSettingsModel &m_model;
+    QVBoxLayout *m_accountsLayout;
+    QWidget *m_accountsBox;
+    QSet<QString> m_expanded;
+    std::optional<QString> m_shownStructure;
+    QHash<QString, QWidget *> m_calendarLists;
+    QHash<QString, QLabel *> m_countTexts;
+    QHash<QString, QLabel *> m_chevrons;
+    QHash<QString, SwitchButton *> m_calendarSwitches;
+    QHash<QString, QMenu *> m_addMenus;
+    SwitchButton *m_playSound;
+    SwitchButton *m_respectDND;
+    SwitchButton *m_automaticUpdates;
+    QAbstractButton *m_checkNow;
+};

@@ -1,0 +1,195 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QWidget>
+
+class QHBoxLayout;
+class QLabel;
+class QMenu;
+class QTimer;
+class RowButton;
+class QVBoxLayout;
+
+// The layout blocks every settings tab is built from, and the small controls in their rows.
+
+// One tab in the settings sidebar: a symbol and a title on a rounded strip when selected.
+class SidebarItem : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    SidebarItem(const QString &title, const QString &icon, QWidget *parent = nullptr);
+
+    QString iconName() const { return m_icon; }
+    bool isSelected() const { return isChecked(); }
+    void setSelected(bool selected) { setChecked(selected); }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_icon;
+};
+
+// A tab's title over its subtitle.
+class ContentHeader : public QWidget {
+    Q_OBJECT
+
+public:
+    ContentHeader(const QString &title, const QString &subtitle, QWidget *parent = nullptr);
+};
+
+// A section caption, always shown in capitals.
+class ContentSection : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ContentSection(const QString &title, QWidget *parent = nullptr);
+    QString title() const;
+
+private:
+    QLabel *m_label;
+};
+
+// One row of a card: its content padded, with a hairline below unless it is the card's last.
+class SettingsRow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SettingsRow(QWidget *parent = nullptr);
+
+    QHBoxLayout *rowLayout() const { return m_layout; }
+    // Makes `button` the whole row, its content where the row's own would be.
+    void holdButton(RowButton *button);
+    bool isLast() const { return m_isLast; }
+    void setLast(bool last);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QHBoxLayout *m_layout;
+    bool m_isLast = true;
+};
+
+// A white, outlined, rounded card of rows stacked without spacing, inset from the pane.
+class SettingsCard : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SettingsCard(QWidget *parent = nullptr);
+
+    // Appends a row (or any widget) and makes it the card's last row.
+    void addRow(QWidget *row);
+    SettingsRow *addRow();
+    QList<QWidget *> rows() const { return m_rows; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QVBoxLayout *m_layout;
+    QList<QWidget *> m_rows;
+};
+
+// An on/off switch tinted in the brand colour. It has no visible label of its own; its
+// accessible name is the label of its row.
+class SwitchButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit SwitchButton(const QString &accessibleName, QWidget *parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A button drawn as coloured text, optionally with a symbol before or after it.
+class TextButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    enum class IconSide { before, after };
+
+    TextButton(const QString &text, const QFont &font, const QColor &color,
+               QWidget *parent = nullptr);
+    // `symbolColor` defaults to the text's colour.
+    void setSymbol(const QString &icon, int size, IconSide side = IconSide::before, int spacing = 5,
+                   QColor symbolColor = {});
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_color;
+    QColor m_symbolColor;
+    QString m_icon;
+    int m_iconSize = 0;
+    int m_spacing = 5;
+    IconSide m_side = IconSide::before;
+};
+
+// A whole row that acts as one button: its child widgets show the content, the button takes
+// the clicks and the keyboard focus.
+class RowButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit RowButton(const QString &accessibleName, QWidget *parent = nullptr);
+    static constexpr int focusMargin = 4;
+    QHBoxLayout *rowLayout() const { return m_layout; }
+    // Children only draw; clicks reach the button.
+    void addContent(QWidget *widget, int stretch = 0);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QHBoxLayout *m_layout;
+};
+
+// A small spinning progress indicator.
+class Spinner : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Spinner(int size, QWidget *parent = nullptr);
+    QSize sizeHint() const override { return {m_size, m_size}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    int m_size;
+    int m_angle = 0;
+    QTimer *m_timer;
+};
+
+namespace SettingsBlocks {
+// The card and header insets from the pane's sides.
+inline constexpr int paneInset = 32;
+
+// A dotted-free focus ring for custom-painted controls.
+void paintFocusRing(QPainter &painter, const QRectF &rect, qreal radius);
+
+// Orders the keyboard focus chain of `root` by layout position (top to bottom, leading to
+// trailing), so rows rebuilt later still come in reading order.
+void orderFocusChain(QWidget *root);
+
+// The object name of the focused widget inside `root`, if any; rebuilt rows carry stable
+// object names so focus can return to the same control after a rebuild.
+QString focusedName(QWidget *root);
+// Focuses the first named widget of `names` found in `root`.
+void restoreFocus(QWidget *root, const QStringList &names);
+
+// A widget that holds `content` inset `inset` from both sides.
+QWidget *inset(QWidget *content, int inset, int top = 0, int bottom = 0);
+} // namespace SettingsBlocks

@@ -1,0 +1,265 @@
+#include "SettingsView.h"
+
+#include "AIContent.h"
+#include "AccountsContent.h"
+#include "GeneralContent.h"
+#include "SMSContent.h"
+#include "SettingsBlocks.h"
+#include "prep/AISettingsModel.h"
+#include "sync/AccountsModel.h"
+#include "sync/GeneralSettingsModel.h"
+#include "ui/SymbolIcons.h"
+#include "ui/Theme.h"
+#include "ui/Widgets.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace {
+void fill(QWidget *widget, const QColor &color) {
+    widget->setAutoFillBackground(true);
+    QPalette pal = widget->palette();
+    pal.setColor(QPalette::Window, color);
+    widget->setPalette(pal);
+}
+
+// The banner's one button: white capsule, brand-coloured title.
+class BannerButton : public TextButton {
+public:
+    explicit BannerButton(QWidget *parent)
+        : TextButton(QStringLiteral("Update Now"), Theme::Typography::bodyMedium(),
+                     Theme::Colors::primary(), parent) {}
+
+    QSize sizeHint() const override {
+        const QFontMetrics fm(font());
+        return {fm.horizontalAdvance(text()) + 32, fm.height() + 16};
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        Theme::dimForState(p, *this);
+        p.setPen(hasFocus() ? QPen(Theme::Colors::primary(), 2) : Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 15, 15);
+        p.setFont(font());
+        p.setPen(Theme::Colors::primary());
+        p.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+} // namespace
+
+const QList<SidebarTab> &SidebarTabs::all() {
+    static const QList<SidebarTab> tabs{SidebarTab::accounts, SidebarTab::general, SidebarTab::ai,
+                                        SidebarTab::sms};
+    return tabs;
+}
+
+QString SidebarTabs::toString(SidebarTab tab) {
+    switch (tab) {
+    case SidebarTab::accounts:
+        return QStringLiteral("Accounts");
+    case SidebarTab::general:
+        return QStringLiteral("General");
+    case SidebarTab::ai:
+        return QStringLiteral("AI Research (Beta)");
+    case SidebarTab::sms:
+        return QStringLiteral("SMS");
+    }
+    return {};
+}
+
+QString SidebarTabs::icon(SidebarTab tab) {
+    switch (tab) {
+    case SidebarTab::accounts:
+        return QStringLiteral("person.crop.circle");
+    case SidebarTab::general:
+        return QStringLiteral("gear");
+    case SidebarTab::ai:
+        return QStringLiteral("sparkles");
+    case SidebarTab::sms:
+        return QStringLiteral("message");
+    }
+    return {};
+}
+
+UpdateBanner::UpdateBanner(QWidget *parent)
+    : QWidget(parent) {
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(12);
+    layout->addWidget(Widgets::symbol(QStringLiteral("arrow.down.circle.fill"), Qt::white, 18), 0,
+                      Qt::AlignVCenter);
+    auto *column = new QVBoxLayout;
+    column->setSpacing(2);
+    column->addWidget(Widgets::label(QStringLiteral("Update Available"),
+                                     Theme::Typography::bodyMedium(), Qt::white));
+    QColor dimWhite(Qt::white);
+    dimWhite.setAlphaF(0.8);
+    column->addWidget(
+        Widgets::label(QStringLiteral("A new version of Zelvane is ready to install."),
+                       Theme::Typography::caption(), dimWhite));
+    layout->addLayout(column);
+    layout->addStretch();
+    auto *button = new BannerButton(this);
+    layout->addWidget(button, 0, Qt::AlignVCenter);
+    connect(button, &QAbstractButton::clicked, this, &UpdateBanner::updateRequested);
+}
+
+void UpdateBanner::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient gradient(rect().topLeft(), rect().topRight());
+    QColor faded = Theme::Colors::primary();
+    faded.setAlphaF(0.8);
+    gradient.setColorAt(0, Theme::Colors::primary());
+    gradient.setColorAt(1, faded);
+    p.setPen(Qt::NoPen);
+    p.setBrush(gradient);
+    p.drawRoundedRect(rect(), 18, 18);
+}
+
+SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
+    : QWidget(parent)
+    , m_generalModel(new GeneralSettingsModel(services.settings, services.calendarService, this))
+    , m_accountsModel(new AccountsModel(services.calendarService, services.slack, this))
+    , m_aiModel(new AISettingsModel(services.llm, this)) {
+    setMinimumSize(minimumWidth, minimumHeight);
+    fill(this, Theme::Colors::surface());
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buildSidebar());
+    auto *divider = new QWidget(this);
+    divider->setFixedWidth(1);
+    fill(divider, Theme::Colors::borderStrong());
+    layout->addWidget(divider);
+
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
+    auto *pane = new QWidget;
+    fill(pane, Theme::Colors::surface());
+    auto *column = new QVBoxLayout(pane);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_banner = new UpdateBanner;
+    connect(m_banner, &UpdateBanner::updateRequested, this, &SettingsView::updateRequested);
+    QWidget *bannerHolder = SettingsBlocks::inset(m_banner, 24, 20);
+    bannerHolder->setVisible(false);
+    column->addWidget(bannerHolder);
+    m_accounts = new AccountsContent(*m_accountsModel);
+    m_general = new GeneralContent(*m_generalModel);
+    m_ai = new AIContent(*m_aiModel);
+    m_sms = new SMSContent(services.sms);
+    for (QWidget *tab : {static_cast<QWidget *>(m_accounts), static_cast<QWidget *>(m_general),
+                         static_cast<QWidget *>(m_ai), static_cast<QWidget *>(m_sms)}) {
+        tab->setVisible(false);
+        column->addWidget(tab);
+    }
+    column->addStretch();
+    m_scroll->setWidget(pane);
+    layout->addWidget(m_scroll, 1);
+
+    connect(m_accounts, &AccountsContent::rebuilt, this, &SettingsView::orderFocus);
+    connect(m_general, &GeneralContent::rebuilt, this, &SettingsView::orderFocus);
+    selectTab(SidebarTab::accounts);
+}
+
+SettingsView::~SettingsView() = default;
+
+QWidget *SettingsView::buildSidebar() {
+    auto *sidebar = new QWidget(this);
+    sidebar->setFixedWidth(sidebarWidth);
+    fill(sidebar, Theme::Colors::surfaceSecondary());
+    auto *layout = new QVBoxLayout(sidebar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(16, 20, 16, 24);
+    header->setSpacing(8);
+    header->addWidget(Widgets::symbol(QStringLiteral("calendar"), Theme::Colors::primary(), 15));
+    header->addWidget(Widgets::label(QStringLiteral("Zelvane"),
+                                     Theme::Typography::font(15, QFont::DemiBold),
+                                     Theme::Colors::textPrimary()));
+    header->addStretch();
+    layout->addLayout(header);
+
+    QFont overline = Theme::Typography::overline();
+    overline.setLetterSpacing(QFont::AbsoluteSpacing, 0.5);
+    QLabel *caption =
+        Widgets::label(QStringLiteral("SETTINGS"), overline, Theme::Colors::textTertiary());
+    caption->setContentsMargins(16, 0, 16, 8);
+    layout->addWidget(caption);
+
+    auto *items = new QVBoxLayout;
+    items->setContentsMargins(8, 0, 8, 0);
+    items->setSpacing(2);
+    for (SidebarTab tab : SidebarTabs::all()) {
+        auto *item = new SidebarItem(SidebarTabs::toString(tab), SidebarTabs::icon(tab), sidebar);
+        connect(item, &QAbstractButton::clicked, this, [this, tab] { selectTab(tab); });
+        items->addWidget(item);
+        m_items.append(item);
+    }
+    layout->addLayout(items);
+    layout->addStretch();
+
+    QLabel *version = Widgets::label(versionText(QCoreApplication::applicationVersion()),
+                                     Theme::Typography::tiny(), Theme::Colors::textTertiary());
+    version->setContentsMargins(16, 0, 16, 16);
+    layout->addWidget(version);
+    return sidebar;
+}
+
+QString SettingsView::versionText(const QString &applicationVersion) {
+    return QStringLiteral("v") +
+           (applicationVersion.isEmpty() ? QStringLiteral("1.0.0") : applicationVersion);
+}
+
+SidebarItem *SettingsView::sidebarItem(SidebarTab tab) const {
+    return m_items.value(SidebarTabs::all().indexOf(tab));
+}
+
+QWidget *SettingsView::tabContent(SidebarTab tab) const {
+    switch (tab) {
+    case SidebarTab::accounts:
+        return m_accounts;
+    case SidebarTab::general:
+        return m_general;
+    case SidebarTab::ai:
+        return m_ai;
+    case SidebarTab::sms:
+        return m_sms;
+    }
+    return nullptr;
+}
+
+void SettingsView::selectTab(SidebarTab tab) {
+    m_selected = tab;
+    for (SidebarTab each : SidebarTabs::all()) {
+        sidebarItem(each)->setSelected(each == tab);
+        tabContent(each)->setVisible(each == tab);
+    }
+    m_scroll->verticalScrollBar()->setValue(0);
+    orderFocus();
+}
+
+void SettingsView::setUpdateAvailable(bool available) {
+    m_banner->parentWidget()->setVisible(available);
+    orderFocus();
+}
+
+void SettingsView::orderFocus() {
+    SettingsBlocks::orderFocusChain(this);
+}

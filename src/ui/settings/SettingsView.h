@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+class AccountsContent;
+class AccountsModel;
+class AIContent;
+class AISettingsModel;
+class AppSettings;
+class CalendarService;
+class GeneralContent;
+class GeneralSettingsModel;
+class LLMService;
+class QScrollArea;
+class SidebarItem;
+class SlackService;
+class SMSContent;
+class SMSService;
+
+enum class SidebarTab { accounts, general, ai, sms };
+
+namespace SidebarTabs {
+const QList<SidebarTab> &all();
+QString toString(SidebarTab tab);
+QString icon(SidebarTab tab);
+} // namespace SidebarTabs
+
+// The services the settings tabs edit.
+struct SettingsServices {
+    AppSettings &settings;
+    CalendarService &calendarService;
+    SlackService &slack;
+    LLMService &llm;
+    SMSService &sms;
+};
+
+// The banner shown over the tabs while an update is waiting.
+class UpdateBanner : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit UpdateBanner(QWidget *parent = nullptr);
+
+Q_SIGNALS:
+    void updateRequested();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// The settings window's content: a sidebar of tabs beside the selected tab in a scrolling pane.
+class SettingsView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SettingsView(const SettingsServices &services, QWidget *parent = nullptr);
+    ~SettingsView() override;
+
+    static constexpr int sidebarWidth = 220;
+    static constexpr int minimumWidth = 620;
+    static constexpr int minimumHeight = 420;
+
+    SidebarTab selectedTab() const { return m_selected; }
+    void selectTab(SidebarTab tab);
+    SidebarItem *sidebarItem(SidebarTab tab) const;
+    QWidget *tabContent(SidebarTab tab) const;
+    AccountsContent *accounts() const { return m_accounts; }
+    GeneralContent *general() const { return m_general; }
+    AIContent *ai() const { return m_ai; }
+    SMSContent *sms() const { return m_sms; }
+    QScrollArea *contentPane() const { return m_scroll; }
+    UpdateBanner *updateBanner() const { return m_banner; }
+
+    void setUpdateAvailable(bool available);
+    // "v" + the application's version, or v1.0.0 when it has none.
+    static QString versionText(const QString &applicationVersion);
+
+Q_SIGNALS:
+    void updateRequested();
+
+private:
+    QWidget *buildSidebar();
+    void orderFocus();
+
+    GeneralSettingsModel *m_generalModel;
+    AccountsModel *m_accountsModel;
+    AISettingsModel *m_aiModel;
+    SidebarTab m_selected = SidebarTab::accounts;
+    QList<SidebarItem *> m_items;
+    QScrollArea *m_scroll = nullptr;
+    UpdateBanner *m_banner = nullptr;
+    AccountsContent *m_accounts = nullptr;
+    GeneralContent *m_general = nullptr;
+    AIContent *m_ai = nullptr;
+    SMSContent *m_sms = nullptr;
+};
