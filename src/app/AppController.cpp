@@ -26,6 +26,7 @@
 #include "ui/OverlayWindowController.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
+#include "ui/settings/GeneralContent.h"
 #include "ui/settings/SettingsView.h"
 
 #include <QApplication>
@@ -281,9 +282,30 @@ void AppController::openApp() {
         window->setWindowTitle(QStringLiteral("Zelvane"));
         window->resize(720, 520);
         centreOnPrimaryScreen(window);
+        connectUpdates(window);
         m_settingsWindow = window;
     }
     bringToFront(m_settingsWindow);
+}
+
+void AppController::connectUpdates(SettingsView *window) {
+    if (!m_updateManager)
+        return;
+    UpdateManager *updates = m_updateManager.get();
+    GeneralContent *general = window->general();
+    general->enableUpdates();
+    general->setAutomaticUpdates(updates->automaticallyChecksForUpdates());
+    window->setUpdateAvailable(updates->updateAvailable());
+    connect(general, &GeneralContent::automaticUpdatesToggled, updates,
+            &UpdateManager::setAutomaticallyChecksForUpdates);
+    connect(updates, &UpdateManager::automaticallyChecksForUpdatesChanged, general,
+            [general, updates] {
+                general->setAutomaticUpdates(updates->automaticallyChecksForUpdates());
+            });
+    connect(general, &GeneralContent::checkNowRequested, updates, &UpdateManager::checkForUpdates);
+    connect(window, &SettingsView::updateRequested, updates, &UpdateManager::checkForUpdates);
+    connect(updates, &UpdateManager::updateAvailableChanged, window,
+            &SettingsView::setUpdateAvailable);
 }
 
 void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief) {

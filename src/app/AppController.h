@@ -17,6 +17,7 @@ class CalendarService;
 class OverlayWindowController;
 class QSystemTrayIcon;
 class ReminderScheduler;
+class SettingsView;
 class SingleInstance;
 class StatusMenu;
 class UpdateDialogs;
@@ -68,6 +69,7 @@ public Q_SLOTS:
 private:
     void setupServices();
     void setupTray();
+    void connectUpdates(SettingsView *window);
     void setupUpdates();
     void announceBackgroundRunning();
     static QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);

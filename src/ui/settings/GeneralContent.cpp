@@ -81,6 +81,9 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
         w->setEnabled(false);
         w->setToolTip(updatesUnavailable);
     }
+    connect(m_automaticUpdates, &QAbstractButton::clicked, this,
+            &GeneralContent::automaticUpdatesToggled);
+    connect(m_checkNow, &QAbstractButton::clicked, this, &GeneralContent::checkNowRequested);
     layout->addWidget(SettingsBlocks::inset(updates, SettingsBlocks::paneInset));
     layout->addStretch();
 
@@ -91,6 +94,17 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
     connect(&m_model, &GeneralSettingsModel::settingsChanged, this,
             &GeneralContent::rebuildAccounts);
     rebuildAccounts();
+}
+
+void GeneralContent::enableUpdates() {
+    for (QAbstractButton *w : {static_cast<QAbstractButton *>(m_automaticUpdates), m_checkNow}) {
+        w->setEnabled(true);
+        w->setToolTip(QString());
+    }
+}
+
+void GeneralContent::setAutomaticUpdates(bool enabled) {
+    m_automaticUpdates->setChecked(enabled);
 }
 
 void GeneralContent::showEvent(QShowEvent *event) {

@@ -29,9 +29,15 @@ public:
     QAbstractButton *checkNowButton() const { return m_checkNow; }
     SwitchButton *automaticUpdatesSwitch() const { return m_automaticUpdates; }
 
+    // Enables the Updates card, which stays disabled while nothing checks for updates.
+    void enableUpdates();
+    void setAutomaticUpdates(bool enabled);
+
 Q_SIGNALS:
     // The rows were rebuilt; the window re-orders its keyboard focus chain.
     void rebuilt();
+    void automaticUpdatesToggled(bool enabled);
+    void checkNowRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;
