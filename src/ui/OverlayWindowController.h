@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/CalendarEvent.h"
+#include "core/Clock.h"
 #include "core/MeetingBrief.h"
 
 #include <QList>
@@ -18,7 +19,8 @@ class OverlayWindowController : public QObject {
     Q_OBJECT
 
 public:
-    explicit OverlayWindowController(AppSettings &settings, QObject *parent = nullptr);
+    explicit OverlayWindowController(AppSettings &settings, Clock &clock = Clock::system(),
+                                     QObject *parent = nullptr);
     ~OverlayWindowController() override;
 
     // Replaces any reminder on screen. Join, snooze and dismiss first close every screen's
@@ -41,6 +43,7 @@ private:
     void windowPainted();
 
     AppSettings &m_settings;
+    Clock &m_clock;
     QList<QPointer<OverlayWindow>> m_windows;
     int m_paintedCount = 0;
 };

@@ -85,6 +85,9 @@ ReminderOverlayView::ReminderOverlayView(CalendarEvent event, std::optional<Meet
     auto *card = static_cast<CardFrame *>(buildCard());
     setCard(card, m_brief ? maxCardWidthWithBrief : maxCardWidth, true);
     setInitialFocus(m_joinButton ? m_joinButton : m_dismissButton);
+    for (QAbstractButton *button : {m_joinButton, m_snoozeButton, m_dismissButton})
+        if (button)
+            button->installEventFilter(this);
 }
 
 QString ReminderOverlayView::timeText(const CalendarEvent &event, const QDateTime &now,
@@ -209,8 +212,9 @@ QWidget *ReminderOverlayView::buildActionRow() {
         layout->addWidget(m_joinButton);
     }
     layout->addStretch();
-    auto *snooze = new CapsuleButton(QStringLiteral("1 min"), CapsuleButton::Style::secondary,
-                                     QStringLiteral("clock.arrow.circlepath"));
+    auto *snooze = m_snoozeButton =
+        new CapsuleButton(QStringLiteral("1 min"), CapsuleButton::Style::secondary,
+                          QStringLiteral("clock.arrow.circlepath"));
     connect(snooze, &QAbstractButton::clicked, this, &ReminderOverlayView::snoozeRequested);
     layout->addWidget(snooze);
     m_dismissButton = new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::secondary);
@@ -224,10 +228,50 @@ void ReminderOverlayView::showEvent(QShowEvent *event) {
     // The time line is read when the reminder comes on screen; it runs no timer.
     m_timeLabel->setText(timeText(m_event, m_clock.now()));
     m_timeLabel->setAccessibleName(m_timeLabel->text());
+    if (!m_keyGuardStarted) {
+        m_keyGuardStarted = true;
+        m_clock.after(keyGuardSeconds, this, [this] { m_acceptsKeys = true; });
+    }
     CardOverlay::showEvent(event);
 }
 
+bool ReminderOverlayView::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return CardOverlay::eventFilter(watched, event);
+    if (!m_acceptsKeys)
+        return true;
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto *key = static_cast<QKeyEvent *>(event);
+    QList<QAbstractButton *> cycle;
+    for (QAbstractButton *button : {m_joinButton, m_snoozeButton, m_dismissButton})
+        if (button)
+            cycle << button;
+    const qsizetype at = cycle.indexOf(qobject_cast<QAbstractButton *>(watched));
+    switch (key->key()) {
+    case Qt::Key_Escape:
+        m_dismissButton->click();
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (at >= 0)
+            cycle[at]->click();
+        return true;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: {
+        const bool back = key->key() == Qt::Key_Backtab || key->modifiers() & Qt::ShiftModifier;
+        const qsizetype next = (at + (back ? cycle.size() - 1 : 1)) % cycle.size();
+        cycle[next]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 void ReminderOverlayView::keyPressEvent(QKeyEvent *event) {
+    if (!m_acceptsKeys)
+        return;
     switch (event->key()) {
     case Qt::Key_Escape:
         m_dismissButton->click();

@@ -21,6 +21,7 @@ public:
                         QWidget *parent = nullptr, Clock &clock = Clock::system());
 
     static constexpr int maxCardWidth = 500;
+    static constexpr double keyGuardSeconds = 1.0;
     static constexpr int maxCardWidthWithBrief = 680;
 
     // "Starting in 5 min • 10:00 – 10:30" and its "NOW" and under-a-minute variants.
@@ -39,6 +40,7 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QWidget *buildCard();
@@ -50,5 +52,9 @@ private:
     Clock &m_clock;
     QLabel *m_timeLabel = nullptr;
     QAbstractButton *m_joinButton = nullptr;
+    QAbstractButton *m_snoozeButton = nullptr;
     QAbstractButton *m_dismissButton = nullptr;
+    // Keys typed for another window in the moment the reminder takes focus are not its own.
+    bool m_acceptsKeys = false;
+    bool m_keyGuardStarted = false;
 };

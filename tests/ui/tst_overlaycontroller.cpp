@@ -16,6 +16,7 @@ class TestOverlayController : public QObject {
 private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
+    ManualClock clock;
     std::unique_ptr<OverlayWindowController> controller;
     QStringList calls;
     std::unique_ptr<QSignalSpy> sounds;
@@ -50,7 +51,7 @@ private Q_SLOTS:
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
         settings->setSoundEnabled(true);
-        controller = std::make_unique<OverlayWindowController>(*settings);
+        controller = std::make_unique<OverlayWindowController>(*settings, clock);
         sounds =
             std::make_unique<QSignalSpy>(controller.get(), &OverlayWindowController::alertSoundDue);
         recordAs(&OverlayWindowController::dismissed, QStringLiteral("dismiss"));
@@ -107,6 +108,7 @@ private Q_SLOTS:
         show(QStringLiteral("a"));
         const QList<QWidget *> windows = controller->windows();
         const QList<QPointer<QWidget>> guarded{windows[0], windows[1]};
+        clock.advance(ReminderOverlayView::keyGuardSeconds);
         if (button == QLatin1String("Escape"))
             QTest::keyClick(windows[screen]->findChild<ReminderOverlayView *>(), Qt::Key_Escape);
         else

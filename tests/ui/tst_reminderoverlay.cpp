@@ -190,7 +190,11 @@ private Q_SLOTS:
         QTest::newRow("dismiss") << true << "Dismiss" << QList<int>{1, 0, 0};
         QTest::newRow("escape dismisses") << true << "Escape" << QList<int>{1, 0, 0};
         QTest::newRow("return joins") << true << "Return" << QList<int>{0, 1, 0};
-        QTest::newRow("return without a link") << false << "Return" << QList<int>{0, 0, 0};
+        // Return acts on the focused button: Dismiss when there is nothing to join.
+        QTest::newRow("return without a link") << false << "Return" << QList<int>{1, 0, 0};
+        QTest::newRow("tab then return snoozes") << true << "Tab Return" << QList<int>{0, 0, 1};
+        QTest::newRow("tab wraps to join") << true << "Tab Tab Tab Return" << QList<int>{0, 1, 0};
+        QTest::newRow("keys in the first second") << true << "early" << QList<int>{0, 0, 0};
         QTest::newRow("click on the backdrop") << true << "backdrop" << QList<int>{0, 0, 0};
     }
 
@@ -202,11 +206,22 @@ private Q_SLOTS:
             meetingStart,
             withLink ? std::optional(QUrl(QStringLiteral("https://zoom.us/j/99"))) : std::nullopt));
         present(*view);
-        if (action == QLatin1String("Escape"))
-            QTest::keyClick(view.get(), Qt::Key_Escape);
-        else if (action == QLatin1String("Return"))
-            QTest::keyClick(view.get(), Qt::Key_Return);
-        else if (action == QLatin1String("backdrop"))
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
+        if (action == QLatin1String("early")) {
+            // Typed for another window as the reminder took focus: nothing happens.
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Tab, Qt::Key_Return})
+                QTest::keyClick(QApplication::focusWidget(), key);
+            clock.advance(ReminderOverlayView::keyGuardSeconds);
+        } else if (action.contains(QLatin1String("Return")) || action == QLatin1String("Escape")) {
+            clock.advance(ReminderOverlayView::keyGuardSeconds);
+            for (const QString &key : action.split(u' '))
+                QTest::keyClick(QApplication::focusWidget(),
+                                key == QLatin1String("Tab")      ? Qt::Key_Tab
+                                : key == QLatin1String("Escape") ? Qt::Key_Escape
+                                                                 : Qt::Key_Return);
+            QCoreApplication::processEvents();
+        } else if (action == QLatin1String("backdrop"))
             QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(5, 5));
         else
             QTest::mouseClick(UiTest::button(view.get(), action), Qt::LeftButton);
