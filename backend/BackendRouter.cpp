@@ -14,8 +14,9 @@ HttpResponse faultResponse(const Fault &fault) {
 
 } // namespace
 
-BackendRouter::BackendRouter(std::optional<QString> credential)
+BackendRouter::BackendRouter(std::optional<QString> credential, bool adminEnabled)
     : m_credential(credential)
+    , m_adminEnabled(adminEnabled)
     , m_nylas(m_state)
     , m_product(m_state, std::move(credential))
     , m_pages(m_state)
@@ -28,7 +29,7 @@ QString BackendRouter::endpointName(const QString &path) {
 }
 
 HttpResponse BackendRouter::handle(const HttpRequest &request) {
-    if (request.path.startsWith(adminBase))
+    if (m_adminEnabled && request.path.startsWith(adminBase))
         return m_admin.handle(request.path.mid(adminBase.size()), request);
 
     m_log.record(request);

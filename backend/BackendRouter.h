@@ -15,12 +15,13 @@
 
 // Sends each request to its routes. Everything outside /_admin/ is logged, may meet an
 // installed fault first, and under nylas/ must carry the credential when one is required.
+// /_admin/ exists only when asked for: it hands out what other clients sent.
 class BackendRouter {
 public:
     static inline const QString apiBase = QStringLiteral("/functions/v1/api/");
     static inline const QString adminBase = QStringLiteral("/_admin/");
 
-    explicit BackendRouter(std::optional<QString> credential);
+    BackendRouter(std::optional<QString> credential, bool adminEnabled);
 
     void setOrigin(const QString &origin) { m_nylas.setOrigin(origin); }
     HttpResponse handle(const HttpRequest &request);
@@ -32,6 +33,7 @@ private:
     HttpResponse route(const QString &endpoint, const HttpRequest &request);
 
     std::optional<QString> m_credential;
+    bool m_adminEnabled;
     BackendState m_state;
     FaultInjector m_faults;
     RequestLog m_log;

@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
+#include <sys/resource.h>
 
 namespace {
 
@@ -67,6 +69,27 @@ HttpServer::HttpServer(Handler handler, QObject *parent)
     : QObject(parent)
     , m_handler(std::move(handler)) {
     connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::acceptConnections);
+    connect(&m_server, &QTcpServer::acceptError, this, &HttpServer::backOff);
+}
+
+int HttpServer::connectionLimit() {
+    // Sockets the server holds before handing them over, and files the process still needs.
+    constexpr rlim_t reserve = 96;
+    constexpr int ceiling = 4096;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return ceiling;
+    return limit.rlim_cur <= reserve + 8 ? 8
+                                         : int(std::min<rlim_t>(limit.rlim_cur - reserve, ceiling));
+}
+
+void HttpServer::backOff() {
+    // Accepting again at once would fail again at once, in a busy loop.
+    m_server.pauseAccepting();
+    QTimer::singleShot(acceptBackoff, this, [this] {
+        if (m_open < m_limit)
+            m_server.resumeAccepting();
+    });
 }
 
 bool HttpServer::listen(quint16 port) {
@@ -82,6 +105,14 @@ QString HttpServer::errorString() const {
 }
 
 void HttpServer::acceptConnections() {
-    while (QTcpSocket *socket = m_server.nextPendingConnection())
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        ++m_open;
+        connect(socket, &QObject::destroyed, this, [this] {
+            if (m_open-- == m_limit)
+                m_server.resumeAccepting();
+        });
         new HttpConnection(socket, m_handler);
+    }
+    if (m_open >= m_limit)
+        m_server.pauseAccepting();
 }

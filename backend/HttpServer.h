@@ -5,16 +5,23 @@
 
 #include <QObject>
 #include <QTcpServer>
+#include <chrono>
 #include <functional>
 
 // A minimal HTTP/1.1 server on 127.0.0.1: one request per connection, answered through the
-// handler and then closed. Malformed requests get a 400 without reaching the handler.
+// handler and then closed. Malformed requests get a 400 without reaching the handler. It
+// never runs out of file descriptors on its own: beyond `connectionLimit()` open connections
+// it stops accepting until one closes, and when accepting fails it pauses for `acceptBackoff`.
 class HttpServer : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<HttpResponse(const HttpRequest &)>;
 
     static constexpr int idleTimeoutMs = 30'000;
+    static constexpr std::chrono::milliseconds acceptBackoff{200};
+
+    // Open connections at most: the descriptor limit less a reserve for everything else.
+    static int connectionLimit();
 
     explicit HttpServer(Handler handler, QObject *parent = nullptr);
 
@@ -24,7 +31,10 @@ public:
 
 private:
     void acceptConnections();
+    void backOff();
 
     Handler m_handler;
     QTcpServer m_server;
+    const int m_limit = connectionLimit();
+    int m_open = 0;
 };

@@ -3,14 +3,20 @@
 #include "HttpRequest.h"
 
 #include <QJsonArray>
+#include <QJsonObject>
+#include <deque>
 
-// What the app sent, kept so tests can check query order, headers and bodies.
+// What the app sent, kept so tests can check query order, headers and bodies. Only the latest
+// requests are kept, bodies are cut, and credentials never enter it.
 class RequestLog {
 public:
+    static constexpr qsizetype maxEntries = 1000;
+    static constexpr qsizetype maxBodyBytes = 64 * 1024;
+
     void record(const HttpRequest &request);
-    void clear() { m_entries = QJsonArray(); }
-    const QJsonArray &entries() const { return m_entries; }
+    void clear() { m_entries.clear(); }
+    QJsonArray entries() const;
 
 private:
-    QJsonArray m_entries;
+    std::deque<QJsonObject> m_entries;
 };

@@ -20,7 +20,7 @@ and /api/search.messages, so ZELVANE_BACKEND_ORIGIN and ZELVANE_SLACK_ORIGIN can
 The first line on standard output is
   zelvane-backend listening on http://127.0.0.1:<port>
 
-Test control (JSON bodies):
+Test control, only with --admin (JSON bodies):
   POST   /_admin/faults    {"endpoint": "nylas/events", "status": 500 | "delayMs": 3000 |
                             "body": "...", "skip": N, "times": N}
   DELETE /_admin/faults
@@ -49,8 +49,13 @@ int main(int argc, char *argv[]) {
         QStringLiteral("Require \"Authorization: Bearer TOKEN\" on every nylas/ request and this "
                        "credential in every sms request."),
         QStringLiteral("TOKEN"));
+    const QCommandLineOption adminOption(
+        QStringLiteral("admin"),
+        QStringLiteral("Serve the test-control interface under /_admin/ (any local user can "
+                       "reach it)."));
     parser.addOption(portOption);
     parser.addOption(credentialOption);
+    parser.addOption(adminOption);
     parser.process(app);
 
     bool ok = false;
@@ -63,7 +68,7 @@ int main(int argc, char *argv[]) {
     if (parser.isSet(credentialOption))
         credential = parser.value(credentialOption);
 
-    BackendRouter router(credential);
+    BackendRouter router(credential, parser.isSet(adminOption));
     HttpServer server([&router](const HttpRequest &request) { return router.handle(request); });
     if (!server.listen(quint16(port))) {
         std::fprintf(stderr, "zelvane-backend: cannot listen on port %u: %s\n", port,

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Asking for up to 100,000 generated events is slow by design, not a finding.
     if (request.path.startsWith(QLatin1String("/_admin/grants")))
         return 0;
-    BackendRouter router(QStringLiteral("fuzz"));
+    BackendRouter router(QStringLiteral("fuzz"), true);
     router.setOrigin(QStringLiteral("http://127.0.0.1:1"));
     const HttpResponse response = router.handle(request);
     if (response.status < 200 || response.status > 599)

@@ -1,5 +1,8 @@
 #include "AppSettings.h"
 
+#include "platform/PrivateFiles.h"
+
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,7 +21,13 @@ const QString launchAtLogin = QStringLiteral("launchAtLogin");
 
 AppSettings::AppSettings(std::unique_ptr<QSettings> store, QObject *parent)
     : QObject(parent)
-    , m_store(std::move(store)) {}
+    , m_store(std::move(store)) {
+    // Created before QSettings writes, which keeps the permissions of an existing file.
+    const QFileInfo file(m_store->fileName());
+    if (m_store->format() == QSettings::IniFormat && file.isAbsolute() &&
+        PrivateFiles::makeFolder(file.path()))
+        PrivateFiles::restrictFile(file.filePath());
+}
 
 AppSettings::~AppSettings() = default;
 

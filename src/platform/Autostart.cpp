@@ -1,6 +1,7 @@
 #include "Autostart.h"
 
-#include <QDir>
+#include "PrivateFiles.h"
+
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -12,7 +13,7 @@ QString Autostart::entryPath() {
 
 bool Autostart::enable(const QString &executable) {
     const QString path = entryPath();
-    if (!QDir().mkpath(QFileInfo(path).path()))
+    if (!PrivateFiles::makeFolder(QFileInfo(path).path()))
         return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -29,6 +30,12 @@ bool Autostart::enable(const QString &executable) {
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(exec);
     file.write(entry.toUtf8());
+    // The session runs the entry's Exec line at login: nobody else may change it.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                             QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }
 

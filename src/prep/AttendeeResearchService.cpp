@@ -5,6 +5,7 @@
 #include "platform/SecretStore.h"
 
 #include <QThread>
+#include <algorithm>
 
 using Profile = MeetingBrief::AttendeeProfile;
 
@@ -177,8 +178,16 @@ QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(Calen
         co_return buildBriefFromCache(event, known);
     }
 
+    // The model may name anyone; only this meeting's external participants are kept, under
+    // the address the event gives them, so the cache finds them again.
     QList<Profile> modelProfiles;
-    for (const BriefingResponse::Profile &p : response->attendeeProfiles) {
+    for (BriefingResponse::Profile p : response->attendeeProfiles) {
+        const auto own = std::find_if(external.cbegin(), external.cend(), [&](const QString &a) {
+            return a.compare(p.email, Qt::CaseInsensitive) == 0;
+        });
+        if (own == external.cend())
+            continue;
+        p.email = *own;
         const QString id = Attendee(p.email, std::nullopt, domains).id;
         m_cache.store(id, CachedResearch(id, p.email, p.name, p, event.id, m_clock.now()));
         modelProfiles.append(p);

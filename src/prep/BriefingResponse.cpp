@@ -1,6 +1,7 @@
 #include "BriefingResponse.h"
 
 #include "LLMError.h"
+#include "core/SafeLinks.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -47,7 +48,8 @@ BriefingResponse::Profile profileFrom(const QJsonObject &o) {
     p.recentNews = optionalText(o, u"recent_news");
     if (const auto link = optionalText(o, u"linkedin_url")) {
         const QUrl url(*link, QUrl::StrictMode);
-        if (url.isValid() && !url.isEmpty())
+        // The model may name any address; only a LinkedIn one is kept as a link.
+        if (SafeLinks::isLinkedIn(url))
             p.linkedInURL = url;
     }
     p.notes = optionalText(o, u"notes");

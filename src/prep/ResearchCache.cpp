@@ -1,6 +1,8 @@
 #include "ResearchCache.h"
 
 #include "core/MeetingBrief.h"
+#include "core/SafeLinks.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,6 +91,8 @@ std::optional<CachedResearch> CachedResearch::decode(const QByteArray &bytes) {
     r.companyDescription = JsonFields::optionalString(o, u"companyDescription", ok);
     r.recentNews = JsonFields::optionalString(o, u"recentNews", ok);
     r.linkedInURL = JsonFields::optionalUrl(o, u"linkedInURL", ok);
+    if (r.linkedInURL && !SafeLinks::isLinkedIn(*r.linkedInURL))
+        r.linkedInURL.reset();
     r.notes = JsonFields::optionalString(o, u"notes", ok);
     r.cachedAt = *when;
     r.eventIds = QSet<QString>(eventIds.begin(), eventIds.end());
@@ -100,7 +104,7 @@ std::optional<CachedResearch> CachedResearch::decode(const QByteArray &bytes) {
 ResearchCache::ResearchCache(QString cacheDir, Clock &clock)
     : m_cacheDir(std::move(cacheDir))
     , m_clock(clock) {
-    QDir().mkpath(m_cacheDir);
+    PrivateFiles::makeFolder(m_cacheDir);
 }
 
 QString ResearchCache::defaultDirectory() {
@@ -122,12 +126,11 @@ QString ResearchCache::filePath(const QString &attendeeId) const {
 std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) const {
     if (!usableId(attendeeId))
         return std::nullopt;
-    QFile file(filePath(attendeeId));
-    if (!file.open(QIODevice::ReadOnly))
+    // Read on the GUI thread: a FIFO or device put in the folder must not block it.
+    const auto bytes = PrivateFiles::readRegularFile(filePath(attendeeId), maxFileBytes);
+    if (!bytes)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    file.close();
-    auto research = CachedResearch::decode(bytes);
+    auto research = CachedResearch::decode(*bytes);
     if (!research)
         return std::nullopt;
     const double age = ReferenceDate::secondsSince2001(m_clock.now()) -
@@ -147,5 +150,9 @@ void ResearchCache::store(const QString &attendeeId, const CachedResearch &resea
     if (!file.open(QIODevice::WriteOnly))
         return;
     file.write(research.encode());
+    if (!file.setPermissions(PrivateFiles::ownerReadWrite)) {
+        file.cancelWriting();
+        return;
+    }
     file.commit();
 }

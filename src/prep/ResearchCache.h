@@ -55,6 +55,8 @@ public:
     void store(const QString &attendeeId, const CachedResearch &research) const;
 
     static constexpr double maxAgeSeconds = 2'592'000; // 30 days
+    // A record is a few kilobytes; anything far larger is not one.
+    static constexpr qint64 maxFileBytes = 1024 * 1024;
 
 private:
     QString m_cacheDir;

@@ -2,6 +2,7 @@
 
 #include "Theme.h"
 #include "Widgets.h"
+#include "core/SafeLinks.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -109,7 +110,7 @@ AttendeeRow::AttendeeRow(const MeetingBrief::AttendeeProfile &profile, QWidget *
     column->setSpacing(2);
     const QString name = displayName(profile);
     QLabel *nameLabel = nullptr;
-    if (profile.linkedInURL) {
+    if (profile.linkedInURL && SafeLinks::isLinkedIn(*profile.linkedInURL)) {
         nameLabel =
             Widgets::label(QString(), Theme::Typography::bodyMedium(), Theme::Colors::primary());
         nameLabel->setTextFormat(Qt::RichText);

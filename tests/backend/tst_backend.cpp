@@ -1,5 +1,6 @@
 // The backend stand-in, exercised as the real binary over real HTTP on loopback.
 #include "BackendProcess.h"
+#include "RequestLog.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -261,6 +262,32 @@ private slots:
                              {"body", "hi"}}))
                      .status,
                  authorization.startsWith("Bearer") ? 200 : 401);
+        QVERIFY(!send("GET", u"/_admin/requests"_s).body.contains("Bearer s3cret"));
+    }
+
+    void adminNeedsItsFlag() {
+        m_backend = std::make_unique<BackendProcess>(QStringList{}, BackendProcess::Admin::off);
+        QVERIFY2(m_backend->start(), qPrintable(m_backend->error()));
+        QCOMPARE(send("GET", u"/_admin/requests"_s).status, 404);
+        QCOMPARE(send("POST", u"/_admin/grants"_s, "{}").status, 404);
+    }
+
+    void requestLogIsBoundedAndHoldsNoCredential() {
+        RequestLog log;
+        HttpRequest request;
+        request.method = u"POST"_s;
+        request.headers.insert("authorization", u"Bearer s3cret"_s);
+        for (int i = 0; i <= RequestLog::maxEntries; ++i) {
+            request.path = u"/r"_s + QString::number(i);
+            request.body = QString(100'000, u'\u00e9');
+            log.record(request);
+        }
+        const QJsonArray entries = log.entries();
+        QCOMPARE(entries.size(), RequestLog::maxEntries);
+        QCOMPARE(entries.first()[u"path"_s].toString(), u"/r1"_s);
+        QVERIFY(entries.last()[u"body"_s].toString().toUtf8().size() <= RequestLog::maxBodyBytes);
+        QCOMPARE(entries.last()[u"authorization"_s].toString(), u"Bearer [redacted]"_s);
+        QVERIFY(!QJsonDocument(entries).toJson().contains("s3cret"));
     }
 
     void faults_data() {

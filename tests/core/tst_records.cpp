@@ -2,6 +2,7 @@
 #include "core/CalendarEvent.h"
 #include "core/HexColor.h"
 #include "core/MeetingBrief.h"
+#include "core/SafeLinks.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -63,6 +64,28 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QColor, expected);
         QCOMPARE(colorFromScannedHex(text), expected);
+    }
+
+    void linkedInLinks_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("safe");
+        QTest::newRow("profile") << "https://www.linkedin.com/in/ana" << true;
+        QTest::newRow("bare domain, upper case") << "https://LinkedIn.com/in/ana" << true;
+        QTest::newRow("explicit default port") << "https://linkedin.com:443/in/ana" << true;
+        QTest::newRow("plain http") << "http://www.linkedin.com/in/ana" << false;
+        QTest::newRow("local file") << "file:///etc/passwd" << false;
+        QTest::newRow("script") << "javascript:alert(1)" << false;
+        QTest::newRow("suffix without a dot") << "https://evillinkedin.com/in/ana" << false;
+        QTest::newRow("look-alike parent") << "https://linkedin.com.evil.example/in/a" << false;
+        QTest::newRow("user info") << "https://linkedin.com@evil.example/" << false;
+        QTest::newRow("credentials on the host") << "https://u:p@www.linkedin.com/" << false;
+        QTest::newRow("other port") << "https://www.linkedin.com:8443/in/ana" << false;
+        QTest::newRow("relative") << "/in/ana" << false;
+    }
+    void linkedInLinks() {
+        QFETCH(QString, link);
+        QFETCH(bool, safe);
+        QCOMPARE(SafeLinks::isLinkedIn(QUrl(link)), safe);
     }
 
     void eventsAreOneMeetingByIdAlone() {

@@ -1,9 +1,12 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 
+#include <QDir>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <sys/stat.h>
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -49,6 +52,24 @@ private Q_SLOTS:
                       QSettings::IniFormat);
         QCOMPARE(raw.value(QStringLiteral("accountReminders")).toByteArray(),
                  QByteArray(R"({"A":[10]})"));
+    }
+
+    void storeIsTheUsersAlone() {
+        TestEnvironment env;
+        const mode_t oldMask = ::umask(0);
+        const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
+        const QString folder = env.configHome() + QStringLiteral("/Zelvane");
+        {
+            AppSettings settings(AppSettings::defaultStore());
+            settings.setSoundEnabled(false);
+        }
+        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files, QStringList{QStringLiteral("Zelvane.conf")});
+        for (const QString &path : {folder, folder + QStringLiteral("/Zelvane.conf")}) {
+            struct stat info {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+            QCOMPARE(info.st_mode & 0777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
+        }
     }
 
     void reminderListOperations() {

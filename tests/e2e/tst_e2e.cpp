@@ -171,7 +171,7 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         backend.start(QStringLiteral(BACKEND_BINARY),
-                      {QStringLiteral("--port"), QStringLiteral("0")});
+                      {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--admin")});
         QVERIFY(backend.waitForStarted());
         QVERIFY(backend.waitForReadyRead(10'000));
         const QString line = QString::fromUtf8(backend.readLine()).trimmed();

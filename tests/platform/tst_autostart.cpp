@@ -2,8 +2,10 @@
 #include "platform/Autostart.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTest>
+#include <sys/stat.h>
 
 class TestAutostart : public QObject {
     Q_OBJECT
@@ -36,6 +38,24 @@ private Q_SLOTS:
 
         QVERIFY(Autostart::disable());
         QVERIFY(!Autostart::isEnabled());
+    }
+
+    void entryIsNeverWritableByOthers() {
+        TestEnvironment env;
+        const mode_t oldMask = ::umask(0);
+        const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
+        const auto mode = [](const QString &path) {
+            struct stat info {};
+            return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777
+                                                                           : 0u;
+        };
+        QVERIFY(Autostart::enable(QStringLiteral("/usr/bin/zelvane")));
+        QCOMPARE(mode(Autostart::entryPath()), 0644u);
+        QCOMPARE(mode(env.configHome() + QStringLiteral("/autostart")), 0700u);
+        // An entry left world-writable by someone else is replaced with a safe one.
+        QVERIFY(QFile::setPermissions(Autostart::entryPath(), QFileDevice::Permissions(0x6666)));
+        QVERIFY(Autostart::enable(QStringLiteral("/usr/bin/zelvane")));
+        QCOMPARE(mode(Autostart::entryPath()), 0644u);
     }
 
     void unwritableFolderReportsFailure() {

@@ -7,7 +7,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace {
 const QString id =
@@ -134,6 +136,29 @@ private Q_SLOTS:
         cache->store(id, second);
         QCOMPARE(*cache->get(id), second);
         QCOMPARE(QDir(cache->cacheDir()).entryList(QDir::Files), QStringList{id + ".json"});
+    }
+
+    void filesAreTheUsersAloneAndReadsNeverBlock() {
+        const mode_t oldMask = ::umask(0);
+        const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
+        const QString base = env->dataHome() + QStringLiteral("/fresh");
+        ResearchCache fresh(base + QStringLiteral("/ResearchCache"), *clock);
+        fresh.store(id, sample(clock->now()));
+        for (const QString &path : {base, fresh.cacheDir(), fresh.filePath(id)}) {
+            struct stat info {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+            QCOMPARE(info.st_mode & 0777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
+        }
+        QVERIFY(fresh.get(id));
+
+        // Nobody writes to a FIFO put in the folder: opening it must not wait for a writer.
+        const QString other = QString(id).replace(u'3', u'4');
+        QCOMPARE(::mkfifo(QFile::encodeName(fresh.filePath(other)).constData(), 0600), 0);
+        QVERIFY(!fresh.get(other));
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), fresh.filePath(id)) ||
+                (QFile::remove(fresh.filePath(id)) &&
+                 QFile::link(QStringLiteral("/dev/zero"), fresh.filePath(id))));
+        QVERIFY(!fresh.get(id));
     }
 
     void unusableFolderMeansMisses() {

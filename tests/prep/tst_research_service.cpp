@@ -227,6 +227,33 @@ private Q_SLOTS:
         QCOMPARE(cache->get(idOf(u"dina@gamma.net"_s))->role, u"CRO"_s);
     }
 
+    // The model names people and links of its own choosing; only this meeting's external
+    // participants are kept, and only LinkedIn links.
+    void modelOutputIsCheckedBeforeItIsKept() {
+        research->domains = {u"zelvane.app"_s};
+        server.respondWith(Response::json(
+            toolReply({{"summary", QJsonArray{"s"}},
+                       {"attendee_profiles",
+                        QJsonArray{QJsonObject{{"email", "ANA@Acme.io"},
+                                               {"linkedin_url", "https://de.linkedin.com/in/ana"}},
+                                   QJsonObject{{"email", "bo@beta.org"},
+                                               {"linkedin_url", "file:///etc/passwd"}},
+                                   QJsonObject{{"email", "me@zelvane.app"}, {"role", "Boss"}},
+                                   QJsonObject{{"email", "eve@nowhere.test"}, {"role", "Spy"}}}},
+                       {"talking_points", QJsonArray{}}})));
+        const auto brief = run(event({u"ana@acme.io"_s, u"bo@beta.org"_s, u"me@zelvane.app"_s}));
+        QVERIFY(brief);
+        QStringList shown;
+        for (const Profile &p : brief->attendeeProfiles)
+            shown.append(p.email + u' ' + (p.linkedInURL ? p.linkedInURL->toString() : u"-"_s) +
+                         u' ' + p.role.value_or(u"-"_s));
+        QCOMPARE(shown, (QStringList{"ana@acme.io https://de.linkedin.com/in/ana -",
+                                     "bo@beta.org - -", "me@zelvane.app - -"}));
+        QVERIFY(cache->get(idOf(u"ana@acme.io"_s)));
+        QVERIFY(!cache->get(idOf(u"bo@beta.org"_s))->linkedInURL);
+        QCOMPARE(QDir(cache->cacheDir()).entryList(QDir::Files).size(), 2);
+    }
+
     void onlyTheFirstEightExternalsTakePart() {
         QStringList attendees;
         for (int i = 1; i <= 10; ++i)

@@ -2,9 +2,12 @@
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <sys/resource.h>
 
-BackendProcess::BackendProcess(QStringList arguments)
+BackendProcess::BackendProcess(QStringList arguments, Admin admin)
     : m_arguments(std::move(arguments)) {
+    if (admin == Admin::on)
+        m_arguments.prepend(QStringLiteral("--admin"));
     m_process.setReadChannel(QProcess::StandardOutput);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
@@ -14,6 +17,13 @@ BackendProcess::~BackendProcess() {
         m_process.kill();
         m_process.waitForFinished(5'000);
     }
+}
+
+void BackendProcess::limitOpenFiles(int count) {
+    m_process.setChildProcessModifier([count] {
+        const rlimit limit{rlim_t(count), rlim_t(count)};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
 }
 
 bool BackendProcess::start(int timeoutMs) {

@@ -8,7 +8,9 @@
 // (set per test in CMake to $<TARGET_FILE:zelvane-backend>); the port from its first line.
 class BackendProcess {
 public:
-    explicit BackendProcess(QStringList arguments = {});
+    // With `Admin::on`, the stand-in serves its test-control interface.
+    enum class Admin { off, on };
+    explicit BackendProcess(QStringList arguments = {}, Admin admin = Admin::on);
     ~BackendProcess();
     BackendProcess(const BackendProcess &) = delete;
     BackendProcess &operator=(const BackendProcess &) = delete;
@@ -16,6 +18,10 @@ public:
     // Starts the process and waits for its first line; false with error() when it fails.
     bool start(int timeoutMs = 10'000);
     QString error() const { return m_error; }
+    // Call before start(): the process may hold at most `count` files, like one on a busy
+    // machine.
+    void limitOpenFiles(int count);
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
 
     quint16 port() const { return m_port; }
     QString origin() const;  // "http://127.0.0.1:<port>"

@@ -12,7 +12,8 @@
 class StandIn {
 public:
     explicit StandIn(const QStringList &arguments = {}) {
-        m_process.start(QStringLiteral(ZELVANE_BACKEND_BINARY), arguments);
+        m_process.start(QStringLiteral(ZELVANE_BACKEND_BINARY),
+                        QStringList{QStringLiteral("--admin")} + arguments);
         if (!m_process.waitForStarted(5000))
             return;
         if (!QTest::qWaitFor([&] { return m_process.canReadLine(); }, 10000))

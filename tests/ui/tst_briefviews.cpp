@@ -97,22 +97,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("role");
         QTest::addColumn<QString>("company");
-        QTest::addColumn<bool>("linkedIn");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("linkedIn"); // shown as a link
         QTest::addColumn<QString>("initial");
         QTest::addColumn<QString>("shownName");
         QTest::addColumn<QString>("roleLine");
 
         QTest::newRow("address only")
-            << "zoe@example.org" << QString() << QString() << QString() << false << "Z"
+            << "zoe@example.org" << QString() << QString() << QString() << QString() << false << "Z"
             << "zoe@example.org" << QString();
         QTest::newRow("role and company") << "a@example.org"
                                           << "ada king"
                                           << "CTO"
-                                          << "Acme" << true << "A"
+                                          << "Acme"
+                                          << "https://www.linkedin.com/in/ada" << true << "A"
                                           << "ada king"
                                           << "CTO at Acme";
         QTest::newRow("company without role") << "b@example.org"
-                                              << "Bo" << QString() << "Acme" << false << "B"
+                                              << "Bo" << QString() << "Acme"
+                                              << "file:///etc/passwd" << false << "B"
                                               << "Bo" << QString();
     }
 
@@ -121,6 +124,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, role);
         QFETCH(QString, company);
+        QFETCH(QString, link);
         QFETCH(bool, linkedIn);
         QFETCH(QString, initial);
         QFETCH(QString, shownName);
@@ -133,8 +137,8 @@ private Q_SLOTS:
             p.role = role;
         if (!company.isEmpty())
             p.company = company;
-        if (linkedIn)
-            p.linkedInURL = QUrl(QStringLiteral("https://www.linkedin.com/in/ada"));
+        if (!link.isEmpty())
+            p.linkedInURL = QUrl(link);
         p.companyDescription = QStringLiteral("Makes anvils");
         p.recentNews = QStringLiteral("Raised a round");
         AttendeeRow row(p);
