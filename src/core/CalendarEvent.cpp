@@ -38,7 +38,8 @@ MeetingType CalendarEvent::meetingType() const {
     if (meetingLink) {
         if (auto platform = meetingPlatform())
             return MeetingType::video(*platform, *meetingLink);
-        return MeetingType::videoGeneric(*meetingLink);
+        return MeetingType::videoGeneric(
+            *meetingLink, MeetingLinkParser::serviceName(*meetingLink).value_or(QString()));
     }
     if (location && !location->isEmpty())
         return MeetingType::inPerson(*location);

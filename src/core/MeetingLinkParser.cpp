@@ -1,8 +1,10 @@
 #include "MeetingLinkParser.h"
 
 #include "HexColor.h"
+#include "MeetingServices.h"
 
 #include <QRegularExpression>
+#include <QUrlQuery>
 
 namespace {
 struct Pattern {
@@ -20,6 +22,58 @@ const QList<Pattern> &patterns() {
         return compiled;
     }();
     return list;
+}
+
+constexpr auto safeLinksDomain = u"safelinks.protection.outlook.com";
+
+// The address a Safe Link protects, or absent when the URL is no Safe Link.
+std::optional<QUrl> unwrapSafeLink(const QUrl &url) {
+    if (!HostNames::isWithin(url.host().toLower(), safeLinksDomain))
+        return std::nullopt;
+    const QUrl inner(QUrlQuery(url).queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded),
+                     QUrl::StrictMode);
+    if (!inner.isValid() || inner.isEmpty())
+        return std::nullopt;
+    return inner;
+}
+
+// Replaces every Safe Link in the text with the address it wraps; the text is copied only
+// when it holds one.
+std::optional<QString> withSafeLinksUnwrapped(QStringView text) {
+    if (!text.contains(safeLinksDomain, Qt::CaseInsensitive))
+        return std::nullopt;
+    static const QRegularExpression safeLink(
+        QStringLiteral(R"(https?://[\w.-]*safelinks\.protection\.outlook\.com/?\?[^\s<>"'()]*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString result;
+    qsizetype copied = 0;
+    auto matches = safeLink.globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        const auto inner = unwrapSafeLink(QUrl(match.captured(0), QUrl::StrictMode));
+        if (!inner)
+            continue;
+        result += text.mid(copied, match.capturedStart(0) - copied);
+        result += inner->toString(QUrl::FullyEncoded);
+        copied = match.capturedEnd(0);
+    }
+    result += text.mid(copied);
+    return result;
+}
+
+std::optional<QUrl> extractUnwrapped(QStringView text) {
+    for (const Pattern &pattern : patterns()) {
+        if (!pattern.expression.isValid())
+            continue;
+        const QRegularExpressionMatch match = pattern.expression.match(text);
+        if (!match.hasMatch())
+            continue;
+        const QUrl url(match.captured(0), QUrl::StrictMode);
+        if (!url.isValid())
+            return std::nullopt;
+        return url;
+    }
+    return MeetingServices::findIn(text);
 }
 } // namespace
 
@@ -106,38 +160,43 @@ QString MeetingPlatforms::joinTitle(MeetingPlatform platform) {
 }
 
 MeetingType MeetingType::video(MeetingPlatform platform, QUrl url) {
-    return {Kind::video, platform, std::move(url), {}};
+    return {Kind::video, platform, std::move(url), {}, {}};
 }
 
-MeetingType MeetingType::videoGeneric(QUrl url) {
-    return {Kind::videoGeneric, MeetingPlatform::zoom, std::move(url), {}};
+MeetingType MeetingType::videoGeneric(QUrl url, QString service) {
+    return {Kind::videoGeneric, MeetingPlatform::zoom, std::move(url), {}, std::move(service)};
 }
 
 MeetingType MeetingType::inPerson(QString location) {
-    return {Kind::inPerson, MeetingPlatform::zoom, {}, std::move(location)};
+    return {Kind::inPerson, MeetingPlatform::zoom, {}, std::move(location), {}};
 }
 
 std::optional<QUrl> MeetingLinkParser::extractLink(QStringView text) {
-    for (const Pattern &pattern : patterns()) {
-        if (!pattern.expression.isValid())
-            continue;
-        const QRegularExpressionMatch match = pattern.expression.match(text);
-        if (!match.hasMatch())
-            continue;
-        const QUrl url(match.captured(0), QUrl::StrictMode);
-        if (!url.isValid())
-            return std::nullopt;
-        return url;
-    }
-    return std::nullopt;
+    if (const auto unwrapped = withSafeLinksUnwrapped(text))
+        return extractUnwrapped(*unwrapped);
+    return extractUnwrapped(text);
 }
 
 std::optional<MeetingPlatform> MeetingLinkParser::platform(const QUrl &url) {
     const QString host = url.host().toLower();
     for (const MeetingPlatformInfo &row : MeetingPlatforms::table())
-        if (host.contains(row.hostFragment))
+        if (HostNames::isWithin(host, row.hostFragment))
             return row.platform;
     return std::nullopt;
+}
+
+std::optional<QString> MeetingLinkParser::serviceName(const QUrl &url) {
+    return MeetingServices::nameFor(url);
+}
+
+std::optional<QUrl> MeetingLinkParser::joinTarget(const QString &address) {
+    QUrl url(address, QUrl::StrictMode);
+    if (const auto inner = unwrapSafeLink(url))
+        url = *inner;
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != u"https" && scheme != u"http") || url.host().isEmpty())
+        return std::nullopt;
+    return url;
 }
 
 std::optional<MeetingPlatform>

@@ -41,18 +41,25 @@ struct MeetingType {
     MeetingPlatform platform = MeetingPlatform::zoom; // meaningful for video only
     QUrl url;                                         // video and videoGeneric
     QString location;                                 // inPerson
+    QString service; // videoGeneric: the recognised service's name, or empty
 
     static MeetingType video(MeetingPlatform platform, QUrl url);
-    static MeetingType videoGeneric(QUrl url);
+    static MeetingType videoGeneric(QUrl url, QString service = {});
     static MeetingType inPerson(QString location);
     static MeetingType unknown() { return {}; }
 
     bool operator==(const MeetingType &) const = default;
 };
 
-// Finds and classifies video-meeting links of the four supported platforms.
+// Finds and classifies video-meeting links: the four branded platforms first, then the other
+// services that MeetingServices knows. Outlook Safe Links are read as the address they wrap.
 namespace MeetingLinkParser {
 std::optional<QUrl> extractLink(QStringView text);
+// A platform owns a host only when the host is its domain or a subdomain of it.
 std::optional<MeetingPlatform> platform(const QUrl &url);
+// Which service a link belongs to when no branded platform does.
+std::optional<QString> serviceName(const QUrl &url);
+// A conferencing address from outside as a join target: only http and https with a host.
+std::optional<QUrl> joinTarget(const QString &address);
 std::optional<MeetingPlatform> platformFromProvider(const std::optional<QString> &provider);
 } // namespace MeetingLinkParser

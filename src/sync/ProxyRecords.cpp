@@ -173,11 +173,8 @@ std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &e
     if (event.conferencing && event.conferencing->details && event.conferencing->details->url) {
         const QString &text = *event.conferencing->details->url;
         auto cached = m_conferencingLinks.constFind(text);
-        if (cached == m_conferencingLinks.cend()) {
-            const QUrl url(text, QUrl::StrictMode);
-            cached = m_conferencingLinks.insert(
-                text, url.isValid() && !url.isEmpty() ? std::optional(url) : std::nullopt);
-        }
+        if (cached == m_conferencingLinks.cend())
+            cached = m_conferencingLinks.insert(text, MeetingLinkParser::joinTarget(text));
         e.meetingLink = *cached;
     }
     if (!e.meetingLink && event.location)

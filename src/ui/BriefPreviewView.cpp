@@ -136,8 +136,9 @@ BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrie
     if (type.kind == MeetingType::Kind::video)
         join = new PlatformJoinButton(type.platform);
     else if (type.kind == MeetingType::Kind::videoGeneric)
-        join = new CapsuleButton(QStringLiteral("Join Meeting"), CapsuleButton::Style::primary,
-                                 QStringLiteral("video.fill"));
+        join = new CapsuleButton(type.service.isEmpty() ? QStringLiteral("Join Meeting")
+                                                        : QStringLiteral("Join ") + type.service,
+                                 CapsuleButton::Style::primary, QStringLiteral("video.fill"));
     if (join) {
         connect(join, &QAbstractButton::clicked, this,
                 [url = type.url] { QDesktopServices::openUrl(url); });

@@ -176,7 +176,9 @@ QWidget *ReminderOverlayView::buildMeetingTypeIndicator() {
     }
     case MeetingType::Kind::videoGeneric:
         layout->addWidget(new Dot(8, Theme::Colors::blue()), 0, Qt::AlignVCenter);
-        layout->addWidget(Widgets::label(QStringLiteral("Video Meeting"), font, textColor));
+        layout->addWidget(
+            Widgets::label(type.service.isEmpty() ? QStringLiteral("Video Meeting") : type.service,
+                           font, textColor));
         break;
     case MeetingType::Kind::inPerson: {
         layout->addWidget(Widgets::symbol(QStringLiteral("mappin.circle.fill"), textColor, 12), 0,
@@ -206,8 +208,10 @@ QWidget *ReminderOverlayView::buildActionRow() {
         if (type.kind == MeetingType::Kind::video)
             m_joinButton = new PlatformJoinButton(type.platform);
         else
-            m_joinButton = new CapsuleButton(QStringLiteral("Join"), CapsuleButton::Style::primary,
-                                             QStringLiteral("video.fill"));
+            m_joinButton =
+                new CapsuleButton(type.service.isEmpty() ? QStringLiteral("Join")
+                                                         : QStringLiteral("Join ") + type.service,
+                                  CapsuleButton::Style::primary, QStringLiteral("video.fill"));
         connect(m_joinButton, &QAbstractButton::clicked, this, &ReminderOverlayView::joinRequested);
         layout->addWidget(m_joinButton);
     }

@@ -45,6 +45,48 @@ private Q_SLOTS:
                                << "";
         QTest::newRow("unicode around") << "Réunion → https://meet.google.com/a-b ✓"
                                         << "https://meet.google.com/a-b";
+
+        // Other services, after the four platforms and only on their meeting paths.
+        QTest::newRow("jitsi, full stop trimmed") << "Call: https://meet.jit.si/TeamSync."
+                                                  << "https://meet.jit.si/TeamSync";
+        QTest::newRow("whereby room on a subdomain") << "https://acme.whereby.com/standup"
+                                                     << "https://acme.whereby.com/standup";
+        QTest::newRow("slack huddle") << "<https://app.slack.com/huddle/T01/C02>"
+                                      << "https://app.slack.com/huddle/T01/C02";
+        QTest::newRow("teams personal link") << "https://teams.live.com/meet/9391?p=x"
+                                             << "https://teams.live.com/meet/9391?p=x";
+        QTest::newRow("first service link in the text wins")
+            << "https://example.org/x https://discord.gg/abc https://meet.jit.si/b"
+            << "https://discord.gg/abc";
+        QTest::newRow("a service's home page is no meeting") << "https://whereby.com/"
+                                                             << "";
+        QTest::newRow("slack outside huddles") << "https://app.slack.com/client/T01"
+                                               << "";
+        QTest::newRow("service look-alike host") << "https://meet.jit.si.evil.example/a"
+                                                 << "";
+        QTest::newRow("a platform beats an earlier service")
+            << "https://meet.jit.si/a then https://zoom.us/j/5"
+            << "https://zoom.us/j/5";
+        QTest::newRow("zoom's other forms stay unrecognised")
+            << "https://zoom.us/s/1 https://zoom.us/my/jo"
+            << "";
+        QTest::newRow("teams' other forms stay unrecognised")
+            << "https://teams.microsoft.com/meet/123?p=a"
+            << "";
+
+        // Safe Links are read as the address they wrap.
+        QTest::newRow("safe link to zoom")
+            << "Join: "
+               "https://nam12.safelinks.protection.outlook.com/?url=https%3A%2F%2Fzoom.us%2Fj%"
+               "2F8312%3Fpwd%3Dab&data=05%7C01&reserved=0 today"
+            << "https://zoom.us/j/8312?pwd=ab";
+        QTest::newRow("safe link to jitsi") << "https://eur01.safelinks.protection.outlook.com/"
+                                               "?url=https%3A%2F%2Fmeet.jit.si%2FRoom"
+                                               "&data=1"
+                                            << "https://meet.jit.si/Room";
+        QTest::newRow("safe link to nothing known")
+            << "https://nam12.safelinks.protection.outlook.com/?url=https%3A%2F%2Fexample.org%2F"
+            << "";
     }
 
     void extractLink() {
@@ -67,8 +109,11 @@ private Q_SLOTS:
             << "https://x.meet.google.com/a" << int(MeetingPlatform::googleMeet);
         QTest::newRow("teams") << "https://teams.microsoft.com/l/x" << int(MeetingPlatform::teams);
         QTest::newRow("webex") << "https://acme.webex.com/m" << int(MeetingPlatform::webex);
-        QTest::newRow("containment, not suffix")
-            << "https://zoom.us.example.org/j/1" << int(MeetingPlatform::zoom);
+        QTest::newRow("teams subdomain")
+            << "https://x.teams.microsoft.com/l/x" << int(MeetingPlatform::teams);
+        QTest::newRow("domain followed by another") << "https://zoom.us.example.org/j/1" << -1;
+        QTest::newRow("domain as the end of a label") << "https://evil-zoom.us/j/1" << -1;
+        QTest::newRow("webex look-alike") << "https://notwebex.com/m" << -1;
         QTest::newRow("unknown") << "https://whereby.com/room" << -1;
         QTest::newRow("no host") << "mailto:jo@zoom.us" << -1;
     }
@@ -101,6 +146,38 @@ private Q_SLOTS:
         QVERIFY(!MeetingLinkParser::platformFromProvider(std::nullopt));
     }
 
+    void joinTarget_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("expected"); // empty: not a join target
+        QTest::newRow("https") << "https://zoom.us/j/1"
+                               << "https://zoom.us/j/1";
+        QTest::newRow("http") << "http://video.example.org/r"
+                              << "http://video.example.org/r";
+        QTest::newRow("smb") << "smb://zoom.us/j/1"
+                             << "";
+        QTest::newRow("file") << "file:///etc/passwd"
+                              << "";
+        QTest::newRow("javascript") << "javascript:alert(1)"
+                                    << "";
+        QTest::newRow("no host") << "https:///j/1"
+                                 << "";
+        QTest::newRow("not a URL") << "ht tp://x"
+                                   << "";
+        QTest::newRow("safe link unwrapped")
+            << "https://nam12.safelinks.protection.outlook.com/?url=https%3A%2F%2Fmeet.jit.si%2FA"
+            << "https://meet.jit.si/A";
+        QTest::newRow("safe link to a file")
+            << "https://nam12.safelinks.protection.outlook.com/?url=file%3A%2F%2F%2Fetc%2Fpasswd"
+            << "";
+    }
+
+    void joinTarget() {
+        QFETCH(QString, address);
+        QFETCH(QString, expected);
+        const auto target = MeetingLinkParser::joinTarget(address);
+        QCOMPARE(target ? target->toString() : QString(), expected);
+    }
+
     void platformTable() {
         QCOMPARE(MeetingPlatforms::fromString(u"Microsoft Teams"), MeetingPlatform::teams);
         QVERIFY(!MeetingPlatforms::fromString(u"Teams"));
@@ -130,14 +207,26 @@ private Q_SLOTS:
         QVERIFY(!event.meetingPlatform());
 
         // A link of no known platform and no conferencing provider.
-        const QUrl whereby(QStringLiteral("https://whereby.com/room"));
-        event.meetingLink = whereby;
+        const QUrl other(QStringLiteral("https://video.example.org/room"));
+        event.meetingLink = other;
         QVERIFY(!event.meetingPlatform());
-        QCOMPARE(event.meetingType(), MeetingType::videoGeneric(whereby));
+        QCOMPARE(event.meetingType(), MeetingType::videoGeneric(other));
 
+        // A look-alike of a platform's host loses the brand.
+        const QUrl lookalike(QStringLiteral("https://evil-zoom.us/j/1"));
+        event.meetingLink = lookalike;
+        QCOMPARE(event.meetingType(), MeetingType::videoGeneric(lookalike));
+
+        // A known service names the generic meeting.
+        const QUrl jitsi(QStringLiteral("https://meet.jit.si/Standup"));
+        event.meetingLink = jitsi;
+        QCOMPARE(event.meetingType(),
+                 MeetingType::videoGeneric(jitsi, QStringLiteral("Jitsi Meet")));
+
+        event.meetingLink = other;
         // The provider name decides when the host does not.
         event.conferencingProvider = QStringLiteral("Zoom Meeting");
-        QCOMPARE(event.meetingType(), MeetingType::video(MeetingPlatform::zoom, whereby));
+        QCOMPARE(event.meetingType(), MeetingType::video(MeetingPlatform::zoom, other));
 
         // The host wins over the provider name.
         const QUrl meet(QStringLiteral("https://meet.google.com/abc-defg-hij"));

@@ -124,6 +124,12 @@ private Q_SLOTS:
             << "https://meet.google.com/abc-defg-hij";
         linked.insert(
             u"conferencing"_s,
+            QJsonObject{{u"details"_s, QJsonObject{{u"url"_s, u"smb://files.example/share"_s}}}});
+        QTest::newRow("conferencing url of another scheme is no join target")
+            << linked << 0 << true << "Google Calendar" << blue
+            << "https://meet.google.com/abc-defg-hij";
+        linked.insert(
+            u"conferencing"_s,
             QJsonObject{{u"details"_s, QJsonObject{{u"url"_s, u"https://zoom.us/j/123"_s}}}});
         QTest::newRow("conferencing url first")
             << linked << 0 << true << "Google Calendar" << blue << "https://zoom.us/j/123";

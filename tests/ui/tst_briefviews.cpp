@@ -185,6 +185,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("joinTitle");
 
         QTest::newRow("zoom") << "https://zoom.us/j/42" << QString() << "Join Zoom Meeting";
+        QTest::newRow("service") << "https://app.slack.com/huddle/T1/C2" << QString()
+                                 << "Join Slack Huddle";
         QTest::newRow("in person") << QString() << "Room 4" << QString();
     }
 

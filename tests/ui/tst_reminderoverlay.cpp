@@ -75,6 +75,12 @@ private Q_SLOTS:
         QTest::newRow("unknown platform")
             << "https://video.example.org/room/7" << QString()
             << QStringList{QStringLiteral("Join")} + rest << QStringLiteral("Video Meeting");
+        QTest::newRow("known service") << "https://meet.jit.si/Standup" << QString()
+                                       << QStringList{QStringLiteral("Join Jitsi Meet")} + rest
+                                       << QStringLiteral("Jitsi Meet");
+        QTest::newRow("platform look-alike")
+            << "https://evil-zoom.us/j/1" << QString() << QStringList{QStringLiteral("Join")} + rest
+            << QStringLiteral("Video Meeting");
         QTest::newRow("in person") << QString() << QStringLiteral("Room 4, Main Street") << rest
                                    << QStringLiteral("Room 4, Main Street");
     }
