@@ -62,7 +62,7 @@ struct Fixture {
         settings->setValue("connectedAccounts", QJsonDocument(stored).toJson());
 
         for (const auto &a : accounts) {
-            CalendarService::AccountBatch batch{a, {}, {}};
+            CalendarService::AccountBatch batch{a, {}, {}, {}};
             batch.calendars = QCoro::waitFor(proxy->fetchCalendars(a.grantId));
             batch.events = QCoro::waitFor(proxy->fetchEvents(a.grantId, "primary"));
             batches.append(std::move(batch));

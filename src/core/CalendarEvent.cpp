@@ -3,14 +3,21 @@
 #include <QUuid>
 
 const QList<CalendarProvider> &CalendarProviders::all() {
-    static const QList<CalendarProvider> providers{CalendarProvider::google,
-                                                   CalendarProvider::microsoft};
+    static const QList<CalendarProvider> providers{
+        CalendarProvider::google, CalendarProvider::microsoft, CalendarProvider::feed};
     return providers;
 }
 
 QString CalendarProviders::toString(CalendarProvider provider) {
-    return provider == CalendarProvider::google ? QStringLiteral("Google")
-                                                : QStringLiteral("Microsoft");
+    switch (provider) {
+    case CalendarProvider::google:
+        return QStringLiteral("Google");
+    case CalendarProvider::microsoft:
+        return QStringLiteral("Microsoft");
+    case CalendarProvider::feed:
+        return QStringLiteral("Calendar Feed");
+    }
+    return {};
 }
 
 std::optional<CalendarProvider> CalendarProviders::fromString(QStringView raw) {

@@ -12,11 +12,12 @@
 #include <QUrl>
 #include <optional>
 
-enum class CalendarProvider { google, microsoft };
+// Google and Microsoft accounts go through the calendar proxy; a feed is an iCalendar address.
+enum class CalendarProvider { google, microsoft, feed };
 
 namespace CalendarProviders {
 const QList<CalendarProvider> &all();
-QString toString(CalendarProvider provider); // "Google" / "Microsoft"
+QString toString(CalendarProvider provider); // "Google" / "Microsoft" / "Calendar Feed"
 std::optional<CalendarProvider> fromString(QStringView raw);
 } // namespace CalendarProviders
 

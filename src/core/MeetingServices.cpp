@@ -96,23 +96,34 @@ bool pathMatches(const Service &service, const QUrl &url) {
     return path.startsWith(prefix, Qt::CaseInsensitive) && path.size() > prefix.size();
 }
 
+// Calls `visit` with the services of every suffix of the (lower-case) host at a label
+// boundary, longest first, until it returns true.
+template <typename Visit> bool forEachDomainOf(QStringView host, Visit visit) {
+    const auto &table = byDomain();
+    for (qsizetype from = 0; from >= 0 && from < host.size();) {
+        const auto found = table.constFind(host.mid(from));
+        if (found != table.cend() && visit(*found))
+            return true;
+        const qsizetype dot = host.indexOf(QLatin1Char('.'), from);
+        from = dot < 0 ? -1 : dot + 1;
+    }
+    return false;
+}
+
 const Service *serviceFor(const QUrl &url) {
     const QString scheme = url.scheme().toLower();
     if (scheme != u"https" && scheme != u"http")
         return nullptr;
-    const QString host = url.host().toLower();
-    const auto &table = byDomain();
-    // Every suffix of the host at a label boundary, longest first.
-    for (qsizetype from = 0; from >= 0 && from < host.size();) {
-        const auto found = table.constFind(QStringView(host).mid(from));
-        if (found != table.cend())
-            for (const Service *service : *found)
-                if (pathMatches(*service, url))
-                    return service;
-        const qsizetype dot = host.indexOf(QLatin1Char('.'), from);
-        from = dot < 0 ? -1 : dot + 1;
-    }
-    return nullptr;
+    const Service *result = nullptr;
+    forEachDomainOf(url.host().toLower(), [&](const QList<const Service *> &candidates) {
+        for (const Service *service : candidates)
+            if (pathMatches(*service, url)) {
+                result = service;
+                return true;
+            }
+        return false;
+    });
+    return result;
 }
 } // namespace
 
@@ -131,11 +142,16 @@ std::optional<QString> MeetingServices::nameFor(const QUrl &url) {
 
 std::optional<QUrl> MeetingServices::findIn(QStringView text) {
     static const QRegularExpression candidate(
-        QStringLiteral(R"(https?://[\w.-]+(?::\d{1,5})?(?:[/?#][^\s<>"'()\[\]{}|\\^`]*)?)"),
+        QStringLiteral(R"(https?://([\w.-]+)(?::\d{1,5})?(?:[/?#][^\s<>"'()\[\]{}|\\^`]*)?)"),
         QRegularExpression::CaseInsensitiveOption);
     auto matches = candidate.globalMatch(text);
     while (matches.hasNext()) {
-        QStringView link = matches.next().capturedView(0);
+        const QRegularExpressionMatch match = matches.next();
+        // Most links in event text are no meetings; the host decides before any URL parsing.
+        if (!forEachDomainOf(match.capturedView(1).toString().toLower(),
+                             [](const QList<const Service *> &) { return true; }))
+            continue;
+        QStringView link = match.capturedView(0);
         // Sentence punctuation after a link is not part of it.
         while (!link.isEmpty() && QStringView(u".,;:!?").contains(link.back()))
             link.chop(1);

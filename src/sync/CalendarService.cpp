@@ -5,16 +5,29 @@
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "platform/BrowserLauncher.h"
+#include "platform/SecretStore.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <algorithm>
 
 namespace {
+Q_LOGGING_CATEGORY(lcSync, "zelvane.sync")
+
 const QString accountsKey = QStringLiteral("connectedAccounts");
+
+// A feed is one calendar, named like its account, so it can be switched off like any other.
+ProxyCalendar feedCalendar(const ConnectedAccount &account) {
+    return {account.id, account.email, std::nullopt, true};
 }
+
+FeedOwner feedOwner(const ConnectedAccount &account) {
+    return {account.id, account.id, account.email};
+}
+} // namespace
 
 CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
                                  CalendarSignInListener &authHandler, Clock &clock, QObject *parent)
@@ -97,6 +110,9 @@ QSet<CalendarProvider> CalendarService::connectedProviders() const {
 QSet<QString> CalendarService::userDomains() const {
     QSet<QString> domains;
     for (const ConnectedAccount &account : m_accounts) {
+        // A feed's name is no address of the user's.
+        if (account.provider == CalendarProvider::feed)
+            continue;
         const QStringList parts = account.email.split(u'@');
         if (parts.size() == 2 && !parts.at(1).isEmpty())
             domains.insert(parts.at(1).toLower());
@@ -152,7 +168,115 @@ void CalendarService::onCodeReceived(const QString &code, CalendarProvider provi
     }(this, code, provider);
 }
 
+QString CalendarService::feedSecretKey(const QString &accountId) {
+    return QStringLiteral("calendar_feed_") + accountId;
+}
+
+QCoro::Task<ConnectedAccount> CalendarService::addFeed(QString address, QString displayName) {
+    QPointer<CalendarService> self(this);
+    const auto url = CalendarFeedClient::normalizedAddress(address);
+    if (!url)
+        throw FeedError(FeedError::Reason::badAddress);
+    displayName = displayName.trimmed();
+    if (displayName.isEmpty())
+        displayName = QStringLiteral("Calendar Feed");
+    ConnectedAccount account =
+        ConnectedAccount::create(CalendarProvider::feed, displayName, QString());
+    const FeedValidators none;
+    const FeedDownload download = co_await m_feedClient.download(*url, none);
+    const QDateTime from = m_clock.now(), to = from.addSecs(windowSeconds);
+    const FeedOwner owner = feedOwner(account);
+    QList<CalendarEvent> events =
+        co_await CalendarFeedClient::parse(download.body, owner, from, to);
+    if (!self)
+        co_return account;
+    SecretStore::save(feedSecretKey(account.id), url->toString(QUrl::FullyEncoded));
+    FeedState state;
+    state.address = *url;
+    state.validators = download.validators;
+    state.events = std::move(events);
+    state.expandedAt = from;
+    m_feeds.insert(account.id, std::move(state));
+    QList<ConnectedAccount> accounts = m_accounts;
+    accounts.append(account);
+    setAccounts(std::move(accounts));
+    m_settings.addDefaultReminders(account.id);
+    refreshInBackground();
+    co_return account;
+}
+
+void CalendarService::setFeedError(const QString &accountId, std::optional<QString> error) {
+    if (error ? m_feedErrors.value(accountId) == *error : !m_feedErrors.contains(accountId))
+        return;
+    if (error)
+        m_feedErrors.insert(accountId, *error);
+    else
+        m_feedErrors.remove(accountId);
+    Q_EMIT feedErrorsChanged();
+}
+
+QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount account) {
+    QPointer<CalendarService> self(this);
+    FeedState state = m_feeds.value(account.id);
+    if (state.address.isEmpty()) {
+        const auto stored = SecretStore::load(feedSecretKey(account.id));
+        const auto url = stored ? CalendarFeedClient::normalizedAddress(*stored) : std::nullopt;
+        if (!url) {
+            setFeedError(account.id,
+                         QStringLiteral("The feed's address is missing from the keyring."));
+            co_return state.events;
+        }
+        state.address = *url;
+        m_feeds[account.id].address = *url;
+    }
+    const QDateTime now = m_clock.now();
+    // Expanding anew now and then lets instances enter the window's far end.
+    const bool stale =
+        !state.expandedAt.isValid() || state.expandedAt.secsTo(now) >= feedReexpandSeconds;
+    try {
+        // Arguments are plain locals: GCC 12 mishandles temporaries inside co_await.
+        const FeedValidators validators = stale ? FeedValidators() : state.validators;
+        const FeedDownload download = co_await m_feedClient.download(state.address, validators);
+        if (!self)
+            co_return {};
+        if (download.notModified) {
+            setFeedError(account.id, std::nullopt);
+            co_return m_feeds.value(account.id).events;
+        }
+        const QDateTime to = now.addSecs(windowSeconds);
+        const FeedOwner owner = feedOwner(account);
+        QList<CalendarEvent> events =
+            co_await CalendarFeedClient::parse(download.body, owner, now, to);
+        if (!self)
+            co_return {};
+        if (!m_feeds.contains(account.id))
+            co_return events;
+        FeedState &kept = m_feeds[account.id];
+        kept.validators = download.validators;
+        kept.events = events;
+        kept.expandedAt = now;
+        setFeedError(account.id, std::nullopt);
+        co_return events;
+    } catch (const Error &error) {
+        if (!self)
+            co_return {};
+        qCWarning(lcSync) << "calendar feed" << account.id << "failed:" << error.description();
+        setFeedError(account.id, error.description());
+    } catch (const std::exception &error) {
+        if (!self)
+            co_return {};
+        qCWarning(lcSync) << "calendar feed" << account.id << "failed:" << error.what();
+        setFeedError(account.id, FeedError(FeedError::Reason::unreachable).description());
+    }
+    co_return m_feeds.value(account.id).events;
+}
+
 void CalendarService::removeAccount(const ConnectedAccount &account) {
+    if (account.provider == CalendarProvider::feed) {
+        SecretStore::remove(feedSecretKey(account.id));
+        m_feeds.remove(account.id);
+        setFeedError(account.id, std::nullopt);
+    }
     if (!account.grantId.isEmpty()) {
         [](QPointer<CalendarProxyClient> proxy, QString grantId) -> QCoro::Task<> {
             try {
@@ -203,6 +327,10 @@ QCoro::Task<CalendarService::AccountCalendars> CalendarService::listCalendars() 
     const QList<ConnectedAccount> accounts = m_accounts;
     AccountCalendars result;
     for (const ConnectedAccount &account : accounts) {
+        if (account.provider == CalendarProvider::feed) {
+            result.insert(account.id, {feedCalendar(account)});
+            continue;
+        }
         if (account.grantId.isEmpty())
             continue;
         try {
@@ -235,9 +363,16 @@ QCoro::Task<> CalendarService::fetchEvents() {
     const QList<ConnectedAccount> accounts = m_accounts;
     QList<AccountBatch> batches;
     for (const ConnectedAccount &account : accounts) {
+        if (account.provider == CalendarProvider::feed) {
+            QList<CalendarEvent> events = co_await pollFeed(account);
+            if (!self)
+                co_return;
+            batches.append({account, {feedCalendar(account)}, {}, std::move(events)});
+            continue;
+        }
         if (account.grantId.isEmpty())
             continue;
-        AccountBatch batch{account, calendars.value(account.id), {}};
+        AccountBatch batch{account, calendars.value(account.id), {}, {}};
         try {
             batch.events = co_await m_proxy.fetchEvents(account.grantId, QStringLiteral("primary"));
         } catch (...) {
@@ -258,7 +393,7 @@ QList<CalendarEvent> CalendarService::mergeEvents(const QList<AccountBatch> &bat
                                                   const QSet<QString> &disabledCalendars) {
     qsizetype total = 0;
     for (const AccountBatch &batch : batches)
-        total += batch.events.size();
+        total += batch.events.size() + batch.feedEvents.size();
     const qint64 nowMs = now.toMSecsSinceEpoch();
     QList<CalendarEvent> kept;
     kept.reserve(total);
@@ -281,6 +416,16 @@ QList<CalendarEvent> CalendarService::mergeEvents(const QList<AccountBatch> &bat
                 continue;
             seen.insert(proxyEvent.id);
             kept.append(std::move(*event));
+        }
+        for (const CalendarEvent &event : batch.feedEvents) {
+            if (event.isAllDay || event.startDate.toMSecsSinceEpoch() <= nowMs)
+                continue;
+            if (event.calendarId && disabledCalendars.contains(*event.calendarId))
+                continue;
+            if (seen.contains(event.id))
+                continue;
+            seen.insert(event.id);
+            kept.append(event);
         }
     }
     // Sorting keys and positions keeps the large records from being moved around.

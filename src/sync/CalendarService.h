@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CalendarFeedClient.h"
 #include "ProxyRecords.h"
 #include "core/CalendarEvent.h"
 
@@ -24,19 +25,24 @@ class CalendarService : public QObject {
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(
         AccountCalendars accountCalendars READ accountCalendars NOTIFY accountCalendarsChanged)
+    Q_PROPERTY(QHash<QString, QString> feedErrors READ feedErrors NOTIFY feedErrorsChanged)
 
 public:
     using AccountCalendars = QHash<QString, QList<ProxyCalendar>>;
 
-    // One account's fetched material for a refresh.
+    // One account's fetched material for a refresh: proxy records, or a feed's events.
     struct AccountBatch {
         ConnectedAccount account;
         QList<ProxyCalendar> calendars;
         QList<ProxyEvent> events;
+        QList<CalendarEvent> feedEvents;
     };
 
     static constexpr double refreshInterval = 120;
     static constexpr int emailLimit = 5;
+    static constexpr qint64 windowSeconds = 7'776'000; // 90 days
+    // An unchanged feed is expanded again after this long, so the window moves on.
+    static constexpr qint64 feedReexpandSeconds = 12 * 3600;
 
     CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
                     CalendarSignInListener &authHandler, Clock &clock, QObject *parent = nullptr);
@@ -63,6 +69,10 @@ public:
     // BrowserError at once when no browser can be opened.
     QCoro::Task<QUrl> addAccount(CalendarProvider provider);
     QCoro::Task<> completeConnection(QString code, CalendarProvider provider);
+    // Reads the feed once and, when it is a calendar, adds it as an account named
+    // `displayName`; its address goes to the keyring only. Throws FeedError or
+    // SecretStoreError.
+    QCoro::Task<ConnectedAccount> addFeed(QString address, QString displayName);
     void removeAccount(const ConnectedAccount &account);
     void disconnectProvider(CalendarProvider provider);
 
@@ -85,6 +95,11 @@ public:
                                             const QDateTime &now,
                                             const QSet<QString> &disabledCalendars);
     static EmailThread emailThread(const ProxyMessage &message);
+    // The keyring key that holds a feed account's address.
+    static QString feedSecretKey(const QString &accountId);
+
+    // Why each failing feed's last poll failed, by account id; absent once it succeeds.
+    const QHash<QString, QString> &feedErrors() const { return m_feedErrors; }
 
 Q_SIGNALS:
     void eventsChanged();
@@ -93,6 +108,7 @@ Q_SIGNALS:
     void accountCalendarsChanged();
     // The browser came back to the sign-in listener: with an added account, or without one.
     void signInFinished(bool connected);
+    void feedErrorsChanged();
 
 private:
     QCoro::Task<AccountCalendars> listCalendars();
@@ -103,6 +119,16 @@ private:
     void loadAccounts();
     void refreshInBackground();
     void onCodeReceived(const QString &code, CalendarProvider provider);
+    QCoro::Task<QList<CalendarEvent>> pollFeed(ConnectedAccount account);
+    void setFeedError(const QString &accountId, std::optional<QString> error);
+
+    // What the last good read of a feed left behind.
+    struct FeedState {
+        QUrl address;
+        FeedValidators validators;
+        QList<CalendarEvent> events;
+        QDateTime expandedAt;
+    };
 
     AppSettings &m_settings;
     CalendarProxyClient &m_proxy;
@@ -112,6 +138,9 @@ private:
     QList<ConnectedAccount> m_accounts;
     bool m_isLoading = false;
     AccountCalendars m_accountCalendars;
+    CalendarFeedClient m_feedClient;
+    QHash<QString, FeedState> m_feeds;
+    QHash<QString, QString> m_feedErrors;
     // The polling timer lives as long as this object does.
     std::unique_ptr<QObject> m_monitor;
 };

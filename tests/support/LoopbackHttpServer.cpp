@@ -99,6 +99,8 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request) {
     const qint64 length =
         response.announcedLength >= 0 ? response.announcedLength : response.body.size();
     reply += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    for (const auto &[name, value] : response.headers)
+        reply += name + ": " + value + "\r\n";
     reply += "Connection: close\r\n\r\n";
     reply += response.body;
     socket->write(reply);

@@ -34,6 +34,7 @@ public:
         bool neverAnswer = false;
         // Content-Length to announce when it differs from the body (a cut-off transfer).
         qint64 announcedLength = -1;
+        QList<std::pair<QByteArray, QByteArray>> headers = {}; // extra response headers
 
         static Response json(QByteArray body, int status = 200) {
             return {status, std::move(body), "application/json", false};

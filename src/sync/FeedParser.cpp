@@ -1,0 +1,394 @@
+#include "FeedParser.h"
+
+#include "ProxyRecords.h"
+#include "core/MeetingLinkParser.h"
+
+#include <QHash>
+#include <QTimeZone>
+
+extern "C" {
+#include <libical/ical.h>
+}
+
+#include <cctype>
+#include <memory>
+
+QString FeedError::description() const {
+    switch (m_reason) {
+    case Reason::unreachable:
+        return QStringLiteral("The calendar feed could not be reached.");
+    case Reason::httpStatus:
+        return QStringLiteral("The calendar feed answered with HTTP status %1.").arg(m_status);
+    case Reason::notICalendar:
+        return QStringLiteral("The address does not lead to an iCalendar feed.");
+    case Reason::tooLarge:
+        return QStringLiteral("The calendar feed is larger than 20 MB.");
+    case Reason::badAddress:
+        return QStringLiteral("Use an https:// or webcal:// address, or a file on this computer.");
+    case Reason::unreadable:
+        return QStringLiteral("The calendar file could not be read.");
+    }
+    return {};
+}
+
+namespace {
+using Component = std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)>;
+
+// Recurrence rules of events started years ago still end; this bounds a hostile rule that
+// would otherwise iterate (nearly) forever inside the window.
+constexpr int maximumInstancesPerEvent = 5000;
+
+// Resolves TZIDs once per feed: the feed's own VTIMEZONE first, then the tz database (IANA
+// names, or Windows names as Outlook writes them).
+class Zones {
+public:
+    explicit Zones(icalcomponent *calendar)
+        : m_calendar(calendar) {}
+
+    // The zone of a DATE-TIME property, or null for UTC and floating times.
+    icaltimezone *zoneOf(icalproperty *property) {
+        icalparameter *tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
+        if (!tzid)
+            return nullptr;
+        const char *name = icalparameter_get_tzid(tzid);
+        if (!name)
+            return nullptr;
+        const QByteArray key(name);
+        const auto cached = m_zones.constFind(key);
+        if (cached != m_zones.cend())
+            return *cached;
+        icaltimezone *zone = icalcomponent_get_timezone(m_calendar, name);
+        if (!zone)
+            zone = icaltimezone_get_builtin_timezone(name);
+        if (!zone) {
+            const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(key);
+            if (!iana.isEmpty())
+                zone = icaltimezone_get_builtin_timezone(iana.constData());
+        }
+        m_zones.insert(key, zone);
+        return zone;
+    }
+
+private:
+    icalcomponent *m_calendar;
+    QHash<QByteArray, icaltimezone *> m_zones;
+};
+
+// A wall-clock time of the feed as an instant: UTC, in its zone, or floating (local time).
+QDateTime instant(const icaltimetype &t, icaltimezone *zone) {
+    if (icaltime_is_utc(t))
+        return QDateTime::fromSecsSinceEpoch(icaltime_as_timet(t), Qt::UTC);
+    if (zone)
+        return QDateTime::fromSecsSinceEpoch(icaltime_as_timet_with_zone(t, zone), Qt::UTC);
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second),
+                     Qt::LocalTime);
+}
+
+QString addressOf(const char *value) {
+    QString address = QString::fromUtf8(value).trimmed();
+    if (address.startsWith(u"mailto:", Qt::CaseInsensitive))
+        address.remove(0, 7);
+    return address;
+}
+
+// What a VEVENT says, read in one pass over its properties.
+struct EventText {
+    QString uid;
+    std::optional<QString> summary, location, description, url;
+    bool cancelled = false;
+    QStringList attendees;
+    std::optional<QString> organizer;
+    std::optional<QUrl> conferencingLink;
+    icalproperty *dtstart = nullptr, *dtend = nullptr, *duration = nullptr, *recurrenceId = nullptr;
+    QList<icalproperty *> rrules, rdates, exdates;
+};
+
+EventText readEvent(icalcomponent *event) {
+    EventText e;
+    // The conferencing properties calendars write, best first.
+    static const char *const conferencing[] = {"CONFERENCE", "X-GOOGLE-CONFERENCE",
+                                               "X-MICROSOFT-ONLINEMEETING-CONFLINK",
+                                               "X-MICROSOFT-SKYPETEAMSMEETINGURL"};
+    int conferencingRank = std::size(conferencing);
+    for (icalproperty *p = icalcomponent_get_first_property(event, ICAL_ANY_PROPERTY); p;
+         p = icalcomponent_get_next_property(event, ICAL_ANY_PROPERTY)) {
+        switch (icalproperty_isa(p)) {
+        case ICAL_UID_PROPERTY:
+            e.uid = QString::fromUtf8(icalproperty_get_uid(p));
+            break;
+        case ICAL_SUMMARY_PROPERTY:
+            e.summary = QString::fromUtf8(icalproperty_get_summary(p));
+            break;
+        case ICAL_LOCATION_PROPERTY:
+            e.location = QString::fromUtf8(icalproperty_get_location(p));
+            break;
+        case ICAL_DESCRIPTION_PROPERTY:
+            e.description = QString::fromUtf8(icalproperty_get_description(p));
+            break;
+        case ICAL_URL_PROPERTY:
+            e.url = QString::fromUtf8(icalproperty_get_url(p));
+            break;
+        case ICAL_STATUS_PROPERTY:
+            e.cancelled = icalproperty_get_status(p) == ICAL_STATUS_CANCELLED;
+            break;
+        case ICAL_ATTENDEE_PROPERTY:
+            if (const QString a = addressOf(icalproperty_get_attendee(p)); !a.isEmpty())
+                e.attendees.append(a);
+            break;
+        case ICAL_ORGANIZER_PROPERTY:
+            if (const QString a = addressOf(icalproperty_get_organizer(p)); !a.isEmpty())
+                e.organizer = a;
+            break;
+        case ICAL_DTSTART_PROPERTY:
+            e.dtstart = p;
+            break;
+        case ICAL_DTEND_PROPERTY:
+            e.dtend = p;
+            break;
+        case ICAL_DURATION_PROPERTY:
+            e.duration = p;
+            break;
+        case ICAL_RECURRENCEID_PROPERTY:
+            e.recurrenceId = p;
+            break;
+        case ICAL_RRULE_PROPERTY:
+            e.rrules.append(p);
+            break;
+        case ICAL_RDATE_PROPERTY:
+            e.rdates.append(p);
+            break;
+        case ICAL_EXDATE_PROPERTY:
+            e.exdates.append(p);
+            break;
+        default: {
+            const char *name = icalproperty_get_property_name(p);
+            for (int rank = 0; name && rank < conferencingRank; ++rank) {
+                if (qstricmp(name, conferencing[rank]) != 0)
+                    continue;
+                icalvalue *value = icalproperty_get_value(p);
+                const char *text = value ? icalvalue_as_ical_string(value) : nullptr;
+                if (auto link = text ? MeetingLinkParser::joinTarget(QString::fromUtf8(text))
+                                     : std::nullopt) {
+                    e.conferencingLink = std::move(link);
+                    conferencingRank = rank;
+                }
+                break;
+            }
+        }
+        }
+    }
+    return e;
+}
+
+class Expander {
+public:
+    Expander(icalcomponent *calendar, const FeedOwner &owner, const QDateTime &from,
+             const QDateTime &to)
+        : m_zones(calendar)
+        , m_owner(owner)
+        , m_from(from.toSecsSinceEpoch())
+        , m_to(to.toSecsSinceEpoch()) {}
+
+    void run(icalcomponent *calendar, QList<CalendarEvent> &out) {
+        QList<icalcomponent *> masters, overrides;
+        for (icalcomponent *c = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT);
+             c; c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+            if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY))
+                overrides.append(c);
+            else
+                masters.append(c);
+        }
+        // Instances replaced by an override, by UID and original start.
+        for (icalcomponent *c : std::as_const(overrides)) {
+            const EventText text = readEvent(c);
+            const icaltimetype rid = icalproperty_get_recurrenceid(text.recurrenceId);
+            if (icaltime_is_null_time(rid))
+                continue;
+            const qint64 original =
+                instant(rid, m_zones.zoneOf(text.recurrenceId)).toSecsSinceEpoch();
+            m_replaced.insert(text.uid + QLatin1Char('\n') + QString::number(original));
+            emitSingle(text, original, out);
+        }
+        for (icalcomponent *c : std::as_const(masters)) {
+            const EventText text = readEvent(c);
+            if (text.rrules.isEmpty() && text.rdates.isEmpty())
+                emitSingle(text, std::nullopt, out);
+            else
+                emitRecurring(text, out);
+        }
+    }
+
+private:
+    struct Times {
+        icaltimetype start;
+        icaltimezone *zone;
+        qint64 durationSecs;
+    };
+
+    std::optional<Times> timesOf(const EventText &text) {
+        if (!text.dtstart)
+            return std::nullopt;
+        const icaltimetype start = icalproperty_get_dtstart(text.dtstart);
+        // All-day events never remind.
+        if (icaltime_is_null_time(start) || start.is_date)
+            return std::nullopt;
+        icaltimezone *zone = m_zones.zoneOf(text.dtstart);
+        qint64 duration = 0;
+        if (text.dtend) {
+            const icaltimetype end = icalproperty_get_dtend(text.dtend);
+            if (!icaltime_is_null_time(end))
+                duration = instant(start, zone).secsTo(instant(end, m_zones.zoneOf(text.dtend)));
+        } else if (text.duration) {
+            duration = icaldurationtype_as_int(icalproperty_get_duration(text.duration));
+        }
+        return Times{start, zone, duration};
+    }
+
+    void emitSingle(const EventText &text, std::optional<qint64> original,
+                    QList<CalendarEvent> &out) {
+        if (text.cancelled)
+            return;
+        const auto times = timesOf(text);
+        if (!times)
+            return;
+        const QDateTime start = instant(times->start, times->zone);
+        append(text, start, original.value_or(start.toSecsSinceEpoch()), times->durationSecs, out);
+    }
+
+    void emitRecurring(const EventText &text, QList<CalendarEvent> &out) {
+        if (text.cancelled)
+            return;
+        const auto times = timesOf(text);
+        if (!times)
+            return;
+        QSet<qint64> excluded;
+        for (icalproperty *p : text.exdates) {
+            const icaltimetype t = icalproperty_get_exdate(p);
+            if (!icaltime_is_null_time(t))
+                excluded.insert(instant(t, m_zones.zoneOf(p)).toSecsSinceEpoch());
+        }
+        QList<qint64> starts;
+        const auto consider = [&](const icaltimetype &t, icaltimezone *zone) {
+            const qint64 start = instant(t, zone).toSecsSinceEpoch();
+            if (!excluded.contains(start))
+                starts.append(start);
+        };
+        consider(times->start, times->zone);
+        for (icalproperty *p : text.rdates) {
+            const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
+            if (!icaltime_is_null_time(rdate.time) && !rdate.time.is_date)
+                consider(rdate.time, m_zones.zoneOf(p));
+        }
+        // A day of slack on both sides covers floating times in any local zone.
+        const qint64 last = m_to + 86400;
+        for (icalproperty *p : text.rrules) {
+            struct icalrecurrencetype rule = icalproperty_get_rrule(p);
+            icalrecur_iterator *it = icalrecur_iterator_new(rule, times->start);
+            if (!it)
+                continue;
+            if (rule.count == 0) {
+                // Jump close to the window instead of walking from a start years ago.
+                const icaltimetype jump = icaltime_from_timet_with_zone(
+                    time_t(m_from - 86400 - times->durationSecs), 0,
+                    times->zone ? times->zone : icaltimezone_get_utc_timezone());
+                if (icaltime_compare(jump, times->start) > 0) {
+                    icaltimetype local = jump;
+                    local.zone = times->start.zone;
+                    local.is_date = 0;
+                    icalrecur_iterator_set_start(it, local);
+                }
+            }
+            for (int n = 0; n < maximumInstancesPerEvent; ++n) {
+                const icaltimetype next = icalrecur_iterator_next(it);
+                if (icaltime_is_null_time(next))
+                    break;
+                const qint64 start = instant(next, times->zone).toSecsSinceEpoch();
+                if (start > last)
+                    break;
+                if (!excluded.contains(start))
+                    starts.append(start);
+            }
+            icalrecur_iterator_free(it);
+        }
+        std::sort(starts.begin(), starts.end());
+        starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+        for (qint64 start : std::as_const(starts)) {
+            if (m_replaced.contains(text.uid + QLatin1Char('\n') + QString::number(start)))
+                continue;
+            QDateTime when = QDateTime::fromSecsSinceEpoch(start, Qt::UTC);
+            append(text, when, start, times->durationSecs, out);
+        }
+    }
+
+    void append(const EventText &text, const QDateTime &start, qint64 original, qint64 durationSecs,
+                QList<CalendarEvent> &out) {
+        const qint64 startSecs = start.toSecsSinceEpoch();
+        if (startSecs >= m_to || startSecs + std::max<qint64>(durationSecs, 0) < m_from)
+            return;
+        CalendarEvent e;
+        e.id = QStringLiteral("feed_%1_%2_%3")
+                   .arg(m_owner.accountId, text.uid, QString::number(original));
+        e.title = text.summary.value_or(QStringLiteral("(No title)"));
+        e.startDate = start.toUTC();
+        e.endDate = e.startDate.addSecs(durationSecs);
+        e.calendarTitle = m_owner.calendarTitle;
+        e.calendarColor = systemBlue();
+        e.calendarId = m_owner.calendarId;
+        e.provider = CalendarProvider::feed;
+        e.accountId = m_owner.accountId;
+        e.location = text.location;
+        e.notes = text.description;
+        e.meetingLink = text.conferencingLink;
+        if (!e.meetingLink && text.location)
+            e.meetingLink = MeetingLinkParser::extractLink(*text.location);
+        if (!e.meetingLink && text.url)
+            e.meetingLink = MeetingLinkParser::extractLink(*text.url);
+        if (!e.meetingLink && text.description)
+            e.meetingLink = MeetingLinkParser::extractLink(*text.description);
+        e.attendeeEmails = text.attendees;
+        // The organiser is a person to prepare for as much as any attendee.
+        if (text.organizer && !e.attendeeEmails.contains(*text.organizer, Qt::CaseInsensitive))
+            e.attendeeEmails.append(*text.organizer);
+        e.organizerEmail = text.organizer;
+        out.append(std::move(e));
+    }
+
+    Zones m_zones;
+    const FeedOwner &m_owner;
+    qint64 m_from, m_to;
+    QSet<QString> m_replaced;
+};
+} // namespace
+
+bool FeedParser::looksLikeICalendar(const QByteArray &data) {
+    qsizetype at = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (at < data.size() && std::isspace(static_cast<unsigned char>(data[at])))
+        ++at;
+    const QByteArrayView head =
+        QByteArrayView(data).sliced(at).first(std::min<qsizetype>(15, data.size() - at));
+    return head.compare("BEGIN:VCALENDAR", Qt::CaseInsensitive) == 0;
+}
+
+QList<CalendarEvent> FeedParser::parse(const QByteArray &data, const FeedOwner &owner,
+                                       const QDateTime &from, const QDateTime &to) {
+    if (!looksLikeICalendar(data))
+        throw FeedError(FeedError::Reason::notICalendar);
+    // libical reads up to the first NUL; QByteArray always ends in one.
+    Component root(icalparser_parse_string(data.constData()), icalcomponent_free);
+    if (!root)
+        throw FeedError(FeedError::Reason::notICalendar);
+    QList<icalcomponent *> calendars;
+    if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT)
+        calendars.append(root.get());
+    else
+        for (icalcomponent *c =
+                 icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT);
+             c; c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
+            calendars.append(c);
+    if (calendars.isEmpty())
+        throw FeedError(FeedError::Reason::notICalendar);
+    QList<CalendarEvent> events;
+    for (icalcomponent *calendar : std::as_const(calendars))
+        Expander(calendar, owner, from, to).run(calendar, events);
+    return events;
+}

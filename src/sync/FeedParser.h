@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+#include "platform/Error.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+
+// A calendar feed that cannot be used; the description never carries the feed's address.
+class FeedError : public Error {
+public:
+    enum class Reason { unreachable, httpStatus, notICalendar, tooLarge, badAddress, unreadable };
+
+    explicit FeedError(Reason reason, int status = 0)
+        : m_reason(reason)
+        , m_status(status) {}
+    Reason reason() const { return m_reason; }
+    QString description() const override;
+
+private:
+    Reason m_reason;
+    int m_status;
+};
+
+// Who the feed's events belong to, and how they are labelled.
+struct FeedOwner {
+    QString accountId;
+    QString calendarId;
+    QString calendarTitle;
+};
+
+// Turns iCalendar text into the meetings of a time window: recurring events are expanded
+// (RRULE, RDATE, EXDATE, instances overridden by RECURRENCE-ID), times are resolved through
+// the feed's VTIMEZONEs or the tz database (floating times are local), all-day and cancelled
+// events are left out.
+namespace FeedParser {
+inline constexpr qint64 maximumSize = 20 * 1024 * 1024;
+
+// True when the data starts (after a byte-order mark and blank space) with BEGIN:VCALENDAR.
+bool looksLikeICalendar(const QByteArray &data);
+// Every event instance that overlaps [from, to), in feed order. Throws FeedError
+// (notICalendar) when the data is no calendar.
+QList<CalendarEvent> parse(const QByteArray &data, const FeedOwner &owner, const QDateTime &from,
+                           const QDateTime &to);
+} // namespace FeedParser
