@@ -227,6 +227,37 @@ private Q_SLOTS:
         QCOMPARE(app.readAllStandardOutput(), QByteArray());
     }
 
+    // A second start hands over to the running Zelvane, which opens its window, and ends with
+    // status 0; a third start finds the same window.
+    void secondStartOpensTheRunningOne() {
+        startApp();
+        const auto ownsName = [] {
+            return run(QStringLiteral("dbus-send"),
+                       {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                        QStringLiteral("--dest=org.freedesktop.DBus"),
+                        QStringLiteral("/org/freedesktop/DBus"),
+                        QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                        QStringLiteral("string:app.zelvane.Zelvane")})
+                .contains(QStringLiteral("boolean true"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(ownsName(), 20'000);
+        QVERIFY(visibleWindows(QStringLiteral("Zelvane")).isEmpty());
+        for (int start = 0; start < 2; ++start) {
+            QProcess second;
+            second.setProcessEnvironment(app.processEnvironment());
+            second.start(QStringLiteral(ZELVANE_BINARY), {});
+            QVERIFY(second.waitForFinished(20'000));
+            QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(second.exitCode(), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Zelvane")).size(), 1, 10'000);
+        }
+        const QString owner = run(QStringLiteral("xdotool"),
+                                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                   QStringLiteral("--pid"), QString::number(app.processId())});
+        QCOMPARE(owner.trimmed().toULongLong(), visibleWindows(QStringLiteral("Zelvane")).first());
+        QCOMPARE(app.state(), QProcess::Running);
+    }
+
     // A reminder covers both screens above a full-screen window in the last 15 s before the
     // meeting; "1 min" takes it down and brings it back a minute later; Dismiss removes it.
     void reminderOnEveryScreenSnoozeAndDismiss() {
