@@ -5,8 +5,12 @@
 #include "core/MeetingBrief.h"
 #include "core/MeetingLinkParser.h"
 #include "prep/AttendeeResearchService.h"
+#include "prep/ResearchCache.h"
 #include "reminders/ReminderScheduler.h"
+#include "sync/BackendAPIClient.h"
+#include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
+#include "sync/SignInListener.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -34,8 +38,15 @@ void schedulerPass(benchmark::State &state) {
         e.accountId = accounts[i % 3];
         events.append(e);
     }
-    CalendarService calendar;
-    AttendeeResearchService research;
+    SecretStore secrets;
+    CalendarProxyClient proxy(secrets, clock);
+    CalendarSignInListener signIn;
+    CalendarService calendar(settings, proxy, signIn, clock);
+    BackendAPIClient backend;
+    SlackService slack(backend, secrets, clock);
+    LLMService llm(secrets);
+    ResearchCache cache(dir.filePath(QStringLiteral("cache")), clock);
+    AttendeeResearchService research(llm, cache, slack, secrets, clock);
     ReminderScheduler scheduler(calendar, research, settings, clock);
     scheduler.start();
     for (auto _ : state) {

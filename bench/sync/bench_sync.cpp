@@ -25,6 +25,7 @@ struct Fixture {
     QTemporaryDir home;
     std::unique_ptr<AppSettings> settings;
     ManualClock clock{QDateTime::currentDateTimeUtc()};
+    SecretStore secrets;
     std::unique_ptr<CalendarProxyClient> proxy;
     CalendarSignInListener auth;
     QList<ConnectedAccount> accounts;
@@ -38,7 +39,7 @@ struct Fixture {
         qputenv("ZELVANE_BACKEND_ORIGIN", origin.toUtf8());
         settings = std::make_unique<AppSettings>(std::make_unique<QSettings>(
             home.path() + QStringLiteral("/Zelvane.conf"), QSettings::IniFormat));
-        proxy = std::make_unique<CalendarProxyClient>(clock);
+        proxy = std::make_unique<CalendarProxyClient>(secrets, clock);
 
         QNetworkAccessManager network;
         for (int i = 0; i < 3; ++i) {

@@ -1,5 +1,6 @@
 #include "AppController.h"
 
+#include "AppServices.h"
 #include "StatusMenu.h"
 #include "UpdateDialogs.h"
 #include "UpdateManager.h"
@@ -70,6 +71,7 @@ void measureLine(const QString &text) {
 AppController::AppController(AppSettings &settings, SingleInstance *instance, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_services(std::make_unique<AppServices>(settings, Clock::system()))
     , m_overlayController(std::make_unique<OverlayWindowController>(settings))
     , m_instance(instance)
     , m_measure(qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1) {
@@ -114,9 +116,9 @@ void AppController::start() {
 }
 
 void AppController::setupServices() {
-    m_calendarService = &CalendarService::shared();
-    m_reminderScheduler = std::make_unique<ReminderScheduler>(
-        *m_calendarService, AttendeeResearchService::shared(), m_settings);
+    m_calendarService = &m_services->calendar;
+    m_reminderScheduler =
+        std::make_unique<ReminderScheduler>(*m_calendarService, m_services->research, m_settings);
     m_batteryService = std::make_unique<BatteryService>();
 
     connect(m_reminderScheduler.get(), &ReminderScheduler::reminderFired, this,
@@ -241,7 +243,7 @@ QCoro::Task<> AppController::sendReminderText(CalendarEvent event,
                                               std::optional<MeetingBrief> brief) {
     // Whether a text goes out is the SMS service's decision; its failures are not shown.
     try {
-        co_await SMSService::shared().sendMeetingReminder(event, brief);
+        co_await m_services->sms.sendMeetingReminder(event, brief);
     } catch (...) {
     }
 }
@@ -251,7 +253,7 @@ void AppController::showOnboarding() {
         bringToFront(m_onboardingWindow);
         return;
     }
-    CalendarService &calendar = m_calendarService ? *m_calendarService : CalendarService::shared();
+    CalendarService &calendar = m_services->calendar;
     auto *view = new OnboardingView(calendar);
     connect(view, &OnboardingView::completed, this, [this] {
         m_settings.setHasCompletedOnboarding(true);
@@ -273,11 +275,9 @@ void AppController::showOnboarding() {
 void AppController::openApp() {
     if (!m_settingsWindow) {
         // Created once and kept: closing only hides it, and the next opening shows it again.
-        CalendarService &calendar =
-            m_calendarService ? *m_calendarService : CalendarService::shared();
-        auto *window =
-            new SettingsView(SettingsServices{m_settings, calendar, SlackService::shared(),
-                                              LLMService::shared(), SMSService::shared()});
+        auto *window = new SettingsView(SettingsServices{m_settings, m_services->calendar,
+                                                         m_services->slack, m_services->llm,
+                                                         m_services->sms});
         window->setWindowFlags(Qt::Window);
         window->setWindowTitle(QStringLiteral("Zelvane"));
         window->resize(720, 520);

@@ -12,6 +12,7 @@
 #include <optional>
 
 class AppSettings;
+struct AppServices;
 class BatteryService;
 class CalendarService;
 class OverlayWindowController;
@@ -51,6 +52,7 @@ public:
     void viewBrief(const CalendarEvent &event);
     QList<StatusMenuEntry> menuEntries() const;
 
+    AppServices &services() const { return *m_services; }
     ReminderScheduler *reminderScheduler() const { return m_reminderScheduler.get(); }
     BatteryService *batteryService() const { return m_batteryService.get(); }
     OverlayWindowController *overlayController() const { return m_overlayController.get(); }
@@ -72,9 +74,10 @@ private:
     void connectUpdates(SettingsView *window);
     void setupUpdates();
     void announceBackgroundRunning();
-    static QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);
+    QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);
 
     AppSettings &m_settings;
+    std::unique_ptr<AppServices> m_services;
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
     std::unique_ptr<StatusMenu> m_statusMenu;
     QPointer<CalendarService> m_calendarService;

@@ -102,8 +102,9 @@ int main(int argc, char *argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     handleSignals(app);
 
+    AppSettings settings(AppSettings::defaultStore());
     SingleInstance instance;
-    AppController delegate(AppSettings::shared(), &instance);
-    startOrHandOver(instance, delegate);
+    AppController controller(settings, &instance);
+    startOrHandOver(instance, controller);
     return app.exec();
 }

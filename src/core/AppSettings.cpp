@@ -31,11 +31,6 @@ AppSettings::AppSettings(std::unique_ptr<QSettings> store, QObject *parent)
 
 AppSettings::~AppSettings() = default;
 
-AppSettings &AppSettings::shared() {
-    static AppSettings *instance = new AppSettings(defaultStore());
-    return *instance;
-}
-
 std::unique_ptr<QSettings> AppSettings::defaultStore() {
     // QSettings' own user-scope INI path ends in ".ini"; the desktop convention is ".conf".
     return std::make_unique<QSettings>(

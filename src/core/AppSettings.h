@@ -26,7 +26,6 @@ public:
     ~AppSettings() override;
 
     // $XDG_CONFIG_HOME/Zelvane/Zelvane.conf
-    static AppSettings &shared();
     static std::unique_ptr<QSettings> defaultStore();
 
     bool soundEnabled() const;

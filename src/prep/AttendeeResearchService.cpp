@@ -1,5 +1,6 @@
 #include "AttendeeResearchService.h"
 
+#include "PrepLog.h"
 #include "ResearchCache.h"
 #include "ResearchPrompt.h"
 #include "platform/SecretStore.h"
@@ -16,26 +17,17 @@ Profile profileFrom(const CachedResearch &r) {
 }
 } // namespace
 
-AttendeeResearchService::AttendeeResearchService(QObject *parent)
-    : AttendeeResearchService(LLMService::shared(), ResearchCache::shared(), SlackService::shared(),
-                              LLMService::defaultSecretSource(), Clock::system(), parent) {}
-
 AttendeeResearchService::AttendeeResearchService(LLMService &llm, ResearchCache &cache,
-                                                 SlackService &slack, SecretSource secrets,
+                                                 SlackService &slack, SecretStore &secrets,
                                                  Clock &clock, QObject *parent)
     : QObject(parent)
     , m_llm(&llm)
     , m_cache(cache)
     , m_slack(&slack)
-    , m_secrets(std::move(secrets))
+    , m_secrets(secrets)
     , m_clock(clock) {}
 
 AttendeeResearchService::~AttendeeResearchService() = default;
-
-AttendeeResearchService &AttendeeResearchService::shared() {
-    static AttendeeResearchService *instance = new AttendeeResearchService;
-    return *instance;
-}
 
 MeetingBrief AttendeeResearchService::buildBriefFromCache(const CalendarEvent &event,
                                                           const QList<Profile> &profiles) const {
@@ -59,8 +51,11 @@ AttendeeResearchService::emailContext(QStringList addresses) {
     co_return co_await calendar->fetchEmailContext(std::move(addresses));
 }
 
-bool AttendeeResearchService::slackConnected() const {
-    return m_slack && m_slack->isConnected();
+QCoro::Task<bool> AttendeeResearchService::slackConnected() {
+    QPointer<SlackService> slack = m_slack;
+    if (!slack)
+        co_return false;
+    co_return co_await slack->isConnected();
 }
 
 QCoro::Task<QHash<QString, QList<SlackMessage>>>
@@ -75,9 +70,6 @@ QCoro::Task<std::optional<MeetingBrief>>
 AttendeeResearchService::researchMeeting(CalendarEvent event) {
     // `researching` is only ever touched on this object's thread, so it needs no lock.
     Q_ASSERT(QThread::currentThread() == thread());
-    const std::optional<QString> key = m_secrets(QString::fromLatin1(SecretStore::llmApiKey));
-    if (!key || key->isEmpty())
-        co_return std::nullopt;
     if (m_researching.contains(event.id))
         co_return std::nullopt;
     m_researching.insert(event.id);
@@ -85,9 +77,12 @@ AttendeeResearchService::researchMeeting(CalendarEvent event) {
     QPointer<AttendeeResearchService> self(this);
     std::optional<MeetingBrief> brief;
     try {
-        brief = co_await research(event);
-    } catch (...) {
+        const auto key = co_await m_secrets.load(QString::fromLatin1(SecretStore::llmApiKey));
+        if (self && key && !key->isEmpty())
+            brief = co_await research(event);
+    } catch (const std::exception &error) {
         // Research is best effort; a failure that slipped through the run means no brief.
+        qCWarning(lcPrep) << "Researching event" << event.id << "failed:" << error.what();
         brief = std::nullopt;
     }
     if (self) {
@@ -132,17 +127,24 @@ QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(Calen
     if (!contextAddresses.isEmpty()) {
         try {
             emailSection = ResearchPrompt::emailSection(co_await emailContext(contextAddresses));
-        } catch (...) {
+        } catch (const std::exception &error) {
             // The e-mail context is optional; the prompt goes without it.
+            qCWarning(lcPrep) << "E-mail context for event" << event.id
+                              << "failed:" << error.what();
         }
         if (!self)
             co_return std::nullopt;
-        if (slackConnected()) {
+        const bool withSlack = co_await slackConnected();
+        if (!self)
+            co_return std::nullopt;
+        if (withSlack) {
             try {
                 slackSection =
                     ResearchPrompt::slackSection(co_await slackContext(contextAddresses));
-            } catch (...) {
+            } catch (const std::exception &error) {
                 // Likewise for Slack.
+                qCWarning(lcPrep) << "Slack context for event" << event.id
+                                  << "failed:" << error.what();
             }
             if (!self)
                 co_return std::nullopt;
@@ -164,8 +166,9 @@ QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(Calen
     if (QPointer<LLMService> llm = m_llm) {
         try {
             response = co_await llm->generateBriefing(systemPrompt, userPrompt);
-        } catch (...) {
+        } catch (const std::exception &error) {
             // Any model failure falls back to what is already known.
+            qCWarning(lcPrep) << "The briefing for event" << event.id << "failed:" << error.what();
         }
     }
     if (!self)

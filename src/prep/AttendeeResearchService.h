@@ -15,6 +15,7 @@
 #include <optional>
 
 class ResearchCache;
+class SecretStore;
 
 // Prepares the briefing for one upcoming meeting: sorts the participants into colleagues and
 // external people, reuses cached research, and asks the model about the rest (or about the
@@ -23,14 +24,9 @@ class AttendeeResearchService : public QObject {
     Q_OBJECT
 
 public:
-    // The shared collaborators and the secure store.
-    explicit AttendeeResearchService(QObject *parent = nullptr);
     AttendeeResearchService(LLMService &llm, ResearchCache &cache, SlackService &slack,
-                            SecretSource secrets, Clock &clock = Clock::system(),
-                            QObject *parent = nullptr);
+                            SecretStore &secrets, Clock &clock, QObject *parent = nullptr);
     ~AttendeeResearchService() override;
-
-    static AttendeeResearchService &shared();
 
     void setCalendarService(CalendarService *service) { m_calendarService = service; }
     CalendarService *calendarService() const { return m_calendarService; }
@@ -52,7 +48,7 @@ protected:
     // calendar service and the Slack service.
     virtual QSet<QString> userDomains() const;
     virtual QCoro::Task<QHash<QString, QList<EmailThread>>> emailContext(QStringList addresses);
-    virtual bool slackConnected() const;
+    virtual QCoro::Task<bool> slackConnected();
     virtual QCoro::Task<QHash<QString, QList<SlackMessage>>> slackContext(QStringList addresses);
 
 private:
@@ -61,7 +57,7 @@ private:
     QPointer<LLMService> m_llm;
     ResearchCache &m_cache;
     QPointer<SlackService> m_slack;
-    SecretSource m_secrets;
+    SecretStore &m_secrets;
     Clock &m_clock;
     QSet<QString> m_researching;
     QPointer<CalendarService> m_calendarService;

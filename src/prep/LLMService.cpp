@@ -8,6 +8,7 @@
 #include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QStringDecoder>
 #include <QTimer>
 #include <functional>
@@ -78,6 +79,11 @@ Dialect dialectFor(LLMProvider provider) {
             &GeminiDialect::parseResponse};
 }
 
+LLMTransportError cancelled() {
+    return LLMTransportError(int(QNetworkReply::OperationCanceledError),
+                             QStringLiteral("Operation canceled"));
+}
+
 QString bodyText(const QByteArray &body) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(body);
@@ -87,10 +93,10 @@ QString bodyText(const QByteArray &body) {
 }
 } // namespace
 
-LLMService::LLMService(SecretSource secrets, std::chrono::milliseconds generationLimit,
+LLMService::LLMService(SecretStore &secrets, std::chrono::milliseconds generationLimit,
                        QObject *parent)
     : QObject(parent)
-    , m_secrets(std::move(secrets))
+    , m_secrets(secrets)
     , m_limit(generationLimit)
     , m_network(new QNetworkAccessManager(this)) {}
 
@@ -101,44 +107,44 @@ LLMService::~LLMService() {
         reply->abort();
 }
 
-LLMService &LLMService::shared() {
-    static LLMService *instance = new LLMService;
-    return *instance;
-}
-
-SecretSource LLMService::defaultSecretSource() {
-    return [](const QString &key) { return SecretStore::load(key); };
-}
-
-LLMProvider LLMService::provider() const {
-    const auto raw = m_secrets(QString::fromLatin1(SecretStore::llmProvider));
+QCoro::Task<LLMProvider> LLMService::provider() {
+    const auto raw = co_await m_secrets.load(QString::fromLatin1(SecretStore::llmProvider));
     if (!raw)
-        return LLMProvider::claude;
-    return LLMProviders::fromString(*raw).value_or(LLMProvider::claude);
+        co_return LLMProvider::claude;
+    co_return LLMProviders::fromString(*raw).value_or(LLMProvider::claude);
+}
+
+QCoro::Task<LLMService::Choice> LLMService::choice() {
+    QPointer<LLMService> self(this);
+    const auto key = co_await m_secrets.load(QString::fromLatin1(SecretStore::llmApiKey));
+    if (!key)
+        throw LLMError::noAPIKey();
+    if (!self)
+        throw cancelled();
+    const LLMProvider chosen = co_await provider();
+    if (!self)
+        throw cancelled();
+    co_return Choice{*key, chosen};
 }
 
 QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
                                                            QString userPrompt) {
-    const std::optional<QString> key = m_secrets(QString::fromLatin1(SecretStore::llmApiKey));
-    if (!key)
-        throw LLMError::noAPIKey();
-    const Dialect dialect = dialectFor(provider());
-    const Exchange exchange = co_await send(
-        dialect.generationRequest(systemPrompt, userPrompt, *key), *key, 120s, m_limit);
+    const auto [key, chosen] = co_await choice();
+    const Dialect dialect = dialectFor(chosen);
+    const Exchange exchange =
+        co_await send(dialect.generationRequest(systemPrompt, userPrompt, key), key, 120s, m_limit);
     if (!exchange.status)
         throw LLMError::invalidResponse();
     if (*exchange.status != 200)
         throw LLMError::apiError(
-            redacted(dialect.errorMessage(*exchange.status, bodyText(exchange.body)), *key));
+            redacted(dialect.errorMessage(*exchange.status, bodyText(exchange.body)), key));
     co_return dialect.parseResponse(exchange.body);
 }
 
 QCoro::Task<bool> LLMService::testConnection() {
-    const std::optional<QString> key = m_secrets(QString::fromLatin1(SecretStore::llmApiKey));
-    if (!key)
-        throw LLMError::noAPIKey();
+    const auto [key, chosen] = co_await choice();
     const Exchange exchange =
-        co_await send(dialectFor(provider()).keyTestRequest(*key), *key, 60s, std::nullopt);
+        co_await send(dialectFor(chosen).keyTestRequest(key), key, 60s, std::nullopt);
     co_return exchange.status == 200;
 }
 

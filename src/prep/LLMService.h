@@ -8,13 +8,10 @@
 #include <QCoroTask>
 #include <QObject>
 #include <chrono>
-#include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
-
-// Reads one secret by key name; absent when nothing readable is stored.
-using SecretSource = std::function<std::optional<QString>(const QString &key)>;
+class SecretStore;
 
 // Turns a system and a user prompt into a structured briefing through the provider the user
 // chose, and tests a stored key. Key and provider are read at every call, never kept.
@@ -23,13 +20,10 @@ class LLMService : public QObject {
 
 public:
     // `generationLimit` bounds a whole generation; the losing request is aborted.
-    explicit LLMService(SecretSource secrets = defaultSecretSource(),
+    explicit LLMService(SecretStore &secrets,
                         std::chrono::milliseconds generationLimit = std::chrono::seconds(90),
                         QObject *parent = nullptr);
     ~LLMService() override;
-
-    static LLMService &shared();
-    static SecretSource defaultSecretSource();
 
     // Throws LLMError, LLMTransportError or LLMJsonError.
     QCoro::Task<BriefingResponse> generateBriefing(QString systemPrompt, QString userPrompt);
@@ -38,7 +32,7 @@ public:
     QCoro::Task<bool> testConnection();
 
     // The stored choice; anything unrecognised means Claude.
-    LLMProvider provider() const;
+    QCoro::Task<LLMProvider> provider();
 
     static constexpr auto timeoutMessage = "Research timed out after 90 seconds";
 
@@ -52,7 +46,14 @@ private:
                                std::chrono::milliseconds transferTimeout,
                                std::optional<std::chrono::milliseconds> limit);
 
-    SecretSource m_secrets;
+    struct Choice {
+        QString apiKey;
+        LLMProvider provider;
+    };
+    // The stored key and provider; throws LLMError::noAPIKey without a key.
+    QCoro::Task<Choice> choice();
+
+    SecretStore &m_secrets;
     std::chrono::milliseconds m_limit;
     QNetworkAccessManager *m_network;
 };

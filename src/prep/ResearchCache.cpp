@@ -114,11 +114,6 @@ QString ResearchCache::defaultDirectory() {
     return base + QStringLiteral("/Zelvane/ResearchCache");
 }
 
-ResearchCache &ResearchCache::shared() {
-    static ResearchCache *instance = new ResearchCache(defaultDirectory());
-    return *instance;
-}
-
 QString ResearchCache::filePath(const QString &attendeeId) const {
     return m_cacheDir + u'/' + attendeeId + QStringLiteral(".json");
 }

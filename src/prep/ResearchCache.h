@@ -44,8 +44,7 @@ class ResearchCache {
 public:
     explicit ResearchCache(QString cacheDir, Clock &clock = Clock::system());
 
-    // $XDG_DATA_HOME/Zelvane/ResearchCache, created on first use.
-    static ResearchCache &shared();
+    // $XDG_DATA_HOME/Zelvane/ResearchCache
     static QString defaultDirectory();
 
     const QString &cacheDir() const { return m_cacheDir; }

@@ -1,6 +1,7 @@
 #include "BackendAPIClient.h"
 
 #include "HttpExchange.h"
+#include "SyncLog.h"
 #include "core/AppConfig.h"
 
 #include <QJsonDocument>
@@ -46,8 +47,9 @@ QCoro::Task<SMSResponse> BackendAPIClient::sendSMS(QString credential, QString t
     QString message = QStringLiteral("SMS failed");
     try {
         message = JsonRead::string(JsonRead::object(reply.body), u"error");
-    } catch (const DecodingError &) {
+    } catch (const DecodingError &error) {
         // Not the backend's error shape: the generic text stands.
+        qCWarning(lcSync) << "The backend's SMS error answer is unreadable:" << error.detail();
     }
     throw BackendError::apiError(message);
 }

@@ -3,18 +3,14 @@
 #include "BackendAPIClient.h"
 #include "HttpExchange.h"
 #include "core/AppConfig.h"
-#include "platform/SecretStore.h"
 
 #include <QJsonDocument>
+#include <QPointer>
 
-CalendarProxyClient::CalendarProxyClient(Clock &clock, QObject *parent)
+CalendarProxyClient::CalendarProxyClient(SecretStore &secrets, Clock &clock, QObject *parent)
     : QObject(parent)
+    , m_secrets(secrets)
     , m_clock(clock) {}
-
-CalendarProxyClient &CalendarProxyClient::shared() {
-    static CalendarProxyClient *instance = new CalendarProxyClient(Clock::system());
-    return *instance;
-}
 
 QCoro::Task<QByteArray> CalendarProxyClient::exchange(QString path, QByteArray verb,
                                                       QUrlQuery query,
@@ -28,8 +24,13 @@ QCoro::Task<QByteArray> CalendarProxyClient::exchange(QString path, QByteArray v
             throw ProxyError::invalidAuthURL();
     }
     QNetworkRequest request = body ? jsonRequest(*url) : QNetworkRequest(*url);
-    if (const auto credential =
-            SecretStore::load(QString::fromLatin1(SecretStore::backendCredential)))
+    QPointer<CalendarProxyClient> self(this);
+    const auto credential =
+        co_await m_secrets.load(QString::fromLatin1(SecretStore::backendCredential));
+    if (!self)
+        throw TransportError(QNetworkReply::OperationCanceledError,
+                             QStringLiteral("Operation canceled"));
+    if (credential)
         request.setRawHeader("Authorization", "Bearer " + credential->toUtf8());
 
     const QByteArray payload =

@@ -2,6 +2,7 @@
 
 #include "ProxyRecords.h"
 #include "core/Clock.h"
+#include "platform/SecretStore.h"
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>
@@ -17,9 +18,7 @@ class CalendarProxyClient : public QObject {
     Q_OBJECT
 
 public:
-    explicit CalendarProxyClient(Clock &clock, QObject *parent = nullptr);
-
-    static CalendarProxyClient &shared();
+    CalendarProxyClient(SecretStore &secrets, Clock &clock, QObject *parent = nullptr);
 
     static constexpr std::chrono::milliseconds defaultTimeout{60'000};
     static constexpr int pageLimit = 200;
@@ -40,6 +39,7 @@ private:
     QCoro::Task<QByteArray> exchange(QString path, QByteArray verb, QUrlQuery query,
                                      std::optional<QJsonObject> body);
 
+    SecretStore &m_secrets;
     Clock &m_clock;
     QNetworkAccessManager m_network;
     std::chrono::milliseconds m_timeout = defaultTimeout;

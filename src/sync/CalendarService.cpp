@@ -2,6 +2,7 @@
 
 #include "CalendarProxyClient.h"
 #include "SignInListener.h"
+#include "SyncLog.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "platform/BrowserLauncher.h"
@@ -43,17 +44,8 @@ CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &pro
             [this] { Q_EMIT signInFinished(false); });
 }
 
-CalendarService::CalendarService(QObject *parent)
-    : CalendarService(AppSettings::shared(), CalendarProxyClient::shared(),
-                      CalendarSignInListener::shared(), Clock::system(), parent) {}
-
 CalendarService::~CalendarService() {
     stopMonitoring();
-}
-
-CalendarService &CalendarService::shared() {
-    static CalendarService *instance = new CalendarService;
-    return *instance;
 }
 
 void CalendarService::publishEvents(QList<CalendarEvent> events) {
@@ -161,7 +153,8 @@ void CalendarService::onCodeReceived(const QString &code, CalendarProvider provi
                 co_await self->completeConnection(code, provider);
                 connected = true;
             }
-        } catch (...) {
+        } catch (const std::exception &error) {
+            qCWarning(lcSync) << "Connecting the calendar account failed:" << error.what();
         }
         if (self)
             Q_EMIT self->signInFinished(connected);
@@ -282,7 +275,8 @@ void CalendarService::removeAccount(const ConnectedAccount &account) {
             try {
                 if (proxy)
                     co_await proxy->revokeGrant(grantId);
-            } catch (...) {
+            } catch (const std::exception &error) {
+                qCWarning(lcSync) << "Revoking a removed account's grant failed:" << error.what();
             }
         }(&m_proxy, account.grantId);
     }
@@ -336,8 +330,10 @@ QCoro::Task<CalendarService::AccountCalendars> CalendarService::listCalendars() 
         try {
             auto calendars = co_await m_proxy.fetchCalendars(account.grantId);
             result.insert(account.id, std::move(calendars));
-        } catch (...) {
+        } catch (const std::exception &error) {
             // An account whose calendars cannot be listed loses its entry.
+            qCWarning(lcSync) << "Listing the calendars of account" << account.id
+                              << "failed:" << error.what();
         }
         if (!self)
             co_return result;
@@ -375,7 +371,9 @@ QCoro::Task<> CalendarService::fetchEvents() {
         AccountBatch batch{account, calendars.value(account.id), {}, {}};
         try {
             batch.events = co_await m_proxy.fetchEvents(account.grantId, QStringLiteral("primary"));
-        } catch (...) {
+        } catch (const std::exception &error) {
+            qCWarning(lcSync) << "Fetching the events of account" << account.id
+                              << "failed:" << error.what();
             if (!self)
                 co_return;
             continue;
@@ -478,7 +476,9 @@ CalendarService::fetchEmailContext(QStringList emails) {
             QList<ProxyMessage> messages;
             try {
                 messages = co_await m_proxy.searchMessages(account.grantId, email, emailLimit);
-            } catch (...) {
+            } catch (const std::exception &error) {
+                qCWarning(lcSync) << "Searching the e-mail of account" << account.id
+                                  << "failed:" << error.what();
                 continue;
             }
             if (messages.isEmpty())

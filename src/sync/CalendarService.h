@@ -46,11 +46,7 @@ public:
 
     CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
                     CalendarSignInListener &authHandler, Clock &clock, QObject *parent = nullptr);
-    // With the process-wide settings, proxy client, sign-in listener and clock.
-    explicit CalendarService(QObject *parent = nullptr);
     ~CalendarService() override;
-
-    static CalendarService &shared();
 
     const QList<CalendarEvent> &events() const { return m_events; }
     // Replaces the published list; the refresh publishes through here.

@@ -4,23 +4,16 @@
 #include "core/Clock.h"
 #include "platform/SecretStore.h"
 
+#include <QPointer>
 #include <QTextBoundaryFinder>
 #include <cmath>
 
-SMSService::SMSService(BackendAPIClient &backend, Clock &clock, QObject *parent)
+SMSService::SMSService(BackendAPIClient &backend, SecretStore &secrets, Clock &clock,
+                       QObject *parent)
     : QObject(parent)
     , m_backend(backend)
+    , m_secrets(secrets)
     , m_clock(clock) {}
-
-SMSService::SMSService(QObject *parent)
-    : QObject(parent)
-    , m_backend(*new BackendAPIClient(this))
-    , m_clock(Clock::system()) {}
-
-SMSService &SMSService::shared() {
-    static SMSService *instance = new SMSService;
-    return *instance;
-}
 
 void SMSService::setSmsEnabled(bool enabled) {
     if (m_smsEnabled == enabled)
@@ -76,8 +69,10 @@ QCoro::Task<> SMSService::sendMeetingReminder(CalendarEvent event,
                                               std::optional<MeetingBrief> brief) {
     if (!m_smsEnabled || m_phoneNumber.isEmpty())
         co_return;
-    const auto credential = SecretStore::load(QString::fromLatin1(SecretStore::backendCredential));
-    if (!credential)
+    QPointer<SMSService> self(this);
+    const auto credential =
+        co_await m_secrets.load(QString::fromLatin1(SecretStore::backendCredential));
+    if (!self || !credential)
         co_return;
     const QString text = messageText(event, brief, m_clock.now());
     co_await m_backend.sendSMS(*credential, m_phoneNumber, text);

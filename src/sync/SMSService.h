@@ -10,6 +10,7 @@
 
 class BackendAPIClient;
 class Clock;
+class SecretStore;
 
 // Texts the user's phone when a reminder is shown. The switch and the number live in memory
 // only; the settings tab sets them.
@@ -21,10 +22,8 @@ class SMSService : public QObject {
 public:
     static constexpr qsizetype maxCharacters = 1600;
 
-    SMSService(BackendAPIClient &backend, Clock &clock, QObject *parent = nullptr);
-    explicit SMSService(QObject *parent = nullptr);
-
-    static SMSService &shared();
+    SMSService(BackendAPIClient &backend, SecretStore &secrets, Clock &clock,
+               QObject *parent = nullptr);
 
     bool smsEnabled() const { return m_smsEnabled; }
     void setSmsEnabled(bool enabled);
@@ -46,6 +45,7 @@ Q_SIGNALS:
 
 private:
     BackendAPIClient &m_backend;
+    SecretStore &m_secrets;
     Clock &m_clock;
     bool m_smsEnabled = false;
     QString m_phoneNumber;

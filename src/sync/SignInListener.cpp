@@ -214,11 +214,6 @@ void SignInListenerBase::answer(QTcpSocket *socket, const QByteArray &bytes) {
 CalendarSignInListener::CalendarSignInListener(QObject *parent)
     : SignInListenerBase(QStringLiteral("/nylas/callback"), parent) {}
 
-CalendarSignInListener &CalendarSignInListener::shared() {
-    static CalendarSignInListener *instance = new CalendarSignInListener;
-    return *instance;
-}
-
 QCoro::Task<int> CalendarSignInListener::startListening(CalendarProvider provider) {
     stopListening();
     QPointer<CalendarSignInListener> self(this);

@@ -128,8 +128,6 @@ class CalendarSignInListener : public SignInListenerBase {
 public:
     explicit CalendarSignInListener(QObject *parent = nullptr);
 
-    static CalendarSignInListener &shared();
-
     static constexpr quint16 preferredPort = 8976;
 
     // Ends any sign-in still waiting, then listens on 8976 or, when that is taken, on any free

@@ -3,6 +3,7 @@
 #include "BackendAPIClient.h"
 #include "HttpExchange.h"
 #include "SignInListener.h"
+#include "SyncLog.h"
 #include "core/AppConfig.h"
 #include "core/Clock.h"
 #include "platform/BrowserLauncher.h"
@@ -26,34 +27,26 @@ QString encoded(const QString &value) {
 }
 } // namespace
 
-SlackService::SlackService(BackendAPIClient &backend, Clock &clock, QObject *parent)
+SlackService::SlackService(BackendAPIClient &backend, SecretStore &secrets, Clock &clock,
+                           QObject *parent)
     : QObject(parent)
     , m_backend(backend)
+    , m_secrets(secrets)
     , m_clock(clock) {}
 
-SlackService::SlackService(QObject *parent)
-    : QObject(parent)
-    , m_backend(*new BackendAPIClient(this))
-    , m_clock(Clock::system()) {}
-
 SlackService::~SlackService() = default;
-
-SlackService &SlackService::shared() {
-    static SlackService *instance = new SlackService;
-    return *instance;
-}
 
 QString SlackService::origin() {
     return AppConfig::originFromEnvironment("ZELVANE_SLACK_ORIGIN",
                                             QStringLiteral("https://slack.com"));
 }
 
-bool SlackService::isConnected() const {
-    return SecretStore::load(tokenKey()).has_value();
+QCoro::Task<bool> SlackService::isConnected() {
+    co_return (co_await m_secrets.load(tokenKey())).has_value();
 }
 
-void SlackService::disconnect() {
-    SecretStore::remove(tokenKey());
+QCoro::Task<> SlackService::disconnect() {
+    co_await m_secrets.remove(tokenKey());
 }
 
 QUrl SlackService::authorizeURL(const QString &state) {
@@ -86,10 +79,13 @@ QCoro::Task<> SlackService::authenticate() {
         throw SlackError::authFailed();
 
     const QString token = co_await m_backend.exchangeSlackCode(code, AppConfig::slackCallbackURL());
+    if (!self)
+        throw SlackError::authFailed();
     try {
-        SecretStore::save(tokenKey(), token);
-    } catch (const SecretStoreError &) {
+        co_await m_secrets.save(tokenKey(), token);
+    } catch (const SecretStoreError &error) {
         // Without a store the sign-in still counts as done; the next search will say so.
+        qCWarning(lcSync) << "Slack sign-in: keeping the token failed:" << error.message();
     }
 }
 
@@ -126,8 +122,9 @@ QList<SlackMessage> SlackService::parseSearchReply(const QByteArray &body) {
 }
 
 QCoro::Task<QList<SlackMessage>> SlackService::searchMessages(QString query) {
-    const auto token = SecretStore::load(tokenKey());
-    if (!token)
+    QPointer<SlackService> self(this);
+    const auto token = co_await m_secrets.load(tokenKey());
+    if (!self || !token)
         throw SlackError::notConnected();
     QUrl url(origin() + QStringLiteral("/api/search.messages"));
     QUrlQuery items;
@@ -158,8 +155,9 @@ SlackService::fetchContextForAttendees(QStringList emails) {
                 co_return result;
             try {
                 found.append(co_await searchMessages(direction + email + QLatin1Char('>')));
-            } catch (...) {
+            } catch (const std::exception &error) {
                 // A failing query just contributes nothing.
+                qCWarning(lcSync) << "Slack search for an attendee failed:" << error.what();
             }
         }
         QSet<QString> permalinks;

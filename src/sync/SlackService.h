@@ -14,6 +14,7 @@
 
 class BackendAPIClient;
 class Clock;
+class SecretStore;
 
 // One Slack search hit.
 struct SlackMessage {
@@ -38,22 +39,20 @@ public:
     static constexpr int pageSize = 20;
     static constexpr std::chrono::milliseconds defaultTimeout{60'000};
 
-    SlackService(BackendAPIClient &backend, Clock &clock, QObject *parent = nullptr);
-    // With a backend client of its own and the system clock.
-    explicit SlackService(QObject *parent = nullptr);
+    SlackService(BackendAPIClient &backend, SecretStore &secrets, Clock &clock,
+                 QObject *parent = nullptr);
     ~SlackService() override;
-
-    static SlackService &shared();
 
     // $ZELVANE_SLACK_ORIGIN, else Slack's own host.
     static QString origin();
 
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
-    bool isConnected() const;
+    // Whether a token is stored.
+    QCoro::Task<bool> isConnected();
     // Browser sign-in through a loopback listener, limited to 180 s; stores the token.
     QCoro::Task<> authenticate();
-    void disconnect();
+    QCoro::Task<> disconnect();
     QCoro::Task<QList<SlackMessage>> searchMessages(QString query);
     // Map e-mail address -> messages; never fails.
     QCoro::Task<QHash<QString, QList<SlackMessage>>> fetchContextForAttendees(QStringList emails);
@@ -66,6 +65,7 @@ public:
 
 private:
     BackendAPIClient &m_backend;
+    SecretStore &m_secrets;
     Clock &m_clock;
     QNetworkAccessManager m_network;
     std::chrono::milliseconds m_timeout = defaultTimeout;

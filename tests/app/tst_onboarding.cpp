@@ -58,6 +58,7 @@ private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<BackendProcess> backend;
+    SecretStore secrets;
     std::unique_ptr<CalendarProxyClient> proxy;
     std::unique_ptr<CalendarSignInListener> auth;
     std::unique_ptr<CalendarService> calendar;
@@ -103,7 +104,7 @@ private Q_SLOTS:
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
-        proxy = std::make_unique<CalendarProxyClient>(Clock::system());
+        proxy = std::make_unique<CalendarProxyClient>(secrets, Clock::system());
         auth = std::make_unique<CalendarSignInListener>();
         calendar = std::make_unique<CalendarService>(*settings, *proxy, *auth, Clock::system());
         view = std::make_unique<OnboardingView>(*calendar);

@@ -1,4 +1,6 @@
 #include "LoopbackHttpServer.h"
+#include "Settle.h"
+#include "platform/SecretStore.h"
 #include "prep/LLMService.h"
 
 #include <QCoroTask>
@@ -92,25 +94,25 @@ class TestLLMService : public QObject {
     Q_OBJECT
 
     LoopbackHttpServer server;
-    QHash<QString, QString> secrets;
+    SecretStore secrets;
     std::unique_ptr<LLMService> service;
 
     void makeService(std::chrono::milliseconds limit = 90s) {
-        service = std::make_unique<LLMService>(
-            [this](const QString &name) -> std::optional<QString> {
-                if (!secrets.contains(name))
-                    return std::nullopt;
-                return secrets.value(name);
-            },
-            limit);
+        service = std::make_unique<LLMService>(secrets, limit);
+    }
+
+    // A null value removes the item.
+    void setSecret(const char *name, const QString &value) {
+        const QString account = QString::fromLatin1(name);
+        if (value.isNull())
+            settle(secrets.remove(account));
+        else
+            QVERIFY(settle(secrets.save(account, value)).ok());
     }
 
     void useProvider(const QString &raw) {
-        secrets.insert(QStringLiteral("llm_api_key"), key);
-        if (raw.isNull())
-            secrets.remove(QStringLiteral("llm_provider"));
-        else
-            secrets.insert(QStringLiteral("llm_provider"), raw);
+        setSecret(SecretStore::llmApiKey, key);
+        setSecret(SecretStore::llmProvider, raw);
     }
 
 private Q_SLOTS:
@@ -122,7 +124,8 @@ private Q_SLOTS:
     }
 
     void init() {
-        secrets.clear();
+        setSecret(SecretStore::llmApiKey, {});
+        setSecret(SecretStore::llmProvider, {});
         server.clearRequests();
         makeService();
     }
@@ -284,7 +287,7 @@ private Q_SLOTS:
     }
 
     void noKeyMeansNoRequest() {
-        secrets.insert(QStringLiteral("llm_provider"), QStringLiteral("Claude"));
+        setSecret(SecretStore::llmProvider, QStringLiteral("Claude"));
         QCOMPARE(QCoro::waitFor(generate(*service)).error, noKey);
         QCOMPARE(std::get<QString>(QCoro::waitFor(keyTest(*service))), noKey);
         QVERIFY(server.requests().isEmpty());

@@ -1,9 +1,12 @@
 #include "LoopbackHttpServer.h"
+#include "Settle.h"
 #include "TestEnvironment.h"
 #include "core/Clock.h"
+#include "platform/SecretStore.h"
 #include "prep/AttendeeResearchService.h"
 #include "prep/ResearchCache.h"
 #include "prep/ResearchPrompt.h"
+#include "sync/BackendAPIClient.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -36,7 +39,7 @@ protected:
         emailAsked.append(addresses);
         co_return email;
     }
-    bool slackConnected() const override { return slackIsConnected; }
+    QCoro::Task<bool> slackConnected() override { co_return slackIsConnected; }
     QCoro::Task<QHash<QString, QList<SlackMessage>>> slackContext(QStringList addresses) override {
         slackAsked.append(addresses);
         co_return slack;
@@ -72,8 +75,18 @@ class TestResearchService : public QObject {
     std::unique_ptr<ManualClock> clock;
     std::unique_ptr<ResearchCache> cache;
     std::unique_ptr<LLMService> llm;
+    std::unique_ptr<SlackService> slack;
     std::unique_ptr<ResearchWithContext> research;
-    QHash<QString, QString> secrets;
+    SecretStore secrets;
+    BackendAPIClient backend;
+
+    void setKey(const QString &value) {
+        const QString account = QString::fromLatin1(SecretStore::llmApiKey);
+        if (value.isNull())
+            settle(secrets.remove(account));
+        else
+            QVERIFY(settle(secrets.save(account, value)).ok());
+    }
 
     CalendarEvent event(QStringList attendees) const {
         CalendarEvent e;
@@ -117,19 +130,17 @@ private Q_SLOTS:
         env = std::make_unique<TestEnvironment>();
         clock = std::make_unique<ManualClock>();
         cache = std::make_unique<ResearchCache>(ResearchCache::defaultDirectory(), *clock);
-        secrets = {{u"llm_api_key"_s, u"sk-ant-test"_s}};
-        auto source = [this](const QString &name) -> std::optional<QString> {
-            return secrets.contains(name) ? std::optional(secrets.value(name)) : std::nullopt;
-        };
-        llm = std::make_unique<LLMService>(source, std::chrono::milliseconds(400));
-        research = std::make_unique<ResearchWithContext>(*llm, *cache, SlackService::shared(),
-                                                         source, *clock);
+        setKey(u"sk-ant-test"_s);
+        llm = std::make_unique<LLMService>(secrets, std::chrono::milliseconds(400));
+        slack = std::make_unique<SlackService>(backend, secrets, *clock);
+        research = std::make_unique<ResearchWithContext>(*llm, *cache, *slack, secrets, *clock);
         server.clearRequests();
         server.respondWith(Response::text("no model today", 500));
     }
 
     void cleanup() {
         research.reset();
+        slack.reset();
         llm.reset();
         cache.reset();
         env.reset();
@@ -311,9 +322,9 @@ private Q_SLOTS:
     }
 
     void noKeyNoResearch() {
-        secrets.insert(u"llm_api_key"_s, QString());
+        setKey(u""_s);
         QCOMPARE(run(event({u"ana@acme.io"_s})), std::nullopt);
-        secrets.clear();
+        setKey({});
         QCOMPARE(run(event({u"ana@acme.io"_s})), std::nullopt);
         QVERIFY(server.requests().isEmpty());
     }

@@ -1,6 +1,8 @@
-// A meeting within the hour gets its brief through the whole default graph: the key from the
+// A meeting within the hour gets its brief through the whole service graph: the key from the
 // Secret Service, the model provider over HTTP, the research cache on disk.
 #include "LoopbackHttpServer.h"
+#include "ServiceGraph.h"
+#include "Settle.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
@@ -22,6 +24,7 @@ class TestResearchFlow : public QObject {
 
     TestEnvironment env;
     LoopbackHttpServer provider;
+    SecretStore secrets;
     const QString apiKey = QStringLiteral("sk-ant-test-7f3a9c");
     const QStringList externals{QStringLiteral("dana@partner.example"),
                                 QStringLiteral("lee@vendor.example")};
@@ -45,13 +48,16 @@ private Q_SLOTS:
         QVERIFY(provider.start());
         qputenv("ZELVANE_ANTHROPIC_ORIGIN", provider.origin().toUtf8());
         provider.respondWith(Response::json(toolReply(externals)));
-        SecretStore::save(QString::fromLatin1(SecretStore::llmApiKey), apiKey);
+        QVERIFY(settle(secrets.save(QString::fromLatin1(SecretStore::llmApiKey), apiKey)).ok());
     }
 
     void meetingWithinTheHourGetsABriefAndCachedProfiles() {
         auto settings = env.makeSettings();
         ManualClock clock(QDateTime::currentDateTimeUtc());
-        CalendarService calendar;
+        ServiceGraph services(*settings, clock);
+        CalendarService &calendar = services.calendar;
+        AttendeeResearchService research(services.llm, services.cache, services.slack,
+                                         services.secrets, clock);
         CalendarEvent meeting;
         meeting.id = QStringLiteral("nylas_renewal-1");
         meeting.title = QStringLiteral("Contract renewal");
@@ -60,7 +66,7 @@ private Q_SLOTS:
         meeting.attendeeEmails = externals;
         calendar.publishEvents({meeting});
 
-        ReminderScheduler scheduler(calendar, AttendeeResearchService::shared(), *settings, clock);
+        ReminderScheduler scheduler(calendar, research, *settings, clock);
         scheduler.start();
         QVERIFY(scheduler.researching().contains(meeting.id));
         QTRY_VERIFY_WITH_TIMEOUT(scheduler.briefs().contains(meeting.id), 20000);

@@ -1,3 +1,4 @@
+#include "ServiceGraph.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
@@ -53,7 +54,8 @@ private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<ManualClock> clock;
-    std::unique_ptr<CalendarService> calendar;
+    std::unique_ptr<ServiceGraph> services;
+    CalendarService *calendar = nullptr;
     std::unique_ptr<ScriptedResearch> research;
     std::unique_ptr<ReminderScheduler> scheduler;
     QList<Firing> firings;
@@ -96,8 +98,10 @@ private Q_SLOTS:
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
         clock = std::make_unique<ManualClock>();
-        calendar = std::make_unique<CalendarService>();
-        research = std::make_unique<ScriptedResearch>();
+        services = std::make_unique<ServiceGraph>(*settings, *clock);
+        calendar = &services->calendar;
+        research = std::make_unique<ScriptedResearch>(services->llm, services->cache,
+                                                      services->slack, services->secrets, *clock);
         scheduler = std::make_unique<ReminderScheduler>(*calendar, *research, *settings, *clock);
         firings.clear();
         connect(
@@ -110,7 +114,7 @@ private Q_SLOTS:
     void cleanup() {
         scheduler.reset();
         research.reset();
-        calendar.reset();
+        services.reset();
         settings.reset();
         env.reset();
     }

@@ -57,4 +57,6 @@ for _ in $(seq 1 100); do
     sleep 0.1
 done
 
+# Tests that stall the keyring (SIGSTOP) find the daemon here.
+export ZELVANE_KEYRING_DAEMON_PID="$daemon_pid"
 "$@"

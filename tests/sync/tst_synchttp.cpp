@@ -59,6 +59,7 @@ class TestSyncHttp : public QObject {
 private:
     std::unique_ptr<FakeHttpServer> server;
     std::unique_ptr<ManualClock> clock;
+    SecretStore secrets;
     FakeBrowser browser;
 
     void backend(const QString &path, FakeHttpServer::Handler handler) {
@@ -76,8 +77,8 @@ private Q_SLOTS:
         clock = std::make_unique<ManualClock>();
         qputenv("ZELVANE_BACKEND_ORIGIN", server->origin().toUtf8());
         qputenv("ZELVANE_SLACK_ORIGIN", server->origin().toUtf8());
-        SecretStore::remove(credentialKey);
-        SecretStore::remove(slackKey);
+        settle(secrets.remove(credentialKey));
+        settle(secrets.remove(slackKey));
         browser.opened.clear();
     }
 
@@ -132,13 +133,13 @@ private Q_SLOTS:
     }
 
     void eventsArePagedUpToFivePages() {
-        SecretStore::save(credentialKey, u"tok"_s);
+        QVERIFY(settle(secrets.save(credentialKey, u"tok"_s)).ok());
         int calls = 0;
         backend(u"nylas/events"_s, [&](const FakeHttpServer::Request &) {
             ++calls;
             return Response{200, json(page(calls * 10, 2, u"next+%&"_s + QString::number(calls)))};
         });
-        CalendarProxyClient proxy(*clock);
+        CalendarProxyClient proxy(secrets, *clock);
         const auto r = settle(proxy.fetchEvents(u"g 1"_s, u"primary"_s));
         QVERIFY(r.ok());
         QCOMPARE(calls, 5);
@@ -161,7 +162,7 @@ private Q_SLOTS:
     }
 
     void pagingStopsAndFails() {
-        CalendarProxyClient proxy(*clock);
+        CalendarProxyClient proxy(secrets, *clock);
         // An empty cursor ends after one request; no credential means no Authorization.
         reply(*server, u"/functions/v1/api/nylas/events"_s, {200, json(page(0, 1, ""))});
         QCOMPARE(settle(proxy.fetchEvents("g", "primary")).value->size(), 1);
@@ -189,7 +190,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QString, outcome);
         reply(*server, u"/functions/v1/api/nylas/auth-url"_s, {status, body});
-        CalendarProxyClient proxy(*clock);
+        CalendarProxyClient proxy(secrets, *clock);
         const auto r = settle(proxy.getAuthURL(u"google"_s, std::nullopt));
         QCOMPARE(r.ok() ? r.value->toString() : r.description(), outcome);
         // Without a redirect address only the provider is sent.
@@ -199,15 +200,15 @@ private Q_SLOTS:
 
     void slackSearchAndContext() {
         BackendAPIClient client;
-        SlackService slack(client, *clock);
-        QVERIFY(!slack.isConnected());
+        SlackService slack(client, secrets, *clock);
+        QVERIFY(!*settle(slack.isConnected()).value);
         QCOMPARE(settle(slack.searchMessages("x")).description(),
                  SlackError::notConnected().description());
         QVERIFY(server->requests.isEmpty());
         QVERIFY(settle(slack.fetchContextForAttendees({"a@x"})).value->isEmpty());
 
-        SecretStore::save(slackKey, u"xoxp-t"_s);
-        QVERIFY(slack.isConnected());
+        QVERIFY(settle(secrets.save(slackKey, u"xoxp-t"_s)).ok());
+        QVERIFY(*settle(slack.isConnected()).value);
         auto match = [](const QString &link) {
             return QJsonObject{{"text", "t"},
                                {"channel", QJsonObject{{"name", "general"}}},
@@ -239,13 +240,13 @@ private Q_SLOTS:
         reply(*server, u"/api/search.messages"_s, {201, R"({"ok":true})"});
         QCOMPARE(settle(slack.searchMessages("x")).description(),
                  SlackError::requestFailed().description());
-        slack.disconnect();
-        QVERIFY(!slack.isConnected());
+        settle(slack.disconnect());
+        QVERIFY(!*settle(slack.isConnected()).value);
     }
 
     void slackSignInTimesOut() {
         BackendAPIClient client;
-        SlackService slack(client, *clock);
+        SlackService slack(client, secrets, *clock);
         auto task = slack.authenticate();
         QCOMPARE(browser.opened.size(), 1);
         clock->advance(179);
@@ -253,7 +254,7 @@ private Q_SLOTS:
         clock->advance(1);
         QCOMPARE(settle(std::move(task)).description(),
                  u"Slack authorization timed out. Please try again."_s);
-        QVERIFY(!slack.isConnected());
+        QVERIFY(!*settle(slack.isConnected()).value);
         QVERIFY(server->requests.isEmpty());
     }
 };

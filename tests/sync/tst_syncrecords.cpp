@@ -262,7 +262,8 @@ private Q_SLOTS:
         TestEnvironment env;
         auto settings = env.makeSettings();
         ManualClock clock;
-        CalendarProxyClient proxy(clock);
+        SecretStore secrets;
+        CalendarProxyClient proxy(secrets, clock);
         CalendarSignInListener auth;
         const QList<ConnectedAccount> stored{
             {u"1"_s, CalendarProvider::google, u"a@Example.COM"_s, {}},

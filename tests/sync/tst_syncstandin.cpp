@@ -72,6 +72,7 @@ private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<ManualClock> clock;
+    SecretStore secrets;
     std::unique_ptr<CalendarProxyClient> nylas;
     std::unique_ptr<CalendarSignInListener> auth;
     Browser browser;
@@ -102,12 +103,14 @@ private Q_SLOTS:
         QVERIFY2(standIn->isRunning(), "the backend stand-in did not start");
         qputenv("ZELVANE_BACKEND_ORIGIN", standIn->origin().toUtf8());
         qputenv("ZELVANE_SLACK_ORIGIN", standIn->origin().toUtf8());
-        SecretStore::save(QString::fromLatin1(SecretStore::backendCredential), credential);
-        SecretStore::remove(QString::fromLatin1(SecretStore::slackToken));
+        QVERIFY(
+            settle(secrets.save(QString::fromLatin1(SecretStore::backendCredential), credential))
+                .ok());
+        settle(secrets.remove(QString::fromLatin1(SecretStore::slackToken)));
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
         clock = std::make_unique<ManualClock>(QDateTime::currentDateTimeUtc());
-        nylas = std::make_unique<CalendarProxyClient>(*clock);
+        nylas = std::make_unique<CalendarProxyClient>(secrets, *clock);
         auth = std::make_unique<CalendarSignInListener>();
         browser.opened.clear();
         browser.finalStatuses.clear();
@@ -269,12 +272,13 @@ private Q_SLOTS:
 
     void slackSignInThroughTheBackendCallback() {
         BackendAPIClient client;
-        SlackService slack(client, *clock);
+        SlackService slack(client, secrets, *clock);
         const auto done = settle(slack.authenticate());
         QVERIFY2(done.ok(), qPrintable(done.description()));
-        QVERIFY(slack.isConnected());
-        QVERIFY(
-            SecretStore::load(QString::fromLatin1(SecretStore::slackToken))->startsWith("xoxp-"));
+        QVERIFY(*settle(slack.isConnected()).value);
+        QVERIFY(settle(secrets.load(QString::fromLatin1(SecretStore::slackToken)))
+                    .value->value_or(QString())
+                    .startsWith("xoxp-"));
         QStringList names;
         for (const auto &[name, value] : QUrlQuery(browser.opened.first()).queryItems())
             names.append(name);
@@ -286,7 +290,7 @@ private Q_SLOTS:
 
     void smsReachesTheBackendOnlyWhenReady() {
         BackendAPIClient client;
-        SMSService sms(client, *clock);
+        SMSService sms(client, secrets, *clock);
         CalendarEvent e;
         e.title = "Design review";
         e.startDate = clock->now().addSecs(600);
@@ -296,10 +300,12 @@ private Q_SLOTS:
         sms.setSmsEnabled(true);
         QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no number
         sms.setPhoneNumber("+1 555 0100");
-        SecretStore::remove(QString::fromLatin1(SecretStore::backendCredential));
+        settle(secrets.remove(QString::fromLatin1(SecretStore::backendCredential)));
         QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no credential
         QVERIFY(sent().isEmpty());
-        SecretStore::save(QString::fromLatin1(SecretStore::backendCredential), credential);
+        QVERIFY(
+            settle(secrets.save(QString::fromLatin1(SecretStore::backendCredential), credential))
+                .ok());
         QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok());
         QCOMPARE(sent(),
                  (QJsonArray{QJsonObject{{"to", "+1 555 0100"},

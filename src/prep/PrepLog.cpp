@@ -1,0 +1,3 @@
+#include "PrepLog.h"
+
+Q_LOGGING_CATEGORY(lcPrep, "zelvane.prep", QtInfoMsg)
