@@ -85,7 +85,8 @@ void reportPeakMemory(benchmark::State &state) {
 }
 
 void BM_RefreshThreeAccounts(benchmark::State &state) {
-    CalendarService service(*fixture->settings, *fixture->proxy, fixture->auth, fixture->clock);
+    CalendarService service(*fixture->settings, *fixture->proxy, fixture->secrets, fixture->auth,
+                            fixture->clock);
     for (auto _ : state) {
         QCoro::waitFor(service.fetchEvents());
         benchmark::DoNotOptimize(service.events().size());

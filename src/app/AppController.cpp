@@ -277,7 +277,7 @@ void AppController::openApp() {
         // Created once and kept: closing only hides it, and the next opening shows it again.
         auto *window = new SettingsView(SettingsServices{m_settings, m_services->calendar,
                                                          m_services->slack, m_services->llm,
-                                                         m_services->sms});
+                                                         m_services->sms, m_services->secrets});
         window->setWindowFlags(Qt::Window);
         window->setWindowTitle(QStringLiteral("Zelvane"));
         window->resize(720, 520);

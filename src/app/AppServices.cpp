@@ -2,7 +2,7 @@
 
 AppServices::AppServices(AppSettings &settings, Clock &clock)
     : proxy(secrets, clock)
-    , calendar(settings, proxy, signIn, clock)
+    , calendar(settings, proxy, secrets, signIn, clock)
     , slack(backend, secrets, clock)
     , sms(backend, secrets, clock)
     , llm(secrets)

@@ -1,13 +1,13 @@
 #include "DesktopNotification.h"
 
+#include "PlatformLog.h"
+
 #include <QCoroDBusPendingCall>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QLoggingCategory>
 
-namespace {
-Q_LOGGING_CATEGORY(lcNotification, "zelvane.platform")
-}
+namespace {}
 
 namespace DesktopNotification {
 QCoro::Task<bool> show(QString summary, QString body) {
@@ -22,7 +22,7 @@ QCoro::Task<bool> show(QString summary, QString body) {
          << body << QStringList() << QVariantMap() << int(-1);
     const QDBusMessage reply = co_await bus.asyncCall(call);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        qCWarning(lcNotification) << "no desktop notification:" << reply.errorMessage();
+        qCWarning(lcPlatform) << "no desktop notification:" << reply.errorMessage();
         co_return false;
     }
     co_return true;

@@ -1,5 +1,6 @@
 #include "PackageKitInstall.h"
 
+#include "PlatformLog.h"
 #include "Relaunch.h"
 
 #include <QCoroDBusPendingCall>
@@ -12,7 +13,6 @@
 #include <QUrl>
 
 namespace {
-Q_LOGGING_CATEGORY(lcPackageKit, "zelvane.platform")
 
 const QString rootPath = QStringLiteral("/org/freedesktop/PackageKit");
 const QString transactionInterface = QStringLiteral("org.freedesktop.PackageKit.Transaction");
@@ -118,7 +118,7 @@ QCoro::Task<bool> PackageKitInstall::installWithPackageKit(const QString &file) 
         co_await qCoro(&watcher, &TransactionWatcher::finished);
     if (watcher.exit == exitSuccess)
         co_return true;
-    qCWarning(lcPackageKit) << "InstallFiles ended with exit" << watcher.exit << watcher.error;
+    qCWarning(lcPlatform) << "InstallFiles ended with exit" << watcher.exit << watcher.error;
     if (watcher.exit == exitCancelled)
         throw InstallError(QStringLiteral("The update was cancelled."));
     throw InstallError(watcher.error.isEmpty()

@@ -1,5 +1,6 @@
 #include "Relaunch.h"
 
+#include "PlatformLog.h"
 #include "SingleInstance.h"
 
 #include <QCoroTimer>
@@ -12,7 +13,6 @@
 #include <csignal>
 
 namespace {
-Q_LOGGING_CATEGORY(lcRelaunch, "zelvane.platform")
 
 constexpr auto pollInterval = std::chrono::milliseconds(100);
 
@@ -61,7 +61,7 @@ QCoro::Task<bool> startAndConfirm(QString executable, SingleInstance *instance,
             ::kill(pid_t(pid), SIGTERM);
     }
     if (!started) {
-        qCWarning(lcRelaunch) << "the new version did not start:" << executable;
+        qCWarning(lcPlatform) << "the new version did not start:" << executable;
         if (instance)
             co_await instance->claim();
     }
@@ -75,6 +75,6 @@ void reportStarted() {
     qunsetenv(startedFileVariable);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !file.commit())
-        qCWarning(lcRelaunch) << "could not report the start to the previous version";
+        qCWarning(lcPlatform) << "could not report the start to the previous version";
 }
 } // namespace Relaunch

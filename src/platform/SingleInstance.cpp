@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "PlatformLog.h"
+
 #include <QCoroDBusPendingCall>
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -9,7 +11,6 @@
 #include <QLoggingCategory>
 
 namespace {
-Q_LOGGING_CATEGORY(lcInstance, "zelvane.platform")
 
 const QString busService = QStringLiteral("org.freedesktop.DBus");
 const QString busPath = QStringLiteral("/org/freedesktop/DBus");
@@ -63,7 +64,7 @@ QCoro::Task<bool> SingleInstance::claim() {
     request << serviceName << doNotQueue;
     const QDBusMessage reply = co_await bus.asyncCall(request);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        qCWarning(lcInstance) << "requesting the bus name failed:" << reply.errorMessage();
+        qCWarning(lcPlatform) << "requesting the bus name failed:" << reply.errorMessage();
         co_return true;
     }
     const uint result = reply.arguments().value(0).toUInt();
@@ -89,7 +90,7 @@ QCoro::Task<bool> SingleInstance::activateRunning() {
     call << QVariantMap();
     const QDBusMessage reply = co_await bus.asyncCall(call);
     if (reply.type() != QDBusMessage::ReplyMessage)
-        qCWarning(lcInstance) << "activating the running Zelvane failed:" << reply.errorMessage();
+        qCWarning(lcPlatform) << "activating the running Zelvane failed:" << reply.errorMessage();
     co_return reply.type() == QDBusMessage::ReplyMessage;
 }
 

@@ -1,5 +1,6 @@
 #include "UserLocalInstall.h"
 
+#include "PlatformLog.h"
 #include "Relaunch.h"
 
 #include <QCoroProcess>
@@ -11,7 +12,6 @@
 #include <cstdio>
 
 namespace {
-Q_LOGGING_CATEGORY(lcUserLocal, "zelvane.platform")
 
 const QString currentLink = QStringLiteral("current");
 const QString executableInTree = QStringLiteral("bin/zelvane");
@@ -95,6 +95,6 @@ QCoro::Task<UpdateInstaller::Outcome> UserLocalInstall::install(QString file, QS
                                .arg(version));
     }
     if (!QDir(previous).removeRecursively())
-        qCWarning(lcUserLocal) << "could not remove the previous version" << previous;
+        qCWarning(lcPlatform) << "could not remove the previous version" << previous;
     co_return Outcome::restarted;
 }

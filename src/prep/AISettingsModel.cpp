@@ -1,49 +1,72 @@
 #include "AISettingsModel.h"
 
 #include "LLMService.h"
+#include "PrepLog.h"
 #include "platform/SecretStore.h"
 
-#include <QLoggingCategory>
 #include <QPointer>
 
-namespace {
-Q_LOGGING_CATEGORY(lcPrep, "zelvane.prep")
-
-QString keyName() {
-    return QString::fromLatin1(SecretStore::llmApiKey);
-}
-
-void store(const char *key, const QString &value) {
-    // The field keeps its text; the next keystroke tries again.
-    try {
-        SecretStore::save(QString::fromLatin1(key), value);
-    } catch (const SecretStoreError &e) {
-        qCWarning(lcPrep) << "Could not store" << key << ":" << e.message();
-    }
-}
-} // namespace
-
-AISettingsModel::AISettingsModel(LLMService &llm, QObject *parent)
+AISettingsModel::AISettingsModel(LLMService &llm, SecretStore &secrets, QObject *parent)
     : QObject(parent)
-    , m_llm(llm) {}
+    , m_llm(llm)
+    , m_secrets(secrets) {}
 
 void AISettingsModel::load() {
-    m_apiKey = SecretStore::load(keyName()).value_or(QString());
-    const auto raw = SecretStore::load(QString::fromLatin1(SecretStore::llmProvider));
+    read();
+}
+
+QCoro::Task<> AISettingsModel::read() {
+    QPointer<AISettingsModel> self(this);
+    const int edits = m_edits;
+    const QString keyName = QString::fromLatin1(SecretStore::llmApiKey);
+    const QString providerName = QString::fromLatin1(SecretStore::llmProvider);
+    const auto key = co_await m_secrets.load(keyName);
+    if (!self)
+        co_return;
+    const auto raw = co_await m_secrets.load(providerName);
+    if (!self || edits != m_edits)
+        co_return;
+    m_apiKey = key.value_or(QString());
     m_provider =
         raw ? LLMProviders::fromString(*raw).value_or(LLMProvider::claude) : LLMProvider::claude;
     Q_EMIT changed();
 }
 
 void AISettingsModel::chooseProvider(LLMProvider provider) {
+    ++m_edits;
     m_provider = provider;
     store(SecretStore::llmProvider, LLMProviders::toString(provider));
-    m_apiKey = SecretStore::load(keyName()).value_or(QString());
     m_testResult.reset();
     Q_EMIT changed();
 }
 
+void AISettingsModel::store(const char *key, const QString &value) {
+    const auto same = [key](const auto &write) { return qstrcmp(write.first, key) == 0; };
+    m_pendingWrites.removeIf(same);
+    m_pendingWrites.append({key, value});
+    if (!m_isWriting)
+        writePending();
+}
+
+QCoro::Task<> AISettingsModel::writePending() {
+    QPointer<AISettingsModel> self(this);
+    m_isWriting = true;
+    while (self && !m_pendingWrites.isEmpty()) {
+        const auto [key, value] = m_pendingWrites.takeFirst();
+        const QString name = QString::fromLatin1(key);
+        // The field keeps its text; the next keystroke tries again.
+        try {
+            co_await m_secrets.save(name, value);
+        } catch (const SecretStoreError &e) {
+            qCWarning(lcPrep) << "Could not store" << key << ":" << e.message();
+        }
+    }
+    if (self)
+        m_isWriting = false;
+}
+
 void AISettingsModel::setApiKey(const QString &key) {
+    ++m_edits;
     m_apiKey = key;
     store(SecretStore::llmApiKey, key);
     m_testResult.reset();

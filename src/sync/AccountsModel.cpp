@@ -30,14 +30,22 @@ AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &sla
         m_awaitingCalendarRedirect = false;
         Q_EMIT signInReturned();
     });
+    reloadSlack();
 }
 
 QList<ConnectedAccount> AccountsModel::accounts() const {
     return m_calendarService ? m_calendarService->accounts() : QList<ConnectedAccount>();
 }
 
-bool AccountsModel::isSlackConnected() const {
-    return m_slack && m_slack->isConnected();
+QCoro::Task<> AccountsModel::reloadSlack() {
+    QPointer<AccountsModel> self(this);
+    if (!m_slack)
+        co_return;
+    const bool connected = co_await m_slack->isConnected();
+    if (!self || connected == m_slackConnected)
+        co_return;
+    m_slackConnected = connected;
+    Q_EMIT changed();
 }
 
 void AccountsModel::begin() {
@@ -93,6 +101,8 @@ QCoro::Task<> AccountsModel::runSlackConnection() {
         co_return;
     end(std::move(error));
     Q_EMIT signInReturned();
+    if (self)
+        co_await reloadSlack();
 }
 
 void AccountsModel::removeAccount(const QString &accountId) {
@@ -110,5 +120,6 @@ void AccountsModel::disconnectSlack() {
     if (!m_slack)
         return;
     m_slack->disconnect();
+    m_slackConnected = false;
     Q_EMIT changed();
 }

@@ -21,8 +21,9 @@ public:
     QList<ConnectedAccount> accounts() const;
     bool isConnecting() const { return m_isConnecting; }
     const std::optional<QString> &connectionError() const { return m_connectionError; }
-    // Read from the secret store on every call.
-    bool isSlackConnected() const;
+    // As last read from the secret store; `changed` follows each new reading.
+    bool isSlackConnected() const { return m_slackConnected; }
+    QCoro::Task<> reloadSlack();
 
     void connectProvider(CalendarProvider provider);
     void connectSlack();
@@ -45,5 +46,6 @@ private:
     QPointer<SlackService> m_slack;
     bool m_isConnecting = false;
     bool m_awaitingCalendarRedirect = false;
+    bool m_slackConnected = false;
     std::optional<QString> m_connectionError;
 };

@@ -16,7 +16,6 @@
 #include <algorithm>
 
 namespace {
-Q_LOGGING_CATEGORY(lcSync, "zelvane.sync")
 
 const QString accountsKey = QStringLiteral("connectedAccounts");
 
@@ -31,10 +30,12 @@ FeedOwner feedOwner(const ConnectedAccount &account) {
 } // namespace
 
 CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
-                                 CalendarSignInListener &authHandler, Clock &clock, QObject *parent)
+                                 SecretStore &secrets, CalendarSignInListener &authHandler,
+                                 Clock &clock, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_proxy(proxy)
+    , m_secrets(secrets)
     , m_authHandler(authHandler)
     , m_clock(clock) {
     loadAccounts();
@@ -183,7 +184,10 @@ QCoro::Task<ConnectedAccount> CalendarService::addFeed(QString address, QString 
         co_await CalendarFeedClient::parse(download.body, owner, from, to);
     if (!self)
         co_return account;
-    SecretStore::save(feedSecretKey(account.id), url->toString(QUrl::FullyEncoded));
+    const QString secretKey = feedSecretKey(account.id);
+    co_await m_secrets.save(secretKey, url->toString(QUrl::FullyEncoded));
+    if (!self)
+        co_return account;
     FeedState state;
     state.address = *url;
     state.validators = download.validators;
@@ -212,7 +216,10 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
     QPointer<CalendarService> self(this);
     FeedState state = m_feeds.value(account.id);
     if (state.address.isEmpty()) {
-        const auto stored = SecretStore::load(feedSecretKey(account.id));
+        const QString secretKey = feedSecretKey(account.id);
+        const auto stored = co_await m_secrets.load(secretKey);
+        if (!self)
+            co_return {};
         const auto url = stored ? CalendarFeedClient::normalizedAddress(*stored) : std::nullopt;
         if (!url) {
             setFeedError(account.id,
@@ -266,7 +273,7 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
 
 void CalendarService::removeAccount(const ConnectedAccount &account) {
     if (account.provider == CalendarProvider::feed) {
-        SecretStore::remove(feedSecretKey(account.id));
+        m_secrets.remove(feedSecretKey(account.id));
         m_feeds.remove(account.id);
         setFeedError(account.id, std::nullopt);
     }

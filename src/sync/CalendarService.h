@@ -16,6 +16,7 @@ class AppSettings;
 class Clock;
 class CalendarProxyClient;
 class CalendarSignInListener;
+class SecretStore;
 
 // Owns the connected accounts and publishes every account's upcoming events, sorted by start.
 class CalendarService : public QObject {
@@ -44,7 +45,7 @@ public:
     // An unchanged feed is expanded again after this long, so the window moves on.
     static constexpr qint64 feedReexpandSeconds = 12 * 3600;
 
-    CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
+    CalendarService(AppSettings &settings, CalendarProxyClient &proxy, SecretStore &secrets,
                     CalendarSignInListener &authHandler, Clock &clock, QObject *parent = nullptr);
     ~CalendarService() override;
 
@@ -128,6 +129,7 @@ private:
 
     AppSettings &m_settings;
     CalendarProxyClient &m_proxy;
+    SecretStore &m_secrets;
     CalendarSignInListener &m_authHandler;
     Clock &m_clock;
     QList<CalendarEvent> m_events;

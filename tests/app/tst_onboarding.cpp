@@ -106,7 +106,8 @@ private Q_SLOTS:
         settings = env->makeSettings();
         proxy = std::make_unique<CalendarProxyClient>(secrets, Clock::system());
         auth = std::make_unique<CalendarSignInListener>();
-        calendar = std::make_unique<CalendarService>(*settings, *proxy, *auth, Clock::system());
+        calendar =
+            std::make_unique<CalendarService>(*settings, *proxy, secrets, *auth, Clock::system());
         view = std::make_unique<OnboardingView>(*calendar);
         completed = std::make_unique<QSignalSpy>(view.get(), &OnboardingView::completed);
         view->show();

@@ -18,7 +18,7 @@ class AppSettings;
 struct ServiceGraph {
     ServiceGraph(AppSettings &settings, Clock &clock)
         : proxy(secrets, clock)
-        , calendar(settings, proxy, signIn, clock)
+        , calendar(settings, proxy, secrets, signIn, clock)
         , slack(backend, secrets, clock)
         , llm(secrets)
         , cache(ResearchCache::defaultDirectory(), clock) {}

@@ -212,9 +212,10 @@ private Q_SLOTS:
         TestEnvironment env;
         auto settings = env.makeSettings();
         ManualClock clock;
-        CalendarProxyClient proxy(clock);
+        SecretStore secrets;
+        CalendarProxyClient proxy(secrets, clock);
         CalendarSignInListener listener;
-        CalendarService service(*settings, proxy, listener, clock);
+        CalendarService service(*settings, proxy, secrets, listener, clock);
 
         const QDateTime soon = clock.now().addSecs(3600);
         const QByteArray good =
@@ -295,16 +296,17 @@ private Q_SLOTS:
         QVERIFY(checked > 0);
 
         service.removeAccount(account);
-        QVERIFY(!SecretStore::load(key));
+        QTRY_VERIFY(!settle(secrets.load(key)).value.value_or(std::nullopt));
     }
 
     void refusesAFeedThatCannotBeRead() {
         TestEnvironment env;
         auto settings = env.makeSettings();
         ManualClock clock;
-        CalendarProxyClient proxy(clock);
+        SecretStore secrets;
+        CalendarProxyClient proxy(secrets, clock);
         CalendarSignInListener listener;
-        CalendarService service(*settings, proxy, listener, clock);
+        CalendarService service(*settings, proxy, secrets, listener, clock);
         LoopbackHttpServer server;
         QVERIFY(server.start());
         server.respondWith(Response{404, "missing", "text/plain", false, -1, {}});

@@ -143,7 +143,7 @@ private Q_SLOTS:
         // Creating and starting the services does not wait on the keyring.
         CalendarProxyClient proxy(store, Clock::system());
         CalendarSignInListener signIn;
-        CalendarService calendar(*settings, proxy, signIn, Clock::system());
+        CalendarService calendar(*settings, proxy, store, signIn, Clock::system());
         calendar.startMonitoring();
         QVERIFY(calendar.isLoading());
         auto lookup = store.load(QStringLiteral("backend_credential"));

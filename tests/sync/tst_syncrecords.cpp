@@ -276,7 +276,7 @@ private Q_SLOTS:
             array.append(a.toJson());
         settings->setValue(u"connectedAccounts"_s, QJsonDocument(array).toJson());
 
-        CalendarService reloaded(*settings, proxy, auth, clock);
+        CalendarService reloaded(*settings, proxy, secrets, auth, clock);
         QCOMPARE(reloaded.accounts(), stored);
         QCOMPARE(reloaded.userDomains(), QSet<QString>{u"example.com"_s});
         QCOMPARE(reloaded.connectedProviders().size(), 2);
@@ -286,11 +286,11 @@ private Q_SLOTS:
         reloaded.removeAccount(stored[0]);
         QCOMPARE(reloaded.accounts().size(), 4);
         QVERIFY(!settings->accountReminders().contains(u"1"_s));
-        CalendarService again(*settings, proxy, auth, clock);
+        CalendarService again(*settings, proxy, secrets, auth, clock);
         QCOMPARE(again.accounts(), reloaded.accounts());
 
         settings->setValue(u"connectedAccounts"_s, QByteArray("[{\"id\":1}]"));
-        CalendarService corrupt(*settings, proxy, auth, clock);
+        CalendarService corrupt(*settings, proxy, secrets, auth, clock);
         QVERIFY(corrupt.accounts().isEmpty());
     }
 

@@ -78,7 +78,7 @@ private:
     Browser browser;
 
     std::unique_ptr<CalendarService> makeService() {
-        return std::make_unique<CalendarService>(*settings, *nylas, *auth, *clock);
+        return std::make_unique<CalendarService>(*settings, *nylas, secrets, *auth, *clock);
     }
     ConnectedAccount grant(const QString &email, const QJsonObject &extra = {}) {
         QJsonObject body{{"email", email}, {"provider", "google"}};

@@ -1,5 +1,6 @@
 #include "../sync/StandIn.h"
 #include "LoopbackHttpServer.h"
+#include "Settle.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
@@ -91,6 +92,7 @@ private:
     std::unique_ptr<StandIn> standIn;
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<SecretStore> secrets;
     std::unique_ptr<CalendarProxyClient> proxy;
     std::unique_ptr<CalendarSignInListener> listener;
     std::unique_ptr<CalendarService> calendar;
@@ -100,6 +102,13 @@ private:
     std::unique_ptr<SMSService> sms;
     std::unique_ptr<SettingsView> view;
     Browser browser;
+
+    std::optional<QString> stored(const char *key) {
+        return settle(secrets->load(QString::fromLatin1(key))).value.value_or(std::nullopt);
+    }
+    void store(const char *key, const QString &value) {
+        QVERIFY(settle(secrets->save(QString::fromLatin1(key), value)).ok());
+    }
 
     ConnectedAccount grant(const QString &email, CalendarProvider provider) {
         const QJsonObject g = standIn->adminJson(
@@ -114,9 +123,10 @@ private:
         for (const ConnectedAccount &a : accounts)
             array.append(a.toJson());
         settings->setValue(u"connectedAccounts"_s, QJsonDocument(array).toJson());
-        calendar = std::make_unique<CalendarService>(*settings, *proxy, *listener, Clock::system());
+        calendar = std::make_unique<CalendarService>(*settings, *proxy, *secrets, *listener,
+                                                     Clock::system());
         view = std::make_unique<SettingsView>(
-            SettingsServices{*settings, *calendar, *slack, *llm, *sms});
+            SettingsServices{*settings, *calendar, *slack, *llm, *sms, *secrets});
         calendar->fetchEvents();
         view->resize(720, 520);
         view->show();
@@ -153,15 +163,16 @@ private Q_SLOTS:
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
-        proxy = std::make_unique<CalendarProxyClient>(Clock::system());
+        secrets = std::make_unique<SecretStore>();
+        proxy = std::make_unique<CalendarProxyClient>(*secrets, Clock::system());
         listener = std::make_unique<CalendarSignInListener>();
         backend = std::make_unique<BackendAPIClient>();
-        slack = std::make_unique<SlackService>(*backend, Clock::system());
-        llm = std::make_unique<LLMService>();
-        sms = std::make_unique<SMSService>(*backend, Clock::system());
+        slack = std::make_unique<SlackService>(*backend, *secrets, Clock::system());
+        llm = std::make_unique<LLMService>(*secrets);
+        sms = std::make_unique<SMSService>(*backend, *secrets, Clock::system());
         for (const char *key :
              {SecretStore::llmApiKey, SecretStore::llmProvider, SecretStore::slackToken})
-            SecretStore::remove(QString::fromLatin1(key));
+            settle(secrets->remove(QString::fromLatin1(key)));
         browser.opened.clear();
         browser.wait = false;
     }
@@ -175,6 +186,7 @@ private Q_SLOTS:
         backend.reset();
         listener.reset();
         proxy.reset();
+        secrets.reset();
         settings.reset();
         env.reset();
         standIn->admin("DELETE", u"faults"_s);
@@ -360,7 +372,7 @@ private Q_SLOTS:
             grant(u"kim@contoso.test"_s, CalendarProvider::microsoft);
         view.reset();
         openWith({google, microsoft});
-        SecretStore::save(QString::fromLatin1(SecretStore::slackToken), u"xoxp-stored"_s);
+        store(SecretStore::slackToken, u"xoxp-stored"_s);
         view->selectTab(SidebarTab::general);
         view->selectTab(SidebarTab::accounts);
         QStringList texts = visibleTexts(view->accounts());
@@ -435,16 +447,16 @@ private Q_SLOTS:
         QTest::mouseClick(button(view->accounts(), u"Connect"_s), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(visibleTexts(view->accounts()).contains(u"Slack Connected"_s),
                                  10'000);
-        QVERIFY(SecretStore::load(QString::fromLatin1(SecretStore::slackToken)).has_value());
+        QVERIFY(stored(SecretStore::slackToken).has_value());
         QVERIFY(!view->accounts()->errorLabel()->isVisible());
         QTest::mouseClick(button(view->accounts(), u"Disconnect"_s), Qt::LeftButton);
         QVERIFY(visibleTexts(view->accounts()).contains(u"Connect Slack"_s));
-        QVERIFY(!SecretStore::load(QString::fromLatin1(SecretStore::slackToken)));
+        QTRY_VERIFY(!stored(SecretStore::slackToken));
     }
 
     // Provider and key live in the keyring; the tab reads them back each time it appears.
     void aiProviderAndKey() {
-        SecretStore::save(QString::fromLatin1(SecretStore::llmProvider), u"Llama"_s);
+        store(SecretStore::llmProvider, u"Llama"_s);
         openWith({});
         view->selectTab(SidebarTab::ai);
         AIContent *ai = view->ai();
@@ -458,27 +470,27 @@ private Q_SLOTS:
             "Zelvane — only directly to Claude."_s));
 
         QTest::keyClicks(ai->keyField(), u"  "_s);
-        QCOMPARE(SecretStore::load(QString::fromLatin1(SecretStore::llmApiKey)), u"  "_s);
+        QTRY_COMPARE(stored(SecretStore::llmApiKey), u"  "_s);
         QVERIFY(ai->testButton()->isEnabled());
         QVERIFY(!visibleTexts(ai).contains(u"Connected"_s));
         QTest::keyClicks(ai->keyField(), u"sk"_s);
-        QCOMPARE(SecretStore::load(QString::fromLatin1(SecretStore::llmApiKey)), u"  sk"_s);
+        QTRY_COMPARE(stored(SecretStore::llmApiKey), u"  sk"_s);
         QVERIFY(visibleTexts(ai).contains(u"Connected"_s));
 
         click(ai->providerRow(LLMProvider::openai));
         QVERIFY(ai->providerRow(LLMProvider::openai)->isChecked());
         QVERIFY(!ai->providerRow(LLMProvider::claude)->isChecked());
-        QCOMPARE(SecretStore::load(QString::fromLatin1(SecretStore::llmProvider)), u"OpenAI"_s);
+        QTRY_COMPARE(stored(SecretStore::llmProvider), u"OpenAI"_s);
         QCOMPARE(ai->keyField()->text(), u"  sk"_s);
         QCOMPARE(ai->consoleLink()->accessibleName(),
                  LLMProviders::apiKeyButtonLabel(LLMProvider::openai));
         saveScreenshot(u"ai"_s);
 
         // Shown again: read back from the keyring, not from the widgets.
-        SecretStore::save(QString::fromLatin1(SecretStore::llmApiKey), u"from-elsewhere"_s);
+        store(SecretStore::llmApiKey, u"from-elsewhere"_s);
         view->selectTab(SidebarTab::sms);
         view->selectTab(SidebarTab::ai);
-        QCOMPARE(ai->keyField()->text(), u"from-elsewhere"_s);
+        QTRY_COMPARE(ai->keyField()->text(), u"from-elsewhere"_s);
     }
 
     void aiTestConnection_data() {
@@ -498,7 +510,7 @@ private Q_SLOTS:
         provider.respondWith(LoopbackHttpServer::Response::json("{}", status));
         const QString origin = status ? provider.origin() : u"http://127.0.0.1:9"_s;
         qputenv("ZELVANE_ANTHROPIC_ORIGIN", origin.toUtf8());
-        SecretStore::save(QString::fromLatin1(SecretStore::llmApiKey), u"sk-test"_s);
+        store(SecretStore::llmApiKey, u"sk-test"_s);
         openWith({});
         view->selectTab(SidebarTab::ai);
         AIContent *ai = view->ai();

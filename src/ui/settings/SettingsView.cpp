@@ -130,7 +130,7 @@ SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
     : QWidget(parent)
     , m_generalModel(new GeneralSettingsModel(services.settings, services.calendarService, this))
     , m_accountsModel(new AccountsModel(services.calendarService, services.slack, this))
-    , m_aiModel(new AISettingsModel(services.llm, this)) {
+    , m_aiModel(new AISettingsModel(services.llm, services.secrets, this)) {
     setMinimumSize(minimumWidth, minimumHeight);
     fill(this, Theme::Colors::surface());
 

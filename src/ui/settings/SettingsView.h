@@ -14,6 +14,7 @@ class GeneralContent;
 class GeneralSettingsModel;
 class LLMService;
 class QScrollArea;
+class SecretStore;
 class SidebarItem;
 class SlackService;
 class SMSContent;
@@ -34,6 +35,7 @@ struct SettingsServices {
     SlackService &slack;
     LLMService &llm;
     SMSService &sms;
+    SecretStore &secrets;
 };
 
 // The banner shown over the tabs while an update is waiting.
