@@ -514,6 +514,8 @@ private Q_SLOTS:
         openWith({});
         view->selectTab(SidebarTab::ai);
         AIContent *ai = view->ai();
+        // The key arrives from the keyring after the tab appears.
+        QTRY_VERIFY(ai->testButton()->isEnabled());
         QTest::mouseClick(ai->testButton(), Qt::LeftButton);
         QCOMPARE(ai->testButton()->text(), u"Testing..."_s);
         QVERIFY(!ai->testButton()->isEnabled());
