@@ -25,8 +25,7 @@ QByteArray generatedFeed() {
         "on owners. Notes: https://docs.example.com/a/b?c=d\\nJoin: https://meet.jit.si/Room\r\n";
     for (int i = 0; i < 3000; ++i) {
         // A year before the window to a month after it, so most events fall outside.
-        const QDateTime start =
-            windowStart.addDays(-365 + (i * 37) % 487).addSecs(3600 * (i % 10));
+        const QDateTime start = windowStart.addDays(-365 + (i * 37) % 487).addSecs(3600 * (i % 10));
         QByteArray e = "BEGIN:VEVENT\r\nUID:event-" + QByteArray::number(i) +
                        "@bench.example\r\nSUMMARY:Meeting " + QByteArray::number(i) +
                        "\r\nDTSTART;TZID=Europe/Berlin:" + stamp(start) +

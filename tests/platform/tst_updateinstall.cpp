@@ -93,8 +93,9 @@ private:
         writeScript(tree + u"/share/zelvane/readme"_s, "new");
         const QString path = dir.filePath(u"update.tar.gz"_s);
         QFile::remove(path);
-        return QProcess::execute(u"tar"_s, {u"-czf"_s, path, u"-C"_s, tree, u"."_s}) == 0 ? path
-                                                                                           : QString();
+        return QProcess::execute(u"tar"_s, {u"-czf"_s, path, u"-C"_s, tree, u"."_s}) == 0
+                   ? path
+                   : QString();
     }
 
 private Q_SLOTS:
@@ -133,9 +134,8 @@ private Q_SLOTS:
         const auto [outcome, error] = outcomeOf(installer.install(file, u"2.0"_s));
         QCOMPARE(error, failure);
         const QString current = QFileInfo(root + u"/current"_s).symLinkTarget();
-        const QStringList versions = QDir(root + u"/versions"_s).entryList(QDir::Dirs |
-                                                                           QDir::NoDotAndDotDot |
-                                                                           QDir::Hidden);
+        const QStringList versions =
+            QDir(root + u"/versions"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
         if (failure.isEmpty()) {
             QCOMPARE(outcome, UpdateInstaller::Outcome::restarted);
             QCOMPARE(current, root + u"/versions/2.0"_s);
