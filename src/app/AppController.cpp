@@ -1,6 +1,7 @@
 #include "AppController.h"
 
 #include "AppServices.h"
+#include "ReminderPresenter.h"
 #include "StatusMenu.h"
 #include "UpdateDialogs.h"
 #include "UpdateManager.h"
@@ -10,6 +11,7 @@
 #include "platform/AlertSound.h"
 #include "platform/Autostart.h"
 #include "platform/DesktopNotification.h"
+#include "platform/DoNotDisturb.h"
 #include "platform/PackageKitInstall.h"
 #include "platform/UpdateSignature.h"
 #include "platform/UserLocalInstall.h"
@@ -33,7 +35,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -73,15 +74,13 @@ AppController::AppController(AppSettings &settings, SingleInstance *instance, QO
     , m_settings(settings)
     , m_services(std::make_unique<AppServices>(settings, Clock::system()))
     , m_overlayController(std::make_unique<OverlayWindowController>(settings))
+    , m_notifications(std::make_unique<DesktopNotification>())
+    , m_reminderPresenter(std::make_unique<ReminderPresenter>(
+          settings, *m_overlayController, *m_notifications, Clock::system(), &DoNotDisturb::isOn))
     , m_instance(instance)
     , m_measure(qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1) {
     connect(m_overlayController.get(), &OverlayWindowController::alertSoundDue, this,
             &playAlertSound);
-    connect(m_overlayController.get(), &OverlayWindowController::joinRequested, this,
-            [](const CalendarEvent &event) {
-                if (event.meetingLink)
-                    QDesktopServices::openUrl(*event.meetingLink);
-            });
     connect(m_overlayController.get(), &OverlayWindowController::snoozeRequested, this,
             [this](const CalendarEvent &event) {
                 if (m_reminderScheduler)
@@ -183,7 +182,7 @@ void AppController::announceBackgroundRunning() {
     if (m_settings.value(shownKey, false).toBool())
         return;
     m_settings.setValue(shownKey, true);
-    DesktopNotification::show(
+    m_notifications->show(
         QStringLiteral("Zelvane is running in the background"),
         QStringLiteral("It reminds you of your meetings without a tray icon. To open Zelvane, "
                        "start it again from your applications menu."));
@@ -235,7 +234,7 @@ void AppController::showReminder(const CalendarEvent &event,
         ++m_remindersShown;
         m_reminderClock.start();
     }
-    m_overlayController->showOverlay(event, brief);
+    m_reminderPresenter->present(event, brief);
     sendReminderText(event, brief);
 }
 
