@@ -1,5 +1,6 @@
 #include "AccountsModel.h"
 
+#include "AddFeedModel.h"
 #include "CalendarService.h"
 #include "SlackService.h"
 #include "platform/Error.h"
@@ -22,8 +23,10 @@ QString describe(std::exception_ptr failure) {
 AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &slack, QObject *parent)
     : QObject(parent)
     , m_calendarService(&calendarService)
-    , m_slack(&slack) {
+    , m_slack(&slack)
+    , m_feedForm(new AddFeedModel(calendarService, this)) {
     connect(&calendarService, &CalendarService::accountsChanged, this, &AccountsModel::changed);
+    connect(&calendarService, &CalendarService::feedErrorsChanged, this, &AccountsModel::changed);
     connect(&calendarService, &CalendarService::signInFinished, this, [this] {
         if (!m_awaitingCalendarRedirect)
             return;
@@ -35,6 +38,14 @@ AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &sla
 
 QList<ConnectedAccount> AccountsModel::accounts() const {
     return m_calendarService ? m_calendarService->accounts() : QList<ConnectedAccount>();
+}
+
+std::optional<QString> AccountsModel::feedProblem(const QString &accountId) const {
+    if (!m_calendarService)
+        return std::nullopt;
+    const auto &errors = m_calendarService->feedErrors();
+    const auto found = errors.constFind(accountId);
+    return found == errors.cend() ? std::nullopt : std::optional(*found);
 }
 
 QCoro::Task<> AccountsModel::reloadSlack() {
@@ -108,7 +119,9 @@ QCoro::Task<> AccountsModel::runSlackConnection() {
 void AccountsModel::removeAccount(const QString &accountId) {
     if (!m_calendarService)
         return;
-    for (const ConnectedAccount &account : m_calendarService->accounts()) {
+    // A copy: removing replaces the service's list, which the loop would still point into.
+    const QList<ConnectedAccount> accounts = m_calendarService->accounts();
+    for (const ConnectedAccount &account : accounts) {
         if (account.id == accountId) {
             m_calendarService->removeAccount(account);
             return;

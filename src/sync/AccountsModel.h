@@ -7,11 +7,13 @@
 #include <QPointer>
 #include <optional>
 
+class AddFeedModel;
 class CalendarService;
 class SlackService;
 
 // What the Accounts settings tab does: connects calendar accounts and Slack through their
-// browser sign-ins, removes them, and keeps the last connection error to show.
+// browser sign-ins, adds calendar feeds, removes accounts, and keeps the last connection error
+// to show.
 class AccountsModel : public QObject {
     Q_OBJECT
 
@@ -24,6 +26,9 @@ public:
     // As last read from the secret store; `changed` follows each new reading.
     bool isSlackConnected() const { return m_slackConnected; }
     QCoro::Task<> reloadSlack();
+    // Why the feed account's last poll failed; absent for other accounts and working feeds.
+    std::optional<QString> feedProblem(const QString &accountId) const;
+    AddFeedModel &feedForm() const { return *m_feedForm; }
 
     void connectProvider(CalendarProvider provider);
     void connectSlack();
@@ -44,6 +49,7 @@ private:
 
     QPointer<CalendarService> m_calendarService;
     QPointer<SlackService> m_slack;
+    AddFeedModel *m_feedForm;
     bool m_isConnecting = false;
     bool m_awaitingCalendarRedirect = false;
     bool m_slackConnected = false;

@@ -1,12 +1,19 @@
 #include "OnboardingFlow.h"
 
 #include "platform/Error.h"
+#include "sync/AddFeedModel.h"
 #include "sync/CalendarService.h"
 
 OnboardingFlow::OnboardingFlow(CalendarService &calendarService, QObject *parent)
     : QObject(parent)
-    , m_calendarService(&calendarService) {
+    , m_calendarService(&calendarService)
+    , m_feedForm(new AddFeedModel(calendarService, this)) {
     connect(&calendarService, &CalendarService::accountsChanged, this, &OnboardingFlow::changed);
+    connect(m_feedForm, &AddFeedModel::changed, this, &OnboardingFlow::changed);
+}
+
+bool OnboardingFlow::isConnecting() const {
+    return m_isConnecting || m_feedForm->isAdding();
 }
 
 bool OnboardingFlow::isProviderConnected(CalendarProvider provider) const {
@@ -34,7 +41,8 @@ void OnboardingFlow::forward() {
 }
 
 void OnboardingFlow::connectProvider(CalendarProvider provider) {
-    if (m_isConnecting || !m_calendarService)
+    // Feeds have no sign-in; they come through feedForm().
+    if (isConnecting() || !m_calendarService || provider == CalendarProvider::feed)
         return;
     m_isConnecting = true;
     m_connectionError.reset();

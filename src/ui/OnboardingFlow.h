@@ -7,10 +7,11 @@
 #include <QPointer>
 #include <optional>
 
+class AddFeedModel;
 class CalendarService;
 
 // The first-run flow behind the onboarding window: which step shows, and connecting or
-// disconnecting a calendar provider through the calendar service.
+// disconnecting a calendar provider (or adding a calendar feed) through the calendar service.
 class OnboardingFlow : public QObject {
     Q_OBJECT
 
@@ -22,7 +23,8 @@ public:
 
     int step() const { return m_step; }
     bool isLastStep() const { return m_step == stepCount - 1; }
-    bool isConnecting() const { return m_isConnecting; }
+    // A sign-in or a feed's first read is running.
+    bool isConnecting() const;
     const std::optional<QString> &connectionError() const { return m_connectionError; }
     bool isProviderConnected(CalendarProvider provider) const;
     bool isCalendarConnected() const;
@@ -34,6 +36,7 @@ public:
     // Runs the browser sign-in; a failure leaves its description in connectionError().
     void connectProvider(CalendarProvider provider);
     void disconnectProvider(CalendarProvider provider);
+    AddFeedModel &feedForm() const { return *m_feedForm; }
 
 Q_SIGNALS:
     void changed();
@@ -43,6 +46,7 @@ private:
     QCoro::Task<> runConnection(CalendarProvider provider);
 
     QPointer<CalendarService> m_calendarService;
+    AddFeedModel *m_feedForm;
     int m_step = welcome;
     bool m_isConnecting = false;
     std::optional<QString> m_connectionError;

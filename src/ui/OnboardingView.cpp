@@ -1,5 +1,6 @@
 #include "OnboardingView.h"
 
+#include "CalendarFeedForm.h"
 #include "CapsuleButton.h"
 #include "OnboardingFlow.h"
 #include "SymbolIcons.h"
@@ -8,6 +9,7 @@
 #include <QEasingCurve>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -158,6 +160,9 @@ void OnboardingProviderRow::setState(bool isConnected, bool isConnecting) {
     } else if (m_provider == CalendarProvider::google) {
         m_symbol->setPixmap(
             SymbolIcons::pixmap(QStringLiteral("g.circle.fill"), Theme::Colors::blue(), 20, dpr));
+    } else if (m_provider == CalendarProvider::feed) {
+        m_symbol->setPixmap(
+            SymbolIcons::pixmap(QStringLiteral("calendar"), Theme::Colors::orange(), 20, dpr));
     } else {
         m_symbol->setPixmap(
             SymbolIcons::pixmap(QStringLiteral("m.circle.fill"), Theme::Colors::teal(), 20, dpr));
@@ -273,17 +278,33 @@ QWidget *OnboardingView::buildConnect() {
                           Theme::Typography::body(), Theme::Colors::textSecondary(), page)));
     column->addSpacing(4);
 
-    const auto providerRow = [this, page, column](CalendarProvider provider) {
-        auto *row = new OnboardingProviderRow(provider, page);
-        connect(row, &OnboardingProviderRow::connectRequested, m_flow,
-                [this, provider] { m_flow->connectProvider(provider); });
+    m_choices = new QWidget(page);
+    auto *choices = new QVBoxLayout(m_choices);
+    choices->setContentsMargins(0, 0, 0, 0);
+    choices->setSpacing(12);
+    const auto providerRow = [this, choices](CalendarProvider provider) {
+        auto *row = new OnboardingProviderRow(provider, m_choices);
+        connect(row, &OnboardingProviderRow::connectRequested, this, [this, provider] {
+            // A feed has no sign-in: its form opens instead.
+            if (provider == CalendarProvider::feed)
+                showFeedForm(true);
+            else
+                m_flow->connectProvider(provider);
+        });
         connect(row, &OnboardingProviderRow::disconnectRequested, m_flow,
                 [this, provider] { m_flow->disconnectProvider(provider); });
-        column->addWidget(row);
+        choices->addWidget(row);
         return row;
     };
     m_google = providerRow(CalendarProvider::google);
     m_microsoft = providerRow(CalendarProvider::microsoft);
+    m_feed = providerRow(CalendarProvider::feed);
+    column->addWidget(m_choices);
+
+    m_feedForm = new CalendarFeedForm(m_flow->feedForm(), page);
+    m_feedForm->hide();
+    connect(m_feedForm, &CalendarFeedForm::closed, this, [this] { showFeedForm(false); });
+    column->addWidget(m_feedForm);
 
     m_error = centred(textLabel({}, Theme::Typography::caption(), Theme::Colors::red(), page));
     column->addWidget(m_error);
@@ -300,6 +321,29 @@ QWidget *OnboardingView::buildConnect() {
     connected->addStretch();
     column->addWidget(m_connectedRow);
     return page;
+}
+
+OnboardingProviderRow *OnboardingView::providerRow(CalendarProvider provider) const {
+    switch (provider) {
+    case CalendarProvider::google:
+        return m_google;
+    case CalendarProvider::microsoft:
+        return m_microsoft;
+    case CalendarProvider::feed:
+        break;
+    }
+    return m_feed;
+}
+
+void OnboardingView::showFeedForm(bool shown) {
+    m_choices->setVisible(!shown);
+    m_feedForm->setVisible(shown);
+    if (shown)
+        m_feedForm->addressField()->setFocus();
+    else if (m_feed->isConnected())
+        m_forward->setFocus();
+    else
+        m_feed->connectButton()->setFocus();
 }
 
 void OnboardingView::refresh() {
@@ -319,6 +363,7 @@ void OnboardingView::refresh() {
                        m_flow->isConnecting());
     m_microsoft->setState(m_flow->isProviderConnected(CalendarProvider::microsoft),
                           m_flow->isConnecting());
+    m_feed->setState(m_flow->isProviderConnected(CalendarProvider::feed), m_flow->isConnecting());
     const auto &error = m_flow->connectionError();
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());

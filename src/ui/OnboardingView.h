@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class CalendarFeedForm;
 class CalendarService;
 class CapsuleButton;
 class OnboardingFlow;
@@ -62,7 +63,8 @@ private:
     bool m_isConnected = false;
 };
 
-// The first-run window's content: a welcome step, then connecting Google or Microsoft.
+// The first-run window's content: a welcome step, then connecting Google or Microsoft or
+// adding a calendar feed, whose form takes the place of the three choices while it is open.
 class OnboardingView : public QWidget {
     Q_OBJECT
 
@@ -73,6 +75,9 @@ public:
     explicit OnboardingView(CalendarService &calendarService, QWidget *parent = nullptr);
 
     OnboardingFlow *flow() const { return m_flow; }
+    OnboardingProviderRow *providerRow(CalendarProvider provider) const;
+    CalendarFeedForm *feedForm() const { return m_feedForm; }
+    QLabel *errorLabel() const { return m_error; }
 
 Q_SIGNALS:
     // "Get Started" on the last step.
@@ -82,6 +87,7 @@ private:
     QWidget *buildWelcome();
     QWidget *buildConnect();
     void refresh();
+    void showFeedForm(bool shown);
 
     OnboardingFlow *m_flow;
     OnboardingStepIndicator *m_indicator;
@@ -91,6 +97,9 @@ private:
     QWidget *m_connectedRow = nullptr;
     OnboardingProviderRow *m_google = nullptr;
     OnboardingProviderRow *m_microsoft = nullptr;
+    OnboardingProviderRow *m_feed = nullptr;
+    QWidget *m_choices = nullptr;
+    CalendarFeedForm *m_feedForm = nullptr;
     CapsuleButton *m_back;
     CapsuleButton *m_forward;
 };

@@ -89,7 +89,7 @@ private:
 
     void clickConnect(CalendarProvider provider) {
         QList<CapsuleButton *> connects = visibleButtons(view.get(), u"Connect"_s);
-        QCOMPARE(connects.size(), 2);
+        QCOMPARE(connects.size(), 3); // Google, Microsoft, Calendar Feed
         QTest::mouseClick(connects[provider == CalendarProvider::google ? 0 : 1], Qt::LeftButton);
     }
 
@@ -142,7 +142,7 @@ private Q_SLOTS:
         texts = visibleTexts(view.get());
         for (const char *text :
              {"Connect Your Calendar", "Sign in to see upcoming meetings and trigger reminders.",
-              "Google", "Microsoft"})
+              "Google", "Microsoft", "Calendar Feed"})
             QVERIFY2(texts.contains(QString::fromUtf8(text)), text);
         QVERIFY(!texts.contains(u"Calendar connected"_s));
         QVERIFY(!texts.contains(u"Welcome to Zelvane"_s));
@@ -174,7 +174,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(calendar->accounts().size(), 1, 10'000);
 
         QVERIFY(visibleTexts(view.get()).contains(u"Calendar connected"_s));
-        QCOMPARE(visibleButtons(view.get(), u"Connect"_s).size(), 1); // Microsoft's
+        QCOMPARE(visibleButtons(view.get(), u"Connect"_s).size(), 2); // Microsoft's, the feed's
         QAbstractButton *disconnect = visibleButton(view.get(), u"Disconnect"_s);
         QVERIFY(disconnect);
 
@@ -182,7 +182,7 @@ private Q_SLOTS:
         QVERIFY(calendar->accounts().isEmpty());
         QVERIFY(!visibleTexts(view.get()).contains(u"Calendar connected"_s));
         QVERIFY(!visibleButton(view.get(), u"Disconnect"_s));
-        QCOMPARE(visibleButtons(view.get(), u"Connect"_s).size(), 2);
+        QCOMPARE(visibleButtons(view.get(), u"Connect"_s).size(), 3);
     }
 
     // A refused sign-in shows its description; the next attempt clears it at once and keeps
@@ -201,9 +201,11 @@ private Q_SLOTS:
         clickConnect(CalendarProvider::microsoft);
         QVERIFY(!visibleTexts(view.get()).contains(u"HTTP error 500"_s));
         const QList<CapsuleButton *> connects = visibleButtons(view.get(), u"Connect"_s);
-        QVERIFY(!connects[0]->isEnabled() && !connects[1]->isEnabled());
+        QVERIFY(!connects[0]->isEnabled() && !connects[1]->isEnabled() &&
+                !connects[2]->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10'000);
-        QTRY_VERIFY(connects[0]->isEnabled() && connects[1]->isEnabled());
+        QTRY_VERIFY(connects[0]->isEnabled() && connects[1]->isEnabled() &&
+                    connects[2]->isEnabled());
         QCOMPARE(QUrlQuery(opened.first()).queryItemValue(u"provider"_s), u"microsoft"_s);
         QVERIFY(!view->flow()->connectionError());
     }

@@ -209,11 +209,12 @@ private Q_SLOTS:
         // keys move through the sidebar and select as they go.
         view->sidebarItem(SidebarTab::accounts)->setFocus();
         QStringList order;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 5; ++i) {
             order << QApplication::focusWidget()->accessibleName();
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
-        QCOMPARE(order, (QStringList{u"Accounts"_s, u"Google"_s, u"Microsoft"_s, u"Connect"_s}));
+        QCOMPARE(order, (QStringList{u"Accounts"_s, u"Google"_s, u"Microsoft"_s, u"Calendar Feed"_s,
+                                     u"Connect"_s}));
         view->sidebarItem(SidebarTab::accounts)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);

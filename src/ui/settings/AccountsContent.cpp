@@ -2,6 +2,8 @@
 
 #include "SettingsBlocks.h"
 #include "sync/AccountsModel.h"
+#include "sync/AddFeedModel.h"
+#include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
@@ -10,20 +12,40 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QVBoxLayout>
 
 namespace {
 QString providerSymbol(CalendarProvider provider) {
-    return provider == CalendarProvider::google ? QStringLiteral("g.circle.fill")
-                                                : QStringLiteral("m.circle.fill");
+    switch (provider) {
+    case CalendarProvider::google:
+        return QStringLiteral("g.circle.fill");
+    case CalendarProvider::microsoft:
+        return QStringLiteral("m.circle.fill");
+    case CalendarProvider::feed:
+        break;
+    }
+    return QStringLiteral("calendar");
 }
 
 QColor providerColor(CalendarProvider provider) {
-    return provider == CalendarProvider::google ? Theme::Colors::blue() : Theme::Colors::teal();
+    switch (provider) {
+    case CalendarProvider::google:
+        return Theme::Colors::blue();
+    case CalendarProvider::microsoft:
+        return Theme::Colors::teal();
+    case CalendarProvider::feed:
+        break;
+    }
+    return Theme::Colors::orange();
 }
 
-QWidget *titleColumn(const QString &title, const QString &subtitle) {
+QString feedProblemName(const QString &accountId) {
+    return QStringLiteral("feed-problem:") + accountId;
+}
+
+QWidget *titleColumn(const QString &title, const QString &subtitle, QLabel *problem = nullptr) {
     auto *column = new QWidget;
     auto *layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -34,6 +56,8 @@ QWidget *titleColumn(const QString &title, const QString &subtitle) {
         Widgets::label(subtitle, Theme::Typography::tiny(), Theme::Colors::textTertiary());
     sub->setWordWrap(true);
     layout->addWidget(sub);
+    if (problem)
+        layout->addWidget(problem);
     return column;
 }
 
@@ -111,12 +135,22 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
     buttonRow->setSpacing(12);
     buttonRow->addWidget(m_google);
     buttonRow->addWidget(m_microsoft);
+    m_feed = new ConnectButton(CalendarProviders::toString(CalendarProvider::feed),
+                               providerSymbol(CalendarProvider::feed),
+                               providerColor(CalendarProvider::feed));
+    buttonRow->addWidget(m_feed);
     buttonRow->addStretch();
     layout->addWidget(buttons);
     connect(m_google, &QAbstractButton::clicked, this,
             [this] { m_model.connectProvider(CalendarProvider::google); });
     connect(m_microsoft, &QAbstractButton::clicked, this,
             [this] { m_model.connectProvider(CalendarProvider::microsoft); });
+    connect(m_feed, &QAbstractButton::clicked, this, [this] { showFeedForm(true); });
+
+    m_feedForm = new CalendarFeedForm(m_model.feedForm());
+    m_feedForm->hide();
+    layout->addWidget(SettingsBlocks::inset(m_feedForm, SettingsBlocks::paneInset, 12));
+    connect(m_feedForm, &CalendarFeedForm::closed, this, [this] { showFeedForm(false); });
 
     m_error = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red());
     m_error->setWordWrap(true);
@@ -143,7 +177,30 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
 }
 
 ConnectButton *AccountsContent::connectButton(CalendarProvider provider) const {
-    return provider == CalendarProvider::google ? m_google : m_microsoft;
+    switch (provider) {
+    case CalendarProvider::google:
+        return m_google;
+    case CalendarProvider::microsoft:
+        return m_microsoft;
+    case CalendarProvider::feed:
+        break;
+    }
+    return m_feed;
+}
+
+QLabel *AccountsContent::feedProblemLabel(const QString &accountId) const {
+    return m_accountsHolder->findChild<QLabel *>(feedProblemName(accountId));
+}
+
+void AccountsContent::showFeedForm(bool shown) {
+    const bool hadFocus = m_feedForm->isAncestorOf(QApplication::focusWidget());
+    m_feedForm->setVisible(shown);
+    if (shown) {
+        m_feedForm->addressField()->setFocus();
+    } else if (hadFocus || !QApplication::focusWidget()) {
+        m_feed->setFocus();
+    }
+    Q_EMIT rebuilt();
 }
 
 void AccountsContent::refresh() {
@@ -160,12 +217,13 @@ void AccountsContent::refresh() {
 
 void AccountsContent::rebuildAccounts() {
     const QList<ConnectedAccount> accounts = m_model.accounts();
-    QStringList ids;
+    // A feed's failure changes its row too.
+    QStringList shown;
     for (const ConnectedAccount &account : accounts)
-        ids << account.id;
-    if (ids.join(u',') == m_shownAccounts && m_accountsCard)
+        shown << account.id + u'\n' + m_model.feedProblem(account.id).value_or(QString());
+    if (shown.join(u'\n') == m_shownAccounts && m_accountsCard)
         return;
-    m_shownAccounts = ids.join(u',');
+    m_shownAccounts = shown.join(u'\n');
     const QString focused = SettingsBlocks::focusedName(m_accountsHolder);
     clear(m_accountsLayout);
     m_accountsCard = new SettingsCard;
@@ -185,8 +243,14 @@ void AccountsContent::rebuildAccounts() {
         row->rowLayout()->setSpacing(12);
         row->rowLayout()->addWidget(
             Widgets::symbol(providerSymbol(account.provider), providerColor(account.provider), 20));
+        QLabel *problem = nullptr;
+        if (const auto reason = m_model.feedProblem(account.id)) {
+            problem = Widgets::label(*reason, Theme::Typography::tiny(), Theme::Colors::red());
+            problem->setWordWrap(true);
+            problem->setObjectName(feedProblemName(account.id));
+        }
         row->rowLayout()->addWidget(
-            titleColumn(account.email, CalendarProviders::toString(account.provider)), 1);
+            titleColumn(account.email, CalendarProviders::toString(account.provider), problem), 1);
         row->rowLayout()->addStretch();
         auto *remove = new TextButton(QStringLiteral("Remove"), Theme::Typography::tiny(),
                                       Theme::Colors::red());

@@ -6,11 +6,12 @@
 #include <QWidget>
 
 class AccountsModel;
+class CalendarFeedForm;
 class QLabel;
 class QVBoxLayout;
 class SettingsCard;
 
-// "Google" / "Microsoft" with the provider's symbol, on a soft capsule.
+// "Google" / "Microsoft" / "Calendar Feed" with the provider's symbol, on a soft capsule.
 class ConnectButton : public QAbstractButton {
     Q_OBJECT
 
@@ -27,7 +28,8 @@ private:
     QColor m_color;
 };
 
-// The Accounts settings tab: connected calendar accounts, adding one, and Slack.
+// The Accounts settings tab: connected calendar accounts, adding one (by sign-in or as a
+// calendar feed), and Slack.
 class AccountsContent : public QWidget {
     Q_OBJECT
 
@@ -36,6 +38,9 @@ public:
 
     ConnectButton *connectButton(CalendarProvider provider) const;
     QLabel *errorLabel() const { return m_error; }
+    CalendarFeedForm *feedForm() const { return m_feedForm; }
+    // The red reason under a failing feed's row, or null.
+    QLabel *feedProblemLabel(const QString &accountId) const;
 
 Q_SIGNALS:
     void rebuilt();
@@ -44,6 +49,7 @@ private:
     void refresh();
     void rebuildAccounts();
     void rebuildSlack();
+    void showFeedForm(bool shown);
 
     AccountsModel &m_model;
     SettingsCard *m_accountsCard = nullptr;
@@ -51,6 +57,8 @@ private:
     QVBoxLayout *m_accountsLayout;
     ConnectButton *m_google;
     ConnectButton *m_microsoft;
+    ConnectButton *m_feed;
+    CalendarFeedForm *m_feedForm;
     QLabel *m_error;
     QWidget *m_slackHolder;
     QVBoxLayout *m_slackLayout;

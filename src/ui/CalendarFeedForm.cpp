@@ -1,0 +1,168 @@
+#include "CalendarFeedForm.h"
+
+#include "CapsuleButton.h"
+#include "Theme.h"
+#include "Widgets.h"
+#include "settings/SettingsBlocks.h"
+#include "sync/AddFeedModel.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+QLineEdit *field(const QString &name, const QString &placeholder, QWidget *parent) {
+    auto *edit = new QLineEdit(parent);
+    edit->setAccessibleName(name);
+    edit->setPlaceholderText(placeholder);
+    edit->setFont(Theme::Typography::body());
+    edit->setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid "
+                                       "%3; border-radius: 8px; padding: 5px 8px; }"
+                                       "QLineEdit:focus { border-color: %4; }")
+                            .arg(Theme::cssColor(Theme::Colors::cardSubtle()),
+                                 Theme::cssColor(Theme::Colors::textPrimary()),
+                                 Theme::cssColor(Theme::Colors::border()),
+                                 Theme::cssColor(Theme::Colors::primary())));
+    return edit;
+}
+
+QLabel *caption(const QString &text, QWidget *buddy, QWidget *parent) {
+    QLabel *label =
+        Widgets::label(text, Theme::Typography::caption(), Theme::Colors::textSecondary(), parent);
+    label->setBuddy(buddy);
+    return label;
+}
+} // namespace
+
+CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model) {
+    setAccessibleName(QStringLiteral("Add Calendar Feed"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 14, 16, 14);
+    layout->setSpacing(10);
+
+    auto *fields = new QGridLayout;
+    fields->setHorizontalSpacing(12);
+    fields->setVerticalSpacing(8);
+    m_address = field(QStringLiteral("Address"),
+                      QStringLiteral("https://, webcal:// or a calendar file"), this);
+    m_address->setObjectName(QStringLiteral("feed-address"));
+    m_choose = new TextButton(QStringLiteral("Choose File…"), Theme::Typography::caption(),
+                              Theme::Colors::primary(), this);
+    m_choose->setObjectName(QStringLiteral("feed-choose-file"));
+    m_name = field(QStringLiteral("Name"), QStringLiteral("Calendar Feed"), this);
+    m_name->setObjectName(QStringLiteral("feed-name"));
+    fields->addWidget(caption(QStringLiteral("Address"), m_address, this), 0, 0);
+    fields->addWidget(m_address, 0, 1);
+    fields->addWidget(m_choose, 0, 2);
+    fields->addWidget(caption(QStringLiteral("Name"), m_name, this), 1, 0);
+    fields->addWidget(m_name, 1, 1, 1, 2);
+    fields->setColumnStretch(1, 1);
+    layout->addLayout(fields);
+
+    auto *status = new QHBoxLayout;
+    status->setSpacing(8);
+    m_spinner = new Spinner(12, this);
+    status->addWidget(m_spinner);
+    m_progress = Widgets::label(QStringLiteral("Reading the calendar feed…"),
+                                Theme::Typography::tiny(), Theme::Colors::textSecondary(), this);
+    status->addWidget(m_progress);
+    m_error = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red(), this);
+    m_error->setWordWrap(true);
+    status->addWidget(m_error, 1);
+    status->addStretch();
+    m_cancel = new CapsuleButton(QStringLiteral("Cancel"), CapsuleButton::Style::ghost, {}, this);
+    m_cancel->setObjectName(QStringLiteral("feed-cancel"));
+    status->addWidget(m_cancel);
+    m_add = new CapsuleButton(QStringLiteral("Add Feed"), CapsuleButton::Style::primary, {}, this);
+    m_add->setObjectName(QStringLiteral("feed-add"));
+    status->addWidget(m_add);
+    layout->addLayout(status);
+
+    connect(m_address, &QLineEdit::returnPressed, this, &CalendarFeedForm::submit);
+    connect(m_name, &QLineEdit::returnPressed, this, &CalendarFeedForm::submit);
+    connect(m_address, &QLineEdit::textChanged, this, &CalendarFeedForm::refresh);
+    // A changed address is a new attempt; the old failure no longer applies.
+    connect(m_address, &QLineEdit::textEdited, &m_model, &AddFeedModel::clearError);
+    connect(m_add, &QAbstractButton::clicked, this, &CalendarFeedForm::submit);
+    connect(m_cancel, &QAbstractButton::clicked, this, &CalendarFeedForm::cancel);
+    connect(m_choose, &QAbstractButton::clicked, this, &CalendarFeedForm::chooseFile);
+    connect(&m_model, &AddFeedModel::changed, this, &CalendarFeedForm::refresh);
+    connect(&m_model, &AddFeedModel::added, this, [this] {
+        reset();
+        Q_EMIT closed();
+    });
+    refresh();
+}
+
+void CalendarFeedForm::reset() {
+    m_address->clear();
+    m_name->clear();
+    m_address->setFocus();
+}
+
+void CalendarFeedForm::submit() {
+    if (m_model.isAdding() || m_address->text().trimmed().isEmpty())
+        return;
+    m_model.add(m_address->text(), m_name->text());
+}
+
+void CalendarFeedForm::cancel() {
+    // A read already running still completes and adds its account.
+    m_model.clearError();
+    Q_EMIT closed();
+}
+
+void CalendarFeedForm::chooseFile() {
+    auto *dialog =
+        new QFileDialog(window(), QStringLiteral("Choose a Calendar File"), QDir::homePath(),
+                        QStringLiteral("Calendars (*.ics *.ical *.ifb);;All files (*)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
+        m_address->setText(QDir::toNativeSeparators(file));
+        if (m_name->text().trimmed().isEmpty())
+            m_name->setText(QFileInfo(file).completeBaseName());
+        m_add->setFocus();
+    });
+    dialog->open();
+}
+
+void CalendarFeedForm::refresh() {
+    const bool adding = m_model.isAdding();
+    m_address->setReadOnly(adding);
+    m_name->setReadOnly(adding);
+    m_choose->setEnabled(!adding);
+    m_add->setEnabled(!adding && !m_address->text().trimmed().isEmpty());
+    m_add->setTitle(adding ? QStringLiteral("Adding…") : QStringLiteral("Add Feed"));
+    m_spinner->setVisible(adding);
+    m_progress->setVisible(adding);
+    const auto &error = m_model.error();
+    m_error->setText(error.value_or(QString()));
+    m_error->setAccessibleName(m_error->text());
+    m_error->setVisible(error.has_value() && !adding);
+}
+
+void CalendarFeedForm::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Escape) {
+        cancel();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CalendarFeedForm::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Theme::Colors::border(), 1));
+    p.setBrush(Theme::Colors::surface());
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+}
