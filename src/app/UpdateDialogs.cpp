@@ -23,8 +23,9 @@ UpdateDialogs::UpdateDialogs(Updater &updater, QObject *parent)
     connect(&updater, &Updater::installStarted, this, [this] { ensureDialog().showInstalling(); });
     connect(&updater, &Updater::installed, this, [this](bool restarted) {
         if (restarted) {
+            // done() rather than close(): the installing step refuses to be closed.
             if (m_dialog)
-                m_dialog->close();
+                m_dialog->done(QDialog::Accepted);
         } else {
             ensureDialog().showHandedToInstaller();
         }
@@ -48,12 +49,13 @@ UpdateDialog &UpdateDialogs::ensureDialog() {
     connect(m_dialog, &UpdateDialog::skipRequested, this, [this] {
         if (m_offered)
             m_updater.skipVersion(*m_offered);
-        m_dialog->close();
+        m_dialog->done(QDialog::Rejected);
     });
-    connect(m_dialog, &UpdateDialog::laterRequested, m_dialog, &QWidget::close);
+    connect(m_dialog, &UpdateDialog::laterRequested, this,
+            [this] { m_dialog->done(QDialog::Rejected); });
     connect(m_dialog, &UpdateDialog::cancelRequested, this, [this] {
         m_updater.cancel();
-        m_dialog->close();
+        m_dialog->done(QDialog::Rejected);
     });
     return *m_dialog;
 }

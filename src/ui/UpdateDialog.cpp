@@ -54,6 +54,9 @@ QPushButton *UpdateDialog::addButton(const QString &title, bool isDefault) {
 
 void UpdateDialog::finishButtons() {
     m_pageLayout->addWidget(m_buttons);
+    // A child added to a visible window would be shown only later, leaving the size below
+    // and the focus chain without the new page.
+    m_page->show();
     // Focus the default button so Return and Space act on it at once.
     for (QPushButton *button : m_buttons->findChildren<QPushButton *>())
         if (button->isDefault())

@@ -1,6 +1,7 @@
 #include "LoopbackHttpServer.h"
 #include "TestEnvironment.h"
 #include "app/Appcast.h"
+#include "app/UpdateDialogs.h"
 #include "app/UpdateManager.h"
 #include "app/Updater.h"
 #include "core/AppSettings.h"
@@ -9,6 +10,9 @@
 
 #include <QCoroTask>
 #include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <sodium.h>
@@ -48,6 +52,24 @@ struct KeyPair {
         return signature.toBase64();
     }
 };
+
+QStringList buttonTitles(const QWidget *window) {
+    QStringList titles;
+    for (const QPushButton *button : window->findChildren<QPushButton *>()) {
+        // Screen readers announce the accessible name; it must say what the button shows.
+        if (button->accessibleName() != button->text())
+            return {u"unnamed: "_s + button->text()};
+        titles << button->text();
+    }
+    return titles;
+}
+
+QStringList labelTexts(const QWidget *window) {
+    QStringList texts;
+    for (const QLabel *label : window->findChildren<QLabel *>())
+        texts << label->text();
+    return texts;
+}
 
 QByteArray feed(const QString &version, const QString &url, qint64 length,
                 const QByteArray &signature) {
@@ -311,6 +333,80 @@ private Q_SLOTS:
         }
     }
 
+    // The dialogs follow a check the user asked for and work from the keyboard alone: the
+    // offered update's default button is Install, Escape means later, Shift+Tab reaches
+    // "Skip This Version".
+    void dialogsWorkFromTheKeyboard_data() {
+        QTest::addColumn<QList<int>>("presses");
+        QTest::addColumn<bool>("installs");
+        QTest::addColumn<QString>("skipped");
+        QTest::newRow("Return installs") << QList<int>{Qt::Key_Return} << true << QString();
+        QTest::newRow("Escape postpones") << QList<int>{Qt::Key_Escape} << false << QString();
+        QTest::newRow("Skip This Version")
+            << QList<int>{Qt::Key_Backtab, Qt::Key_Backtab, Qt::Key_Space} << false << u"2.0"_s;
+    }
+    void dialogsWorkFromTheKeyboard() {
+        QFETCH(QList<int>, presses);
+        QFETCH(bool, installs);
+        QFETCH(QString, skipped);
+        serve(feed(u"2.0"_s, downloadUrl(), payload.size(), keys.sign(payload)),
+              Response{200, payload, "application/gzip"});
+        auto updater = makeUpdater();
+        UpdateDialogs dialogs(*updater);
+        QSignalSpy found(updater.get(), &Updater::updateFound);
+        updater->checkForUpdates();
+        QDialog *dialog = dialogs.dialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(labelTexts(dialog), QStringList{u"Checking for updates…"_s});
+        QCOMPARE(buttonTitles(dialog), QStringList{u"Cancel"_s});
+        QCOMPARE(dialog->findChild<QProgressBar *>()->accessibleName(), u"Checking for updates…"_s);
+
+        QTRY_COMPARE(found.size(), 1);
+        QVERIFY(labelTexts(dialog).contains(
+            u"Zelvane 2.0 is now available — you have 1.9.2. Would you like to install it now?"_s));
+        QCOMPARE(buttonTitles(dialog), (QStringList{u"Release Notes…"_s, u"Skip This Version"_s,
+                                                    u"Later"_s, u"Install"_s}));
+        QCOMPARE(dialog->focusWidget()->property("text").toString(), u"Install"_s);
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        for (int key : presses)
+            QTest::keyClick(dialog->focusWidget(), Qt::Key(key));
+        if (installs) {
+            QTRY_COMPARE(installer.installedBytes, payload);
+            QTRY_VERIFY(!dialog->isVisible());
+        } else {
+            QVERIFY(!dialog->isVisible());
+            QVERIFY(!updater->isBusy());
+            QVERIFY(installer.installedBytes.isEmpty());
+        }
+        QCOMPARE(settings->value(u"SUSkippedVersion"_s).toString(), skipped);
+    }
+
+    // A download that fails verification ends in an error the user can read and dismiss.
+    void dialogsDescribeAFailedDownload() {
+        QByteArray tampered = payload;
+        tampered[0] = 'y';
+        serve(feed(u"2.0"_s, downloadUrl(), payload.size(), keys.sign(payload)),
+              Response{200, tampered, "application/gzip"});
+        auto updater = makeUpdater();
+        UpdateDialogs dialogs(*updater);
+        QSignalSpy found(updater.get(), &Updater::updateFound);
+        QSignalSpy failed(updater.get(), &Updater::failed);
+        updater->checkForUpdates();
+        QTRY_COMPARE(found.size(), 1);
+        QDialog *dialog = dialogs.dialog();
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+        QCOMPARE(buttonTitles(dialog), QStringList{u"Cancel"_s});
+        QCOMPARE(dialog->findChild<QProgressBar *>()->accessibleName(), u"Download progress"_s);
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(labelTexts(dialog),
+                 (QStringList{u"Update failed"_s, u"The update's signature is not valid, so it "
+                                                  "was deleted and not installed."_s}));
+        QCOMPARE(buttonTitles(dialog), QStringList{u"OK"_s});
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Space);
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(installer.installedBytes.isEmpty());
+    }
+
     void skippedVersionIsOfferedOnlyWhenAsked() {
         serve(feed(u"2.0"_s, downloadUrl(), payload.size(), keys.sign(payload)));
         auto updater = makeUpdater();
@@ -329,5 +425,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestUpdater)
+QTEST_MAIN(TestUpdater)
 #include "tst_updater.moc"

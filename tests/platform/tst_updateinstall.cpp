@@ -6,6 +6,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -75,6 +76,17 @@ class FakePackageKit : public QObject {
 
 public Q_SLOTS:
     QDBusObjectPath CreateTransaction() { return QDBusObjectPath(u"/1"_s); }
+};
+
+// Stands in for the desktop's handler of local files.
+class OpenedFiles : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public Q_SLOTS:
+    void open(const QUrl &url) { urls << url; }
 };
 
 class TestUpdateInstall : public QObject {
@@ -192,6 +204,27 @@ private Q_SLOTS:
         QCOMPARE(error, failure);
         if (failure.isEmpty())
             QCOMPARE(outcome, UpdateInstaller::Outcome::restarted);
+    }
+
+    // Without PackageKit on the system bus the package goes to the desktop's installer, and
+    // this version keeps running.
+    void withoutPackageKitTheDesktopInstallerTakesThePackage() {
+        if (qEnvironmentVariableIsEmpty("DBUS_SYSTEM_BUS_ADDRESS"))
+            QSKIP("needs a private system bus (run through its CTest wrapper)");
+        QVERIFY(QDBusConnection::systemBus().isConnected());
+        QVERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(
+            PackageKitInstall::service));
+        OpenedFiles opened;
+        QDesktopServices::setUrlHandler(u"file"_s, &opened, "open");
+        const QString executable = dir.filePath(u"not-started"_s);
+        PackageKitInstall installer(QDBusConnection::systemBus(), executable, nullptr,
+                                    std::chrono::seconds(1));
+        const QString deb = dir.filePath(u"zelvane_2.0_amd64.deb"_s);
+        const auto [outcome, error] = outcomeOf(installer.install(deb, u"2.0"_s));
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QCOMPARE(error, QString());
+        QCOMPARE(outcome, UpdateInstaller::Outcome::handedToInstaller);
+        QCOMPARE(opened.urls, QList<QUrl>{QUrl::fromLocalFile(deb)});
     }
 };
 
