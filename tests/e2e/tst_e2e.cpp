@@ -1,9 +1,12 @@
 // The real zelvane binary against the backend stand-in on a real X server with two screens
 // (run through run-on-xorg.sh). Windows are inspected and driven with xdotool, xprop and
 // xwininfo, as a user's desktop would see them.
+#include "LoopbackHttpServer.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -336,6 +339,92 @@ private Q_SLOTS:
         preview.terminate();
         QVERIFY(preview.waitForFinished(5000));
     }
+
+    // ---- Calendar feed scenario -------------------------------------------------------------
+    // A calendar feed account (its address in the keyring, served on 127.0.0.1) whose meeting
+    // carries a Jitsi room: its reminder covers both screens and Return on the focused join
+    // button hands the room's address to the desktop's opener.
+    void feedMeetingJoinsItsJitsiRoom() {
+        const QString title = QStringLiteral("E2E Feed Sync");
+        const QString room = QStringLiteral("https://meet.jit.si/ZelvaneFeedE2E");
+        const qint64 lead = 25;
+        const qint64 start = QDateTime::currentSecsSinceEpoch() + lead;
+        const QByteArray dtstart = QDateTime::fromSecsSinceEpoch(start, Qt::UTC)
+                                       .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
+                                       .toLatin1();
+        const QByteArray ics = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//E2E//EN\r\n"
+                               "BEGIN:VEVENT\r\nUID:e2e-feed\r\nSUMMARY:" +
+                               title.toUtf8() + "\r\nDTSTART:" + dtstart +
+                               "\r\nDURATION:PT30M\r\nLOCATION:" + room.toUtf8() +
+                               "\r\nORGANIZER:mailto:lead@partner.test\r\n"
+                               "END:VEVENT\r\nEND:VCALENDAR\r\n";
+        LoopbackHttpServer feed;
+        QVERIFY(feed.start());
+        feed.respondWith({200, ics, "text/calendar", false});
+        const QString address = feed.origin() + QStringLiteral("/private/e2e-secret.ics");
+
+        const QString accountId = QStringLiteral("6E3F0C7A-0000-4000-8000-00000000FEED");
+        const QJsonArray accounts = {QJsonObject{{"id", accountId},
+                                                 {"provider", "Calendar Feed"},
+                                                 {"email", "Team Feed"},
+                                                 {"grantId", ""}}};
+        {
+            QSettings conf(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"),
+                           QSettings::IniFormat);
+            conf.setValue(QStringLiteral("connectedAccounts"),
+                          QJsonDocument(accounts).toJson(QJsonDocument::Compact));
+        }
+        QProcess store;
+        store.start(QStringLiteral("secret-tool"),
+                    {QStringLiteral("store"), QStringLiteral("--label=Zelvane calendar feed"),
+                     QStringLiteral("service"), QStringLiteral("app.zelvane.Zelvane"),
+                     QStringLiteral("account"), QStringLiteral("calendar_feed_") + accountId});
+        QVERIFY(store.waitForStarted());
+        store.write(address.toUtf8());
+        store.closeWriteChannel();
+        QVERIFY(store.waitForFinished(10'000));
+        QCOMPARE(store.exitCode(), 0);
+
+        // The desktop's opener is a script that records what it was given.
+        const QString bin = home->path() + QStringLiteral("/bin");
+        const QString openedLog = home->path() + QStringLiteral("/opened.txt");
+        QDir().mkpath(bin);
+        QFile opener(bin + QStringLiteral("/xdg-open"));
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + openedLog.toUtf8() + "\"\n");
+        opener.close();
+        QVERIFY(opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ExeOwner));
+        // Each scenario runs in a process of its own, so the changed PATH ends with it.
+        qputenv("PATH", (bin + QLatin1Char(':')).toUtf8() + qgetenv("PATH"));
+        startApp();
+
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
+        QVERIFY(!feed.requests().isEmpty());
+        QCOMPARE(feed.requests().first().path(), QStringLiteral("/private/e2e-secret.ics"));
+        const QList<qulonglong> overlays = visibleWindows(title);
+        QCOMPARE(sortedGeometries(overlays), screens);
+        QTest::qWait(1200); // past the key guard, and the card has sprung in
+        screenshot(QStringLiteral("feed-overlay.png"));
+
+        // Focus starts on the join button; Return presses it.
+        typeInto(overlays.first(), {QStringLiteral("Return")});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
+        const auto opened = [&openedLog] {
+            QFile log(openedLog);
+            return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll())
+                                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                                 : QStringList();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(opened(), QStringList{room}, 10'000);
+        QCOMPARE(app.state(), QProcess::Running);
+
+        // The address stayed out of the settings file.
+        QFile conf(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"));
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        QVERIFY(!conf.readAll().contains("e2e-secret"));
+    }
+    // ---- end of the calendar feed scenario --------------------------------------------------
 
 private:
     // The reminder's focus starts on "Dismiss" (no join button here); "1 min" sits before it.
