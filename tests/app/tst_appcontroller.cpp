@@ -81,6 +81,13 @@ private Q_SLOTS:
         delegate->openApp();
         QCOMPARE(delegate->settingsWindow(), window);
         QVERIFY(window->isVisible());
+
+        // Minimised, it comes back rather than a second window.
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        delegate->openApp();
+        QTRY_VERIFY(!window->isMinimized());
+        QCOMPARE(visibleTopLevels(u"Zelvane"_s).size(), 1);
     }
 
     void onboardingCompletesOnce() {

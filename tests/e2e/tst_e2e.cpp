@@ -3,6 +3,12 @@
 // xwininfo, as a user's desktop would see them.
 #include "LoopbackHttpServer.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -105,6 +111,121 @@ QJsonObject backendCall(const QByteArray &verb, const QUrl &url, const QJsonObje
     return QJsonDocument::fromJson(reply->readAll()).object();
 }
 } // namespace
+
+// ---- Settings from the tray menu -------------------------------------------------------------
+// A panel's tray host as the desktop would run it: a StatusNotifierWatcher on the session bus
+// that the app's tray icon registers with, and whose menu is read and clicked over dbusmenu.
+namespace {
+struct TrayMenuItem {
+    int id = 0;
+    QString label;
+};
+
+// The host keeps answering while it waits: the app's tray icon asks it questions of its own
+// while it answers ours.
+QDBusMessage callServing(const QDBusMessage &call) {
+    QDBusPendingCallWatcher watcher(QDBusConnection::sessionBus().asyncCall(call));
+    QEventLoop loop;
+    QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+    if (!watcher.isFinished())
+        loop.exec();
+    return watcher.reply();
+}
+
+void collectMenu(const QDBusArgument &node, QList<TrayMenuItem> &items) {
+    int id = 0;
+    QVariantMap properties;
+    node.beginStructure();
+    node >> id >> properties;
+    node.beginArray();
+    while (!node.atEnd()) {
+        QDBusVariant child;
+        node >> child;
+        collectMenu(qvariant_cast<QDBusArgument>(child.variant()), items);
+    }
+    node.endArray();
+    node.endStructure();
+    if (properties.contains(QStringLiteral("label")))
+        items << TrayMenuItem{id, properties.value(QStringLiteral("label")).toString()};
+}
+} // namespace
+
+class TrayHost : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+
+public:
+    QString item; // the bus name of the registered tray icon
+
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+
+    bool listen() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                                  QDBusConnection::ExportAllSlots |
+                                      QDBusConnection::ExportAllProperties) &&
+               bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+
+    // The menu as a panel shows it: announced as about to open, then read.
+    QList<TrayMenuItem> openMenu() const {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            item, QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
+        const QDBusMessage path = callServing(get);
+        if (path.type() != QDBusMessage::ReplyMessage)
+            return {};
+        const QString menu = qvariant_cast<QDBusObjectPath>(
+                                 path.arguments().constFirst().value<QDBusVariant>().variant())
+                                 .path();
+        callServing(menuCall(menu, QStringLiteral("AboutToShow")) << 0);
+        const QDBusMessage layout =
+            callServing(menuCall(menu, QStringLiteral("GetLayout")) << 0 << -1 << QStringList());
+        if (layout.type() != QDBusMessage::ReplyMessage || layout.arguments().size() != 2)
+            return {};
+        QList<TrayMenuItem> items;
+        collectMenu(qvariant_cast<QDBusArgument>(layout.arguments().at(1)), items);
+        m_menu = menu;
+        return items;
+    }
+
+    QStringList openMenuLabels() const {
+        QStringList labels;
+        for (const TrayMenuItem &entry : openMenu())
+            labels << entry.label;
+        return labels;
+    }
+
+    bool click(const QString &label) const {
+        for (const TrayMenuItem &entry : openMenu()) {
+            if (entry.label != label)
+                continue;
+            const QDBusMessage reply =
+                callServing(menuCall(m_menu, QStringLiteral("Event"))
+                            << entry.id << QStringLiteral("clicked")
+                            << QVariant::fromValue(QDBusVariant(0)) << uint(0));
+            return reply.type() == QDBusMessage::ReplyMessage;
+        }
+        return false;
+    }
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString &service) { item = service; }
+    void RegisterStatusNotifierHost(const QString &) {}
+
+private:
+    QDBusMessage menuCall(const QString &menu, const QString &method) const {
+        return QDBusMessage::createMethodCall(item, menu, QStringLiteral("com.canonical.dbusmenu"),
+                                              method);
+    }
+
+    mutable QString m_menu;
+};
+// ---- end of settings from the tray menu ------------------------------------------------------
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
@@ -432,6 +553,67 @@ private:
         typeInto(window, {QStringLiteral("shift+Tab"), QStringLiteral("space")});
     }
     static void pressDismiss(qulonglong window) { typeInto(window, {QStringLiteral("Escape")}); }
+
+    // ---- Settings from the tray menu ---------------------------------------------------------
+private Q_SLOTS:
+    // "Open Zelvane" in the tray menu opens the settings; switching the account's primary
+    // calendar off from the keyboard takes its meeting out of the menu.
+    void settingsSwitchesACalendarOff() {
+        TrayHost host;
+        QVERIFY(host.listen());
+        connectAccount({});
+        QSettings conf(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"),
+                       QSettings::IniFormat);
+        const QString grantId =
+            QJsonDocument::fromJson(conf.value(QStringLiteral("connectedAccounts")).toByteArray())
+                .array()
+                .at(0)
+                .toObject()
+                .value(QStringLiteral("grantId"))
+                .toString();
+        // The stand-in names each grant's calendars after the grant; events are read from the
+        // primary one. Hours away, so neither a reminder nor research gets in the way.
+        const QString primary = QStringLiteral("cal-primary-") + grantId.left(8);
+        QJsonObject planning =
+            meeting(QStringLiteral("planning"), QStringLiteral("E2E Planning"), 3 * 3600);
+        planning.insert(QStringLiteral("calendar_id"), primary);
+        backendCall("POST", QUrl(origin + QStringLiteral("/_admin/events")),
+                    {{"grantId", grantId}, {"events", QJsonArray{planning}}});
+        startApp();
+
+        QTRY_VERIFY_WITH_TIMEOUT(!host.item.isEmpty(), 20'000);
+        const auto listed = [&host](const QString &title) {
+            const QStringList labels = host.openMenuLabels();
+            return std::any_of(labels.cbegin(), labels.cend(),
+                               [&title](const QString &label) { return label.endsWith(title); });
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(listed(QStringLiteral("E2E Planning")),
+                                  qPrintable(host.openMenuLabels().join(u'|')), 20'000);
+
+        QVERIFY(host.click(QStringLiteral("Open Zelvane")));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Zelvane")).size(), 1, 10'000);
+        const qulonglong window = visibleWindows(QStringLiteral("Zelvane")).first();
+        QVERIFY(geometryOf(window).width() >= 620 && geometryOf(window).height() >= 420);
+
+        // Focus opens on the sidebar's first tab. Down selects General, whose first control
+        // folds the account's calendars open; the primary calendar's switch is next.
+        typeInto(window, {QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("space"),
+                          QStringLiteral("Tab"), QStringLiteral("space")});
+        const auto disabled = [this] {
+            QSettings now(home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf"),
+                          QSettings::IniFormat);
+            return now.value(QStringLiteral("disabledCalendars")).toString();
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(disabled().contains(primary), qPrintable(disabled()), 5000);
+        QVERIFY(!disabled().contains(QStringLiteral("cal-team-")));
+        screenshot(QStringLiteral("settings-calendar-off.png"));
+
+        QTRY_VERIFY2_WITH_TIMEOUT(!listed(QStringLiteral("E2E Planning")),
+                                  qPrintable(host.openMenuLabels().join(u'|')), 10'000);
+        QVERIFY(listed(QStringLiteral("No upcoming meetings")));
+        QCOMPARE(app.state(), QProcess::Running);
+    }
+    // ---- end of settings from the tray menu --------------------------------------------------
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

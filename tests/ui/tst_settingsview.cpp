@@ -225,12 +225,19 @@ private Q_SLOTS:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->accessibleName(), u"Claude"_s);
 
-        // Every control of every tab carries a name a screen reader can read.
+        // Every control of every tab carries a name a screen reader can read, and every text
+        // is read exactly as it is shown.
         for (SidebarTab tab : SidebarTabs::all()) {
             view->selectTab(tab);
             for (QAbstractButton *b : view->findChildren<QAbstractButton *>())
                 if (b->isVisibleTo(view.get()))
                     QVERIFY2(!b->accessibleName().isEmpty(), qPrintable(b->objectName()));
+            for (QLineEdit *field : view->findChildren<QLineEdit *>())
+                if (field->isVisibleTo(view.get()))
+                    QVERIFY2(!field->accessibleName().isEmpty(), qPrintable(field->objectName()));
+            for (QLabel *label : view->findChildren<QLabel *>())
+                if (label->isVisibleTo(view.get()) && !label->text().isEmpty())
+                    QCOMPARE(label->accessibleName(), label->text());
         }
 
         view->setUpdateAvailable(true);
