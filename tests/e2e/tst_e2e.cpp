@@ -595,6 +595,12 @@ private Q_SLOTS:
         const qulonglong window = visibleWindows(QStringLiteral("Zelvane")).first();
         QVERIFY(geometryOf(window).width() >= 620 && geometryOf(window).height() >= 420);
 
+        // Keys typed before the window has taken focus would go nowhere.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})
+                .trimmed()
+                .toULongLong(),
+            window, 5000);
         // Focus opens on the sidebar's first tab. Down selects General, whose first control
         // folds the account's calendars open; the primary calendar's switch is next.
         typeInto(window, {QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("space"),
@@ -604,13 +610,23 @@ private Q_SLOTS:
                           QSettings::IniFormat);
             return now.value(QStringLiteral("disabledCalendars")).toString();
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(disabled().contains(primary), qPrintable(disabled()), 5000);
-        QVERIFY(!disabled().contains(QStringLiteral("cal-team-")));
+        QTRY_VERIFY_WITH_TIMEOUT(disabled().contains(primary), 5000);
         screenshot(QStringLiteral("settings-calendar-off.png"));
+        QVERIFY(!disabled().contains(QStringLiteral("cal-team-")));
 
         QTRY_VERIFY2_WITH_TIMEOUT(!listed(QStringLiteral("E2E Planning")),
                                   qPrintable(host.openMenuLabels().join(u'|')), 10'000);
         QVERIFY(listed(QStringLiteral("No upcoming meetings")));
+
+        // Covered by another window and opened again from the menu, the same window comes
+        // back on top.
+        fullscreen.start(QStringLiteral(E2E_XHELPER),
+                         {QStringLiteral("fullscreen"), QStringLiteral("Presentation")});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Presentation")).size(), 1, 10'000);
+        QTRY_VERIFY_WITH_TIMEOUT(stackingOrder().value(stackingOrder().size() - 1) != window, 5000);
+        QVERIFY(host.click(QStringLiteral("Open Zelvane")));
+        QTRY_COMPARE_WITH_TIMEOUT(stackingOrder().value(stackingOrder().size() - 1), window, 5000);
+        QCOMPARE(visibleWindows(QStringLiteral("Zelvane")), QList<qulonglong>{window});
         QCOMPARE(app.state(), QProcess::Running);
     }
     // ---- end of settings from the tray menu --------------------------------------------------
