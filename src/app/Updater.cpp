@@ -287,8 +287,16 @@ QCoro::Task<> Updater::runInstall(AppcastItem item) {
         if (!self)
             co_return;
         Q_EMIT installStarted();
-        const UpdateInstaller::Outcome outcome =
-            co_await m_installer.install(file, item.displayVersion());
+        UpdateInstaller::Outcome outcome;
+        try {
+            outcome = co_await m_installer.install(file, item.displayVersion());
+        } catch (...) {
+            QFile::remove(file);
+            throw;
+        }
+        // The desktop's package installer still reads the file; otherwise it is spent.
+        if (outcome != UpdateInstaller::Outcome::handedToInstaller)
+            QFile::remove(file);
         if (!self)
             co_return;
         setBusy(false);

@@ -26,6 +26,8 @@ class RecordingInstaller : public UpdateInstaller {
 public:
     bool usesDebianPackage() const override { return false; }
     QCoro::Task<Outcome> install(QString file, QString version) override {
+        if (!failure.isEmpty())
+            throw InstallError(failure);
         QFile downloaded(file);
         downloaded.open(QIODevice::ReadOnly);
         installedBytes = downloaded.readAll();
@@ -34,6 +36,7 @@ public:
     }
     QByteArray installedBytes;
     QString installedVersion;
+    QString failure; // thrown instead of installing when set
 };
 
 struct KeyPair {
@@ -135,6 +138,7 @@ private Q_SLOTS:
         server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(server->start());
         installer.installedBytes.clear();
+        installer.failure.clear();
     }
 
     void versionOrder_data() {
@@ -329,8 +333,25 @@ private Q_SLOTS:
         } else {
             QCOMPARE(failed.first().first().toString(), description);
             QVERIFY(installer.installedBytes.isEmpty());
-            QCOMPARE(leftInDownloads(), QStringList());
         }
+        // Nothing is left behind, whether it was installed or refused.
+        QCOMPARE(leftInDownloads(), QStringList());
+    }
+
+    void failedInstallationIsReportedAndCleanedUp() {
+        serve(feed(u"2.0"_s, downloadUrl(), payload.size(), keys.sign(payload)),
+              Response{200, payload, "application/gzip"});
+        installer.failure = u"Zelvane 2.0 did not start, so the version you have was kept."_s;
+        auto updater = makeUpdater();
+        QSignalSpy found(updater.get(), &Updater::updateFound);
+        QSignalSpy failed(updater.get(), &Updater::failed);
+        updater->checkForUpdates();
+        QTRY_COMPARE(found.size(), 1);
+        updater->install(found.first().first().value<AppcastItem>());
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().first().toString(), installer.failure);
+        QVERIFY(!updater->isBusy());
+        QCOMPARE(leftInDownloads(), QStringList());
     }
 
     // The dialogs follow a check the user asked for and work from the keyboard alone: the
