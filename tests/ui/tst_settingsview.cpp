@@ -249,6 +249,44 @@ private Q_SLOTS:
         QVERIFY(!view->updateBanner()->isVisible());
     }
 
+    // With an account connected, Tab from the selected tab in the sidebar reaches every
+    // control of that tab, top to bottom, and comes back to the sidebar.
+    void everyControlInTabOrder() {
+        openWith({grant(u"sam@northwind.test"_s, CalendarProvider::google)});
+        for (SidebarTab tab : SidebarTabs::all()) {
+            view->selectTab(tab);
+            QWidget *content = view->tabContent(tab);
+            QSet<QWidget *> expected;
+            for (QWidget *w : content->findChildren<QWidget *>())
+                if ((qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)) &&
+                    w->isVisibleTo(view.get()) && w->isEnabled())
+                    expected.insert(w);
+            QVERIFY(!expected.isEmpty());
+
+            view->sidebarItem(tab)->setFocus();
+            QList<QWidget *> reached;
+            for (int step = 0; step < 40; ++step) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                QWidget *focused = QApplication::focusWidget();
+                if (!content->isAncestorOf(focused))
+                    break;
+                reached << focused;
+            }
+            QCOMPARE(QApplication::focusWidget(), view->sidebarItem(tab));
+            QCOMPARE(QSet<QWidget *>(reached.cbegin(), reached.cend()), expected);
+            QCOMPARE(reached.size(), expected.size());
+            for (qsizetype i = 1; i < reached.size(); ++i) {
+                const QPoint before =
+                    reached[i - 1]->mapTo(content, reached[i - 1]->rect().center());
+                const QPoint after = reached[i]->mapTo(content, reached[i]->rect().center());
+                QVERIFY2(after.y() > before.y() + 2 ||
+                             (std::abs(after.y() - before.y()) <= 2 && after.x() > before.x()),
+                         qPrintable(reached[i - 1]->accessibleName() + u" before "_s +
+                                    reached[i]->accessibleName()));
+            }
+        }
+    }
+
     void generalWithoutAccounts() {
         openWith({});
         view->selectTab(SidebarTab::general);
