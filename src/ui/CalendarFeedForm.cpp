@@ -78,13 +78,18 @@ CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
     m_error->setWordWrap(true);
     status->addWidget(m_error, 1);
     status->addStretch();
+    layout->addLayout(status);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    buttons->addStretch();
     m_cancel = new CapsuleButton(QStringLiteral("Cancel"), CapsuleButton::Style::ghost, {}, this);
     m_cancel->setObjectName(QStringLiteral("feed-cancel"));
-    status->addWidget(m_cancel);
+    buttons->addWidget(m_cancel);
     m_add = new CapsuleButton(QStringLiteral("Add Feed"), CapsuleButton::Style::primary, {}, this);
     m_add->setObjectName(QStringLiteral("feed-add"));
-    status->addWidget(m_add);
-    layout->addLayout(status);
+    buttons->addWidget(m_add);
+    layout->addLayout(buttons);
 
     connect(m_address, &QLineEdit::returnPressed, this, &CalendarFeedForm::submit);
     connect(m_name, &QLineEdit::returnPressed, this, &CalendarFeedForm::submit);

@@ -266,7 +266,8 @@ QWidget *OnboardingView::buildConnect() {
     auto *page = new QWidget(this);
     auto *column = new QVBoxLayout(page);
     column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(12);
+    // Three choices and the "connected" line must fit the fixed-size window.
+    column->setSpacing(10);
     m_connectSymbol = new QLabel(page);
     m_connectSymbol->setFixedSize(40, 40);
     column->addWidget(m_connectSymbol, 0, Qt::AlignHCenter);
@@ -276,12 +277,11 @@ QWidget *OnboardingView::buildConnect() {
     column->addWidget(
         centred(textLabel(QStringLiteral("Sign in to see upcoming meetings and trigger reminders."),
                           Theme::Typography::body(), Theme::Colors::textSecondary(), page)));
-    column->addSpacing(4);
 
     m_choices = new QWidget(page);
     auto *choices = new QVBoxLayout(m_choices);
     choices->setContentsMargins(0, 0, 0, 0);
-    choices->setSpacing(12);
+    choices->setSpacing(6);
     const auto providerRow = [this, choices](CalendarProvider provider) {
         auto *row = new OnboardingProviderRow(provider, m_choices);
         connect(row, &OnboardingProviderRow::connectRequested, this, [this, provider] {

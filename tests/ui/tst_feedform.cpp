@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLayout>
 #include <QLineEdit>
 #include <QTest>
 
@@ -97,6 +98,13 @@ private:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), form->nameField());
         QTest::keyClicks(form->nameField(), name);
+    }
+
+    // Pictures for a person to look at, beside the test binary.
+    static void saveScreenshot(QWidget *widget, const QString &name) {
+        QCoreApplication::processEvents();
+        QVERIFY(widget->grab().save(QCoreApplication::applicationDirPath() + u"/feedform-"_s +
+                                    name + u".png"_s));
     }
 
 private Q_SLOTS:
@@ -178,12 +186,14 @@ private Q_SLOTS:
         QVERIFY(!form->addButton()->isEnabled());
         QCOMPARE(form->addButton()->accessibleName(), u"Adding…"_s);
         QVERIFY(form->addressField()->isReadOnly());
+        saveScreenshot(tab.get(), u"reading"_s);
         QTest::keyClick(form->nameField(), Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(slow->openConnections(), 1, 10'000);
-        QCOMPARE(slow->requests().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(slow->requests().size(), 1, 10'000);
+        QCOMPARE(slow->openConnections(), 1);
         slow.reset();
         QTRY_VERIFY_WITH_TIMEOUT(form->errorLabel()->isVisible(), 10'000);
         QCOMPARE(form->errorLabel()->text(), u"The calendar feed could not be reached."_s);
+        saveScreenshot(tab.get(), u"unreachable"_s);
         QVERIFY(!form->progressLabel()->isVisible());
         QVERIFY(!form->addressField()->isReadOnly());
         QVERIFY(calendar().accounts().isEmpty());
@@ -275,6 +285,7 @@ private Q_SLOTS:
         QCOMPARE(textColor(problem), Theme::Colors::red());
         QVERIFY(!problem->text().contains(server.origin()));
         QCOMPARE(calendar().events().size(), 1);
+        saveScreenshot(tab.get(), u"failing-row"_s);
 
         server.respondWith(calendarResponse());
         settle(calendar().fetchEvents());
@@ -311,6 +322,7 @@ private Q_SLOTS:
     // Onboarding offers the feed as a third choice; its form takes the choices' place.
     void onboardingOffersAFeed() {
         OnboardingView view(calendar());
+        view.setFixedSize(OnboardingView::contentWidth, OnboardingView::contentHeight);
         view.show();
         view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&view));
@@ -322,6 +334,7 @@ private Q_SLOTS:
         CalendarFeedForm *form = view.feedForm();
         QVERIFY(!form->isVisible());
 
+        saveScreenshot(&view, u"onboarding-choices"_s);
         QTest::mouseClick(feedRow->connectButton(), Qt::LeftButton);
         QVERIFY(form->isVisible());
         QVERIFY(!feedRow->isVisible());
@@ -335,6 +348,11 @@ private Q_SLOTS:
         QTest::keyClick(form->addressField(), Qt::Key_Return);
         QTRY_VERIFY(form->errorLabel()->isVisible());
         QVERIFY(!view.flow()->isConnecting());
+        saveScreenshot(&view, u"onboarding-form"_s);
+        // The form with its complaint fits the fixed-size window.
+        QLabel *error = form->errorLabel();
+        QTRY_VERIFY(error->height() >= error->heightForWidth(error->width()));
+        QVERIFY(form->geometry().bottom() < form->parentWidget()->height());
 
         form->addressField()->clear();
         QTest::keyClicks(form->addressField(), feedAddress());
@@ -351,6 +369,8 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget()->accessibleName(), u"Get Started"_s);
 
         const QString id = calendar().accounts().first().id;
+        // Three choices and the "connected" line still fit the fixed-size window.
+        QTRY_COMPARE(feedRow->height(), feedRow->sizeHint().height());
         QTest::mouseClick(feedRow->disconnectButton(), Qt::LeftButton);
         QVERIFY(calendar().accounts().isEmpty());
         QVERIFY(!feedRow->isConnected());
