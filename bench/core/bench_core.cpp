@@ -1,7 +1,7 @@
 // Scheduler pass, link scanning and attendee identity: the work done on every 15 s beat and
 // on every calendar refresh.
+#include "ManualClock.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "core/MeetingBrief.h"
 #include "core/MeetingLinkParser.h"
 #include "prep/AttendeeResearchService.h"

@@ -1,5 +1,5 @@
 // Prompt assembly and cache look-ups: the work a research run does before the model call.
-#include "core/Clock.h"
+#include "ManualClock.h"
 #include "core/MeetingBrief.h"
 #include "prep/ResearchCache.h"
 #include "prep/ResearchPrompt.h"

@@ -1,7 +1,7 @@
 // One calendar refresh of three accounts with 1,000 events each, served by the backend
 // stand-in: the whole refresh, and the conversion + filter + sort part on its own.
+#include "ManualClock.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
 #include "sync/SignInListener.h"
@@ -60,7 +60,7 @@ struct Fixture {
         QJsonArray stored;
         for (const auto &a : accounts)
             stored.append(a.toJson());
-        settings->setValue("connectedAccounts", QJsonDocument(stored).toJson());
+        settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(stored).toJson());
 
         for (const auto &a : accounts) {
             CalendarService::AccountBatch batch{a, {}, {}, {}};

@@ -1,5 +1,6 @@
 #include "AppController.h"
 
+#include "AppLog.h"
 #include "AppServices.h"
 #include "ReminderPresenter.h"
 #include "StatusMenu.h"
@@ -121,9 +122,8 @@ void AppController::setupServices() {
     m_batteryService = std::make_unique<BatteryService>();
 
     connect(m_reminderScheduler.get(), &ReminderScheduler::reminderFired, this,
-            [this](const CalendarEvent &event, double, const std::optional<MeetingBrief> &brief) {
-                showReminder(event, brief);
-            });
+            [this](const CalendarEvent &event, std::optional<std::chrono::seconds>,
+                   const std::optional<MeetingBrief> &brief) { showReminder(event, brief); });
     connect(m_batteryService.get(), &BatteryService::lowBattery, this,
             &AppController::showBatteryAlert);
 
@@ -178,10 +178,9 @@ void AppController::setupTray() {
 
 void AppController::announceBackgroundRunning() {
     // Said once: without a tray icon the only way back in is starting Zelvane again.
-    const QString shownKey = QStringLiteral("backgroundNoticeShown");
-    if (m_settings.value(shownKey, false).toBool())
+    if (m_settings.value(AppSettings::Key::BackgroundNoticeShown).toBool())
         return;
-    m_settings.setValue(shownKey, true);
+    m_settings.setValue(AppSettings::Key::BackgroundNoticeShown, true);
     m_notifications->show(
         QStringLiteral("Zelvane is running in the background"),
         QStringLiteral("It reminds you of your meetings without a tray icon. To open Zelvane, "
@@ -243,7 +242,10 @@ QCoro::Task<> AppController::sendReminderText(CalendarEvent event,
     // Whether a text goes out is the SMS service's decision; its failures are not shown.
     try {
         co_await m_services->sms.sendMeetingReminder(event, brief);
+    } catch (const std::exception &error) {
+        qCWarning(lcApp) << "meeting reminder text not sent:" << error.what();
     } catch (...) {
+        qCWarning(lcApp) << "meeting reminder text not sent";
     }
 }
 

@@ -4,7 +4,8 @@ namespace StatusMenuModel {
 
 QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
                  const QLocale &locale) {
-    const int minutes = int(event.timeUntilStart(now) / 60.0);
+    const int minutes =
+        int(std::chrono::duration_cast<std::chrono::minutes>(event.timeUntilStart(now)).count());
     if (index == 0 && minutes <= countdownMinutes) {
         if (minutes <= 0)
             return QStringLiteral("NOW");

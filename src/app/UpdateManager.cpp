@@ -11,9 +11,9 @@ UpdateManager::UpdateManager(Updater &updater, AppSettings &settings, Clock &clo
     , m_updater(updater)
     , m_settings(settings)
     , m_runningVersion(std::move(runningVersion)) {
-    if (!m_settings.value(QStringLiteral("SUHasLaunchedBefore"), false).toBool()) {
+    if (!m_settings.value(AppSettings::Key::UpdateHasLaunchedBefore).toBool()) {
         m_updater.setAutomaticallyDownloadsUpdates(true);
-        m_settings.setValue(QStringLiteral("SUHasLaunchedBefore"), true);
+        m_settings.setValue(AppSettings::Key::UpdateHasLaunchedBefore, true);
     }
     connect(&m_updater, &Updater::lastUpdateCheckDateChanged, this,
             &UpdateManager::checkUpdateState);
@@ -21,7 +21,7 @@ UpdateManager::UpdateManager(Updater &updater, AppSettings &settings, Clock &clo
             &UpdateManager::automaticallyChecksForUpdatesChanged);
     checkUpdateState();
     QPointer<UpdateManager> self(this);
-    clock.after(delayedCheckSeconds, this, [self] {
+    clock.after(delayedCheck, this, [self] {
         if (self)
             self->checkUpdateState();
     });
@@ -41,7 +41,7 @@ void UpdateManager::checkForUpdates() {
 }
 
 void UpdateManager::checkUpdateState() {
-    const QVariant lastItem = m_settings.value(QStringLiteral("SULastItem"));
+    const QVariant lastItem = m_settings.value(AppSettings::Key::UpdateLastItem);
     if (lastItem.typeId() != QMetaType::QVariantMap)
         return;
     const QVariant version = lastItem.toMap().value(QStringLiteral("CFBundleShortVersionString"));

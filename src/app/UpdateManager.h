@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <chrono>
 
 class AppSettings;
 class Clock;
@@ -17,7 +18,7 @@ class UpdateManager : public QObject {
                    setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
 
 public:
-    static constexpr int delayedCheckSeconds = 10;
+    static constexpr std::chrono::seconds delayedCheck{10};
 
     UpdateManager(Updater &updater, AppSettings &settings, Clock &clock, QString runningVersion,
                   QObject *parent = nullptr);

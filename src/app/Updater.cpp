@@ -1,5 +1,6 @@
 #include "Updater.h"
 
+#include "AppLog.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "platform/UpdateInstaller.h"
@@ -8,19 +9,12 @@
 #include <QCoroNetworkReply>
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QTemporaryFile>
 #include <memory>
 
 namespace {
-Q_LOGGING_CATEGORY(lcUpdater, "zelvane.app")
-
-const QString keyLastItem = QStringLiteral("SULastItem");
-const QString keyLastCheck = QStringLiteral("SULastCheckTime");
-const QString keyAutoCheck = QStringLiteral("SUEnableAutomaticChecks");
-const QString keyAutoDownload = QStringLiteral("SUAutomaticallyUpdate");
-const QString keySkipped = QStringLiteral("SUSkippedVersion");
+using Key = AppSettings::Key;
 
 constexpr auto scheduleTick = std::chrono::hours(1);
 
@@ -76,29 +70,30 @@ Updater::Updater(AppSettings &settings, Clock &clock, UpdateInstaller &installer
 Updater::~Updater() = default;
 
 bool Updater::automaticallyChecksForUpdates() const {
-    return m_settings.value(keyAutoCheck, true).toBool();
+    return m_settings.value(Key::UpdateChecksEnabled).toBool();
 }
 
 void Updater::setAutomaticallyChecksForUpdates(bool enabled) {
-    if (enabled == automaticallyChecksForUpdates() && m_settings.value(keyAutoCheck).isValid())
+    if (enabled == automaticallyChecksForUpdates() && m_settings.contains(Key::UpdateChecksEnabled))
         return;
-    m_settings.setValue(keyAutoCheck, enabled);
+    m_settings.setValue(Key::UpdateChecksEnabled, enabled);
     Q_EMIT automaticallyChecksForUpdatesChanged();
 }
 
 bool Updater::automaticallyDownloadsUpdates() const {
-    return m_settings.value(keyAutoDownload, false).toBool();
+    return m_settings.value(Key::UpdateDownloadsEnabled).toBool();
 }
 
 void Updater::setAutomaticallyDownloadsUpdates(bool enabled) {
-    if (enabled == automaticallyDownloadsUpdates() && m_settings.value(keyAutoDownload).isValid())
+    if (enabled == automaticallyDownloadsUpdates() &&
+        m_settings.contains(Key::UpdateDownloadsEnabled))
         return;
-    m_settings.setValue(keyAutoDownload, enabled);
+    m_settings.setValue(Key::UpdateDownloadsEnabled, enabled);
     Q_EMIT automaticallyDownloadsUpdatesChanged();
 }
 
 QDateTime Updater::lastUpdateCheckDate() const {
-    return m_settings.value(keyLastCheck).toDateTime();
+    return m_settings.value(Key::UpdateLastCheck).toDateTime();
 }
 
 void Updater::startScheduledChecks() {
@@ -110,8 +105,8 @@ void Updater::startScheduledChecks() {
             last.secsTo(m_clock.now()) >= std::chrono::seconds(checkInterval).count())
             runCheck(false);
     };
-    m_clock.after(std::chrono::duration<double>(std::chrono::minutes(1)).count(), this, tick);
-    m_clock.every(std::chrono::duration<double>(scheduleTick).count(), this, tick);
+    m_clock.after(std::chrono::minutes(1), this, tick);
+    m_clock.every(scheduleTick, this, tick);
 }
 
 QCoro::Task<std::optional<AppcastItem>> Updater::check() {
@@ -140,8 +135,8 @@ QCoro::Task<std::optional<AppcastItem>> Updater::check() {
 
     const std::optional<AppcastItem> newest = Appcast::newest(*items);
     if (newest)
-        m_settings.setValue(keyLastItem, newest->toRecord());
-    m_settings.setValue(keyLastCheck, m_clock.now());
+        m_settings.setValue(Key::UpdateLastItem, newest->toRecord());
+    m_settings.setValue(Key::UpdateLastCheck, m_clock.now());
     Q_EMIT lastUpdateCheckDateChanged();
     if (newest && Appcast::compareVersions(newest->displayVersion(), m_config.runningVersion) > 0)
         co_return newest;
@@ -217,7 +212,7 @@ void Updater::install(const AppcastItem &item) {
 }
 
 void Updater::skipVersion(const AppcastItem &item) {
-    m_settings.setValue(keySkipped, item.displayVersion());
+    m_settings.setValue(Key::UpdateSkippedVersion, item.displayVersion());
 }
 
 void Updater::cancel() {
@@ -227,7 +222,7 @@ void Updater::cancel() {
 }
 
 bool Updater::isSkipped(const AppcastItem &item) const {
-    return m_settings.value(keySkipped).toString() == item.displayVersion();
+    return m_settings.value(Key::UpdateSkippedVersion).toString() == item.displayVersion();
 }
 
 void Updater::setBusy(bool busy) {
@@ -257,14 +252,14 @@ QCoro::Task<> Updater::runCheck(bool userInitiated) {
         else if (userInitiated)
             Q_EMIT upToDate(m_config.runningVersion);
     } catch (const Error &error) {
-        qCWarning(lcUpdater) << "update check failed:" << error.description();
+        qCWarning(lcApp) << "update check failed:" << error.description();
         if (!self)
             co_return;
         setBusy(false);
         if (userInitiated && !m_cancelled)
             Q_EMIT failed(error.description());
     } catch (const std::exception &error) {
-        qCWarning(lcUpdater) << "update check failed:" << error.what();
+        qCWarning(lcApp) << "update check failed:" << error.what();
         if (self) {
             setBusy(false);
             if (userInitiated)
@@ -302,13 +297,13 @@ QCoro::Task<> Updater::runInstall(AppcastItem item) {
         setBusy(false);
         Q_EMIT installed(outcome == UpdateInstaller::Outcome::restarted);
     } catch (const Error &error) {
-        qCWarning(lcUpdater) << "update install failed:" << error.description();
+        qCWarning(lcApp) << "update install failed:" << error.description();
         if (self) {
             setBusy(false);
             Q_EMIT failed(error.description());
         }
     } catch (const std::exception &error) {
-        qCWarning(lcUpdater) << "update install failed:" << error.what();
+        qCWarning(lcApp) << "update install failed:" << error.what();
         if (self) {
             setBusy(false);
             Q_EMIT failed(QStringLiteral("The update could not be installed."));

@@ -1,11 +1,11 @@
 #include "AppController.h"
+#include "AppLog.h"
 #include "core/AppSettings.h"
 #include "platform/Relaunch.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
 #include <QCoroTask>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 namespace {
-Q_LOGGING_CATEGORY(lcMain, "zelvane.app")
 
 int signalPipe[2] = {-1, -1};
 
@@ -86,7 +85,7 @@ QCoro::Task<> startOrHandOver(SingleInstance &instance, AppController &controlle
         controller.start();
         Relaunch::reportStarted();
     } catch (const std::exception &error) {
-        qCWarning(lcMain) << "start-up failed:" << error.what();
+        qCWarning(lcApp) << "start-up failed:" << error.what();
         QCoreApplication::exit(1);
     }
 }

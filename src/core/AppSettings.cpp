@@ -2,22 +2,51 @@
 
 #include "platform/PrivateFiles.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStandardPaths>
 #include <algorithm>
+#include <array>
 
-namespace Key {
-const QString soundEnabled = QStringLiteral("soundEnabled");
-const QString respectDND = QStringLiteral("respectDND");
-const QString userDomain = QStringLiteral("userDomain");
-const QString disabledCalendars = QStringLiteral("disabledCalendars");
-const QString accountReminders = QStringLiteral("accountReminders");
-const QString hasCompletedOnboarding = QStringLiteral("hasCompletedOnboarding");
-const QString launchAtLogin = QStringLiteral("launchAtLogin");
-} // namespace Key
+namespace {
+struct KeyEntry {
+    AppSettings::Key key;
+    const char *name;
+    QVariant fallback;
+};
+
+// In the order of AppSettings::Key. A default's type is the type every read returns.
+const std::array<KeyEntry, 15> &keyTable() {
+    using K = AppSettings::Key;
+    static const std::array<KeyEntry, 15> table{{
+        {K::SoundEnabled, "soundEnabled", true},
+        {K::RespectDnd, "respectDND", false},
+        {K::UserDomain, "userDomain", QString()},
+        {K::HasCompletedOnboarding, "hasCompletedOnboarding", false},
+        {K::LaunchAtLogin, "launchAtLogin", true},
+        {K::DisabledCalendars, "disabledCalendars", QByteArray()},
+        {K::AccountReminders, "accountReminders", QByteArray()},
+        {K::ConnectedAccounts, "connectedAccounts", QByteArray()},
+        {K::BackgroundNoticeShown, "backgroundNoticeShown", false},
+        {K::UpdateChecksEnabled, "SUEnableAutomaticChecks", true},
+        {K::UpdateDownloadsEnabled, "SUAutomaticallyUpdate", false},
+        {K::UpdateLastCheck, "SULastCheckTime", QDateTime()},
+        {K::UpdateLastItem, "SULastItem", QVariantMap()},
+        {K::UpdateSkippedVersion, "SUSkippedVersion", QString()},
+        {K::UpdateHasLaunchedBefore, "SUHasLaunchedBefore", false},
+    }};
+    return table;
+}
+
+const KeyEntry &entry(AppSettings::Key key) {
+    const KeyEntry &found = keyTable().at(std::size_t(key));
+    Q_ASSERT(found.key == key);
+    return found;
+}
+} // namespace
 
 AppSettings::AppSettings(std::unique_ptr<QSettings> store, QObject *parent)
     : QObject(parent)
@@ -39,69 +68,101 @@ std::unique_ptr<QSettings> AppSettings::defaultStore() {
         QSettings::IniFormat);
 }
 
-void AppSettings::write(const QString &key, const QVariant &value) {
-    Q_EMIT aboutToChange();
-    m_store->setValue(key, value);
+QString AppSettings::storedName(Key key) {
+    return QString::fromLatin1(entry(key).name);
+}
+
+QVariant AppSettings::defaultValue(Key key) {
+    return entry(key).fallback;
+}
+
+QVariant AppSettings::effective(Key key, const QVariant &stored) const {
+    const QVariant &fallback = entry(key).fallback;
+    if (!stored.isValid())
+        return fallback;
+    // A restarted INI store hands back text for what was written as a bool.
+    QVariant typed = stored;
+    if (typed.metaType() != fallback.metaType() && !typed.convert(fallback.metaType()))
+        return fallback;
+    return typed;
+}
+
+QVariant AppSettings::value(Key key) const {
+    return effective(key, m_store->value(storedName(key)));
+}
+
+void AppSettings::setValue(Key key, const QVariant &value) {
+    const QString name = storedName(key);
+    const QVariant stored = m_store->value(name);
+    const bool changes = effective(key, stored) != effective(key, value);
+    if (!changes && stored.metaType() == value.metaType() && stored == value)
+        return;
+    if (changes)
+        Q_EMIT aboutToChange(key);
+    m_store->setValue(name, value);
     m_store->sync();
-    Q_EMIT changed();
+    if (changes)
+        Q_EMIT changed(key);
 }
 
-QVariant AppSettings::value(const QString &key, const QVariant &fallback) const {
-    return m_store->value(key, fallback);
+bool AppSettings::contains(Key key) const {
+    return m_store->contains(storedName(key));
 }
 
-void AppSettings::setValue(const QString &key, const QVariant &value) {
-    write(key, value);
-}
-
-void AppSettings::remove(const QString &key) {
-    Q_EMIT aboutToChange();
-    m_store->remove(key);
+void AppSettings::remove(Key key) {
+    const QString name = storedName(key);
+    if (!m_store->contains(name))
+        return;
+    const bool changes = value(key) != defaultValue(key);
+    if (changes)
+        Q_EMIT aboutToChange(key);
+    m_store->remove(name);
     m_store->sync();
-    Q_EMIT changed();
+    if (changes)
+        Q_EMIT changed(key);
 }
 
 bool AppSettings::soundEnabled() const {
-    return m_store->value(Key::soundEnabled, true).toBool();
+    return value(Key::SoundEnabled).toBool();
 }
 void AppSettings::setSoundEnabled(bool enabled) {
-    write(Key::soundEnabled, enabled);
+    setValue(Key::SoundEnabled, enabled);
 }
 bool AppSettings::respectDND() const {
-    return m_store->value(Key::respectDND, false).toBool();
+    return value(Key::RespectDnd).toBool();
 }
 void AppSettings::setRespectDND(bool respect) {
-    write(Key::respectDND, respect);
+    setValue(Key::RespectDnd, respect);
 }
 QString AppSettings::userDomain() const {
-    return m_store->value(Key::userDomain).toString();
+    return value(Key::UserDomain).toString();
 }
 void AppSettings::setUserDomain(const QString &domain) {
-    write(Key::userDomain, domain);
+    setValue(Key::UserDomain, domain);
 }
 
 bool AppSettings::hasCompletedOnboarding() const {
-    return m_store->value(Key::hasCompletedOnboarding, false).toBool();
+    return value(Key::HasCompletedOnboarding).toBool();
 }
 
 void AppSettings::setHasCompletedOnboarding(bool completed) {
-    write(Key::hasCompletedOnboarding, completed);
+    setValue(Key::HasCompletedOnboarding, completed);
 }
 
 bool AppSettings::launchAtLogin() const {
-    return m_store->value(Key::launchAtLogin, true).toBool();
+    return value(Key::LaunchAtLogin).toBool();
 }
 
 void AppSettings::setLaunchAtLogin(bool enabled) {
-    write(Key::launchAtLogin, enabled);
+    setValue(Key::LaunchAtLogin, enabled);
 }
 
 QByteArray AppSettings::disabledCalendarsData() const {
-    return m_store->value(Key::disabledCalendars).toByteArray();
+    return value(Key::DisabledCalendars).toByteArray();
 }
 
 QByteArray AppSettings::accountRemindersData() const {
-    return m_store->value(Key::accountReminders).toByteArray();
+    return value(Key::AccountReminders).toByteArray();
 }
 
 QSet<QString> AppSettings::decodeDisabledCalendars(const QByteArray &data) {
@@ -163,7 +224,7 @@ QSet<QString> AppSettings::disabledCalendarIds() const {
 }
 
 void AppSettings::setDisabledCalendarIds(const QSet<QString> &ids) {
-    write(Key::disabledCalendars, encodeDisabledCalendars(ids));
+    setValue(Key::DisabledCalendars, encodeDisabledCalendars(ids));
 }
 
 QHash<QString, QList<ReminderOffset>> AppSettings::accountReminders() const {
@@ -171,25 +232,26 @@ QHash<QString, QList<ReminderOffset>> AppSettings::accountReminders() const {
 }
 
 void AppSettings::setAccountReminders(const QHash<QString, QList<ReminderOffset>> &reminders) {
-    write(Key::accountReminders, encodeAccountReminders(reminders));
+    setValue(Key::AccountReminders, encodeAccountReminders(reminders));
 }
 
-QList<double> AppSettings::reminderOffsets(const QString &accountId) const {
+QList<std::chrono::seconds> AppSettings::reminderOffsets(const QString &accountId) const {
     return reminderOffsets(accountReminders(), accountId);
 }
 
-QList<double> AppSettings::reminderOffsets(const QHash<QString, QList<ReminderOffset>> &map,
-                                           const QString &accountId) {
+QList<std::chrono::seconds>
+AppSettings::reminderOffsets(const QHash<QString, QList<ReminderOffset>> &map,
+                             const QString &accountId) {
     const auto it = map.constFind(accountId);
     if (it == map.constEnd())
-        return {0.0};
+        return {std::chrono::seconds::zero()};
     QList<ReminderOffset> offsets = *it;
     std::sort(offsets.begin(), offsets.end(), std::greater<>());
-    QList<double> seconds;
-    seconds.reserve(offsets.size());
+    QList<std::chrono::seconds> leadTimes;
+    leadTimes.reserve(offsets.size());
     for (ReminderOffset offset : offsets)
-        seconds.append(ReminderOffsets::timeInterval(offset));
-    return seconds;
+        leadTimes.append(ReminderOffsets::leadTime(offset));
+    return leadTimes;
 }
 
 void AppSettings::addDefaultReminders(const QString &accountId) {

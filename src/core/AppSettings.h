@@ -8,19 +8,34 @@
 #include <QSet>
 #include <QSettings>
 #include <QString>
+#include <chrono>
 #include <memory>
 
-// The user's plain preferences, each stored at once under its own key.
+// The user's preferences and the services' small records, each stored at once under its own
+// key. Every key, its stored name and its default are listed in one table (AppSettings.cpp).
 class AppSettings : public QObject {
     Q_OBJECT
-    Q_PROPERTY(bool soundEnabled READ soundEnabled WRITE setSoundEnabled NOTIFY changed)
-    Q_PROPERTY(bool respectDND READ respectDND WRITE setRespectDND NOTIFY changed)
-    Q_PROPERTY(QString userDomain READ userDomain WRITE setUserDomain NOTIFY changed)
-    Q_PROPERTY(bool hasCompletedOnboarding READ hasCompletedOnboarding WRITE
-                   setHasCompletedOnboarding NOTIFY changed)
-    Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY changed)
 
 public:
+    enum class Key {
+        SoundEnabled,
+        RespectDnd,
+        UserDomain,
+        HasCompletedOnboarding,
+        LaunchAtLogin,
+        DisabledCalendars,     // JSON array of calendar ids
+        AccountReminders,      // JSON object: account id -> lead times
+        ConnectedAccounts,     // the calendar service's accounts, JSON
+        BackgroundNoticeShown, // the "running without a tray icon" notice was shown
+        UpdateChecksEnabled,
+        UpdateDownloadsEnabled,
+        UpdateLastCheck, // QDateTime
+        UpdateLastItem,  // the newest appcast item seen, as a map
+        UpdateSkippedVersion,
+        UpdateHasLaunchedBefore,
+    };
+    Q_ENUM(Key)
+
     // Takes ownership of `store`.
     explicit AppSettings(std::unique_ptr<QSettings> store, QObject *parent = nullptr);
     ~AppSettings() override;
@@ -47,11 +62,11 @@ public:
     QHash<QString, QList<ReminderOffset>> accountReminders() const;
     void setAccountReminders(const QHash<QString, QList<ReminderOffset>> &reminders);
 
-    // Lead times in seconds, largest first; [0] for an account without an entry.
-    QList<double> reminderOffsets(const QString &accountId) const;
+    // Lead times, largest first; [0 s] for an account without an entry.
+    QList<std::chrono::seconds> reminderOffsets(const QString &accountId) const;
     // The same, from an already decoded map (one decode serves a whole pass over events).
-    static QList<double> reminderOffsets(const QHash<QString, QList<ReminderOffset>> &map,
-                                         const QString &accountId);
+    static QList<std::chrono::seconds>
+    reminderOffsets(const QHash<QString, QList<ReminderOffset>> &map, const QString &accountId);
     void addDefaultReminders(const QString &accountId);
     void addReminder(ReminderOffset offset, const QString &accountId);
     void removeReminder(ReminderOffset offset, const QString &accountId);
@@ -59,10 +74,18 @@ public:
     void toggleCalendar(const QString &calendarId);
     bool isCalendarEnabled(const QString &calendarId) const;
 
-    // Keys owned by other services (connected accounts, the updater's records).
-    QVariant value(const QString &key, const QVariant &fallback = {}) const;
-    void setValue(const QString &key, const QVariant &value);
-    void remove(const QString &key);
+    // The stored value in the type of the key's default; the default when nothing usable is
+    // stored.
+    QVariant value(Key key) const;
+    // Stores at once. Announces only when the value read back changes, so writing what is
+    // already there (or the default over nothing) is silent.
+    void setValue(Key key, const QVariant &value);
+    void remove(Key key);
+    bool contains(Key key) const;
+
+    // The name the key is stored under, and the value read when nothing is stored.
+    static QString storedName(Key key);
+    static QVariant defaultValue(Key key);
 
     // Decoders of the stored JSON; anything unreadable is empty.
     static QSet<QString> decodeDisabledCalendars(const QByteArray &data);
@@ -72,11 +95,11 @@ public:
 
 Q_SIGNALS:
     // Announced before a change is stored.
-    void aboutToChange();
-    void changed();
+    void aboutToChange(AppSettings::Key key);
+    void changed(AppSettings::Key key);
 
 private:
-    void write(const QString &key, const QVariant &value);
+    QVariant effective(Key key, const QVariant &stored) const;
 
     std::unique_ptr<QSettings> m_store;
 };

@@ -27,8 +27,8 @@ std::optional<CalendarProvider> CalendarProviders::fromString(QStringView raw) {
     return std::nullopt;
 }
 
-double CalendarEvent::timeUntilStart(const QDateTime &now) const {
-    return double(now.msecsTo(startDate)) / 1000.0;
+std::chrono::milliseconds CalendarEvent::timeUntilStart(const QDateTime &now) const {
+    return std::chrono::milliseconds(now.msecsTo(startDate));
 }
 
 std::optional<MeetingPlatform> CalendarEvent::meetingPlatform() const {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <chrono>
 #include <optional>
 
 // Google and Microsoft accounts go through the calendar proxy; a feed is an iCalendar address.
@@ -40,9 +41,11 @@ struct CalendarEvent {
     std::optional<QString> accountId;
     std::optional<QString> conferencingProvider;
 
-    // Seconds from `now` to the start; negative once the event has started.
-    double timeUntilStart(const QDateTime &now) const;
-    bool isUpcoming(const QDateTime &now) const { return timeUntilStart(now) > 0; }
+    // From `now` to the start; negative once the event has started.
+    std::chrono::milliseconds timeUntilStart(const QDateTime &now) const;
+    bool isUpcoming(const QDateTime &now) const {
+        return timeUntilStart(now) > std::chrono::milliseconds::zero();
+    }
 
     std::optional<MeetingPlatform> meetingPlatform() const;
     MeetingType meetingType() const;

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <chrono>
 #include <optional>
 
 // A lead time a user can choose; the raw value is minutes.
@@ -20,8 +21,8 @@ std::optional<ReminderOffset> fromRaw(qint64 raw);
 inline int raw(ReminderOffset offset) {
     return int(offset);
 }
-inline double timeInterval(ReminderOffset offset) {
-    return raw(offset) * 60.0;
+inline std::chrono::minutes leadTime(ReminderOffset offset) {
+    return std::chrono::minutes(raw(offset));
 }
 QString label(ReminderOffset offset);
 } // namespace ReminderOffsets

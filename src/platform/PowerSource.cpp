@@ -1,9 +1,14 @@
 #include "PowerSource.h"
 
+#include "PlatformLog.h"
+
+#include <QCoroDBusPendingCall>
+#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
-#include <QDBusVariant>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
 #include <QDir>
 #include <QFile>
 #include <algorithm>
@@ -15,8 +20,6 @@ constexpr auto displayDevicePath = "/org/freedesktop/UPower/devices/DisplayDevic
 constexpr auto deviceInterface = "org.freedesktop.UPower.Device";
 constexpr uint upowerStateCharging = 1;
 constexpr uint upowerTypeBattery = 2;
-// The check runs on the main thread once a minute; a stuck bus must not freeze the tray.
-constexpr int busTimeoutMs = 500;
 
 QByteArray readSmallFile(const QString &path) {
     QFile file(path);
@@ -25,15 +28,9 @@ QByteArray readSmallFile(const QString &path) {
     return file.read(256).trimmed();
 }
 
-std::optional<QVariant> deviceProperty(const QString &name) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(upowerService), QString::fromLatin1(displayDevicePath),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    call << QString::fromLatin1(deviceInterface) << name;
-    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, busTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return std::nullopt;
-    return reply.arguments().constFirst().value<QDBusVariant>().variant();
+// What the bus answers when no one owns the name (UPower is not installed or not running).
+bool isUnowned(const QDBusError &error) {
+    return error.type() == QDBusError::ServiceUnknown;
 }
 } // namespace
 
@@ -41,15 +38,18 @@ std::unique_ptr<PowerSource> PowerSource::createDefault() {
     const QString forced = qEnvironmentVariable("ZELVANE_POWER_SUPPLY_DIR");
     if (!forced.isEmpty())
         return std::make_unique<SysfsPowerSource>(forced);
-    if (UPowerSource::isAvailable())
-        return std::make_unique<UPowerSource>();
-    return std::make_unique<SysfsPowerSource>(QStringLiteral("/sys/class/power_supply"));
+    return std::make_unique<UPowerSource>(
+        std::make_unique<SysfsPowerSource>(QStringLiteral("/sys/class/power_supply")));
 }
 
 SysfsPowerSource::SysfsPowerSource(QString directory)
     : m_directory(std::move(directory)) {}
 
-std::optional<PowerReading> SysfsPowerSource::read() {
+QCoro::Task<std::optional<PowerReading>> SysfsPowerSource::read() {
+    co_return readNow();
+}
+
+std::optional<PowerReading> SysfsPowerSource::readNow() const {
     const QDir dir(m_directory);
     const QStringList entries =
         dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
@@ -72,23 +72,45 @@ std::optional<PowerReading> SysfsPowerSource::parse(QByteArrayView capacity,
     return PowerReading{percent, status.trimmed() == "Charging"};
 }
 
-bool UPowerSource::isAvailable() {
-    QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
-    return bus && bus->isServiceRegistered(QString::fromLatin1(upowerService)).value();
+UPowerSource::UPowerSource(std::unique_ptr<PowerSource> fallback, std::chrono::milliseconds timeout)
+    : m_fallback(std::move(fallback))
+    , m_timeout(timeout) {}
+
+QCoro::Task<std::optional<PowerReading>> UPowerSource::read() {
+    // Only locals after the first suspension: the source may be gone when the reply comes.
+    const std::shared_ptr<PowerSource> fallback = m_fallback;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(upowerService), QString::fromLatin1(displayDevicePath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    call << QString::fromLatin1(deviceInterface);
+    const QDBusPendingCall pending =
+        QDBusConnection::systemBus().asyncCall(call, int(m_timeout.count()));
+    const QDBusMessage reply = co_await pending;
+    if (reply.type() == QDBusMessage::ReplyMessage) {
+        if (reply.arguments().isEmpty())
+            co_return std::nullopt;
+        co_return fromProperties(qdbus_cast<QVariantMap>(reply.arguments().constFirst()));
+    }
+    const QDBusError error(reply);
+    if (isUnowned(error) && fallback)
+        co_return co_await fallback->read();
+    if (!isUnowned(error))
+        qCWarning(lcPlatform) << "UPower's display device could not be read:" << error.name()
+                              << error.message();
+    co_return std::nullopt;
 }
 
-std::optional<PowerReading> UPowerSource::read() {
-    const auto type = deviceProperty(QStringLiteral("Type"));
-    const auto present = deviceProperty(QStringLiteral("IsPresent"));
-    if (!type || !present || type->toUInt() != upowerTypeBattery || !present->toBool())
+std::optional<PowerReading> UPowerSource::fromProperties(const QVariantMap &properties) {
+    const QVariant type = properties.value(QStringLiteral("Type"));
+    const QVariant present = properties.value(QStringLiteral("IsPresent"));
+    if (!type.isValid() || !present.isValid() || type.toUInt() != upowerTypeBattery ||
+        !present.toBool())
         return std::nullopt;
-    const auto percentage = deviceProperty(QStringLiteral("Percentage"));
-    const auto state = deviceProperty(QStringLiteral("State"));
     bool okPercent = false, okState = false;
-    const double percent = percentage ? percentage->toDouble(&okPercent) : 0.0;
-    const uint stateValue = state ? state->toUInt(&okState) : 0;
+    const double percent = properties.value(QStringLiteral("Percentage")).toDouble(&okPercent);
+    const uint state = properties.value(QStringLiteral("State")).toUInt(&okState);
     if (!okPercent || !okState || !std::isfinite(percent))
         return std::nullopt;
     return PowerReading{int(std::lround(std::clamp(percent, 0.0, 100.0))),
-                        stateValue == upowerStateCharging};
+                        state == upowerStateCharging};
 }

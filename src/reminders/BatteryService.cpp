@@ -1,6 +1,7 @@
 #include "BatteryService.h"
 
 #include <QMetaObject>
+#include <QPointer>
 
 BatteryService::BatteryService(Clock &clock, std::unique_ptr<PowerSource> source, QObject *parent)
     : QObject(parent)
@@ -14,18 +15,26 @@ void BatteryService::startMonitoring() {
     m_clock.every(checkInterval, m_timer.get(), [this] { checkBattery(); });
 }
 
-void BatteryService::checkBattery() {
-    if (!m_source)
-        return;
-    const std::optional<PowerReading> reading = m_source->read();
-    if (!reading)
-        return;
-    if (reading->capacity <= alertCapacity) {
-        if (reading->charging || m_hasAlerted)
+QCoro::Task<> BatteryService::checkBattery() {
+    if (!m_source || m_reading)
+        co_return;
+    QPointer<BatteryService> self(this);
+    m_reading = true;
+    const std::optional<PowerReading> reading = co_await m_source->read();
+    if (!self)
+        co_return;
+    m_reading = false;
+    if (reading)
+        apply(*reading);
+}
+
+void BatteryService::apply(const PowerReading &reading) {
+    if (reading.capacity <= alertCapacity) {
+        if (reading.charging || m_hasAlerted)
             return;
         m_hasAlerted = true;
         QMetaObject::invokeMethod(this, &BatteryService::lowBattery, Qt::QueuedConnection);
-    } else if (reading->capacity >= rearmCapacity) {
+    } else if (reading.capacity >= rearmCapacity) {
         m_hasAlerted = false;
     }
 }

@@ -3,7 +3,9 @@
 #include "core/Clock.h"
 #include "platform/PowerSource.h"
 
+#include <QCoroTask>
 #include <QObject>
+#include <chrono>
 #include <memory>
 
 // Watches the battery once a minute and raises one alert per low-battery episode: at 1 % or
@@ -22,8 +24,10 @@ public:
     void startMonitoring();
 
     bool hasAlerted() const { return m_hasAlerted; }
+    // A reading is on its way; ticks meanwhile are skipped rather than queued.
+    bool isReading() const { return m_reading; }
 
-    static constexpr double checkInterval = 60.0;
+    static constexpr std::chrono::minutes checkInterval{1};
     static constexpr int alertCapacity = 1;
     static constexpr int rearmCapacity = 6;
 
@@ -32,11 +36,13 @@ Q_SIGNALS:
     void lowBattery();
 
 private:
-    void checkBattery();
+    QCoro::Task<> checkBattery();
+    void apply(const PowerReading &reading);
 
     Clock &m_clock;
     std::unique_ptr<PowerSource> m_source;
     // Lives as long as the timer; replaced when monitoring restarts.
     std::unique_ptr<QObject> m_timer;
     bool m_hasAlerted = false;
+    bool m_reading = false;
 };

@@ -1,15 +1,17 @@
 #include "ReminderScheduler.h"
 
+#include "ReminderLog.h"
 #include "core/AppSettings.h"
 #include "prep/AttendeeResearchService.h"
 #include "sync/CalendarService.h"
 
 #include <QMetaObject>
-#include <cmath>
 
 namespace {
-QString firedKey(const QString &eventId, double offset) {
-    return eventId + u'-' + QString::number(qint64(offset));
+using namespace std::chrono_literals;
+
+QString firedKey(const QString &eventId, std::chrono::seconds leadTime) {
+    return eventId + u'-' + QString::number(leadTime.count());
 }
 
 // Event ids may contain hyphens themselves, so the id is everything before the last one.
@@ -36,10 +38,10 @@ void ReminderScheduler::start() {
     if (m_started)
         return;
     m_started = true;
-    m_clock.every(beatSeconds, this, [this] { check(); });
+    m_clock.every(beat, this, [this] { check(); });
     connect(m_calendarService, &CalendarService::eventsChanged, this, &ReminderScheduler::check);
     check();
-    m_clock.after(coldStartDelaySeconds, this, [this] { checkResearch(true); });
+    m_clock.after(coldStartDelay, this, [this] { checkResearch(true); });
 }
 
 void ReminderScheduler::check() {
@@ -53,13 +55,13 @@ void ReminderScheduler::checkReminders() {
     const QDateTime now = m_clock.now();
     const QList<CalendarEvent> &events = m_calendarService->events();
     const auto accountReminders = m_settings.accountReminders();
-    QHash<QString, QList<double>> offsetsByAccount;
-    static const QList<double> atStartOnly{0.0};
+    QHash<QString, QList<std::chrono::seconds>> offsetsByAccount;
+    static const QList<std::chrono::seconds> atStartOnly{0s};
     for (const CalendarEvent &event : events) {
-        const double untilStart = event.timeUntilStart(now);
-        if (untilStart <= 0)
+        const std::chrono::milliseconds untilStart = event.timeUntilStart(now);
+        if (untilStart <= 0ms)
             continue;
-        const QList<double> *offsets = &atStartOnly;
+        const QList<std::chrono::seconds> *offsets = &atStartOnly;
         if (event.accountId) {
             auto it = offsetsByAccount.find(*event.accountId);
             if (it == offsetsByAccount.end())
@@ -68,11 +70,11 @@ void ReminderScheduler::checkReminders() {
                     AppSettings::reminderOffsets(accountReminders, *event.accountId));
             offsets = &*it;
         }
-        for (double offset : *offsets) {
+        for (const std::chrono::seconds offset : *offsets) {
             // Due from 15 s before the fire time until 30 s after it. Checking the window
             // before the fired set spares building a key for every offset on every beat.
-            const double delta = untilStart - offset;
-            if (!(delta <= 15.0 && delta > -30.0))
+            const std::chrono::milliseconds delta = untilStart - offset;
+            if (!(delta <= 15s && delta > -30s))
                 continue;
             const QString key = firedKey(event.id, offset);
             if (m_firedReminders.contains(key))
@@ -90,11 +92,11 @@ void ReminderScheduler::checkReminders() {
         [&ids](const QString &key) { return !ids.contains(eventIdOfKey(key)); });
 }
 
-void ReminderScheduler::deliver(const CalendarEvent &event, double offset) {
+void ReminderScheduler::deliver(const CalendarEvent &event, std::chrono::seconds leadTime) {
     const std::optional<MeetingBrief> brief = storedBrief(event.id);
     // Firings never run inside a check pass: a listener may open windows or snooze.
     QMetaObject::invokeMethod(
-        this, [this, event, offset, brief] { Q_EMIT reminderFired(event, offset, brief); },
+        this, [this, event, leadTime, brief] { Q_EMIT reminderFired(event, leadTime, brief); },
         Qt::QueuedConnection);
 }
 
@@ -104,8 +106,9 @@ std::optional<MeetingBrief> ReminderScheduler::storedBrief(const QString &eventI
 }
 
 void ReminderScheduler::scheduleSnooze(const CalendarEvent &event) {
-    m_clock.after(snoozeSeconds, this,
-                  [this, event] { Q_EMIT reminderFired(event, -1, storedBrief(event.id)); });
+    m_clock.after(snoozeDelay, this, [this, event] {
+        Q_EMIT reminderFired(event, std::nullopt, storedBrief(event.id));
+    });
 }
 
 void ReminderScheduler::checkResearch(bool coldStart) {
@@ -115,8 +118,8 @@ void ReminderScheduler::checkResearch(bool coldStart) {
     // A copy: triggering research may publish changes that observers react to.
     const QList<CalendarEvent> events = m_calendarService->events();
     for (const CalendarEvent &event : events) {
-        const double until = event.timeUntilStart(now);
-        if (until <= 0 || until > researchHorizonSeconds || event.attendeeEmails.isEmpty())
+        const std::chrono::milliseconds until = event.timeUntilStart(now);
+        if (until <= 0ms || until > researchHorizon || event.attendeeEmails.isEmpty())
             continue;
         // The cold-start pass runs regardless of what the first checks already started.
         if (coldStart || !m_researchTriggered.contains(event.id))
@@ -130,7 +133,7 @@ void ReminderScheduler::triggerResearch(const CalendarEvent &event) {
     m_researching.insert(id);
     Q_EMIT researchingChanged();
     // Only the progress indication times out; the research itself runs on.
-    m_clock.after(researchProgressTimeoutSeconds, this, [this, id] {
+    m_clock.after(researchProgressTimeout, this, [this, id] {
         if (m_researching.remove(id))
             Q_EMIT researchingChanged();
     });
@@ -145,8 +148,11 @@ QCoro::Task<> ReminderScheduler::runResearch(CalendarEvent event) {
     std::optional<MeetingBrief> brief;
     try {
         brief = co_await service->researchMeeting(event);
-    } catch (...) {
+    } catch (const std::exception &error) {
         // Research is best effort: a failed run leaves no brief and is not retried.
+        qCWarning(lcReminders) << "meeting research failed:" << error.what();
+    } catch (...) {
+        qCWarning(lcReminders) << "meeting research failed";
     }
     if (!self)
         co_return;

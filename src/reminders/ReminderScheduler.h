@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <chrono>
 #include <optional>
 
 class AppSettings;
@@ -33,15 +34,15 @@ public:
     const QHash<QString, MeetingBrief> &briefs() const { return m_briefs; }
     const QSet<QString> &researching() const { return m_researching; }
 
-    static constexpr double beatSeconds = 15.0;
-    static constexpr double snoozeSeconds = 60.0;
-    static constexpr double researchHorizonSeconds = 3600.0;
-    static constexpr double researchProgressTimeoutSeconds = 120.0;
-    static constexpr double coldStartDelaySeconds = 2.0;
+    static constexpr std::chrono::seconds beat{15};
+    static constexpr std::chrono::seconds snoozeDelay{60};
+    static constexpr std::chrono::hours researchHorizon{1};
+    static constexpr std::chrono::seconds researchProgressTimeout{120};
+    static constexpr std::chrono::seconds coldStartDelay{2};
 
 Q_SIGNALS:
-    // offset is the lead time in seconds, or -1 for a snoozed re-delivery.
-    void reminderFired(const CalendarEvent &event, double offset,
+    // `leadTime` is the lead time that fell due; none for a snoozed re-delivery.
+    void reminderFired(const CalendarEvent &event, std::optional<std::chrono::seconds> leadTime,
                        const std::optional<MeetingBrief> &brief);
     void briefsChanged();
     void researchingChanged();
@@ -51,7 +52,7 @@ private:
     void checkReminders();
     void checkResearch(bool coldStart = false);
     std::optional<MeetingBrief> storedBrief(const QString &eventId) const;
-    void deliver(const CalendarEvent &event, double offset);
+    void deliver(const CalendarEvent &event, std::chrono::seconds leadTime);
     QCoro::Task<> runResearch(CalendarEvent event);
 
     QPointer<CalendarService> m_calendarService;

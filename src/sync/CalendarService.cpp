@@ -17,8 +17,6 @@
 
 namespace {
 
-const QString accountsKey = QStringLiteral("connectedAccounts");
-
 // A feed is one calendar, named like its account, so it can be switched off like any other.
 ProxyCalendar feedCalendar(const ConnectedAccount &account) {
     return {account.id, account.email, std::nullopt, true};
@@ -71,7 +69,7 @@ void CalendarService::setAccounts(QList<ConnectedAccount> accounts) {
 }
 
 void CalendarService::loadAccounts() {
-    const QByteArray data = m_settings.value(accountsKey).toByteArray();
+    const QByteArray data = m_settings.value(AppSettings::Key::ConnectedAccounts).toByteArray();
     const QJsonDocument doc = QJsonDocument::fromJson(data);
     if (!doc.isArray())
         return;
@@ -90,7 +88,8 @@ void CalendarService::saveAccounts() {
     QJsonArray array;
     for (const ConnectedAccount &account : std::as_const(m_accounts))
         array.append(account.toJson());
-    m_settings.setValue(accountsKey, QJsonDocument(array).toJson(QJsonDocument::Compact));
+    m_settings.setValue(AppSettings::Key::ConnectedAccounts,
+                        QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
 QSet<CalendarProvider> CalendarService::connectedProviders() const {

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSet>
 #include <QUrl>
+#include <chrono>
 #include <memory>
 
 class AppSettings;
@@ -39,7 +40,7 @@ public:
         QList<CalendarEvent> feedEvents;
     };
 
-    static constexpr double refreshInterval = 120;
+    static constexpr std::chrono::seconds refreshInterval{120};
     static constexpr int emailLimit = 5;
     static constexpr qint64 windowSeconds = 7'776'000; // 90 days
     // An unchanged feed is expanded again after this long, so the window moves on.

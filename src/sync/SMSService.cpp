@@ -46,7 +46,8 @@ qsizetype SMSService::characterCount(const QString &text) {
 
 QString SMSService::messageText(const CalendarEvent &event,
                                 const std::optional<MeetingBrief> &brief, const QDateTime &now) {
-    const auto minutes = qint64(std::trunc(event.timeUntilStart(now) / 60.0));
+    const auto minutes =
+        std::chrono::duration_cast<std::chrono::minutes>(event.timeUntilStart(now)).count();
     QString text =
         QStringLiteral("Zelvane: ") + event.title + QStringLiteral(" starts ") +
         (minutes <= 0 ? QStringLiteral("NOW")

@@ -35,7 +35,7 @@ class SlackService : public QObject {
 public:
     static constexpr auto clientId = "730914625581.29384756102947";
     static constexpr auto userScopes = "search:read,users:read,users:read.email";
-    static constexpr double signInLimit = 180;
+    static constexpr std::chrono::seconds signInLimit{180};
     static constexpr int pageSize = 20;
     static constexpr std::chrono::milliseconds defaultTimeout{60'000};
 

@@ -1,5 +1,6 @@
 #include "OnboardingFlow.h"
 
+#include "UiLog.h"
 #include "platform/Error.h"
 #include "sync/AddFeedModel.h"
 #include "sync/CalendarService.h"
@@ -68,6 +69,8 @@ QCoro::Task<> OnboardingFlow::runConnection(CalendarProvider provider) {
     } catch (...) {
         error = QStringLiteral("The sign-in could not be started.");
     }
+    if (error)
+        qCWarning(lcUi) << "calendar sign-in failed:" << *error;
     if (!self)
         co_return;
     m_connectionError = error;

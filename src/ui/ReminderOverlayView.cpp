@@ -96,7 +96,7 @@ QString ReminderOverlayView::timeText(const CalendarEvent &event, const QDateTim
         locale.toString(event.startDate.toLocalTime().time(), QLocale::ShortFormat);
     const QString end = locale.toString(event.endDate.toLocalTime().time(), QLocale::ShortFormat);
     const QString range = start + QStringLiteral(" – ") + end;
-    const double t = event.timeUntilStart(now);
+    const double t = std::chrono::duration<double>(event.timeUntilStart(now)).count();
     if (t <= 0)
         return QStringLiteral("NOW • ") + range;
     if (t < 60)
@@ -234,7 +234,7 @@ void ReminderOverlayView::showEvent(QShowEvent *event) {
     m_timeLabel->setAccessibleName(m_timeLabel->text());
     if (!m_keyGuardStarted) {
         m_keyGuardStarted = true;
-        m_clock.after(keyGuardSeconds, this, [this] { m_acceptsKeys = true; });
+        m_clock.after(keyGuard, this, [this] { m_acceptsKeys = true; });
     }
     CardOverlay::showEvent(event);
 }

@@ -21,7 +21,7 @@ public:
                         QWidget *parent = nullptr, Clock &clock = Clock::system());
 
     static constexpr int maxCardWidth = 500;
-    static constexpr double keyGuardSeconds = 1.0;
+    static constexpr std::chrono::seconds keyGuard{1};
     static constexpr int maxCardWidthWithBrief = 680;
 
     // "Starting in 5 min • 10:00 – 10:30" and its "NOW" and under-a-minute variants.

@@ -1,7 +1,7 @@
+#include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "app/ReminderPresenter.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "platform/DesktopNotification.h"
 #include "platform/DoNotDisturb.h"
 #include "ui/OverlayWindowController.h"

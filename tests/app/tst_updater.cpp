@@ -1,11 +1,11 @@
 #include "LoopbackHttpServer.h"
+#include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "app/Appcast.h"
 #include "app/UpdateDialogs.h"
 #include "app/UpdateManager.h"
 #include "app/Updater.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "platform/UpdateInstaller.h"
 
 #include <QCoroTask>
@@ -187,7 +187,7 @@ private Q_SLOTS:
         auto updater = makeUpdater();
         { UpdateManager first(*updater, *settings, clock, u"1.9.2"_s); }
         QVERIFY(updater->automaticallyDownloadsUpdates());
-        QVERIFY(settings->value(u"SUHasLaunchedBefore"_s).toBool());
+        QVERIFY(settings->value(AppSettings::Key::UpdateHasLaunchedBefore).toBool());
         updater->setAutomaticallyDownloadsUpdates(false);
         UpdateManager second(*updater, *settings, clock, u"1.9.2"_s);
         QVERIFY(!updater->automaticallyDownloadsUpdates());
@@ -216,15 +216,16 @@ private Q_SLOTS:
         QFETCH(bool, before);
         QFETCH(bool, expected);
         auto updater = makeUpdater();
-        settings->setValue(u"SULastItem"_s, QVariantMap{{u"CFBundleShortVersionString"_s,
-                                                         before ? u"2.0"_s : u"1.0"_s}});
+        settings->setValue(
+            AppSettings::Key::UpdateLastItem,
+            QVariantMap{{u"CFBundleShortVersionString"_s, before ? u"2.0"_s : u"1.0"_s}});
         UpdateManager manager(*updater, *settings, clock, u"1.9.2"_s);
         QCOMPARE(manager.updateAvailable(), before);
-        settings->remove(u"SULastItem"_s);
+        settings->remove(AppSettings::Key::UpdateLastItem);
         if (lastItem.isValid())
-            settings->setValue(u"SULastItem"_s, lastItem);
+            settings->setValue(AppSettings::Key::UpdateLastItem, lastItem);
         // Nothing changes until the delayed re-evaluation 10 s after start.
-        clock.advance(UpdateManager::delayedCheckSeconds - 1);
+        clock.advance(UpdateManager::delayedCheck - std::chrono::seconds(1));
         QCOMPARE(manager.updateAvailable(), before);
         clock.advance(1);
         QCOMPARE(manager.updateAvailable(), expected);
@@ -250,7 +251,9 @@ private Q_SLOTS:
         QCOMPARE(foundSpy.size(), found ? 1 : 0);
         QCOMPARE(manager.updateAvailable(), found);
         // The newest item is recorded whatever its version, the older one never.
-        QCOMPARE(settings->value(u"SULastItem"_s).toMap().value(u"CFBundleShortVersionString"_s),
+        QCOMPARE(settings->value(AppSettings::Key::UpdateLastItem)
+                     .toMap()
+                     .value(u"CFBundleShortVersionString"_s),
                  QVariant(feedVersion < u"1.0.1"_s ? u"1.0.1"_s : feedVersion));
         QCOMPARE(updater->lastUpdateCheckDate(), clock.now());
         if (found) {
@@ -282,7 +285,7 @@ private Q_SLOTS:
         manager.checkForUpdates();
         QTRY_COMPARE(failed.size(), 1);
         QCOMPARE(failed.first().first().toString(), description);
-        QVERIFY(!settings->value(u"SULastItem"_s).isValid());
+        QVERIFY(!settings->contains(AppSettings::Key::UpdateLastItem));
         QVERIFY(!updater->lastUpdateCheckDate().isValid());
         QVERIFY(!updater->isBusy());
     }
@@ -399,7 +402,7 @@ private Q_SLOTS:
             QVERIFY(!updater->isBusy());
             QVERIFY(installer.installedBytes.isEmpty());
         }
-        QCOMPARE(settings->value(u"SUSkippedVersion"_s).toString(), skipped);
+        QCOMPARE(settings->value(AppSettings::Key::UpdateSkippedVersion).toString(), skipped);
     }
 
     // A download that fails verification ends in an error the user can read and dismiss.

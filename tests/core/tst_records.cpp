@@ -99,7 +99,7 @@ private Q_SLOTS:
 
         const QDateTime now = QDateTime::fromSecsSinceEpoch(1'000'000, Qt::UTC);
         a.startDate = now.addSecs(90);
-        QCOMPARE(a.timeUntilStart(now), 90.0);
+        QCOMPARE(a.timeUntilStart(now), std::chrono::milliseconds(90'000));
         QVERIFY(a.isUpcoming(now));
         a.startDate = now;
         QVERIFY(!a.isUpcoming(now));

@@ -2,11 +2,15 @@
 #include "core/AppSettings.h"
 
 #include <QDir>
+#include <QMetaEnum>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <sys/stat.h>
+
+using namespace std::chrono_literals;
+using Seconds = QList<std::chrono::seconds>;
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -21,7 +25,7 @@ private Q_SLOTS:
         QCOMPARE(settings->hasCompletedOnboarding(), false);
         QCOMPARE(settings->launchAtLogin(), true);
         QVERIFY(settings->disabledCalendarIds().isEmpty());
-        QCOMPARE(settings->reminderOffsets(QStringLiteral("any")), QList<double>{0.0});
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("any")), Seconds{0s});
     }
 
     void valuesSurviveARestart() {
@@ -42,7 +46,7 @@ private Q_SLOTS:
         QCOMPARE(settings->userDomain(), QStringLiteral("acme.com"));
         QCOMPARE(settings->hasCompletedOnboarding(), true);
         QCOMPARE(settings->launchAtLogin(), false);
-        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), QList<double>{600.0});
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), Seconds{600s});
         QVERIFY(!settings->isCalendarEnabled(QStringLiteral("cal-1")));
 
         // The file lives where the desktop expects a program's configuration.
@@ -81,28 +85,28 @@ private Q_SLOTS:
         settings->addReminder(ReminderOffset::fiveMin, account);
         QCOMPARE(settings->accountReminders().value(account),
                  (QList<ReminderOffset>{ReminderOffset::fiveMin, ReminderOffset::fifteenMin}));
-        QCOMPARE(settings->reminderOffsets(account), (QList<double>{900.0, 300.0}));
+        QCOMPARE(settings->reminderOffsets(account), (Seconds{900s, 300s}));
 
-        // Adding an offset already present changes nothing but is still written.
+        // Adding an offset already present changes nothing, and says nothing.
         QSignalSpy writes(settings.get(), &AppSettings::changed);
         settings->addReminder(ReminderOffset::fiveMin, account);
-        QCOMPARE(writes.count(), 1);
-        QCOMPARE(settings->reminderOffsets(account), (QList<double>{900.0, 300.0}));
+        QCOMPARE(writes.count(), 0);
+        QCOMPARE(settings->reminderOffsets(account), (Seconds{900s, 300s}));
 
         settings->addDefaultReminders(account);
-        QCOMPARE(settings->reminderOffsets(account), (QList<double>{900.0, 300.0}));
+        QCOMPARE(settings->reminderOffsets(account), (Seconds{900s, 300s}));
 
         settings->removeReminder(ReminderOffset::fifteenMin, account);
         settings->removeReminder(ReminderOffset::fiveMin, account);
         QVERIFY(settings->accountReminders().contains(account));
-        QCOMPARE(settings->reminderOffsets(account), QList<double>{});
+        QCOMPARE(settings->reminderOffsets(account), Seconds{});
 
         // An existing empty entry is not replaced by the default.
         settings->addDefaultReminders(account);
-        QCOMPARE(settings->reminderOffsets(account), QList<double>{});
+        QCOMPARE(settings->reminderOffsets(account), Seconds{});
 
         settings->removeReminders(account);
-        QCOMPARE(settings->reminderOffsets(account), QList<double>{0.0});
+        QCOMPARE(settings->reminderOffsets(account), Seconds{0s});
         settings->addDefaultReminders(account);
         QCOMPARE(settings->accountReminders().value(account),
                  QList<ReminderOffset>{ReminderOffset::atStart});
@@ -122,11 +126,70 @@ private Q_SLOTS:
     void aboutToChangeComesBeforeTheWrite() {
         TestEnvironment env;
         auto settings = env.makeSettings();
-        QList<double> seenDuringAnnouncement{-1};
+        Seconds seenDuringAnnouncement{-1s};
         connect(settings.get(), &AppSettings::aboutToChange, this,
                 [&] { seenDuringAnnouncement = settings->reminderOffsets(QStringLiteral("A")); });
         settings->addReminder(ReminderOffset::oneMin, QStringLiteral("A"));
-        QCOMPARE(seenDuringAnnouncement, QList<double>{0.0});
+        QCOMPARE(seenDuringAnnouncement, Seconds{0s});
+    }
+
+    void changeNamesItsKeyOnce() {
+        TestEnvironment env;
+        auto settings = env.makeSettings();
+        QSignalSpy changes(settings.get(), &AppSettings::changed);
+        QSignalSpy announcements(settings.get(), &AppSettings::aboutToChange);
+
+        settings->setSoundEnabled(false);
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(changes.takeFirst().first().value<AppSettings::Key>(),
+                 AppSettings::Key::SoundEnabled);
+        QCOMPARE(announcements.count(), 1);
+
+        // The same value again, or the default written over nothing, is no change.
+        settings->setSoundEnabled(false);
+        settings->setValue(AppSettings::Key::UpdateDownloadsEnabled, false);
+        QCOMPARE(changes.count(), 0);
+        QVERIFY(settings->contains(AppSettings::Key::UpdateDownloadsEnabled));
+
+        settings->setUserDomain(QStringLiteral("acme.com"));
+        settings->remove(AppSettings::Key::UserDomain);
+        settings->remove(AppSettings::Key::UserDomain);
+        QCOMPARE(changes.count(), 2);
+        QCOMPARE(changes.at(1).first().value<AppSettings::Key>(), AppSettings::Key::UserDomain);
+        QCOMPARE(settings->userDomain(), QString());
+    }
+
+    void storedTextReadsBackInTheDefaultsType() {
+        TestEnvironment env;
+        {
+            auto settings = env.makeSettings();
+            settings->setSoundEnabled(false);
+        }
+        // After a restart the INI file hands back "false" as text.
+        auto settings = env.makeSettings();
+        QSignalSpy changes(settings.get(), &AppSettings::changed);
+        QCOMPARE(settings->value(AppSettings::Key::SoundEnabled), QVariant(false));
+        settings->setSoundEnabled(false);
+        QCOMPARE(changes.count(), 0);
+
+        // A value that cannot take the key's type reads as the default.
+        QSettings raw(env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"),
+                      QSettings::IniFormat);
+        raw.setValue(QStringLiteral("SULastItem"), QStringLiteral("2.0"));
+        raw.sync();
+        auto reread = env.makeSettings();
+        QCOMPARE(reread->value(AppSettings::Key::UpdateLastItem), QVariant(QVariantMap()));
+    }
+
+    void everyKeyHasItsOwnStoredName() {
+        const QMetaEnum keys = QMetaEnum::fromType<AppSettings::Key>();
+        QSet<QString> names;
+        for (int i = 0; i < keys.keyCount(); ++i) {
+            const auto key = AppSettings::Key(keys.value(i));
+            names.insert(AppSettings::storedName(key));
+            QVERIFY2(AppSettings::defaultValue(key).isValid(), keys.key(i));
+        }
+        QCOMPARE(names.size(), keys.keyCount());
     }
 
     void corruptStoredJson_data() {
@@ -154,11 +217,11 @@ private Q_SLOTS:
         }
         auto settings = env.makeSettings();
         QVERIFY(settings->accountReminders().isEmpty());
-        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), QList<double>{0.0});
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), Seconds{0s});
         QVERIFY(settings->disabledCalendarIds().isEmpty());
         // Writing over an unreadable value starts from empty and leaves readable JSON.
         settings->addReminder(ReminderOffset::twoMin, QStringLiteral("A"));
-        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), QList<double>{120.0});
+        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), Seconds{120s});
     }
 
     void storedFormsRoundTrip() {

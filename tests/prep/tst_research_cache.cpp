@@ -1,5 +1,5 @@
+#include "ManualClock.h"
 #include "TestEnvironment.h"
-#include "core/Clock.h"
 #include "prep/ResearchCache.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "LoopbackHttpServer.h"
+#include "ManualClock.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
-#include "core/Clock.h"
 #include "platform/SecretStore.h"
 #include "prep/AttendeeResearchService.h"
 #include "prep/ResearchCache.h"

@@ -1,4 +1,4 @@
-#include "core/Clock.h"
+#include "ManualClock.h"
 #include "reminders/BatteryService.h"
 
 #include <QDir>

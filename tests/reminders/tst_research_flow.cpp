@@ -1,11 +1,11 @@
 // A meeting within the hour gets its brief through the whole service graph: the key from the
 // Secret Service, the model provider over HTTP, the research cache on disk.
 #include "LoopbackHttpServer.h"
+#include "ManualClock.h"
 #include "ServiceGraph.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "platform/SecretStore.h"
 #include "prep/AttendeeResearchService.h"
 #include "reminders/ReminderScheduler.h"

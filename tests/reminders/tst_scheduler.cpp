@@ -1,7 +1,7 @@
+#include "ManualClock.h"
 #include "ServiceGraph.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "prep/AttendeeResearchService.h"
 #include "reminders/ReminderScheduler.h"
 #include "sync/CalendarService.h"
@@ -74,8 +74,8 @@ private:
     }
 
     // Moves time on and lets queued deliveries run.
-    void advance(double seconds) {
-        clock->advance(seconds);
+    template <typename Step> void advance(Step step) {
+        clock->advance(step);
         QCoreApplication::processEvents();
     }
 
@@ -104,11 +104,12 @@ private Q_SLOTS:
                                                       services->slack, services->secrets, *clock);
         scheduler = std::make_unique<ReminderScheduler>(*calendar, *research, *settings, *clock);
         firings.clear();
-        connect(
-            scheduler.get(), &ReminderScheduler::reminderFired, this,
-            [this](const CalendarEvent &e, double offset, const std::optional<MeetingBrief> &b) {
-                firings.append({e.id, offset, b});
-            });
+        connect(scheduler.get(), &ReminderScheduler::reminderFired, this,
+                [this](const CalendarEvent &e, std::optional<std::chrono::seconds> leadTime,
+                       const std::optional<MeetingBrief> &b) {
+                    // A snoozed re-delivery is recorded as -1.
+                    firings.append({e.id, leadTime ? double(leadTime->count()) : -1.0, b});
+                });
     }
 
     void cleanup() {
@@ -264,7 +265,7 @@ private Q_SLOTS:
         QVERIFY(researching.count() >= 1);
 
         // The cold-start pass runs the in-hour meetings again, whatever was triggered...
-        advance(ReminderScheduler::coldStartDelaySeconds);
+        advance(ReminderScheduler::coldStartDelay);
         QCOMPARE(research->started, (QStringList{QStringLiteral("soon"), QStringLiteral("soon")}));
         // ...while the beat does not.
         advance(15);
@@ -300,7 +301,7 @@ private Q_SLOTS:
         calendar->publishEvents(
             {event(QStringLiteral("n"), 1800, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
         scheduler->start();
-        advance(ReminderScheduler::coldStartDelaySeconds);
+        advance(ReminderScheduler::coldStartDelay);
         QCOMPARE(research->started.size(), 2);
         finish(QStringLiteral("n"), std::nullopt);
         QVERIFY(scheduler->researching().isEmpty());

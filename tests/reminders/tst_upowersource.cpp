@@ -1,14 +1,37 @@
-#include "core/Clock.h"
+#include "ManualClock.h"
 #include "platform/PowerSource.h"
 #include "reminders/BatteryService.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+using namespace std::chrono_literals;
+
+namespace {
+const QString upowerName = QStringLiteral("org.freedesktop.UPower");
+const QString displayDevicePath = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
+
+std::optional<PowerReading> readNow(PowerSource &source) {
+    return QCoro::waitFor(source.read());
+}
+
+void writeBattery(const QTemporaryDir &dir, const char *capacity, const char *status) {
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("BAT0")));
+    for (auto [file, content] :
+         {std::pair{"type", "Battery"}, {"capacity", capacity}, {"status", status}}) {
+        QFile f(dir.filePath(QStringLiteral("BAT0/") + QLatin1String(file)));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+    }
+}
+} // namespace
 
 // UPower's display device as the daemon publishes it, served on the test's private
 // system bus.
@@ -27,6 +50,18 @@ public:
     uint state = 2; // discharging
 };
 
+// A UPower that has taken its name but never answers, as a daemon stuck in a kernel call or
+// stopped in a debugger would.
+class StalledDevice : public QDBusVirtualObject {
+public:
+    int calls = 0;
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &, const QDBusConnection &) override {
+        ++calls;
+        return true; // claimed, and no reply is ever sent
+    }
+};
+
 class TestUPowerSource : public QObject {
     Q_OBJECT
 
@@ -38,9 +73,9 @@ private Q_SLOTS:
         QDBusConnection bus = QDBusConnection::systemBus();
         if (!bus.isConnected() || qgetenv("DBUS_SYSTEM_BUS_ADDRESS").isEmpty())
             QSKIP("needs a private system bus (run through its CTest wrapper)");
-        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice"),
-                                   &device, QDBusConnection::ExportAllProperties));
-        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.UPower")));
+        QVERIFY(
+            bus.registerObject(displayDevicePath, &device, QDBusConnection::ExportAllProperties));
+        QVERIFY(bus.registerService(upowerName));
     }
 
     void init() {
@@ -79,8 +114,8 @@ private Q_SLOTS:
         device.percentage = percentage;
         device.state = state;
 
-        QVERIFY(UPowerSource::isAvailable());
-        const auto reading = UPowerSource().read();
+        UPowerSource source;
+        const auto reading = readNow(source);
         if (capacity < 0) {
             QVERIFY(!reading);
             return;
@@ -92,18 +127,25 @@ private Q_SLOTS:
 
     void defaultSourceIsUPowerUnlessAFolderIsForced() {
         device.percentage = 42.0;
-        QCOMPARE(PowerSource::createDefault()->read()->capacity, 42);
+        QCOMPARE(readNow(*PowerSource::createDefault())->capacity, 42);
 
         QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("BAT0")));
-        for (auto [file, content] :
-             {std::pair{"type", "Battery"}, {"capacity", "7"}, {"status", "Discharging"}}) {
-            QFile f(dir.filePath(QStringLiteral("BAT0/") + QLatin1String(file)));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
-        }
+        writeBattery(dir, "7", "Discharging");
         qputenv("ZELVANE_POWER_SUPPLY_DIR", dir.path().toUtf8());
-        QCOMPARE(PowerSource::createDefault()->read()->capacity, 7);
+        QCOMPARE(readNow(*PowerSource::createDefault())->capacity, 7);
+    }
+
+    void withoutUPowerTheFallbackAnswers() {
+        QTemporaryDir dir;
+        writeBattery(dir, "33", "Charging");
+        QDBusConnection bus = QDBusConnection::systemBus();
+        UPowerSource source(std::make_unique<SysfsPowerSource>(dir.path()));
+        QVERIFY(bus.unregisterService(upowerName));
+        const auto reading = readNow(source);
+        QVERIFY(bus.registerService(upowerName));
+        QCOMPARE(reading, (PowerReading{33, true}));
+        // Back on the bus, UPower is asked again.
+        QCOMPARE(readNow(source), (PowerReading{80, false}));
     }
 
     void watcherAlertsFromUPower() {
@@ -112,6 +154,53 @@ private Q_SLOTS:
         BatteryService service(clock);
         QSignalSpy alerts(&service, &BatteryService::lowBattery);
         service.startMonitoring();
+        clock.advance(BatteryService::checkInterval);
+        QTRY_COMPARE(alerts.count(), 1);
+    }
+
+    void stalledUPowerDoesNotHoldUpTheEventLoop() {
+        QDBusConnection bus = QDBusConnection::systemBus();
+        QDBusConnection stalledBus =
+            QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("stalled"));
+        QVERIFY(stalledBus.isConnected());
+        StalledDevice stalled;
+        QVERIFY(stalledBus.registerVirtualObject(displayDevicePath, &stalled));
+        QVERIFY(bus.unregisterService(upowerName));
+        QVERIFY(stalledBus.registerService(upowerName));
+        const auto restore = qScopeGuard([&] {
+            stalledBus.unregisterService(upowerName);
+            bus.registerService(upowerName);
+            QDBusConnection::disconnectFromBus(QStringLiteral("stalled"));
+        });
+
+        device.percentage = 1.0;
+        ManualClock clock;
+        BatteryService service(clock, std::make_unique<UPowerSource>(nullptr, 5s));
+        QSignalSpy alerts(&service, &BatteryService::lowBattery);
+        service.startMonitoring();
+
+        int beats = 0;
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout, &heartbeat, [&] { ++beats; });
+        heartbeat.start(20ms);
+        // The tick returns with the reading on its way; a blocking read would return only
+        // after the call's time-out, with nothing pending.
+        clock.advance(BatteryService::checkInterval);
+        QVERIFY(service.isReading());
+        QTRY_COMPARE(stalled.calls, 1);
+        // The loop keeps turning while UPower says nothing.
+        QTRY_VERIFY_WITH_TIMEOUT(beats >= 10, 3000);
+        QVERIFY(service.isReading());
+        // A tick while the reading is pending does not pile up another call.
+        clock.advance(BatteryService::checkInterval);
+        QTest::qWait(100);
+        QCOMPARE(stalled.calls, 1);
+
+        // The call times out, and once UPower answers again the next tick reads it.
+        QTRY_VERIFY_WITH_TIMEOUT(!service.isReading(), 10000);
+        QCOMPARE(alerts.count(), 0);
+        QVERIFY(stalledBus.unregisterService(upowerName));
+        QVERIFY(bus.registerService(upowerName));
         clock.advance(BatteryService::checkInterval);
         QTRY_COMPARE(alerts.count(), 1);
     }

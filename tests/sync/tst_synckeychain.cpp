@@ -130,7 +130,7 @@ private Q_SLOTS:
         TestEnvironment env;
         auto settings = env.makeSettings();
         settings->setValue(
-            QStringLiteral("connectedAccounts"),
+            AppSettings::Key::ConnectedAccounts,
             QJsonDocument(QJsonArray{ConnectedAccount::create(CalendarProvider::google,
                                                               QStringLiteral("a@example.com"),
                                                               QStringLiteral("grant-1"))

@@ -1,6 +1,6 @@
+#include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "sync/BackendAPIClient.h"
 #include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
@@ -274,7 +274,7 @@ private Q_SLOTS:
         QJsonArray array;
         for (const auto &a : stored)
             array.append(a.toJson());
-        settings->setValue(u"connectedAccounts"_s, QJsonDocument(array).toJson());
+        settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
 
         CalendarService reloaded(*settings, proxy, secrets, auth, clock);
         QCOMPARE(reloaded.accounts(), stored);
@@ -289,7 +289,7 @@ private Q_SLOTS:
         CalendarService again(*settings, proxy, secrets, auth, clock);
         QCOMPARE(again.accounts(), reloaded.accounts());
 
-        settings->setValue(u"connectedAccounts"_s, QByteArray("[{\"id\":1}]"));
+        settings->setValue(AppSettings::Key::ConnectedAccounts, QByteArray("[{\"id\":1}]"));
         CalendarService corrupt(*settings, proxy, secrets, auth, clock);
         QVERIFY(corrupt.accounts().isEmpty());
     }

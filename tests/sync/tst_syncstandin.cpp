@@ -1,8 +1,8 @@
+#include "ManualClock.h"
 #include "Settle.h"
 #include "StandIn.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 #include "platform/SecretStore.h"
 #include "sync/BackendAPIClient.h"
 #include "sync/CalendarProxyClient.h"
@@ -92,7 +92,7 @@ private:
         QJsonArray array;
         for (const auto &a : accounts)
             array.append(a.toJson());
-        settings->setValue("connectedAccounts", QJsonDocument(array).toJson());
+        settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
     }
 
 private Q_SLOTS:
@@ -153,7 +153,8 @@ private Q_SLOTS:
         const ConnectedAccount account = service->accounts().first();
         QCOMPARE(account.provider, CalendarProvider::microsoft);
         QVERIFY(!account.grantId.isEmpty());
-        QCOMPARE(settings->reminderOffsets(account.id), QList<double>{0});
+        QCOMPARE(settings->reminderOffsets(account.id),
+                 QList<std::chrono::seconds>{std::chrono::seconds(0)});
         // The demo grant's events arrive with the refresh that follows the sign-in.
         QTRY_VERIFY_WITH_TIMEOUT(!service->events().isEmpty(), 10000);
         QTRY_VERIFY(!service->isLoading());

@@ -1,5 +1,5 @@
+#include "ManualClock.h"
 #include "UiTestSupport.h"
-#include "core/Clock.h"
 #include "ui/BatteryAlertView.h"
 #include "ui/BriefPreviewView.h"
 #include "ui/MeetingBriefCard.h"

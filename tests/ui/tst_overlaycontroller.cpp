@@ -1,3 +1,4 @@
+#include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "UiTestSupport.h"
 #include "core/AppSettings.h"
@@ -108,7 +109,7 @@ private Q_SLOTS:
         show(QStringLiteral("a"));
         const QList<QWidget *> windows = controller->windows();
         const QList<QPointer<QWidget>> guarded{windows[0], windows[1]};
-        clock.advance(ReminderOverlayView::keyGuardSeconds);
+        clock.advance(ReminderOverlayView::keyGuard);
         if (button == QLatin1String("Escape"))
             QTest::keyClick(windows[screen]->findChild<ReminderOverlayView *>(), Qt::Key_Escape);
         else

@@ -1,5 +1,5 @@
+#include "ManualClock.h"
 #include "UiTestSupport.h"
-#include "core/Clock.h"
 #include "ui/MeetingBriefCard.h"
 #include "ui/PlatformJoinButton.h"
 #include "ui/ReminderOverlayView.h"
@@ -218,9 +218,9 @@ private Q_SLOTS:
             // Typed for another window as the reminder took focus: nothing happens.
             for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Tab, Qt::Key_Return})
                 QTest::keyClick(QApplication::focusWidget(), key);
-            clock.advance(ReminderOverlayView::keyGuardSeconds);
+            clock.advance(ReminderOverlayView::keyGuard);
         } else if (action.contains(QLatin1String("Return")) || action == QLatin1String("Escape")) {
-            clock.advance(ReminderOverlayView::keyGuardSeconds);
+            clock.advance(ReminderOverlayView::keyGuard);
             for (const QString &key : action.split(u' '))
                 QTest::keyClick(QApplication::focusWidget(),
                                 key == QLatin1String("Tab")      ? Qt::Key_Tab

@@ -122,7 +122,7 @@ private:
         QJsonArray array;
         for (const ConnectedAccount &a : accounts)
             array.append(a.toJson());
-        settings->setValue(u"connectedAccounts"_s, QJsonDocument(array).toJson());
+        settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
         calendar = std::make_unique<CalendarService>(*settings, *proxy, *secrets, *listener,
                                                      Clock::system());
         view = std::make_unique<SettingsView>(

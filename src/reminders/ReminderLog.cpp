@@ -1,0 +1,3 @@
+#include "ReminderLog.h"
+
+Q_LOGGING_CATEGORY(lcReminders, "zelvane.reminders", QtInfoMsg)

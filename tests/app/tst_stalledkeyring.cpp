@@ -1,0 +1,94 @@
+#include "LoopbackHttpServer.h"
+#include "Settle.h"
+#include "TestEnvironment.h"
+#include "app/AppController.h"
+#include "app/AppServices.h"
+#include "app/StatusMenuModel.h"
+#include "core/AppSettings.h"
+#include "reminders/BatteryService.h"
+#include "reminders/ReminderScheduler.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QScopeGuard>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+
+using namespace Qt::StringLiterals;
+
+// The whole application started while the Secret Service is stopped (SIGSTOP on the private
+// session's gnome-keyring): the event loop keeps turning, the tray and the reminder services
+// come up, and only what needs a secret waits, then goes on once the keyring answers again.
+class TestStalledKeyring : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startsWhileTheKeyringIsStopped() {
+        const pid_t daemon = pid_t(qEnvironmentVariableIntValue("ZELVANE_KEYRING_DAEMON_PID"));
+        if (daemon <= 0)
+            QSKIP("needs the private keyring session (run through its CTest wrapper)");
+
+        LoopbackHttpServer backend;
+        QVERIFY(backend.start());
+        backend.respondWith(LoopbackHttpServer::Response::json(R"({"data":[]})"));
+        qputenv("ZELVANE_BACKEND_ORIGIN", backend.origin().toUtf8());
+        TestEnvironment env;
+        auto settings = env.makeSettings();
+        settings->setSoundEnabled(false);
+        settings->setLaunchAtLogin(false);
+        settings->setHasCompletedOnboarding(true);
+        settings->setValue(
+            AppSettings::Key::ConnectedAccounts,
+            QJsonDocument(QJsonArray{ConnectedAccount::create(CalendarProvider::google,
+                                                              u"a@example.com"_s, u"grant-1"_s)
+                                         .toJson()})
+                .toJson());
+        {
+            SecretStore store;
+            const auto saved = settle(store.save(u"backend_credential"_s, u"tok"_s));
+            QVERIFY2(saved.ok(), qPrintable(saved.description()));
+        }
+
+        QVERIFY(::kill(daemon, SIGSTOP) == 0);
+        auto resume = qScopeGuard([daemon] { ::kill(daemon, SIGCONT); });
+
+        int beats = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, this, [&beats] { ++beats; });
+        heartbeat.start(20);
+
+        AppController app(*settings);
+        app.start();
+        QVERIFY(app.trayIcon());
+        QVERIFY(app.reminderScheduler());
+        QVERIFY(app.batteryService());
+        auto lookup = app.services().secrets.load(u"backend_credential"_s);
+
+        // A stopped daemon never answers; a blocking look-up would hold the loop for D-Bus's
+        // 25 s reply limit.
+        QTest::qWait(1000);
+        QVERIFY2(beats >= 10, qPrintable(QString::number(beats)));
+        QVERIFY(!lookup.isReady());
+        QVERIFY(app.services().calendar.isLoading());
+        QVERIFY(backend.requests().isEmpty());
+        // The tray menu still opens with what is known.
+        QVERIFY(!app.menuEntries().isEmpty());
+
+        resume.dismiss();
+        QVERIFY(::kill(daemon, SIGCONT) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!app.services().calendar.isLoading(), 20000);
+        QVERIFY(!backend.requests().isEmpty());
+        for (const auto &request : backend.requests())
+            QCOMPARE(request.header("authorization"), QByteArray("Bearer tok"));
+        const auto looked = settle(std::move(lookup));
+        QVERIFY(looked.ok());
+        QCOMPARE(*looked.value, std::optional<QString>(u"tok"_s));
+    }
+};
+
+QTEST_MAIN(TestStalledKeyring)
+#include "tst_stalledkeyring.moc"
