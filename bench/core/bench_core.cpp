@@ -41,7 +41,7 @@ void schedulerPass(benchmark::State &state) {
     SecretStore secrets;
     CalendarProxyClient proxy(secrets, clock);
     CalendarSignInListener signIn;
-    CalendarService calendar(settings, proxy, signIn, clock);
+    CalendarService calendar(settings, proxy, secrets, signIn, clock);
     BackendAPIClient backend;
     SlackService slack(backend, secrets, clock);
     LLMService llm(secrets);
