@@ -4,7 +4,6 @@
 #include "core/Clock.h"
 #include "platform/DesktopNotification.h"
 #include "ui/OverlayWindowController.h"
-#include "ui/ReminderOverlayView.h"
 
 #include <QDesktopServices>
 #include <QLocale>
@@ -50,7 +49,7 @@ QCoro::Task<> ReminderPresenter::present(CalendarEvent event, std::optional<Meet
 
 QCoro::Task<bool> ReminderPresenter::notify(CalendarEvent event) {
     QPointer<ReminderPresenter> self(this);
-    QString body = ReminderOverlayView::timeText(event, m_clock.now(), QLocale());
+    QString body = event.reminderTimeText(m_clock.now());
     if (!event.calendarTitle.isEmpty())
         body += u'\n' + event.calendarTitle.toHtmlEscaped();
     QStringList actions;

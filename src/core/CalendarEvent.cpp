@@ -31,6 +31,19 @@ std::chrono::milliseconds CalendarEvent::timeUntilStart(const QDateTime &now) co
     return std::chrono::milliseconds(now.msecsTo(startDate));
 }
 
+QString CalendarEvent::reminderTimeText(const QDateTime &now, const QLocale &locale) const {
+    const QString start = locale.toString(startDate.toLocalTime().time(), QLocale::ShortFormat);
+    const QString end = locale.toString(endDate.toLocalTime().time(), QLocale::ShortFormat);
+    const QString range = start + QStringLiteral(" – ") + end;
+    const auto untilStart = timeUntilStart(now);
+    if (untilStart <= std::chrono::milliseconds::zero())
+        return QStringLiteral("NOW • ") + range;
+    if (untilStart < std::chrono::minutes(1))
+        return QStringLiteral("Starting in less than a minute • ") + range;
+    const auto minutes = std::chrono::floor<std::chrono::minutes>(untilStart).count();
+    return QStringLiteral("Starting in %1 min • ").arg(qint64(minutes)) + range;
+}
+
 std::optional<MeetingPlatform> CalendarEvent::meetingPlatform() const {
     if (!meetingLink)
         return std::nullopt;

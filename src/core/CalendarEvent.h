@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -46,6 +47,9 @@ struct CalendarEvent {
     bool isUpcoming(const QDateTime &now) const {
         return timeUntilStart(now) > std::chrono::milliseconds::zero();
     }
+    // "Starting in 5 min • 10:00 – 10:30" and its "NOW" and under-a-minute variants, as a
+    // reminder shows it.
+    QString reminderTimeText(const QDateTime &now, const QLocale &locale = QLocale()) const;
 
     std::optional<MeetingPlatform> meetingPlatform() const;
     MeetingType meetingType() const;

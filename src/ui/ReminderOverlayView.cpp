@@ -11,7 +11,6 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
-#include <cmath>
 
 namespace {
 constexpr int cardCornerRadius = 24;
@@ -90,20 +89,6 @@ ReminderOverlayView::ReminderOverlayView(CalendarEvent event, std::optional<Meet
             button->installEventFilter(this);
 }
 
-QString ReminderOverlayView::timeText(const CalendarEvent &event, const QDateTime &now,
-                                      const QLocale &locale) {
-    const QString start =
-        locale.toString(event.startDate.toLocalTime().time(), QLocale::ShortFormat);
-    const QString end = locale.toString(event.endDate.toLocalTime().time(), QLocale::ShortFormat);
-    const QString range = start + QStringLiteral(" – ") + end;
-    const double t = std::chrono::duration<double>(event.timeUntilStart(now)).count();
-    if (t <= 0)
-        return QStringLiteral("NOW • ") + range;
-    if (t < 60)
-        return QStringLiteral("Starting in less than a minute • ") + range;
-    return QStringLiteral("Starting in %1 min • ").arg(qint64(std::floor(t / 60))) + range;
-}
-
 QWidget *ReminderOverlayView::buildCard() {
     auto *card = new CardFrame(cardCornerRadius, true);
     auto *layout = new QVBoxLayout(card);
@@ -119,8 +104,8 @@ QWidget *ReminderOverlayView::buildCard() {
 
     inset(new CalendarStrip(m_event.calendarColor), textInset);
 
-    m_timeLabel = Widgets::label(timeText(m_event, m_clock.now()), Theme::Typography::small(),
-                                 Theme::Colors::textSecondary());
+    m_timeLabel = Widgets::label(m_event.reminderTimeText(m_clock.now()),
+                                 Theme::Typography::small(), Theme::Colors::textSecondary());
     m_timeLabel->setAlignment(Qt::AlignCenter);
     m_timeLabel->setObjectName(QStringLiteral("timeText"));
     inset(m_timeLabel, cardInset);
@@ -230,7 +215,7 @@ QWidget *ReminderOverlayView::buildActionRow() {
 
 void ReminderOverlayView::showEvent(QShowEvent *event) {
     // The time line is read when the reminder comes on screen; it runs no timer.
-    m_timeLabel->setText(timeText(m_event, m_clock.now()));
+    m_timeLabel->setText(m_event.reminderTimeText(m_clock.now()));
     m_timeLabel->setAccessibleName(m_timeLabel->text());
     if (!m_keyGuardStarted) {
         m_keyGuardStarted = true;

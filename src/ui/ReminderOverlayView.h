@@ -24,10 +24,6 @@ public:
     static constexpr std::chrono::seconds keyGuard{1};
     static constexpr int maxCardWidthWithBrief = 680;
 
-    // "Starting in 5 min • 10:00 – 10:30" and its "NOW" and under-a-minute variants.
-    static QString timeText(const CalendarEvent &event, const QDateTime &now,
-                            const QLocale &locale = QLocale());
-
     const CalendarEvent &calendarEvent() const { return m_event; }
     // The join control, or null when the event has no meeting link.
     QAbstractButton *joinButton() const { return m_joinButton; }

@@ -55,8 +55,8 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         const CalendarEvent event = UiTest::event(meetingStart);
         const QString text =
-            ReminderOverlayView::timeText(event, meetingStart.addSecs(-secondsToStart),
-                                          QLocale(QLocale::English, QLocale::UnitedStates));
+            event.reminderTimeText(meetingStart.addSecs(-secondsToStart),
+                                   QLocale(QLocale::English, QLocale::UnitedStates));
         // Newer locale data puts a narrow no-break space before AM/PM.
         QCOMPARE(QString(text).replace(QChar(0x202F), QLatin1Char(' ')), expected);
     }
