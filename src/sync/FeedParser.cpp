@@ -101,6 +101,19 @@ struct EventText {
     std::optional<QUrl> conferencingLink;
     icalproperty *dtstart = nullptr, *dtend = nullptr, *duration = nullptr, *recurrenceId = nullptr;
     QList<icalproperty *> rrules, rdates, exdates;
+
+    // Looked for once and kept: every occurrence of a series has the same link.
+    const std::optional<QUrl> &meetingLink() const {
+        if (!foundLink) {
+            std::optional<QUrl> link = conferencingLink;
+            for (const auto *field : {&location, &url, &description})
+                if (!link && *field)
+                    link = MeetingLinkParser::extractLink(**field);
+            foundLink = std::move(link);
+        }
+        return *foundLink;
+    }
+    mutable std::optional<std::optional<QUrl>> foundLink;
 };
 
 EventText readEvent(icalcomponent *event) {
@@ -338,13 +351,7 @@ private:
         e.accountId = m_owner.accountId;
         e.location = text.location;
         e.notes = text.description;
-        e.meetingLink = text.conferencingLink;
-        if (!e.meetingLink && text.location)
-            e.meetingLink = MeetingLinkParser::extractLink(*text.location);
-        if (!e.meetingLink && text.url)
-            e.meetingLink = MeetingLinkParser::extractLink(*text.url);
-        if (!e.meetingLink && text.description)
-            e.meetingLink = MeetingLinkParser::extractLink(*text.description);
+        e.meetingLink = text.meetingLink();
         e.attendeeEmails = text.attendees;
         // The organiser is a person to prepare for as much as any attendee.
         if (text.organizer && !e.attendeeEmails.contains(*text.organizer, Qt::CaseInsensitive))
