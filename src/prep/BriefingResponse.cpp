@@ -1,6 +1,5 @@
 #include "BriefingResponse.h"
 
-#include "LLMError.h"
 #include "core/SafeLinks.h"
 
 #include <QJsonArray>
@@ -108,13 +107,4 @@ BriefingResponse BriefingTool::parseInput(const QJsonObject &input) {
                 response.attendeeProfiles.append(profileFrom(item.toObject()));
     }
     return response;
-}
-
-QJsonDocument BriefingTool::parseJson(const QByteArray &body) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw LLMJsonError(error.errorString() + QStringLiteral(" at offset ") +
-                           QString::number(error.offset));
-    return document;
 }

@@ -41,7 +41,4 @@ BriefingResponse parseInput(const QJsonObject &input);
 
 // Removes <cite ...> and </cite> markup, then spaces and tabs at both ends.
 QString cleanCitations(const QString &text);
-
-// Parses a reply body; throws LLMJsonError when it is not JSON.
-QJsonDocument parseJson(const QByteArray &body);
 } // namespace BriefingTool

@@ -2,6 +2,7 @@
 
 #include "LLMError.h"
 #include "core/AppConfig.h"
+#include "sync/HttpExchange.h"
 
 #include <QJsonArray>
 
@@ -93,7 +94,7 @@ QString ChatCompletionsDialect::errorMessage(Vendor vendor, const QString &bodyT
 }
 
 BriefingResponse ChatCompletionsDialect::parseResponse(const QByteArray &body) {
-    const QJsonDocument document = BriefingTool::parseJson(body);
+    const QJsonDocument document = JsonRead::document(body);
     if (!document.isObject())
         structuralFailure();
     const QJsonObject choice = firstObject(document.object().value(u"choices"));
@@ -102,7 +103,7 @@ BriefingResponse ChatCompletionsDialect::parseResponse(const QByteArray &body) {
     const QJsonValue arguments = objectAt(call, u"function").value(u"arguments");
     if (!arguments.isString())
         structuralFailure();
-    const QJsonDocument input = BriefingTool::parseJson(arguments.toString().toUtf8());
+    const QJsonDocument input = JsonRead::document(arguments.toString().toUtf8());
     if (!input.isObject())
         structuralFailure();
     return BriefingTool::parseInput(input.object());

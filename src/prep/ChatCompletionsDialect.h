@@ -22,7 +22,7 @@ ProviderRequest generationRequest(Vendor vendor, const QString &origin, const QS
 ProviderRequest keyTestRequest(const QString &origin, const QString &apiKey);
 
 QString errorMessage(Vendor vendor, const QString &bodyText);
-// Throws LLMJsonError when the body or the arguments text is not JSON, and
+// Throws DecodingError when the body or the arguments text is not JSON, and
 // LLMError::parseError when the first choice holds no usable tool call.
 BriefingResponse parseResponse(const QByteArray &body);
 } // namespace ChatCompletionsDialect

@@ -2,6 +2,7 @@
 
 #include "LLMError.h"
 #include "core/AppConfig.h"
+#include "sync/HttpExchange.h"
 
 #include <QJsonArray>
 
@@ -63,7 +64,7 @@ QString ClaudeDialect::errorMessage(int status, const QString &bodyText) {
 }
 
 BriefingResponse ClaudeDialect::parseResponse(const QByteArray &body) {
-    const QJsonDocument document = BriefingTool::parseJson(body);
+    const QJsonDocument document = JsonRead::document(body);
     const QJsonValue content = document.object().value(u"content");
     bool wellFormed = document.isObject() && content.isArray();
     const QJsonArray blocks = content.toArray();

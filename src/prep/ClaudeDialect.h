@@ -21,6 +21,6 @@ ProviderRequest generationRequest(const QString &origin, const QString &systemPr
 ProviderRequest keyTestRequest(const QString &origin, const QString &apiKey);
 
 QString errorMessage(int status, const QString &bodyText);
-// Throws LLMJsonError for a body that is not JSON and LLMError::parseError without content.
+// Throws DecodingError for a body that is not JSON and LLMError::parseError without content.
 BriefingResponse parseResponse(const QByteArray &body);
 } // namespace ClaudeDialect

@@ -2,6 +2,7 @@
 
 #include "LLMError.h"
 #include "core/AppConfig.h"
+#include "sync/HttpExchange.h"
 
 #include <QJsonArray>
 
@@ -96,7 +97,7 @@ QString GeminiDialect::errorMessage(const QString &bodyText) {
 }
 
 BriefingResponse GeminiDialect::parseResponse(const QByteArray &body) {
-    const QJsonDocument document = BriefingTool::parseJson(body);
+    const QJsonDocument document = JsonRead::document(body);
     if (!document.isObject())
         structuralFailure();
     const QJsonArray candidates = arrayOfObjects(document.object().value(u"candidates"));

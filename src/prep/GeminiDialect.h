@@ -21,6 +21,6 @@ ProviderRequest generationRequest(const QString &origin, const QString &systemPr
 ProviderRequest keyTestRequest(const QString &origin, const QString &apiKey);
 
 QString errorMessage(const QString &bodyText);
-// Throws LLMJsonError for a body that is not JSON and LLMError::parseError without parts.
+// Throws DecodingError for a body that is not JSON and LLMError::parseError without parts.
 BriefingResponse parseResponse(const QByteArray &body);
 } // namespace GeminiDialect

@@ -10,6 +10,8 @@ QString LLMError::description() const {
         return QStringLiteral("No API key configured. Add your API key in Settings.");
     case Kind::invalidResponse:
         return QStringLiteral("Invalid response from LLM API");
+    case Kind::redirected:
+        return QStringLiteral("The provider redirected the request; check the address");
     }
     return {};
 }

@@ -5,23 +5,14 @@
 #include "GeminiDialect.h"
 #include "platform/SecretStore.h"
 
-#include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QStringDecoder>
-#include <QTimer>
 #include <functional>
-#include <memory>
-
-using namespace std::chrono_literals;
 
 namespace {
 using Vendor = ChatCompletionsDialect::Vendor;
-
-struct LaterDeleter {
-    void operator()(QObject *object) const { object->deleteLater(); }
-};
 
 // Providers sometimes echo what they were sent; a key must never reach an error text.
 QString redacted(QString text, const QString &apiKey) {
@@ -79,9 +70,9 @@ Dialect dialectFor(LLMProvider provider) {
             &GeminiDialect::parseResponse};
 }
 
-LLMTransportError cancelled() {
-    return LLMTransportError(int(QNetworkReply::OperationCanceledError),
-                             QStringLiteral("Operation canceled"));
+TransportError cancelled() {
+    return TransportError(QNetworkReply::OperationCanceledError,
+                          QStringLiteral("Operation canceled"));
 }
 
 QString bodyText(const QByteArray &body) {
@@ -131,58 +122,41 @@ QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
                                                            QString userPrompt) {
     const auto [key, chosen] = co_await choice();
     const Dialect dialect = dialectFor(chosen);
-    const Exchange exchange =
-        co_await send(dialect.generationRequest(systemPrompt, userPrompt, key), key, 120s, m_limit);
-    if (!exchange.status)
-        throw LLMError::invalidResponse();
-    if (*exchange.status != 200)
+    const ProviderRequest request = dialect.generationRequest(systemPrompt, userPrompt, key);
+    const HttpLimits limits{generationIdleLimit, m_limit};
+    HttpReply reply;
+    try {
+        reply = co_await send(request, key, limits);
+    } catch (const TimeLimitError &) {
+        throw LLMError::apiError(QString::fromLatin1(timeoutMessage));
+    }
+    if (reply.status != 200)
         throw LLMError::apiError(
-            redacted(dialect.errorMessage(*exchange.status, bodyText(exchange.body)), key));
-    co_return dialect.parseResponse(exchange.body);
+            redacted(dialect.errorMessage(reply.status, bodyText(reply.body)), key));
+    co_return dialect.parseResponse(reply.body);
 }
 
 QCoro::Task<bool> LLMService::testConnection() {
     const auto [key, chosen] = co_await choice();
-    const Exchange exchange =
-        co_await send(dialectFor(chosen).keyTestRequest(key), key, 60s, std::nullopt);
-    co_return exchange.status == 200;
+    const ProviderRequest request = dialectFor(chosen).keyTestRequest(key);
+    const HttpReply reply = co_await send(request, key, keyTestLimits);
+    co_return reply.status == 200;
 }
 
-QCoro::Task<LLMService::Exchange> LLMService::send(ProviderRequest request, QString apiKey,
-                                                   std::chrono::milliseconds transferTimeout,
-                                                   std::optional<std::chrono::milliseconds> limit) {
+QCoro::Task<HttpReply> LLMService::send(ProviderRequest request, QString apiKey,
+                                        HttpLimits limits) {
     QNetworkRequest networkRequest(request.url);
     for (const auto &[name, value] : request.headers)
         networkRequest.setRawHeader(name, value);
-    networkRequest.setTransferTimeout(int(transferTimeout.count()));
-    const std::unique_ptr<QNetworkReply, LaterDeleter> reply(
-        request.method == "GET"
-            ? m_network->get(networkRequest)
-            : m_network->sendCustomRequest(networkRequest, request.method, request.body));
-
-    // The race: whichever comes first, the reply or the limit; the limit aborts the request.
-    QTimer limitTimer;
-    bool timedOut = false;
-    if (limit) {
-        limitTimer.setSingleShot(true);
-        QNetworkReply *raw = reply.get();
-        QObject::connect(&limitTimer, &QTimer::timeout, raw, [&timedOut, raw] {
-            timedOut = true;
-            raw->abort();
-        });
-        limitTimer.start(*limit);
+    try {
+        co_return co_await sendRequest(*m_network, networkRequest, request.method, request.body,
+                                       limits);
+    } catch (const RedirectError &) {
+        throw LLMError::redirected();
+    } catch (const TimeLimitError &) {
+        throw;
+    } catch (const TransportError &error) {
+        // Providers sometimes echo what they were sent; the key must not reach the text.
+        throw TransportError(error.code(), redacted(error.description(), apiKey));
     }
-    co_await reply.get();
-    limitTimer.stop();
-
-    if (timedOut)
-        throw LLMError::apiError(QString::fromLatin1(timeoutMessage));
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool http = status.isValid();
-    // A status other than 200 is the provider's answer; any other network failure is not.
-    if (reply->error() != QNetworkReply::NoError && (!http || status.toInt() == 200))
-        throw LLMTransportError(int(reply->error()), redacted(reply->errorString(), apiKey));
-    if (!http)
-        co_return Exchange{std::nullopt, {}};
-    co_return Exchange{status.toInt(), reply->readAll()};
 }

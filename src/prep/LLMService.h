@@ -4,6 +4,7 @@
 #include "LLMError.h"
 #include "LLMProvider.h"
 #include "ProviderRequest.h"
+#include "sync/HttpExchange.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -25,26 +26,24 @@ public:
                         QObject *parent = nullptr);
     ~LLMService() override;
 
-    // Throws LLMError, LLMTransportError or LLMJsonError.
+    // Throws LLMError, TransportError or DecodingError.
     QCoro::Task<BriefingResponse> generateBriefing(QString systemPrompt, QString userPrompt);
     // True when the provider answers the cheap request with 200; throws LLMError::noAPIKey,
-    // LLMError::invalidResponse or LLMTransportError.
+    // LLMError::invalidResponse, LLMError::redirected or TransportError.
     QCoro::Task<bool> testConnection();
 
     // The stored choice; anything unrecognised means Claude.
     QCoro::Task<LLMProvider> provider();
 
     static constexpr auto timeoutMessage = "Research timed out after 90 seconds";
+    // A generation may stall for 120 s; its whole limit is the constructor's.
+    static constexpr std::chrono::seconds generationIdleLimit{120};
+    static constexpr HttpLimits keyTestLimits{std::chrono::seconds(60), std::chrono::seconds(120)};
 
 private:
-    struct Exchange {
-        std::optional<int> status; // absent when the reply was not HTTP
-        QByteArray body;
-    };
-
-    QCoro::Task<Exchange> send(ProviderRequest request, QString apiKey,
-                               std::chrono::milliseconds transferTimeout,
-                               std::optional<std::chrono::milliseconds> limit);
+    // Sends through the shared request helper; a redirect becomes LLMError::redirected and
+    // transport error texts lose the key.
+    QCoro::Task<HttpReply> send(ProviderRequest request, QString apiKey, HttpLimits limits);
 
     struct Choice {
         QString apiKey;

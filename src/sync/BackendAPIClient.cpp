@@ -38,9 +38,10 @@ QCoro::Task<SMSResponse> BackendAPIClient::sendSMS(QString credential, QString t
     const QJsonObject payload{{QStringLiteral("credential"), credential},
                               {QStringLiteral("to"), to},
                               {QStringLiteral("body"), body}};
+    const HttpLimits limits{m_timeout, std::nullopt};
     const HttpReply reply =
         co_await sendRequest(m_network, jsonRequest(*url), HttpVerb::post,
-                             QJsonDocument(payload).toJson(QJsonDocument::Compact), m_timeout);
+                             QJsonDocument(payload).toJson(QJsonDocument::Compact), limits);
     if (reply.status == 200)
         co_return decodeSMSResponse(reply.body);
 
@@ -60,9 +61,10 @@ QCoro::Task<QString> BackendAPIClient::exchangeSlackCode(QString code, QString r
         throw BackendError::invalidResponse();
     const QJsonObject payload{{QStringLiteral("code"), code},
                               {QStringLiteral("redirect_uri"), redirectURI}};
+    const HttpLimits limits{m_timeout, std::nullopt};
     const HttpReply reply =
         co_await sendRequest(m_network, jsonRequest(*url), HttpVerb::post,
-                             QJsonDocument(payload).toJson(QJsonDocument::Compact), m_timeout);
+                             QJsonDocument(payload).toJson(QJsonDocument::Compact), limits);
     if (reply.status != 200)
         throw BackendError::invalidResponse();
     co_return decodeSlackToken(reply.body);

@@ -1,5 +1,7 @@
 #include "CalendarFeedClient.h"
 
+#include "HttpExchange.h"
+
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QFileInfo>
@@ -64,11 +66,8 @@ QCoro::Task<FeedDownload> CalendarFeedClient::download(QUrl address, FeedValidat
 QCoro::Task<FeedDownload> CalendarFeedClient::downloadHttp(QUrl address, FeedValidators previous) {
     QNetworkRequest request(address);
     request.setTransferTimeout(int(timeout.count()));
-    // Same-origin redirects only: the address grants access and must not leak to others,
-    // and https never falls back to http.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::SameOriginRedirectPolicy);
-    request.setMaximumRedirectsAllowed(5);
+    // The address grants access, so it must not leak to another origin.
+    applyRedirectPolicy(request);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     request.setRawHeader("Accept", "text/calendar, */*;q=0.5");
@@ -91,6 +90,8 @@ QCoro::Task<FeedDownload> CalendarFeedClient::downloadHttp(QUrl address, FeedVal
     co_await raw;
     if (tooLarge)
         throw FeedError(FeedError::Reason::tooLarge);
+    if (wasRedirectRefused(*reply))
+        throw RedirectError();
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status <= 0 || reply->error() == QNetworkReply::RemoteHostClosedError ||

@@ -35,7 +35,7 @@ QCoro::Task<QByteArray> CalendarProxyClient::exchange(QString path, QByteArray v
 
     const QByteArray payload =
         body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray();
-    const HttpReply reply = co_await sendRequest(m_network, request, verb, payload, m_timeout);
+    const HttpReply reply = co_await sendRequest(m_network, request, verb, payload, m_limits);
     if (reply.status != 200)
         throw BackendError::httpError(reply.status);
     co_return reply.body;
@@ -86,7 +86,7 @@ QCoro::Task<QList<ProxyEvent>> CalendarProxyClient::fetchEvents(QString grantId,
                                                                 QString calendarId) {
     // One window for every page, fixed before the first request.
     const qint64 start = m_clock.now().toSecsSinceEpoch();
-    const qint64 end = start + windowSeconds;
+    const qint64 end = start + window.count();
     QList<ProxyEvent> events;
     std::optional<QString> cursor;
     for (int page = 1;; ++page) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HttpExchange.h"
 #include "ProxyRecords.h"
 #include "core/Clock.h"
 #include "platform/SecretStore.h"
@@ -20,12 +21,13 @@ class CalendarProxyClient : public QObject {
 public:
     CalendarProxyClient(SecretStore &secrets, Clock &clock, QObject *parent = nullptr);
 
-    static constexpr std::chrono::milliseconds defaultTimeout{60'000};
+    // A stall of 30 s ends a request, and so does 60 s in all, however steadily it trickles.
+    static constexpr HttpLimits defaultLimits{std::chrono::seconds(30), std::chrono::seconds(60)};
     static constexpr int pageLimit = 200;
     static constexpr int maxPages = 5;
-    static constexpr qint64 windowSeconds = 7'776'000; // 90 days
+    static constexpr std::chrono::seconds window = std::chrono::days(90);
 
-    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    void setLimits(HttpLimits limits) { m_limits = limits; }
 
     QCoro::Task<QUrl> getAuthURL(QString provider, std::optional<QString> redirectURI);
     QCoro::Task<ProxyGrant> exchangeToken(QString code, std::optional<QString> redirectURI);
@@ -42,5 +44,5 @@ private:
     SecretStore &m_secrets;
     Clock &m_clock;
     QNetworkAccessManager m_network;
-    std::chrono::milliseconds m_timeout = defaultTimeout;
+    HttpLimits m_limits = defaultLimits;
 };

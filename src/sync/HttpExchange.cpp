@@ -4,33 +4,74 @@
 #include <QJsonArray>
 #include <QJsonParseError>
 #include <QNetworkAccessManager>
+#include <QTimer>
 #include <cmath>
 #include <memory>
+
+namespace {
+constexpr int maxRedirects = 5;
+}
 
 QString DecodingError::description() const {
     return QStringLiteral("The data couldn't be read because it isn't in the correct format.");
 }
 
-QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkRequest request,
-                                   QByteArray verb, QByteArray body,
-                                   std::chrono::milliseconds timeout) {
-    request.setTransferTimeout(int(timeout.count()));
+void applyRedirectPolicy(QNetworkRequest &request) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
+                         QNetworkRequest::SameOriginRedirectPolicy);
+    request.setMaximumRedirectsAllowed(maxRedirects);
+}
+
+bool wasRedirectRefused(const QNetworkReply &reply) {
+    if (reply.error() == QNetworkReply::InsecureRedirectError ||
+        reply.error() == QNetworkReply::TooManyRedirectsError)
+        return true;
+    // A redirect status still standing at the end is one that was not followed.
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status >= 300 && status < 400 && status != 304 &&
+           reply.hasRawHeader(QByteArrayLiteral("Location"));
+}
+
+QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkRequest request,
+                                   QByteArray verb, QByteArray body, HttpLimits limits) {
+    request.setTransferTimeout(int(limits.idle.count()));
+    applyRedirectPolicy(request);
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
         verb == HttpVerb::get && body.isEmpty() ? network.get(request)
                                                 : network.sendCustomRequest(request, verb, body),
         [](QNetworkReply *r) { r->deleteLater(); });
-    co_await reply.get();
 
+    // The total limit races the answer; when it wins, the request is aborted.
+    QTimer limitTimer;
+    bool timedOut = false;
+    if (limits.total) {
+        QNetworkReply *raw = reply.get();
+        limitTimer.setSingleShot(true);
+        QObject::connect(&limitTimer, &QTimer::timeout, raw, [&timedOut, raw] {
+            timedOut = true;
+            raw->abort();
+        });
+        limitTimer.start(*limits.total);
+    }
+    co_await reply.get();
+    limitTimer.stop();
+
+    if (timedOut)
+        throw TimeLimitError();
+    if (wasRedirectRefused(*reply))
+        throw RedirectError();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || status.toInt() <= 0)
         throw TransportError(reply->error(), reply->errorString());
-    // An answer cut short is as useless as no answer.
-    if (reply->error() == QNetworkReply::RemoteHostClosedError ||
-        reply->error() == QNetworkReply::OperationCanceledError ||
-        reply->error() == QNetworkReply::TimeoutError)
-        throw TransportError(reply->error(), reply->errorString());
+    // An answer cut short is as useless as no answer, and so is a success status whose
+    // transfer failed; any other error is just Qt's name for the status.
+    const QNetworkReply::NetworkError error = reply->error();
+    const bool cutShort = error == QNetworkReply::RemoteHostClosedError ||
+                          error == QNetworkReply::OperationCanceledError ||
+                          error == QNetworkReply::TimeoutError;
+    const bool success = status.toInt() >= 200 && status.toInt() < 300;
+    if (cutShort || (success && error != QNetworkReply::NoError))
+        throw TransportError(error, reply->errorString());
     co_return HttpReply{status.toInt(), reply->readAll()};
 }
 
@@ -57,11 +98,17 @@ std::optional<qint64> asInteger(const QJsonValue &v) {
 }
 } // namespace
 
-QJsonObject object(const QByteArray &body) {
+QJsonDocument document(const QByteArray &body) {
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+    QJsonDocument doc = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError)
-        throw DecodingError(error.errorString());
+        throw DecodingError(error.errorString() + QStringLiteral(" at offset ") +
+                            QString::number(error.offset));
+    return doc;
+}
+
+QJsonObject object(const QByteArray &body) {
+    const QJsonDocument doc = document(body);
     if (!doc.isObject())
         throw DecodingError(QStringLiteral("top level is not an object"));
     return doc.object();

@@ -9,6 +9,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <chrono>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -24,6 +25,24 @@ public:
 private:
     QNetworkReply::NetworkError m_code;
     QString m_message;
+};
+
+// The whole exchange outlasted its total time limit, however steadily the answer arrived.
+class TimeLimitError : public TransportError {
+public:
+    TimeLimitError()
+        : TransportError(QNetworkReply::TimeoutError,
+                         QStringLiteral("The request took too long and was cancelled")) {}
+};
+
+// The server answered with a redirect to another origin. Requests carry secrets (keys, tokens,
+// credentials) that must reach no one but the server they were meant for, so such a redirect
+// is never followed.
+class RedirectError : public Error {
+public:
+    QString description() const override {
+        return QStringLiteral("The server redirected the request; check the address");
+    }
 };
 
 // A body that is not the JSON shape the caller expects.
@@ -50,16 +69,31 @@ struct HttpReply {
     QByteArray body;
 };
 
-// Sends one request and waits for the whole answer; any HTTP status is returned, only a
-// missing answer throws TransportError. `timeout` limits inactivity on the transfer.
+// How long one exchange may take: `idle` bounds a stalled transfer, `total` the whole exchange
+// (an answer that trickles in never trips the idle limit).
+struct HttpLimits {
+    std::chrono::milliseconds idle;
+    std::optional<std::chrono::milliseconds> total;
+};
+
+// The redirect rule of every client: redirects within the request's origin are followed (a
+// few at most), any other ends the request. Also for clients that do not use sendRequest.
+void applyRedirectPolicy(QNetworkRequest &request);
+// True when the reply ended on a redirect the policy refused.
+bool wasRedirectRefused(const QNetworkReply &reply);
+
+// Sends one request and waits for the whole answer; any final HTTP status is returned. Throws
+// RedirectError for a redirect to another origin, TimeLimitError past `limits.total` and
+// TransportError when no complete answer arrived.
 QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkRequest request,
-                                   QByteArray verb, QByteArray body,
-                                   std::chrono::milliseconds timeout);
+                                   QByteArray verb, QByteArray body, HttpLimits limits);
 
 QNetworkRequest jsonRequest(const QUrl &url);
 
 // Strict JSON readers: a missing or mistyped member throws DecodingError.
 namespace JsonRead {
+// Any JSON document; the parser's complaint and offset as the detail otherwise.
+QJsonDocument document(const QByteArray &body);
 QJsonObject object(const QByteArray &body);
 QJsonObject object(const QJsonValue &value, QStringView what);
 QString string(const QJsonObject &o, QStringView key);

@@ -72,7 +72,8 @@ QCoro::Task<> SlackService::authenticate() {
 
     // The time limit races the listener; whichever ends first decides, and ends the other.
     SlackSignInListener *raw = handler.get();
-    m_clock.after(signInLimit, raw, [raw] { raw->fail(SlackError::authTimeout()); });
+    const double limit = std::chrono::duration<double>(signInLimit).count();
+    m_clock.after(limit, raw, [raw] { raw->fail(SlackError::authTimeout()); });
     const QString code = co_await handler->waitForCode();
     handler.reset();
     if (!self)
@@ -90,10 +91,7 @@ QCoro::Task<> SlackService::authenticate() {
 }
 
 QList<SlackMessage> SlackService::parseSearchReply(const QByteArray &body) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw DecodingError(error.errorString());
+    const QJsonDocument doc = JsonRead::document(body);
     const QJsonObject root = doc.isObject() ? doc.object() : QJsonObject();
     const QJsonValue ok = root.value(u"ok");
     if (!ok.isBool() || !ok.toBool()) {
@@ -138,7 +136,8 @@ QCoro::Task<QList<SlackMessage>> SlackService::searchMessages(QString query) {
 
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
-    const HttpReply reply = co_await sendRequest(m_network, request, HttpVerb::get, {}, m_timeout);
+    const HttpLimits limits{m_timeout, std::nullopt};
+    const HttpReply reply = co_await sendRequest(m_network, request, HttpVerb::get, {}, limits);
     if (reply.status != 200)
         throw SlackError::requestFailed();
     co_return parseSearchReply(reply.body);

@@ -73,10 +73,10 @@ QCoro::Task<Outcome> generate(LLMService &service) {
             co_await service.generateBriefing(QStringLiteral("SYSTEM"), QStringLiteral("USER"));
     } catch (const LLMError &e) {
         outcome = {std::nullopt, e.description(), QStringLiteral("LLMError")};
-    } catch (const LLMJsonError &e) {
-        outcome = {std::nullopt, e.description(), QStringLiteral("LLMJsonError")};
-    } catch (const LLMTransportError &e) {
-        outcome = {std::nullopt, e.description(), QStringLiteral("LLMTransportError")};
+    } catch (const DecodingError &e) {
+        outcome = {std::nullopt, e.description(), QStringLiteral("DecodingError")};
+    } catch (const TransportError &e) {
+        outcome = {std::nullopt, e.description(), QStringLiteral("TransportError")};
     }
     co_return outcome;
 }
@@ -247,7 +247,7 @@ private Q_SLOTS:
             << "Gemini" << 403 << QByteArray("denied") << "Gemini error: denied"
             << "LLMError";
         QTest::newRow("claude not json") << "Claude" << 200 << QByteArray("<html>oops</html>") << ""
-                                         << "LLMJsonError";
+                                         << "DecodingError";
         QTest::newRow("claude no content") << "Claude" << 200 << QByteArray(R"({"type":"error"})")
                                            << "Parse error: No content in response"
                                            << "LLMError";
@@ -303,7 +303,7 @@ private Q_SLOTS:
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
         QTest::newRow("refused") << "http://127.0.0.1:" + QByteArray::number(probe.serverPort())
-                                 << "LLMTransportError" << QString();
+                                 << "TransportError" << QString();
     }
     void unreachableProvider() {
         QFETCH(QByteArray, origin);
@@ -334,6 +334,57 @@ private Q_SLOTS:
         QVERIFY(elapsed.elapsed() < 10'000);
         // The losing request was aborted: the client closed its connection.
         QTRY_COMPARE(server.openConnections(), 0);
+    }
+
+    // A provider that redirects elsewhere would hand the key to whoever answers there.
+    void redirectsElsewhereAreRefused_data() {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QByteArray>("keyHeader");
+        QTest::addColumn<int>("status");
+        const QList<std::pair<const char *, QByteArray>> providers{
+            {"Claude", "x-api-key"}, {"OpenAI", "authorization"}, {"Gemini", "x-goog-api-key"}};
+        for (const auto &[provider, header] : providers)
+            for (int status : {302, 307})
+                QTest::addRow("%s %d", provider, status)
+                    << QString::fromLatin1(provider) << header << status;
+    }
+    void redirectsElsewhereAreRefused() {
+        QFETCH(QString, provider);
+        QFETCH(QByteArray, keyHeader);
+        QFETCH(int, status);
+        LoopbackHttpServer elsewhere;
+        QVERIFY(elsewhere.start());
+        elsewhere.respondWith(Response::json(claudeToolReply));
+        useProvider(provider);
+        server.respondWith(
+            Response::redirect(status, elsewhere.origin().toUtf8() + "/v1/messages"));
+        const QString refused =
+            QStringLiteral("The provider redirected the request; check the address");
+
+        QCOMPARE(QCoro::waitFor(generate(*service)).error, refused);
+        QCOMPARE(std::get<QString>(QCoro::waitFor(keyTest(*service))), refused);
+        QCOMPARE(server.requests().size(), 2);
+        QVERIFY(server.requests().first().header(keyHeader).contains(key.toUtf8()));
+        // The other origin never hears from the client, so never sees the key.
+        QVERIFY(elsewhere.requests().isEmpty());
+    }
+
+    // Within the provider's own origin a redirect is followed, key and body included.
+    void redirectsWithinTheOriginAreFollowed() {
+        useProvider(QStringLiteral("Claude"));
+        server.setHandler([](const LoopbackHttpServer::Request &request) {
+            return request.target == "/v1/messages" ? Response::redirect(307, "/v1/messages-moved")
+                                                    : Response::json(claudeToolReply);
+        });
+        const Outcome outcome = QCoro::waitFor(generate(*service));
+        QCOMPARE(outcome.error, QString());
+        QCOMPARE(*outcome.response, expectedBriefing());
+        QCOMPARE(server.requests().size(), 2);
+        const auto &moved = server.requests().last();
+        QCOMPARE(moved.target, QByteArray("/v1/messages-moved"));
+        QCOMPARE(moved.method, QByteArray("POST"));
+        QCOMPARE(moved.header("x-api-key"), key.toUtf8());
+        QCOMPARE(moved.body, server.requests().first().body);
     }
 
     void keyTestRequests_data() {

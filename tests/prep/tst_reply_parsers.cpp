@@ -2,6 +2,7 @@
 #include "prep/ClaudeDialect.h"
 #include "prep/GeminiDialect.h"
 #include "prep/LLMError.h"
+#include "sync/HttpExchange.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -147,7 +148,7 @@ void TestReplyParsers::chatCompletionReplies() {
     const QByteArray badArguments =
         "{\"choices\":[{\"message\":{\"tool_calls\":[{\"function\":{\"arguments\":"
         "\"{nope\"}}]}}]}";
-    QVERIFY_THROWS_EXCEPTION(LLMJsonError, ChatCompletionsDialect::parseResponse(badArguments));
+    QVERIFY_THROWS_EXCEPTION(DecodingError, ChatCompletionsDialect::parseResponse(badArguments));
 
     for (const QByteArray &body :
          {QByteArray(

@@ -1,12 +1,18 @@
 #include "LoopbackHttpServer.h"
 
 #include <QTcpSocket>
+#include <QTimer>
+#include <memory>
 
 namespace {
 QByteArray reason(int status) {
     switch (status) {
     case 200:
         return "OK";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
     case 400:
         return "Bad Request";
     case 401:
@@ -102,6 +108,22 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request) {
     for (const auto &[name, value] : response.headers)
         reply += name + ": " + value + "\r\n";
     reply += "Connection: close\r\n\r\n";
+    if (response.trickle.count() > 0) {
+        socket->write(reply);
+        // The timer belongs to the socket, so a client that hangs up ends the trickle.
+        auto *timer = new QTimer(socket);
+        auto remaining = std::make_shared<QByteArray>(response.body);
+        connect(timer, &QTimer::timeout, socket, [socket, timer, remaining] {
+            socket->write(remaining->left(1));
+            remaining->remove(0, 1);
+            if (remaining->isEmpty()) {
+                timer->stop();
+                socket->disconnectFromHost();
+            }
+        });
+        timer->start(response.trickle);
+        return;
+    }
     reply += response.body;
     socket->write(reply);
     socket->disconnectFromHost();

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
+#include <chrono>
 #include <functional>
 
 class QTcpSocket;
@@ -35,6 +36,8 @@ public:
         // Content-Length to announce when it differs from the body (a cut-off transfer).
         qint64 announcedLength = -1;
         QList<std::pair<QByteArray, QByteArray>> headers = {}; // extra response headers
+        // When set, the body goes out one byte per interval after the head.
+        std::chrono::milliseconds trickle{0};
 
         static Response json(QByteArray body, int status = 200) {
             return {status, std::move(body), "application/json", false};
@@ -43,6 +46,9 @@ public:
             return {status, std::move(body), "text/plain", false};
         }
         static Response silence() { return {0, {}, {}, true}; }
+        static Response redirect(int status, QByteArray location) {
+            return {status, {}, "text/plain", false, -1, {{"Location", std::move(location)}}};
+        }
     };
 
     using Handler = std::function<Response(const Request &)>;

@@ -310,8 +310,15 @@ private Q_SLOTS:
         LoopbackHttpServer server;
         QVERIFY(server.start());
         server.respondWith(Response{404, "missing", "text/plain", false, -1, {}});
+        // The feed's address is its secret: it never follows a redirect to another origin.
+        LoopbackHttpServer redirector, elsewhere;
+        QVERIFY(redirector.start());
+        QVERIFY(elsewhere.start());
+        redirector.respondWith(Response::redirect(302, elsewhere.origin().toUtf8() + "/x.ics"));
 
         const QList<std::pair<QString, QString>> cases{
+            {redirector.origin() + u"/private-7f3a9c/x.ics"_s,
+             u"The server redirected the request; check the address"_s},
             {u"ftp://cal.example/x.ics"_s,
              u"Use an https:// or webcal:// address, or a file on this computer."_s},
             {server.origin() + u"/x.ics"_s, u"The calendar feed answered with HTTP status 404."_s},
@@ -323,6 +330,8 @@ private Q_SLOTS:
             QVERIFY(!added.description().contains(address));
         }
         QVERIFY(service.accounts().isEmpty());
+        QCOMPARE(redirector.requests().size(), 1);
+        QVERIFY(elsewhere.requests().isEmpty());
 
         // A local file is a feed too.
         QFile file(env.path() + u"/cal.ics"_s);

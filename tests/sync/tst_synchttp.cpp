@@ -1,4 +1,5 @@
 #include "FakeHttpServer.h"
+#include "LoopbackHttpServer.h"
 #include "ManualClock.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
@@ -13,6 +14,7 @@
 #include "sync/SlackService.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -196,6 +198,71 @@ private Q_SLOTS:
         // Without a redirect address only the provider is sent.
         QCOMPARE(QJsonDocument::fromJson(server->requests.last().body).object(),
                  (QJsonObject{{"provider", "google"}}));
+    }
+
+    // Every request here carries a secret (credential, token); none may follow a redirect to
+    // another origin, and each such answer fails in words.
+    void redirectsElsewhereAreRefused_data() {
+        QTest::addColumn<int>("status");
+        QTest::newRow("302") << 302;
+        QTest::newRow("307") << 307;
+    }
+    void redirectsElsewhereAreRefused() {
+        QFETCH(int, status);
+        LoopbackHttpServer origin, elsewhere;
+        QVERIFY(origin.start());
+        QVERIFY(elsewhere.start());
+        elsewhere.respondWith(LoopbackHttpServer::Response::json(R"({"data":[]})"));
+        origin.respondWith(LoopbackHttpServer::Response::redirect(
+            status, elsewhere.origin().toUtf8() + "/functions/v1/api/nylas/calendars"));
+        qputenv("ZELVANE_BACKEND_ORIGIN", origin.origin().toUtf8());
+        qputenv("ZELVANE_SLACK_ORIGIN", origin.origin().toUtf8());
+        QVERIFY(settle(secrets.save(credentialKey, u"cred-secret"_s)).ok());
+        QVERIFY(settle(secrets.save(slackKey, u"xoxp-secret"_s)).ok());
+
+        CalendarProxyClient proxy(secrets, *clock);
+        BackendAPIClient backend;
+        SlackService slack(backend, secrets, *clock);
+        const QString refused = RedirectError().description();
+        QCOMPARE(settle(proxy.fetchCalendars(u"g"_s)).description(), refused);
+        QCOMPARE(settle(backend.sendSMS(u"cred-secret"_s, u"+1"_s, u"hi"_s)).description(),
+                 refused);
+        QVERIFY(settle(slack.searchMessages(u"x"_s)).as<RedirectError>());
+        QCOMPARE(origin.requests().size(), 3);
+        QCOMPARE(origin.requests().first().header("authorization"),
+                 QByteArray("Bearer cred-secret"));
+        QVERIFY(elsewhere.requests().isEmpty());
+    }
+
+    // An answer that keeps arriving, a byte at a time, still ends at the total limit.
+    void trickledAnswerEndsAtTheTotalLimit() {
+        LoopbackHttpServer slow;
+        QVERIFY(slow.start());
+        LoopbackHttpServer::Response trickle = LoopbackHttpServer::Response::json(
+            json(QJsonObject{{"data", QJsonArray{}}}) + QByteArray(600, ' '));
+        trickle.trickle = std::chrono::milliseconds(20);
+        slow.respondWith(trickle);
+        qputenv("ZELVANE_BACKEND_ORIGIN", slow.origin().toUtf8());
+
+        CalendarProxyClient proxy(secrets, *clock);
+        proxy.setLimits({std::chrono::milliseconds(400), std::chrono::milliseconds(1'000)});
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const auto r = settle(proxy.fetchCalendars(u"g"_s));
+        QVERIFY(r.as<TimeLimitError>());
+        // Not the idle limit: bytes kept coming. Not the end of the body either (12 s away).
+        QVERIFY2(elapsed.elapsed() >= 900 && elapsed.elapsed() < 5'000,
+                 QByteArray::number(elapsed.elapsed()));
+        QTRY_COMPARE(slow.openConnections(), 0);
+
+        // A stall ends at the idle limit, well before the total one.
+        slow.respondWith(LoopbackHttpServer::Response::silence());
+        proxy.setLimits({std::chrono::milliseconds(300), std::chrono::milliseconds(10'000)});
+        elapsed.restart();
+        const auto stalled = settle(proxy.fetchCalendars(u"g"_s));
+        QVERIFY(stalled.as<TransportError>());
+        QVERIFY(!stalled.as<TimeLimitError>());
+        QVERIFY2(elapsed.elapsed() < 5'000, QByteArray::number(elapsed.elapsed()));
     }
 
     void slackSearchAndContext() {
