@@ -3,6 +3,7 @@
 #include "AddFeedModel.h"
 #include "CalendarService.h"
 #include "SlackService.h"
+#include "SyncLog.h"
 #include "platform/Error.h"
 
 namespace {
@@ -27,6 +28,13 @@ AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &sla
     , m_feedForm(new AddFeedModel(calendarService, this)) {
     connect(&calendarService, &CalendarService::accountsChanged, this, &AccountsModel::changed);
     connect(&calendarService, &CalendarService::feedErrorsChanged, this, &AccountsModel::changed);
+    // A sign-in started here that fails after the browser came back shows its error here.
+    connect(&calendarService, &CalendarService::signInFailed, this, [this](const QString &error) {
+        if (!m_awaitingCalendarRedirect)
+            return;
+        m_connectionError = error;
+        Q_EMIT changed();
+    });
     connect(&calendarService, &CalendarService::signInFinished, this, [this] {
         if (!m_awaitingCalendarRedirect)
             return;
@@ -92,6 +100,7 @@ QCoro::Task<> AccountsModel::runCalendarConnection(CalendarProvider provider) {
         co_await m_calendarService->addAccount(provider);
     } catch (...) {
         error = describe(std::current_exception());
+        qCWarning(lcSync) << "Starting the calendar sign-in failed:" << *error;
     }
     if (!self)
         co_return;
@@ -107,6 +116,7 @@ QCoro::Task<> AccountsModel::runSlackConnection() {
         co_await m_slack->authenticate();
     } catch (...) {
         error = describe(std::current_exception());
+        qCWarning(lcSync) << "The Slack sign-in failed:" << *error;
     }
     if (!self)
         co_return;

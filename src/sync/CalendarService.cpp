@@ -8,6 +8,7 @@
 #include "platform/BrowserLauncher.h"
 #include "platform/SecretStore.h"
 
+#include <QCoroFuture>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -148,16 +149,24 @@ void CalendarService::onCodeReceived(const QString &code, CalendarProvider provi
     // the account does not appear.
     [](QPointer<CalendarService> self, QString code, CalendarProvider provider) -> QCoro::Task<> {
         bool connected = false;
+        std::optional<QString> failure;
         try {
             if (self) {
                 co_await self->completeConnection(code, provider);
                 connected = true;
             }
+        } catch (const Error &error) {
+            failure = error.description();
         } catch (const std::exception &error) {
-            qCWarning(lcSync) << "Connecting the calendar account failed:" << error.what();
+            failure = QString::fromUtf8(error.what());
         }
-        if (self)
-            Q_EMIT self->signInFinished(connected);
+        if (failure)
+            qCWarning(lcSync) << "Connecting the calendar account failed:" << *failure;
+        if (!self)
+            co_return;
+        if (failure)
+            Q_EMIT self->signInFailed(*failure);
+        Q_EMIT self->signInFinished(connected);
     }(this, code, provider);
 }
 
@@ -177,7 +186,7 @@ QCoro::Task<ConnectedAccount> CalendarService::addFeed(QString address, QString 
         ConnectedAccount::create(CalendarProvider::feed, displayName, QString());
     const FeedValidators none;
     const FeedDownload download = co_await m_feedClient.download(*url, none);
-    const QDateTime from = m_clock.now(), to = from.addSecs(windowSeconds);
+    const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
     const FeedOwner owner = feedOwner(account);
     QList<CalendarEvent> events =
         co_await CalendarFeedClient::parse(download.body, owner, from, to);
@@ -231,7 +240,7 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
     const QDateTime now = m_clock.now();
     // Expanding anew now and then lets instances enter the window's far end.
     const bool stale =
-        !state.expandedAt.isValid() || state.expandedAt.secsTo(now) >= feedReexpandSeconds;
+        !state.expandedAt.isValid() || state.expandedAt.secsTo(now) >= feedReexpandAge.count();
     try {
         // Arguments are plain locals: GCC 12 mishandles temporaries inside co_await.
         const FeedValidators validators = stale ? FeedValidators() : state.validators;
@@ -242,7 +251,7 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
             setFeedError(account.id, std::nullopt);
             co_return m_feeds.value(account.id).events;
         }
-        const QDateTime to = now.addSecs(windowSeconds);
+        const QDateTime to = now.addSecs(window.count());
         const FeedOwner owner = feedOwner(account);
         QList<CalendarEvent> events =
             co_await CalendarFeedClient::parse(download.body, owner, now, to);
@@ -312,7 +321,8 @@ void CalendarService::startMonitoring() {
     m_monitor = std::make_unique<QObject>();
     refreshInBackground();
     QPointer<CalendarService> self(this);
-    m_clock.every(refreshInterval, m_monitor.get(), [self] {
+    const double interval = std::chrono::duration<double>(refreshInterval).count();
+    m_clock.every(interval, m_monitor.get(), [self] {
         if (self)
             self->refreshInBackground();
     });
@@ -355,8 +365,35 @@ QCoro::Task<> CalendarService::fetchCalendars() {
 }
 
 QCoro::Task<> CalendarService::fetchEvents() {
+    if (m_refreshing) {
+        if (!m_followUp) {
+            m_followUp = std::make_unique<QPromise<void>>();
+            m_followUp->start();
+        }
+        // Also ends, cancelled, when this service goes away first.
+        QFuture<void> followUpDone = m_followUp->future();
+        co_await followUpDone;
+        co_return;
+    }
     QPointer<CalendarService> self(this);
+    m_refreshing = true;
     setLoading(true);
+    // Those who asked during a run are answered by the next one.
+    std::unique_ptr<QPromise<void>> answered;
+    do {
+        co_await refreshOnce();
+        if (!self)
+            co_return;
+        if (answered)
+            answered->finish();
+        answered = std::move(m_followUp);
+    } while (answered);
+    m_refreshing = false;
+    setLoading(false);
+}
+
+QCoro::Task<> CalendarService::refreshOnce() {
+    QPointer<CalendarService> self(this);
     AccountCalendars calendars = co_await listCalendars();
     if (!self)
         co_return;
@@ -389,7 +426,6 @@ QCoro::Task<> CalendarService::fetchEvents() {
         batches.append(std::move(batch));
     }
     publishEvents(mergeEvents(batches, m_clock.now(), m_settings.disabledCalendarIds()));
-    setLoading(false);
 }
 
 QList<CalendarEvent> CalendarService::mergeEvents(const QList<AccountBatch> &batches,

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPromise>
 #include <QSet>
 #include <QUrl>
 #include <chrono>
@@ -42,9 +43,9 @@ public:
 
     static constexpr std::chrono::seconds refreshInterval{120};
     static constexpr int emailLimit = 5;
-    static constexpr qint64 windowSeconds = 7'776'000; // 90 days
+    static constexpr std::chrono::seconds window = std::chrono::days(90);
     // An unchanged feed is expanded again after this long, so the window moves on.
-    static constexpr qint64 feedReexpandSeconds = 12 * 3600;
+    static constexpr std::chrono::seconds feedReexpandAge = std::chrono::hours(12);
 
     CalendarService(AppSettings &settings, CalendarProxyClient &proxy, SecretStore &secrets,
                     CalendarSignInListener &authHandler, Clock &clock, QObject *parent = nullptr);
@@ -79,7 +80,9 @@ public:
     void stopMonitoring();
     void requestAccess(const std::function<void(bool)> &completion) { completion(true); }
 
-    // The refresh; never fails (failing accounts are skipped).
+    // The refresh; never fails (failing accounts are skipped). One runs at a time: asked for
+    // during a run, it waits for one follow-up run, shared by everyone who asked meanwhile,
+    // and isLoading stays true until the last run has published.
     QCoro::Task<> fetchEvents();
     // Lists every account's calendars into accountCalendars; never fails.
     QCoro::Task<> fetchCalendars();
@@ -106,10 +109,14 @@ Q_SIGNALS:
     void accountCalendarsChanged();
     // The browser came back to the sign-in listener: with an added account, or without one.
     void signInFinished(bool connected);
+    // Emitted before signInFinished(false) when the browser brought a code but turning it into
+    // an account failed; `error` is the failure's text for the user.
+    void signInFailed(const QString &error);
     void feedErrorsChanged();
 
 private:
     QCoro::Task<AccountCalendars> listCalendars();
+    QCoro::Task<> refreshOnce();
     void setLoading(bool loading);
     void setAccountCalendars(AccountCalendars calendars);
     void setAccounts(QList<ConnectedAccount> accounts);
@@ -140,6 +147,9 @@ private:
     CalendarFeedClient m_feedClient;
     QHash<QString, FeedState> m_feeds;
     QHash<QString, QString> m_feedErrors;
+    bool m_refreshing = false;
+    // Finished when the follow-up run has published; present once someone asked for one.
+    std::unique_ptr<QPromise<void>> m_followUp;
     // The polling timer lives as long as this object does.
     std::unique_ptr<QObject> m_monitor;
 };

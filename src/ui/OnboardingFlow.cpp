@@ -11,6 +11,15 @@ OnboardingFlow::OnboardingFlow(CalendarService &calendarService, QObject *parent
     , m_feedForm(new AddFeedModel(calendarService, this)) {
     connect(&calendarService, &CalendarService::accountsChanged, this, &OnboardingFlow::changed);
     connect(m_feedForm, &AddFeedModel::changed, this, &OnboardingFlow::changed);
+    // The token exchange after the browser's return fails after runConnection has ended.
+    connect(&calendarService, &CalendarService::signInFailed, this, [this](const QString &error) {
+        if (!m_awaitingRedirect)
+            return;
+        m_connectionError = error;
+        Q_EMIT changed();
+    });
+    connect(&calendarService, &CalendarService::signInFinished, this,
+            [this] { m_awaitingRedirect = false; });
 }
 
 bool OnboardingFlow::isConnecting() const {
@@ -75,5 +84,6 @@ QCoro::Task<> OnboardingFlow::runConnection(CalendarProvider provider) {
         co_return;
     m_connectionError = error;
     m_isConnecting = false;
+    m_awaitingRedirect = !error;
     Q_EMIT changed();
 }

@@ -33,7 +33,8 @@ public:
     // "Continue" on every step but the last, where it is "Get Started" and emits completed().
     void forward();
 
-    // Runs the browser sign-in; a failure leaves its description in connectionError().
+    // Runs the browser sign-in; a failure, also one after the browser's return, leaves its
+    // description in connectionError().
     void connectProvider(CalendarProvider provider);
     void disconnectProvider(CalendarProvider provider);
     AddFeedModel &feedForm() const { return *m_feedForm; }
@@ -49,5 +50,7 @@ private:
     AddFeedModel *m_feedForm;
     int m_step = welcome;
     bool m_isConnecting = false;
+    // The browser was sent to the provider from here and has not come back yet.
+    bool m_awaitingRedirect = false;
     std::optional<QString> m_connectionError;
 };
