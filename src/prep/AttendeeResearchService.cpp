@@ -66,20 +66,33 @@ AttendeeResearchService::slackContext(QStringList addresses) {
     co_return co_await slack->fetchContextForAttendees(std::move(addresses));
 }
 
+void AttendeeResearchService::endProgress(const QString &eventId, quint64 run) {
+    const auto it = m_runOf.constFind(eventId);
+    if (it == m_runOf.constEnd() || *it != run)
+        return;
+    m_runOf.erase(it);
+    m_researching.remove(eventId);
+    Q_EMIT researchingChanged();
+}
+
 QCoro::Task<std::optional<MeetingBrief>>
 AttendeeResearchService::researchMeeting(CalendarEvent event) {
     // `researching` is only ever touched on this object's thread, so it needs no lock.
     Q_ASSERT(QThread::currentThread() == thread());
     if (m_researching.contains(event.id))
         co_return std::nullopt;
+    const quint64 run = ++m_lastRun;
     m_researching.insert(event.id);
+    m_runOf.insert(event.id, run);
+    Q_EMIT researchingChanged();
+    // Only the progress indication times out; the run itself goes on.
+    const QString id = event.id;
+    m_clock.after(progressTimeout, this, [this, id, run] { endProgress(id, run); });
 
     QPointer<AttendeeResearchService> self(this);
     std::optional<MeetingBrief> brief;
     try {
-        const auto key = co_await m_secrets.load(QString::fromLatin1(SecretStore::llmApiKey));
-        if (self && key && !key->isEmpty())
-            brief = co_await research(event);
+        brief = co_await prepareBrief(event);
     } catch (const std::exception &error) {
         // Research is best effort; a failure that slipped through the run means no brief.
         qCWarning(lcPrep) << "Researching event" << event.id << "failed:" << error.what();
@@ -87,9 +100,18 @@ AttendeeResearchService::researchMeeting(CalendarEvent event) {
     }
     if (self) {
         Q_ASSERT(QThread::currentThread() == thread());
-        m_researching.remove(event.id);
+        endProgress(id, run);
     }
     co_return brief;
+}
+
+QCoro::Task<std::optional<MeetingBrief>>
+AttendeeResearchService::prepareBrief(CalendarEvent event) {
+    QPointer<AttendeeResearchService> self(this);
+    const auto key = co_await m_secrets.load(QString::fromLatin1(SecretStore::llmApiKey));
+    if (!self || !key || key->isEmpty())
+        co_return std::nullopt;
+    co_return co_await research(event);
 }
 
 QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(CalendarEvent event) {

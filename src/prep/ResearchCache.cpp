@@ -130,7 +130,7 @@ std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) cons
         return std::nullopt;
     const double age = ReferenceDate::secondsSince2001(m_clock.now()) -
                        ReferenceDate::secondsSince2001(research->cachedAt);
-    if (age > maxAgeSeconds) {
+    if (age > std::chrono::duration<double>(maxAge).count()) {
         QFile::remove(filePath(attendeeId));
         return std::nullopt;
     }

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 #include <QUrl>
+#include <chrono>
 #include <optional>
 
 // What the model found out about one external participant.
@@ -53,7 +54,7 @@ public:
     std::optional<CachedResearch> get(const QString &attendeeId) const;
     void store(const QString &attendeeId, const CachedResearch &research) const;
 
-    static constexpr double maxAgeSeconds = 2'592'000; // 30 days
+    static constexpr std::chrono::seconds maxAge = std::chrono::days(30);
     // A record is a few kilobytes; anything far larger is not one.
     static constexpr qint64 maxFileBytes = 1024 * 1024;
 

@@ -30,6 +30,13 @@ ReminderScheduler::ReminderScheduler(CalendarService &calendarService,
     , m_settings(settings)
     , m_clock(clock) {
     researchService.setCalendarService(&calendarService);
+    connect(&researchService, &AttendeeResearchService::researchingChanged, this,
+            &ReminderScheduler::researchingChanged);
+}
+
+const QSet<QString> &ReminderScheduler::researching() const {
+    static const QSet<QString> none;
+    return m_researchService ? m_researchService->researching() : none;
 }
 
 ReminderScheduler::~ReminderScheduler() = default;
@@ -128,15 +135,8 @@ void ReminderScheduler::checkResearch(bool coldStart) {
 }
 
 void ReminderScheduler::triggerResearch(const CalendarEvent &event) {
-    const QString id = event.id;
-    m_researchTriggered.insert(id);
-    m_researching.insert(id);
-    Q_EMIT researchingChanged();
-    // Only the progress indication times out; the research itself runs on.
-    m_clock.after(researchProgressTimeout, this, [this, id] {
-        if (m_researching.remove(id))
-            Q_EMIT researchingChanged();
-    });
+    m_researchTriggered.insert(event.id);
+    // The research service marks the event as being researched, for as long as that lasts.
     runResearch(event);
 }
 
@@ -156,8 +156,6 @@ QCoro::Task<> ReminderScheduler::runResearch(CalendarEvent event) {
     }
     if (!self)
         co_return;
-    if (m_researching.remove(event.id))
-        Q_EMIT researchingChanged();
     if (brief) {
         m_briefs.insert(event.id, *brief);
         Q_EMIT briefsChanged();

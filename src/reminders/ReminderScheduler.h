@@ -32,12 +32,12 @@ public:
     void triggerResearch(const CalendarEvent &event);
 
     const QHash<QString, MeetingBrief> &briefs() const { return m_briefs; }
-    const QSet<QString> &researching() const { return m_researching; }
+    // The research service's set: one record of what is being researched.
+    const QSet<QString> &researching() const;
 
     static constexpr std::chrono::seconds beat{15};
     static constexpr std::chrono::seconds snoozeDelay{60};
     static constexpr std::chrono::hours researchHorizon{1};
-    static constexpr std::chrono::seconds researchProgressTimeout{120};
     static constexpr std::chrono::seconds coldStartDelay{2};
 
 Q_SIGNALS:
@@ -62,6 +62,5 @@ private:
     QSet<QString> m_firedReminders;
     QSet<QString> m_researchTriggered;
     QHash<QString, MeetingBrief> m_briefs;
-    QSet<QString> m_researching;
     bool m_started = false;
 };

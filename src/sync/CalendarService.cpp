@@ -321,8 +321,7 @@ void CalendarService::startMonitoring() {
     m_monitor = std::make_unique<QObject>();
     refreshInBackground();
     QPointer<CalendarService> self(this);
-    const double interval = std::chrono::duration<double>(refreshInterval).count();
-    m_clock.every(interval, m_monitor.get(), [self] {
+    m_clock.every(refreshInterval, m_monitor.get(), [self] {
         if (self)
             self->refreshInBackground();
     });

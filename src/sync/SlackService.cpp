@@ -72,8 +72,7 @@ QCoro::Task<> SlackService::authenticate() {
 
     // The time limit races the listener; whichever ends first decides, and ends the other.
     SlackSignInListener *raw = handler.get();
-    const double limit = std::chrono::duration<double>(signInLimit).count();
-    m_clock.after(limit, raw, [raw] { raw->fail(SlackError::authTimeout()); });
+    m_clock.after(signInLimit, raw, [raw] { raw->fail(SlackError::authTimeout()); });
     const QString code = co_await handler->waitForCode();
     handler.reset();
     if (!self)

@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -339,6 +340,36 @@ private Q_SLOTS:
         QCOMPARE(QCoro::waitFor(std::move(first)), std::nullopt);
         QVERIFY(research->researching().isEmpty());
         QCOMPARE(server.requests().size(), 1);
+    }
+
+    // The menu's "researching" mark times out after 120 s; the stalled run then ends on its own
+    // without taking the mark of a run started after the time-out.
+    void progressTimesOutWithoutEndingALaterRun() {
+        server.respondWith(Response::silence());
+        const CalendarEvent e = event({u"ana@acme.io"_s});
+        QSignalSpy changes(research.get(), &AttendeeResearchService::researchingChanged);
+        auto first = research->researchMeeting(e);
+        QCOMPARE(research->researching(), QSet<QString>{"evt-42"});
+        QCOMPARE(changes.count(), 1);
+        QTRY_COMPARE(server.requests().size(), 1);
+
+        clock->advance(119);
+        QCOMPARE(research->researching(), QSet<QString>{"evt-42"});
+        clock->advance(1);
+        QVERIFY(research->researching().isEmpty());
+        QCOMPARE(changes.count(), 2);
+
+        auto second = research->researchMeeting(e);
+        QCOMPARE(research->researching(), QSet<QString>{"evt-42"});
+        QCOMPARE(QCoro::waitFor(std::move(first)), std::nullopt);
+        QCOMPARE(research->researching(), QSet<QString>{"evt-42"});
+        QCOMPARE(QCoro::waitFor(std::move(second)), std::nullopt);
+        QVERIFY(research->researching().isEmpty());
+        QCOMPARE(changes.count(), 4);
+        QCOMPARE(server.requests().size(), 2);
+        // A time-out that falls after its run has ended changes nothing.
+        clock->advance(120);
+        QCOMPARE(changes.count(), 4);
     }
 
     void contextIsCut() {

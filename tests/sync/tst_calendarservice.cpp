@@ -1,6 +1,7 @@
 // The calendar service against a scripted backend on 127.0.0.1: refreshes that are asked for
 // while one runs, and a sign-in whose token exchange fails after the browser came back.
 #include "FakeHttpServer.h"
+#include "ManualClock.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
