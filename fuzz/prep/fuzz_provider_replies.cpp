@@ -3,6 +3,7 @@
 #include "prep/ClaudeDialect.h"
 #include "prep/GeminiDialect.h"
 #include "prep/LLMError.h"
+#include "sync/HttpExchange.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +14,7 @@ template <typename Parse> void tryParse(Parse parse, const QByteArray &bytes) {
         const BriefingResponse response = parse(bytes);
         (void)response.summary.size();
     } catch (const LLMError &) {
-    } catch (const LLMJsonError &) {
+    } catch (const DecodingError &) {
     }
 }
 } // namespace
