@@ -93,7 +93,7 @@ private Q_SLOTS:
     void refreshesNeverOverlap() {
         const ConnectedAccount account =
             ConnectedAccount::create(CalendarProvider::google, u"me@corp.test"_s, u"g1"_s);
-        settings->setValue(u"connectedAccounts"_s,
+        settings->setValue(AppSettings::Key::ConnectedAccounts,
                            QJsonDocument(QJsonArray{account.toJson()}).toJson());
         const qint64 soon = clock->now().toSecsSinceEpoch() + 3600;
         int eventRequests = 0;
