@@ -279,7 +279,7 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
     co_return m_feeds.value(account.id).events;
 }
 
-void CalendarService::removeAccount(const ConnectedAccount &account) {
+void CalendarService::removeAccount(ConnectedAccount account) {
     if (account.provider == CalendarProvider::feed) {
         m_secrets.remove(feedSecretKey(account.id));
         m_feeds.remove(account.id);

@@ -72,7 +72,8 @@ public:
     // `displayName`; its address goes to the keyring only. Throws FeedError or
     // SecretStoreError.
     QCoro::Task<ConnectedAccount> addFeed(QString address, QString displayName);
-    void removeAccount(const ConnectedAccount &account);
+    // Takes a copy: removing replaces the list a caller's reference may point into.
+    void removeAccount(ConnectedAccount account);
     void disconnectProvider(CalendarProvider provider);
 
     // A refresh now, then one every 120 s.
