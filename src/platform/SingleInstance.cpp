@@ -16,7 +16,7 @@ const QString busService = QStringLiteral("org.freedesktop.DBus");
 const QString busPath = QStringLiteral("/org/freedesktop/DBus");
 const QString applicationInterface = QStringLiteral("org.freedesktop.Application");
 
-// RequestName flags and replies from the D-Bus specification.
+// RequestName flags and replies as the D-Bus standard defines them.
 constexpr uint doNotQueue = 4;
 constexpr uint primaryOwner = 1;
 constexpr uint alreadyOwner = 4;
