@@ -30,6 +30,7 @@
 #include "ui/OverlayWindowController.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
+#include "ui/Widgets.h"
 #include "ui/settings/GeneralContent.h"
 #include "ui/settings/SettingsView.h"
 
@@ -48,15 +49,6 @@ void centreOnPrimaryScreen(QWidget *window) {
         frame.moveCenter(screen->availableGeometry().center());
         window->move(frame.topLeft());
     }
-}
-
-void bringToFront(QWidget *window) {
-    if (window->isMinimized())
-        window->showNormal();
-    else
-        window->show();
-    window->raise();
-    window->activateWindow();
 }
 
 void playAlertSound() {
@@ -251,7 +243,7 @@ QCoro::Task<> AppController::sendReminderText(CalendarEvent event,
 
 void AppController::showOnboarding() {
     if (m_onboardingWindow) {
-        bringToFront(m_onboardingWindow);
+        Widgets::bringToFront(m_onboardingWindow);
         return;
     }
     CalendarService &calendar = m_services->calendar;
@@ -270,7 +262,7 @@ void AppController::showOnboarding() {
     view->setFixedSize(OnboardingView::contentWidth, OnboardingView::contentHeight);
     centreOnPrimaryScreen(view);
     m_onboardingWindow = view;
-    bringToFront(view);
+    Widgets::bringToFront(view);
 }
 
 void AppController::openApp() {
@@ -286,7 +278,7 @@ void AppController::openApp() {
         connectUpdates(window);
         m_settingsWindow = window;
     }
-    bringToFront(m_settingsWindow);
+    Widgets::bringToFront(m_settingsWindow);
 }
 
 void AppController::connectUpdates(SettingsView *window) {
@@ -322,7 +314,7 @@ void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBr
     view->resize(520, 480);
     centreOnPrimaryScreen(view);
     m_briefWindow = view;
-    bringToFront(view);
+    Widgets::bringToFront(view);
 }
 
 void AppController::showBatteryAlert() {

@@ -28,6 +28,15 @@ QLabel *Widgets::symbol(const QString &name, const QColor &color, int size, int 
     return label;
 }
 
+void Widgets::bringToFront(QWidget *window) {
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 Dot::Dot(int diameter, const QColor &color, int lowered, QWidget *parent)
     : QWidget(parent)
     , m_diameter(diameter)

@@ -13,6 +13,8 @@ QLabel *label(const QString &text, const QFont &font, const QColor &color,
 // A label showing a symbol icon of `size` pixels, shifted `lowered` pixels down.
 QLabel *symbol(const QString &name, const QColor &color, int size, int lowered = 0,
                QWidget *parent = nullptr);
+// Shows the window, restored if minimised, above the others and with the focus.
+void bringToFront(QWidget *window);
 } // namespace Widgets
 
 // A filled circle, optionally shifted down to sit on a text's first line.

@@ -165,13 +165,8 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
 
     connect(&m_model, &AccountsModel::changed, this, &AccountsContent::refresh);
     connect(&m_model, &AccountsModel::signInReturned, this, [this] {
-        QWidget *top = window();
-        if (!top->isVisible())
-            return;
-        if (top->isMinimized())
-            top->showNormal();
-        top->raise();
-        top->activateWindow();
+        if (window()->isVisible())
+            Widgets::bringToFront(window());
     });
     refresh();
 }
