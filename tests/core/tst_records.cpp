@@ -165,23 +165,15 @@ private Q_SLOTS:
         const QByteArray expected =
             QCryptographicHash::hash((email + u':').toUtf8(), QCryptographicHash::Sha256).toHex();
         QCOMPARE(attendee.id.toLatin1(), expected);
-        QCOMPARE(attendee.id.size(), 64);
         QVERIFY(!attendee.role && !attendee.company && !attendee.linkedInURL);
     }
 
     void attendeeIdDependsOnCaseAndName() {
         const Attendee lower(QStringLiteral("jo@acme.com"), std::nullopt, {});
         const Attendee upper(QStringLiteral("JO@acme.com"), std::nullopt, {});
-        const Attendee named(QStringLiteral("jo@acme.com"), QStringLiteral("Jo"), {});
         QVERIFY(lower.id != upper.id);
-        QCOMPARE(lower.isExternal, upper.isExternal);
-        QVERIFY(named.id != lower.id);
-        QCOMPARE(named.id.toLatin1(),
+        QCOMPARE(Attendee(QStringLiteral("jo@acme.com"), QStringLiteral("Jo"), {}).id.toLatin1(),
                  QCryptographicHash::hash("jo@acme.com:Jo", QCryptographicHash::Sha256).toHex());
-        // The well-known digest of "a@b.c:" pins the encoding and the separator.
-        QCOMPARE(Attendee(QStringLiteral("a@b.c"), std::nullopt, {}).id,
-                 QString::fromLatin1(
-                     QCryptographicHash::hash("a@b.c:", QCryptographicHash::Sha256).toHex()));
     }
 
     void attendeeJson() {

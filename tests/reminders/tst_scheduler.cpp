@@ -300,20 +300,6 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("late")});
     }
 
-    void researchWithoutABriefIsNotRetried() {
-        calendar->publishEvents(
-            {event(QStringLiteral("n"), 1800, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
-        scheduler->start();
-        advance(ReminderScheduler::coldStartDelay);
-        QCOMPARE(research->started.size(), 1);
-        finish(QStringLiteral("n"), std::nullopt);
-        QVERIFY(scheduler->researching().isEmpty());
-        QVERIFY(scheduler->briefs().isEmpty());
-        advance(15);
-        calendar->publishEvents(calendar->events());
-        QCOMPARE(research->started.size(), 1);
-    }
-
     void briefTravelsWithTheFiring() {
         settings->addReminder(ReminderOffset::twoMin, QStringLiteral("ACC"));
         calendar->publishEvents(

@@ -148,16 +148,6 @@ private Q_SLOTS:
         QCOMPARE(readNow(source), (PowerReading{80, false}));
     }
 
-    void watcherAlertsFromUPower() {
-        device.percentage = 1.0;
-        ManualClock clock;
-        BatteryService service(clock);
-        QSignalSpy alerts(&service, &BatteryService::lowBattery);
-        service.startMonitoring();
-        clock.advance(BatteryService::checkInterval);
-        QTRY_COMPARE(alerts.count(), 1);
-    }
-
     void stalledUPowerDoesNotHoldUpTheEventLoop() {
         QDBusConnection bus = QDBusConnection::systemBus();
         QDBusConnection stalledBus =
