@@ -1,43 +1,58 @@
 #include "TestEnvironment.h"
 #include "app/AppController.h"
 #include "app/StatusMenu.h"
+#include "app/StatusMenuModel.h"
 #include "core/AppSettings.h"
 #include "platform/Autostart.h"
-#include "reminders/BatteryService.h"
-#include "reminders/ReminderScheduler.h"
 #include "ui/OnboardingFlow.h"
 #include "ui/OnboardingView.h"
 #include "ui/OverlayWindowController.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMenu>
 #include <QScreen>
-#include <QSystemTrayIcon>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(QList<CalendarEvent>)
+
 namespace {
-CalendarEvent meeting() {
+const QDateTime menuNow = QDateTime(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC);
+
+CalendarEvent meeting(const QString &id, double secondsFromNow, const QString &title = {},
+                      const QDateTime &now = menuNow) {
     CalendarEvent event;
-    event.id = u"nylas_review"_s;
-    event.title = u"Design review"_s;
-    event.startDate = QDateTime::currentDateTime().addSecs(600);
+    event.id = id;
+    event.title = title.isEmpty() ? u"Meeting "_s + id : title;
+    event.startDate = now.addMSecs(qint64(secondsFromNow * 1000));
     event.endDate = event.startDate.addSecs(1800);
     event.calendarTitle = u"Work"_s;
     return event;
 }
 
-MeetingBrief brief() {
-    MeetingBrief b;
-    b.eventId = u"nylas_review"_s;
-    b.generatedAt = QDateTime::currentDateTime();
-    b.summary = {u"Decide on the new navigation"_s};
-    return b;
+StatusMenuState stateWith(QList<CalendarEvent> events) {
+    StatusMenuState state;
+    state.events = std::move(events);
+    state.now = menuNow;
+    state.locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    return state;
 }
 
-QList<QWidget *> visibleTopLevels(const QString &title) {
+// The menu as a user meets it: "---" for a separator, a disabled entry in brackets, a shortcut
+// after a tab.
+QStringList shown(const QMenu *menu) {
+    QStringList shown;
+    for (const QAction *action : menu->actions()) {
+        QString text = action->isSeparator() ? u"---"_s : action->text();
+        if (!action->shortcut().isEmpty())
+            text += u'\t' + action->shortcut().toString();
+        shown << (action->isEnabled() ? text : u'(' + text + u')');
+    }
+    return shown;
+}
+
+QList<QWidget *> visibleWindows(const QString &title) {
     QList<QWidget *> found;
     for (QWidget *widget : QApplication::topLevelWidgets())
         if (widget->isVisible() && widget->windowTitle() == title)
@@ -49,144 +64,165 @@ QList<QWidget *> visibleTopLevels(const QString &title) {
 class TestAppController : public QObject {
     Q_OBJECT
 
-private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<AppController> delegate;
+    std::unique_ptr<AppController> app;
 
 private Q_SLOTS:
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
         settings->setSoundEnabled(false);
-        delegate = std::make_unique<AppController>(*settings);
+        app = std::make_unique<AppController>(*settings);
     }
 
     void cleanup() {
-        delegate.reset();
+        app.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void appWindowIsCreatedOnceAndReused() {
-        delegate->openApp();
-        QWidget *window = delegate->settingsWindow();
-        QVERIFY(window);
-        QCOMPARE(window->windowTitle(), u"Zelvane"_s);
-        delegate->openApp();
-        QCOMPARE(delegate->settingsWindow(), window);
-        QCOMPARE(visibleTopLevels(u"Zelvane"_s).size(), 1);
+    // The first meeting counts down from five minutes; the menu lists five meetings at most.
+    void meetingTimes_data() {
+        QTest::addColumn<QList<CalendarEvent>>("events");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("first in 30 s is now")
+            << QList{meeting("a", 30, "Standup")} << QStringList{"NOW  Standup"};
+        QTest::newRow("first in exactly 5 min")
+            << QList{meeting("a", 300, "Sync")} << QStringList{"in 5 min  Sync"};
+        QTest::newRow("first in 6 min")
+            << QList{meeting("a", 360, "Sync")} << QStringList{"9:06 AM  Sync"};
+        QTest::newRow("second meeting soon")
+            << QList{meeting("a", 60, "One"), meeting("b", 120, "Two")}
+            << QStringList{"in 1 min  One", "9:02 AM  Two"};
+        QTest::newRow("started meetings are skipped")
+            << QList{meeting("a", -600, "Running"), meeting("b", 0, "Starting"),
+                     meeting("c", 200, "Next")}
+            << QStringList{"in 3 min  Next"};
+        QTest::newRow("five at most")
+            << QList{meeting("1", -10),  meeting("2", 3600), meeting("3", 7200), meeting("4", 7260),
+                     meeting("5", 7320), meeting("6", 7380), meeting("7", 7440), meeting("8", 7500)}
+            << QStringList{"10:00 AM  Meeting 2", "11:00 AM  Meeting 3", "11:01 AM  Meeting 4",
+                           "11:02 AM  Meeting 5", "11:03 AM  Meeting 6"};
+    }
+    void meetingTimes() {
+        QFETCH(QList<CalendarEvent>, events);
+        QFETCH(QStringList, expected);
+        QStringList titles;
+        for (const StatusMenuEntry &entry : StatusMenuModel::entries(stateWith(events)))
+            if (entry.kind == StatusMenuEntry::Kind::meeting)
+                titles << entry.title;
+        QCOMPARE(titles, expected);
+    }
 
-        window->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        delegate->openApp();
-        QCOMPARE(delegate->settingsWindow(), window);
-        QVERIFY(window->isVisible());
+    // The menu shows the entries of the moment it opens; an entry is enabled only when someone
+    // acts on it.
+    void menuRebuildsOnOpening() {
+        StatusMenuState state = stateWith({meeting("gone", -5)});
+        state.updateAvailable = true;
+        StatusMenu menu([&state] { return StatusMenuModel::entries(state); });
+        QList<CalendarEvent> prepped, viewed;
+        connect(&menu, &StatusMenu::prepMeetingRequested, this,
+                [&](const CalendarEvent &e) { prepped << e; });
+        connect(&menu, &StatusMenu::viewBriefRequested, this,
+                [&](const CalendarEvent &e) { viewed << e; });
+        int opened = 0;
+        connect(&menu, &StatusMenu::openAppRequested, this, [&] { ++opened; });
+        Q_EMIT menu.menu()->aboutToShow();
+        QCOMPARE(shown(menu.menu()),
+                 (QStringList{"(⬆  Update Available — Install Now\tCtrl+U)", "---",
+                              "(No upcoming meetings)", "---", "Open Zelvane\tCtrl+O", "---",
+                              "(Quit Zelvane\tCtrl+Q)"}));
 
-        // Minimised, it comes back rather than a second window.
+        state = stateWith({meeting("a", 270, "Design review"), meeting("b", 3600, "Planning"),
+                           meeting("c", 7200, "Retro")});
+        state.researching = {"b", "c"};
+        MeetingBrief brief;
+        brief.eventId = u"c"_s;
+        state.briefs.insert("c", brief);
+        Q_EMIT menu.menu()->aboutToShow();
+        QCOMPARE(shown(menu.menu()),
+                 (QStringList{"in 4 min  Design review", "(⏳ 10:00 AM  Planning)",
+                              "✨ 11:00 AM  Retro", "---", "Open Zelvane\tCtrl+O", "---",
+                              "(Check for Updates…)", "---", "(Quit Zelvane\tCtrl+Q)"}));
+        for (QAction *action : menu.menu()->actions())
+            action->trigger();
+        QCOMPARE(prepped.size(), 1);
+        QCOMPARE(prepped.first().id, u"a"_s);
+        QCOMPARE(viewed.size(), 1);
+        QCOMPARE(viewed.first().id, u"c"_s);
+        QCOMPARE(opened, 1);
+    }
+
+    // The app window is made once and kept; a brief preview replaces the current one.
+    void windowsAreReusedOrReplaced() {
+        app->openApp();
+        QWidget *window = app->settingsWindow();
+        QVERIFY(window && window->isVisible());
         window->showMinimized();
         QTRY_VERIFY(window->isMinimized());
-        delegate->openApp();
+        app->openApp();
         QTRY_VERIFY(!window->isMinimized());
-        QCOMPARE(visibleTopLevels(u"Zelvane"_s).size(), 1);
-    }
-
-    void onboardingCompletesOnce() {
-        delegate->showOnboarding();
-        QPointer<QWidget> window = delegate->onboardingWindow();
-        QVERIFY(window);
-        QCOMPARE(window->windowTitle(), u"Welcome to Zelvane"_s);
-        QCOMPARE(window->minimumSize(), window->maximumSize());
-        QVERIFY(!(window->windowFlags() & Qt::WindowMinimizeButtonHint));
-
-        auto *view = qobject_cast<OnboardingView *>(window.data());
-        QVERIFY(view);
-        view->flow()->forward();
-        QVERIFY(!settings->hasCompletedOnboarding());
-        view->flow()->forward();
-        QVERIFY(settings->hasCompletedOnboarding());
-        QVERIFY(!delegate->onboardingWindow());
+        window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!window);
-    }
+        app->openApp();
+        QCOMPARE(app->settingsWindow(), window);
+        QCOMPARE(visibleWindows(u"Zelvane"_s), QList<QWidget *>{window});
 
-    void briefPreviewIsReplacedAndDismissed() {
-        delegate->showBriefPreview(meeting(), brief());
-        QPointer<QWidget> first = delegate->briefWindow();
-        QVERIFY(first);
-        QCOMPARE(first->windowTitle(), u"Meeting Brief"_s);
-
-        delegate->showBriefPreview(meeting(), brief());
-        QPointer<QWidget> second = delegate->briefWindow();
-        QVERIFY(second && second != first);
-        QCOMPARE(visibleTopLevels(u"Meeting Brief"_s).size(), 2);
-
+        app->showBriefPreview(meeting("r", 600, {}, QDateTime::currentDateTime()), MeetingBrief());
+        QPointer<QWidget> first = app->briefWindow();
+        app->showBriefPreview(meeting("r", 600, {}, QDateTime::currentDateTime()), MeetingBrief());
+        QPointer<QWidget> second = app->briefWindow();
+        QVERIFY(first && second && second != first);
         QTest::keyClick(second, Qt::Key_Escape);
-        QVERIFY(!delegate->briefWindow());
+        QVERIFY(!app->briefWindow());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!second);
-        QVERIFY(first && first->isVisible());
+        QVERIFY(!second && first->isVisible());
     }
 
     void batteryAlertCoversThePrimaryScreenUntilDismissed() {
-        delegate->showBatteryAlert();
-        const QList<QWidget *> alerts = visibleTopLevels(u"Battery Critical"_s);
+        app->showBatteryAlert();
+        const QList<QWidget *> alerts = visibleWindows(u"Battery Critical"_s);
         QCOMPARE(alerts.size(), 1);
         QPointer<QWidget> alert = alerts.first();
         QCOMPARE(alert->geometry(), QGuiApplication::primaryScreen()->geometry());
-        QVERIFY(alert->windowFlags() & Qt::WindowStaysOnTopHint);
-        QVERIFY(alert->windowFlags() & Qt::FramelessWindowHint);
-
         QTest::keyClick(alert->focusWidget() ? alert->focusWidget() : alert.data(), Qt::Key_Escape);
         QTRY_VERIFY(!alert || !alert->isVisible());
     }
 
-    void reminderReplacesTheOneOnScreen() {
-        delegate->showReminder(meeting(), brief());
-        const int screens = int(QGuiApplication::screens().size());
-        QCOMPARE(delegate->overlayController()->windows().size(), screens);
-        QCOMPARE(delegate->overlayController()->windows().first()->windowTitle(),
-                 u"Design review"_s);
-
-        CalendarEvent next = meeting();
-        next.id = u"nylas_next"_s;
-        next.title = u"Planning"_s;
-        delegate->showReminder(next, std::nullopt);
-        QCOMPARE(delegate->overlayController()->windows().size(), screens);
-        QCOMPARE(delegate->overlayController()->windows().first()->windowTitle(), u"Planning"_s);
-        delegate->overlayController()->closeAll();
-        QVERIFY(delegate->overlayController()->windows().isEmpty());
-    }
-
-    // The whole start-up, once per process (the calendar service is process-wide).
+    // The whole start-up, once per process (the calendar service is process-wide): the tray,
+    // the launch-at-login entry, onboarding until it is completed, reminders on screen.
     void firstLaunch() {
         QVERIFY(!Autostart::isEnabled());
-        delegate->start();
-        QVERIFY(delegate->reminderScheduler());
-        QVERIFY(delegate->batteryService());
-        QVERIFY(delegate->trayIcon());
-        QVERIFY(delegate->onboardingWindow());
-        QVERIFY(delegate->onboardingWindow()->isVisible());
-        // launchAtLogin defaults to true, so the autostart entry is written.
+        app->start();
+        QVERIFY(app->trayIcon() && app->reminderScheduler() && app->batteryService());
         QVERIFY(Autostart::isEnabled());
-        delegate->toggleLaunchAtLogin();
-        QVERIFY(!settings->launchAtLogin());
-        QVERIFY(!Autostart::isEnabled());
+        app->toggleLaunchAtLogin();
+        QVERIFY(!settings->launchAtLogin() && !Autostart::isEnabled());
 
-        QMenu *menu = delegate->statusMenu()->menu();
+        QPointer<QWidget> onboarding = app->onboardingWindow();
+        QVERIFY(onboarding && onboarding->isVisible());
+        QCOMPARE(onboarding->minimumSize(), onboarding->maximumSize());
+        QVERIFY(!(onboarding->windowFlags() & Qt::WindowMinimizeButtonHint));
+        OnboardingFlow *flow = qobject_cast<OnboardingView *>(onboarding.data())->flow();
+        flow->forward();
+        QVERIFY(!settings->hasCompletedOnboarding());
+        flow->forward();
+        QVERIFY(settings->hasCompletedOnboarding() && !app->onboardingWindow());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!onboarding);
+
+        QMenu *menu = app->statusMenu()->menu();
         Q_EMIT menu->aboutToShow();
-        QStringList texts;
-        for (QAction *action : menu->actions())
-            if (!action->isSeparator())
-                texts << action->text();
-        QCOMPARE(texts, (QStringList{"No upcoming meetings", "Open Zelvane", "Check for Updates…",
-                                     "Quit Zelvane"}));
-        QVERIFY(!menu->actions().first()->isEnabled());
+        QCOMPARE(shown(menu),
+                 (QStringList{"(No upcoming meetings)", "---", "Open Zelvane\tCtrl+O", "---",
+                              "Check for Updates…", "---", "Quit Zelvane\tCtrl+Q"}));
+        menu->actions().at(2)->trigger();
+        QVERIFY(app->settingsWindow() && app->settingsWindow()->isVisible());
 
-        // "Open Zelvane" opens the app window.
-        for (QAction *action : menu->actions())
-            if (action->text() == u"Open Zelvane"_s)
-                action->trigger();
-        QVERIFY(delegate->settingsWindow() && delegate->settingsWindow()->isVisible());
+        app->showReminder(meeting("r", 600, u"Design review"_s, QDateTime::currentDateTime()),
+                          std::nullopt);
+        QCOMPARE(app->overlayController()->windows().size(), QGuiApplication::screens().size());
+        QCOMPARE(app->overlayController()->windows().first()->windowTitle(), u"Design review"_s);
     }
 };
 
