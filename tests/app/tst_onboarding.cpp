@@ -100,33 +100,19 @@ private Q_SLOTS:
         fault();
     }
 
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"http"_s); }
-
-    void stepsAndNavigation() {
+    // Welcome, then the calendar step, where the real sign-in runs: the stand-in's page opens
+    // in the "browser", its continue link redirects to the app's loopback listener, and the
+    // account appears. Finishing needs no calendar and does nothing but report completion.
+    void stepsAndGoogleSignIn() {
         QVERIFY(texts().contains(u"Welcome to Zelvane"_s));
         QVERIFY(buttons(u"Back"_s).isEmpty());
         QCOMPARE(buttons(u"Continue"_s).value(0)->accessibleName(), u"Continue"_s);
         click(u"Continue"_s);
         QVERIFY(texts().contains(u"Connect Your Calendar"_s));
         QVERIFY(!texts().contains(u"Welcome to Zelvane"_s));
-        QVERIFY(!texts().contains(u"Calendar connected"_s));
-        QCOMPARE(buttons(u"Connect"_s).size(), 3); // Google, Microsoft, Calendar Feed
         QVERIFY(buttons(u"Continue"_s).isEmpty());
 
-        // Finishing needs no connected calendar and does nothing but report completion.
-        click(u"Get Started"_s);
-        QCOMPARE(completed->count(), 1);
-        QCOMPARE(view->flow()->step(), 1);
-        QVERIFY(calendar->accounts().isEmpty());
-        click(u"Back"_s);
-        QCOMPARE(view->flow()->step(), 0);
-        QCOMPARE(buttons(u"Continue"_s).size(), 1);
-    }
-
-    // The real sign-in: the stand-in's page opens in the "browser", its continue link
-    // redirects to the app's loopback listener, and the account appears.
-    void connectAndDisconnectGoogle() {
-        view->flow()->forward();
+        QCOMPARE(buttons(u"Connect"_s).size(), 3); // Google, Microsoft, Calendar Feed
         QTest::mouseClick(buttons(u"Connect"_s).first(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10'000);
         QCOMPARE(QUrlQuery(opened.first()).queryItemValue(u"provider"_s), u"google"_s);
@@ -137,12 +123,17 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(calendar->accounts().size(), 1, 10'000);
         QVERIFY(texts().contains(u"Calendar connected"_s));
         QCOMPARE(buttons(u"Connect"_s).size(), 2); // Microsoft's, the feed's
-
         click(u"Disconnect"_s);
         QVERIFY(calendar->accounts().isEmpty());
         QVERIFY(!texts().contains(u"Calendar connected"_s));
-        QVERIFY(buttons(u"Disconnect"_s).isEmpty());
         QCOMPARE(buttons(u"Connect"_s).size(), 3);
+
+        click(u"Get Started"_s);
+        QCOMPARE(completed->count(), 1);
+        QCOMPARE(view->flow()->step(), 1);
+        click(u"Back"_s);
+        QCOMPARE(view->flow()->step(), 0);
+        QCOMPARE(buttons(u"Continue"_s).size(), 1);
     }
 
     // A refused sign-in shows its description; the next attempt clears it at once and keeps
