@@ -4,13 +4,11 @@
 #include "platform/SecretStore.h"
 #include "prep/BriefingResponse.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
 
-// JSON written with single quotes, so fixtures fit on a line and stay readable inside a class
-// body (moc does not skip raw string literals).
+// JSON written with single quotes: short fixtures that moc reads (it trips on raw strings).
 inline QByteArray json(const char *singleQuoted) {
     return QByteArray(singleQuoted).replace('\'', '"');
 }
@@ -31,8 +29,7 @@ inline QByteArray claudeToolReply(const QByteArray &input) {
            input + "}]}";
 }
 
-// A profile on one line: e-mail, name, role, company, description, news, link, notes; "-" for
-// an absent field, none after the last one present.
+// e-mail,name,role,company,description,news,link,notes with "-" for gaps and none at the end.
 inline QString describe(const BriefingResponse::Profile &p) {
     QStringList fields{p.email};
     const std::optional<QString> link =
@@ -46,8 +43,7 @@ inline QString describe(const BriefingResponse::Profile &p) {
     return line;
 }
 
-// A brief or a model's reply on one line: summary lines, talking points, then each profile,
-// separated by " ; ".
+// A brief or a reply: summary lines ; talking points ; each profile.
 template <typename Brief> QString describe(const Brief &brief) {
     QStringList parts{brief.summary.join(u'|'), brief.talkingPoints.join(u'|')};
     for (const auto &profile : brief.attendeeProfiles)
