@@ -63,22 +63,12 @@ QList<QWidget *> visibleWindows(const QString &title) {
 class TestAppController : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TestEnvironment> env;
-    std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<AppController> app;
+    TestEnvironment env;
+    std::unique_ptr<AppSettings> settings = env.makeSettings();
+    AppController app{*settings};
 
 private Q_SLOTS:
-    void init() {
-        env = std::make_unique<TestEnvironment>();
-        settings = env->makeSettings();
-        settings->setSoundEnabled(false);
-        app = std::make_unique<AppController>(*settings);
-    }
-
-    void cleanup() {
-        app.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void initTestCase() { settings->setSoundEnabled(false); }
 
     // The first meeting counts down from five minutes; the menu lists five meetings at most.
     void meetingTimes_data() {
@@ -148,26 +138,26 @@ private Q_SLOTS:
 
     // The app window is made once and kept; a brief preview replaces the current one.
     void windowsAreReusedOrReplaced() {
-        app->openApp();
-        QWidget *window = app->settingsWindow();
+        app.openApp();
+        QWidget *window = app.settingsWindow();
         QVERIFY(window && window->isVisible());
         window->showMinimized();
         QTRY_VERIFY(window->isMinimized());
-        app->openApp();
+        app.openApp();
         QTRY_VERIFY(!window->isMinimized());
         window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        app->openApp();
-        QCOMPARE(app->settingsWindow(), window);
+        app.openApp();
+        QCOMPARE(app.settingsWindow(), window);
         QCOMPARE(visibleWindows(u"Zelvane"_s), QList<QWidget *>{window});
 
-        app->showBriefPreview(meeting("r", 600, {}, QDateTime::currentDateTime()), MeetingBrief());
-        QPointer<QWidget> first = app->briefWindow();
-        app->showBriefPreview(meeting("r", 600, {}, QDateTime::currentDateTime()), MeetingBrief());
-        QPointer<QWidget> second = app->briefWindow();
+        app.showBriefPreview(meeting("r", 600, {}, QDateTime::currentDateTime()), MeetingBrief());
+        QPointer<QWidget> first = app.briefWindow();
+        app.showBriefPreview(meeting("r", 600, {}, QDateTime::currentDateTime()), MeetingBrief());
+        QPointer<QWidget> second = app.briefWindow();
         QVERIFY(first && second && second != first);
         QTest::keyClick(second, Qt::Key_Escape);
-        QVERIFY(!app->briefWindow());
+        QVERIFY(!app.briefWindow());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!second && first->isVisible());
     }
@@ -176,13 +166,13 @@ private Q_SLOTS:
     // the launch-at-login entry, onboarding until it is completed, reminders on screen.
     void firstLaunch() {
         QVERIFY(!Autostart::isEnabled());
-        app->start();
-        QVERIFY(app->trayIcon() && app->reminderScheduler() && app->batteryService());
+        app.start();
+        QVERIFY(app.trayIcon() && app.reminderScheduler() && app.batteryService());
         QVERIFY(Autostart::isEnabled());
-        app->toggleLaunchAtLogin();
+        app.toggleLaunchAtLogin();
         QVERIFY(!settings->launchAtLogin() && !Autostart::isEnabled());
 
-        QPointer<QWidget> onboarding = app->onboardingWindow();
+        QPointer<QWidget> onboarding = app.onboardingWindow();
         QVERIFY(onboarding && onboarding->isVisible());
         QCOMPARE(onboarding->minimumSize(), onboarding->maximumSize());
         QVERIFY(!(onboarding->windowFlags() & Qt::WindowMinimizeButtonHint));
@@ -190,22 +180,22 @@ private Q_SLOTS:
         flow->forward();
         QVERIFY(!settings->hasCompletedOnboarding());
         flow->forward();
-        QVERIFY(settings->hasCompletedOnboarding() && !app->onboardingWindow());
+        QVERIFY(settings->hasCompletedOnboarding() && !app.onboardingWindow());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!onboarding);
 
-        QMenu *menu = app->statusMenu()->menu();
+        QMenu *menu = app.statusMenu()->menu();
         Q_EMIT menu->aboutToShow();
         QCOMPARE(shown(menu),
                  (QStringList{"(No upcoming meetings)", "---", "Open Zelvane\tCtrl+O", "---",
                               "Check for Updates…", "---", "Quit Zelvane\tCtrl+Q"}));
         menu->actions().at(2)->trigger();
-        QVERIFY(app->settingsWindow() && app->settingsWindow()->isVisible());
+        QVERIFY(app.settingsWindow() && app.settingsWindow()->isVisible());
 
-        app->showReminder(meeting("r", 600, u"Design review"_s, QDateTime::currentDateTime()),
-                          std::nullopt);
-        QCOMPARE(app->overlayController()->windows().size(), QGuiApplication::screens().size());
-        QCOMPARE(app->overlayController()->windows().first()->windowTitle(), u"Design review"_s);
+        app.showReminder(meeting("r", 600, u"Design review"_s, QDateTime::currentDateTime()),
+                         std::nullopt);
+        QCOMPARE(app.overlayController()->windows().size(), QGuiApplication::screens().size());
+        QCOMPARE(app.overlayController()->windows().first()->windowTitle(), u"Design review"_s);
     }
 };
 

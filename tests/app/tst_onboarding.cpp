@@ -29,12 +29,12 @@ public Q_SLOTS:
     void openInBrowser(const QUrl &url) { opened << url; }
 
 private:
-    std::unique_ptr<TestEnvironment> env;
-    std::unique_ptr<AppSettings> settings;
+    TestEnvironment env;
+    std::unique_ptr<AppSettings> settings = env.makeSettings();
     BackendProcess backend;
     SecretStore secrets;
     std::unique_ptr<CalendarProxyClient> proxy;
-    std::unique_ptr<CalendarSignInListener> auth;
+    CalendarSignInListener auth;
     std::unique_ptr<CalendarService> calendar;
     std::unique_ptr<OnboardingView> view;
     QList<QUrl> opened;
@@ -73,30 +73,21 @@ private:
     }
 
 private Q_SLOTS:
+    // One window for the suite: each test leaves it at the first step without an account.
     void initTestCase() {
         QDesktopServices::setUrlHandler(u"http"_s, this, "openInBrowser");
         QVERIFY2(backend.start(), qPrintable(backend.error()));
         qputenv("ZELVANE_BACKEND_ORIGIN", backend.origin().toUtf8());
-    }
-
-    void init() {
-        env = std::make_unique<TestEnvironment>();
-        settings = env->makeSettings();
         proxy = std::make_unique<CalendarProxyClient>(secrets, Clock::system());
-        auth = std::make_unique<CalendarSignInListener>();
         calendar =
-            std::make_unique<CalendarService>(*settings, *proxy, secrets, *auth, Clock::system());
+            std::make_unique<CalendarService>(*settings, *proxy, secrets, auth, Clock::system());
         view = std::make_unique<OnboardingView>(*calendar);
         completed = std::make_unique<QSignalSpy>(view.get(), &OnboardingView::completed);
         view->show();
-        opened.clear();
     }
 
     void cleanup() {
-        view.reset();
-        calendar.reset();
-        auth.reset();
-        proxy.reset();
+        opened.clear();
         fault();
     }
 

@@ -3,7 +3,6 @@
 #include "app/ReminderPresenter.h"
 #include "core/AppSettings.h"
 #include "platform/DesktopNotification.h"
-#include "platform/DoNotDisturb.h"
 #include "ui/OverlayWindowController.h"
 
 #include <QApplication>
@@ -31,17 +30,14 @@ CalendarEvent meeting(std::optional<QUrl> link) {
 }
 } // namespace
 
-// A notification server on its own connection to the test's private session bus: it says
-// whether the desktop is quiet, records what it is asked to show (or refuses) and can report
-// a chosen action.
+// A notification server on its own connection to the test's private session bus: it records
+// what it is asked to show (or refuses) and can report a chosen action.
 class FakeNotificationServer : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-    Q_PROPERTY(bool Inhibited MEMBER inhibited)
 
 public:
     QList<QStringList> shown; // summary, body, actions, urgency, time-out
-    bool inhibited = false;
     bool refuse = false;
 
 public Q_SLOTS:
@@ -68,14 +64,16 @@ class TestReminderPresenter : public QObject {
 
     QDBusConnection serverBus{u"unused"_s};
     FakeNotificationServer server;
-    std::unique_ptr<TestEnvironment> env;
-    std::unique_ptr<AppSettings> settings;
+    TestEnvironment env;
+    std::unique_ptr<AppSettings> settings = env.makeSettings();
     ManualClock clock;
-    std::unique_ptr<OverlayWindowController> overlay;
-    std::unique_ptr<DesktopNotification> notifications;
+    OverlayWindowController overlay{*settings, clock};
+    DesktopNotification notifications;
     std::unique_ptr<ReminderPresenter> presenter;
+    bool quiet = true; // what the desktop's do-not-disturb check answers
     QList<QUrl> opened;
 
+    QCoro::Task<bool> desktopQuiet() { co_return quiet; }
     void present(const CalendarEvent &event) {
         QCoro::waitFor(presenter->present(event, std::nullopt));
     }
@@ -86,9 +84,6 @@ public Q_SLOTS:
 
 private Q_SLOTS:
     void initTestCase() {
-        // GNOME's switch is read from a key file in each test's config home; none exists, so
-        // only the notification server decides.
-        qputenv("GSETTINGS_BACKEND", "keyfile");
         serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"server"_s);
         QVERIFY(serverBus.registerObject(u"/org/freedesktop/Notifications"_s, &server,
                                          QDBusConnection::ExportAllContents));
@@ -97,25 +92,14 @@ private Q_SLOTS:
     }
 
     void init() {
-        env = std::make_unique<TestEnvironment>();
-        settings = env->makeSettings();
-        settings->setSoundEnabled(false);
-        settings->setRespectDND(true);
+        overlay.closeAll();
         server.shown.clear();
-        server.inhibited = true;
         server.refuse = false;
+        quiet = true;
         opened.clear();
-        overlay = std::make_unique<OverlayWindowController>(*settings, clock);
-        notifications = std::make_unique<DesktopNotification>();
-        presenter = std::make_unique<ReminderPresenter>(*settings, *overlay, *notifications, clock,
-                                                        &DoNotDisturb::isOn);
-    }
-
-    void cleanup() {
-        presenter.reset();
-        notifications.reset();
-        overlay.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settings->setRespectDND(true);
+        presenter = std::make_unique<ReminderPresenter>(*settings, overlay, notifications, clock,
+                                                        [this] { return desktopQuiet(); });
     }
 
     // On a quiet desktop the reminder is a notification that stays until answered; each
@@ -124,7 +108,7 @@ private Q_SLOTS:
         present(meeting(zoom));
         present(meeting(std::nullopt));
         present(meeting(std::nullopt));
-        QVERIFY(overlay->windows().isEmpty());
+        QVERIFY(overlay.windows().isEmpty());
         QCOMPARE(server.shown.size(), 3);
         const QStringList first = server.shown.first();
         QCOMPARE(first[0], u"Design review"_s);
@@ -152,12 +136,12 @@ private Q_SLOTS:
         QCOMPARE(dismissed.constFirst().constFirst().value<CalendarEvent>().meetingLink,
                  std::nullopt);
         QCOMPARE(opened.size(), 1);
-        QVERIFY(overlay->windows().isEmpty());
+        QVERIFY(overlay.windows().isEmpty());
     }
 
     void overlayWhenNotQuietOrNotAsked_data() {
         QTest::addColumn<bool>("respect");
-        QTest::addColumn<bool>("inhibited");
+        QTest::addColumn<bool>("isQuiet");
         QTest::addColumn<bool>("refused");
         QTest::newRow("desktop not quiet") << true << false << false;
         QTest::newRow("user does not ask for it") << false << true << false;
@@ -166,20 +150,20 @@ private Q_SLOTS:
     }
     void overlayWhenNotQuietOrNotAsked() {
         QFETCH(bool, respect);
-        QFETCH(bool, inhibited);
+        QFETCH(bool, isQuiet);
         QFETCH(bool, refused);
         settings->setRespectDND(respect);
-        server.inhibited = inhibited;
+        quiet = isQuiet;
         server.refuse = refused;
         present(meeting(zoom));
-        QCOMPARE(overlay->windows().size(), QGuiApplication::screens().size());
+        QCOMPARE(overlay.windows().size(), QGuiApplication::screens().size());
         QVERIFY(server.shown.isEmpty());
 
         // The overlay's Join goes to the same place as the notification's.
         QSignalSpy dismissed(presenter.get(), &ReminderPresenter::dismissed);
-        Q_EMIT overlay->joinRequested(meeting(zoom));
+        Q_EMIT overlay.joinRequested(meeting(zoom));
         QCOMPARE(opened, QList<QUrl>{zoom});
-        Q_EMIT overlay->dismissed(meeting(std::nullopt));
+        Q_EMIT overlay.dismissed(meeting(std::nullopt));
         QCOMPARE(dismissed.size(), 1);
     }
 };
