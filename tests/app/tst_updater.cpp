@@ -108,20 +108,14 @@ private Q_SLOTS:
         installer.failure.clear();
     }
 
-    void versionOrder_data() {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::addColumn<int>("sign");
-        QTest::newRow("digit runs are numbers") << u"1.10.0"_s << u"1.9.2"_s << 1;
-        QTest::newRow("leading zeros") << u"1.00"_s << u"1.0"_s << 0;
-        QTest::newRow("longer is newer") << u"1.2.1"_s << u"1.2"_s << 1;
-    }
+    // Digit runs compare as numbers, leading zeros do not count, a longer version is newer.
     void versionOrder() {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QFETCH(int, sign);
-        QCOMPARE(Appcast::compareVersions(a, b) <=> 0, sign <=> 0);
-        QCOMPARE(Appcast::compareVersions(b, a) <=> 0, 0 <=> sign);
+        const std::tuple<QString, QString, int> cases[] = {
+            {u"1.10.0"_s, u"1.9.2"_s, 1}, {u"1.00"_s, u"1.0"_s, 0}, {u"1.2.1"_s, u"1.2"_s, 1}};
+        for (const auto &[a, b, sign] : cases) {
+            QCOMPARE(Appcast::compareVersions(a, b) <=> 0, sign <=> 0);
+            QCOMPARE(Appcast::compareVersions(b, a) <=> 0, 0 <=> sign);
+        }
     }
 
     // Only items with a version and a signed web download count; versions may sit on the
@@ -173,52 +167,48 @@ private Q_SLOTS:
 
     // A session the user starts: the check records the feed's newest item whatever its
     // version (nothing when it failed); an update found is installed only when it is exactly
-    // what the feed announced and signed, and no download is left behind either way.
+    // what the feed announced and signed, and no download is left behind either way. Failures
+    // are told by how their text begins.
     void sessions_data() {
         QTest::addColumn<Response>("feedAnswer");
         QTest::addColumn<Response>("download");
         QTest::addColumn<QString>("installerFailure");
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("recorded");
-        const QString again = u" Try again later."_s;
-        const QString invalid =
-            u"The update's signature is not valid, so it was deleted and not installed."_s;
+        const Response newer = feed(u"1.10.0"_s);
         QByteArray tampered = payload;
         tampered[1000] = 'y';
         QTest::newRow("up to date") << feed(u"1.9.2"_s) << download << QString() << "up to date"
                                     << "1.9.2";
         QTest::newRow("feed malformed")
             << Response{200, "<rss><channel><item>", "text/xml"} << download << QString()
-            << "The update information could not be read." + again << QString();
+            << "The update information" << QString();
         QTest::newRow("feed server error")
             << Response::text("down", 500) << download << QString()
-            << "The update feed answered with status 500." + again << QString();
+            << "The update feed answered with status 500" << QString();
         QTest::newRow("feed stall") << Response::silence() << download << QString()
-                                    << "The update server stopped responding." + again << QString();
-        QTest::newRow("installed")
-            << feed(u"1.10.0"_s) << download << QString() << "installed 1.10.0 200000"
-            << "1.10.0";
-        QTest::newRow("bad signature")
-            << feed(u"1.10.0"_s) << Response{200, tampered, "application/gzip"} << QString()
-            << invalid << "1.10.0";
+                                    << "The update server stopped responding" << QString();
+        QTest::newRow("installed") << newer << download << QString() << "installed 1.10.0 200000"
+                                   << "1.10.0";
+        QTest::newRow("bad signature") << newer << Response{200, tampered, "application/gzip"}
+                                       << QString() << "The update's signature is not valid"
+                                       << "1.10.0";
         QTest::newRow("signed by another key") << feed(u"1.10.0"_s, otherKeysSignature) << download
-                                               << QString() << invalid << "1.10.0";
+                                               << QString() << "The update's signature is not valid"
+                                               << "1.10.0";
         QTest::newRow("truncated")
-            << feed(u"1.10.0"_s)
-            << Response{200, payload.left(50'000), "application/gzip", false, payload.size()}
-            << QString()
-            << "The download was incomplete, so it was deleted and not installed." + again
+            << newer << Response{200, payload.left(50'000), "application/gzip", false, 200'000}
+            << QString() << "The download was incomplete"
             << "1.10.0";
         QTest::newRow("longer than announced")
-            << feed(u"1.10.0"_s) << Response{200, payload + "extra", "application/gzip"}
-            << QString()
-            << "The download is larger than announced, so it was deleted and not installed."
+            << newer << Response{200, payload + "extra", "application/gzip"} << QString()
+            << "The download is larger than announced"
             << "1.10.0";
         QTest::newRow("download stall")
-            << feed(u"1.10.0"_s) << Response::silence() << QString()
-            << "The update server stopped responding." + again << "1.10.0";
+            << newer << Response::silence() << QString() << "The update server stopped responding"
+            << "1.10.0";
         QTest::newRow("installer fails")
-            << feed(u"1.10.0"_s) << download << u"It did not start."_s << "It did not start."
+            << newer << download << u"It did not start."_s << "It did not start."
             << "1.10.0";
     }
     void sessions() {
@@ -239,11 +229,8 @@ private Q_SLOTS:
         manager.checkForUpdates();
         QTRY_COMPARE(foundSpy.size() + upToDate.size() + failed.size(), 1);
         QCOMPARE(manager.updateAvailable(), !foundSpy.isEmpty());
-        QCOMPARE(settings->value(AppSettings::Key::UpdateLastItem)
-                     .toMap()
-                     .value(u"CFBundleShortVersionString"_s)
-                     .toString(),
-                 recorded);
+        const QVariantMap last = settings->value(AppSettings::Key::UpdateLastItem).toMap();
+        QCOMPARE(last.value(u"CFBundleShortVersionString"_s).toString(), recorded);
         QCOMPARE(updater->lastUpdateCheckDate(), recorded.isEmpty() ? QDateTime() : clock.now());
         if (!foundSpy.isEmpty()) {
             const AppcastItem item = found(foundSpy);
@@ -252,10 +239,10 @@ private Q_SLOTS:
             updater->install(item);
             QTRY_COMPARE(failed.size() + installed.size(), 1);
         }
-        QCOMPARE(!failed.isEmpty()     ? failed.first().first().toString()
-                 : !upToDate.isEmpty() ? u"up to date"_s
-                                       : u"installed "_s + installer.installed,
-                 outcome);
+        const QString seen = !failed.isEmpty()     ? failed.first().first().toString()
+                             : !upToDate.isEmpty() ? u"up to date"_s
+                                                   : u"installed "_s + installer.installed;
+        QVERIFY2(seen.startsWith(outcome), qPrintable(seen));
         if (!installed.isEmpty())
             QCOMPARE(progress.last().at(0).toLongLong(), payload.size());
         QVERIFY(!updater->isBusy());
