@@ -114,6 +114,10 @@ private Q_SLOTS:
     }
 
     void cleanup() {
+        // Runs still waiting end, so no coroutine outlives its test.
+        for (const QString &id :
+             QSet<QString>(research->started.cbegin(), research->started.cend()))
+            finish(id, std::nullopt);
         scheduler.reset();
         research.reset();
         services.reset();
