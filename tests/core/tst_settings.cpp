@@ -23,6 +23,7 @@ private Q_SLOTS:
             QCOMPARE(settings->soundEnabled(), true);
             QCOMPARE(settings->launchAtLogin(), true);
             QCOMPARE(settings->respectDND(), false);
+            QCOMPARE(settings->value(AppSettings::Key::BackgroundNoticeShown), QVariant(false));
             QCOMPARE(settings->hasCompletedOnboarding(), false);
             QCOMPARE(settings->reminderOffsets(QStringLiteral("any")), Seconds{0s});
             settings->setSoundEnabled(false);

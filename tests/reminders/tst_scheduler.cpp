@@ -258,7 +258,8 @@ private Q_SLOTS:
     void researchStartsWithinTheHourOnce() {
         const QStringList people{QStringLiteral("a@x.com")};
         calendar->publishEvents({
-            event(QStringLiteral("soon"), 59 * 60, QStringLiteral("ACC"), people),
+            // Exactly an hour away is within the hour.
+            event(QStringLiteral("soon"), 60 * 60, QStringLiteral("ACC"), people),
             event(QStringLiteral("alone"), 59 * 60),
             event(QStringLiteral("later"), 61 * 60 + 10, QStringLiteral("ACC"), people),
             event(QStringLiteral("started"), -1, QStringLiteral("ACC"), people),
@@ -283,6 +284,15 @@ private Q_SLOTS:
         QCOMPARE(research->started.count(QStringLiteral("later")), 1);
         QVERIFY(!research->started.contains(QStringLiteral("alone")));
         QVERIFY(!research->started.contains(QStringLiteral("started")));
+    }
+
+    void coldStartPassRetriesWhatTheFirstCheckStarted() {
+        calendar->publishEvents(
+            {event(QStringLiteral("c"), 1800, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
+        scheduler->start();
+        finish(QStringLiteral("c"), std::nullopt);
+        advance(ReminderScheduler::coldStartDelay);
+        QCOMPARE(research->started, (QStringList{QStringLiteral("c"), QStringLiteral("c")}));
     }
 
     void progressTimesOutButLateBriefsAreKept() {

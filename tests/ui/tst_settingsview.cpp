@@ -178,6 +178,9 @@ private Q_SLOTS:
     }
 
     void cleanup() {
+        // A refresh still on the wire would leave its coroutines suspended forever.
+        if (calendar)
+            QTRY_VERIFY_WITH_TIMEOUT(!calendar->isLoading(), 10'000);
         view.reset();
         calendar.reset();
         sms.reset();
