@@ -1,3 +1,5 @@
+// The battery watcher through both real readers: the power-supply folder as the kernel presents
+// it, and UPower's display device on the test's private system bus. Time is walked by hand.
 #include "ManualClock.h"
 #include "platform/PowerSource.h"
 #include "reminders/BatteryService.h"
@@ -22,13 +24,14 @@ std::optional<PowerReading> readNow(PowerSource &source) {
     return QCoro::waitFor(source.read());
 }
 
-void writeBattery(const QTemporaryDir &dir, const char *capacity, const char *status) {
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("BAT0")));
-    for (auto [file, content] :
-         {std::pair{"type", "Battery"}, {"capacity", capacity}, {"status", status}}) {
-        QFile f(dir.filePath(QStringLiteral("BAT0/") + QLatin1String(file)));
+void writeSupply(const QString &folder, const QString &name, const QByteArray &type,
+                 const QByteArray &capacity, const QByteArray &status) {
+    QVERIFY(QDir(folder).mkpath(name));
+    for (const auto &[file, content] :
+         {std::pair{"type", type}, {"capacity", capacity}, {"status", status}}) {
+        QFile f(folder + u'/' + name + u'/' + QLatin1String(file));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content);
+        f.write(content + '\n');
     }
 }
 } // namespace
@@ -62,11 +65,37 @@ public:
     }
 };
 
-class TestUPowerSource : public QObject {
+class TestBattery : public QObject {
     Q_OBJECT
 
 private:
     FakeDisplayDevice device;
+    std::unique_ptr<QTemporaryDir> supplies;
+    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<BatteryService> service;
+    std::unique_ptr<QSignalSpy> alerts;
+
+    void writeSupply(const QString &name, const QByteArray &type, const QByteArray &capacity,
+                     const QByteArray &status) {
+        ::writeSupply(supplies->path(), name, type, capacity, status);
+    }
+
+    void setBattery(int capacity, bool charging) {
+        writeSupply(QStringLiteral("BAT0"), "Battery", QByteArray::number(capacity),
+                    charging ? "Charging" : "Discharging");
+    }
+
+    void startService() {
+        service = std::make_unique<BatteryService>(*clock);
+        alerts = std::make_unique<QSignalSpy>(service.get(), &BatteryService::lowBattery);
+        service->startMonitoring();
+    }
+
+    // One check, and the queued callback it may have posted.
+    void tick() {
+        clock->advance(BatteryService::checkInterval);
+        QCoreApplication::processEvents();
+    }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -78,14 +107,127 @@ private Q_SLOTS:
         QVERIFY(bus.registerService(upowerName));
     }
 
+    // The folder reader is forced; the UPower cases lift that.
     void init() {
         device.type = 2;
         device.isPresent = true;
         device.percentage = 80.0;
         device.state = 2;
+        supplies = std::make_unique<QTemporaryDir>();
+        QVERIFY(supplies->isValid());
+        qputenv("ZELVANE_POWER_SUPPLY_DIR", supplies->path().toUtf8());
+        clock = std::make_unique<ManualClock>();
+        alerts.reset();
+    }
+
+    void cleanup() {
+        service.reset();
         qunsetenv("ZELVANE_POWER_SUPPLY_DIR");
     }
 
+    void firstCheckAtFirstTickAndCallbackQueued() {
+        setBattery(1, false);
+        startService();
+        QCoreApplication::processEvents();
+        clock->advance(59.9);
+        QCoreApplication::processEvents();
+        QCOMPARE(alerts->count(), 0);
+        clock->advance(0.1);
+        // The callback reaches the controller through the event loop, not from the tick.
+        QCOMPARE(alerts->count(), 0);
+        QVERIFY(service->hasAlerted());
+        QCoreApplication::processEvents();
+        QCOMPARE(alerts->count(), 1);
+    }
+
+    void episodes_data() {
+        QTest::addColumn<QList<int>>("capacities");
+        QTest::addColumn<QList<bool>>("charging");
+        QTest::addColumn<int>("expectedAlerts");
+        QTest::addColumn<bool>("finallyAlerted");
+
+        QTest::newRow("one alert while it stays low")
+            << QList<int>{1, 1, 0} << QList<bool>{false, false, false} << 1 << true;
+        QTest::newRow("charging at 1 % never alerts")
+            << QList<int>{1, 1} << QList<bool>{true, true} << 0 << false;
+        QTest::newRow("rising into the band does not re-arm")
+            << QList<int>{1, 5, 1} << QList<bool>{false, false, false} << 1 << true;
+        QTest::newRow("6 % re-arms")
+            << QList<int>{1, 6, 1} << QList<bool>{false, false, false} << 2 << true;
+        QTest::newRow("charging after the alert leaves it alerted")
+            << QList<int>{1, 1, 1} << QList<bool>{false, true, false} << 1 << true;
+        QTest::newRow("2 % is not low")
+            << QList<int>{2, 2} << QList<bool>{false, false} << 0 << false;
+        QTest::newRow("falling from the band alerts")
+            << QList<int>{50, 5, 2, 1} << QList<bool>{false, false, false, false} << 1 << true;
+    }
+
+    void episodes() {
+        QFETCH(QList<int>, capacities);
+        QFETCH(QList<bool>, charging);
+        QFETCH(int, expectedAlerts);
+        QFETCH(bool, finallyAlerted);
+
+        setBattery(capacities.first(), charging.first());
+        startService();
+        for (qsizetype i = 0; i < capacities.size(); ++i) {
+            setBattery(capacities[i], charging[i]);
+            tick();
+        }
+        QCOMPARE(alerts->count(), expectedAlerts);
+        QCOMPARE(service->hasAlerted(), finallyAlerted);
+    }
+
+    void unreadableSupplies_data() {
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("capacity");
+        QTest::addColumn<QByteArray>("status");
+
+        QTest::newRow("mains only")
+            << QByteArray("Mains") << QByteArray("1") << QByteArray("Discharging");
+        QTest::newRow("capacity not a number")
+            << QByteArray("Battery") << QByteArray("low") << QByteArray("Discharging");
+        QTest::newRow("capacity out of range")
+            << QByteArray("Battery") << QByteArray("-1") << QByteArray("Discharging");
+        QTest::newRow("no status") << QByteArray("Battery") << QByteArray("1") << QByteArray();
+        QTest::newRow("empty folder") << QByteArray() << QByteArray() << QByteArray();
+    }
+
+    void unreadableSupplies() {
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, capacity);
+        QFETCH(QByteArray, status);
+        if (!type.isEmpty())
+            writeSupply(QStringLiteral("BAT0"), type, capacity, status);
+        startService();
+        tick();
+        tick();
+        QCOMPARE(alerts->count(), 0);
+        QVERIFY(!service->hasAlerted());
+    }
+
+    void firstBatteryByNameIsRead() {
+        writeSupply(QStringLiteral("AC"), "Mains", "0", "Discharging");
+        writeSupply(QStringLiteral("BAT1"), "Battery", "80", "Discharging");
+        writeSupply(QStringLiteral("BAT0"), "Battery", "1", "Discharging");
+        startService();
+        tick();
+        QCOMPARE(alerts->count(), 1);
+    }
+
+    void destroyedServiceStopsChecking() {
+        setBattery(1, false);
+        startService();
+        service.reset();
+        tick();
+        QCOMPARE(alerts->count(), 0);
+        QCOMPARE(clock->pendingCount(), 0);
+    }
+
+    void parseReadings() {
+        QCOMPARE(SysfsPowerSource::parse("100", "Full"), (PowerReading{100, false}));
+        QCOMPARE(SysfsPowerSource::parse(" 7 ", "Not charging"), (PowerReading{7, false}));
+    }
     void readings_data() {
         QTest::addColumn<uint>("type");
         QTest::addColumn<bool>("present");
@@ -126,20 +268,17 @@ private Q_SLOTS:
     }
 
     void defaultSourceIsUPowerUnlessAFolderIsForced() {
+        setBattery(7, false);
+        QCOMPARE(readNow(*PowerSource::createDefault())->capacity, 7);
+        qunsetenv("ZELVANE_POWER_SUPPLY_DIR");
         device.percentage = 42.0;
         QCOMPARE(readNow(*PowerSource::createDefault())->capacity, 42);
-
-        QTemporaryDir dir;
-        writeBattery(dir, "7", "Discharging");
-        qputenv("ZELVANE_POWER_SUPPLY_DIR", dir.path().toUtf8());
-        QCOMPARE(readNow(*PowerSource::createDefault())->capacity, 7);
     }
 
     void withoutUPowerTheFallbackAnswers() {
-        QTemporaryDir dir;
-        writeBattery(dir, "33", "Charging");
+        setBattery(33, true);
         QDBusConnection bus = QDBusConnection::systemBus();
-        UPowerSource source(std::make_unique<SysfsPowerSource>(dir.path()));
+        UPowerSource source(std::make_unique<SysfsPowerSource>(supplies->path()));
         QVERIFY(bus.unregisterService(upowerName));
         const auto reading = readNow(source);
         QVERIFY(bus.registerService(upowerName));
@@ -196,5 +335,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestUPowerSource)
-#include "tst_upowersource.moc"
+QTEST_GUILESS_MAIN(TestBattery)
+#include "tst_battery.moc"
