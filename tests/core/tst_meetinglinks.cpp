@@ -146,6 +146,9 @@ private Q_SLOTS:
         row("safe link unwrapped",
             "https://nam12.safelinks.protection.outlook.com/?url=https%3A%2F%2Fmeet.jit.si%2FA",
             "https://meet.jit.si/A");
+        row("safe link without an address stays as it is",
+            "https://nam12.safelinks.protection.outlook.com/?data=05",
+            "https://nam12.safelinks.protection.outlook.com/?data=05");
         row("safe link to a file",
             "https://nam12.safelinks.protection.outlook.com/?url=file%3A%2F%2F%2Fetc%2Fpasswd");
     }
