@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 class TestMeetingLinks : public QObject {
     Q_OBJECT
 
@@ -165,9 +167,7 @@ private Q_SLOTS:
         // A row added later must be complete: its own name, a real colour, a usable pattern.
         for (const MeetingPlatformInfo &row : MeetingPlatforms::table()) {
             QCOMPARE(MeetingPlatforms::fromString(row.name), row.platform);
-            QVERIFY2(QRegularExpression(QStringLiteral("^[0-9A-F]{6}$"))
-                         .match(row.brandColorHex)
-                         .hasMatch(),
+            QVERIFY2(QRegularExpression(u"^[0-9A-F]{6}$"_s).match(row.brandColorHex).hasMatch(),
                      qPrintable(row.name));
             QVERIFY2(QRegularExpression(row.linkPattern).isValid(), qPrintable(row.name));
             QVERIFY(!row.iconAssetName.isEmpty() && !row.joinTitle.isEmpty());
@@ -180,34 +180,33 @@ private Q_SLOTS:
         QCOMPARE(event.meetingType(), MeetingType::unknown());
         event.location = QString();
         QCOMPARE(event.meetingType(), MeetingType::unknown());
-        event.location = QStringLiteral("Room 4");
-        QCOMPARE(event.meetingType(), MeetingType::inPerson(QStringLiteral("Room 4")));
+        event.location = u"Room 4"_s;
+        QCOMPARE(event.meetingType(), MeetingType::inPerson(u"Room 4"_s));
         QVERIFY(!event.meetingPlatform());
 
         // A link of no known platform and no conferencing provider.
-        const QUrl other(QStringLiteral("https://video.example.org/room"));
+        const QUrl other(u"https://video.example.org/room"_s);
         event.meetingLink = other;
         QVERIFY(!event.meetingPlatform());
         QCOMPARE(event.meetingType(), MeetingType::videoGeneric(other));
 
         // A look-alike of a platform's host loses the brand.
-        const QUrl lookalike(QStringLiteral("https://evil-zoom.us/j/1"));
+        const QUrl lookalike(u"https://evil-zoom.us/j/1"_s);
         event.meetingLink = lookalike;
         QCOMPARE(event.meetingType(), MeetingType::videoGeneric(lookalike));
 
         // A known service names the generic meeting.
-        const QUrl jitsi(QStringLiteral("https://meet.jit.si/Standup"));
+        const QUrl jitsi(u"https://meet.jit.si/Standup"_s);
         event.meetingLink = jitsi;
-        QCOMPARE(event.meetingType(),
-                 MeetingType::videoGeneric(jitsi, QStringLiteral("Jitsi Meet")));
+        QCOMPARE(event.meetingType(), MeetingType::videoGeneric(jitsi, u"Jitsi Meet"_s));
 
         event.meetingLink = other;
         // The provider name decides when the host does not.
-        event.conferencingProvider = QStringLiteral("Zoom Meeting");
+        event.conferencingProvider = u"Zoom Meeting"_s;
         QCOMPARE(event.meetingType(), MeetingType::video(MeetingPlatform::zoom, other));
 
         // The host wins over the provider name.
-        const QUrl meet(QStringLiteral("https://meet.google.com/abc-defg-hij"));
+        const QUrl meet(u"https://meet.google.com/abc-defg-hij"_s);
         event.meetingLink = meet;
         QCOMPARE(event.meetingType(), MeetingType::video(MeetingPlatform::googleMeet, meet));
     }

@@ -9,6 +9,8 @@
 #include <QSet>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 QJsonValue json(const char *text) {
     return QJsonDocument::fromJson(text).object();
@@ -90,10 +92,10 @@ private Q_SLOTS:
 
     void eventsAreOneMeetingByIdAlone() {
         CalendarEvent a;
-        a.id = QStringLiteral("nylas_1");
-        a.title = QStringLiteral("Planning");
+        a.id = u"nylas_1"_s;
+        a.title = u"Planning"_s;
         CalendarEvent b = a;
-        b.title = QStringLiteral("Something else");
+        b.title = u"Something else"_s;
         QCOMPARE(a, b);
         QCOMPARE(QSet<CalendarEvent>({a, b}).size(), 1);
 
@@ -112,31 +114,29 @@ private Q_SLOTS:
         QCOMPARE(account->grantId, QString());
         QCOMPARE(account->provider, CalendarProvider::microsoft);
 
-        const ConnectedAccount created = ConnectedAccount::create(
-            CalendarProvider::google, QStringLiteral("x@y.z"), QStringLiteral("g-1"));
+        const ConnectedAccount created =
+            ConnectedAccount::create(CalendarProvider::google, u"x@y.z"_s, u"g-1"_s);
         QCOMPARE(created.id, created.id.toUpper());
         QCOMPARE(created.id.size(), 36);
         QCOMPARE(ConnectedAccount::fromJson(created.toJson()), created);
-        QVERIFY(created.toJson().contains(QStringLiteral("grantId")));
+        QVERIFY(created.toJson().contains(u"grantId"_s));
 
         for (const char *bad : {R"({"provider":"Google","email":"a"})",
                                 R"({"id":"1","provider":"Yahoo","email":"a"})",
                                 R"({"id":"1","provider":"Google","email":5})",
                                 R"({"id":"1","provider":"Google","email":"a","grantId":7})"})
             QVERIFY2(!ConnectedAccount::fromJson(json(bad)), bad);
-        QVERIFY(!ConnectedAccount::fromJson(QJsonValue(QStringLiteral("text"))));
+        QVERIFY(!ConnectedAccount::fromJson(QJsonValue(u"text"_s)));
     }
 
     void emailThreadJson() {
-        const EmailThread thread{QStringLiteral("t"),     QStringLiteral("Re: plan"),
-                                 QStringLiteral("a@b.c"), QStringLiteral("1/2/26"),
-                                 QStringLiteral("hi"),    3};
+        const EmailThread thread{u"t"_s, u"Re: plan"_s, u"a@b.c"_s, u"1/2/26"_s, u"hi"_s, 3};
         QCOMPARE(EmailThread::fromJson(thread.toJson()), thread);
         QJsonObject missing = thread.toJson();
-        missing.remove(QStringLiteral("snippet"));
+        missing.remove(u"snippet"_s);
         QVERIFY(!EmailThread::fromJson(missing));
         QJsonObject fractional = thread.toJson();
-        fractional.insert(QStringLiteral("messageCount"), 1.5);
+        fractional.insert(u"messageCount"_s, 1.5);
         QVERIFY(!EmailThread::fromJson(fractional));
     }
 
@@ -144,13 +144,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("email");
         QTest::addColumn<QStringList>("domains");
         QTest::addColumn<bool>("external");
-        const QStringList acme{QStringLiteral("acme.com")};
+        const QStringList acme{u"acme.com"_s};
         QTest::newRow("own domain") << "jo@acme.com" << acme << false;
         QTest::newRow("own domain, upper-case address") << "Jo@ACME.com" << acme << false;
         QTest::newRow("other domain") << "jo@other.io" << acme << true;
         QTest::newRow("no domains: everyone external") << "jo@acme.com" << QStringList() << true;
         QTest::newRow("upper-case set never matches")
-            << "jo@acme.com" << QStringList{QStringLiteral("ACME.COM")} << true;
+            << "jo@acme.com" << QStringList{u"ACME.COM"_s} << true;
         QTest::newRow("no at sign uses the whole address") << "acme.com" << acme << false;
         QTest::newRow("two at signs use the last part") << "a@x.org@acme.com" << acme << false;
         QTest::newRow("empty address") << "" << QStringList{QString()} << false;
@@ -169,21 +169,20 @@ private Q_SLOTS:
     }
 
     void attendeeIdDependsOnCaseAndName() {
-        const Attendee lower(QStringLiteral("jo@acme.com"), std::nullopt, {});
-        const Attendee upper(QStringLiteral("JO@acme.com"), std::nullopt, {});
+        const Attendee lower(u"jo@acme.com"_s, std::nullopt, {});
+        const Attendee upper(u"JO@acme.com"_s, std::nullopt, {});
         QVERIFY(lower.id != upper.id);
-        QCOMPARE(Attendee(QStringLiteral("jo@acme.com"), QStringLiteral("Jo"), {}).id.toLatin1(),
+        QCOMPARE(Attendee(u"jo@acme.com"_s, u"Jo"_s, {}).id.toLatin1(),
                  QCryptographicHash::hash("jo@acme.com:Jo", QCryptographicHash::Sha256).toHex());
     }
 
     void attendeeJson() {
-        Attendee a(QStringLiteral("jo@acme.com"), QStringLiteral("Jo"), {});
-        a.role = QStringLiteral("CTO");
-        a.linkedInURL = QUrl(QStringLiteral("https://www.linkedin.com/in/jo"));
+        Attendee a(u"jo@acme.com"_s, u"Jo"_s, {});
+        a.role = u"CTO"_s;
+        a.linkedInURL = QUrl(u"https://www.linkedin.com/in/jo"_s);
         const QJsonObject o = a.toJson();
-        QVERIFY(!o.contains(QStringLiteral("company")));
-        QCOMPARE(o.value(QStringLiteral("linkedInURL")).toString(),
-                 QStringLiteral("https://www.linkedin.com/in/jo"));
+        QVERIFY(!o.contains(u"company"_s));
+        QCOMPARE(o.value(u"linkedInURL"_s).toString(), u"https://www.linkedin.com/in/jo"_s);
         QCOMPARE(Attendee::fromJson(o), a);
         QVERIFY(
             Attendee::fromJson(json(R"({"id":"x","email":"e","isExternal":true,"role":null})")));
@@ -193,12 +192,12 @@ private Q_SLOTS:
 
     void briefJson() {
         MeetingBrief brief;
-        brief.eventId = QStringLiteral("nylas_9");
+        brief.eventId = u"nylas_9"_s;
         brief.generatedAt = QDateTime::fromMSecsSinceEpoch(1'700'000'000'123, Qt::UTC);
-        brief.summary = {QStringLiteral("One"), QStringLiteral("Two")};
+        brief.summary = {u"One"_s, u"Two"_s};
         MeetingBrief::AttendeeProfile p;
-        p.email = QStringLiteral("x@y.z");
-        p.company = QStringLiteral("Y");
+        p.email = u"x@y.z"_s;
+        p.company = u"Y"_s;
         brief.attendeeProfiles = {p, p}; // duplicates are kept
         const auto back = MeetingBrief::fromJson(brief.toJson());
         QVERIFY(back);
@@ -207,7 +206,7 @@ private Q_SLOTS:
         QCOMPARE(back->attendeeProfiles[0].id(), back->attendeeProfiles[1].id());
 
         QJsonObject missing = brief.toJson();
-        missing.remove(QStringLiteral("talkingPoints"));
+        missing.remove(u"talkingPoints"_s);
         QVERIFY(!MeetingBrief::fromJson(missing));
         QVERIFY(!MeetingBrief::fromJson(
             json(R"({"eventId":"e","generatedAt":"2026-01-01T00:00:00Z","summary":[],
@@ -216,16 +215,16 @@ private Q_SLOTS:
 
     void backendAddresses() {
         qputenv("ZELVANE_BACKEND_ORIGIN", "http://127.0.0.1:4321/");
-        QCOMPARE(AppConfig::backendURL(QStringLiteral("sms"))->toString(),
-                 QStringLiteral("http://127.0.0.1:4321/functions/v1/api/sms"));
-        QCOMPARE(AppConfig::proxyURL(QStringLiteral("auth-url"))->toString(),
-                 QStringLiteral("http://127.0.0.1:4321/functions/v1/api/nylas/auth-url"));
+        QCOMPARE(AppConfig::backendURL(u"sms"_s)->toString(),
+                 u"http://127.0.0.1:4321/functions/v1/api/sms"_s);
+        QCOMPARE(AppConfig::proxyURL(u"auth-url"_s)->toString(),
+                 u"http://127.0.0.1:4321/functions/v1/api/nylas/auth-url"_s);
         QCOMPARE(AppConfig::slackCallbackURL(),
-                 QStringLiteral("http://127.0.0.1:4321/functions/v1/api/slack/callback"));
+                 u"http://127.0.0.1:4321/functions/v1/api/slack/callback"_s);
         qputenv("ZELVANE_BACKEND_ORIGIN", "not a url at all");
-        QVERIFY(!AppConfig::backendURL(QStringLiteral("sms")));
+        QVERIFY(!AppConfig::backendURL(u"sms"_s));
         qunsetenv("ZELVANE_BACKEND_ORIGIN");
-        QVERIFY(AppConfig::backendURL(QStringLiteral("sms"))->scheme() == u"https");
+        QVERIFY(AppConfig::backendURL(u"sms"_s)->scheme() == u"https");
     }
 };
 

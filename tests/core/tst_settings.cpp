@@ -9,6 +9,8 @@
 #include <QTest>
 #include <sys/stat.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace std::chrono_literals;
 using Seconds = QList<std::chrono::seconds>;
 
@@ -25,45 +27,43 @@ private Q_SLOTS:
             QCOMPARE(settings->respectDND(), false);
             QCOMPARE(settings->value(AppSettings::Key::BackgroundNoticeShown), QVariant(false));
             QCOMPARE(settings->hasCompletedOnboarding(), false);
-            QCOMPARE(settings->reminderOffsets(QStringLiteral("any")), Seconds{0s});
+            QCOMPARE(settings->reminderOffsets(u"any"_s), Seconds{0s});
             settings->setSoundEnabled(false);
             settings->setRespectDND(true);
-            settings->setUserDomain(QStringLiteral("acme.com"));
+            settings->setUserDomain(u"acme.com"_s);
             settings->setHasCompletedOnboarding(true);
             settings->setLaunchAtLogin(false);
-            settings->addReminder(ReminderOffset::tenMin, QStringLiteral("A"));
-            settings->toggleCalendar(QStringLiteral("cal-1"));
+            settings->addReminder(ReminderOffset::tenMin, u"A"_s);
+            settings->toggleCalendar(u"cal-1"_s);
         }
         auto settings = env.makeSettings();
         QCOMPARE(settings->soundEnabled(), false);
         QCOMPARE(settings->respectDND(), true);
-        QCOMPARE(settings->userDomain(), QStringLiteral("acme.com"));
+        QCOMPARE(settings->userDomain(), u"acme.com"_s);
         QCOMPARE(settings->hasCompletedOnboarding(), true);
         QCOMPARE(settings->launchAtLogin(), false);
-        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), Seconds{600s});
-        QVERIFY(!settings->isCalendarEnabled(QStringLiteral("cal-1")));
+        QCOMPARE(settings->reminderOffsets(u"A"_s), Seconds{600s});
+        QVERIFY(!settings->isCalendarEnabled(u"cal-1"_s));
 
         // The file lives where the desktop expects a program's configuration.
         QCOMPARE(AppSettings::defaultStore()->fileName(),
-                 env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"));
-        QSettings raw(env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"),
-                      QSettings::IniFormat);
-        QCOMPARE(raw.value(QStringLiteral("accountReminders")).toByteArray(),
-                 QByteArray(R"({"A":[10]})"));
+                 env.configHome() + u"/Zelvane/Zelvane.conf"_s);
+        QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
+        QCOMPARE(raw.value(u"accountReminders"_s).toByteArray(), QByteArray(R"({"A":[10]})"));
     }
 
     void storeIsTheUsersAlone() {
         TestEnvironment env;
         const mode_t oldMask = ::umask(0);
         const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
-        const QString folder = env.configHome() + QStringLiteral("/Zelvane");
+        const QString folder = env.configHome() + u"/Zelvane"_s;
         {
             AppSettings settings(AppSettings::defaultStore());
             settings.setSoundEnabled(false);
         }
         const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(files, QStringList{QStringLiteral("Zelvane.conf")});
-        for (const QString &path : {folder, folder + QStringLiteral("/Zelvane.conf")}) {
+        QCOMPARE(files, QStringList{u"Zelvane.conf"_s});
+        for (const QString &path : {folder, folder + u"/Zelvane.conf"_s}) {
             struct stat info {};
             QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
             QCOMPARE(info.st_mode & 0777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
@@ -73,7 +73,7 @@ private Q_SLOTS:
     void reminderListOperations() {
         TestEnvironment env;
         auto settings = env.makeSettings();
-        const QString account = QStringLiteral("ACC");
+        const QString account = u"ACC"_s;
 
         settings->addReminder(ReminderOffset::fifteenMin, account);
         settings->addReminder(ReminderOffset::fiveMin, account);
@@ -109,11 +109,11 @@ private Q_SLOTS:
     void toggleCalendarTwiceRestoresTheSet() {
         TestEnvironment env;
         auto settings = env.makeSettings();
-        settings->toggleCalendar(QStringLiteral("keep"));
+        settings->toggleCalendar(u"keep"_s);
         const QSet<QString> before = settings->disabledCalendarIds();
-        settings->toggleCalendar(QStringLiteral("x"));
-        QVERIFY(!settings->isCalendarEnabled(QStringLiteral("x")));
-        settings->toggleCalendar(QStringLiteral("x"));
+        settings->toggleCalendar(u"x"_s);
+        QVERIFY(!settings->isCalendarEnabled(u"x"_s));
+        settings->toggleCalendar(u"x"_s);
         QCOMPARE(settings->disabledCalendarIds(), before);
     }
 
@@ -122,8 +122,8 @@ private Q_SLOTS:
         auto settings = env.makeSettings();
         Seconds seenDuringAnnouncement{-1s};
         connect(settings.get(), &AppSettings::aboutToChange, this,
-                [&] { seenDuringAnnouncement = settings->reminderOffsets(QStringLiteral("A")); });
-        settings->addReminder(ReminderOffset::oneMin, QStringLiteral("A"));
+                [&] { seenDuringAnnouncement = settings->reminderOffsets(u"A"_s); });
+        settings->addReminder(ReminderOffset::oneMin, u"A"_s);
         QCOMPARE(seenDuringAnnouncement, Seconds{0s});
     }
 
@@ -145,7 +145,7 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 0);
         QVERIFY(settings->contains(AppSettings::Key::UpdateDownloadsEnabled));
 
-        settings->setUserDomain(QStringLiteral("acme.com"));
+        settings->setUserDomain(u"acme.com"_s);
         settings->remove(AppSettings::Key::UserDomain);
         settings->remove(AppSettings::Key::UserDomain);
         QCOMPARE(changes.count(), 2);
@@ -167,9 +167,8 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 0);
 
         // A value that cannot take the key's type reads as the default.
-        QSettings raw(env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"),
-                      QSettings::IniFormat);
-        raw.setValue(QStringLiteral("SULastItem"), QStringLiteral("2.0"));
+        QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
+        raw.setValue(u"SULastItem"_s, u"2.0"_s);
         raw.sync();
         auto reread = env.makeSettings();
         QCOMPARE(reread->value(AppSettings::Key::UpdateLastItem), QVariant(QVariantMap()));
@@ -204,18 +203,17 @@ private Q_SLOTS:
         QFETCH(QByteArray, calendars);
         TestEnvironment env;
         {
-            QSettings raw(env.configHome() + QStringLiteral("/Zelvane/Zelvane.conf"),
-                          QSettings::IniFormat);
-            raw.setValue(QStringLiteral("accountReminders"), reminders);
-            raw.setValue(QStringLiteral("disabledCalendars"), calendars);
+            QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
+            raw.setValue(u"accountReminders"_s, reminders);
+            raw.setValue(u"disabledCalendars"_s, calendars);
         }
         auto settings = env.makeSettings();
         QVERIFY(settings->accountReminders().isEmpty());
-        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), Seconds{0s});
+        QCOMPARE(settings->reminderOffsets(u"A"_s), Seconds{0s});
         QVERIFY(settings->disabledCalendarIds().isEmpty());
         // Writing over an unreadable value starts from empty and leaves readable JSON.
-        settings->addReminder(ReminderOffset::twoMin, QStringLiteral("A"));
-        QCOMPARE(settings->reminderOffsets(QStringLiteral("A")), Seconds{120s});
+        settings->addReminder(ReminderOffset::twoMin, u"A"_s);
+        QCOMPARE(settings->reminderOffsets(u"A"_s), Seconds{120s});
     }
 };
 

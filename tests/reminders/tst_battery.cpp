@@ -14,11 +14,13 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 using namespace std::chrono_literals;
 
 namespace {
-const QString upowerName = QStringLiteral("org.freedesktop.UPower");
-const QString displayDevicePath = QStringLiteral("/org/freedesktop/UPower/devices/DisplayDevice");
+const QString upowerName = u"org.freedesktop.UPower"_s;
+const QString displayDevicePath = u"/org/freedesktop/UPower/devices/DisplayDevice"_s;
 
 std::optional<PowerReading> readNow(PowerSource &source) {
     return QCoro::waitFor(source.read());
@@ -81,7 +83,7 @@ private:
     }
 
     void setBattery(int capacity, bool charging) {
-        writeSupply(QStringLiteral("BAT0"), "Battery", QByteArray::number(capacity),
+        writeSupply(u"BAT0"_s, "Battery", QByteArray::number(capacity),
                     charging ? "Charging" : "Discharging");
     }
 
@@ -198,7 +200,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, capacity);
         QFETCH(QByteArray, status);
         if (!type.isEmpty())
-            writeSupply(QStringLiteral("BAT0"), type, capacity, status);
+            writeSupply(u"BAT0"_s, type, capacity, status);
         startService();
         tick();
         tick();
@@ -207,9 +209,9 @@ private Q_SLOTS:
     }
 
     void firstBatteryByNameIsRead() {
-        writeSupply(QStringLiteral("AC"), "Mains", "0", "Discharging");
-        writeSupply(QStringLiteral("BAT1"), "Battery", "80", "Discharging");
-        writeSupply(QStringLiteral("BAT0"), "Battery", "1", "Discharging");
+        writeSupply(u"AC"_s, "Mains", "0", "Discharging");
+        writeSupply(u"BAT1"_s, "Battery", "80", "Discharging");
+        writeSupply(u"BAT0"_s, "Battery", "1", "Discharging");
         startService();
         tick();
         QCOMPARE(alerts->count(), 1);
@@ -290,7 +292,7 @@ private Q_SLOTS:
     void stalledUPowerDoesNotHoldUpTheEventLoop() {
         QDBusConnection bus = QDBusConnection::systemBus();
         QDBusConnection stalledBus =
-            QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("stalled"));
+            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"stalled"_s);
         QVERIFY(stalledBus.isConnected());
         StalledDevice stalled;
         QVERIFY(stalledBus.registerVirtualObject(displayDevicePath, &stalled));
@@ -299,7 +301,7 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([&] {
             stalledBus.unregisterService(upowerName);
             bus.registerService(upowerName);
-            QDBusConnection::disconnectFromBus(QStringLiteral("stalled"));
+            QDBusConnection::disconnectFromBus(u"stalled"_s);
         });
 
         device.percentage = 1.0;

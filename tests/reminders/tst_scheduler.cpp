@@ -10,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 // Research whose outcome the test decides: each run waits until `finish` names its event. The
 // service's own bookkeeping (what is being researched, for how long) stays real.
@@ -62,8 +64,7 @@ private:
     QList<Firing> firings;
 
     CalendarEvent event(const QString &id, double secondsFromNow,
-                        std::optional<QString> account = QStringLiteral("ACC"),
-                        QStringList attendees = {}) {
+                        std::optional<QString> account = u"ACC"_s, QStringList attendees = {}) {
         CalendarEvent e;
         e.id = id;
         e.title = id;
@@ -128,8 +129,8 @@ private Q_SLOTS:
     void leadTimesFireOnceInsideTheirWindows() {
         for (auto offset :
              {ReminderOffset::fifteenMin, ReminderOffset::fiveMin, ReminderOffset::atStart})
-            settings->addReminder(offset, QStringLiteral("ACC"));
-        calendar->publishEvents({event(QStringLiteral("m"), 600)});
+            settings->addReminder(offset, u"ACC"_s);
+        calendar->publishEvents({event(u"m"_s, 600)});
         scheduler->start();
         QCoreApplication::processEvents();
         // Ten minutes out: the 15-minute window closed long ago.
@@ -140,18 +141,18 @@ private Q_SLOTS:
         QVERIFY(firings.isEmpty());
         // ...and the next beat, at 5:01 before, is inside it (window opens 5:15 before).
         advance(15);
-        QCOMPARE(offsetsFiredFor(QStringLiteral("m")), QList<double>{300});
+        QCOMPARE(offsetsFiredFor(u"m"_s), QList<double>{300});
 
         // Further beats do not fire it again.
         advance(60);
-        QCOMPARE(offsetsFiredFor(QStringLiteral("m")), QList<double>{300});
+        QCOMPARE(offsetsFiredFor(u"m"_s), QList<double>{300});
 
         // The at-start reminder comes in the last 15 seconds (beats fall 15 s apart from
         // 600 s before the start: ..., 30, 15, 0).
         advance(225); // 30 s before start: not yet
         QCOMPARE(firings.size(), 1);
         advance(15);
-        QCOMPARE(offsetsFiredFor(QStringLiteral("m")), (QList<double>{300, 0}));
+        QCOMPARE(offsetsFiredFor(u"m"_s), (QList<double>{300, 0}));
         advance(120);
         QCOMPARE(firings.size(), 2);
     }
@@ -170,33 +171,32 @@ private Q_SLOTS:
     void dueWindowEdges() {
         QFETCH(double, secondsToStart);
         QFETCH(bool, fires);
-        settings->addReminder(ReminderOffset::fiveMin, QStringLiteral("ACC"));
-        calendar->publishEvents({event(QStringLiteral("e"), secondsToStart)});
+        settings->addReminder(ReminderOffset::fiveMin, u"ACC"_s);
+        calendar->publishEvents({event(u"e"_s, secondsToStart)});
         scheduler->start();
         QCoreApplication::processEvents();
-        QCOMPARE(offsetsFiredFor(QStringLiteral("e")),
-                 fires ? QList<double>{300} : QList<double>{});
+        QCOMPARE(offsetsFiredFor(u"e"_s), fires ? QList<double>{300} : QList<double>{});
     }
 
     void offsetsFollowTheAccount() {
-        settings->addReminder(ReminderOffset::oneMin, QStringLiteral("OTHER"));
-        settings->removeReminder(ReminderOffset::oneMin, QStringLiteral("EMPTY"));
+        settings->addReminder(ReminderOffset::oneMin, u"OTHER"_s);
+        settings->removeReminder(ReminderOffset::oneMin, u"EMPTY"_s);
         calendar->publishEvents({
-            event(QStringLiteral("no-account"), 60, std::nullopt),
-            event(QStringLiteral("default"), 60, QStringLiteral("NEW")),
-            event(QStringLiteral("other"), 60, QStringLiteral("OTHER")),
-            event(QStringLiteral("empty"), 60, QStringLiteral("EMPTY")),
+            event(u"no-account"_s, 60, std::nullopt),
+            event(u"default"_s, 60, u"NEW"_s),
+            event(u"other"_s, 60, u"OTHER"_s),
+            event(u"empty"_s, 60, u"EMPTY"_s),
         });
         scheduler->start();
         advance(50); // 10 s before start
-        QCOMPARE(offsetsFiredFor(QStringLiteral("no-account")), QList<double>{0});
-        QCOMPARE(offsetsFiredFor(QStringLiteral("default")), QList<double>{0});
-        QCOMPARE(offsetsFiredFor(QStringLiteral("other")), QList<double>{60});
-        QCOMPARE(offsetsFiredFor(QStringLiteral("empty")), QList<double>{});
+        QCOMPARE(offsetsFiredFor(u"no-account"_s), QList<double>{0});
+        QCOMPARE(offsetsFiredFor(u"default"_s), QList<double>{0});
+        QCOMPARE(offsetsFiredFor(u"other"_s), QList<double>{60});
+        QCOMPARE(offsetsFiredFor(u"empty"_s), QList<double>{});
     }
 
     void firingIsQueuedNotDeliveredInsideThePass() {
-        calendar->publishEvents({event(QStringLiteral("q"), 10)});
+        calendar->publishEvents({event(u"q"_s, 10)});
         scheduler->start();
         QVERIFY(firings.isEmpty());
         QCoreApplication::processEvents();
@@ -204,15 +204,15 @@ private Q_SLOTS:
     }
 
     void startedEventsNeverFire() {
-        calendar->publishEvents({event(QStringLiteral("past"), -5)});
+        calendar->publishEvents({event(u"past"_s, -5)});
         scheduler->start();
         advance(30);
         QVERIFY(firings.isEmpty());
     }
 
     void pruningUsesTheTextBeforeTheLastHyphen() {
-        settings->addReminder(ReminderOffset::fiveMin, QStringLiteral("ACC"));
-        const CalendarEvent hyphenated = event(QStringLiteral("nylas_a-b-c"), 300);
+        settings->addReminder(ReminderOffset::fiveMin, u"ACC"_s);
+        const CalendarEvent hyphenated = event(u"nylas_a-b-c"_s, 300);
         calendar->publishEvents({hyphenated});
         scheduler->start();
         QCoreApplication::processEvents();
@@ -227,12 +227,11 @@ private Q_SLOTS:
         calendar->publishEvents({});
         calendar->publishEvents({hyphenated});
         QCoreApplication::processEvents();
-        QCOMPARE(offsetsFiredFor(QStringLiteral("nylas_a-b-c")), (QList<double>{300, 300}));
+        QCOMPARE(offsetsFiredFor(u"nylas_a-b-c"_s), (QList<double>{300, 300}));
     }
 
     void snoozeRedeliversAMinuteLaterWithTheCurrentBrief() {
-        const CalendarEvent e =
-            event(QStringLiteral("s"), 10, QStringLiteral("ACC"), {QStringLiteral("x@y.z")});
+        const CalendarEvent e = event(u"s"_s, 10, u"ACC"_s, {u"x@y.z"_s});
         calendar->publishEvents({e});
         scheduler->start();
         QCoreApplication::processEvents();
@@ -243,12 +242,12 @@ private Q_SLOTS:
         advance(59.9);
         QCOMPARE(firings.size(), 1);
         // A brief that arrives during the snooze travels with the re-delivery.
-        finish(QStringLiteral("s"), briefFor(QStringLiteral("s"), "ready"));
+        finish(u"s"_s, briefFor(u"s"_s, "ready"));
         advance(0.1);
         QCOMPARE(firings.size(), 2);
         QCOMPARE(firings[1].offset, -1.0);
         QVERIFY(firings[1].brief);
-        QCOMPARE(firings[1].brief->summary, QStringList{QStringLiteral("ready")});
+        QCOMPARE(firings[1].brief->summary, QStringList{u"ready"_s});
         // The event has started by now; a snooze is delivered all the same.
         scheduler->scheduleSnooze(e);
         advance(60);
@@ -256,78 +255,74 @@ private Q_SLOTS:
     }
 
     void researchStartsWithinTheHourOnce() {
-        const QStringList people{QStringLiteral("a@x.com")};
+        const QStringList people{u"a@x.com"_s};
         calendar->publishEvents({
             // Exactly an hour away is within the hour.
-            event(QStringLiteral("soon"), 60 * 60, QStringLiteral("ACC"), people),
-            event(QStringLiteral("alone"), 59 * 60),
-            event(QStringLiteral("later"), 61 * 60 + 10, QStringLiteral("ACC"), people),
-            event(QStringLiteral("started"), -1, QStringLiteral("ACC"), people),
+            event(u"soon"_s, 60 * 60, u"ACC"_s, people),
+            event(u"alone"_s, 59 * 60),
+            event(u"later"_s, 61 * 60 + 10, u"ACC"_s, people),
+            event(u"started"_s, -1, u"ACC"_s, people),
         });
         QSignalSpy researching(scheduler.get(), &ReminderScheduler::researchingChanged);
         scheduler->start();
-        QCOMPARE(research->started, QStringList{QStringLiteral("soon")});
-        QVERIFY(scheduler->researching().contains(QStringLiteral("soon")));
+        QCOMPARE(research->started, QStringList{u"soon"_s});
+        QVERIFY(scheduler->researching().contains(u"soon"_s));
         QVERIFY(researching.count() >= 1);
 
         // The cold-start pass asks again, but the run in progress answers for it.
         advance(ReminderScheduler::coldStartDelay);
-        QCOMPARE(research->started, QStringList{QStringLiteral("soon")});
-        finish(QStringLiteral("soon"), std::nullopt);
-        QVERIFY(!scheduler->researching().contains(QStringLiteral("soon")));
+        QCOMPARE(research->started, QStringList{u"soon"_s});
+        finish(u"soon"_s, std::nullopt);
+        QVERIFY(!scheduler->researching().contains(u"soon"_s));
         // Once it has ended, the beat does not start another.
         advance(15);
         QCOMPARE(research->started.size(), 1);
 
         // "later" enters the hour on a later beat.
         advance(90);
-        QCOMPARE(research->started.count(QStringLiteral("later")), 1);
-        QVERIFY(!research->started.contains(QStringLiteral("alone")));
-        QVERIFY(!research->started.contains(QStringLiteral("started")));
+        QCOMPARE(research->started.count(u"later"_s), 1);
+        QVERIFY(!research->started.contains(u"alone"_s));
+        QVERIFY(!research->started.contains(u"started"_s));
     }
 
     void coldStartPassRetriesWhatTheFirstCheckStarted() {
-        calendar->publishEvents(
-            {event(QStringLiteral("c"), 1800, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
+        calendar->publishEvents({event(u"c"_s, 1800, u"ACC"_s, {u"a@x.com"_s})});
         scheduler->start();
-        finish(QStringLiteral("c"), std::nullopt);
+        finish(u"c"_s, std::nullopt);
         advance(ReminderScheduler::coldStartDelay);
-        QCOMPARE(research->started, (QStringList{QStringLiteral("c"), QStringLiteral("c")}));
+        QCOMPARE(research->started, (QStringList{u"c"_s, u"c"_s}));
     }
 
     void progressTimesOutButLateBriefsAreKept() {
-        calendar->publishEvents(
-            {event(QStringLiteral("r"), 1800, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
+        calendar->publishEvents({event(u"r"_s, 1800, u"ACC"_s, {u"a@x.com"_s})});
         QSignalSpy briefs(scheduler.get(), &ReminderScheduler::briefsChanged);
         scheduler->start();
-        QVERIFY(scheduler->researching().contains(QStringLiteral("r")));
+        QVERIFY(scheduler->researching().contains(u"r"_s));
         advance(119);
-        QVERIFY(scheduler->researching().contains(QStringLiteral("r")));
+        QVERIFY(scheduler->researching().contains(u"r"_s));
         advance(1);
-        QVERIFY(!scheduler->researching().contains(QStringLiteral("r")));
+        QVERIFY(!scheduler->researching().contains(u"r"_s));
 
         // One run: the cold start found it in progress.
-        finish(QStringLiteral("r"), briefFor(QStringLiteral("r"), "late"));
+        finish(u"r"_s, briefFor(u"r"_s, "late"));
         QCOMPARE(research->started.size(), 1);
         QCOMPARE(briefs.count(), 1);
-        QCOMPARE(scheduler->briefs().value(QStringLiteral("r")).summary,
-                 QStringList{QStringLiteral("late")});
+        QCOMPARE(scheduler->briefs().value(u"r"_s).summary, QStringList{u"late"_s});
     }
 
     void briefTravelsWithTheFiring() {
-        settings->addReminder(ReminderOffset::twoMin, QStringLiteral("ACC"));
-        calendar->publishEvents(
-            {event(QStringLiteral("b"), 200, QStringLiteral("ACC"), {QStringLiteral("a@x.com")})});
+        settings->addReminder(ReminderOffset::twoMin, u"ACC"_s);
+        calendar->publishEvents({event(u"b"_s, 200, u"ACC"_s, {u"a@x.com"_s})});
         scheduler->start();
-        finish(QStringLiteral("b"), briefFor(QStringLiteral("b"), "prep"));
+        finish(u"b"_s, briefFor(u"b"_s, "prep"));
         advance(75); // 125 s before start: the 2-minute window
-        QCOMPARE(offsetsFiredFor(QStringLiteral("b")), QList<double>{120});
+        QCOMPARE(offsetsFiredFor(u"b"_s), QList<double>{120});
         QVERIFY(firings.last().brief);
-        QCOMPARE(firings.last().brief->eventId, QStringLiteral("b"));
+        QCOMPARE(firings.last().brief->eventId, u"b"_s);
     }
 
     void nothingHappensOnceTheSchedulerIsGone() {
-        const CalendarEvent e = event(QStringLiteral("g"), 10);
+        const CalendarEvent e = event(u"g"_s, 10);
         calendar->publishEvents({e});
         scheduler->start();
         scheduler->scheduleSnooze(e);
