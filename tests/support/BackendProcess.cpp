@@ -1,7 +1,12 @@
 #include "BackendProcess.h"
 
 #include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QRegularExpression>
+#include <QTest>
+#include <memory>
 #include <sys/resource.h>
 
 BackendProcess::BackendProcess(QStringList arguments, Admin admin)
@@ -62,4 +67,16 @@ QString BackendProcess::origin() const {
 
 QString BackendProcess::apiBase() const {
     return origin() + QStringLiteral("/functions/v1/api/");
+}
+
+QJsonObject BackendProcess::admin(const QByteArray &verb, const QString &path,
+                                  const QJsonObject &body) {
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(origin() + QStringLiteral("/_admin/") + path));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    const std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(
+        request, verb, body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson()));
+    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10'000) || reply->error())
+        return {};
+    return QJsonDocument::fromJson(reply->readAll()).object();
 }

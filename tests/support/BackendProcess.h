@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,10 @@ public:
     quint16 port() const { return m_port; }
     QString origin() const;  // "http://127.0.0.1:<port>"
     QString apiBase() const; // origin + "/functions/v1/api/"
+
+    // One call of the test-control interface: its JSON answer, or an empty object when the call
+    // failed.
+    QJsonObject admin(const QByteArray &verb, const QString &path, const QJsonObject &body = {});
 
 private:
     QStringList m_arguments;

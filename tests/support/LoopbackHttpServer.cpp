@@ -4,33 +4,6 @@
 #include <QTimer>
 #include <memory>
 
-namespace {
-QByteArray reason(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 302:
-        return "Found";
-    case 307:
-        return "Temporary Redirect";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 429:
-        return "Too Many Requests";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-} // namespace
-
 LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     : QObject(parent) {
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -45,8 +18,6 @@ LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
         }
     });
 }
-
-LoopbackHttpServer::~LoopbackHttpServer() = default;
 
 bool LoopbackHttpServer::start() {
     return m_server.listen(QHostAddress::LocalHost, 0);
@@ -89,27 +60,32 @@ void LoopbackHttpServer::readFrom(QTcpSocket *socket) {
         buffer.remove(0, headerEnd + 4 + length);
         m_requests.append(request);
         answer(socket, request);
-        Q_EMIT requestReceived();
         if (!m_buffers.contains(socket))
             return;
     }
 }
 
 void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request) {
-    const Response response = m_handler ? m_handler(request) : Response::text("no handler", 500);
+    const Handler handler = m_routes.value(request.path(), m_handler);
+    const Response response = handler ? handler(request) : Response::text("not found", 404);
     if (response.neverAnswer)
         return;
-    QByteArray reply =
-        "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
-    reply += "Content-Type: " + response.contentType + "\r\n";
+    // Clients read the status code, never the reason phrase.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Status\r\n";
+    head += "Content-Type: " + response.contentType + "\r\n";
     const qint64 length =
         response.announcedLength >= 0 ? response.announcedLength : response.body.size();
-    reply += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     for (const auto &[name, value] : response.headers)
-        reply += name + ": " + value + "\r\n";
-    reply += "Connection: close\r\n\r\n";
-    if (response.trickle.count() > 0) {
-        socket->write(reply);
+        head += name + ": " + value + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    const auto send = [socket, head, response] {
+        if (response.trickle.count() <= 0) {
+            socket->write(head + response.body);
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->write(head);
         // The timer belongs to the socket, so a client that hangs up ends the trickle.
         auto *timer = new QTimer(socket);
         auto remaining = std::make_shared<QByteArray>(response.body);
@@ -122,9 +98,9 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request) {
             }
         });
         timer->start(response.trickle);
-        return;
-    }
-    reply += response.body;
-    socket->write(reply);
-    socket->disconnectFromHost();
+    };
+    if (response.delay.count() > 0)
+        QTimer::singleShot(response.delay, socket, send);
+    else
+        send();
 }

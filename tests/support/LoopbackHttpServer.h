@@ -13,10 +13,9 @@
 class QTcpSocket;
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests: it records every request and answers each
-// with what the test's handler returns (or never answers, to exercise time limits).
+// with what the handler for its path (or else the general handler) returns, or never answers,
+// to exercise time limits. A path nobody handles gets a 404.
 class LoopbackHttpServer : public QObject {
-    Q_OBJECT
-
 public:
     struct Request {
         QByteArray method;
@@ -38,6 +37,7 @@ public:
         QList<std::pair<QByteArray, QByteArray>> headers = {}; // extra response headers
         // When set, the body goes out one byte per interval after the head.
         std::chrono::milliseconds trickle{0};
+        std::chrono::milliseconds delay{0}; // before anything goes out
 
         static Response json(QByteArray body, int status = 200) {
             return {status, std::move(body), "application/json", false};
@@ -54,7 +54,6 @@ public:
     using Handler = std::function<Response(const Request &)>;
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
-    ~LoopbackHttpServer() override;
 
     // Listens on an ephemeral port; false when no port could be had.
     bool start();
@@ -62,6 +61,7 @@ public:
     QString origin() const;
 
     void setHandler(Handler handler) { m_handler = std::move(handler); }
+    void on(const QString &path, Handler handler) { m_routes.insert(path, std::move(handler)); }
     // Every request answered with the same response.
     void respondWith(Response response);
 
@@ -70,15 +70,13 @@ public:
     // Connections the server is still holding without an answer.
     int openConnections() const;
 
-Q_SIGNALS:
-    void requestReceived();
-
 private:
     void readFrom(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const Request &request);
 
     QTcpServer m_server;
     Handler m_handler;
+    QHash<QString, Handler> m_routes;
     QList<Request> m_requests;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };

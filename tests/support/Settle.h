@@ -6,6 +6,7 @@
 #include <QString>
 #include <exception>
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 // The outcome of a task run to its end from a test: its value or what it threw.
@@ -35,21 +36,15 @@ template <typename T> struct Settled {
 };
 
 namespace detail {
-template <typename T> QCoro::Task<Settled<T>> settleTask(QCoro::Task<T> task) {
-    Settled<T> settled;
+template <typename T, typename V> QCoro::Task<Settled<V>> settleTask(QCoro::Task<T> task) {
+    Settled<V> settled;
     try {
-        settled.value = co_await std::move(task);
-    } catch (...) {
-        settled.error = std::current_exception();
-    }
-    co_return settled;
-}
-
-inline QCoro::Task<Settled<std::monostate>> settleVoid(QCoro::Task<> task) {
-    Settled<std::monostate> settled;
-    try {
-        co_await std::move(task);
-        settled.value = std::monostate{};
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            settled.value = V{};
+        } else {
+            settled.value = co_await std::move(task);
+        }
     } catch (...) {
         settled.error = std::current_exception();
     }
@@ -57,10 +52,8 @@ inline QCoro::Task<Settled<std::monostate>> settleVoid(QCoro::Task<> task) {
 }
 } // namespace detail
 
-template <typename T> Settled<T> settle(QCoro::Task<T> task) {
-    return QCoro::waitFor(detail::settleTask(std::move(task)));
-}
-
-inline Settled<std::monostate> settle(QCoro::Task<> task) {
-    return QCoro::waitFor(detail::settleVoid(std::move(task)));
+// A task without a value settles to std::monostate.
+template <typename T, typename V = std::conditional_t<std::is_void_v<T>, std::monostate, T>>
+Settled<V> settle(QCoro::Task<T> task) {
+    return QCoro::waitFor(detail::settleTask<T, V>(std::move(task)));
 }

@@ -4,14 +4,17 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "platform/SecretStore.h"
+#include "sync/AccountsModel.h"
+#include "sync/AddFeedModel.h"
+#include "sync/BackendAPIClient.h"
 #include "sync/CalendarFeedClient.h"
 #include "sync/CalendarProxyClient.h"
 #include "sync/CalendarService.h"
 #include "sync/FeedParser.h"
 #include "sync/SignInListener.h"
+#include "sync/SlackService.h"
 
 #include <QDirIterator>
-#include <QProcess>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -38,6 +41,10 @@ const QByteArray berlinZone =
 const QDateTime windowStart(QDate(2027, 3, 1), QTime(0, 0), Qt::UTC);
 const FeedOwner owner{u"ACC"_s, u"ACC"_s, u"Team"_s};
 
+QList<CalendarEvent> parse(const QByteArray &ics) {
+    return FeedParser::parse(ics, owner, windowStart, windowStart.addDays(90));
+}
+
 // "start title" per instance, start in UTC, sorted.
 QStringList describe(const QList<CalendarEvent> &events) {
     QStringList out;
@@ -47,9 +54,24 @@ QStringList describe(const QList<CalendarEvent> &events) {
     return out;
 }
 
-QString utc(const QDateTime &t) {
-    return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
+QByteArray utc(const QDateTime &t) {
+    return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s).toUtf8();
 }
+
+// A calendar service with no proxy accounts, in its own environment, and the accounts pane's
+// model over it.
+struct FeedStack {
+    TestEnvironment env;
+    std::unique_ptr<AppSettings> settings = env.makeSettings();
+    ManualClock clock;
+    SecretStore secrets;
+    CalendarProxyClient proxy{secrets, clock};
+    CalendarSignInListener listener;
+    CalendarService service{*settings, proxy, secrets, listener, clock};
+    BackendAPIClient backend;
+    SlackService slack{backend, secrets, clock};
+    AccountsModel model{service, slack};
+};
 } // namespace
 
 class TestFeeds : public QObject {
@@ -78,11 +100,10 @@ private Q_SLOTS:
                            u"04-05 07:00 Standup"_s};
         QTest::newRow("zone from the tz database, Windows name")
             << calendar(vevent("UID:n\r\nSUMMARY:NY\r\n"
-                               "DTSTART;TZID=Eastern Standard Time:20270310T090000\r\n"
-                               "DTEND;TZID=Eastern Standard Time:20270310T100000\r\n"
-                               "RRULE:FREQ=DAILY;COUNT=5\r\n"))
-            << QStringList{u"03-10 14:00 NY"_s, u"03-11 14:00 NY"_s, u"03-12 14:00 NY"_s,
-                           u"03-13 14:00 NY"_s, u"03-14 13:00 NY"_s};
+                               "DTSTART;TZID=Eastern Standard Time:20270313T090000\r\n"
+                               "DTEND;TZID=Eastern Standard Time:20270313T100000\r\n"
+                               "RRULE:FREQ=DAILY;COUNT=2\r\n"))
+            << QStringList{u"03-13 14:00 NY"_s, u"03-14 13:00 NY"_s};
         QTest::newRow("rdate, and a daily rule from years ago reaches the window's end")
             << calendar(vevent("UID:r\r\nSUMMARY:R\r\nDTSTART:20270305T120000Z\r\n"
                                "RDATE:20270401T120000Z,20270701T120000Z\r\n") +
@@ -98,11 +119,10 @@ private Q_SLOTS:
                         vevent("UID:k\r\nDTSTART:20270310T100000Z\r\n"))
             << QStringList{u"03-10 10:00 (No title)"_s};
     }
-
     void expandsWithinTheWindow() {
         QFETCH(QByteArray, ics);
         QFETCH(QStringList, expected);
-        const auto events = FeedParser::parse(ics, owner, windowStart, windowStart.addDays(90));
+        const auto events = parse(ics);
         QCOMPARE(describe(events), expected);
         QSet<QString> ids;
         for (const CalendarEvent &e : events) {
@@ -114,10 +134,8 @@ private Q_SLOTS:
     }
 
     void floatingTimeIsLocal() {
-        const auto events = FeedParser::parse(
-            calendar(vevent("UID:l\r\nSUMMARY:Lunch\r\nDTSTART:20270310T123000\r\n"
-                            "RRULE:FREQ=DAILY;COUNT=2\r\n")),
-            owner, windowStart, windowStart.addDays(90));
+        const auto events = parse(calendar(vevent(
+            "UID:l\r\nSUMMARY:Lunch\r\nDTSTART:20270310T123000\r\nRRULE:FREQ=DAILY;COUNT=2\r\n")));
         QCOMPARE(events.size(), 2);
         QCOMPARE(events[1].startDate, QDateTime(QDate(2027, 3, 11), QTime(12, 30), Qt::LocalTime));
     }
@@ -125,43 +143,36 @@ private Q_SLOTS:
     void convertsPeopleAndLinks_data() {
         QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<QString>("link");
-        const QByteArray text = "LOCATION:https://meet.jit.si/FromLocation\r\n"
-                                "URL:https://whereby.com/from-url\r\n"
-                                "DESCRIPTION:Dial in https://zoom.us/j/42\\, thanks\r\n";
-        QTest::newRow("conference property first")
-            << "CONFERENCE;VALUE=URI;FEATURE=VIDEO:https://meet.google.com/abc-defg-hij\r\n"
+        const QByteArray description = "DESCRIPTION:Dial in https://zoom.us/j/42\\, thanks\r\n";
+        const QByteArray text =
+            "LOCATION:https://meet.jit.si/FromLocation\r\nURL:https://whereby.com/from-url\r\n" +
+            description;
+        QTest::newRow("conferencing properties by rank, not order")
+            << "X-MICROSOFT-ONLINEMEETING-CONFLINK:https://teams.microsoft.com/l/meetup-join/1\r\n"
+               "CONFERENCE;VALUE=URI;FEATURE=VIDEO:https://meet.google.com/abc-defg-hij\r\n"
                "X-GOOGLE-CONFERENCE:https://meet.google.com/zzz-zzzz-zzz\r\n" +
                    text
             << "https://meet.google.com/abc-defg-hij";
-        QTest::newRow("teams property") << "X-MICROSOFT-ONLINEMEETING-CONFLINK:https://"
-                                           "teams.microsoft.com/l/meetup-join/1\r\n" +
-                                               text
-                                        << "https://teams.microsoft.com/l/meetup-join/1";
         QTest::newRow("conferencing of another scheme is skipped")
             << "X-GOOGLE-CONFERENCE:smb://share/x\r\n" + text << "https://meet.jit.si/FromLocation";
         QTest::newRow("url before description")
-            << QByteArray("URL:https://whereby.com/from-url\r\n"
-                          "DESCRIPTION:Dial in https://zoom.us/j/42\\, thanks\r\n")
+            << "URL:https://whereby.com/from-url\r\n" + description
             << "https://whereby.com/from-url";
-        QTest::newRow("description, unescaped")
-            << QByteArray("DESCRIPTION:Dial in https://zoom.us/j/42\\, thanks\r\n")
-            << "https://zoom.us/j/42";
+        QTest::newRow("description, unescaped") << description << "https://zoom.us/j/42";
         QTest::newRow("none") << QByteArray("LOCATION:Room 4\r\n") << "";
     }
-
     void convertsPeopleAndLinks() {
         QFETCH(QByteArray, lines);
         QFETCH(QString, link);
-        const auto events = FeedParser::parse(
-            calendar(vevent("UID:x\r\nSUMMARY:Review\r\nDTSTART:20270310T100000Z\r\n"
-                            "ORGANIZER;CN=Ann:mailto:ann@partner.example\r\n"
-                            "ATTENDEE;CN=Bo:MAILTO:bo@partner.example\r\n"
-                            "ATTENDEE:mailto:me@home.example\r\n" +
-                            lines)),
-            owner, windowStart, windowStart.addDays(90));
+        const auto events = parse(calendar(vevent("UID:x\r\nSUMMARY:Review\r\n"
+                                                  "DTSTART:20270310T100000Z\r\n"
+                                                  "ORGANIZER;CN=Ann:mailto:ann@partner.example\r\n"
+                                                  "ATTENDEE;CN=Bo:MAILTO:bo@partner.example\r\n"
+                                                  "ATTENDEE:mailto:me@home.example\r\n" +
+                                                  lines)));
         QCOMPARE(events.size(), 1);
         const CalendarEvent &e = events.first();
-        QCOMPARE(e.meetingLink ? e.meetingLink->toString() : QString(), link);
+        QCOMPARE(e.meetingLink.value_or(QUrl()).toString(), link);
         QCOMPARE(e.attendeeEmails, (QStringList{u"bo@partner.example"_s, u"me@home.example"_s,
                                                 u"ann@partner.example"_s}));
         QCOMPARE(e.organizerEmail, u"ann@partner.example"_s);
@@ -171,7 +182,7 @@ private Q_SLOTS:
         for (const QByteArray &data : {QByteArray("<!DOCTYPE html><html></html>"), QByteArray(),
                                        QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n")}) {
             try {
-                FeedParser::parse(data, owner, windowStart, windowStart.addDays(1));
+                parse(data);
                 QFAIL("parsed");
             } catch (const FeedError &error) {
                 QCOMPARE(error.reason(), FeedError::Reason::notICalendar);
@@ -198,45 +209,28 @@ private Q_SLOTS:
         QTest::newRow("other scheme") << "ftp://cal.example/x.ics"
                                       << "";
     }
-
     void normalizesAddresses() {
         QFETCH(QString, address);
         QFETCH(QString, expected);
-        const auto url = CalendarFeedClient::normalizedAddress(address);
-        QCOMPARE(url ? url->toString() : QString(), expected);
+        QCOMPARE(CalendarFeedClient::normalizedAddress(address).value_or(QUrl()).toString(),
+                 expected);
     }
 
     // A feed account end to end against a server on loopback: conditional polls, failures that
     // keep the last good events, and the address kept in the keyring only.
     void pollsAFeedAccount() {
-        TestEnvironment env;
-        auto settings = env.makeSettings();
-        ManualClock clock;
-        SecretStore secrets;
-        CalendarProxyClient proxy(secrets, clock);
-        CalendarSignInListener listener;
-        CalendarService service(*settings, proxy, secrets, listener, clock);
-
-        const QDateTime soon = clock.now().addSecs(3600);
-        const QByteArray good =
-            calendar(vevent("UID:m1\r\nSUMMARY:Planning\r\nDTSTART:" + utc(soon).toUtf8() +
-                            "\r\nDURATION:PT30M\r\nLOCATION:https://meet.jit.si/Planning\r\n"));
-        enum class Mode { good, html, huge } mode = Mode::good;
+        FeedStack stack;
+        CalendarService &service = stack.service;
+        const QByteArray good = calendar(
+            vevent("UID:m1\r\nSUMMARY:Planning\r\nDTSTART:" + utc(stack.clock.now().addSecs(3600)) +
+                   "\r\nDURATION:PT30M\r\nLOCATION:https://meet.jit.si/Planning\r\n"));
+        Response answer{200, good, "text/calendar", false, -1, {{"ETag", "\"v1\""}}};
         LoopbackHttpServer server;
         QVERIFY(server.start());
         server.setHandler([&](const LoopbackHttpServer::Request &request) {
-            switch (mode) {
-            case Mode::html:
-                return Response{200, "<html>Sign in</html>", "text/html", false, -1, {}};
-            case Mode::huge:
-                return Response{200, QByteArray(21 * 1024 * 1024, 'x'), "text/calendar", false, -1,
-                                {}};
-            case Mode::good:
-                break;
-            }
-            if (request.header("If-None-Match") == "\"v1\"")
+            if (answer.body == good && request.header("If-None-Match") == "\"v1\"")
                 return Response{304, {}, "text/calendar", false, -1, {}};
-            return Response{200, good, "text/calendar", false, -1, {{"ETag", "\"v1\""}}};
+            return answer;
         });
         const QString address = server.origin() + u"/private-7f3a9c/basic.ics"_s;
 
@@ -244,7 +238,6 @@ private Q_SLOTS:
         QVERIFY2(added.ok(), qPrintable(added.description()));
         const ConnectedAccount account = *added.value;
         QCOMPARE(account.provider, CalendarProvider::feed);
-        QCOMPARE(account.email, u"Team"_s);
         QCOMPARE(service.accounts(), QList<ConnectedAccount>{account});
         QVERIFY(service.userDomains().isEmpty());
 
@@ -260,60 +253,51 @@ private Q_SLOTS:
         QCOMPARE(server.requests().first().header("If-None-Match"), QByteArray("\"v1\""));
         QCOMPARE(service.events().size(), 1);
 
-        const QList<std::pair<Mode, QString>> failures{
-            {Mode::html, u"The address does not lead to an iCalendar feed."_s},
-            {Mode::huge, u"The calendar feed is larger than 20 MB."_s}};
+        const QList<std::pair<Response, QString>> failures{
+            {Response::text("<html>Sign in</html>", 200),
+             u"The address does not lead to an iCalendar feed."_s},
+            {Response::text(QByteArray(21 * 1024 * 1024, 'x'), 200),
+             u"The calendar feed is larger than 20 MB."_s}};
+        const Response goodAnswer = answer;
         for (const auto &[failing, reason] : failures) {
-            mode = failing;
+            answer = failing;
             settle(service.fetchEvents());
-            QCOMPARE(service.feedErrors().value(account.id), reason);
+            QCOMPARE(stack.model.feedProblem(account.id), reason);
             QCOMPARE(service.events().size(), 1);
         }
-        mode = Mode::good;
+        answer = goodAnswer;
         settle(service.fetchEvents());
-        QVERIFY(service.feedErrors().isEmpty());
+        QVERIFY(!stack.model.feedProblem(account.id));
 
         // Switched off like any calendar.
-        settings->setDisabledCalendarIds({account.id});
+        stack.settings->setDisabledCalendarIds({account.id});
         settle(service.fetchEvents());
         QVERIFY(service.events().isEmpty());
 
-        // The address is in the keyring, readable by other tools, and nowhere on disk.
+        // The address is in the keyring and nowhere on disk.
         const QString key = CalendarService::feedSecretKey(account.id);
-        QProcess tool;
-        tool.start(u"secret-tool"_s,
-                   {u"lookup"_s, u"service"_s, u"app.zelvane.Zelvane"_s, u"account"_s, key});
-        QVERIFY(tool.waitForFinished());
-        QCOMPARE(QString::fromUtf8(tool.readAllStandardOutput()).trimmed(), address);
-        QDirIterator files(env.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QCOMPARE(settle(stack.secrets.load(key)).value.value_or(std::nullopt),
+                 std::optional(address));
+        QDirIterator files(stack.env.path(), QDir::Files | QDir::Hidden,
+                           QDirIterator::Subdirectories);
         int checked = 0;
-        while (files.hasNext()) {
+        for (; files.hasNext(); ++checked) {
             QFile file(files.next());
             QVERIFY(file.open(QIODevice::ReadOnly));
             QVERIFY2(!file.readAll().contains("private-7f3a9c"), qPrintable(file.fileName()));
-            ++checked;
         }
         QVERIFY(checked > 0);
 
         service.removeAccount(account);
-        QTRY_VERIFY(!settle(secrets.load(key)).value.value_or(std::nullopt));
+        QTRY_VERIFY(!settle(stack.secrets.load(key)).value.value_or(std::nullopt));
     }
 
     void refusesAFeedThatCannotBeRead() {
-        TestEnvironment env;
-        auto settings = env.makeSettings();
-        ManualClock clock;
-        SecretStore secrets;
-        CalendarProxyClient proxy(secrets, clock);
-        CalendarSignInListener listener;
-        CalendarService service(*settings, proxy, secrets, listener, clock);
-        LoopbackHttpServer server;
-        QVERIFY(server.start());
-        server.respondWith(Response{404, "missing", "text/plain", false, -1, {}});
+        FeedStack stack;
+        LoopbackHttpServer missing, redirector, elsewhere;
+        QVERIFY(missing.start() && redirector.start() && elsewhere.start());
+        missing.respondWith(Response::text("missing", 404));
         // The feed's address is its secret: it never follows a redirect to another origin.
-        LoopbackHttpServer redirector, elsewhere;
-        QVERIFY(redirector.start());
-        QVERIFY(elsewhere.start());
         redirector.respondWith(Response::redirect(302, elsewhere.origin().toUtf8() + "/x.ics"));
 
         const QList<std::pair<QString, QString>> cases{
@@ -321,29 +305,31 @@ private Q_SLOTS:
              u"The server redirected the request; check the address"_s},
             {u"ftp://cal.example/x.ics"_s,
              u"Use an https:// or webcal:// address, or a file on this computer."_s},
-            {server.origin() + u"/x.ics"_s, u"The calendar feed answered with HTTP status 404."_s},
-            {env.path() + u"/missing.ics"_s, u"The calendar file could not be read."_s},
+            {missing.origin() + u"/x.ics"_s, u"The calendar feed answered with HTTP status 404."_s},
+            {stack.env.path() + u"/missing.ics"_s, u"The calendar file could not be read."_s},
         };
+        AddFeedModel &form = stack.model.feedForm();
         for (const auto &[address, reason] : cases) {
-            const auto added = settle(service.addFeed(address, u"X"_s));
-            QCOMPARE(added.description(), reason);
-            QVERIFY(!added.description().contains(address));
+            form.add(address, u"X"_s);
+            QTRY_VERIFY(!form.isAdding());
+            QCOMPARE(form.error().value_or(QString()), reason);
         }
-        QVERIFY(service.accounts().isEmpty());
+        QVERIFY(stack.service.accounts().isEmpty());
         QCOMPARE(redirector.requests().size(), 1);
         QVERIFY(elsewhere.requests().isEmpty());
 
         // A local file is a feed too.
-        QFile file(env.path() + u"/cal.ics"_s);
+        QFile file(stack.env.path() + u"/cal.ics"_s);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(calendar(vevent("UID:f\r\nSUMMARY:File\r\nDTSTART:" +
-                                   utc(clock.now().addSecs(600)).toUtf8() + "\r\n")));
+        file.write(calendar(vevent(
+            "UID:f\r\nSUMMARY:File\r\nDTSTART:" + utc(stack.clock.now().addSecs(600)) + "\r\n")));
         file.close();
-        const auto added = settle(service.addFeed(file.fileName(), u"Local"_s));
-        QVERIFY2(added.ok(), qPrintable(added.description()));
-        settle(service.fetchEvents());
-        QCOMPARE(describe(service.events()).size(), 1);
-        service.removeAccount(*added.value);
+        form.add(file.fileName(), u"Local"_s);
+        QTRY_COMPARE(stack.service.accounts().size(), 1);
+        QVERIFY(!form.isAdding() && !form.error());
+        settle(stack.service.fetchEvents());
+        QCOMPARE(stack.service.events().size(), 1);
+        stack.service.removeAccount(stack.service.accounts().first());
     }
 };
 

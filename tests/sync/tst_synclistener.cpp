@@ -5,13 +5,10 @@
 #include <QCoroTask>
 #include <QSignalSpy>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QUuid>
 #include <QtTest>
 
 namespace {
-constexpr auto noConnection = RawClient::noConnection;
-
 QByteArray talk(quint16 port, const QByteArray &bytes) {
     return RawClient::talk(port, bytes);
 }
@@ -22,11 +19,9 @@ bool accepts(quint16 port) {
     return socket.waitForConnected(500);
 }
 
+// Built when used: the bodies are another file's statics.
 QByteArray calendarOk() {
     return SignInHttp::successAnswer(SignInHttp::calendarSuccessBody);
-}
-QByteArray calendarBad() {
-    return SignInHttp::failureAnswer(SignInHttp::calendarFailureBody);
 }
 const QByteArray notFound = SignInHttp::notFoundAnswer();
 } // namespace
@@ -41,33 +36,22 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("code");
+        const QByteArray failed = SignInHttp::failureAnswer(SignInHttp::calendarFailureBody);
         QTest::newRow("code") << QByteArray("GET /nylas/callback?code=abc&state=xyz HTTP/1.1\r\n"
                                             "Host: 127.0.0.1\r\n\r\n")
                               << calendarOk() << "abc";
         QTest::newRow("first code wins")
             << QByteArray("GET /nylas/callback?code=one&code=two HTTP/1.1\r\n\r\n") << calendarOk()
             << "one";
-        QTest::newRow("percent-encoded")
-            << QByteArray("GET /nylas/callback?code=a%2Fb%20c HTTP/1.1\r\n\r\n") << calendarOk()
-            << "a/b c";
+        QTest::newRow("no version, percent-encoded")
+            << QByteArray("GET /nylas/callback?code=a%2Fb%20c\r\n\r\n") << calendarOk() << "a/b c";
         QTest::newRow("bare line feeds")
             << QByteArray("GET /nylas/callback?code=lf HTTP/1.1\n\n") << calendarOk() << "lf";
         QTest::newRow("denied") << QByteArray(
                                        "GET /nylas/callback?error=access_denied HTTP/1.1\r\n\r\n")
-                                << calendarBad() << QString();
-        QTest::newRow("Code is not code")
-            << QByteArray("GET /nylas/callback?Code=abc HTTP/1.1\r\n\r\n") << calendarBad()
-            << QString();
-        QTest::newRow("favicon") << QByteArray("GET /favicon.ico HTTP/1.1\r\n\r\n") << notFound
-                                 << QString();
-        QTest::newRow("POST elsewhere with a code")
-            << QByteArray("POST /favicon.ico?code=ATTACKER HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
-            << notFound << QString();
+                                << failed << QString();
         QTest::newRow("POST on the callback")
             << QByteArray("POST /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n") << notFound
-            << QString();
-        QTest::newRow("Slack's path")
-            << QByteArray("GET /slack/callback?code=ATTACKER HTTP/1.1\r\n\r\n") << notFound
             << QString();
         QTest::newRow("callback path prefix")
             << QByteArray("GET /nylas/callbackx?code=ATTACKER HTTP/1.1\r\n\r\n") << notFound
@@ -87,11 +71,11 @@ private Q_SLOTS:
         CalendarSignInListener handler;
         QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
         QSignalSpy failures(&handler, &CalendarSignInListener::failed);
-        const int port = QCoro::waitFor(handler.startListening(CalendarProvider::microsoft));
-        QVERIFY(port > 0);
-        QCOMPARE(handler.port(), quint16(port));
+        const quint16 port =
+            quint16(QCoro::waitFor(handler.startListening(CalendarProvider::microsoft)));
+        QCOMPARE(handler.port(), port);
 
-        QCOMPARE(talk(quint16(port), request), answer);
+        QCOMPARE(talk(port, request), answer);
         const bool counted = answer != notFound;
         QCOMPARE(codes.size(), code.isEmpty() ? 0 : 1);
         QCOMPARE(failures.size(), counted && code.isEmpty() ? 1 : 0);
@@ -103,10 +87,9 @@ private Q_SLOTS:
         QCOMPARE(bool(handler.pendingProvider()), !counted);
         if (counted) {
             QCOMPARE(handler.port(), quint16(0));
-            QVERIFY(!accepts(quint16(port)));
+            QVERIFY(!accepts(port));
         } else {
-            QCOMPARE(talk(quint16(port), "GET /nylas/callback?code=late HTTP/1.1\r\n\r\n"),
-                     calendarOk());
+            QCOMPARE(talk(port, "GET /nylas/callback?code=late HTTP/1.1\r\n\r\n"), calendarOk());
             QCOMPARE(codes.size(), 1);
         }
     }
@@ -118,10 +101,8 @@ private Q_SLOTS:
         const quint16 port =
             quint16(QCoro::waitFor(handler.startListening(CalendarProvider::google)));
         RawClient preconnect, hangUp;
-        QVERIFY(preconnect.connectTo(port));
-        QVERIFY(hangUp.connectTo(port));
+        QVERIFY(preconnect.connectTo(port) && hangUp.connectTo(port));
         hangUp.socket().disconnectFromHost();
-        QCOMPARE(talk(port, "POST /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n"), notFound);
         QCOMPARE(talk(port, "GET /favicon.ico?code=ATTACKER HTTP/1.1\r\n\r\n"), notFound);
         QVERIFY(preconnect.isOpen());
 
@@ -141,55 +122,28 @@ private Q_SLOTS:
         preconnect.send("GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n");
         QCOMPARE(preconnect.answer(), QByteArray());
         QCOMPARE(talk(port, "GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n"),
-                 QByteArray(noConnection));
+                 QByteArray(RawClient::noConnection));
         QCOMPARE(codes.size(), 1);
-    }
-
-    void calendarAcceptsNothingOutsideASignIn() {
-        CalendarSignInListener handler;
-        QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
-        const quint16 port =
-            quint16(QCoro::waitFor(handler.startListening(CalendarProvider::google)));
-        RawClient early;
-        QVERIFY(early.connectTo(port));
-        QTest::qWait(50);
-        handler.stopListening();
-        early.send("GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n");
-        QCOMPARE(early.answer(), QByteArray());
-        QVERIFY(codes.isEmpty());
     }
 
     void calendarPrefers8976AndFallsBack() {
         CalendarSignInListener handler;
         QTcpServer blocker;
-        const bool wasFree = blocker.listen(QHostAddress::LocalHost, 8976);
-        if (wasFree) {
+        if (blocker.listen(QHostAddress::LocalHost, 8976)) {
             blocker.close();
-            const int port = QCoro::waitFor(handler.startListening(CalendarProvider::google));
-            QCOMPARE(port, 8976);
+            QCOMPARE(QCoro::waitFor(handler.startListening(CalendarProvider::google)), 8976);
             handler.stopListening();
             QVERIFY(blocker.listen(QHostAddress::LocalHost, 8976));
         }
-        // 8976 is taken now (by us or by someone else): any free port serves.
+        // 8976 is taken now (by us or by someone else): any free port serves, two at once too.
         QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
         const int port = QCoro::waitFor(handler.startListening(CalendarProvider::google));
         QVERIFY(port > 0 && port != 8976);
+        CalendarSignInListener other;
+        const auto otherPort = settle(other.startListening(CalendarProvider::google));
+        QVERIFY(otherPort.ok() && *otherPort.value != port);
         QCOMPARE(talk(quint16(port), "GET /nylas/callback?code=c1 HTTP/1.1\r\n\r\n"), calendarOk());
         QCOMPARE(codes.size(), 1);
-        QCOMPARE(codes[0][1].value<CalendarProvider>(), CalendarProvider::google);
-    }
-
-    void secondStartEndsTheFirstListener() {
-        CalendarSignInListener handler;
-        const int first = QCoro::waitFor(handler.startListening(CalendarProvider::google));
-        const int second = QCoro::waitFor(handler.startListening(CalendarProvider::microsoft));
-        QVERIFY(handler.isListening());
-        if (first != second)
-            QVERIFY(!accepts(quint16(first)));
-        QCOMPARE(handler.pendingProvider(), std::optional(CalendarProvider::microsoft));
-        handler.stopListening();
-        handler.stopListening();
-        QVERIFY(!handler.isListening());
     }
 
     void slackRedirect_data() {
@@ -209,16 +163,16 @@ private Q_SLOTS:
         QTest::newRow("state twice, first forged")
             << QByteArray("code=ATTACKER&state=x&state=STATE") << notFound << QString();
     }
+    // A redirect that does not count leaves the wait to the time limit; a failure stays.
     void slackRedirect() {
         QFETCH(QByteArray, query);
         QFETCH(QByteArray, answer);
         QFETCH(QString, outcome);
         SlackSignInListener handler;
         const quint16 port = handler.start();
-        QVERIFY(port > 0);
         const QString state = handler.state();
         QVERIFY(state.endsWith(QLatin1Char(':') + QString::number(port)));
-        QCOMPARE(QUuid::fromString(state.section(u':', 0, 0)).isNull(), false);
+        QVERIFY(!QUuid::fromString(state.section(u':', 0, 0)).isNull());
         query.replace("STATE_ENCODED", QUrl::toPercentEncoding(state));
         query.replace("STATE", state.toUtf8());
         auto wait = handler.waitForCode();
@@ -226,54 +180,13 @@ private Q_SLOTS:
         if (answer == notFound) {
             QVERIFY(handler.isListening());
             handler.fail(SlackError::authTimeout());
-            QCOMPARE(settle(std::move(wait)).as<SlackError>()->kind(),
-                     SlackError::Kind::authTimeout);
-            return;
+            outcome = SlackError::authTimeout().description();
         }
         const auto result = settle(std::move(wait));
         QCOMPARE(result.ok() ? *result.value : result.description(), outcome);
         QVERIFY(!accepts(port));
-    }
-
-    void slackSurvivesPreconnectsAndStrangers() {
-        SlackSignInListener handler;
-        const quint16 port = handler.start();
-        const QByteArray state = handler.state().toUtf8();
-        auto wait = handler.waitForCode();
-        RawClient preconnect;
-        QVERIFY(preconnect.connectTo(port));
-        QCOMPARE(talk(port, "POST /slack/callback?code=x&state=" + state + " HTTP/1.1\r\n\r\n"),
-                 notFound);
-        QCOMPARE(talk(port, "GET /nylas/callback?code=x&state=" + state + " HTTP/1.1\r\n\r\n"),
-                 notFound);
-        RawClient browser;
-        QVERIFY(browser.connectTo(port));
-        browser.send("GET /slack/callback?code=real&st");
-        QTest::qWait(100);
-        browser.send("ate=" + state + " HTTP/1.1\r\n\r\n");
-        QCOMPARE(browser.answer(), SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
-        const auto result = settle(std::move(wait));
-        QCOMPARE(result.value, std::optional<QString>(QStringLiteral("real")));
-        preconnect.send("GET /slack/callback?code=late&state=" + state + " HTTP/1.1\r\n\r\n");
-        QCOMPARE(preconnect.answer(), QByteArray());
-        QCOMPARE(talk(port, "GET /slack/callback?code=late HTTP/1.1\r\n\r\n"),
-                 QByteArray(noConnection));
-    }
-
-    void slackWaitEndsWithTheFirstOutcome() {
-        SlackSignInListener handler;
-        const quint16 port = handler.start();
-        auto wait = handler.waitForCode();
-        handler.fail(SlackError::authTimeout());
-        QVERIFY(!handler.isListening());
-        // A late redirect finds nobody listening and changes nothing.
-        QCOMPARE(talk(port, "GET /slack/callback?code=late HTTP/1.1\r\n\r\n"),
-                 QByteArray(noConnection));
-        const auto pending = settle(std::move(wait));
-        QVERIFY(pending.as<SlackError>());
-        QCOMPARE(pending.as<SlackError>()->kind(), SlackError::Kind::authTimeout);
-        QCOMPARE(settle(handler.waitForCode()).as<SlackError>()->kind(),
-                 SlackError::Kind::authTimeout);
+        if (!result.ok())
+            QCOMPARE(settle(handler.waitForCode()).description(), outcome);
     }
 };
 

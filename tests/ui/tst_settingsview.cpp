@@ -1,4 +1,4 @@
-#include "../sync/StandIn.h"
+#include "BackendProcess.h"
 #include "LoopbackHttpServer.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
@@ -89,7 +89,7 @@ class TestSettingsView : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<StandIn> standIn;
+    std::unique_ptr<BackendProcess> standIn;
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<SecretStore> secrets;
@@ -111,7 +111,7 @@ private:
     }
 
     ConnectedAccount grant(const QString &email, CalendarProvider provider) {
-        const QJsonObject g = standIn->adminJson(
+        const QJsonObject g = standIn->admin(
             "POST", u"grants"_s,
             {{"email", email}, {"provider", CalendarProviders::toString(provider).toLower()}});
         return ConnectedAccount::create(provider, email, g.value("grantId").toString());
@@ -154,8 +154,8 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         QDesktopServices::setUrlHandler(u"http"_s, &browser, "open");
-        standIn = std::make_unique<StandIn>();
-        QVERIFY(standIn->isRunning());
+        standIn = std::make_unique<BackendProcess>();
+        QVERIFY2(standIn->start(), qPrintable(standIn->error()));
         qputenv("ZELVANE_BACKEND_ORIGIN", standIn->origin().toUtf8());
         qputenv("ZELVANE_SLACK_ORIGIN", standIn->origin().toUtf8());
     }
@@ -447,7 +447,7 @@ private Q_SLOTS:
         browser.wait = true;
         ConnectButton *google = view->accounts()->connectButton(CalendarProvider::google);
         ConnectButton *microsoft = view->accounts()->connectButton(CalendarProvider::microsoft);
-        standIn->adminJson("POST", u"faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 500}});
+        standIn->admin("POST", u"faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 500}});
         QTest::mouseClick(google, Qt::LeftButton);
         QVERIFY(!google->isEnabled() && !microsoft->isEnabled());
         QTest::mouseClick(microsoft, Qt::LeftButton);
@@ -471,7 +471,7 @@ private Q_SLOTS:
         openWith({});
         ConnectButton *google = view->accounts()->connectButton(CalendarProvider::google);
         QLabel *error = view->accounts()->errorLabel();
-        standIn->adminJson("POST", u"faults"_s,
+        standIn->admin("POST", u"faults"_s,
                            {{"endpoint", "nylas/auth-url"}, {"status", 500}, {"times", 1}});
         QTest::mouseClick(google, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 10'000);
