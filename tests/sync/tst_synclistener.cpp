@@ -94,38 +94,6 @@ private Q_SLOTS:
         }
     }
 
-    // What a browser and a hostile local client do around one real redirect.
-    void calendarSurvivesPreconnectsAndStrangers() {
-        CalendarSignInListener handler;
-        QSignalSpy codes(&handler, &CalendarSignInListener::codeReceived);
-        const quint16 port =
-            quint16(QCoro::waitFor(handler.startListening(CalendarProvider::google)));
-        RawClient preconnect, hangUp;
-        QVERIFY(preconnect.connectTo(port) && hangUp.connectTo(port));
-        hangUp.socket().disconnectFromHost();
-        QCOMPARE(talk(port, "GET /favicon.ico?code=ATTACKER HTTP/1.1\r\n\r\n"), notFound);
-        QVERIFY(preconnect.isOpen());
-
-        RawClient browser;
-        QVERIFY(browser.connectTo(port));
-        browser.send("GET /nylas/call");
-        QTest::qWait(100);
-        browser.send("back?code=real HTTP/1.1\r\nHost: 127.0.0.1\r\n");
-        QTest::qWait(100);
-        QVERIFY(codes.isEmpty());
-        browser.send("\r\n");
-        QCOMPARE(browser.answer(), calendarOk());
-        QCOMPARE(codes.size(), 1);
-        QCOMPARE(codes[0][0].toString(), QStringLiteral("real"));
-
-        // The sign-in is over: an earlier connection is cut and nobody new gets in.
-        preconnect.send("GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n");
-        QCOMPARE(preconnect.answer(), QByteArray());
-        QCOMPARE(talk(port, "GET /nylas/callback?code=ATTACKER HTTP/1.1\r\n\r\n"),
-                 QByteArray(RawClient::noConnection));
-        QCOMPARE(codes.size(), 1);
-    }
-
     void calendarPrefers8976AndFallsBack() {
         CalendarSignInListener handler;
         QTcpServer blocker;
