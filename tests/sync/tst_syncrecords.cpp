@@ -323,7 +323,6 @@ private Q_SLOTS:
             << "URL:https://whereby.com/from-url\r\n" + description
             << "https://whereby.com/from-url";
         QTest::newRow("description, unescaped") << description << "https://zoom.us/j/42";
-        QTest::newRow("none") << QByteArray("LOCATION:Room 4\r\n") << "";
     }
     void convertsPeopleAndLinks() {
         QFETCH(QByteArray, lines);
@@ -368,10 +367,6 @@ private Q_SLOTS:
                                           << "http://127.0.0.1:8/x";
         QTest::newRow("absolute path") << "/home/jo/cal.ics"
                                        << "file:///home/jo/cal.ics";
-        QTest::newRow("relative path") << "cal.ics"
-                                       << "";
-        QTest::newRow("other scheme") << "ftp://cal.example/x.ics"
-                                      << "";
     }
     void normalizesAddresses() {
         QFETCH(QString, address);
