@@ -3,16 +3,18 @@
 #include <QMetaObject>
 #include <QPointer>
 
-BatteryService::BatteryService(Clock &clock, std::unique_ptr<PowerSource> source, QObject *parent)
+BatteryService::BatteryService(Clock &clock, std::unique_ptr<PowerSource> source,
+                               std::chrono::milliseconds interval, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
-    , m_source(std::move(source)) {}
+    , m_source(std::move(source))
+    , m_interval(interval) {}
 
 BatteryService::~BatteryService() = default;
 
 void BatteryService::startMonitoring() {
     m_timer = std::make_unique<QObject>();
-    m_clock.every(checkInterval, m_timer.get(), [this] { checkBattery(); });
+    m_clock.every(m_interval, m_timer.get(), [this] { checkBattery(); });
 }
 
 QCoro::Task<> BatteryService::checkBattery() {
