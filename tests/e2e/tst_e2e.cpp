@@ -412,23 +412,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
     }
 
-    // The preview window the tray menu opens for a ready brief: titled, 520 x 480, closable
-    // from the keyboard.
-    void briefPreviewWindow() {
-        QProcess preview;
-        preview.start(QStringLiteral(E2E_XHELPER), {QStringLiteral("brief-preview"), home->path()});
-        const QString title = QStringLiteral("Meeting Brief");
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 1, 15'000);
-        const qulonglong window = visibleWindows(title).first();
-        QCOMPARE(geometryOf(window).size(), QSize(520, 480));
-        QTest::qWait(500);
-        screenshot(QStringLiteral("brief-preview.png"));
-        typeInto(window, {QStringLiteral("Escape")});
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
-        preview.terminate();
-        QVERIFY(preview.waitForFinished(5000));
-    }
-
     // ---- Calendar feed scenario -------------------------------------------------------------
     // A calendar feed account (its address in the keyring, served on 127.0.0.1) whose meeting
     // carries a Jitsi room: its reminder covers both screens and Return on the focused join
