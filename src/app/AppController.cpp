@@ -111,12 +111,7 @@ void AppController::setupServices() {
     m_calendarService = &m_services->calendar;
     m_reminderScheduler =
         std::make_unique<ReminderScheduler>(*m_calendarService, m_services->research, m_settings);
-    // End-to-end tests walk the battery's timeline in seconds; users never set this.
-    const int checkSeconds = qEnvironmentVariableIntValue("ZELVANE_BATTERY_CHECK_SECONDS");
-    m_batteryService = std::make_unique<BatteryService>(
-        Clock::system(), PowerSource::createDefault(),
-        checkSeconds > 0 ? std::chrono::milliseconds(std::chrono::seconds(checkSeconds))
-                         : std::chrono::milliseconds(BatteryService::checkInterval));
+    m_batteryService = std::make_unique<BatteryService>();
 
     connect(m_reminderScheduler.get(), &ReminderScheduler::reminderFired, this,
             [this](const CalendarEvent &event, std::optional<std::chrono::seconds>,

@@ -3,18 +3,24 @@
 #include <QMetaObject>
 #include <QPointer>
 
-BatteryService::BatteryService(Clock &clock, std::unique_ptr<PowerSource> source,
-                               std::chrono::milliseconds interval, QObject *parent)
+namespace {
+// End-to-end tests walk the battery's timeline in seconds; users never set this.
+std::chrono::milliseconds interval() {
+    const int seconds = qEnvironmentVariableIntValue("ZELVANE_BATTERY_CHECK_SECONDS");
+    return seconds > 0 ? std::chrono::seconds(seconds) : BatteryService::checkInterval;
+}
+} // namespace
+
+BatteryService::BatteryService(Clock &clock, std::unique_ptr<PowerSource> source, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
-    , m_source(std::move(source))
-    , m_interval(interval) {}
+    , m_source(std::move(source)) {}
 
 BatteryService::~BatteryService() = default;
 
 void BatteryService::startMonitoring() {
     m_timer = std::make_unique<QObject>();
-    m_clock.every(m_interval, m_timer.get(), [this] { checkBattery(); });
+    m_clock.every(interval(), m_timer.get(), [this] { checkBattery(); });
 }
 
 QCoro::Task<> BatteryService::checkBattery() {

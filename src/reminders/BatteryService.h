@@ -15,20 +15,20 @@ class BatteryService : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::minutes checkInterval{1};
-
     BatteryService(Clock &clock = Clock::system(),
                    std::unique_ptr<PowerSource> source = PowerSource::createDefault(),
-                   std::chrono::milliseconds interval = checkInterval, QObject *parent = nullptr);
+                   QObject *parent = nullptr);
     ~BatteryService() override;
 
-    // The first check happens at the first tick, one interval from now.
+    // The first check happens at the first tick, a minute from now (or after
+    // $ZELVANE_BATTERY_CHECK_SECONDS).
     void startMonitoring();
 
     bool hasAlerted() const { return m_hasAlerted; }
     // A reading is on its way; ticks meanwhile are skipped rather than queued.
     bool isReading() const { return m_reading; }
 
+    static constexpr std::chrono::minutes checkInterval{1};
     static constexpr int alertCapacity = 1;
     static constexpr int rearmCapacity = 6;
 
@@ -42,7 +42,6 @@ private:
 
     Clock &m_clock;
     std::unique_ptr<PowerSource> m_source;
-    std::chrono::milliseconds m_interval;
     // Lives as long as the timer; replaced when monitoring restarts.
     std::unique_ptr<QObject> m_timer;
     bool m_hasAlerted = false;
