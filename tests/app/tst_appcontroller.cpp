@@ -1,11 +1,14 @@
 #include "BackendProcess.h"
+#include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "app/AppController.h"
 #include "app/AppServices.h"
+#include "app/ReminderPresenter.h"
 #include "app/StatusMenu.h"
 #include "app/StatusMenuModel.h"
 #include "core/AppSettings.h"
 #include "platform/Autostart.h"
+#include "platform/DesktopNotification.h"
 #include "ui/CapsuleButton.h"
 #include "ui/OnboardingFlow.h"
 #include "ui/OnboardingView.h"
@@ -13,6 +16,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
 #include <QDesktopServices>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -36,6 +41,18 @@ CalendarEvent meeting(const QString &id, double secondsFromNow, const QString &t
     event.title = title.isEmpty() ? u"Meeting "_s + id : title;
     event.startDate = now.addMSecs(qint64(secondsFromNow * 1000));
     event.endDate = event.startDate.addSecs(1800);
+    return event;
+}
+
+const QUrl zoom(u"https://zoom.us/j/5"_s);
+
+// A reminder five minutes after the manual clock's start, in a calendar whose name needs
+// escaping in a notification's body.
+CalendarEvent review(std::optional<QUrl> link) {
+    CalendarEvent event = meeting(u"review"_s, 300, u"Design review"_s,
+                                  QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC));
+    event.calendarTitle = u"Work <team>"_s;
+    event.meetingLink = std::move(link);
     return event;
 }
 
@@ -75,20 +92,72 @@ void finish(QNetworkReply *reply) {
 }
 } // namespace
 
+// A notification server on its own connection to the test's private session bus: it records
+// what it is asked to show (or refuses) and can report a chosen action.
+class FakeNotificationServer : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QList<QStringList> shown; // summary, body, actions, urgency, time-out
+    bool refuse = false;
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int timeout) {
+        if (refuse) {
+            sendErrorReply(QDBusError::Failed, u"notifications are off"_s);
+            return 0;
+        }
+        shown.append({summary, body, actions.join(u','),
+                      QString::number(hints.value(u"urgency"_s).toInt()),
+                      QString::number(timeout)});
+        return uint(shown.size()) + 40;
+    }
+    void CloseNotification(uint) {}
+
+Q_SIGNALS:
+    void ActionInvoked(uint id, const QString &actionKey);
+    void NotificationClosed(uint id, uint reason);
+};
+
 class TestAppController : public QObject {
     Q_OBJECT
 
 public Q_SLOTS:
-    // Stands in for the browser: remembers the sign-in page the app asked to open.
+    // Stands in for the browser: remembers the pages the app asked to open.
     void openInBrowser(const QUrl &url) { opened << url; }
 
 private:
+    QDBusConnection serverBus{u"unused"_s};
+    FakeNotificationServer server;
     TestEnvironment env;
     std::unique_ptr<AppSettings> settings = env.makeSettings();
     BackendProcess backend;
     QNetworkAccessManager network;
     QList<QUrl> opened;
     AppController app{*settings};
+    // A reminder presenter of its own, on a desktop whose quiet the test decides.
+    ManualClock clock;
+    OverlayWindowController overlay{*settings, clock};
+    DesktopNotification notifications;
+    std::unique_ptr<ReminderPresenter> presenter;
+    bool quiet = true;
+
+    QCoro::Task<bool> desktopQuiet() { co_return quiet; }
+    void present(const CalendarEvent &event) {
+        QCoro::waitFor(presenter->present(event, std::nullopt));
+    }
+    void newPresenter(bool respect, bool isQuiet, bool refused) {
+        overlay.closeAll();
+        server.shown.clear();
+        server.refuse = refused;
+        quiet = isQuiet;
+        opened.clear();
+        settings->setRespectDND(respect);
+        presenter = std::make_unique<ReminderPresenter>(*settings, overlay, notifications, clock,
+                                                        [this] { return desktopQuiet(); });
+    }
 
     // Sets up a fault of the stand-in backend.
     void fault(const QJsonObject &body) {
@@ -100,7 +169,12 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         settings->setSoundEnabled(false);
+        serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"server"_s);
+        QVERIFY(serverBus.registerObject(u"/org/freedesktop/Notifications"_s, &server,
+                                         QDBusConnection::ExportAllContents));
+        QVERIFY(serverBus.registerService(u"org.freedesktop.Notifications"_s));
         QDesktopServices::setUrlHandler(u"http"_s, this, "openInBrowser");
+        QDesktopServices::setUrlHandler(u"https"_s, this, "openInBrowser");
         QVERIFY2(backend.start(), qPrintable(backend.error()));
         qputenv("ZELVANE_BACKEND_ORIGIN", backend.origin().toUtf8());
     }
@@ -182,6 +256,70 @@ private Q_SLOTS:
         QVERIFY(!second && first->isVisible());
     }
 
+    // On a quiet desktop the reminder is a notification that stays until answered; each
+    // answer counts once, and only for our own notifications while they are up.
+    void quietDesktopGetsANotificationInsteadOfTheOverlay() {
+        newPresenter(true, true, false);
+        present(review(zoom));
+        present(review(std::nullopt));
+        present(review(std::nullopt));
+        QVERIFY(overlay.windows().isEmpty());
+        QCOMPARE(server.shown.size(), 3);
+        const QStringList first = server.shown.first();
+        QCOMPARE(first[0], u"Design review"_s);
+        QVERIFY2(first[1].startsWith(u"Starting in 5 min"_s), qPrintable(first[1]));
+        QVERIFY2(first[1].endsWith(u"\nWork &lt;team&gt;"_s), qPrintable(first[1]));
+        QCOMPARE(first.mid(2), (QStringList{u"join,Join,dismiss,Dismiss"_s, u"2"_s, u"0"_s}));
+        // Without a link there is nothing to join.
+        QCOMPARE(server.shown[1][2], u"dismiss,Dismiss"_s);
+
+        QSignalSpy dismissed(presenter.get(), &ReminderPresenter::dismissed);
+        Q_EMIT server.ActionInvoked(41, u"join"_s);
+        QTRY_COMPARE(opened, QList<QUrl>{zoom});
+        Q_EMIT server.ActionInvoked(41, u"join"_s);
+        Q_EMIT server.ActionInvoked(41, u"dismiss"_s);
+        // Another application's notification with the same action key.
+        Q_EMIT server.ActionInvoked(7, u"dismiss"_s);
+        Q_EMIT server.ActionInvoked(42, u"dismiss"_s);
+        Q_EMIT server.ActionInvoked(42, u"dismiss"_s);
+        // Closed by the server without an answer: a late action is no longer ours.
+        Q_EMIT server.NotificationClosed(43, 2);
+        Q_EMIT server.ActionInvoked(43, u"dismiss"_s);
+        QTRY_COMPARE(dismissed.size(), 1);
+        QTest::qWait(100);
+        QCOMPARE(dismissed.size(), 1);
+        QCOMPARE(dismissed.constFirst().constFirst().value<CalendarEvent>().meetingLink,
+                 std::nullopt);
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(overlay.windows().isEmpty());
+    }
+
+    void overlayWhenNotQuietOrNotAsked_data() {
+        QTest::addColumn<bool>("respect");
+        QTest::addColumn<bool>("isQuiet");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("desktop not quiet") << true << false << false;
+        // A reminder nobody sees is worse than one that interrupts.
+        QTest::newRow("notification refused") << true << true << true;
+        QTest::newRow("user does not ask for it") << false << true << false;
+    }
+    void overlayWhenNotQuietOrNotAsked() {
+        QFETCH(bool, respect);
+        QFETCH(bool, isQuiet);
+        QFETCH(bool, refused);
+        newPresenter(respect, isQuiet, refused);
+        present(review(zoom));
+        QCOMPARE(overlay.windows().size(), QGuiApplication::screens().size());
+        QVERIFY(server.shown.isEmpty());
+
+        // The overlay's Join goes to the same place as the notification's.
+        QSignalSpy dismissed(presenter.get(), &ReminderPresenter::dismissed);
+        Q_EMIT overlay.joinRequested(review(zoom));
+        QCOMPARE(opened, QList<QUrl>{zoom});
+        Q_EMIT overlay.dismissed(review(std::nullopt));
+        QCOMPARE(dismissed.size(), 1);
+    }
+
     // The whole start-up, once per process (the calendar service is process-wide): the tray,
     // the launch-at-login entry, onboarding.
     void firstLaunch() {
@@ -199,6 +337,7 @@ private Q_SLOTS:
     // reason; the next attempt clears it at once and keeps every Connect button disabled until
     // the sign-in page opens.
     void onboardingSignsIn() {
+        opened.clear();
         auto *view = qobject_cast<OnboardingView *>(app.onboardingWindow());
         const auto connect = [view](CalendarProvider provider) {
             return view->providerRow(provider)->connectButton();

@@ -3,7 +3,6 @@
 #include "TestEnvironment.h"
 #include "app/AppController.h"
 #include "app/AppServices.h"
-#include "app/StatusMenuModel.h"
 #include "core/AppSettings.h"
 
 #include <QJsonArray>
@@ -33,8 +32,6 @@ private Q_SLOTS:
         qputenv("ZELVANE_BACKEND_ORIGIN", backend.origin().toUtf8());
         TestEnvironment env;
         auto settings = env.makeSettings();
-        settings->setSoundEnabled(false);
-        settings->setLaunchAtLogin(false);
         settings->setHasCompletedOnboarding(true);
         settings->setValue(
             AppSettings::Key::ConnectedAccounts,
@@ -45,11 +42,11 @@ private Q_SLOTS:
         QVERIFY(settle(SecretStore().save(u"backend_credential"_s, u"tok"_s)).ok());
 
         QVERIFY(::kill(daemon, SIGSTOP) == 0);
-        auto resume = qScopeGuard([daemon] { ::kill(daemon, SIGCONT); });
+        const auto resume = qScopeGuard([daemon] { ::kill(daemon, SIGCONT); });
 
         int beats = 0;
         QTimer heartbeat;
-        connect(&heartbeat, &QTimer::timeout, this, [&beats] { ++beats; });
+        heartbeat.callOnTimeout([&beats] { ++beats; });
         heartbeat.start(20);
 
         AppController app(*settings);
@@ -62,10 +59,7 @@ private Q_SLOTS:
         QVERIFY2(beats >= 10, qPrintable(QString::number(beats)));
         QVERIFY(app.services().calendar.isLoading());
         QVERIFY(backend.requests().isEmpty());
-        // The tray menu still opens with what is known.
-        QVERIFY(!app.menuEntries().isEmpty());
 
-        resume.dismiss();
         QVERIFY(::kill(daemon, SIGCONT) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(!app.services().calendar.isLoading(), 20000);
         QVERIFY(!backend.requests().isEmpty());
