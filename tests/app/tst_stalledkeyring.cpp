@@ -32,13 +32,10 @@ private Q_SLOTS:
         qputenv("ZELVANE_BACKEND_ORIGIN", backend.origin().toUtf8());
         TestEnvironment env;
         auto settings = env.makeSettings();
-        settings->setHasCompletedOnboarding(true);
-        settings->setValue(
-            AppSettings::Key::ConnectedAccounts,
-            QJsonDocument(QJsonArray{ConnectedAccount::create(CalendarProvider::google,
-                                                              u"a@example.com"_s, u"grant-1"_s)
-                                         .toJson()})
-                .toJson());
+        const QJsonArray accounts{
+            ConnectedAccount::create(CalendarProvider::google, u"a@example.com"_s, u"grant-1"_s)
+                .toJson()};
+        settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(accounts).toJson());
         QVERIFY(settle(SecretStore().save(u"backend_credential"_s, u"tok"_s)).ok());
 
         QVERIFY(::kill(daemon, SIGSTOP) == 0);

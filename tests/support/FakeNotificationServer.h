@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QDBusContext>
+#include <QDBusError>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+// The desktop's notification server, for a test's private session bus: it records what it is
+// asked to show (or refuses), reports the actions the test chooses, and says whether the desktop
+// is in do-not-disturb. Registered on a connection of its own, its signals come from another
+// sender than the application's. A test target lists this header among its sources for moc.
+class FakeNotificationServer : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+    Q_PROPERTY(bool Inhibited MEMBER inhibited)
+
+public:
+    QList<QStringList> shown; // summary, body, actions, urgency, time-out
+    bool refuse = false;
+    bool inhibited = false;
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int timeout) {
+        if (refuse) {
+            sendErrorReply(QDBusError::Failed, QStringLiteral("notifications are off"));
+            return 0;
+        }
+        shown.append({summary, body, actions.join(u','),
+                      QString::number(hints.value(QStringLiteral("urgency")).toInt()),
+                      QString::number(timeout)});
+        return uint(shown.size()) + 40;
+    }
+    void CloseNotification(uint) {}
+
+Q_SIGNALS:
+    void ActionInvoked(uint id, const QString &actionKey);
+    void NotificationClosed(uint id, uint reason);
+};
