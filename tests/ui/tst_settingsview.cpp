@@ -6,7 +6,10 @@
 #include "WidgetTestSupport.h"
 #include "core/AppSettings.h"
 #include "sync/SMSService.h"
+#include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
+#include "ui/OnboardingFlow.h"
+#include "ui/OnboardingView.h"
 #include "ui/Theme.h"
 #include "ui/settings/AIContent.h"
 #include "ui/settings/AccountsContent.h"
@@ -16,6 +19,7 @@
 #include "ui/settings/SettingsView.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QJsonArray>
 #include <QMenu>
 #include <QRegularExpression>
@@ -26,6 +30,18 @@
 
 using namespace Qt::StringLiterals;
 using namespace WidgetTest;
+using Response = LoopbackHttpServer::Response;
+
+namespace {
+// One meeting tomorrow.
+QByteArray icsFeed() {
+    const QString start =
+        QDateTime::currentDateTimeUtc().addDays(1).toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\nBEGIN:VEVENT\r\n"
+           "UID:feed-meeting\r\nSUMMARY:Roadmap review\r\nDTSTART:" +
+           start.toLatin1() + "\r\nDURATION:PT30M\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+}
+} // namespace
 
 // Plays the user's browser: follows the sign-in page's one link, or does nothing while
 // `wait` is set, so the test decides when the sign-in completes.
@@ -64,6 +80,7 @@ private:
     std::unique_ptr<SettingsView> view;
     SecretStore keyring;
     Browser browser;
+    LoopbackHttpServer feeds;
 
     CalendarService &calendar() { return services->calendar; }
     std::optional<QString> stored(const char *key) {
@@ -95,9 +112,27 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(calendar().accountCalendars().size(), accounts.size(), 10'000);
     }
 
+    CalendarFeedForm *form() const { return view->accounts()->feedForm(); }
+    QString feedAddress() const { return feeds.origin() + u"/private/basic.ics"_s; }
+
+    // Opens the feed form from its button and types into it as a user would, then sends it.
+    void submit(const QString &address, const QString &name = {}) {
+        if (!form()->isVisible())
+            QTest::keyClick(view->accounts()->connectButton(CalendarProvider::feed), Qt::Key_Space);
+        QCOMPARE(focused(), form()->addressField());
+        form()->addressField()->selectAll();
+        QTest::keyClicks(form()->addressField(), address);
+        QTest::keyClick(form()->addressField(), Qt::Key_Tab);
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QCOMPARE(focused(), form()->nameField());
+        QTest::keyClicks(form()->nameField(), name);
+        QTest::keyClick(form()->nameField(), Qt::Key_Return);
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         QDesktopServices::setUrlHandler(u"http"_s, &browser, "open");
+        QVERIFY(feeds.start());
         standIn = std::make_unique<BackendProcess>();
         QVERIFY2(standIn->start(), qPrintable(standIn->error()));
         qputenv("ZELVANE_BACKEND_ORIGIN", standIn->origin().toUtf8());
@@ -112,6 +147,7 @@ private Q_SLOTS:
             settle(keyring.remove(QString::fromLatin1(key)));
         browser.opened.clear();
         browser.wait = false;
+        feeds.respondWith({200, icsFeed(), "text/calendar", false});
     }
 
     void cleanup() {
@@ -424,6 +460,157 @@ private Q_SLOTS:
         QCOMPARE(sms->phoneNumber(), u"+1"_s);
         sms->setSmsEnabled(false);
         QVERIFY(!tab->enableSwitch()->isChecked() && !tab->phoneField()->isEnabled());
+    }
+
+    // Addresses the feed reader refuses are named in red before anything is read; editing
+    // the address takes the complaint away; Escape puts the form away.
+    void refusedAddresses_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("plain http elsewhere")
+            << u"http://calendar.example/x.ics"_s
+            << u"Use an https:// or webcal:// address, or a file on this computer."_s;
+        QTest::newRow("missing file")
+            << u"/nonexistent/zelvane/calendar.ics"_s << u"The calendar file could not be read."_s;
+    }
+    void refusedAddresses() {
+        QFETCH(QString, address);
+        QFETCH(QString, error);
+        openWith({});
+        QVERIFY(!form()->isVisible() && !form()->addButton()->isEnabled());
+        submit(address, u"Work"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(form()->errorLabel()->isVisible(), 10'000);
+        QCOMPARE(form()->errorLabel()->text(), error);
+        QCOMPARE(textColor(form()->errorLabel()), Theme::Colors::red());
+        QCOMPARE(unreadable(form()), QStringList());
+        QVERIFY(!form()->progressLabel()->isVisible());
+        QVERIFY(calendar().accounts().isEmpty());
+        QCOMPARE(form()->addressField()->text(), address);
+
+        QTest::keyClick(form()->addressField(), Qt::Key_Backspace);
+        QVERIFY(!form()->errorLabel()->isVisible());
+        QTest::keyClick(form()->addressField(), Qt::Key_Escape);
+        QVERIFY(!form()->isVisible());
+        QCOMPARE(focused(), view->accounts()->connectButton(CalendarProvider::feed));
+    }
+
+    // While a feed is read the form shows it and takes no second attempt; a server that goes
+    // away is named; the next attempt adds the account row and puts the form away.
+    void addsAFeedServedOnLoopback() {
+        openWith({});
+        auto slow = std::make_unique<LoopbackHttpServer>();
+        QVERIFY(slow->start());
+        slow->respondWith(Response::silence());
+        submit(slow->origin() + u"/held.ics"_s, u"Team Feed"_s);
+        QCOMPARE(form()->progressLabel()->text(), u"Reading the calendar feed…"_s);
+        QVERIFY(form()->progressLabel()->isVisible());
+        QVERIFY(!form()->addButton()->isEnabled());
+        QCOMPARE(form()->addButton()->accessibleName(), u"Adding…"_s);
+        QVERIFY(form()->addressField()->isReadOnly());
+        QVERIFY(saveScreenshot(view->accounts(), u"feedform-reading"_s));
+        QTest::keyClick(form()->nameField(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(slow->requests().size(), 1, 10'000);
+        QCOMPARE(slow->openConnections(), 1);
+        slow.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(form()->errorLabel()->isVisible(), 10'000);
+        QCOMPARE(form()->errorLabel()->text(), u"The calendar feed could not be reached."_s);
+        QVERIFY(!form()->progressLabel()->isVisible());
+        QVERIFY(!form()->addressField()->isReadOnly());
+
+        form()->addressField()->clear();
+        QTest::keyClicks(form()->addressField(), feedAddress());
+        QTest::keyClick(form()->addButton(), Qt::Key_Space);
+        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
+        QCOMPARE(calendar().accounts().first().email, u"Team Feed"_s);
+        QTRY_VERIFY(!form()->isVisible());
+        QVERIFY(form()->addressField()->text().isEmpty());
+        QCOMPARE(focused(), view->accounts()->connectButton(CalendarProvider::feed));
+        QVERIFY(visibleTexts(view->accounts()).contains(u"Team Feed"_s));
+    }
+
+    // A feed that fails later keeps its row and shows why in red until a poll succeeds again.
+    void failingFeed() {
+        openWith({});
+        QVERIFY(settle(calendar().addFeed(feedAddress(), {})).ok());
+        const ConnectedAccount account = calendar().accounts().first();
+        QVERIFY(!view->accounts()->feedProblemLabel(account.id));
+        feeds.respondWith(Response::text("busy", 503));
+        settle(calendar().fetchEvents());
+        QLabel *problem = view->accounts()->feedProblemLabel(account.id);
+        QVERIFY(problem && problem->isVisibleTo(view->accounts()));
+        QCOMPARE(problem->text(), u"The calendar feed answered with HTTP status 503."_s);
+        QCOMPARE(textColor(problem), Theme::Colors::red());
+        QCOMPARE(unreadable(view->accounts()), QStringList());
+        QVERIFY(visibleTexts(view->accounts()).contains(u"Calendar Feed"_s));
+        QVERIFY(saveScreenshot(view->accounts(), u"feedform-failing-row"_s));
+
+        feeds.respondWith({200, icsFeed(), "text/calendar", false});
+        settle(calendar().fetchEvents());
+        QVERIFY(!view->accounts()->feedProblemLabel(account.id));
+    }
+
+    // A file chosen in the file dialog fills the address and, when empty, the name.
+    void choosesALocalFile() {
+        const QString path = env->path() + u"/Family Calendar.ics"_s;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(icsFeed()) > 0);
+        file.close();
+        openWith({});
+        QTest::keyClick(view->accounts()->connectButton(CalendarProvider::feed), Qt::Key_Space);
+        QTest::keyClick(form()->chooseFileButton(), Qt::Key_Space);
+        QFileDialog *dialog = nullptr;
+        QTRY_VERIFY((dialog = view->accounts()->window()->findChild<QFileDialog *>()) &&
+                    dialog->isVisible());
+        dialog->selectFile(path);
+        QMetaObject::invokeMethod(dialog, &QDialog::accept);
+        QCOMPARE(form()->addressField()->text(), path);
+        QCOMPARE(form()->nameField()->text(), u"Family Calendar"_s);
+        QTRY_COMPARE(focused(), form()->addButton());
+        QTest::keyClick(form()->addButton(), Qt::Key_Space);
+        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
+        QCOMPARE(calendar().accounts().first().email, u"Family Calendar"_s);
+    }
+
+    // Onboarding offers the feed as a third choice; its form takes the choices' place and,
+    // with its complaint, fits the fixed-size window; so do the choices once connected.
+    void onboardingOffersAFeed() {
+        openWith({});
+        OnboardingView onboarding(calendar());
+        onboarding.setFixedSize(OnboardingView::contentWidth, OnboardingView::contentHeight);
+        QVERIFY(showActive(&onboarding, onboarding.size()));
+        onboarding.flow()->forward();
+        OnboardingProviderRow *feedRow = onboarding.providerRow(CalendarProvider::feed);
+        CalendarFeedForm *form = onboarding.feedForm();
+        QVERIFY(feedRow->isVisible() && !form->isVisible());
+        QCOMPARE(unreadable(&onboarding), QStringList());
+        QVERIFY(saveScreenshot(&onboarding, u"feedform-onboarding-choices"_s));
+
+        QTest::mouseClick(feedRow->connectButton(), Qt::LeftButton);
+        QVERIFY(form->isVisible() && !feedRow->isVisible());
+        QCOMPARE(focused(), form->addressField());
+        QTest::keyClick(form->addressField(), Qt::Key_Escape);
+        QVERIFY(!form->isVisible() && feedRow->isVisible());
+        QCOMPARE(focused(), feedRow->connectButton());
+
+        QTest::keyClick(feedRow->connectButton(), Qt::Key_Space);
+        QTest::keyClicks(form->addressField(), u"webcal//missing-colon"_s);
+        QTest::keyClick(form->addressField(), Qt::Key_Return);
+        QTRY_VERIFY(form->errorLabel()->isVisible());
+        QVERIFY(saveScreenshot(&onboarding, u"feedform-onboarding-form"_s));
+        QLabel *error = form->errorLabel();
+        QTRY_VERIFY(error->height() >= error->heightForWidth(error->width()));
+        QVERIFY(form->geometry().bottom() < form->parentWidget()->height());
+
+        form->addressField()->clear();
+        QTest::keyClicks(form->addressField(), feedAddress());
+        QTest::keyClick(form->addressField(), Qt::Key_Return);
+        QVERIFY(onboarding.flow()->isConnecting());
+        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
+        QTRY_VERIFY(!form->isVisible());
+        QVERIFY(feedRow->isConnected() && feedRow->disconnectButton()->isVisible());
+        QVERIFY(visibleTexts(&onboarding).contains(u"Calendar connected"_s));
+        QCOMPARE(focused()->accessibleName(), u"Get Started"_s);
+        QTRY_COMPARE(feedRow->height(), feedRow->sizeHint().height());
     }
 };
 

@@ -1,0 +1,629 @@
+// The windows and controls on their own: controls and icons, the meeting brief and its
+// preview, the battery alert, and the full-screen reminder with the controller that puts one
+// window on each of two screens.
+#include "ManualClock.h"
+#include "TestEnvironment.h"
+#include "WidgetTestSupport.h"
+#include "core/AppSettings.h"
+#include "ui/BatteryAlertView.h"
+#include "ui/BriefPreviewView.h"
+#include "ui/CapsuleButton.h"
+#include "ui/MeetingBriefCard.h"
+#include "ui/OverlayWindowController.h"
+#include "ui/PlatformJoinButton.h"
+#include "ui/ReminderOverlayView.h"
+#include "ui/SymbolIcons.h"
+#include "ui/Widgets.h"
+
+#include <QDesktopServices>
+#include <QDirIterator>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSvgRenderer>
+#include <QTemporaryFile>
+
+using namespace Qt::StringLiterals;
+using namespace WidgetTest;
+
+Q_DECLARE_METATYPE(MeetingBrief::AttendeeProfile)
+
+namespace {
+const QDateTime meetingStart(QDate(2027, 1, 15), QTime(10, 0), Qt::UTC);
+const QUrl zoomLink(u"https://zoom.us/j/1"_s);
+const QDateTime generated(QDate(2027, 1, 15), QTime(9, 0), Qt::UTC);
+
+MeetingBrief::AttendeeProfile person(const QString &email, std::optional<QString> name = {},
+                                     std::optional<QString> role = {},
+                                     std::optional<QString> company = {},
+                                     std::optional<QUrl> linkedIn = {}) {
+    MeetingBrief::AttendeeProfile p;
+    p.email = email;
+    p.name = std::move(name);
+    p.role = std::move(role);
+    p.company = std::move(company);
+    p.linkedInURL = std::move(linkedIn);
+    return p;
+}
+
+QImage render(QWidget &widget, const QColor &background) {
+    widget.resize(widget.sizeHint());
+    QImage image(widget.size(), QImage::Format_ARGB32);
+    image.fill(background);
+    widget.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+
+// The empty columns left and right of what is drawn over `background` in the middle third
+// of the height, `edge` columns in from each side.
+std::pair<int, int> margins(const QImage &image, const QColor &background, int edge) {
+    int left = image.width(), right = -1;
+    for (int y = image.height() / 3; y < image.height() * 2 / 3; ++y)
+        for (int x = edge; x < image.width() - edge; ++x)
+            if (image.pixel(x, y) != background.rgba()) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    if (right < 0) // nothing drawn: never centred
+        return {0, image.width()};
+    return {left, image.width() - 1 - right};
+}
+} // namespace
+
+// Receives the URLs the views ask the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened << url; }
+};
+
+class TestWidgets : public QObject {
+    Q_OBJECT
+
+private:
+    UrlCatcher catcher;
+    ManualClock clock{meetingStart.addSecs(-5 * 60)};
+    QStringList calls; // what the user asked for, in order
+
+    // Shown, sprung in and laid out, as the user meets it.
+    std::unique_ptr<ReminderOverlayView> present(const CalendarEvent &event,
+                                                 std::optional<MeetingBrief> brief = {},
+                                                 QSize size = {1280, 800}) {
+        auto view = std::make_unique<ReminderOverlayView>(event, std::move(brief), nullptr, clock);
+        for (auto [signal, name] : {std::pair{&ReminderOverlayView::dismissRequested, u"dismiss"_s},
+                                    {&ReminderOverlayView::joinRequested, u"join"_s},
+                                    {&ReminderOverlayView::snoozeRequested, u"snooze"_s}})
+            connect(view.get(), signal, this, [this, name] { calls << name; });
+        view->resize(size);
+        view->show();
+        view->finishAppearance();
+        return view;
+    }
+
+    // Every announcement of the controller must find every overlay already gone.
+    void record(OverlayWindowController &controller) {
+        for (auto [signal, name] : {std::pair{&OverlayWindowController::dismissed, u"dismiss"_s},
+                                    {&OverlayWindowController::joinRequested, u"join"_s},
+                                    {&OverlayWindowController::snoozeRequested, u"snooze"_s}})
+            connect(&controller, signal, this, [this, &controller, name](const CalendarEvent &e) {
+                calls << e.id + u':' + name +
+                             (controller.windows().isEmpty() ? u""_s : u" (open)"_s);
+            });
+    }
+
+    static void showOn(OverlayWindowController &controller, const QString &id) {
+        CalendarEvent event =
+            WidgetTest::event(QDateTime::currentDateTimeUtc().addSecs(120), zoomLink);
+        event.id = id;
+        controller.showOverlay(event, std::nullopt);
+        for (QWidget *window : controller.windows())
+            window->findChild<ReminderOverlayView *>()->finishAppearance();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::screens().size(), 2);
+        QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
+    }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"https"_s); }
+    void init() {
+        calls.clear();
+        catcher.opened.clear();
+    }
+    void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    // Only the secondary style draws an outline; title and symbol sit in the middle, the
+    // symbol before the title.
+    void capsule() {
+        for (auto style : {CapsuleButton::Style::primary, CapsuleButton::Style::secondary,
+                           CapsuleButton::Style::ghost, CapsuleButton::Style::destructive}) {
+            CapsuleButton button(u"Snooze"_s, style);
+            const QImage image = render(button, Qt::white);
+            const int x = image.width() / 2;
+            // Row 3 is inside the capsule, above the title's glyphs.
+            QCOMPARE(qGray(image.pixel(x, 0)) < qGray(image.pixel(x, 3)) - 8,
+                     style == CapsuleButton::Style::secondary);
+        }
+        CapsuleButton plain(u"Snooze"_s, CapsuleButton::Style::ghost);
+        CapsuleButton withSymbol(u"Snooze"_s, CapsuleButton::Style::ghost, u"xmark"_s);
+        const auto [left, right] = margins(render(plain, Qt::transparent), Qt::transparent, 0);
+        const auto [symbolLeft, symbolRight] =
+            margins(render(withSymbol, Qt::transparent), Qt::transparent, 0);
+        QVERIFY2(std::abs(left - right) <= 2, qPrintable(u"%1 | %2"_s.arg(left).arg(right)));
+        QVERIFY2(std::abs(symbolLeft - symbolRight) <= 2,
+                 qPrintable(u"%1 | %2"_s.arg(symbolLeft).arg(symbolRight)));
+        QCOMPARE(withSymbol.sizeHint().height(), plain.sizeHint().height());
+        QVERIFY(withSymbol.sizeHint().width() > plain.sizeHint().width());
+    }
+
+    void capsuleIsNamedAndWorksFromTheKeyboard() {
+        CapsuleButton button(u"Join Meeting"_s, CapsuleButton::Style::primary);
+        QSignalSpy runs(&button, &QAbstractButton::clicked);
+        QCOMPARE(button.accessibleName(), u"Join Meeting"_s);
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+        button.setFocus(Qt::TabFocusReason);
+        QVERIFY(button.hasFocus());
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::keyClick(&button, Qt::Key_Return);
+        QTest::keyClick(&button, Qt::Key_Space);
+        QTRY_COMPARE(runs.count(), 3);
+
+        button.setEnabled(false);
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QTest::keyClick(&button, Qt::Key_Return);
+        QTest::qWait(200);
+        QCOMPARE(runs.count(), 3);
+        button.setTitle(u"Rejoin"_s);
+        QCOMPARE(button.accessibleName(), u"Rejoin"_s);
+    }
+
+    // The platform's colour with its icon and title in the middle; the corners rounded off.
+    void platformJoinButton() {
+        for (MeetingPlatform platform : MeetingPlatforms::all()) {
+            PlatformJoinButton button(platform);
+            QCOMPARE(button.accessibleName(), MeetingPlatforms::joinTitle(platform));
+            const QColor brand = MeetingPlatforms::brandColor(platform);
+            const QImage image = render(button, Qt::transparent);
+            QCOMPARE(image.pixelColor(2, image.height() / 2).rgb(), brand.rgb());
+            QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+            const auto [left, right] = margins(image, brand, 2);
+            QVERIFY2(std::abs(left - right) <= 3, qPrintable(button.text()));
+        }
+    }
+
+    // Every bundled picture is a valid SVG; symbols come tinted in the asked colour; platform
+    // icons are rounded off at the corners and filled in the middle.
+    void icons() {
+        QDirIterator files(u":/icons"_s);
+        while (files.hasNext())
+            QVERIFY2(QSvgRenderer(files.next()).isValid(), qPrintable(files.filePath()));
+        QVERIFY(QFile::exists(u":/icons/zelvane.svg"_s));
+
+        const QImage image = SymbolIcons::pixmap(u"calendar"_s, QColor(255, 0, 0), 32).toImage();
+        QCOMPARE(image.size(), QSize(32, 32));
+        int covered = 0;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                if (image.pixelColor(x, y).alpha() > 0) {
+                    QCOMPARE(image.pixelColor(x, y).red(), 255);
+                    ++covered;
+                }
+        QVERIFY(covered > 20);
+        QVERIFY(SymbolIcons::pixmap(u"no.such.symbol"_s, Qt::black, 16).isNull());
+
+        for (MeetingPlatform platform : MeetingPlatforms::all()) {
+            const QImage icon = PlatformIcon::pixmap(platform, 40).toImage();
+            QCOMPARE(icon.pixelColor(0, 0).alpha(), 0);
+            QCOMPARE(icon.pixelColor(20, 2).alpha(), 255);
+        }
+    }
+
+    // Only the sections with content, in order, as a screen reader reads them.
+    void sections_data() {
+        QTest::addColumn<QStringList>("summary");
+        QTest::addColumn<QStringList>("points");
+        QTest::addColumn<int>("profiles");
+        QTest::addColumn<QString>("read");
+        QTest::newRow("all three")
+            << QStringList{u"a"_s, u"b"_s} << QStringList{u"c"_s} << 2
+            << u"Meeting Brief|a|b|Talking Points|c|Attendees|P|Person 0|P|Person 1"_s;
+        QTest::newRow("from the cache: one line, no points")
+            << QStringList{u"a"_s} << QStringList() << 1
+            << u"Meeting Brief|a|Attendees|P|Person 0"_s;
+        QTest::newRow("empty") << QStringList() << QStringList() << 0 << QString();
+    }
+    void sections() {
+        QFETCH(QStringList, summary);
+        QFETCH(QStringList, points);
+        QFETCH(int, profiles);
+        QFETCH(QString, read);
+        MeetingBrief brief;
+        brief.summary = summary;
+        brief.talkingPoints = points;
+        for (int i = 0; i < profiles; ++i)
+            brief.attendeeProfiles << person(u"p%1@example.org"_s.arg(i), u"Person %1"_s.arg(i));
+        MeetingBriefCard card(brief);
+        card.resize(600, card.heightForWidth(600));
+        card.show();
+        QCOMPARE(visibleTexts(&card).join(u'|'), read);
+        QCOMPARE(unreadable(&card), QStringList());
+    }
+
+    // Initial, name (a link only to LinkedIn) and "role at company" when both are known; the
+    // company's description and news stay out of the row.
+    void attendeeRow_data() {
+        QTest::addColumn<MeetingBrief::AttendeeProfile>("profile");
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("address only")
+            << person(u"zoe@example.org"_s) << u"Z|zoe@example.org"_s << false;
+        QTest::newRow("role and company")
+            << person(u"a@example.org"_s, u"ada king"_s, u"CTO"_s, u"Acme"_s,
+                      QUrl(u"https://www.linkedin.com/in/ada"_s))
+            << u"A|ada king|CTO at Acme"_s << true;
+        QTest::newRow("company without role, link elsewhere")
+            << person(u"b@example.org"_s, u"Bo"_s, {}, u"Acme"_s, QUrl(u"file:///etc/passwd"_s))
+            << u"B|Bo"_s << false;
+    }
+    void attendeeRow() {
+        QFETCH(MeetingBrief::AttendeeProfile, profile);
+        QFETCH(QString, read);
+        QFETCH(bool, linked);
+        profile.companyDescription = u"Makes anvils"_s;
+        profile.recentNews = u"Raised a round"_s;
+        AttendeeRow row(profile);
+        row.resize(500, 200);
+        row.show();
+        QCOMPARE(visibleTexts(&row).join(u'|'), read);
+        QCOMPARE(unreadable(&row), QStringList());
+        QLabel *name = label(&row, read.section(u'|', 1, 1));
+        QCOMPARE(name->textFormat() == Qt::RichText, linked);
+        QCOMPARE(name->openExternalLinks(), linked);
+        QCOMPARE(name->text().contains(u"https://www.linkedin.com/in/ada"_s), linked);
+    }
+
+    // Notes show two lines under the name, cut short with an ellipsis; screen readers get
+    // the whole note.
+    void notesShowTwoLines() {
+        MeetingBrief::AttendeeProfile profile = person(u"n@example.org"_s);
+        profile.notes = u"one\ntwo\nthree\nfour"_s;
+        AttendeeRow row(profile);
+        row.resize(432, 200);
+        row.show();
+        auto *notes = row.findChild<ElidedLabel *>();
+        QCOMPARE(unreadable(&row), QStringList());
+        QCOMPARE(notes->visibleLines(400), (QStringList{u"one"_s, u"two…"_s}));
+        QCOMPARE(notes->heightForWidth(432), 2 * QFontMetrics(notes->font()).lineSpacing());
+        // Lined up under the name, past the initial.
+        QCOMPARE(notes->mapTo(&row, notes->contentsRect().topLeft()).x(),
+                 label(&row, u"n@example.org"_s)->mapTo(&row, QPoint()).x());
+    }
+
+    void preview_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("join");
+        QTest::newRow("zoom") << u"https://zoom.us/j/42"_s << QString() << u"Join Zoom Meeting"_s;
+        QTest::newRow("service") << u"https://app.slack.com/huddle/T1/C2"_s << QString()
+                                 << u"Join Slack Huddle"_s;
+        QTest::newRow("in person") << QString() << u"Room 4"_s << QString();
+    }
+    // The meeting, how long ago the brief was prepared and the brief; join opens the link and
+    // keeps the window; Escape and Close put it away.
+    void preview() {
+        QFETCH(QString, link);
+        QFETCH(QString, location);
+        QFETCH(QString, join);
+        ManualClock clock(generated.addSecs(5 * 60));
+        const CalendarEvent event =
+            WidgetTest::event(QDateTime(QDate(2027, 1, 15), QTime(10, 0), Qt::UTC),
+                              link.isEmpty() ? std::nullopt : std::optional(QUrl(link)),
+                              location.isEmpty() ? std::nullopt : std::optional(location));
+        MeetingBrief brief = WidgetTest::brief();
+        brief.generatedAt = generated;
+        BriefPreviewView view(event, brief, nullptr, clock);
+        QSignalSpy dismissed(&view, &BriefPreviewView::dismissRequested);
+        QVERIFY(showActive(&view, {520, 480}));
+        const QStringList texts = visibleTexts(&view);
+        for (const QString &text :
+             {u"Quarterly planning"_s, u"Work"_s, u"Prepared 5 minutes ago"_s,
+              BriefPreviewView::timeString(event), u"Renewal is due next month"_s})
+            QVERIFY2(texts.contains(text), qPrintable(text));
+        QCOMPARE(texts.contains(u"Room 4"_s), !location.isEmpty());
+        QCOMPARE(unreadable(&view), QStringList());
+        QCOMPARE(buttonNames(&view).filter(u"Join"_s),
+                 join.isEmpty() ? QStringList() : QStringList{join});
+        if (!join.isEmpty()) {
+            QTest::mouseClick(button(&view, join), Qt::LeftButton);
+            QCOMPARE(catcher.opened, QList<QUrl>{QUrl(link)});
+            QCOMPARE(dismissed.count(), 0);
+        }
+        QTest::keyClick(&view, Qt::Key_Escape);
+        QTest::mouseClick(button(&view, u"Close"_s), Qt::LeftButton);
+        QCOMPARE(dismissed.count(), 2);
+    }
+
+    // The times the windows put into words, as a user of an English locale reads them.
+    void timeTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        const QLocale english(QLocale::English, QLocale::UnitedStates);
+        const auto prepared = [](int secondsAgo) {
+            return BriefPreviewView::preparedText(generated, generated.addSecs(secondsAgo));
+        };
+        QTest::newRow("prepared now") << prepared(0) << u"Prepared now"_s;
+        QTest::newRow("seconds") << prepared(30) << u"Prepared 30 seconds ago"_s;
+        QTest::newRow("one minute") << prepared(60) << u"Prepared 1 minute ago"_s;
+        QTest::newRow("hours") << prepared(3 * 3600) << u"Prepared 3 hours ago"_s;
+        QTest::newRow("yesterday") << prepared(26 * 3600) << u"Prepared yesterday"_s;
+        QTest::newRow("days") << prepared(3 * 86400) << u"Prepared 3 days ago"_s;
+
+        CalendarEvent late =
+            WidgetTest::event(QDateTime(QDate(2027, 1, 15), QTime(23, 30), Qt::UTC));
+        late.endDate = late.startDate.addSecs(3600); // ends the next day: no second date
+        QTest::newRow("preview time")
+            << BriefPreviewView::timeString(late, english) << u"Jan 15, 2027 11:30 PM - 12:30 AM"_s;
+
+        const CalendarEvent meeting =
+            WidgetTest::event(QDateTime(QDate(2027, 1, 15), QTime(10, 0), Qt::UTC));
+        const auto reminder = [&](int secondsToStart) {
+            return meeting.reminderTimeText(meeting.startDate.addSecs(-secondsToStart), english);
+        };
+        const QString range = u" • 10:00 AM – 10:30 AM"_s;
+        QTest::newRow("reminder at the start") << reminder(0) << u"NOW"_s + range;
+        QTest::newRow("reminder 59 s before")
+            << reminder(59) << u"Starting in less than a minute"_s + range;
+        QTest::newRow("reminder 60 s before") << reminder(60) << u"Starting in 1 min"_s + range;
+        QTest::newRow("reminder 119 s before") << reminder(119) << u"Starting in 1 min"_s + range;
+    }
+    void timeTexts() {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        // Newer locale data puts a narrow no-break space before AM/PM.
+        QCOMPARE(text.replace(QChar(0x202F), u' '), expected);
+    }
+
+    // Only Dismiss (focused from the start) or Escape put the alert away, not the backdrop.
+    void batteryAlert() {
+        BatteryAlertView view;
+        QSignalSpy dismissed(&view, &BatteryAlertView::dismissRequested);
+        QVERIFY(showActive(&view, {1024, 768}));
+        QCOMPARE(visibleTexts(&view).join(u'|'),
+                 u"Battery Critical|Your computer is at 1% battery. Plug in now."_s);
+        QCOMPARE(buttonNames(&view), QStringList{u"Dismiss"_s});
+        QCOMPARE(focused(), button(&view, u"Dismiss"_s));
+        QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(dismissed.count(), 0);
+        QTest::mouseClick(button(&view, u"Dismiss"_s), Qt::LeftButton);
+        QTest::keyClick(&view, Qt::Key_Escape);
+        QCOMPARE(dismissed.count(), 2);
+    }
+
+    // Buttons left to right and how the meeting is held for each kind of meeting; the card
+    // centred, wider with a brief between the meeting and the buttons, narrower on a narrow
+    // screen, and on screen with its buttons when a long brief has to scroll.
+    void card_data() {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<int>("briefLines");
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<QString>("join");
+        QTest::addColumn<QString>("indicator");
+        QTest::addColumn<int>("cardWidth");
+        const QSize wide(1280, 800);
+        QTest::newRow("no link, no place")
+            << QString() << QString() << 0 << wide << QString() << QString() << 500;
+        QTest::newRow("zoom with a brief") << u"https://acme.zoom.us/j/123456"_s << QString() << 1
+                                           << wide << u"Join Zoom Meeting"_s << u"Zoom"_s << 680;
+        QTest::newRow("unknown platform, narrow screen")
+            << u"https://video.example.org/room/7"_s << QString() << 1 << QSize(600, 800)
+            << u"Join"_s << u"Video Meeting"_s << 520;
+        QTest::newRow("known service") << u"https://meet.jit.si/Standup"_s << QString() << 0 << wide
+                                       << u"Join Jitsi Meet"_s << u"Jitsi Meet"_s << 500;
+        QTest::newRow("platform look-alike") << u"https://evil-zoom.us/j/1"_s << QString() << 0
+                                             << wide << u"Join"_s << u"Video Meeting"_s << 500;
+        QTest::newRow("in person, long brief")
+            << QString() << u"Room 4, Main Street"_s << 41 << QSize(1280, 600) << QString()
+            << u"Room 4, Main Street"_s << 680;
+    }
+    void card() {
+        QFETCH(QString, link);
+        QFETCH(QString, location);
+        QFETCH(int, briefLines);
+        QFETCH(QSize, screen);
+        QFETCH(QString, join);
+        QFETCH(QString, indicator);
+        QFETCH(int, cardWidth);
+        MeetingBrief brief = WidgetTest::brief();
+        for (int i = 1; i < briefLines; ++i)
+            brief.summary << u"Point %1 of a long briefing"_s.arg(i);
+        auto view =
+            present(WidgetTest::event(meetingStart,
+                                      link.isEmpty() ? std::nullopt : std::optional(QUrl(link)),
+                                      location.isEmpty() ? std::nullopt : std::optional(location)),
+                    briefLines ? std::optional(brief) : std::nullopt, screen);
+        const QStringList buttons = buttonNames(view.get());
+        const QStringList rest{u"1 min"_s, u"Dismiss"_s};
+        QCOMPARE(buttons, join.isEmpty() ? rest : QStringList{join} + rest);
+        QCOMPARE(view->joinButton() != nullptr, !join.isEmpty());
+        QCOMPARE(view->accessibleName(), u"Quarterly planning"_s);
+        QCOMPARE(unreadable(view.get()), QStringList());
+        QCOMPARE(visibleTexts(view.get()).filter(u"Starting in 5 min • "_s).size(), 1);
+        auto *indicatorRow = view->findChild<QWidget *>(u"meetingTypeIndicator"_s);
+        QCOMPARE(indicatorRow != nullptr, !indicator.isEmpty());
+        if (indicatorRow) {
+            // Laid out wide enough to read, not squeezed away.
+            QLabel *text = label(indicatorRow, indicator);
+            QVERIFY2(text && text->isVisible(), qPrintable(indicator));
+            QVERIFY(text->width() >= QFontMetrics(text->font()).horizontalAdvance(indicator));
+        }
+
+        const QRect card = view->card()->geometry();
+        QCOMPARE(card.width(), cardWidth);
+        QCOMPARE(card.center().x(), view->rect().center().x());
+        QVERIFY(card.top() >= 0 && card.bottom() < screen.height());
+        QLabel *title = label(view.get(), u"Quarterly planning"_s);
+        QVERIFY(title->height() >= QFontMetrics(title->font()).height());
+        const auto yOf = [&](QWidget *w) { return w->mapTo(view.get(), QPoint()).y(); };
+        for (const QString &name : buttons) {
+            QAbstractButton *b = button(view.get(), name);
+            QVERIFY2(card.contains(QRect(b->mapTo(view.get(), QPoint()), b->size())),
+                     qPrintable(name));
+        }
+        auto *briefCard = view->findChild<MeetingBriefCard *>();
+        QCOMPARE(briefCard != nullptr, briefLines > 0);
+        if (briefCard) {
+            QVERIFY(yOf(briefCard) > yOf(label(view.get(), u"Work"_s)));
+            QVERIFY(yOf(briefCard) < yOf(button(view.get(), u"Dismiss"_s)));
+            QVERIFY(label(view.get(), u"Renewal is due next month"_s));
+        }
+    }
+
+    void keys_data() {
+        QTest::addColumn<bool>("withLink");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("call");
+        QTest::newRow("escape dismisses") << true << u"Escape"_s << u"dismiss"_s;
+        QTest::newRow("return joins") << true << u"Return"_s << u"join"_s;
+        // Return acts on the focused button: Dismiss when there is nothing to join.
+        QTest::newRow("return without a link") << false << u"Return"_s << u"dismiss"_s;
+        QTest::newRow("tab then return snoozes") << true << u"Tab Return"_s << u"snooze"_s;
+        QTest::newRow("tab wraps to join") << true << u"Tab Tab Tab Return"_s << u"join"_s;
+        QTest::newRow("backtab wraps to dismiss") << true << u"Backtab Return"_s << u"dismiss"_s;
+        // Typed for another window as the reminder took focus: nothing happens.
+        QTest::newRow("keys in the first second") << true << u"early"_s << QString();
+        QTest::newRow("click on the backdrop") << true << u"backdrop"_s << QString();
+    }
+    void keys() {
+        QFETCH(bool, withLink);
+        QFETCH(QString, input);
+        QFETCH(QString, call);
+        auto view = present(
+            WidgetTest::event(meetingStart, withLink ? std::optional(zoomLink) : std::nullopt));
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
+        if (input == u"early") {
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Tab, Qt::Key_Return})
+                QTest::keyClick(QApplication::focusWidget(), key);
+            clock.advance(ReminderOverlayView::keyGuard);
+        } else if (input == u"backdrop") {
+            QTest::mouseClick(view.get(), Qt::LeftButton, {}, QPoint(5, 5));
+        } else {
+            clock.advance(ReminderOverlayView::keyGuard);
+            for (const QString &key : input.split(u' '))
+                QTest::keyClick(QApplication::focusWidget(), key == u"Tab"       ? Qt::Key_Tab
+                                                             : key == u"Backtab" ? Qt::Key_Backtab
+                                                             : key == u"Escape"  ? Qt::Key_Escape
+                                                                                 : Qt::Key_Return);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(calls, call.isEmpty() ? QStringList() : QStringList{call});
+        QVERIFY(view->isVisible());
+    }
+
+    void springsInAndFocusesTheMainAction() {
+        ReminderOverlayView view(WidgetTest::event(meetingStart, zoomLink), std::nullopt, nullptr,
+                                 clock);
+        QVERIFY(!view.appeared());
+        QSignalSpy finished(&view, &CardOverlay::appearanceFinished);
+        view.show();
+        QVERIFY(view.appeared());
+        QVERIFY(!view.card()->isVisible());
+        QVERIFY(finished.wait(2000));
+        QVERIFY(view.card()->isVisible());
+        QTRY_COMPARE(QApplication::focusWidget(), view.joinButton());
+    }
+
+    // One frameless full-screen window above the others on each screen, one sound when sound
+    // is on, and one announcement once both have painted. A new reminder replaces the old
+    // one's windows; acting on either screen takes every window down before it is announced;
+    // the controller going away takes its windows with it.
+    void controller_data() {
+        QTest::addColumn<bool>("sound");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("snooze on the second") << true << u"1 min"_s << QStringList{u"b:snooze"_s};
+        QTest::newRow("join on the second")
+            << false << u"Join Zoom Meeting"_s << QStringList{u"b:join"_s};
+        QTest::newRow("escape on the second") << true << u"Escape"_s << QStringList{u"b:dismiss"_s};
+        QTest::newRow("closed") << false << u"closeAll"_s << QStringList();
+        QTest::newRow("controller gone") << true << u"destroy"_s << QStringList();
+    }
+    void controller() {
+        QFETCH(bool, sound);
+        QFETCH(QString, input);
+        QFETCH(QStringList, expected);
+        TestEnvironment env;
+        const auto settings = env.makeSettings();
+        settings->setSoundEnabled(sound);
+        auto controller = std::make_unique<OverlayWindowController>(*settings, clock);
+        QSignalSpy sounds(controller.get(), &OverlayWindowController::alertSoundDue);
+        QSignalSpy painted(controller.get(), &OverlayWindowController::overlayPainted);
+        record(*controller);
+        showOn(*controller, u"a"_s);
+        QList<QPointer<QWidget>> windows{controller->windows()[0], controller->windows()[1]};
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(windows[i]->screen(), QGuiApplication::screens()[i]);
+            QCOMPARE(windows[i]->geometry(), QGuiApplication::screens()[i]->geometry());
+            QCOMPARE(windows[i]->windowTitle(), u"Quarterly planning"_s);
+            QVERIFY(windows[i]->isVisible() && windows[i]->windowState() & Qt::WindowFullScreen);
+            QVERIFY(windows[i]->windowFlags() & Qt::FramelessWindowHint);
+            QVERIFY(windows[i]->windowFlags() & Qt::WindowStaysOnTopHint);
+        }
+        QVERIFY(painted.wait(2000));
+        QTest::qWait(50);
+        QCOMPARE(painted.size(), 1);
+        QCOMPARE(sounds.size(), sound ? 1 : 0);
+
+        QPointer<QAbstractButton> oldDismiss = button(windows[0], u"Dismiss"_s);
+        showOn(*controller, u"b"_s);
+        QCOMPARE(controller->windows().size(), 2);
+        for (const QPointer<QWidget> &w : windows)
+            QVERIFY(!w || (!w->isVisible() && !controller->windows().contains(w.data())));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!oldDismiss);
+
+        windows = {controller->windows()[0], controller->windows()[1]};
+        QAbstractButton *snooze = button(windows[1], u"1 min"_s);
+        clock.advance(ReminderOverlayView::keyGuard);
+        if (input == u"Escape")
+            QTest::keyClick(windows[1]->findChild<ReminderOverlayView *>(), Qt::Key_Escape);
+        else if (input == u"closeAll")
+            controller->closeAll();
+        else if (input == u"destroy")
+            controller.reset();
+        else
+            QTest::mouseClick(button(windows[1], input), Qt::LeftButton);
+        QCOMPARE(calls, expected);
+        for (const QPointer<QWidget> &w : windows)
+            QVERIFY(!w || !w->isVisible());
+        // A click still queued on a window of a controller that is gone reaches nobody.
+        if (!controller && windows[1] && snooze)
+            snooze->click();
+        QCOMPARE(calls, expected);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (const QPointer<QWidget> &w : windows)
+            QVERIFY(!w);
+        QVERIFY(!controller || controller->windows().isEmpty());
+    }
+};
+
+// Two side-by-side screens on the offscreen platform, declared before the application starts.
+int main(int argc, char **argv) {
+    QTemporaryFile config(QDir::tempPath() + u"/zelvane-screens-XXXXXX.json"_s);
+    if (!config.open())
+        return 1;
+    config.write(R"({"screens": [
+        {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "right", "x": 1280, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}
+    ]})");
+    config.flush();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toUtf8());
+    QApplication app(argc, argv);
+    TestWidgets test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_widgets.moc"
