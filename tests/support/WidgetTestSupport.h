@@ -110,12 +110,10 @@ inline bool saveScreenshot(QWidget *widget, const QString &name) {
 inline CalendarEvent event(const QDateTime &start, std::optional<QUrl> link = std::nullopt,
                            std::optional<QString> location = std::nullopt) {
     CalendarEvent e;
-    e.id = u"evt-1"_s;
     e.title = u"Quarterly planning"_s;
     e.startDate = start;
     e.endDate = start.addSecs(30 * 60);
     e.calendarTitle = u"Work"_s;
-    e.calendarColor = QColor(u"#34C759"_s);
     e.meetingLink = std::move(link);
     e.location = std::move(location);
     return e;

@@ -14,17 +14,13 @@
 #include "ui/settings/AIContent.h"
 #include "ui/settings/AccountsContent.h"
 #include "ui/settings/GeneralContent.h"
-#include "ui/settings/SMSContent.h"
 #include "ui/settings/SettingsBlocks.h"
 #include "ui/settings/SettingsView.h"
 
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QJsonArray>
 #include <QMenu>
 #include <QRegularExpression>
-#include <QScopeGuard>
-#include <QScrollArea>
 #include <QSignalSpy>
 #include <QUrlQuery>
 
@@ -43,14 +39,25 @@ QByteArray icsFeed() {
 }
 } // namespace
 
-// Plays the user's browser: follows the sign-in page's one link, or does nothing while
-// `wait` is set, so the test decides when the sign-in completes.
-class Browser : public QObject {
+class TestSettingsView : public QObject {
     Q_OBJECT
-public:
-    QNetworkAccessManager network;
+
+public Q_SLOTS:
+    // Plays the user's browser: records what the app opens; `follow` takes the sign-in page's
+    // one link, so the test decides when a sign-in completes.
+    void open(const QUrl &url) { opened.append(url); }
+
+private:
     QList<QUrl> opened;
-    bool wait = false;
+    QNetworkAccessManager network;
+    std::unique_ptr<BackendProcess> standIn;
+    std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<ServiceGraph> services;
+    std::unique_ptr<SMSService> sms;
+    std::unique_ptr<SettingsView> view;
+    SecretStore keyring;
+    LoopbackHttpServer feeds;
 
     void follow(const QUrl &url) {
         QUrl next = url;
@@ -59,28 +66,6 @@ public:
         QNetworkReply *reply = network.get(QNetworkRequest(next));
         connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
     }
-
-public Q_SLOTS:
-    void open(const QUrl &url) {
-        opened.append(url);
-        if (!wait)
-            follow(url);
-    }
-};
-
-class TestSettingsView : public QObject {
-    Q_OBJECT
-
-private:
-    std::unique_ptr<BackendProcess> standIn;
-    std::unique_ptr<TestEnvironment> env;
-    std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<ServiceGraph> services;
-    std::unique_ptr<SMSService> sms;
-    std::unique_ptr<SettingsView> view;
-    SecretStore keyring;
-    Browser browser;
-    LoopbackHttpServer feeds;
 
     CalendarService &calendar() { return services->calendar; }
     std::optional<QString> stored(const char *key) {
@@ -131,7 +116,7 @@ private:
 
 private Q_SLOTS:
     void initTestCase() {
-        QDesktopServices::setUrlHandler(u"http"_s, &browser, "open");
+        QDesktopServices::setUrlHandler(u"http"_s, this, "open");
         QVERIFY(feeds.start());
         standIn = std::make_unique<BackendProcess>();
         QVERIFY2(standIn->start(), qPrintable(standIn->error()));
@@ -142,11 +127,7 @@ private Q_SLOTS:
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
-        for (const char *key :
-             {SecretStore::llmApiKey, SecretStore::llmProvider, SecretStore::slackToken})
-            settle(keyring.remove(QString::fromLatin1(key)));
-        browser.opened.clear();
-        browser.wait = false;
+        opened.clear();
         feeds.respondWith({200, icsFeed(), "text/calendar", false});
     }
 
@@ -161,8 +142,6 @@ private Q_SLOTS:
         env.reset();
         standIn->admin("DELETE", u"faults"_s);
     }
-
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"http"_s); }
 
     // Down in the sidebar selects each tab in turn. In each, every text is read as shown, and
     // Tab from the sidebar reaches every enabled control once, top to bottom and left to right,
@@ -277,9 +256,7 @@ private Q_SLOTS:
             offered << action->text();
         QCOMPARE(offered, menu);
 
-        const qsizetype before = settings->accountReminders().value(account.id).size();
         add->actions().last()->trigger();
-        QCOMPARE(settings->accountReminders().value(account.id).size(), before + 1);
         QAbstractButton *remove = button(general, u"Remove "_s + menu.last());
         remove->setFocus();
         QTest::keyClick(remove, Qt::Key_Space);
@@ -313,43 +290,19 @@ private Q_SLOTS:
         view->selectTab(SidebarTab::general);
         GeneralContent *general = view->general();
         QVERIFY(shows(general, u"Connect an account to configure reminders."_s));
-        QVERIFY(!general->checkNowButton()->isEnabled());
-        const bool sound = settings->soundEnabled(), respect = settings->respectDND();
-        QTest::keyClick(button(general, u"Play sound"_s), Qt::Key_Space);
+        const bool respect = settings->respectDND();
         QTest::keyClick(button(general, u"Respect Do Not Disturb"_s), Qt::Key_Space);
-        QCOMPARE(button(general, u"Play sound"_s)->isChecked(), !sound);
-        QCOMPARE(env->makeSettings()->soundEnabled(), !sound);
+        QCOMPARE(button(general, u"Respect Do Not Disturb"_s)->isChecked(), !respect);
         QCOMPARE(env->makeSettings()->respectDND(), !respect);
     }
 
-    // The real sign-in through the stand-in's page, one at a time; the window comes back to the
-    // front when it completes.
+    // A failure shows in red under the buttons and the next attempt clears it at its start.
+    // One sign-in at a time, through the stand-in's page; the window comes back to the front
+    // when it completes.
     void connectCalendarThroughTheBrowser() {
         openWith({});
-        browser.wait = true;
         ConnectButton *google = view->accounts()->connectButton(CalendarProvider::google);
         ConnectButton *microsoft = view->accounts()->connectButton(CalendarProvider::microsoft);
-        standIn->admin("POST", u"faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 500}});
-        QTest::mouseClick(google, Qt::LeftButton);
-        QVERIFY(!google->isEnabled() && !microsoft->isEnabled());
-        QTest::mouseClick(microsoft, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(browser.opened.size(), 1, 10'000);
-        QCOMPARE(QUrlQuery(browser.opened.first()).queryItemValue(u"provider"_s), u"google"_s);
-        QTRY_VERIFY(google->isEnabled());
-
-        QWidget other;
-        QVERIFY(showActive(&other, {100, 100}));
-        browser.follow(browser.opened.first());
-        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
-        QTRY_COMPARE(QApplication::activeWindow(), view.get());
-        QVERIFY(shows(view->accounts(), calendar().accounts().first().email));
-    }
-
-    // Failures show in red under the buttons; the next attempt clears them at its start.
-    // Without a browser the attempt fails at once instead of waiting for a redirect.
-    void connectionErrors() {
-        openWith({});
-        ConnectButton *google = view->accounts()->connectButton(CalendarProvider::google);
         QLabel *error = view->accounts()->errorLabel();
         standIn->admin("POST", u"faults"_s,
                        {{"endpoint", "nylas/auth-url"}, {"status", 500}, {"times", 1}});
@@ -358,28 +311,25 @@ private Q_SLOTS:
         QCOMPARE(error->text(), u"HTTP error 500"_s);
         QCOMPARE(textColor(error), Theme::Colors::red());
 
-        QDesktopServices::unsetUrlHandler(u"http"_s);
+        standIn->admin("POST", u"faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 500}});
         QTest::mouseClick(google, Qt::LeftButton);
         QVERIFY(!error->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 10'000);
-        QDesktopServices::setUrlHandler(u"http"_s, &browser, "open");
-        QVERIFY2(error->text().contains(u"browser"_s), qPrintable(error->text()));
-        QVERIFY(!services->signIn.isListening());
-        QVERIFY(google->isEnabled());
+        QVERIFY(!google->isEnabled() && !microsoft->isEnabled());
+        QTest::mouseClick(microsoft, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10'000);
+        QCOMPARE(QUrlQuery(opened.first()).queryItemValue(u"provider"_s), u"google"_s);
+        QTRY_VERIFY(google->isEnabled());
+
+        QWidget other;
+        QVERIFY(showActive(&other, {100, 100}));
+        follow(opened.first());
+        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
+        QTRY_COMPARE(QApplication::activeWindow(), view.get());
+        QVERIFY(shows(view->accounts(), calendar().accounts().first().email));
     }
 
-    void slackConnectAndDisconnect() {
-        openWith({});
-        QTest::mouseClick(button(view->accounts(), u"Connect"_s), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(shows(view->accounts(), u"Slack Connected"_s), 10'000);
-        QVERIFY(stored(SecretStore::slackToken).has_value());
-        QTest::mouseClick(button(view->accounts(), u"Disconnect"_s), Qt::LeftButton);
-        QVERIFY(shows(view->accounts(), u"Connect Slack"_s));
-        QTRY_VERIFY(!stored(SecretStore::slackToken));
-    }
-
-    // Provider and key live in the keyring; the tab reads them back each time it appears. Any
-    // key but blanks counts as connected.
+    // Provider and key live in the keyring; an unknown provider reads as Claude. Any key but
+    // blanks counts as connected.
     void aiProviderAndKey() {
         store(SecretStore::llmProvider, u"Llama"_s);
         openWith({});
@@ -395,180 +345,83 @@ private Q_SLOTS:
         QVERIFY(shows(ai, u"Connected"_s));
 
         QTest::keyClick(ai->providerRow(LLMProvider::openai), Qt::Key_Space);
-        QVERIFY(!ai->providerRow(LLMProvider::claude)->isChecked());
         QTRY_COMPARE(stored(SecretStore::llmProvider), u"OpenAI"_s);
         QCOMPARE(ai->keyField()->text(), u"  sk"_s);
         QCOMPARE(ai->keyField()->placeholderText(), u"Paste your OpenAI API key"_s);
-
-        store(SecretStore::llmApiKey, u"from-elsewhere"_s);
-        view->selectTab(SidebarTab::sms);
-        view->selectTab(SidebarTab::ai);
-        QTRY_COMPARE(ai->keyField()->text(), u"from-elsewhere"_s);
     }
 
-    void aiTestConnection_data() {
-        QTest::addColumn<int>("status"); // 0: nobody listening
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<bool>("green");
-        QTest::newRow("accepted") << 200 << u"Success — you're all set!"_s << true;
-        QTest::newRow("refused") << 401 << u"Failed — check your key"_s << false;
-        QTest::newRow("unreachable") << 0 << u"Error: "_s << false;
-    }
-    // The button says it is testing and takes no second test; the outcome shows in green or
-    // red until the key is edited.
-    void aiTestConnection() {
-        QFETCH(int, status);
-        QFETCH(QString, prefix);
-        QFETCH(bool, green);
-        LoopbackHttpServer provider;
-        QVERIFY(provider.start());
-        provider.respondWith(LoopbackHttpServer::Response::json("{}", status));
-        const QString origin = status ? provider.origin() : u"http://127.0.0.1:9"_s;
-        qputenv("ZELVANE_ANTHROPIC_ORIGIN", origin.toUtf8());
-        const auto unset = qScopeGuard([] { qunsetenv("ZELVANE_ANTHROPIC_ORIGIN"); });
-        store(SecretStore::llmApiKey, u"sk-test"_s);
-        openWith({});
-        view->selectTab(SidebarTab::ai);
-        AIContent *ai = view->ai();
-        QTRY_VERIFY(ai->testButton()->isEnabled()); // once the key is read from the keyring
-        QTest::mouseClick(ai->testButton(), Qt::LeftButton);
-        QCOMPARE(ai->testButton()->text(), u"Testing..."_s);
-        QVERIFY(!ai->testButton()->isEnabled());
-        QLabel *result = ai->testResultLabel();
-        QTRY_VERIFY_WITH_TIMEOUT(result->isVisible(), 10'000);
-        QVERIFY2(result->text().startsWith(prefix), qPrintable(result->text()));
-        QCOMPARE(textColor(result), green ? Theme::Colors::green() : Theme::Colors::red());
-        QCOMPARE(ai->testButton()->text(), u"Test Connection"_s);
-        if (status)
-            QCOMPARE(provider.requests().first().header("x-api-key"), QByteArray("sk-test"));
-        QTest::keyClick(ai->keyField(), Qt::Key_X);
-        QVERIFY(!result->isVisible());
-    }
-
-    // The number can be edited only while texts are switched on; edits reach the service.
-    void smsSwitchGatesTheField() {
-        openWith({});
-        sms->setPhoneNumber(u"+4915112345678"_s);
-        view->selectTab(SidebarTab::sms);
-        SMSContent *tab = view->sms();
-        QVERIFY(!tab->phoneField()->isEnabled());
-        QCOMPARE(tab->phoneField()->text(), u"+4915112345678"_s);
-        QTest::mouseClick(tab->enableSwitch(), Qt::LeftButton);
-        QVERIFY(sms->smsEnabled() && tab->phoneField()->isEnabled());
-        tab->phoneField()->clear();
-        QTest::keyClicks(tab->phoneField(), u"+1"_s);
-        QCOMPARE(sms->phoneNumber(), u"+1"_s);
-        sms->setSmsEnabled(false);
-        QVERIFY(!tab->enableSwitch()->isChecked() && !tab->phoneField()->isEnabled());
-    }
-
-    // Addresses the feed reader refuses are named in red before anything is read; editing
-    // the address takes the complaint away; Escape puts the form away.
-    void refusedAddresses_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("error");
+    // Addresses the feed reader refuses are named in red before anything is read, and editing
+    // the address takes the complaint away. While a feed is read the form shows it and takes
+    // no second attempt; a server that goes away is named. A feed that is read adds its account
+    // row. Escape or success put the form away and the focus back on its button.
+    void feedForm_data() {
+        QTest::addColumn<QString>("address"); // "held": a server that holds the request
+        QTest::addColumn<QString>("outcome"); // the complaint, or the account's name
         QTest::newRow("plain http elsewhere")
             << u"http://calendar.example/x.ics"_s
             << u"Use an https:// or webcal:// address, or a file on this computer."_s;
         QTest::newRow("missing file")
             << u"/nonexistent/zelvane/calendar.ics"_s << u"The calendar file could not be read."_s;
+        QTest::newRow("server goes away")
+            << u"held"_s << u"The calendar feed could not be reached."_s;
+        QTest::newRow("feed on loopback") << QString() << u"Team Feed"_s;
     }
-    void refusedAddresses() {
+    void feedForm() {
         QFETCH(QString, address);
-        QFETCH(QString, error);
+        QFETCH(QString, outcome);
         openWith({});
+        auto held = std::make_unique<LoopbackHttpServer>();
+        QVERIFY(held->start());
+        held->respondWith(Response::silence());
         QVERIFY(!form()->isVisible() && !form()->addButton()->isEnabled());
-        submit(address, u"Work"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(form()->errorLabel()->isVisible(), 10'000);
-        QCOMPARE(form()->errorLabel()->text(), error);
-        QCOMPARE(textColor(form()->errorLabel()), Theme::Colors::red());
-        QCOMPARE(unreadable(form()), QStringList());
-        QVERIFY(!form()->progressLabel()->isVisible());
-        QVERIFY(calendar().accounts().isEmpty());
-        QCOMPARE(form()->addressField()->text(), address);
-
-        QTest::keyClick(form()->addressField(), Qt::Key_Backspace);
-        QVERIFY(!form()->errorLabel()->isVisible());
-        QTest::keyClick(form()->addressField(), Qt::Key_Escape);
-        QVERIFY(!form()->isVisible());
+        submit(address == u"held"  ? held->origin() + u"/held.ics"_s
+               : address.isEmpty() ? feedAddress()
+                                   : address,
+               u"Team Feed"_s);
+        if (address == u"held") {
+            QCOMPARE(form()->progressLabel()->text(), u"Reading the calendar feed…"_s);
+            QVERIFY(form()->progressLabel()->isVisible() && form()->addressField()->isReadOnly());
+            QVERIFY(!form()->addButton()->isEnabled());
+            QVERIFY(saveScreenshot(view->accounts(), u"feedform-reading"_s));
+            QTest::keyClick(form()->nameField(), Qt::Key_Return);
+            QTRY_COMPARE_WITH_TIMEOUT(held->requests().size(), 1, 10'000);
+            QCOMPARE(held->openConnections(), 1);
+            held.reset();
+        }
+        if (address.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
+            QTRY_VERIFY(!form()->isVisible());
+            QVERIFY(form()->addressField()->text().isEmpty() && shows(view->accounts(), outcome));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(form()->errorLabel()->isVisible(), 10'000);
+            QCOMPARE(form()->errorLabel()->text(), outcome);
+            QCOMPARE(textColor(form()->errorLabel()), Theme::Colors::red());
+            QCOMPARE(unreadable(form()), QStringList());
+            QVERIFY(!form()->progressLabel()->isVisible() && !form()->addressField()->isReadOnly());
+            QVERIFY(calendar().accounts().isEmpty());
+            QTest::keyClick(form()->addressField(), Qt::Key_Backspace);
+            QVERIFY(!form()->errorLabel()->isVisible());
+            QTest::keyClick(form()->addressField(), Qt::Key_Escape);
+            QVERIFY(!form()->isVisible());
+        }
         QCOMPARE(focused(), view->accounts()->connectButton(CalendarProvider::feed));
-    }
-
-    // While a feed is read the form shows it and takes no second attempt; a server that goes
-    // away is named; the next attempt adds the account row and puts the form away.
-    void addsAFeedServedOnLoopback() {
-        openWith({});
-        auto slow = std::make_unique<LoopbackHttpServer>();
-        QVERIFY(slow->start());
-        slow->respondWith(Response::silence());
-        submit(slow->origin() + u"/held.ics"_s, u"Team Feed"_s);
-        QCOMPARE(form()->progressLabel()->text(), u"Reading the calendar feed…"_s);
-        QVERIFY(form()->progressLabel()->isVisible());
-        QVERIFY(!form()->addButton()->isEnabled());
-        QCOMPARE(form()->addButton()->accessibleName(), u"Adding…"_s);
-        QVERIFY(form()->addressField()->isReadOnly());
-        QVERIFY(saveScreenshot(view->accounts(), u"feedform-reading"_s));
-        QTest::keyClick(form()->nameField(), Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(slow->requests().size(), 1, 10'000);
-        QCOMPARE(slow->openConnections(), 1);
-        slow.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(form()->errorLabel()->isVisible(), 10'000);
-        QCOMPARE(form()->errorLabel()->text(), u"The calendar feed could not be reached."_s);
-        QVERIFY(!form()->progressLabel()->isVisible());
-        QVERIFY(!form()->addressField()->isReadOnly());
-
-        form()->addressField()->clear();
-        QTest::keyClicks(form()->addressField(), feedAddress());
-        QTest::keyClick(form()->addButton(), Qt::Key_Space);
-        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
-        QCOMPARE(calendar().accounts().first().email, u"Team Feed"_s);
-        QTRY_VERIFY(!form()->isVisible());
-        QVERIFY(form()->addressField()->text().isEmpty());
-        QCOMPARE(focused(), view->accounts()->connectButton(CalendarProvider::feed));
-        QVERIFY(visibleTexts(view->accounts()).contains(u"Team Feed"_s));
     }
 
     // A feed that fails later keeps its row and shows why in red until a poll succeeds again.
     void failingFeed() {
         openWith({});
         QVERIFY(settle(calendar().addFeed(feedAddress(), {})).ok());
-        const ConnectedAccount account = calendar().accounts().first();
-        QVERIFY(!view->accounts()->feedProblemLabel(account.id));
+        const QString id = calendar().accounts().first().id;
         feeds.respondWith(Response::text("busy", 503));
         settle(calendar().fetchEvents());
-        QLabel *problem = view->accounts()->feedProblemLabel(account.id);
+        QLabel *problem = view->accounts()->feedProblemLabel(id);
         QVERIFY(problem && problem->isVisibleTo(view->accounts()));
         QCOMPARE(problem->text(), u"The calendar feed answered with HTTP status 503."_s);
         QCOMPARE(textColor(problem), Theme::Colors::red());
         QCOMPARE(unreadable(view->accounts()), QStringList());
-        QVERIFY(visibleTexts(view->accounts()).contains(u"Calendar Feed"_s));
-        QVERIFY(saveScreenshot(view->accounts(), u"feedform-failing-row"_s));
-
         feeds.respondWith({200, icsFeed(), "text/calendar", false});
         settle(calendar().fetchEvents());
-        QVERIFY(!view->accounts()->feedProblemLabel(account.id));
-    }
-
-    // A file chosen in the file dialog fills the address and, when empty, the name.
-    void choosesALocalFile() {
-        const QString path = env->path() + u"/Family Calendar.ics"_s;
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(icsFeed()) > 0);
-        file.close();
-        openWith({});
-        QTest::keyClick(view->accounts()->connectButton(CalendarProvider::feed), Qt::Key_Space);
-        QTest::keyClick(form()->chooseFileButton(), Qt::Key_Space);
-        QFileDialog *dialog = nullptr;
-        QTRY_VERIFY((dialog = view->accounts()->window()->findChild<QFileDialog *>()) &&
-                    dialog->isVisible());
-        dialog->selectFile(path);
-        QMetaObject::invokeMethod(dialog, &QDialog::accept);
-        QCOMPARE(form()->addressField()->text(), path);
-        QCOMPARE(form()->nameField()->text(), u"Family Calendar"_s);
-        QTRY_COMPARE(focused(), form()->addButton());
-        QTest::keyClick(form()->addButton(), Qt::Key_Space);
-        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
-        QCOMPARE(calendar().accounts().first().email, u"Family Calendar"_s);
+        QVERIFY(!view->accounts()->feedProblemLabel(id));
     }
 
     // Onboarding offers the feed as a third choice; its form takes the choices' place and,
@@ -583,16 +436,10 @@ private Q_SLOTS:
         CalendarFeedForm *form = onboarding.feedForm();
         QVERIFY(feedRow->isVisible() && !form->isVisible());
         QCOMPARE(unreadable(&onboarding), QStringList());
-        QVERIFY(saveScreenshot(&onboarding, u"feedform-onboarding-choices"_s));
 
         QTest::mouseClick(feedRow->connectButton(), Qt::LeftButton);
         QVERIFY(form->isVisible() && !feedRow->isVisible());
         QCOMPARE(focused(), form->addressField());
-        QTest::keyClick(form->addressField(), Qt::Key_Escape);
-        QVERIFY(!form->isVisible() && feedRow->isVisible());
-        QCOMPARE(focused(), feedRow->connectButton());
-
-        QTest::keyClick(feedRow->connectButton(), Qt::Key_Space);
         QTest::keyClicks(form->addressField(), u"webcal//missing-colon"_s);
         QTest::keyClick(form->addressField(), Qt::Key_Return);
         QTRY_VERIFY(form->errorLabel()->isVisible());
@@ -604,11 +451,10 @@ private Q_SLOTS:
         form->addressField()->clear();
         QTest::keyClicks(form->addressField(), feedAddress());
         QTest::keyClick(form->addressField(), Qt::Key_Return);
-        QVERIFY(onboarding.flow()->isConnecting());
         QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
         QTRY_VERIFY(!form->isVisible());
         QVERIFY(feedRow->isConnected() && feedRow->disconnectButton()->isVisible());
-        QVERIFY(visibleTexts(&onboarding).contains(u"Calendar connected"_s));
+        QVERIFY(shows(&onboarding, u"Calendar connected"_s));
         QCOMPARE(focused()->accessibleName(), u"Get Started"_s);
         QTRY_COMPARE(feedRow->height(), feedRow->sizeHint().height());
     }

@@ -1,31 +1,24 @@
-// The windows and controls on their own: controls and icons, the meeting brief and its
-// preview, the battery alert, and the full-screen reminder with the controller that puts one
-// window on each of two screens.
+// The windows and controls on their own: buttons, the meeting brief and its preview, and the
+// full-screen reminder with the controller that puts one window on each of two screens.
 #include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "WidgetTestSupport.h"
 #include "core/AppSettings.h"
-#include "ui/BatteryAlertView.h"
 #include "ui/BriefPreviewView.h"
 #include "ui/CapsuleButton.h"
 #include "ui/MeetingBriefCard.h"
 #include "ui/OverlayWindowController.h"
 #include "ui/PlatformJoinButton.h"
 #include "ui/ReminderOverlayView.h"
-#include "ui/SymbolIcons.h"
 #include "ui/Widgets.h"
 
 #include <QDesktopServices>
-#include <QDirIterator>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QSvgRenderer>
 #include <QTemporaryFile>
 
 using namespace Qt::StringLiterals;
 using namespace WidgetTest;
-
-Q_DECLARE_METATYPE(MeetingBrief::AttendeeProfile)
 
 namespace {
 const QDateTime meetingStart(QDate(2027, 1, 15), QTime(10, 0), Qt::UTC);
@@ -45,17 +38,12 @@ MeetingBrief::AttendeeProfile person(const QString &email, std::optional<QString
     return p;
 }
 
-QImage render(QWidget &widget, const QColor &background) {
+// Pixels between the middle and what is drawn over `background` (middle third, `edge` in).
+int offCentre(QWidget &widget, const QColor &background, int edge = 0) {
     widget.resize(widget.sizeHint());
     QImage image(widget.size(), QImage::Format_ARGB32);
     image.fill(background);
     widget.render(&image, {}, {}, QWidget::DrawChildren);
-    return image;
-}
-
-// The empty columns left and right of what is drawn over `background` in the middle third
-// of the height, `edge` columns in from each side.
-std::pair<int, int> margins(const QImage &image, const QColor &background, int edge) {
     int left = image.width(), right = -1;
     for (int y = image.height() / 3; y < image.height() * 2 / 3; ++y)
         for (int x = edge; x < image.width() - edge; ++x)
@@ -63,26 +51,19 @@ std::pair<int, int> margins(const QImage &image, const QColor &background, int e
                 left = std::min(left, x);
                 right = std::max(right, x);
             }
-    if (right < 0) // nothing drawn: never centred
-        return {0, image.width()};
-    return {left, image.width() - 1 - right};
+    return right < 0 ? image.width() : std::abs(left - (image.width() - 1 - right));
 }
 } // namespace
-
-// Receives the URLs the views ask the desktop to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl &url) { opened << url; }
-};
 
 class TestWidgets : public QObject {
     Q_OBJECT
 
+public Q_SLOTS:
+    // The desktop's handler of the links the views open.
+    void open(const QUrl &url) { opened << url; }
+
 private:
-    UrlCatcher catcher;
+    QList<QUrl> opened;
     ManualClock clock{meetingStart.addSecs(-5 * 60)};
     QStringList calls; // what the user asked for, in order
 
@@ -124,203 +105,102 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         QCOMPARE(QGuiApplication::screens().size(), 2);
-        QDesktopServices::setUrlHandler(u"https"_s, &catcher, "open");
+        QDesktopServices::setUrlHandler(u"https"_s, this, "open");
     }
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"https"_s); }
     void init() {
         calls.clear();
-        catcher.opened.clear();
+        opened.clear();
     }
     void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-    // Only the secondary style draws an outline; title and symbol sit in the middle, the
-    // symbol before the title.
+    // Title and symbol sit in the middle; Return, Space and a click run the button unless it
+    // is disabled.
     void capsule() {
-        for (auto style : {CapsuleButton::Style::primary, CapsuleButton::Style::secondary,
-                           CapsuleButton::Style::ghost, CapsuleButton::Style::destructive}) {
-            CapsuleButton button(u"Snooze"_s, style);
-            const QImage image = render(button, Qt::white);
-            const int x = image.width() / 2;
-            // Row 3 is inside the capsule, above the title's glyphs.
-            QCOMPARE(qGray(image.pixel(x, 0)) < qGray(image.pixel(x, 3)) - 8,
-                     style == CapsuleButton::Style::secondary);
-        }
         CapsuleButton plain(u"Snooze"_s, CapsuleButton::Style::ghost);
         CapsuleButton withSymbol(u"Snooze"_s, CapsuleButton::Style::ghost, u"xmark"_s);
-        const auto [left, right] = margins(render(plain, Qt::transparent), Qt::transparent, 0);
-        const auto [symbolLeft, symbolRight] =
-            margins(render(withSymbol, Qt::transparent), Qt::transparent, 0);
-        QVERIFY2(std::abs(left - right) <= 2, qPrintable(u"%1 | %2"_s.arg(left).arg(right)));
-        QVERIFY2(std::abs(symbolLeft - symbolRight) <= 2,
-                 qPrintable(u"%1 | %2"_s.arg(symbolLeft).arg(symbolRight)));
-        QCOMPARE(withSymbol.sizeHint().height(), plain.sizeHint().height());
-        QVERIFY(withSymbol.sizeHint().width() > plain.sizeHint().width());
-    }
-
-    void capsuleIsNamedAndWorksFromTheKeyboard() {
-        CapsuleButton button(u"Join Meeting"_s, CapsuleButton::Style::primary);
-        QSignalSpy runs(&button, &QAbstractButton::clicked);
-        QCOMPARE(button.accessibleName(), u"Join Meeting"_s);
-        button.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&button));
-        button.setFocus(Qt::TabFocusReason);
-        QVERIFY(button.hasFocus());
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QTest::keyClick(&button, Qt::Key_Return);
-        QTest::keyClick(&button, Qt::Key_Space);
+        QVERIFY(offCentre(plain, Qt::transparent) <= 2);
+        QVERIFY(offCentre(withSymbol, Qt::transparent) <= 2);
+        QSignalSpy runs(&plain, &QAbstractButton::clicked);
+        QVERIFY(showActive(&plain, plain.sizeHint()));
+        plain.setFocus(Qt::TabFocusReason);
+        QTest::mouseClick(&plain, Qt::LeftButton);
+        QTest::keyClick(&plain, Qt::Key_Return);
+        QTest::keyClick(&plain, Qt::Key_Space);
         QTRY_COMPARE(runs.count(), 3);
-
-        button.setEnabled(false);
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QTest::keyClick(&button, Qt::Key_Return);
+        plain.setEnabled(false);
+        QTest::mouseClick(&plain, Qt::LeftButton);
+        QTest::keyClick(&plain, Qt::Key_Return);
         QTest::qWait(200);
         QCOMPARE(runs.count(), 3);
-        button.setTitle(u"Rejoin"_s);
-        QCOMPARE(button.accessibleName(), u"Rejoin"_s);
-    }
 
-    // The platform's colour with its icon and title in the middle; the corners rounded off.
-    void platformJoinButton() {
+        // A platform's button: its colour, with its icon and title in the middle, corners rounded.
         for (MeetingPlatform platform : MeetingPlatforms::all()) {
             PlatformJoinButton button(platform);
             QCOMPARE(button.accessibleName(), MeetingPlatforms::joinTitle(platform));
             const QColor brand = MeetingPlatforms::brandColor(platform);
-            const QImage image = render(button, Qt::transparent);
+            QVERIFY2(offCentre(button, brand, 2) <= 3, qPrintable(button.text()));
+            const QImage image = button.grab().toImage();
             QCOMPARE(image.pixelColor(2, image.height() / 2).rgb(), brand.rgb());
-            QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
-            const auto [left, right] = margins(image, brand, 2);
-            QVERIFY2(std::abs(left - right) <= 3, qPrintable(button.text()));
+            QVERIFY(image.pixelColor(0, 0).rgb() != brand.rgb());
         }
     }
 
-    // Every bundled picture is a valid SVG; symbols come tinted in the asked colour; platform
-    // icons are rounded off at the corners and filled in the middle.
-    void icons() {
-        QDirIterator files(u":/icons"_s);
-        while (files.hasNext())
-            QVERIFY2(QSvgRenderer(files.next()).isValid(), qPrintable(files.filePath()));
-        QVERIFY(QFile::exists(u":/icons/zelvane.svg"_s));
-
-        const QImage image = SymbolIcons::pixmap(u"calendar"_s, QColor(255, 0, 0), 32).toImage();
-        QCOMPARE(image.size(), QSize(32, 32));
-        int covered = 0;
-        for (int y = 0; y < 32; ++y)
-            for (int x = 0; x < 32; ++x)
-                if (image.pixelColor(x, y).alpha() > 0) {
-                    QCOMPARE(image.pixelColor(x, y).red(), 255);
-                    ++covered;
-                }
-        QVERIFY(covered > 20);
-        QVERIFY(SymbolIcons::pixmap(u"no.such.symbol"_s, Qt::black, 16).isNull());
-
-        for (MeetingPlatform platform : MeetingPlatforms::all()) {
-            const QImage icon = PlatformIcon::pixmap(platform, 40).toImage();
-            QCOMPARE(icon.pixelColor(0, 0).alpha(), 0);
-            QCOMPARE(icon.pixelColor(20, 2).alpha(), 255);
-        }
-    }
-
-    // Only the sections with content, in order, as a screen reader reads them.
+    // Only the sections with content, in order, as a screen reader reads them. Each attendee
+    // shows an initial, a name (a link only to LinkedIn), "role at company" when both are
+    // known and notes; the company's description and news stay out of the card.
     void sections_data() {
         QTest::addColumn<QStringList>("summary");
         QTest::addColumn<QStringList>("points");
-        QTest::addColumn<int>("profiles");
         QTest::addColumn<QString>("read");
-        QTest::newRow("all three")
-            << QStringList{u"a"_s, u"b"_s} << QStringList{u"c"_s} << 2
-            << u"Meeting Brief|a|b|Talking Points|c|Attendees|P|Person 0|P|Person 1"_s;
+        QTest::newRow("all three") << QStringList{u"a"_s, u"b"_s} << QStringList{u"c"_s}
+                                   << u"Meeting Brief|a|b|Talking Points|c|Attendees|A|ada king|"
+                                      "CTO at Acme|B|Bo|Z|zoe@example.org|one\ntwo\nthree"_s;
         QTest::newRow("from the cache: one line, no points")
-            << QStringList{u"a"_s} << QStringList() << 1
-            << u"Meeting Brief|a|Attendees|P|Person 0"_s;
-        QTest::newRow("empty") << QStringList() << QStringList() << 0 << QString();
+            << QStringList{u"a"_s} << QStringList()
+            << u"Meeting Brief|a|Attendees|A|ada king|CTO at Acme|B|Bo|Z|zoe@example.org|one\ntwo\nthree"_s;
     }
     void sections() {
         QFETCH(QStringList, summary);
         QFETCH(QStringList, points);
-        QFETCH(int, profiles);
         QFETCH(QString, read);
         MeetingBrief brief;
         brief.summary = summary;
         brief.talkingPoints = points;
-        for (int i = 0; i < profiles; ++i)
-            brief.attendeeProfiles << person(u"p%1@example.org"_s.arg(i), u"Person %1"_s.arg(i));
+        brief.attendeeProfiles = {
+            person(u"a@example.org"_s, u"ada king"_s, u"CTO"_s, u"Acme"_s,
+                   QUrl(u"https://www.linkedin.com/in/ada"_s)),
+            person(u"b@example.org"_s, u"Bo"_s, {}, u"Acme"_s, QUrl(u"file:///etc/passwd"_s)),
+            person(u"zoe@example.org"_s)};
+        for (MeetingBrief::AttendeeProfile &p : brief.attendeeProfiles) {
+            p.companyDescription = u"Makes anvils"_s;
+            p.recentNews = u"Raised a round"_s;
+        }
+        brief.attendeeProfiles.last().notes = u"one\ntwo\nthree"_s;
         MeetingBriefCard card(brief);
         card.resize(600, card.heightForWidth(600));
         card.show();
         QCOMPARE(visibleTexts(&card).join(u'|'), read);
         QCOMPARE(unreadable(&card), QStringList());
-    }
-
-    // Initial, name (a link only to LinkedIn) and "role at company" when both are known; the
-    // company's description and news stay out of the row.
-    void attendeeRow_data() {
-        QTest::addColumn<MeetingBrief::AttendeeProfile>("profile");
-        QTest::addColumn<QString>("read");
-        QTest::addColumn<bool>("linked");
-        QTest::newRow("address only")
-            << person(u"zoe@example.org"_s) << u"Z|zoe@example.org"_s << false;
-        QTest::newRow("role and company")
-            << person(u"a@example.org"_s, u"ada king"_s, u"CTO"_s, u"Acme"_s,
-                      QUrl(u"https://www.linkedin.com/in/ada"_s))
-            << u"A|ada king|CTO at Acme"_s << true;
-        QTest::newRow("company without role, link elsewhere")
-            << person(u"b@example.org"_s, u"Bo"_s, {}, u"Acme"_s, QUrl(u"file:///etc/passwd"_s))
-            << u"B|Bo"_s << false;
-    }
-    void attendeeRow() {
-        QFETCH(MeetingBrief::AttendeeProfile, profile);
-        QFETCH(QString, read);
-        QFETCH(bool, linked);
-        profile.companyDescription = u"Makes anvils"_s;
-        profile.recentNews = u"Raised a round"_s;
-        AttendeeRow row(profile);
-        row.resize(500, 200);
-        row.show();
-        QCOMPARE(visibleTexts(&row).join(u'|'), read);
-        QCOMPARE(unreadable(&row), QStringList());
-        QLabel *name = label(&row, read.section(u'|', 1, 1));
-        QCOMPARE(name->textFormat() == Qt::RichText, linked);
-        QCOMPARE(name->openExternalLinks(), linked);
-        QCOMPARE(name->text().contains(u"https://www.linkedin.com/in/ada"_s), linked);
-    }
-
-    // Notes show two lines under the name, cut short with an ellipsis; screen readers get
-    // the whole note.
-    void notesShowTwoLines() {
-        MeetingBrief::AttendeeProfile profile = person(u"n@example.org"_s);
-        profile.notes = u"one\ntwo\nthree\nfour"_s;
-        AttendeeRow row(profile);
-        row.resize(432, 200);
-        row.show();
-        auto *notes = row.findChild<ElidedLabel *>();
-        QCOMPARE(unreadable(&row), QStringList());
+        for (const QString &name : {u"ada king"_s, u"Bo"_s, u"zoe@example.org"_s})
+            QCOMPARE(label(&card, name)->openExternalLinks(), name == u"ada king");
+        QVERIFY(label(&card, u"ada king"_s)->text().contains(u"https://www.linkedin.com/in/ada"_s));
+        // Notes: two lines lined up under the name, cut short; screen readers get all of it.
+        auto *notes = card.findChild<ElidedLabel *>();
         QCOMPARE(notes->visibleLines(400), (QStringList{u"one"_s, u"two…"_s}));
         QCOMPARE(notes->heightForWidth(432), 2 * QFontMetrics(notes->font()).lineSpacing());
-        // Lined up under the name, past the initial.
-        QCOMPARE(notes->mapTo(&row, notes->contentsRect().topLeft()).x(),
-                 label(&row, u"n@example.org"_s)->mapTo(&row, QPoint()).x());
+        QCOMPARE(notes->mapTo(&card, notes->contentsRect().topLeft()).x(),
+                 label(&card, u"zoe@example.org"_s)->mapTo(&card, QPoint()).x());
+        const MeetingBriefCard empty{MeetingBrief()};
+        QVERIFY(empty.findChildren<QLabel *>().isEmpty());
     }
 
-    void preview_data() {
-        QTest::addColumn<QString>("link");
-        QTest::addColumn<QString>("location");
-        QTest::addColumn<QString>("join");
-        QTest::newRow("zoom") << u"https://zoom.us/j/42"_s << QString() << u"Join Zoom Meeting"_s;
-        QTest::newRow("service") << u"https://app.slack.com/huddle/T1/C2"_s << QString()
-                                 << u"Join Slack Huddle"_s;
-        QTest::newRow("in person") << QString() << u"Room 4"_s << QString();
-    }
-    // The meeting, how long ago the brief was prepared and the brief; join opens the link and
-    // keeps the window; Escape and Close put it away.
+    // The meeting, where it is held, how long ago the brief was prepared and the brief; join
+    // opens the link and keeps the window; Escape and Close put it away.
     void preview() {
-        QFETCH(QString, link);
-        QFETCH(QString, location);
-        QFETCH(QString, join);
         ManualClock clock(generated.addSecs(5 * 60));
         const CalendarEvent event =
             WidgetTest::event(QDateTime(QDate(2027, 1, 15), QTime(10, 0), Qt::UTC),
-                              link.isEmpty() ? std::nullopt : std::optional(QUrl(link)),
-                              location.isEmpty() ? std::nullopt : std::optional(location));
+                              QUrl(u"https://app.slack.com/huddle/T1/C2"_s), u"Room 4"_s);
         MeetingBrief brief = WidgetTest::brief();
         brief.generatedAt = generated;
         BriefPreviewView view(event, brief, nullptr, clock);
@@ -328,18 +208,14 @@ private Q_SLOTS:
         QVERIFY(showActive(&view, {520, 480}));
         const QStringList texts = visibleTexts(&view);
         for (const QString &text :
-             {u"Quarterly planning"_s, u"Work"_s, u"Prepared 5 minutes ago"_s,
+             {u"Quarterly planning"_s, u"Work"_s, u"Room 4"_s, u"Prepared 5 minutes ago"_s,
               BriefPreviewView::timeString(event), u"Renewal is due next month"_s})
             QVERIFY2(texts.contains(text), qPrintable(text));
-        QCOMPARE(texts.contains(u"Room 4"_s), !location.isEmpty());
         QCOMPARE(unreadable(&view), QStringList());
-        QCOMPARE(buttonNames(&view).filter(u"Join"_s),
-                 join.isEmpty() ? QStringList() : QStringList{join});
-        if (!join.isEmpty()) {
-            QTest::mouseClick(button(&view, join), Qt::LeftButton);
-            QCOMPARE(catcher.opened, QList<QUrl>{QUrl(link)});
-            QCOMPARE(dismissed.count(), 0);
-        }
+        QCOMPARE(buttonNames(&view), (QStringList{u"Join Slack Huddle"_s, u"Close"_s}));
+        QTest::mouseClick(button(&view, u"Join Slack Huddle"_s), Qt::LeftButton);
+        QCOMPARE(opened, QList<QUrl>{*event.meetingLink});
+        QCOMPARE(dismissed.count(), 0);
         QTest::keyClick(&view, Qt::Key_Escape);
         QTest::mouseClick(button(&view, u"Close"_s), Qt::LeftButton);
         QCOMPARE(dismissed.count(), 2);
@@ -383,22 +259,6 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         // Newer locale data puts a narrow no-break space before AM/PM.
         QCOMPARE(text.replace(QChar(0x202F), u' '), expected);
-    }
-
-    // Only Dismiss (focused from the start) or Escape put the alert away, not the backdrop.
-    void batteryAlert() {
-        BatteryAlertView view;
-        QSignalSpy dismissed(&view, &BatteryAlertView::dismissRequested);
-        QVERIFY(showActive(&view, {1024, 768}));
-        QCOMPARE(visibleTexts(&view).join(u'|'),
-                 u"Battery Critical|Your computer is at 1% battery. Plug in now."_s);
-        QCOMPARE(buttonNames(&view), QStringList{u"Dismiss"_s});
-        QCOMPARE(focused(), button(&view, u"Dismiss"_s));
-        QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(3, 3));
-        QCOMPARE(dismissed.count(), 0);
-        QTest::mouseClick(button(&view, u"Dismiss"_s), Qt::LeftButton);
-        QTest::keyClick(&view, Qt::Key_Escape);
-        QCOMPARE(dismissed.count(), 2);
     }
 
     // Buttons left to right and how the meeting is held for each kind of meeting; the card
@@ -491,7 +351,6 @@ private Q_SLOTS:
         QTest::newRow("return without a link") << false << u"Return"_s << u"dismiss"_s;
         QTest::newRow("tab then return snoozes") << true << u"Tab Return"_s << u"snooze"_s;
         QTest::newRow("tab wraps to join") << true << u"Tab Tab Tab Return"_s << u"join"_s;
-        QTest::newRow("backtab wraps to dismiss") << true << u"Backtab Return"_s << u"dismiss"_s;
         // Typed for another window as the reminder took focus: nothing happens.
         QTest::newRow("keys in the first second") << true << u"early"_s << QString();
         QTest::newRow("click on the backdrop") << true << u"backdrop"_s << QString();
@@ -526,7 +385,6 @@ private Q_SLOTS:
     void springsInAndFocusesTheMainAction() {
         ReminderOverlayView view(WidgetTest::event(meetingStart, zoomLink), std::nullopt, nullptr,
                                  clock);
-        QVERIFY(!view.appeared());
         QSignalSpy finished(&view, &CardOverlay::appearanceFinished);
         view.show();
         QVERIFY(view.appeared());
@@ -536,25 +394,24 @@ private Q_SLOTS:
         QTRY_COMPARE(QApplication::focusWidget(), view.joinButton());
     }
 
-    // One frameless full-screen window above the others on each screen, one sound when sound
-    // is on, and one announcement once both have painted. A new reminder replaces the old
-    // one's windows; acting on either screen takes every window down before it is announced;
-    // the controller going away takes its windows with it.
+    // One frameless full-screen window on each screen, one sound when sound is on, and one
+    // announcement once both have painted. Acting on either screen takes every window down
+    // before it is announced; the controller going away takes its windows with it.
     void controller_data() {
         QTest::addColumn<bool>("sound");
         QTest::addColumn<QString>("input");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("snooze on the second") << true << u"1 min"_s << QStringList{u"b:snooze"_s};
-        QTest::newRow("join on the second")
-            << false << u"Join Zoom Meeting"_s << QStringList{u"b:join"_s};
-        QTest::newRow("escape on the second") << true << u"Escape"_s << QStringList{u"b:dismiss"_s};
-        QTest::newRow("closed") << false << u"closeAll"_s << QStringList();
-        QTest::newRow("controller gone") << true << u"destroy"_s << QStringList();
+        QTest::addColumn<QString>("call");
+        QTest::newRow("snooze on the second") << true << u"1 min"_s << u"a:snooze"_s;
+        QTest::newRow("join on the second") << false << u"Join Zoom Meeting"_s << u"a:join"_s;
+        QTest::newRow("escape on the second") << true << u"Escape"_s << u"a:dismiss"_s;
+        QTest::newRow("closed") << false << u"closeAll"_s << QString();
+        QTest::newRow("controller gone") << true << u"destroy"_s << QString();
     }
     void controller() {
         QFETCH(bool, sound);
         QFETCH(QString, input);
-        QFETCH(QStringList, expected);
+        QFETCH(QString, call);
+        const QStringList expected = call.isEmpty() ? QStringList() : QStringList{call};
         TestEnvironment env;
         const auto settings = env.makeSettings();
         settings->setSoundEnabled(sound);
@@ -563,29 +420,19 @@ private Q_SLOTS:
         QSignalSpy painted(controller.get(), &OverlayWindowController::overlayPainted);
         record(*controller);
         showOn(*controller, u"a"_s);
-        QList<QPointer<QWidget>> windows{controller->windows()[0], controller->windows()[1]};
+        const QList<QPointer<QWidget>> windows{controller->windows()[0], controller->windows()[1]};
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(windows[i]->screen(), QGuiApplication::screens()[i]);
             QCOMPARE(windows[i]->geometry(), QGuiApplication::screens()[i]->geometry());
             QCOMPARE(windows[i]->windowTitle(), u"Quarterly planning"_s);
             QVERIFY(windows[i]->isVisible() && windows[i]->windowState() & Qt::WindowFullScreen);
             QVERIFY(windows[i]->windowFlags() & Qt::FramelessWindowHint);
-            QVERIFY(windows[i]->windowFlags() & Qt::WindowStaysOnTopHint);
         }
         QVERIFY(painted.wait(2000));
         QTest::qWait(50);
         QCOMPARE(painted.size(), 1);
         QCOMPARE(sounds.size(), sound ? 1 : 0);
 
-        QPointer<QAbstractButton> oldDismiss = button(windows[0], u"Dismiss"_s);
-        showOn(*controller, u"b"_s);
-        QCOMPARE(controller->windows().size(), 2);
-        for (const QPointer<QWidget> &w : windows)
-            QVERIFY(!w || (!w->isVisible() && !controller->windows().contains(w.data())));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!oldDismiss);
-
-        windows = {controller->windows()[0], controller->windows()[1]};
         QAbstractButton *snooze = button(windows[1], u"1 min"_s);
         clock.advance(ReminderOverlayView::keyGuard);
         if (input == u"Escape")
