@@ -1,0 +1,260 @@
+// The desktop around the app: its autostart entry, Do Not Disturb, and putting updates in
+// place. Runs on a private bus that stands in for both the session and the system bus.
+#include "Settle.h"
+#include "TestEnvironment.h"
+#include "platform/Autostart.h"
+#include "platform/DoNotDisturb.h"
+#include "platform/PackageKitInstall.h"
+#include "platform/UserLocalInstall.h"
+
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QDesktopServices>
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QByteArray reportsStart = "#!/bin/sh\n: > \"$ZELVANE_STARTED_FILE\"\n";
+
+bool writeScript(const QString &path, const QByteArray &body) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(body) == body.size() &&
+           file.setPermissions(file.permissions() | QFile::ExeOwner);
+}
+} // namespace
+
+// PackageKit's InstallFiles transaction as the daemon publishes it, on the private system bus.
+class FakeTransaction : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.PackageKit.Transaction")
+
+public:
+    uint exit = 1;
+    QString error;
+    QString installed; // the flags and files InstallFiles was given
+
+Q_SIGNALS:
+    void ErrorCode(uint code, const QString &details);
+    void Finished(uint exit, uint runtime);
+
+public Q_SLOTS:
+    void InstallFiles(qulonglong transactionFlags, const QStringList &files) {
+        installed = QString::number(transactionFlags) + u' ' + files.join(u' ');
+        // The daemon reports the outcome later, as signals on the transaction.
+        QTimer::singleShot(50, this, [this] {
+            if (!error.isEmpty())
+                Q_EMIT ErrorCode(3, error);
+            Q_EMIT Finished(exit, 1);
+        });
+    }
+};
+
+class FakePackageKit : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.PackageKit")
+
+public Q_SLOTS:
+    QDBusObjectPath CreateTransaction() { return QDBusObjectPath(u"/1"_s); }
+};
+
+// The suite is also the notification server and the desktop's handler of local files.
+class TestPlatform : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+    Q_PROPERTY(bool Inhibited MEMBER inhibited)
+
+public Q_SLOTS:
+    void open(const QUrl &url) { opened << url; }
+
+private:
+    QTemporaryDir dir;
+    QString root;
+    bool inhibited = false;
+    QList<QUrl> opened;
+
+    // An archive laid out like `cmake --install`, whose bin/zelvane is `script` (none if empty).
+    QString makeArchive(const QByteArray &script) {
+        const QString tree = dir.filePath(u"tree"_s);
+        QDir(tree).removeRecursively();
+        if (!script.isEmpty() && !writeScript(tree + u"/bin/zelvane"_s, script))
+            return {};
+        writeScript(tree + u"/share/zelvane/readme"_s, "new");
+        const QString path = dir.filePath(u"update.tar.gz"_s);
+        return QProcess::execute(u"tar"_s, {u"-czf"_s, path, u"-C"_s, tree, u"."_s}) == 0
+                   ? path
+                   : QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { qputenv("GSETTINGS_BACKEND", "keyfile"); } // under each config home
+
+    void init() {
+        root = dir.filePath(u"opt/zelvane"_s);
+        QDir(root).removeRecursively();
+        QVERIFY(writeScript(root + u"/versions/1.0/bin/zelvane"_s, reportsStart));
+        QVERIFY(QFile::link(u"versions/1.0"_s, root + u"/current"_s));
+    }
+
+    // The entry quotes the path so spaces and quotes survive. Only its owner may change it,
+    // even under a permissive umask or over an entry left writable; a folder that cannot be
+    // made fails the write.
+    void autostartEntry() {
+        TestEnvironment env;
+        const mode_t oldMask = ::umask(0);
+        const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
+        const auto mode = [](const QString &path) {
+            struct stat info {};
+            return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777
+                                                                           : 0u;
+        };
+        const QString path = Autostart::entryPath();
+        QVERIFY(Autostart::disable()); // removing a missing entry is fine
+        QFile blocker(env.configHome() + u"/autostart"_s);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        QVERIFY(!Autostart::enable(u"/usr/bin/zelvane"_s) && !Autostart::isEnabled());
+        QVERIFY(blocker.remove());
+
+        QVERIFY(Autostart::enable(u"/opt/My \"Apps\"/zelvane"_s) && Autostart::isEnabled());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY(text.startsWith(u"[Desktop Entry]\n"_s) &&
+                text.contains(u"\nExec=\"/opt/My \\\"Apps\\\"/zelvane\"\n"_s));
+        QCOMPARE(mode(path), 0644u);
+        QCOMPARE(mode(env.configHome() + u"/autostart"_s), 0700u);
+
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x6666)));
+        QVERIFY(Autostart::enable(u"/usr/bin/zelvane"_s));
+        QCOMPARE(mode(path), 0644u);
+        QVERIFY(Autostart::disable() && !Autostart::isEnabled());
+    }
+
+    // Quiet when the notification server says it is inhibited, or else when GNOME hides
+    // banners; neither source at all means not quiet.
+    void doNotDisturb_data() {
+        QTest::addColumn<int>("inhibited");   // -1: no notification server
+        QTest::addColumn<QString>("banners"); // GNOME's show-banners; empty: never set
+        QTest::addColumn<bool>("quiet");
+        QTest::newRow("neither source") << -1 << QString() << false;
+        QTest::newRow("server inhibited") << 1 << QString() << true;
+        QTest::newRow("server not inhibited") << 0 << QString() << false;
+        QTest::newRow("GNOME banners hidden") << -1 << u"false"_s << true;
+        QTest::newRow("GNOME banners shown") << -1 << u"true"_s << false;
+        QTest::newRow("server free, banners hidden") << 0 << u"false"_s << true;
+    }
+    void doNotDisturb() {
+        QFETCH(int, inhibited);
+        QFETCH(QString, banners);
+        QFETCH(bool, quiet);
+        TestEnvironment env;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        this->inhibited = inhibited == 1;
+        if (inhibited >= 0) {
+            QVERIFY(bus.registerObject(u"/org/freedesktop/Notifications"_s, this,
+                                       QDBusConnection::ExportAllProperties));
+            QVERIFY(bus.registerService(u"org.freedesktop.Notifications"_s));
+        }
+        QStringList gsettings{banners.isEmpty() ? u"reset"_s : u"set"_s,
+                              u"org.gnome.desktop.notifications"_s, u"show-banners"_s};
+        if (!banners.isEmpty())
+            gsettings << banners;
+        QCOMPARE(QProcess::execute(u"gsettings"_s, gsettings), 0);
+        QCOMPARE(QCoro::waitFor(DoNotDisturb::isOn()), quiet);
+        bus.unregisterService(u"org.freedesktop.Notifications"_s);
+        bus.unregisterObject(u"/org/freedesktop/Notifications"_s);
+    }
+
+    void findsTheInstallRoot() {
+        QCOMPARE(UserLocalInstall::rootOf(root + u"/current/bin/zelvane"_s), root);
+        QCOMPARE(UserLocalInstall::rootOf(root + u"/versions/1.0/bin/zelvane"_s), root);
+        QCOMPARE(UserLocalInstall::rootOf(u"/usr/bin/zelvane"_s), std::nullopt);
+    }
+
+    // The new version takes over only once it reports that it started; otherwise the version
+    // there is kept and nothing of the new one stays behind.
+    void userLocalSwap_data() {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("failure");
+        const QString kept = u"Zelvane 2.0 did not start, so the version you have was kept."_s;
+        QTest::newRow("new version starts") << reportsStart << QString();
+        QTest::newRow("new version fails") << QByteArray("#!/bin/sh\nexit 1\n") << kept;
+        QTest::newRow("new version hangs") << QByteArray("#!/bin/sh\nexec sleep 30\n") << kept;
+        QTest::newRow("archive without the app")
+            << QByteArray() << u"The update does not contain Zelvane."_s;
+    }
+    void userLocalSwap() {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, failure);
+        const QString file = makeArchive(script);
+        QVERIFY(!file.isEmpty());
+        UserLocalInstall installer(root, nullptr, std::chrono::seconds(2));
+        const auto outcome = settle(installer.install(file, u"2.0"_s));
+        QCOMPARE(outcome.description(), failure);
+        const QString version = failure.isEmpty() ? u"2.0"_s : u"1.0"_s;
+        QCOMPARE(QFileInfo(root + u"/current"_s).symLinkTarget(), root + u"/versions/"_s + version);
+        QCOMPARE(
+            QDir(root + u"/versions"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList{version});
+        if (failure.isEmpty())
+            QCOMPARE(outcome.value, UpdateInstaller::Outcome::restarted);
+    }
+
+    // PackageKit installs the verified package with no flags and reports why it refused;
+    // without PackageKit the package goes to the desktop's installer and this version keeps
+    // running.
+    void packageKit_data() {
+        QTest::addColumn<int>("exit"); // 0: no PackageKit on the bus
+        QTest::addColumn<QString>("details");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("installed") << 1 << QString() << QString();
+        QTest::newRow("refused")
+            << 2 << u"Package is not trusted"_s
+            << u"The package manager could not install the update: Package is not trusted"_s;
+        QTest::newRow("no PackageKit") << 0 << QString() << QString();
+    }
+    void packageKit() {
+        QFETCH(int, exit);
+        QFETCH(QString, details);
+        QFETCH(QString, failure);
+        // The daemon's side on a connection of its own, as another process would be.
+        QDBusConnection daemon =
+            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"fake-packagekit"_s);
+        FakePackageKit packageKit;
+        FakeTransaction transaction;
+        transaction.exit = uint(exit);
+        transaction.error = details;
+        if (exit) {
+            QVERIFY(daemon.registerObject(u"/org/freedesktop/PackageKit"_s, &packageKit,
+                                          QDBusConnection::ExportAllSlots));
+            QVERIFY(daemon.registerObject(u"/1"_s, &transaction,
+                                          QDBusConnection::ExportAllSlots |
+                                              QDBusConnection::ExportAllSignals));
+            QVERIFY(daemon.registerService(PackageKitInstall::service));
+        }
+        opened.clear();
+        QDesktopServices::setUrlHandler(u"file"_s, this, "open");
+        PackageKitInstall installer(QDBusConnection::systemBus(), root + u"/current/bin/zelvane"_s,
+                                    nullptr, std::chrono::seconds(5));
+        const QString deb = dir.filePath(u"zelvane_2.0_amd64.deb"_s);
+        const auto outcome = settle(installer.install(deb, u"2.0"_s));
+        QDBusConnection::disconnectFromBus(u"fake-packagekit"_s);
+
+        QCOMPARE(outcome.description(), failure);
+        QCOMPARE(transaction.installed, exit ? u"0 "_s + deb : QString());
+        QCOMPARE(opened, exit ? QList<QUrl>() : QList<QUrl>{QUrl::fromLocalFile(deb)});
+        if (failure.isEmpty())
+            QCOMPARE(outcome.value, exit ? UpdateInstaller::Outcome::restarted
+                                         : UpdateInstaller::Outcome::handedToInstaller);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
