@@ -160,8 +160,8 @@ private Q_SLOTS:
         QTest::newRow("200") << 200 << QByteArray(R"({"success":true,"remaining":4})") << "4";
         QTest::newRow("201 is a failure")
             << 201 << QByteArray(R"({"success":true,"remaining":4})") << "SMS failed";
-        QTest::newRow("429 with text")
-            << 429 << QByteArray(R"({"error":"Daily limit reached"})") << "Daily limit reached";
+        QTest::newRow("400 with text")
+            << 400 << QByteArray(R"({"error":"Missing phone number"})") << "Missing phone number";
         QTest::newRow("200 garbage")
             << 200 << QByteArray("{\"success\":1}") << DecodingError({}).description();
     }
@@ -169,7 +169,8 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, outcome);
-        answer(api + u"sms"_s, Response::json(body, status));
+        // A Location header on an answer that is no redirect changes nothing.
+        answer(api + u"sms"_s, {status, body, "application/json", false, -1, {{"Location", "/x"}}});
         const auto r = settle(backend.sendSMS(u"cred"_s, u"+1 555"_s, u"hi"_s));
         QCOMPARE(r.ok() ? QString::number(r.value->remaining) : r.description(), outcome);
         const Request &request = server->requests().last();
