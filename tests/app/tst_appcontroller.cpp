@@ -11,7 +11,6 @@
 #include "platform/Autostart.h"
 #include "platform/DesktopNotification.h"
 #include "ui/CapsuleButton.h"
-#include "ui/OnboardingFlow.h"
 #include "ui/OnboardingView.h"
 #include "ui/OverlayWindowController.h"
 
@@ -82,7 +81,6 @@ void click(QWidget *window, const QString &title) {
     QFAIL(qPrintable(u"no button "_s + title));
 }
 
-// Waits for a request to the stand-in to end.
 void finish(QNetworkReply *reply) {
     QSignalSpy done(reply, &QNetworkReply::finished);
     QVERIFY(done.wait(10'000));
@@ -329,8 +327,8 @@ private Q_SLOTS:
     }
 
     // Finishing onboarding needs no calendar and closes its window for good; then the tray's
-    // menu opens the app window, made once and kept. A reminder is a notification when
-    // do-not-disturb is respected and on, and otherwise covers every screen.
+    // menu opens the app window, made once and kept, and restores it when minimised. A reminder is
+    // a notification when do-not-disturb is respected and on, and otherwise covers every screen.
     void onboardingCompletesAndRemindersShow() {
         QPointer<QWidget> onboarding = app.onboardingWindow();
         click(onboarding, u"Continue"_s);
@@ -348,6 +346,10 @@ private Q_SLOTS:
         menu->actions().at(2)->trigger();
         QPointer<QWidget> window = app.settingsWindow();
         QVERIFY(window && window->isVisible());
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        menu->actions().at(2)->trigger();
+        QTRY_VERIFY(!window->isMinimized());
         window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         menu->actions().at(2)->trigger();

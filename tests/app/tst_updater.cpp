@@ -30,8 +30,7 @@ public:
         installed = version;
         co_return Outcome::restarted;
     }
-    QString installed; // the version
-    QString failure;
+    QString installed, failure; // the version installed; what installing throws
 };
 
 // A payload and its Ed25519 signature by the key the updater trusts.
@@ -104,7 +103,6 @@ private Q_SLOTS:
         settings = env->makeSettings();
         server.clearRequests();
         installer.installed.clear();
-        installer.failure.clear();
     }
 
     // Digit runs compare as numbers, leading zeros do not count, a longer version is newer.
