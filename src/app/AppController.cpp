@@ -90,9 +90,10 @@ AppController::AppController(AppSettings &settings, SingleInstance *instance, QO
 }
 
 AppController::~AppController() {
-    for (QWidget *window :
-         {m_onboardingWindow.data(), m_settingsWindow.data(), m_briefWindow.data()})
+    for (QWidget *window : {m_onboardingWindow.data(), m_settingsWindow.data()})
         delete window;
+    for (const QPointer<QWidget> &window : std::as_const(m_briefWindows))
+        delete window.data();
 }
 
 void AppController::start() {
@@ -314,6 +315,8 @@ void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBr
     view->resize(520, 480);
     centreOnPrimaryScreen(view);
     m_briefWindow = view;
+    m_briefWindows.removeIf([](const QPointer<QWidget> &window) { return window.isNull(); });
+    m_briefWindows.append(view);
     Widgets::bringToFront(view);
 }
 

@@ -96,6 +96,8 @@ private:
     QPointer<QWidget> m_onboardingWindow;
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_briefWindow;
+    // Every preview still open: a new one does not close the previous ones.
+    QList<QPointer<QWidget>> m_briefWindows;
 
     // With ZELVANE_MEASURE=1 the app reports start-up and overlay timings on stderr.
     bool m_measure = false;
