@@ -23,6 +23,8 @@
 #include <QTest>
 #include <csignal>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 const QList<QRect> screens = {QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)};
 
@@ -38,20 +40,18 @@ QString run(const QString &program, const QStringList &args, int *exitCode = nul
 // Visible top-level windows whose title is exactly `title`.
 QList<qulonglong> visibleWindows(const QString &title) {
     QList<qulonglong> ids;
-    const QString out =
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-             QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')});
+    const QString out = run(
+        u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--name"_s,
+                       QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$')});
     for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         ids << line.trimmed().toULongLong();
     return ids;
 }
 
 QRect geometryOf(qulonglong window) {
-    const QString info =
-        run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window)});
+    const QString info = run(u"xwininfo"_s, {u"-id"_s, QString::number(window)});
     const auto field = [&info](const char *name) {
-        const QRegularExpression re(QString::fromLatin1(name) + QStringLiteral(":\\s+(-?\\d+)"));
+        const QRegularExpression re(QString::fromLatin1(name) + u":\\s+(-?\\d+)"_s);
         return re.match(info).captured(1).toInt();
     };
     return {field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
@@ -60,10 +60,9 @@ QRect geometryOf(qulonglong window) {
 
 // Managed windows, bottom to top.
 QList<qulonglong> stackingOrder() {
-    const QString out = run(QStringLiteral("xprop"),
-                            {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+    const QString out = run(u"xprop"_s, {u"-root"_s, u"_NET_CLIENT_LIST_STACKING"_s});
     QList<qulonglong> ids;
-    static const QRegularExpression hex(QStringLiteral("0x[0-9a-fA-F]+"));
+    static const QRegularExpression hex(u"0x[0-9a-fA-F]+"_s);
     for (auto it = hex.globalMatch(out); it.hasNext();)
         ids << it.next().captured(0).toULongLong(nullptr, 16);
     return ids;
@@ -80,33 +79,23 @@ QList<QRect> sortedGeometries(const QList<qulonglong> &windows) {
 
 // Keys typed into `window` the way a user would: activate it, then type through XTEST.
 void typeInto(qulonglong window, const QStringList &keys) {
-    run(QStringLiteral("xdotool"),
-        {QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window)});
-    run(QStringLiteral("xdotool"),
-        QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("100")} +
-            keys);
+    run(u"xdotool"_s, {u"windowactivate"_s, u"--sync"_s, QString::number(window)});
+    run(u"xdotool"_s, QStringList{u"key"_s, u"--delay"_s, u"100"_s} + keys);
 }
 
 void screenshot(const QString &name) {
     const QString dir = qEnvironmentVariable("ZELVANE_E2E_ARTIFACTS");
     QDir().mkpath(dir);
     int code = -1;
-    run(QStringLiteral(E2E_XHELPER), {QStringLiteral("screenshot"), dir + QLatin1Char('/') + name},
-        &code);
+    run(QStringLiteral(E2E_XHELPER), {u"screenshot"_s, dir + QLatin1Char('/') + name}, &code);
     QCOMPARE(code, 0);
 }
 
 } // namespace
 
-// ---- Settings from the tray menu -------------------------------------------------------------
 // A panel's tray host as the desktop would run it: a StatusNotifierWatcher on the session bus
 // that the app's tray icon registers with, and whose menu is read and clicked over dbusmenu.
 namespace {
-struct TrayMenuItem {
-    int id = 0;
-    QString label;
-};
-
 // The host keeps answering while it waits: the app's tray icon asks it questions of its own
 // while it answers ours.
 QDBusMessage callServing(const QDBusMessage &call) {
@@ -118,7 +107,8 @@ QDBusMessage callServing(const QDBusMessage &call) {
     return watcher.reply();
 }
 
-void collectMenu(const QDBusArgument &node, QList<TrayMenuItem> &items) {
+// The menu's entries by label, with their ids.
+void collectMenu(const QDBusArgument &node, QHash<QString, int> &items) {
     int id = 0;
     QVariantMap properties;
     node.beginStructure();
@@ -131,8 +121,8 @@ void collectMenu(const QDBusArgument &node, QList<TrayMenuItem> &items) {
     }
     node.endArray();
     node.endStructure();
-    if (properties.contains(QStringLiteral("label")))
-        items << TrayMenuItem{id, properties.value(QStringLiteral("label")).toString()};
+    if (properties.contains(u"label"_s))
+        items.insert(properties.value(u"label"_s).toString(), id);
 }
 } // namespace
 
@@ -150,53 +140,44 @@ public:
 
     bool listen() {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        return bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+        return bus.registerObject(u"/StatusNotifierWatcher"_s, this,
                                   QDBusConnection::ExportAllSlots |
                                       QDBusConnection::ExportAllProperties) &&
-               bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+               bus.registerService(u"org.kde.StatusNotifierWatcher"_s);
     }
 
     // The menu as a panel shows it: announced as about to open, then read.
-    QList<TrayMenuItem> openMenu() const {
+    QHash<QString, int> openMenu() const {
         QDBusMessage get = QDBusMessage::createMethodCall(
-            item, QStringLiteral("/StatusNotifierItem"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Menu");
+            item, u"/StatusNotifierItem"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+        get << u"org.kde.StatusNotifierItem"_s << u"Menu"_s;
         const QDBusMessage path = callServing(get);
         if (path.type() != QDBusMessage::ReplyMessage)
             return {};
         const QString menu = qvariant_cast<QDBusObjectPath>(
                                  path.arguments().constFirst().value<QDBusVariant>().variant())
                                  .path();
-        callServing(menuCall(menu, QStringLiteral("AboutToShow")) << 0);
+        callServing(menuCall(menu, u"AboutToShow"_s) << 0);
         const QDBusMessage layout =
-            callServing(menuCall(menu, QStringLiteral("GetLayout")) << 0 << -1 << QStringList());
+            callServing(menuCall(menu, u"GetLayout"_s) << 0 << -1 << QStringList());
         if (layout.type() != QDBusMessage::ReplyMessage || layout.arguments().size() != 2)
             return {};
-        QList<TrayMenuItem> items;
+        QHash<QString, int> items;
         collectMenu(qvariant_cast<QDBusArgument>(layout.arguments().at(1)), items);
         m_menu = menu;
         return items;
     }
 
-    QStringList openMenuLabels() const {
-        QStringList labels;
-        for (const TrayMenuItem &entry : openMenu())
-            labels << entry.label;
-        return labels;
-    }
+    QStringList openMenuLabels() const { return openMenu().keys(); }
 
     bool click(const QString &label) const {
-        for (const TrayMenuItem &entry : openMenu()) {
-            if (entry.label != label)
-                continue;
-            const QDBusMessage reply =
-                callServing(menuCall(m_menu, QStringLiteral("Event"))
-                            << entry.id << QStringLiteral("clicked")
-                            << QVariant::fromValue(QDBusVariant(0)) << uint(0));
-            return reply.type() == QDBusMessage::ReplyMessage;
-        }
-        return false;
+        const QHash<QString, int> items = openMenu();
+        if (!items.contains(label))
+            return false;
+        return callServing(menuCall(m_menu, u"Event"_s)
+                           << items.value(label) << u"clicked"_s
+                           << QVariant::fromValue(QDBusVariant(0)) << uint(0))
+                   .type() == QDBusMessage::ReplyMessage;
     }
 
 public Q_SLOTS:
@@ -205,47 +186,43 @@ public Q_SLOTS:
 
 private:
     QDBusMessage menuCall(const QString &menu, const QString &method) const {
-        return QDBusMessage::createMethodCall(item, menu, QStringLiteral("com.canonical.dbusmenu"),
-                                              method);
+        return QDBusMessage::createMethodCall(item, menu, u"com.canonical.dbusmenu"_s, method);
     }
 
     mutable QString m_menu;
 };
-// ---- end of settings from the tray menu ------------------------------------------------------
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
 
 private:
-    BackendProcess backend{{QStringLiteral("--port"), QStringLiteral("0")}};
+    BackendProcess backend{{u"--port"_s, u"0"_s}};
     QProcess app;
     QProcess fullscreen;
     std::unique_ptr<QTemporaryDir> home;
 
-    QString confPath() const {
-        return home->path() + QStringLiteral("/config/Zelvane/Zelvane.conf");
-    }
+    QString confPath() const { return home->path() + u"/config/Zelvane/Zelvane.conf"_s; }
 
     void writeAccount(const QString &id, const QString &provider, const QString &email,
                       const QString &grantId) {
         const QJsonObject account{
             {"id", id}, {"provider", provider}, {"email", email}, {"grantId", grantId}};
         QSettings(confPath(), QSettings::IniFormat)
-            .setValue(QStringLiteral("connectedAccounts"),
+            .setValue(u"connectedAccounts"_s,
                       QJsonDocument(QJsonArray{account}).toJson(QJsonDocument::Compact));
     }
 
     // A grant on the stand-in with exactly these events, connected in a fresh profile; its id,
     // or empty when the stand-in refused.
     QString connectAccount(const QJsonArray &events) {
-        const QString grantId = backend
-                                    .admin("POST", QStringLiteral("grants"),
-                                           {{"email", "e2e@zelvane.test"}, {"provider", "google"}})
-                                    .value(QStringLiteral("grantId"))
-                                    .toString();
-        backend.admin("POST", QStringLiteral("events"), {{"grantId", grantId}, {"events", events}});
-        writeAccount(QStringLiteral("6E3F0C7A-0000-4000-8000-00000000E2E0"),
-                     QStringLiteral("Google"), QStringLiteral("e2e@zelvane.test"), grantId);
+        const QString grantId =
+            backend
+                .admin("POST", u"grants"_s, {{"email", "e2e@zelvane.test"}, {"provider", "google"}})
+                .value(u"grantId"_s)
+                .toString();
+        backend.admin("POST", u"events"_s, {{"grantId", grantId}, {"events", events}});
+        writeAccount(u"6E3F0C7A-0000-4000-8000-00000000E2E0"_s, u"Google"_s, u"e2e@zelvane.test"_s,
+                     grantId);
         return grantId;
     }
 
@@ -258,28 +235,27 @@ private:
 
     void startApp() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("HOME"), home->path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home->path() + QStringLiteral("/config"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home->path() + QStringLiteral("/data"));
-        env.insert(QStringLiteral("ZELVANE_BACKEND_ORIGIN"), backend.origin());
-        env.insert(QStringLiteral("ZELVANE_SLACK_ORIGIN"), backend.origin());
-        env.insert(QStringLiteral("ZELVANE_POWER_SUPPLY_DIR"),
-                   home->path() + QStringLiteral("/power"));
+        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        env.insert(u"HOME"_s, home->path());
+        env.insert(u"XDG_CONFIG_HOME"_s, home->path() + u"/config"_s);
+        env.insert(u"XDG_DATA_HOME"_s, home->path() + u"/data"_s);
+        env.insert(u"ZELVANE_BACKEND_ORIGIN"_s, backend.origin());
+        env.insert(u"ZELVANE_SLACK_ORIGIN"_s, backend.origin());
+        env.insert(u"ZELVANE_POWER_SUPPLY_DIR"_s, home->path() + u"/power"_s);
         app.setProcessEnvironment(env);
         app.start(QStringLiteral(ZELVANE_BINARY), {});
         QVERIFY(app.waitForStarted());
     }
 
     void writePowerSupply(int capacity, const QString &status) {
-        const QString dir = home->path() + QStringLiteral("/power/BAT0");
+        const QString dir = home->path() + u"/power/BAT0"_s;
         QDir().mkpath(dir);
         const auto write = [&dir](const char *name, const QString &text) {
             QFile file(dir + QLatin1Char('/') + QLatin1String(name));
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
             file.write(text.toUtf8() + '\n');
         };
-        write("type", QStringLiteral("Battery"));
+        write("type", u"Battery"_s);
         write("capacity", QString::number(capacity));
         write("status", status);
     }
@@ -291,9 +267,9 @@ private Q_SLOTS:
         home = std::make_unique<QTemporaryDir>();
         QVERIFY(home->isValid());
         QSettings conf(confPath(), QSettings::IniFormat);
-        conf.setValue(QStringLiteral("hasCompletedOnboarding"), true);
-        conf.setValue(QStringLiteral("launchAtLogin"), false);
-        QDir().mkpath(home->path() + QStringLiteral("/power"));
+        conf.setValue(u"hasCompletedOnboarding"_s, true);
+        conf.setValue(u"launchAtLogin"_s, false);
+        QDir().mkpath(home->path() + u"/power"_s);
     }
 
     void cleanup() {
@@ -313,19 +289,16 @@ private Q_SLOTS:
     void runsQuietlyAndHandsOverToTheRunningOne() {
         startApp();
         const auto ownsName = [] {
-            return run(QStringLiteral("dbus-send"),
-                       {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-                        QStringLiteral("--dest=org.freedesktop.DBus"),
-                        QStringLiteral("/org/freedesktop/DBus"),
-                        QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
-                        QStringLiteral("string:app.zelvane.Zelvane")})
-                .contains(QStringLiteral("boolean true"));
+            return run(u"dbus-send"_s,
+                       {u"--session"_s, u"--print-reply"_s, u"--dest=org.freedesktop.DBus"_s,
+                        u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus.NameHasOwner"_s,
+                        u"string:app.zelvane.Zelvane"_s})
+                .contains(u"boolean true"_s);
         };
         QTRY_VERIFY_WITH_TIMEOUT(ownsName(), 20'000);
         const auto windowsOfApp = [this] {
-            return run(QStringLiteral("xdotool"),
-                       {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                        QStringLiteral("--pid"), QString::number(app.processId())})
+            return run(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--pid"_s,
+                                      QString::number(app.processId())})
                 .trimmed();
         };
         QTest::qWait(2000);
@@ -337,9 +310,9 @@ private Q_SLOTS:
             QVERIFY(second.waitForFinished(20'000));
             QCOMPARE(second.exitStatus(), QProcess::NormalExit);
             QCOMPARE(second.exitCode(), 0);
-            QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Zelvane")).size(), 1, 10'000);
+            QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(u"Zelvane"_s).size(), 1, 10'000);
         }
-        QCOMPARE(windowsOfApp().toULongLong(), visibleWindows(QStringLiteral("Zelvane")).first());
+        QCOMPARE(windowsOfApp().toULongLong(), visibleWindows(u"Zelvane"_s).first());
 
         ::kill(pid_t(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(10'000));
@@ -351,21 +324,20 @@ private Q_SLOTS:
     // A reminder covers both screens above a full-screen window in the last 15 s before the
     // meeting; "1 min" takes it down and brings it back a minute later; Dismiss removes it.
     void reminderOnEveryScreenSnoozeAndDismiss() {
-        fullscreen.start(QStringLiteral(E2E_XHELPER),
-                         {QStringLiteral("fullscreen"), QStringLiteral("Presentation")});
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Presentation")).size(), 1, 10'000);
-        const qulonglong presentation = visibleWindows(QStringLiteral("Presentation")).first();
+        fullscreen.start(QStringLiteral(E2E_XHELPER), {u"fullscreen"_s, u"Presentation"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(u"Presentation"_s).size(), 1, 10'000);
+        const qulonglong presentation = visibleWindows(u"Presentation"_s).first();
 
-        const QString title = QStringLiteral("E2E Standup");
+        const QString title = u"E2E Standup"_s;
         const qint64 lead = 25;
-        QVERIFY(!connectAccount({meeting(QStringLiteral("standup"), title, lead)}).isEmpty());
+        QVERIFY(!connectAccount({meeting(u"standup"_s, title, lead)}).isEmpty());
         const qint64 start = QDateTime::currentSecsSinceEpoch() + lead;
         startApp();
 
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
         const qint64 shownAt = QDateTime::currentSecsSinceEpoch();
         QVERIFY2(shownAt >= start - 16 && shownAt <= start + 1,
-                 qPrintable(QStringLiteral("shown %1 s before the start").arg(start - shownAt)));
+                 qPrintable(u"shown %1 s before the start"_s.arg(start - shownAt)));
 
         QList<qulonglong> overlays = visibleWindows(title);
         QCOMPARE(sortedGeometries(overlays), screens);
@@ -375,7 +347,7 @@ private Q_SLOTS:
             QVERIFY2(stacking.indexOf(overlay) > stacking.indexOf(presentation),
                      "the reminder is below the full-screen window");
         QTest::qWait(800); // let the card finish springing in before the picture
-        screenshot(QStringLiteral("overlay.png"));
+        screenshot(u"overlay.png"_s);
 
         pressSnooze(overlays.last());
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
@@ -397,14 +369,14 @@ private Q_SLOTS:
     // At 1 % and discharging the alert covers the primary screen once, and the next checks
     // at the same level raise no second one. Checks come every 2 s instead of every minute.
     void batteryAlertOnce() {
-        writePowerSupply(1, QStringLiteral("Discharging"));
+        writePowerSupply(1, u"Discharging"_s);
         qputenv("ZELVANE_BATTERY_CHECK_SECONDS", "2");
         startApp();
-        const QString title = QStringLiteral("Battery Critical");
+        const QString title = u"Battery Critical"_s;
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 1, 20'000);
         QCOMPARE(geometryOf(visibleWindows(title).first()), screens.first());
         QTest::qWait(800);
-        screenshot(QStringLiteral("battery-alert.png"));
+        screenshot(u"battery-alert.png"_s);
 
         QTest::qWait(5000); // two more checks at 1 %
         QCOMPARE(visibleWindows(title).size(), 1);
@@ -412,17 +384,16 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
     }
 
-    // ---- Calendar feed scenario -------------------------------------------------------------
     // A calendar feed account (its address in the keyring, served on 127.0.0.1) whose meeting
     // carries a Jitsi room: its reminder covers both screens and Return on the focused join
     // button hands the room's address to the desktop's opener.
     void feedMeetingJoinsItsJitsiRoom() {
-        const QString title = QStringLiteral("E2E Feed Sync");
-        const QString room = QStringLiteral("https://meet.jit.si/ZelvaneFeedE2E");
+        const QString title = u"E2E Feed Sync"_s;
+        const QString room = u"https://meet.jit.si/ZelvaneFeedE2E"_s;
         const qint64 lead = 25;
         const qint64 start = QDateTime::currentSecsSinceEpoch() + lead;
         const QByteArray dtstart = QDateTime::fromSecsSinceEpoch(start, Qt::UTC)
-                                       .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
+                                       .toString(u"yyyyMMdd'T'HHmmss'Z'"_s)
                                        .toLatin1();
         const QByteArray ics = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//E2E//EN\r\n"
                                "BEGIN:VEVENT\r\nUID:e2e-feed\r\nSUMMARY:" +
@@ -433,15 +404,14 @@ private Q_SLOTS:
         LoopbackHttpServer feed;
         QVERIFY(feed.start());
         feed.respondWith({200, ics, "text/calendar", false});
-        const QString address = feed.origin() + QStringLiteral("/private/e2e-secret.ics");
+        const QString address = feed.origin() + u"/private/e2e-secret.ics"_s;
 
-        const QString accountId = QStringLiteral("6E3F0C7A-0000-4000-8000-00000000FEED");
-        writeAccount(accountId, QStringLiteral("Calendar Feed"), QStringLiteral("Team Feed"), {});
+        const QString accountId = u"6E3F0C7A-0000-4000-8000-00000000FEED"_s;
+        writeAccount(accountId, u"Calendar Feed"_s, u"Team Feed"_s, {});
         QProcess store;
-        store.start(QStringLiteral("secret-tool"),
-                    {QStringLiteral("store"), QStringLiteral("--label=Zelvane calendar feed"),
-                     QStringLiteral("service"), QStringLiteral("app.zelvane.Zelvane"),
-                     QStringLiteral("account"), QStringLiteral("calendar_feed_") + accountId});
+        store.start(u"secret-tool"_s,
+                    {u"store"_s, u"--label=Zelvane calendar feed"_s, u"service"_s,
+                     u"app.zelvane.Zelvane"_s, u"account"_s, u"calendar_feed_"_s + accountId});
         QVERIFY(store.waitForStarted());
         store.write(address.toUtf8());
         store.closeWriteChannel();
@@ -449,10 +419,10 @@ private Q_SLOTS:
         QCOMPARE(store.exitCode(), 0);
 
         // The desktop's opener is a script that records what it was given.
-        const QString bin = home->path() + QStringLiteral("/bin");
-        const QString openedLog = home->path() + QStringLiteral("/opened.txt");
+        const QString bin = home->path() + u"/bin"_s;
+        const QString openedLog = home->path() + u"/opened.txt"_s;
         QDir().mkpath(bin);
-        QFile opener(bin + QStringLiteral("/xdg-open"));
+        QFile opener(bin + u"/xdg-open"_s);
         QVERIFY(opener.open(QIODevice::WriteOnly));
         opener.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + openedLog.toUtf8() + "\"\n");
         opener.close();
@@ -464,14 +434,14 @@ private Q_SLOTS:
 
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
         QVERIFY(!feed.requests().isEmpty());
-        QCOMPARE(feed.requests().first().path(), QStringLiteral("/private/e2e-secret.ics"));
+        QCOMPARE(feed.requests().first().path(), u"/private/e2e-secret.ics"_s);
         const QList<qulonglong> overlays = visibleWindows(title);
         QCOMPARE(sortedGeometries(overlays), screens);
         QTest::qWait(1200); // past the key guard, and the card has sprung in
-        screenshot(QStringLiteral("feed-overlay.png"));
+        screenshot(u"feed-overlay.png"_s);
 
         // Focus starts on the join button; Return presses it.
-        typeInto(overlays.first(), {QStringLiteral("Return")});
+        typeInto(overlays.first(), {u"Return"_s});
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
         const auto opened = [&openedLog] {
             QFile log(openedLog);
@@ -487,16 +457,12 @@ private Q_SLOTS:
         QVERIFY(conf.open(QIODevice::ReadOnly));
         QVERIFY(!conf.readAll().contains("e2e-secret"));
     }
-    // ---- end of the calendar feed scenario --------------------------------------------------
 
 private:
     // The reminder's focus starts on "Dismiss" (no join button here); "1 min" sits before it.
-    static void pressSnooze(qulonglong window) {
-        typeInto(window, {QStringLiteral("shift+Tab"), QStringLiteral("space")});
-    }
-    static void pressDismiss(qulonglong window) { typeInto(window, {QStringLiteral("Escape")}); }
+    static void pressSnooze(qulonglong window) { typeInto(window, {u"shift+Tab"_s, u"space"_s}); }
+    static void pressDismiss(qulonglong window) { typeInto(window, {u"Escape"_s}); }
 
-    // ---- Settings from the tray menu ---------------------------------------------------------
 private Q_SLOTS:
     // "Open Zelvane" in the tray menu opens the settings; switching the account's primary
     // calendar off from the keyboard takes its meeting out of the menu.
@@ -507,11 +473,10 @@ private Q_SLOTS:
         QVERIFY(!grantId.isEmpty());
         // The stand-in names each grant's calendars after the grant; events are read from the
         // primary one. Hours away, so neither a reminder nor research gets in the way.
-        const QString primary = QStringLiteral("cal-primary-") + grantId.left(8);
-        QJsonObject planning =
-            meeting(QStringLiteral("planning"), QStringLiteral("E2E Planning"), 3 * 3600);
-        planning.insert(QStringLiteral("calendar_id"), primary);
-        backend.admin("POST", QStringLiteral("events"),
+        const QString primary = u"cal-primary-"_s + grantId.left(8);
+        QJsonObject planning = meeting(u"planning"_s, u"E2E Planning"_s, 3 * 3600);
+        planning.insert(u"calendar_id"_s, primary);
+        backend.admin("POST", u"events"_s,
                       {{"grantId", grantId}, {"events", QJsonArray{planning}}});
         startApp();
 
@@ -521,49 +486,43 @@ private Q_SLOTS:
             return std::any_of(labels.cbegin(), labels.cend(),
                                [&title](const QString &label) { return label.endsWith(title); });
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(listed(QStringLiteral("E2E Planning")),
+        QTRY_VERIFY2_WITH_TIMEOUT(listed(u"E2E Planning"_s),
                                   qPrintable(host.openMenuLabels().join(u'|')), 20'000);
 
-        QVERIFY(host.click(QStringLiteral("Open Zelvane")));
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Zelvane")).size(), 1, 10'000);
-        const qulonglong window = visibleWindows(QStringLiteral("Zelvane")).first();
+        QVERIFY(host.click(u"Open Zelvane"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(u"Zelvane"_s).size(), 1, 10'000);
+        const qulonglong window = visibleWindows(u"Zelvane"_s).first();
         QVERIFY(geometryOf(window).width() >= 620 && geometryOf(window).height() >= 420);
 
         // Keys typed before the window has taken focus would go nowhere.
-        QTRY_COMPARE_WITH_TIMEOUT(
-            run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})
-                .trimmed()
-                .toULongLong(),
-            window, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(run(u"xdotool"_s, {u"getactivewindow"_s}).trimmed().toULongLong(),
+                                  window, 5000);
         // Focus opens on the sidebar's first tab. Down selects General, whose first control
         // folds the account's calendars open; the primary calendar's switch is next.
-        typeInto(window, {QStringLiteral("Down"), QStringLiteral("Tab"), QStringLiteral("space"),
-                          QStringLiteral("Tab"), QStringLiteral("space")});
+        typeInto(window, {u"Down"_s, u"Tab"_s, u"space"_s, u"Tab"_s, u"space"_s});
         const auto disabled = [this] {
             return QSettings(confPath(), QSettings::IniFormat)
-                .value(QStringLiteral("disabledCalendars"))
+                .value(u"disabledCalendars"_s)
                 .toString();
         };
         QTRY_VERIFY_WITH_TIMEOUT(disabled().contains(primary), 5000);
-        screenshot(QStringLiteral("settings-calendar-off.png"));
-        QVERIFY(!disabled().contains(QStringLiteral("cal-team-")));
+        screenshot(u"settings-calendar-off.png"_s);
+        QVERIFY(!disabled().contains(u"cal-team-"_s));
 
-        QTRY_VERIFY2_WITH_TIMEOUT(!listed(QStringLiteral("E2E Planning")),
+        QTRY_VERIFY2_WITH_TIMEOUT(!listed(u"E2E Planning"_s),
                                   qPrintable(host.openMenuLabels().join(u'|')), 10'000);
-        QVERIFY(listed(QStringLiteral("No upcoming meetings")));
+        QVERIFY(listed(u"No upcoming meetings"_s));
 
         // Covered by another window and opened again from the menu, the same window comes
         // back on top.
-        fullscreen.start(QStringLiteral(E2E_XHELPER),
-                         {QStringLiteral("fullscreen"), QStringLiteral("Presentation")});
-        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(QStringLiteral("Presentation")).size(), 1, 10'000);
+        fullscreen.start(QStringLiteral(E2E_XHELPER), {u"fullscreen"_s, u"Presentation"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(u"Presentation"_s).size(), 1, 10'000);
         QTRY_VERIFY_WITH_TIMEOUT(stackingOrder().value(stackingOrder().size() - 1) != window, 5000);
-        QVERIFY(host.click(QStringLiteral("Open Zelvane")));
+        QVERIFY(host.click(u"Open Zelvane"_s));
         QTRY_COMPARE_WITH_TIMEOUT(stackingOrder().value(stackingOrder().size() - 1), window, 5000);
-        QCOMPARE(visibleWindows(QStringLiteral("Zelvane")), QList<qulonglong>{window});
+        QCOMPARE(visibleWindows(u"Zelvane"_s), QList<qulonglong>{window});
         QCOMPARE(app.state(), QProcess::Running);
     }
-    // ---- end of settings from the tray menu --------------------------------------------------
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
