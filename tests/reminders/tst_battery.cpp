@@ -142,65 +142,59 @@ private Q_SLOTS:
         QCOMPARE(alerts->count(), 1);
     }
 
+    // Readings one check apart: the charge, "+" while charging.
     void episodes_data() {
-        QTest::addColumn<QList<int>>("capacities");
-        QTest::addColumn<QList<bool>>("charging");
+        QTest::addColumn<QStringList>("readings");
         QTest::addColumn<int>("expectedAlerts");
         QTest::addColumn<bool>("finallyAlerted");
-
-        QTest::newRow("one alert while it stays low")
-            << QList<int>{1, 1, 0} << QList<bool>{false, false, false} << 1 << true;
-        QTest::newRow("charging at 1 % never alerts")
-            << QList<int>{1, 1} << QList<bool>{true, true} << 0 << false;
-        QTest::newRow("rising into the band does not re-arm")
-            << QList<int>{1, 5, 1} << QList<bool>{false, false, false} << 1 << true;
-        QTest::newRow("6 % re-arms")
-            << QList<int>{1, 6, 1} << QList<bool>{false, false, false} << 2 << true;
-        QTest::newRow("charging after the alert leaves it alerted")
-            << QList<int>{1, 1, 1} << QList<bool>{false, true, false} << 1 << true;
-        QTest::newRow("2 % is not low")
-            << QList<int>{2, 2} << QList<bool>{false, false} << 0 << false;
-        QTest::newRow("falling from the band alerts")
-            << QList<int>{50, 5, 2, 1} << QList<bool>{false, false, false, false} << 1 << true;
+        const auto row = [](const char *name, const char *readings, int alerts, bool alerted) {
+            QTest::newRow(name) << QString::fromLatin1(readings).split(u' ') << alerts << alerted;
+        };
+        row("one alert while it stays low", "1 1 0", 1, true);
+        row("charging at 1 % never alerts", "1+ 1+", 0, false);
+        row("rising into the band does not re-arm", "1 5 1", 1, true);
+        row("6 % re-arms", "1 6 1", 2, true);
+        row("charging after the alert leaves it alerted", "1 1+ 1", 1, true);
+        row("2 % is not low", "2 2", 0, false);
+        row("falling from the band alerts", "50 5 2 1", 1, true);
     }
 
     void episodes() {
-        QFETCH(QList<int>, capacities);
-        QFETCH(QList<bool>, charging);
+        QFETCH(QStringList, readings);
         QFETCH(int, expectedAlerts);
         QFETCH(bool, finallyAlerted);
-
-        setBattery(capacities.first(), charging.first());
+        const auto set = [this](QString reading) {
+            const bool charging = reading.endsWith(u'+');
+            reading.remove(u'+');
+            setBattery(reading.toInt(), charging);
+        };
+        set(readings.first());
         startService();
-        for (qsizetype i = 0; i < capacities.size(); ++i) {
-            setBattery(capacities[i], charging[i]);
+        for (const QString &reading : std::as_const(readings)) {
+            set(reading);
             tick();
         }
         QCOMPARE(alerts->count(), expectedAlerts);
         QCOMPARE(service->hasAlerted(), finallyAlerted);
     }
 
+    // A supply folder's type, capacity and status files; none of them a reading.
     void unreadableSupplies_data() {
-        QTest::addColumn<QByteArray>("type");
-        QTest::addColumn<QByteArray>("capacity");
-        QTest::addColumn<QByteArray>("status");
-
-        QTest::newRow("mains only")
-            << QByteArray("Mains") << QByteArray("1") << QByteArray("Discharging");
-        QTest::newRow("capacity not a number")
-            << QByteArray("Battery") << QByteArray("low") << QByteArray("Discharging");
-        QTest::newRow("capacity out of range")
-            << QByteArray("Battery") << QByteArray("-1") << QByteArray("Discharging");
-        QTest::newRow("no status") << QByteArray("Battery") << QByteArray("1") << QByteArray();
-        QTest::newRow("empty folder") << QByteArray() << QByteArray() << QByteArray();
+        QTest::addColumn<QByteArrayList>("files");
+        const auto row = [](const char *name, QByteArrayList files) {
+            QTest::newRow(name) << files;
+        };
+        row("mains only", {"Mains", "1", "Discharging"});
+        row("capacity not a number", {"Battery", "low", "Discharging"});
+        row("capacity out of range", {"Battery", "-1", "Discharging"});
+        row("no status", {"Battery", "1", ""});
+        row("empty folder", {});
     }
 
     void unreadableSupplies() {
-        QFETCH(QByteArray, type);
-        QFETCH(QByteArray, capacity);
-        QFETCH(QByteArray, status);
-        if (!type.isEmpty())
-            writeSupply(u"BAT0"_s, type, capacity, status);
+        QFETCH(QByteArrayList, files);
+        if (!files.isEmpty())
+            writeSupply(u"BAT0"_s, files[0], files[1], files[2]);
         startService();
         tick();
         tick();
