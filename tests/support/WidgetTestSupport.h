@@ -65,10 +65,6 @@ inline QStringList buttonNames(const QWidget *root) {
     return names;
 }
 
-inline QColor textColor(const QLabel *label) {
-    return label->palette().color(QPalette::WindowText);
-}
-
 // What a screen reader gets: every shown text in its own words (line breaks aside), every
 // shown control under a name (a button under its title); and no label that shows nothing.
 // The widgets that break this, described.
