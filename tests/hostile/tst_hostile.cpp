@@ -6,68 +6,43 @@
 
 #include <QCoroTask>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QtTest>
 #include <memory>
 #include <vector>
 
 namespace {
-// Many clients at once; client i sends payloads[i % n] as soon as it is connected (nothing
-// when the list is empty).
-class Crowd {
-public:
-    Crowd(quint16 port, int count, const QList<QByteArray> &payloads = {}) {
-        for (int i = 0; i < count; ++i) {
-            auto socket = std::make_unique<QTcpSocket>();
-            QTcpSocket *raw = socket.get();
-            if (!payloads.isEmpty())
-                QObject::connect(
-                    raw, &QTcpSocket::connected, raw,
-                    [raw, bytes = payloads[i % payloads.size()]] { raw->write(bytes); });
-            raw->connectToHost(QHostAddress::LocalHost, port);
-            m_sockets.push_back(std::move(socket));
-        }
-        m_answers.resize(m_sockets.size());
-    }
-    int connected() const {
-        return int(std::count_if(m_sockets.begin(), m_sockets.end(), [](const auto &s) {
-            return s->state() == QAbstractSocket::ConnectedState;
-        }));
-    }
-    bool waitUntilConnected(int timeoutMs) {
-        return QTest::qWaitFor([&] { return connected() == int(m_sockets.size()); }, timeoutMs);
-    }
-    // True when the server closed every connection within `timeoutMs`.
-    bool waitUntilClosed(int timeoutMs) {
-        return QTest::qWaitFor(
-            [&] {
-                bool all = true;
-                for (size_t i = 0; i < m_sockets.size(); ++i) {
-                    m_answers[i] += m_sockets[i]->readAll();
-                    all = all && m_sockets[i]->state() == QAbstractSocket::UnconnectedState;
-                }
-                return all;
-            },
-            timeoutMs);
-    }
-    // How many answers begin with `head`.
-    int answered(const QByteArray &head) const {
-        return int(std::count_if(m_answers.begin(), m_answers.end(),
-                                 [&](const QByteArray &a) { return a.startsWith(head); }));
-    }
+using Crowd = std::vector<std::unique_ptr<RawClient>>;
 
-private:
-    std::vector<std::unique_ptr<QTcpSocket>> m_sockets;
-    std::vector<QByteArray> m_answers;
-};
+// Many clients at once, all connected (or else none); client i sends payloads[i % n].
+Crowd crowd(quint16 port, int count, const QList<QByteArray> &payloads = {}) {
+    Crowd clients;
+    for (int i = 0; i < count; ++i)
+        clients.push_back(std::make_unique<RawClient>(port));
+    for (int i = 0; i < count; ++i) {
+        if (!clients[i]->waitConnected(5000))
+            return {};
+        if (!payloads.isEmpty())
+            clients[i]->send(payloads[i % payloads.size()]);
+    }
+    return clients;
+}
+
+// What each client got by the time the server closed on it, all within `timeoutMs`.
+QList<QByteArray> answers(Crowd &clients, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    QList<QByteArray> all;
+    for (const auto &client : clients)
+        all << client->answer(int(deadline.remainingTime()));
+    return all;
+}
 
 const QByteArray plainGet = "GET /functions/v1/api/nylas/grant HTTP/1.1\r\nHost: x\r\n\r\n";
 
 // Sends `bytes` one byte at a time, `gapMs` apart, and returns the answer.
 QByteArray trickle(quint16 port, const QByteArray &bytes, int gapMs) {
-    RawClient client;
-    if (!client.connectTo(port))
-        return RawClient::noConnection;
+    RawClient client(port);
+    if (!client.waitConnected())
+        return {};
     for (char byte : bytes) {
         client.send(QByteArray(1, byte));
         QTest::qWait(gapMs);
@@ -79,23 +54,19 @@ QByteArray trickle(quint16 port, const QByteArray &bytes, int gapMs) {
 class TestHostile : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<BackendProcess> standIn;
-
 private Q_SLOTS:
-    void init() {
-        standIn = std::make_unique<BackendProcess>(QStringList{}, BackendProcess::Admin::off);
-    }
-    void cleanup() { standIn.reset(); }
-
     void standInServesACrowdBesideIdleAndSlowClients() {
-        QVERIFY2(standIn->start(), qPrintable(standIn->error()));
-        Crowd idle(standIn->port(), 100);
-        QVERIFY(idle.waitUntilConnected(5000));
-        Crowd busy(standIn->port(), 200, {plainGet});
-        QVERIFY(busy.waitUntilClosed(20'000));
-        QCOMPARE(busy.answered("HTTP/1.1 "), 200);
-        QVERIFY(trickle(standIn->port(), plainGet, 2).startsWith("HTTP/1.1 "));
-        QCOMPARE(idle.connected(), 100);
+        BackendProcess standIn({}, BackendProcess::Admin::off);
+        QVERIFY2(standIn.start(), qPrintable(standIn.error()));
+        Crowd idle = crowd(standIn.port(), 100);
+        Crowd busy = crowd(standIn.port(), 200, {plainGet});
+        QVERIFY(!idle.empty());
+        const QList<QByteArray> answered = answers(busy, 20'000);
+        QCOMPARE(answered.size(), 200);
+        for (const QByteArray &answer : answered)
+            QVERIFY2(answer.startsWith("HTTP/1.1 "), answer.left(40).constData());
+        QVERIFY(trickle(standIn.port(), plainGet, 2).startsWith("HTTP/1.1 "));
+        QVERIFY(std::all_of(idle.begin(), idle.end(), [](const auto &c) { return c->isOpen(); }));
     }
 
     void listenersKeepListeningThroughACrowd_data() {
@@ -122,13 +93,14 @@ private Q_SLOTS:
         const QByteArray notFound = SignInHttp::notFoundAnswer();
 
         // Strangers, malformed and oversized requests, and a forged Slack state.
-        Crowd idle(port, 50);
-        Crowd strangers(port, 225,
-                        {"GET /elsewhere?code=ATTACKER HTTP/1.1\r\n\r\n", "\x01\x02\r\n\r\n",
-                         QByteArray("GET /x?").leftJustified(SignInHttp::maxRequestBytes + 1, 'a'),
-                         "GET /slack/callback?code=ATTACKER&state=forged HTTP/1.1\r\n\r\n"});
-        QVERIFY(idle.waitUntilConnected(5000) && strangers.waitUntilClosed(10'000));
-        QCOMPARE(strangers.answered(notFound), 225);
+        Crowd idle = crowd(port, 50);
+        Crowd strangers =
+            crowd(port, 225,
+                  {"GET /elsewhere?code=ATTACKER HTTP/1.1\r\n\r\n", "\x01\x02\r\n\r\n",
+                   QByteArray("GET /x?").leftJustified(SignInHttp::maxRequestBytes + 1, 'a'),
+                   "GET /slack/callback?code=ATTACKER&state=forged HTTP/1.1\r\n\r\n"});
+        QVERIFY(!idle.empty());
+        QCOMPARE(answers(strangers, 10'000), QList<QByteArray>(225, notFound));
 
         // A slow stranger, then the redirect with a pipelined request behind it.
         QCOMPARE(trickle(port, "GET /favicon.ico HTTP/1.1\r\n\r\n", 1), notFound);
@@ -142,7 +114,7 @@ private Q_SLOTS:
         else
             QCOMPARE(codes.size(), 1);
         // The idle connections are cut with the sign-in.
-        QVERIFY(idle.waitUntilClosed(3000));
+        QCOMPARE(answers(idle, 3000), QList<QByteArray>(50));
     }
 
     void listenersDropIdleConnectionsOnly() {
@@ -151,8 +123,8 @@ private Q_SLOTS:
         QSignalSpy codes(&listener, &CalendarSignInListener::codeReceived);
         const quint16 port =
             quint16(QCoro::waitFor(listener.startListening(CalendarProvider::microsoft)));
-        RawClient silent, halfway;
-        QVERIFY(silent.connectTo(port) && halfway.connectTo(port));
+        RawClient silent(port), halfway(port);
+        QVERIFY(silent.waitConnected() && halfway.waitConnected());
         halfway.send("GET /nylas/callback?code=half");
         QCOMPARE(silent.answer(), QByteArray());
         QCOMPARE(halfway.answer(), QByteArray());

@@ -1,32 +1,82 @@
 #pragma once
 
+#include <QDeadlineTimer>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QTest>
+#include <memory>
 
-// Runs the real zelvane-backend for one test. The binary comes from $ZELVANE_BACKEND_BINARY
-// (set per test in CMake to $<TARGET_FILE:zelvane-backend>); the port from its first line.
+// Runs the real zelvane-backend for one test: the binary named by $ZELVANE_BACKEND_BINARY (set
+// per test in CMake), on the port its first line announces.
 class BackendProcess {
 public:
+    struct Reply {
+        int status = 0; // 0: no answer
+        QByteArray body;
+        QUrl location;
+        QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+    };
     // With `Admin::on`, the stand-in serves its test-control interface.
     enum class Admin { off, on };
-    explicit BackendProcess(QStringList arguments = {}, Admin admin = Admin::on);
-    ~BackendProcess();
-    BackendProcess(const BackendProcess &) = delete;
-    BackendProcess &operator=(const BackendProcess &) = delete;
+
+    explicit BackendProcess(QStringList arguments = {}, Admin admin = Admin::on)
+        : m_arguments(std::move(arguments)) {
+        if (admin == Admin::on)
+            m_arguments.prepend(QStringLiteral("--admin"));
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    }
+    ~BackendProcess() {
+        m_process.kill();
+        m_process.waitForFinished(5'000);
+    }
 
     // Starts the process and waits for its first line; false with error() when it fails.
-    bool start(int timeoutMs = 10'000);
+    bool start(int timeoutMs = 10'000) {
+        m_process.start(qEnvironmentVariable("ZELVANE_BACKEND_BINARY"), m_arguments);
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!m_process.canReadLine())
+            if (!m_process.waitForReadyRead(int(deadline.remainingTime()))) {
+                m_error = m_process.program() + QStringLiteral(": ") + m_process.errorString();
+                return false;
+            }
+        const QByteArray line = m_process.readLine().trimmed();
+        const QByteArray prefix = "zelvane-backend listening on http://127.0.0.1:";
+        m_port = line.startsWith(prefix) ? quint16(line.mid(prefix.size()).toUInt()) : 0;
+        if (m_port == 0)
+            m_error = QStringLiteral("unexpected start-up line: ") + QString::fromUtf8(line);
+        return m_port != 0;
+    }
     QString error() const { return m_error; }
 
     quint16 port() const { return m_port; }
-    QString origin() const;  // "http://127.0.0.1:<port>"
-    QString apiBase() const; // origin + "/functions/v1/api/"
+    QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
-    // One call of the test-control interface: its JSON answer, or an empty object when the call
-    // failed.
-    QJsonObject admin(const QByteArray &verb, const QString &path, const QJsonObject &body = {});
+    // One request, a redirect reported rather than followed.
+    Reply request(const QByteArray &verb, const QString &pathAndQuery, const QJsonObject &body = {},
+                  const QByteArray &authorization = {}) {
+        QNetworkAccessManager network;
+        QNetworkRequest request(QUrl::fromEncoded((origin() + pathAndQuery).toUtf8()));
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/json"));
+        if (!authorization.isEmpty())
+            request.setRawHeader("Authorization", authorization);
+        const std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(
+            request, verb, verb == "POST" ? QJsonDocument(body).toJson() : QByteArray()));
+        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 15'000))
+            return {};
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                reply->readAll(), QUrl(QString::fromUtf8(reply->rawHeader("Location")))};
+    }
+    // A call of the test-control interface: its JSON answer, empty when the call failed.
+    QJsonObject admin(const QByteArray &verb, const QString &path, const QJsonObject &body = {}) {
+        const Reply reply = request(verb, QStringLiteral("/_admin/") + path, body);
+        return reply.status == 200 ? reply.json() : QJsonObject();
+    }
 
 private:
     QStringList m_arguments;

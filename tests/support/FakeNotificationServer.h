@@ -6,10 +6,9 @@
 #include <QStringList>
 #include <QVariantMap>
 
-// The desktop's notification server, for a test's private session bus: it records what it is
-// asked to show (or refuses), reports the actions the test chooses, and says whether the desktop
-// is in do-not-disturb. Registered on a connection of its own, its signals come from another
-// sender than the application's. A test target lists this header among its sources for moc.
+// The desktop's notification server on a test's private bus: it records what it is asked to show
+// (or refuses), says whether the desktop is in do-not-disturb, and emits the actions the test
+// chooses. A test target lists this header among its sources for moc.
 class FakeNotificationServer : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")

@@ -10,11 +10,8 @@
 #include "sync/SignInListener.h"
 #include "sync/SlackService.h"
 
-class AppSettings;
-
-// The sync and prep services wired as the application wires them, for suites that need a
-// calendar or research service without caring how it reaches the outside. The research cache
-// lives in $XDG_DATA_HOME, so a TestEnvironment keeps it private.
+// The sync and prep services wired as the application wires them. The research cache lives in
+// $XDG_DATA_HOME, so a TestEnvironment keeps it private.
 struct ServiceGraph {
     ServiceGraph(AppSettings &settings, Clock &clock)
         : proxy(secrets, clock)

@@ -9,8 +9,7 @@
 #include <type_traits>
 #include <variant>
 
-// The outcome of a task run to its end from a test: its value or what it threw.
-// (QCoro::waitFor never returns when the awaited task throws, so tests go through here.)
+// A task run to its end: its value or what it threw (QCoro::waitFor hangs on a throw).
 template <typename T> struct Settled {
     std::optional<T> value;
     std::exception_ptr error;

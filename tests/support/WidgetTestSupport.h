@@ -1,8 +1,5 @@
 #pragma once
 
-#include "core/CalendarEvent.h"
-#include "core/MeetingBrief.h"
-
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
@@ -101,28 +98,5 @@ inline bool showActive(QWidget *window, QSize size) {
 inline bool saveScreenshot(QWidget *widget, const QString &name) {
     QCoreApplication::processEvents();
     return widget->grab().save(QCoreApplication::applicationDirPath() + u'/' + name + u".png"_s);
-}
-
-inline CalendarEvent event(const QDateTime &start, std::optional<QUrl> link = std::nullopt,
-                           std::optional<QString> location = std::nullopt) {
-    CalendarEvent e;
-    e.title = u"Quarterly planning"_s;
-    e.startDate = start;
-    e.endDate = start.addSecs(30 * 60);
-    e.calendarTitle = u"Work"_s;
-    e.meetingLink = std::move(link);
-    e.location = std::move(location);
-    return e;
-}
-
-inline MeetingBrief brief() {
-    MeetingBrief b;
-    b.summary = {u"Renewal is due next month"_s};
-    b.talkingPoints = {u"Ask about the pilot"_s};
-    MeetingBrief::AttendeeProfile p;
-    p.email = u"dana@example.org"_s;
-    p.name = u"Dana Lee"_s;
-    b.attendeeProfiles = {p};
-    return b;
 }
 } // namespace WidgetTest

@@ -25,6 +25,29 @@ const QDateTime meetingStart(QDate(2027, 1, 15), QTime(10, 0), Qt::UTC);
 const QUrl zoomLink(u"https://zoom.us/j/1"_s);
 const QDateTime generated(QDate(2027, 1, 15), QTime(9, 0), Qt::UTC);
 
+CalendarEvent upcoming(const QDateTime &start, std::optional<QUrl> link = std::nullopt,
+                       std::optional<QString> location = std::nullopt) {
+    CalendarEvent e;
+    e.title = u"Quarterly planning"_s;
+    e.startDate = start;
+    e.endDate = start.addSecs(30 * 60);
+    e.calendarTitle = u"Work"_s;
+    e.meetingLink = std::move(link);
+    e.location = std::move(location);
+    return e;
+}
+
+MeetingBrief sampleBrief() {
+    MeetingBrief b;
+    b.summary = {u"Renewal is due next month"_s};
+    b.talkingPoints = {u"Ask about the pilot"_s};
+    MeetingBrief::AttendeeProfile dana;
+    dana.email = u"dana@example.org"_s;
+    dana.name = u"Dana Lee"_s;
+    b.attendeeProfiles = {dana};
+    return b;
+}
+
 // Pixels between the middle and what is drawn over `background` (middle third, `edge` in).
 int offCentre(QWidget &widget, const QColor &background, int edge = 0) {
     widget.resize(widget.sizeHint());
@@ -148,9 +171,9 @@ private Q_SLOTS:
     // opens the link and keeps the window; Escape and Close put it away.
     void preview() {
         ManualClock clock(generated.addSecs(5 * 60));
-        const CalendarEvent event = WidgetTest::event(
-            meetingStart, QUrl(u"https://app.slack.com/huddle/T1/C2"_s), u"Room 4"_s);
-        MeetingBrief brief = WidgetTest::brief();
+        const CalendarEvent event =
+            upcoming(meetingStart, QUrl(u"https://app.slack.com/huddle/T1/C2"_s), u"Room 4"_s);
+        MeetingBrief brief = sampleBrief();
         brief.generatedAt = generated;
         BriefPreviewView view(event, brief, nullptr, clock);
         QSignalSpy dismissed(&view, &BriefPreviewView::dismissRequested);
@@ -185,13 +208,12 @@ private Q_SLOTS:
         QTest::newRow("yesterday") << prepared(26 * 3600) << u"Prepared yesterday"_s;
         QTest::newRow("days") << prepared(3 * 86400) << u"Prepared 3 days ago"_s;
 
-        CalendarEvent late =
-            WidgetTest::event(QDateTime(QDate(2027, 1, 15), QTime(23, 30), Qt::UTC));
+        CalendarEvent late = upcoming(QDateTime(QDate(2027, 1, 15), QTime(23, 30), Qt::UTC));
         late.endDate = late.startDate.addSecs(3600); // ends the next day: no second date
         QTest::newRow("preview time")
             << BriefPreviewView::timeString(late, english) << u"Jan 15, 2027 11:30 PM - 12:30 AM"_s;
 
-        const CalendarEvent meeting = WidgetTest::event(meetingStart);
+        const CalendarEvent meeting = upcoming(meetingStart);
         const auto reminder = [&](int secondsToStart) {
             return meeting.reminderTimeText(meeting.startDate.addSecs(-secondsToStart), english);
         };
@@ -240,14 +262,13 @@ private Q_SLOTS:
         QFETCH(QString, join);
         QFETCH(QString, indicator);
         QFETCH(int, cardWidth);
-        MeetingBrief brief = WidgetTest::brief();
+        MeetingBrief brief = sampleBrief();
         for (int i = 1; i < briefLines; ++i)
             brief.summary << u"Point %1 of a long briefing"_s.arg(i);
-        auto view =
-            present(WidgetTest::event(meetingStart,
-                                      link.isEmpty() ? std::nullopt : std::optional(QUrl(link)),
-                                      location.isEmpty() ? std::nullopt : std::optional(location)),
-                    briefLines ? std::optional(brief) : std::nullopt, screen);
+        auto view = present(upcoming(meetingStart,
+                                     link.isEmpty() ? std::nullopt : std::optional(QUrl(link)),
+                                     location.isEmpty() ? std::nullopt : std::optional(location)),
+                            briefLines ? std::optional(brief) : std::nullopt, screen);
         const QStringList buttons = buttonNames(view.get());
         const QStringList rest{u"1 min"_s, u"Dismiss"_s};
         QCOMPARE(buttons, join.isEmpty() ? rest : QStringList{join} + rest);
@@ -299,8 +320,8 @@ private Q_SLOTS:
         QFETCH(bool, early);
         QFETCH(QString, keys);
         QFETCH(QString, call);
-        auto view = present(
-            WidgetTest::event(meetingStart, withLink ? std::optional(zoomLink) : std::nullopt));
+        auto view =
+            present(upcoming(meetingStart, withLink ? std::optional(zoomLink) : std::nullopt));
         QVERIFY(showActive(view.get(), view->size()));
         if (!early)
             clock.advance(ReminderOverlayView::keyGuard);
@@ -320,7 +341,7 @@ private Q_SLOTS:
 
     // A picture of the card springs in; the live card takes its place at rest.
     void springsIn() {
-        ReminderOverlayView view(WidgetTest::event(meetingStart), std::nullopt, nullptr, clock);
+        ReminderOverlayView view(upcoming(meetingStart), std::nullopt, nullptr, clock);
         QSignalSpy finished(&view, &CardOverlay::appearanceFinished);
         view.show();
         QVERIFY(!view.card()->isVisible());
@@ -357,7 +378,7 @@ private Q_SLOTS:
             connect(controller.get(), signal, this, [this, &controller, name] {
                 calls << name + (controller->windows().isEmpty() ? u""_s : u" (open)"_s);
             });
-        controller->showOverlay(WidgetTest::event(meetingStart, zoomLink), std::nullopt);
+        controller->showOverlay(upcoming(meetingStart, zoomLink), std::nullopt);
         for (QWidget *window : controller->windows())
             window->findChild<ReminderOverlayView *>()->finishAppearance();
         const QList<QPointer<QWidget>> windows{controller->windows()[0], controller->windows()[1]};
