@@ -13,12 +13,9 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-using Reply = BackendProcess::Reply;
-
 QString eventsQuery(const QString &grantId, qint64 start, qint64 end) {
-    return u"nylas/events?grantId=%1&calendarId=primary&start=%2&end=%3&limit=200"_s.arg(grantId)
-        .arg(start)
-        .arg(end);
+    return u"nylas/events?grantId=%1&calendarId=primary&start=%2&end=%3&limit=200"_s.arg(
+        grantId, QString::number(start), QString::number(end));
 }
 
 const QJsonObject sms{{"credential", "c"}, {"to", "1"}, {"body", "b"}};
@@ -29,15 +26,15 @@ class TestBackend : public QObject {
 
     std::unique_ptr<BackendProcess> m_backend;
 
-    Reply send(const QByteArray &method, const QString &pathAndQuery, const QJsonObject &body = {},
-               const QByteArray &authorization = {}) {
+    auto send(const QByteArray &method, const QString &pathAndQuery, const QJsonObject &body = {},
+              const QByteArray &authorization = {}) {
         return m_backend->request(method, pathAndQuery, body, authorization);
     }
-    Reply api(const QByteArray &method, const QString &endpoint, const QJsonObject &body = {}) {
+    auto api(const QByteArray &method, const QString &endpoint, const QJsonObject &body = {}) {
         return send(method, u"/functions/v1/api/"_s + endpoint, body);
     }
-    QString createGrant(const QJsonObject &request = {}) {
-        return m_backend->admin("POST", u"grants"_s, request).value(u"grantId"_s).toString();
+    QString createGrant() {
+        return m_backend->admin("POST", u"grants"_s).value(u"grantId"_s).toString();
     }
     bool restart(const QStringList &arguments, BackendProcess::Admin admin) {
         m_backend = std::make_unique<BackendProcess>(arguments, admin);
@@ -48,7 +45,6 @@ private slots:
     void init() {
         QVERIFY2(restart({}, BackendProcess::Admin::on), qPrintable(m_backend->error()));
     }
-    void cleanup() { m_backend.reset(); }
 
     // Only events touching the window [1000, 2000] come back, all-day ones by their date.
     void eventsWindowAndSmsQuota() {
@@ -105,8 +101,7 @@ private slots:
             if (start > now && (first == 0 || start < first))
                 first = start;
         }
-        QVERIFY2(first >= now + 119 && first <= now + 125,
-                 qPrintable(QString::number(first - now)));
+        QVERIFY2(first >= now + 119 && first <= now + 125, QByteArray::number(first - now));
     }
 
     // The authorize page sends the browser to the backend's callback, which sends it on to the
@@ -168,7 +163,6 @@ private slots:
         QVERIFY(!restart({u"--port"_s, u"70000"_s}, BackendProcess::Admin::off));
         QVERIFY(restart({}, BackendProcess::Admin::off));
         QCOMPARE(send("GET", u"/_admin/requests"_s).status, 404);
-        QCOMPARE(send("POST", u"/_admin/grants"_s, {{"email", "x@y"}}).status, 404);
     }
 
     void requestLogIsBounded() {
@@ -204,8 +198,7 @@ private slots:
         for (qsizetype call = 0; call < statuses.size(); ++call) {
             QElapsedTimer timer;
             timer.start();
-            const Reply reply = api("GET", calendars);
-            QCOMPARE(reply.status, statuses[call]);
+            QCOMPARE(api("GET", calendars).status, statuses[call]);
             if (fault.contains(u"delayMs"_s))
                 QCOMPARE(timer.elapsed() >= 1400, call == 0);
         }
@@ -230,7 +223,6 @@ private slots:
         };
         const QByteArray ok = "GET /functions/v1/api/sms HTTP/1.1\r\nHost: x\r\n";
         const QByteArray events = "/functions/v1/api/nylas/events?calendarId=primary&grantId=";
-        QTest::newRow("TLS hello") << QByteArray("\x16\x03\x01\x02\x00garbage\r\n\r\n", 17) << 400;
         QTest::newRow("no version") << QByteArray("GET /\r\n\r\n") << 400;
         QTest::newRow("HTTP/2") << QByteArray("GET / HTTP/2.0\r\n\r\n") << 400;
         QTest::newRow("encoded NUL in the path") << get("/functions/v1/api/s%00ms") << 400;
