@@ -15,7 +15,6 @@
 #include <QDesktopServices>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTemporaryFile>
 
 using namespace Qt::StringLiterals;
 using namespace WidgetTest;
@@ -37,16 +36,12 @@ CalendarEvent upcoming(const QDateTime &start, std::optional<QUrl> link = std::n
     return e;
 }
 
-MeetingBrief sampleBrief() {
-    MeetingBrief b;
-    b.summary = {u"Renewal is due next month"_s};
-    b.talkingPoints = {u"Ask about the pilot"_s};
-    MeetingBrief::AttendeeProfile dana;
-    dana.email = u"dana@example.org"_s;
-    dana.name = u"Dana Lee"_s;
-    b.attendeeProfiles = {dana};
-    return b;
-}
+// A brief prepared at `generated`: one summary line, one attendee, one talking point.
+const MeetingBrief sampleBrief{{},
+                               generated,
+                               {u"Renewal is due next month"_s},
+                               {{u"dana@example.org"_s, u"Dana Lee"_s, {}, {}, {}, {}, {}, {}}},
+                               {u"Ask about the pilot"_s}};
 
 // Pixels between the middle and what is drawn over `background` (middle third, `edge` in).
 int offCentre(QWidget &widget, const QColor &background, int edge = 0) {
@@ -173,9 +168,7 @@ private Q_SLOTS:
         ManualClock clock(generated.addSecs(5 * 60));
         const CalendarEvent event =
             upcoming(meetingStart, QUrl(u"https://app.slack.com/huddle/T1/C2"_s), u"Room 4"_s);
-        MeetingBrief brief = sampleBrief();
-        brief.generatedAt = generated;
-        BriefPreviewView view(event, brief, nullptr, clock);
+        BriefPreviewView view(event, sampleBrief, nullptr, clock);
         QSignalSpy dismissed(&view, &BriefPreviewView::dismissRequested);
         QVERIFY(showActive(&view, {520, 480}));
         const QStringList texts = visibleTexts(&view);
@@ -262,7 +255,7 @@ private Q_SLOTS:
         QFETCH(QString, join);
         QFETCH(QString, indicator);
         QFETCH(int, cardWidth);
-        MeetingBrief brief = sampleBrief();
+        MeetingBrief brief = sampleBrief;
         for (int i = 1; i < briefLines; ++i)
             brief.summary << u"Point %1 of a long briefing"_s.arg(i);
         auto view = present(upcoming(meetingStart,
@@ -412,20 +405,5 @@ private Q_SLOTS:
     }
 };
 
-// Two side-by-side screens on the offscreen platform, declared before the application starts.
-int main(int argc, char **argv) {
-    QTemporaryFile config(QDir::tempPath() + u"/zelvane-screens-XXXXXX.json"_s);
-    if (!config.open())
-        return 1;
-    config.write(R"({"screens": [
-        {"name": "left", "x": 0, "y": 0, "width": 1280, "height": 800, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "right", "x": 1280, "y": 0, "width": 1024, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}
-    ]})");
-    config.flush();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toUtf8());
-    QApplication app(argc, argv);
-    TestWidgets test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestWidgets)
 #include "tst_widgets.moc"
