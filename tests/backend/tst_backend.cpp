@@ -30,8 +30,9 @@ class TestBackend : public QObject {
               const QByteArray &authorization = {}) {
         return m_backend->request(method, pathAndQuery, body, authorization);
     }
-    auto api(const QByteArray &method, const QString &endpoint, const QJsonObject &body = {}) {
-        return send(method, u"/functions/v1/api/"_s + endpoint, body);
+    auto api(const QByteArray &method, const QString &endpoint, const QJsonObject &body = {},
+             const QByteArray &authorization = {}) {
+        return send(method, u"/functions/v1/api/"_s + endpoint, body, authorization);
     }
     QString createGrant() {
         return m_backend->admin("POST", u"grants"_s).value(u"grantId"_s).toString();
@@ -149,9 +150,7 @@ private slots:
         QFETCH(QByteArray, authorization);
         QFETCH(int, status);
         QVERIFY(restart({u"--credential"_s, u"s3cret"_s}, BackendProcess::Admin::on));
-        QCOMPARE(send("GET", "/functions/v1/api/nylas/calendars?grantId=" + createGrant(), {},
-                      authorization)
-                     .status,
+        QCOMPARE(api("GET", "nylas/calendars?grantId=" + createGrant(), {}, authorization).status,
                  status);
         QJsonObject message = sms;
         message.insert("credential", QString::fromUtf8(authorization.mid(7)));
@@ -223,7 +222,8 @@ private slots:
         };
         const QByteArray ok = "GET /functions/v1/api/sms HTTP/1.1\r\nHost: x\r\n";
         const QByteArray events = "/functions/v1/api/nylas/events?calendarId=primary&grantId=";
-        QTest::newRow("no version") << QByteArray("GET /\r\n\r\n") << 400;
+        QTest::newRow("no version, then an oversized body")
+            << QByteArray("GET /\r\nContent-Length: 999999999999\r\n\r\n") << 400;
         QTest::newRow("HTTP/2") << QByteArray("GET / HTTP/2.0\r\n\r\n") << 400;
         QTest::newRow("encoded NUL in the path") << get("/functions/v1/api/s%00ms") << 400;
         QTest::newRow("header without colon") << ok + "Broken header\r\n\r\n" << 400;
