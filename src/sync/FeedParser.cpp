@@ -91,24 +91,33 @@ QString addressOf(const char *value) {
     return address;
 }
 
-// What a VEVENT says, read in one pass over its properties.
+// What a VEVENT says, found in one pass over its properties. Text is converted only for events
+// that fall inside the window: most of a feed is past meetings.
 struct EventText {
     QString uid;
-    std::optional<QString> summary, location, description, url;
+    icalproperty *summary = nullptr, *location = nullptr, *description = nullptr, *url = nullptr;
+    icalproperty *organizer = nullptr;
     bool cancelled = false;
-    QStringList attendees;
-    std::optional<QString> organizer;
+    QList<icalproperty *> attendees;
     std::optional<QUrl> conferencingLink;
     icalproperty *dtstart = nullptr, *dtend = nullptr, *duration = nullptr, *recurrenceId = nullptr;
     QList<icalproperty *> rrules, rdates, exdates;
+
+    static std::optional<QString> text(icalproperty *p, const char *(*get)(const icalproperty *)) {
+        if (!p)
+            return std::nullopt;
+        return QString::fromUtf8(get(p));
+    }
 
     // Looked for once and kept: every occurrence of a series has the same link.
     const std::optional<QUrl> &meetingLink() const {
         if (!foundLink) {
             std::optional<QUrl> link = conferencingLink;
-            for (const auto *field : {&location, &url, &description})
-                if (!link && *field)
-                    link = MeetingLinkParser::extractLink(**field);
+            for (const auto &[p, get] : {std::pair{location, &icalproperty_get_location},
+                                         {url, &icalproperty_get_url},
+                                         {description, &icalproperty_get_description}})
+                if (!link && p)
+                    link = MeetingLinkParser::extractLink(QString::fromUtf8(get(p)));
             foundLink = std::move(link);
         }
         return *foundLink;
@@ -130,27 +139,25 @@ EventText readEvent(icalcomponent *event) {
             e.uid = QString::fromUtf8(icalproperty_get_uid(p));
             break;
         case ICAL_SUMMARY_PROPERTY:
-            e.summary = QString::fromUtf8(icalproperty_get_summary(p));
+            e.summary = p;
             break;
         case ICAL_LOCATION_PROPERTY:
-            e.location = QString::fromUtf8(icalproperty_get_location(p));
+            e.location = p;
             break;
         case ICAL_DESCRIPTION_PROPERTY:
-            e.description = QString::fromUtf8(icalproperty_get_description(p));
+            e.description = p;
             break;
         case ICAL_URL_PROPERTY:
-            e.url = QString::fromUtf8(icalproperty_get_url(p));
+            e.url = p;
             break;
         case ICAL_STATUS_PROPERTY:
             e.cancelled = icalproperty_get_status(p) == ICAL_STATUS_CANCELLED;
             break;
         case ICAL_ATTENDEE_PROPERTY:
-            if (const QString a = addressOf(icalproperty_get_attendee(p)); !a.isEmpty())
-                e.attendees.append(a);
+            e.attendees.append(p);
             break;
         case ICAL_ORGANIZER_PROPERTY:
-            if (const QString a = addressOf(icalproperty_get_organizer(p)); !a.isEmpty())
-                e.organizer = a;
+            e.organizer = p;
             break;
         case ICAL_DTSTART_PROPERTY:
             e.dtstart = p;
@@ -341,7 +348,8 @@ private:
         CalendarEvent e;
         e.id = QStringLiteral("feed_%1_%2_%3")
                    .arg(m_owner.accountId, text.uid, QString::number(original));
-        e.title = text.summary.value_or(QStringLiteral("(No title)"));
+        e.title = EventText::text(text.summary, &icalproperty_get_summary)
+                      .value_or(QStringLiteral("(No title)"));
         e.startDate = start.toUTC();
         e.endDate = e.startDate.addSecs(durationSecs);
         e.calendarTitle = m_owner.calendarTitle;
@@ -349,14 +357,21 @@ private:
         e.calendarId = m_owner.calendarId;
         e.provider = CalendarProvider::feed;
         e.accountId = m_owner.accountId;
-        e.location = text.location;
-        e.notes = text.description;
+        e.location = EventText::text(text.location, &icalproperty_get_location);
+        e.notes = EventText::text(text.description, &icalproperty_get_description);
         e.meetingLink = text.meetingLink();
-        e.attendeeEmails = text.attendees;
+        for (icalproperty *p : text.attendees)
+            if (const QString a = addressOf(icalproperty_get_attendee(p)); !a.isEmpty())
+                e.attendeeEmails.append(a);
         // The organiser is a person to prepare for as much as any attendee.
-        if (text.organizer && !e.attendeeEmails.contains(*text.organizer, Qt::CaseInsensitive))
-            e.attendeeEmails.append(*text.organizer);
-        e.organizerEmail = text.organizer;
+        if (text.organizer) {
+            if (const QString a = addressOf(icalproperty_get_organizer(text.organizer));
+                !a.isEmpty()) {
+                if (!e.attendeeEmails.contains(a, Qt::CaseInsensitive))
+                    e.attendeeEmails.append(a);
+                e.organizerEmail = a;
+            }
+        }
         out.append(std::move(e));
     }
 
