@@ -11,7 +11,9 @@ extern "C" {
 }
 
 #include <cctype>
+#include <cstring>
 #include <memory>
+#include <thread>
 
 QString FeedError::description() const {
     switch (m_reason) {
@@ -103,21 +105,43 @@ struct EventText {
     icalproperty *dtstart = nullptr, *dtend = nullptr, *duration = nullptr, *recurrenceId = nullptr;
     QList<icalproperty *> rrules, rdates, exdates;
 
-    static std::optional<QString> text(icalproperty *p, const char *(*get)(const icalproperty *)) {
-        if (!p)
-            return std::nullopt;
-        return QString::fromUtf8(get(p));
+    // The text every occurrence shares, converted on first use.
+    struct Details {
+        std::optional<QString> summary, location, description, organizer;
+        QStringList attendees;
+    };
+    const Details &details() const {
+        if (!converted) {
+            const auto text = [](icalproperty *p, const char *(*get)(const icalproperty *)) {
+                return p ? std::optional(QString::fromUtf8(get(p))) : std::nullopt;
+            };
+            Details d{text(summary, &icalproperty_get_summary),
+                      text(location, &icalproperty_get_location),
+                      text(description, &icalproperty_get_description),
+                      std::nullopt,
+                      {}};
+            for (icalproperty *p : attendees)
+                if (const QString a = addressOf(icalproperty_get_attendee(p)); !a.isEmpty())
+                    d.attendees.append(a);
+            if (organizer)
+                if (const QString a = addressOf(icalproperty_get_organizer(organizer));
+                    !a.isEmpty())
+                    d.organizer = a;
+            converted = std::move(d);
+        }
+        return *converted;
     }
+    mutable std::optional<Details> converted;
 
     // Looked for once and kept: every occurrence of a series has the same link.
     const std::optional<QUrl> &meetingLink() const {
         if (!foundLink) {
             std::optional<QUrl> link = conferencingLink;
-            for (const auto &[p, get] : {std::pair{location, &icalproperty_get_location},
-                                         {url, &icalproperty_get_url},
-                                         {description, &icalproperty_get_description}})
-                if (!link && p)
-                    link = MeetingLinkParser::extractLink(QString::fromUtf8(get(p)));
+            const std::optional<QString> address =
+                url ? std::optional(QString::fromUtf8(icalproperty_get_url(url))) : std::nullopt;
+            for (const auto *field : {&details().location, &address, &details().description})
+                if (!link && *field)
+                    link = MeetingLinkParser::extractLink(**field);
             foundLink = std::move(link);
         }
         return *foundLink;
@@ -348,8 +372,8 @@ private:
         CalendarEvent e;
         e.id = QStringLiteral("feed_%1_%2_%3")
                    .arg(m_owner.accountId, text.uid, QString::number(original));
-        e.title = EventText::text(text.summary, &icalproperty_get_summary)
-                      .value_or(QStringLiteral("(No title)"));
+        const EventText::Details &details = text.details();
+        e.title = details.summary.value_or(QStringLiteral("(No title)"));
         e.startDate = start.toUTC();
         e.endDate = e.startDate.addSecs(durationSecs);
         e.calendarTitle = m_owner.calendarTitle;
@@ -357,21 +381,15 @@ private:
         e.calendarId = m_owner.calendarId;
         e.provider = CalendarProvider::feed;
         e.accountId = m_owner.accountId;
-        e.location = EventText::text(text.location, &icalproperty_get_location);
-        e.notes = EventText::text(text.description, &icalproperty_get_description);
+        e.location = details.location;
+        e.notes = details.description;
         e.meetingLink = text.meetingLink();
-        for (icalproperty *p : text.attendees)
-            if (const QString a = addressOf(icalproperty_get_attendee(p)); !a.isEmpty())
-                e.attendeeEmails.append(a);
+        e.attendeeEmails = details.attendees;
         // The organiser is a person to prepare for as much as any attendee.
-        if (text.organizer) {
-            if (const QString a = addressOf(icalproperty_get_organizer(text.organizer));
-                !a.isEmpty()) {
-                if (!e.attendeeEmails.contains(a, Qt::CaseInsensitive))
-                    e.attendeeEmails.append(a);
-                e.organizerEmail = a;
-            }
-        }
+        if (details.organizer &&
+            !e.attendeeEmails.contains(*details.organizer, Qt::CaseInsensitive))
+            e.attendeeEmails.append(*details.organizer);
+        e.organizerEmail = details.organizer;
         out.append(std::move(e));
     }
 
@@ -380,6 +398,66 @@ private:
     qint64 m_from, m_to;
     QSet<QString> m_replaced;
 };
+} // namespace
+
+namespace {
+// Below this size a second thread costs more than it saves.
+constexpr qsizetype parallelParseSize = 512 * 1024;
+
+bool lineStartsWith(const char *line, const char *end, const char *word) {
+    const size_t n = std::strlen(word);
+    return size_t(end - line) >= n && qstrnicmp(line, word, n) == 0;
+}
+
+// Where a large feed of one calendar can be cut in two for libical to parse side by side: the
+// start of the first VEVENT line past the middle. 0 when it cannot, or need not, be cut.
+qsizetype splitPoint(const QByteArray &data) {
+    if (data.size() < parallelParseSize)
+        return 0;
+    const char *begin = data.constData();
+    const char *end = begin + data.size();
+    int calendars = 0;
+    qsizetype split = 0;
+    for (const char *line = begin; line < end;) {
+        if (lineStartsWith(line, end, "BEGIN:VCALENDAR"))
+            ++calendars;
+        else if (!split && line - begin >= data.size() / 2 &&
+                 lineStartsWith(line, end, "BEGIN:VEVENT"))
+            split = line - begin;
+        const void *newline = std::memchr(line, '\n', size_t(end - line));
+        line = newline ? static_cast<const char *>(newline) + 1 : end;
+    }
+    return calendars == 1 ? split : 0;
+}
+
+Component parseText(const QByteArray &text) {
+    // libical reads up to the first NUL; QByteArray always ends in one.
+    return Component(icalparser_parse_string(text.constData()), icalcomponent_free);
+}
+
+// Parses the feed, a large one in two halves on two threads whose trees are then joined: the
+// same tree, in the same order, as one pass would build.
+Component parseFeed(const QByteArray &data) {
+    const qsizetype split = splitPoint(data);
+    if (!split)
+        return parseText(data);
+    const QByteArray head = data.first(split) + "END:VCALENDAR\r\n";
+    const QByteArray tail = "BEGIN:VCALENDAR\r\n" + data.sliced(split);
+    Component second(nullptr, icalcomponent_free);
+    std::thread worker([&second, &tail] { second = parseText(tail); });
+    Component first = parseText(head);
+    worker.join();
+    const auto isCalendar = [](const Component &c) {
+        return c && icalcomponent_isa(c.get()) == ICAL_VCALENDAR_COMPONENT;
+    };
+    if (!isCalendar(first) || !isCalendar(second))
+        return parseText(data);
+    while (icalcomponent *c = icalcomponent_get_first_component(second.get(), ICAL_ANY_COMPONENT)) {
+        icalcomponent_remove_component(second.get(), c);
+        icalcomponent_add_component(first.get(), c);
+    }
+    return first;
+}
 } // namespace
 
 bool FeedParser::looksLikeICalendar(const QByteArray &data) {
@@ -395,8 +473,7 @@ QList<CalendarEvent> FeedParser::parse(const QByteArray &data, const FeedOwner &
                                        const QDateTime &from, const QDateTime &to) {
     if (!looksLikeICalendar(data))
         throw FeedError(FeedError::Reason::notICalendar);
-    // libical reads up to the first NUL; QByteArray always ends in one.
-    Component root(icalparser_parse_string(data.constData()), icalcomponent_free);
+    Component root = parseFeed(data);
     if (!root)
         throw FeedError(FeedError::Reason::notICalendar);
     QList<icalcomponent *> calendars;
