@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -124,6 +125,14 @@ private:
         settings->setRespectDND(respect);
         presenter = std::make_unique<ReminderPresenter>(*settings, overlay, notifications, clock,
                                                         [this] { return desktopQuiet(); });
+    }
+
+    bool revoked() {
+        const QJsonArray requests = backend.admin("GET", u"requests"_s)["requests"].toArray();
+        return std::any_of(requests.begin(), requests.end(), [](const QJsonValue &r) {
+            return r["method"].toString() == "DELETE"_L1 &&
+                   r["path"].toString().endsWith("grant"_L1);
+        });
     }
 
     // Sets up a fault of the stand-in backend.
@@ -322,6 +331,9 @@ private Q_SLOTS:
                           Qt::LeftButton);
         QVERIFY(app.services().calendar.accounts().isEmpty());
         QVERIFY(!view->providerRow(CalendarProvider::google)->isConnected());
+        // Disconnecting revokes the grant; waiting for it also keeps the request from being cut
+        // off by the app's teardown.
+        QTRY_VERIFY_WITH_TIMEOUT(revoked(), 10'000);
         // The next case goes on from the welcome step.
         click(view, u"Back"_s);
     }
