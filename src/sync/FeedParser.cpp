@@ -13,6 +13,7 @@ extern "C" {
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 QString FeedError::description() const {
@@ -41,7 +42,7 @@ using Component = std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)>;
 constexpr int maximumInstancesPerEvent = 5000;
 
 // Resolves TZIDs once per feed: the feed's own VTIMEZONE first, then the tz database (IANA
-// names, or Windows names as Outlook writes them).
+// names, or Windows names as Outlook writes them). Safe to share between threads.
 class Zones {
 public:
     explicit Zones(icalcomponent *calendar)
@@ -56,6 +57,8 @@ public:
         if (!name)
             return nullptr;
         const QByteArray key(name);
+        // libical sorts the calendar's zones on first look-up.
+        const std::lock_guard lock(m_mutex);
         const auto cached = m_zones.constFind(key);
         if (cached != m_zones.cend())
             return *cached;
@@ -73,6 +76,7 @@ public:
 
 private:
     icalcomponent *m_calendar;
+    std::mutex m_mutex;
     QHash<QByteArray, icaltimezone *> m_zones;
 };
 
@@ -224,6 +228,9 @@ EventText readEvent(icalcomponent *event) {
     return e;
 }
 
+// Below this many events a second thread costs more than it saves.
+constexpr qsizetype parallelExpansionEvents = 256;
+
 class Expander {
 public:
     Expander(icalcomponent *calendar, const FeedOwner &owner, const QDateTime &from,
@@ -251,15 +258,32 @@ public:
             const qint64 original =
                 instant(rid, m_zones.zoneOf(text.recurrenceId)).toSecsSinceEpoch();
             m_replaced.insert(text.uid + QLatin1Char('\n') + QString::number(original));
-            emitSingle(text, original, out);
+            if (const auto times = timesOf(text); times && !text.cancelled)
+                append(text, instant(times->start, times->zone), original, times->durationSecs,
+                       out);
         }
-        for (icalcomponent *c : std::as_const(masters)) {
-            const EventText text = readEvent(c);
-            if (text.rrules.isEmpty() && text.rdates.isEmpty())
-                emitSingle(text, std::nullopt, out);
-            else
-                emitRecurring(text, out);
+        // Walking the recurrence rules is most of the work, and each event's walk stands alone:
+        // a large feed walks its two halves side by side. Text is converted afterwards, in order,
+        // on this thread.
+        std::vector<Occurrences> found(size_t(masters.size()));
+        const auto walk = [this, &masters, &found](qsizetype begin, qsizetype end) {
+            for (qsizetype i = begin; i < end; ++i)
+                found[size_t(i)] = occurrencesOf(masters[i]);
+        };
+        const qsizetype half = masters.size() / 2;
+        if (masters.size() >= parallelExpansionEvents) {
+            std::thread worker(walk, 0, half);
+            walk(half, masters.size());
+            worker.join();
+        } else {
+            walk(0, masters.size());
         }
+        for (const Occurrences &o : found)
+            for (qint64 start : o.starts)
+                if (!o.recurring ||
+                    !m_replaced.contains(o.text.uid + QLatin1Char('\n') + QString::number(start)))
+                    append(o.text, QDateTime::fromSecsSinceEpoch(start, Qt::UTC), start,
+                           o.durationSecs, out);
     }
 
 private:
@@ -267,6 +291,14 @@ private:
         icaltimetype start;
         icaltimezone *zone;
         qint64 durationSecs;
+    };
+
+    // The starts of one event, as instants, in order; a single event's is its own start.
+    struct Occurrences {
+        EventText text;
+        bool recurring = false;
+        qint64 durationSecs = 0;
+        QList<qint64> starts;
     };
 
     std::optional<Times> timesOf(const EventText &text) {
@@ -288,30 +320,27 @@ private:
         return Times{start, zone, duration};
     }
 
-    void emitSingle(const EventText &text, std::optional<qint64> original,
-                    QList<CalendarEvent> &out) {
-        if (text.cancelled)
-            return;
-        const auto times = timesOf(text);
+    // Runs on either thread: it reads only its own event, and zones through their lock.
+    Occurrences occurrencesOf(icalcomponent *event) {
+        Occurrences o;
+        o.text = readEvent(event);
+        const EventText &text = o.text;
+        o.recurring = !text.rrules.isEmpty() || !text.rdates.isEmpty();
+        const auto times = text.cancelled ? std::nullopt : timesOf(text);
         if (!times)
-            return;
-        const QDateTime start = instant(times->start, times->zone);
-        append(text, start, original.value_or(start.toSecsSinceEpoch()), times->durationSecs, out);
-    }
-
-    void emitRecurring(const EventText &text, QList<CalendarEvent> &out) {
-        if (text.cancelled)
-            return;
-        const auto times = timesOf(text);
-        if (!times)
-            return;
+            return o;
+        o.durationSecs = times->durationSecs;
+        if (!o.recurring) {
+            o.starts.append(instant(times->start, times->zone).toSecsSinceEpoch());
+            return o;
+        }
         QSet<qint64> excluded;
         for (icalproperty *p : text.exdates) {
             const icaltimetype t = icalproperty_get_exdate(p);
             if (!icaltime_is_null_time(t))
                 excluded.insert(instant(t, m_zones.zoneOf(p)).toSecsSinceEpoch());
         }
-        QList<qint64> starts;
+        QList<qint64> &starts = o.starts;
         const auto consider = [&](const icaltimetype &t, icaltimezone *zone) {
             const qint64 start = instant(t, zone).toSecsSinceEpoch();
             if (!excluded.contains(start))
@@ -356,12 +385,7 @@ private:
         }
         std::sort(starts.begin(), starts.end());
         starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-        for (qint64 start : std::as_const(starts)) {
-            if (m_replaced.contains(text.uid + QLatin1Char('\n') + QString::number(start)))
-                continue;
-            QDateTime when = QDateTime::fromSecsSinceEpoch(start, Qt::UTC);
-            append(text, when, start, times->durationSecs, out);
-        }
+        return o;
     }
 
     void append(const EventText &text, const QDateTime &start, qint64 original, qint64 durationSecs,
