@@ -15,6 +15,10 @@ QString sparkleAttribute(const QXmlStreamAttributes &attributes, const QString &
     return attributes.value(sparkleNamespace, name).toString().trimmed();
 }
 
+// Zelvane's packages are a few megabytes; an announced size far beyond that is no update of ours,
+// and downloading it could fill the disk.
+constexpr qint64 maximumDownloadBytes = qint64(512) * 1024 * 1024;
+
 bool isWebUrl(const QUrl &url) {
     return url.isValid() && (url.scheme() == u"https" || url.scheme() == u"http") &&
            !url.host().isEmpty();
@@ -26,7 +30,7 @@ AppcastEnclosure readEnclosure(const QXmlStreamAttributes &attributes, AppcastIt
         QUrl(attributes.value(QStringLiteral("url")).toString().trimmed(), QUrl::StrictMode);
     bool ok = false;
     const qint64 length = attributes.value(QStringLiteral("length")).toLongLong(&ok);
-    enclosure.length = ok && length > 0 ? length : 0;
+    enclosure.length = ok && length > 0 && length <= maximumDownloadBytes ? length : 0;
     enclosure.type = attributes.value(QStringLiteral("type")).toString().trimmed();
     enclosure.edSignature = sparkleAttribute(attributes, QStringLiteral("edSignature")).toLatin1();
     // Older feeds put the versions on the enclosure instead of the item.

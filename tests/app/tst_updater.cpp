@@ -86,7 +86,9 @@ class TestUpdater : public QObject {
         const QString unusable =
             u"<item><sparkle:shortVersionString>9.0</sparkle:shortVersionString></item><item>"
             "<enclosure url='file:///etc/passwd' length='5' sparkle:edSignature='AA==' "
-            "sparkle:shortVersionString='9.1'/></item>"_s;
+            "sparkle:shortVersionString='9.1'/></item><item><enclosure url='https://zelvane.test/"
+            "huge.tar.gz' length='1099511627776' sparkle:edSignature='AA==' "
+            "sparkle:shortVersionString='9.2'/></item>"_s;
         return {200,
                 (u"<rss xmlns:sparkle='http://www.andymatuschak.org/xml-namespaces/sparkle'>"
                  "<channel>"_s +
