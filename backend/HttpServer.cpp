@@ -68,6 +68,9 @@ private:
 HttpServer::HttpServer(Handler handler, QObject *parent)
     : QObject(parent)
     , m_handler(std::move(handler)) {
+    // The listening server accepts while fewer than this many wait to be taken: at the limit one
+    // waits, and the rest stay in the kernel's backlog, holding no descriptor of ours.
+    m_server.setMaxPendingConnections(1);
     connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::acceptConnections);
     connect(&m_server, &QTcpServer::acceptError, this, &HttpServer::backOff);
 }
@@ -86,10 +89,7 @@ int HttpServer::connectionLimit() {
 void HttpServer::backOff() {
     // Accepting again at once would fail again at once, in a busy loop.
     m_server.pauseAccepting();
-    QTimer::singleShot(acceptBackoff, this, [this] {
-        if (m_open < m_limit)
-            m_server.resumeAccepting();
-    });
+    QTimer::singleShot(acceptBackoff, this, &HttpServer::acceptConnections);
 }
 
 bool HttpServer::listen(quint16 port) {
@@ -105,14 +105,29 @@ QString HttpServer::errorString() const {
 }
 
 void HttpServer::acceptConnections() {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    while (m_open < m_limit) {
+        QTcpSocket *socket = m_server.nextPendingConnection();
+        if (!socket)
+            break;
+        // A client that hung up while waiting to be taken has already been closed on, and its
+        // socket will never report a disconnection.
+        if (socket->state() != QAbstractSocket::ConnectedState) {
+            socket->deleteLater();
+            continue;
+        }
         ++m_open;
-        connect(socket, &QObject::destroyed, this, [this] {
-            if (m_open-- == m_limit)
-                m_server.resumeAccepting();
+        // In the listening server's context, so that its own teardown, which deletes the
+        // sockets, calls nothing here.
+        connect(socket, &QObject::destroyed, &m_server, [this] {
+            --m_open;
+            // Queued: the socket is still being destroyed here.
+            QMetaObject::invokeMethod(
+                &m_server, [this] { acceptConnections(); }, Qt::QueuedConnection);
         });
         new HttpConnection(socket, m_handler);
     }
-    if (m_open >= m_limit)
+    if (m_open < m_limit)
+        m_server.resumeAccepting();
+    else
         m_server.pauseAccepting();
 }

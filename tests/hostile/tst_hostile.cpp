@@ -69,6 +69,25 @@ private Q_SLOTS:
         QVERIFY(std::all_of(idle.begin(), idle.end(), [](const auto &c) { return c->isOpen(); }));
     }
 
+    // Short of descriptors, the stand-in leaves clients beyond its limit waiting in the backlog
+    // rather than running out, and serves again once they hang up.
+    void standInHoldsBackWhenShortOfFiles() {
+        BackendProcess standIn({}, BackendProcess::Admin::off);
+        standIn.limitOpenFiles(32);
+        QVERIFY2(standIn.start(), qPrintable(standIn.error()));
+        Crowd idle = crowd(standIn.port(), 55);
+        QVERIFY(!idle.empty());
+        QTest::qWait(500);
+        QCOMPARE_LE(standIn.openFiles(), 24);
+        idle.clear();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return standIn.request("GET", QStringLiteral("/functions/v1/api/nylas/grant"))
+                    .status;
+            },
+            10'000));
+    }
+
     void listenersKeepListeningThroughACrowd_data() {
         QTest::addColumn<bool>("slack");
         QTest::newRow("calendar") << false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QTest>
 #include <memory>
+#include <sys/resource.h>
 
 // Runs the real zelvane-backend for one test: the binary named by $ZELVANE_BACKEND_BINARY (set
 // per test in CMake), on the port its first line announces.
@@ -31,6 +33,18 @@ public:
     ~BackendProcess() {
         m_process.kill();
         m_process.waitForFinished(5'000);
+    }
+
+    // Before start(): the process may hold at most `count` descriptors.
+    void limitOpenFiles(int count) {
+        m_process.setChildProcessModifier([count] {
+            const rlimit limit{rlim_t(count), rlim_t(count)};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    }
+    int openFiles() const {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(m_process.processId()));
+        return int(fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
     }
 
     // Starts the process and waits for its first line; false with error() when it fails.
