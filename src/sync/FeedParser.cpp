@@ -41,11 +41,14 @@ using Component = std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)>;
 // would otherwise iterate (nearly) forever inside the window.
 constexpr int maximumInstancesPerEvent = 5000;
 
+// One VCALENDAR, as one or more pieces that libical read apart.
+using Calendar = QList<icalcomponent *>;
+
 // Resolves TZIDs once per feed: the feed's own VTIMEZONE first, then the tz database (IANA
 // names, or Windows names as Outlook writes them). Safe to share between threads.
 class Zones {
 public:
-    explicit Zones(icalcomponent *calendar)
+    explicit Zones(const Calendar &calendar)
         : m_calendar(calendar) {}
 
     // The zone of a DATE-TIME property, or null for UTC and floating times.
@@ -62,7 +65,10 @@ public:
         const auto cached = m_zones.constFind(key);
         if (cached != m_zones.cend())
             return *cached;
-        icaltimezone *zone = icalcomponent_get_timezone(m_calendar, name);
+        icaltimezone *zone = nullptr;
+        for (icalcomponent *piece : m_calendar)
+            if (!zone)
+                zone = icalcomponent_get_timezone(piece, name);
         if (!zone)
             zone = icaltimezone_get_builtin_timezone(name);
         if (!zone) {
@@ -75,7 +81,7 @@ public:
     }
 
 private:
-    icalcomponent *m_calendar;
+    Calendar m_calendar;
     std::mutex m_mutex;
     QHash<QByteArray, icaltimezone *> m_zones;
 };
@@ -233,22 +239,24 @@ constexpr qsizetype parallelExpansionEvents = 256;
 
 class Expander {
 public:
-    Expander(icalcomponent *calendar, const FeedOwner &owner, const QDateTime &from,
+    Expander(const Calendar &calendar, const FeedOwner &owner, const QDateTime &from,
              const QDateTime &to)
-        : m_zones(calendar)
+        : m_calendar(calendar)
+        , m_zones(calendar)
         , m_owner(owner)
         , m_from(from.toSecsSinceEpoch())
         , m_to(to.toSecsSinceEpoch()) {}
 
-    void run(icalcomponent *calendar, QList<CalendarEvent> &out) {
+    void run(QList<CalendarEvent> &out) {
         QList<icalcomponent *> masters, overrides;
-        for (icalcomponent *c = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT);
-             c; c = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
-            if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY))
-                overrides.append(c);
-            else
-                masters.append(c);
-        }
+        for (icalcomponent *piece : std::as_const(m_calendar))
+            for (icalcomponent *c = icalcomponent_get_first_component(piece, ICAL_VEVENT_COMPONENT);
+                 c; c = icalcomponent_get_next_component(piece, ICAL_VEVENT_COMPONENT)) {
+                if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY))
+                    overrides.append(c);
+                else
+                    masters.append(c);
+            }
         // Instances replaced by an override, by UID and original start.
         for (icalcomponent *c : std::as_const(overrides)) {
             const EventText text = readEvent(c);
@@ -417,6 +425,7 @@ private:
         out.append(std::move(e));
     }
 
+    Calendar m_calendar;
     Zones m_zones;
     const FeedOwner &m_owner;
     qint64 m_from, m_to;
@@ -459,28 +468,38 @@ Component parseText(const QByteArray &text) {
     return Component(icalparser_parse_string(text.constData()), icalcomponent_free);
 }
 
-// Parses the feed, a large one in two halves on two threads whose trees are then joined: the
-// same tree, in the same order, as one pass would build.
-Component parseFeed(const QByteArray &data) {
+// Parses the feed, a large one in two halves on two threads: two VCALENDARs that together
+// hold what the one would. Empty when libical read nothing.
+std::vector<Component> parseFeed(const QByteArray &data) {
+    std::vector<Component> pieces;
     const qsizetype split = splitPoint(data);
-    if (!split)
-        return parseText(data);
-    const QByteArray head = data.first(split) + "END:VCALENDAR\r\n";
-    const QByteArray tail = "BEGIN:VCALENDAR\r\n" + data.sliced(split);
-    Component second(nullptr, icalcomponent_free);
-    std::thread worker([&second, &tail] { second = parseText(tail); });
-    Component first = parseText(head);
-    worker.join();
-    const auto isCalendar = [](const Component &c) {
-        return c && icalcomponent_isa(c.get()) == ICAL_VCALENDAR_COMPONENT;
-    };
-    if (!isCalendar(first) || !isCalendar(second))
-        return parseText(data);
-    while (icalcomponent *c = icalcomponent_get_first_component(second.get(), ICAL_ANY_COMPONENT)) {
-        icalcomponent_remove_component(second.get(), c);
-        icalcomponent_add_component(first.get(), c);
+    if (split) {
+        const QByteArray head = data.first(split) + "END:VCALENDAR\r\n";
+        const QByteArray tail = "BEGIN:VCALENDAR\r\n" + data.sliced(split);
+        Component second(nullptr, icalcomponent_free);
+        std::thread worker([&second, &tail] { second = parseText(tail); });
+        pieces.push_back(parseText(head));
+        worker.join();
+        pieces.push_back(std::move(second));
+        const bool whole = std::all_of(pieces.begin(), pieces.end(), [](const Component &c) {
+            return c && icalcomponent_isa(c.get()) == ICAL_VCALENDAR_COMPONENT;
+        });
+        if (whole)
+            return pieces;
+        pieces.clear();
     }
-    return first;
+    if (Component root = parseText(data))
+        pieces.push_back(std::move(root));
+    return pieces;
+}
+
+// Freeing a large feed is a tenth of the work: its two halves go side by side.
+void freePieces(std::vector<Component> &pieces) {
+    if (pieces.size() < 2)
+        return;
+    std::thread worker([&pieces] { pieces.back().reset(); });
+    pieces.front().reset();
+    worker.join();
 }
 } // namespace
 
@@ -497,21 +516,24 @@ QList<CalendarEvent> FeedParser::parse(const QByteArray &data, const FeedOwner &
                                        const QDateTime &from, const QDateTime &to) {
     if (!looksLikeICalendar(data))
         throw FeedError(FeedError::Reason::notICalendar);
-    Component root = parseFeed(data);
-    if (!root)
+    std::vector<Component> pieces = parseFeed(data);
+    if (pieces.empty())
         throw FeedError(FeedError::Reason::notICalendar);
-    QList<icalcomponent *> calendars;
-    if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT)
-        calendars.append(root.get());
+    QList<Calendar> calendars;
+    icalcomponent *root = pieces.front().get();
+    if (pieces.size() > 1)
+        calendars.append(Calendar{root, pieces.back().get()});
+    else if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT)
+        calendars.append(Calendar{root});
     else
-        for (icalcomponent *c =
-                 icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT);
-             c; c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
-            calendars.append(c);
+        for (icalcomponent *c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT);
+             c; c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
+            calendars.append(Calendar{c});
     if (calendars.isEmpty())
         throw FeedError(FeedError::Reason::notICalendar);
     QList<CalendarEvent> events;
-    for (icalcomponent *calendar : std::as_const(calendars))
-        Expander(calendar, owner, from, to).run(calendar, events);
+    for (const Calendar &calendar : std::as_const(calendars))
+        Expander(calendar, owner, from, to).run(events);
+    freePieces(pieces);
     return events;
 }
