@@ -237,6 +237,17 @@ EventText readEvent(icalcomponent *event) {
 // Below this many events a second thread costs more than it saves.
 constexpr qsizetype parallelExpansionEvents = 256;
 
+// Runs `there` on a second thread while `here` runs on this one; returns when both are done.
+template <typename There, typename Here> void sideBySide(There &&there, Here &&here) {
+    const std::jthread worker(std::forward<There>(there));
+    here();
+}
+
+// An instance of a series, by UID and original start.
+QString instanceKey(const QString &uid, qint64 start) {
+    return uid + QLatin1Char('\n') + QString::number(start);
+}
+
 class Expander {
 public:
     Expander(const Calendar &calendar, const FeedOwner &owner, const QDateTime &from,
@@ -265,7 +276,7 @@ public:
                 continue;
             const qint64 original =
                 instant(rid, m_zones.zoneOf(text.recurrenceId)).toSecsSinceEpoch();
-            m_replaced.insert(text.uid + QLatin1Char('\n') + QString::number(original));
+            m_replaced.insert(instanceKey(text.uid, original));
             if (const auto times = timesOf(text); times && !text.cancelled)
                 append(text, instant(times->start, times->zone), original, times->durationSecs,
                        out);
@@ -279,17 +290,13 @@ public:
                 found[size_t(i)] = occurrencesOf(masters[i]);
         };
         const qsizetype half = masters.size() / 2;
-        if (masters.size() >= parallelExpansionEvents) {
-            std::thread worker(walk, 0, half);
-            walk(half, masters.size());
-            worker.join();
-        } else {
+        if (masters.size() >= parallelExpansionEvents)
+            sideBySide([&] { walk(0, half); }, [&] { walk(half, masters.size()); });
+        else
             walk(0, masters.size());
-        }
         for (const Occurrences &o : found)
             for (qint64 start : o.starts)
-                if (!o.recurring ||
-                    !m_replaced.contains(o.text.uid + QLatin1Char('\n') + QString::number(start)))
+                if (!o.recurring || !m_replaced.contains(instanceKey(o.text.uid, start)))
                     append(o.text, QDateTime::fromSecsSinceEpoch(start, Qt::UTC), start,
                            o.durationSecs, out);
     }
@@ -476,10 +483,9 @@ std::vector<Component> parseFeed(const QByteArray &data) {
     if (split) {
         const QByteArray head = data.first(split) + "END:VCALENDAR\r\n";
         const QByteArray tail = "BEGIN:VCALENDAR\r\n" + data.sliced(split);
-        Component second(nullptr, icalcomponent_free);
-        std::thread worker([&second, &tail] { second = parseText(tail); });
-        pieces.push_back(parseText(head));
-        worker.join();
+        Component first(nullptr, icalcomponent_free), second(nullptr, icalcomponent_free);
+        sideBySide([&] { second = parseText(tail); }, [&] { first = parseText(head); });
+        pieces.push_back(std::move(first));
         pieces.push_back(std::move(second));
         const bool whole = std::all_of(pieces.begin(), pieces.end(), [](const Component &c) {
             return c && icalcomponent_isa(c.get()) == ICAL_VCALENDAR_COMPONENT;
@@ -497,9 +503,7 @@ std::vector<Component> parseFeed(const QByteArray &data) {
 void freePieces(std::vector<Component> &pieces) {
     if (pieces.size() < 2)
         return;
-    std::thread worker([&pieces] { pieces.back().reset(); });
-    pieces.front().reset();
-    worker.join();
+    sideBySide([&] { pieces.back().reset(); }, [&] { pieces.front().reset(); });
 }
 } // namespace
 
