@@ -17,7 +17,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -128,10 +127,9 @@ private:
     }
 
     bool revoked() {
-        const QJsonArray requests = backend.admin("GET", u"requests"_s)["requests"].toArray();
+        const QJsonArray requests = backend.requestsTo(u"nylas/grant"_s);
         return std::any_of(requests.begin(), requests.end(), [](const QJsonValue &r) {
-            return r["method"].toString() == "DELETE"_L1 &&
-                   r["path"].toString().endsWith("grant"_L1);
+            return r["method"].toString() == "DELETE"_L1;
         });
     }
 

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -90,6 +91,15 @@ public:
     QJsonObject admin(const QByteArray &verb, const QString &path, const QJsonObject &body = {}) {
         const Reply reply = request(verb, QStringLiteral("/_admin/") + path, body);
         return reply.status == 200 ? reply.json() : QJsonObject();
+    }
+
+    // What the stand-in was asked on `endpoint` since its log was last cleared.
+    QJsonArray requestsTo(const QString &endpoint) {
+        QJsonArray found;
+        for (const QJsonValue &r : admin("GET", QStringLiteral("requests"))["requests"].toArray())
+            if (r["path"].toString().endsWith(endpoint))
+                found.append(r);
+        return found;
     }
 
 private:

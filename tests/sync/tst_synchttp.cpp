@@ -88,14 +88,6 @@ class TestSyncHttp : public QObject {
             standIn->admin("POST", "grants", {{"email", email}, {"events", events}});
         return ConnectedAccount::create(CalendarProvider::google, email, g["grantId"].toString());
     }
-    // What the stand-in was asked on `endpoint` since its log was last cleared.
-    QJsonArray requestsTo(const QString &endpoint) {
-        QJsonArray found;
-        for (const QJsonValue &r : standIn->admin("GET", "requests")["requests"].toArray())
-            if (r["path"].toString().endsWith(endpoint))
-                found.append(r);
-        return found;
-    }
     // A service over `accounts`, or over whatever is stored when none are given.
     std::unique_ptr<CalendarService> makeService(const QList<ConnectedAccount> &accounts = {}) {
         QJsonArray array;
@@ -382,7 +374,7 @@ private Q_SLOTS:
             const QJsonArray events{proxyEvent(id, clock.now().toSecsSinceEpoch() + 3600)};
             standIn->admin("POST", "events", {{"grantId", a.grantId}, {"events", events}});
         };
-        const auto eventRequests = [&] { return requestsTo(u"nylas/events"_s).size(); };
+        const auto eventRequests = [&] { return standIn->requestsTo(u"nylas/events"_s).size(); };
         setEvent("stale");
         standIn->admin("POST", "faults",
                        {{"endpoint", "nylas/events"}, {"delayMs", 600}, {"times", 1}});
@@ -456,11 +448,11 @@ private Q_SLOTS:
             standIn->admin("DELETE", "requests");
             clock.advance(seconds);
             QTest::qWait(200);
-            return !requestsTo(u"nylas/events"_s).isEmpty();
+            return !standIn->requestsTo(u"nylas/events"_s).isEmpty();
         };
         QVERIFY(!advance(119));
         advance(1);
-        QTRY_VERIFY_WITH_TIMEOUT(!requestsTo(u"nylas/events"_s).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!standIn->requestsTo(u"nylas/events"_s).isEmpty(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!service->isLoading(), 10000);
         service->stopMonitoring();
         QVERIFY(!advance(600));
@@ -473,7 +465,7 @@ private Q_SLOTS:
         service->removeAccount(a);
         QCOMPARE(service->accounts().size(), 1);
         const auto revoked = [&] {
-            const QJsonArray revokes = requestsTo(u"nylas/grant"_s);
+            const QJsonArray revokes = standIn->requestsTo(u"nylas/grant"_s);
             return revokes.size() == 1 && revokes[0]["method"] == "DELETE" &&
                    revokes[0]["body"].toString().contains(a.grantId);
         };
