@@ -321,6 +321,13 @@ private Q_SLOTS:
         QCOMPARE(e.organizerEmail, u"ann@partner.example"_s);
     }
 
+    void organizerListedAsAttendeeCountsOnce() {
+        const auto events = parse(feed({"UID:y|SUMMARY:Sync|DTSTART:20270310T100000Z|"
+                                        "ORGANIZER:mailto:ann@partner.example|"
+                                        "ATTENDEE:mailto:ANN@partner.example"}));
+        QCOMPARE(events.value(0).attendeeEmails, QStringList{u"ANN@partner.example"_s});
+    }
+
     void refusesWhatIsNoCalendar() {
         for (const QByteArray &data : {QByteArray("<!DOCTYPE html><html></html>"), QByteArray(),
                                        QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n")}) {
