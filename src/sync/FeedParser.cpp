@@ -10,11 +10,12 @@ extern "C" {
 #include <libical/ical.h>
 }
 
+#include <QtConcurrent>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 QString FeedError::description() const {
     switch (m_reason) {
@@ -30,6 +31,14 @@ QString FeedError::description() const {
         return QStringLiteral("Use an https:// or webcal:// address, or a file on this computer.");
     case Reason::unreadable:
         return QStringLiteral("The calendar file could not be read.");
+    case Reason::tooDeep:
+        return QStringLiteral("The calendar feed is malformed: its entries are nested too deeply.");
+    case Reason::tooComplex:
+        return QStringLiteral(
+            "The calendar feed repeats its events too often to be read. Ask its owner to "
+            "simplify the recurring events.");
+    case Reason::stopped:
+        return QStringLiteral("Reading the calendar feed was stopped.");
     }
     return {};
 }
@@ -37,19 +46,22 @@ QString FeedError::description() const {
 namespace {
 using Component = std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)>;
 
-// Recurrence rules of events started years ago still end; this bounds a hostile rule that
-// would otherwise iterate (nearly) forever inside the window.
-constexpr int maximumInstancesPerEvent = 5000;
+// Dates one recurrence rule may yield: a rule of an event started years ago still ends.
+constexpr int maximumInstancesPerRule = 5000;
+// RFC 5545 asks for one RRULE per event; a few more are read, not sixty.
+constexpr qsizetype maximumRulesPerEvent = 8;
+// An event of more lines than this is no meeting (a thousand attendees is a few thousand).
+constexpr int maximumLinesPerEvent = 20'000;
+// The VTIMEZONEs of one calendar, in lines.
+constexpr int maximumZoneLines = 20'000;
 
-// One VCALENDAR, as one or more pieces that libical read apart.
-using Calendar = QList<icalcomponent *>;
-
-// Resolves TZIDs once per feed: the feed's own VTIMEZONE first, then the tz database (IANA
+// Resolves TZIDs once per calendar: the feed's own VTIMEZONE first, then the tz database (IANA
 // names, or Windows names as Outlook writes them). Safe to share between threads.
 class Zones {
 public:
-    explicit Zones(const Calendar &calendar)
-        : m_calendar(calendar) {}
+    // `zones` is a VCALENDAR holding the calendar's VTIMEZONEs, or null.
+    explicit Zones(icalcomponent *zones)
+        : m_root(zones) {}
 
     // The zone of a DATE-TIME property, or null for UTC and floating times.
     icaltimezone *zoneOf(icalproperty *property) {
@@ -65,10 +77,7 @@ public:
         const auto cached = m_zones.constFind(key);
         if (cached != m_zones.cend())
             return *cached;
-        icaltimezone *zone = nullptr;
-        for (icalcomponent *piece : m_calendar)
-            if (!zone)
-                zone = icalcomponent_get_timezone(piece, name);
+        icaltimezone *zone = m_root ? icalcomponent_get_timezone(m_root, name) : nullptr;
         if (!zone)
             zone = icaltimezone_get_builtin_timezone(name);
         if (!zone) {
@@ -81,7 +90,7 @@ public:
     }
 
 private:
-    Calendar m_calendar;
+    icalcomponent *m_root;
     std::mutex m_mutex;
     QHash<QByteArray, icaltimezone *> m_zones;
 };
@@ -234,186 +243,491 @@ EventText readEvent(icalcomponent *event) {
     return e;
 }
 
-// Below this many events a second thread costs more than it saves.
-constexpr qsizetype parallelExpansionEvents = 256;
-
-// Runs `there` on a second thread while `here` runs on this one; returns when both are done.
-template <typename There, typename Here> void sideBySide(There &&there, Here &&here) {
-    const std::jthread worker(std::forward<There>(there));
-    here();
-}
-
 // An instance of a series, by UID and original start.
 QString instanceKey(const QString &uid, qint64 start) {
     return uid + QLatin1Char('\n') + QString::number(start);
 }
 
-class Expander {
-public:
-    Expander(const Calendar &calendar, const FeedOwner &owner, const QDateTime &from,
-             const QDateTime &to)
-        : m_calendar(calendar)
-        , m_zones(calendar)
-        , m_owner(owner)
-        , m_from(from.toSecsSinceEpoch())
-        , m_to(to.toSecsSinceEpoch()) {}
+// Where the feed's components lie, found by reading its lines before libical does.
+struct Block {
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    qsizetype calendar = 0;
+    // Carries a RECURRENCE-ID: it replaces one instance of a series.
+    bool override = false;
+};
 
-    void run(QList<CalendarEvent> &out) {
-        QList<icalcomponent *> masters, overrides;
-        for (icalcomponent *piece : std::as_const(m_calendar))
-            for (icalcomponent *c = icalcomponent_get_first_component(piece, ICAL_VEVENT_COMPONENT);
-                 c; c = icalcomponent_get_next_component(piece, ICAL_VEVENT_COMPONENT)) {
-                if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY))
-                    overrides.append(c);
-                else
-                    masters.append(c);
+struct Layout {
+    QList<Block> events;
+    // Per VCALENDAR: a VCALENDAR of its VTIMEZONEs, or empty when it has none.
+    QList<QByteArray> zones;
+};
+
+bool nameIs(QByteArrayView line, QByteArrayView word) {
+    return line.size() >= word.size() &&
+           line.first(word.size()).compare(word, Qt::CaseInsensitive) == 0;
+}
+
+// The component a BEGIN: or END: line names; empty for any other line.
+QByteArrayView componentName(QByteArrayView line, QByteArrayView keyword) {
+    if (!nameIs(line, keyword))
+        return {};
+    QByteArrayView name = line.sliced(keyword.size());
+    while (!name.isEmpty() && std::isspace(static_cast<unsigned char>(name.back())))
+        name.chop(1);
+    return name;
+}
+
+bool sameName(QByteArrayView name, QByteArrayView word) {
+    return name.compare(word, Qt::CaseInsensitive) == 0;
+}
+
+// Reads the feed line by line (folded lines joined) and notes where each event and zone lies.
+// Throws FeedError(tooDeep) for nesting no calendar needs: libical builds and frees its tree
+// recursively, so depth is what could overflow a thread's stack.
+Layout layoutOf(const QByteArray &data) {
+    Layout layout;
+    QList<QByteArray> zoneText;
+    const char *const begin = data.constData();
+    const char *const end = begin + data.size();
+    int depth = 0;
+    enum class Inside { nothing, event, zone } inside = Inside::nothing;
+    Block block;
+    int blockLines = 0;
+    qsizetype zoneLines = 0;
+    qsizetype calendar = -1;
+    // The first bytes of a logical line, unfolded: enough to tell BEGIN:VTIMEZONE and
+    // RECURRENCE-ID from other lines.
+    char head[24];
+    for (const char *line = begin; line < end;) {
+        qsizetype headSize = 0;
+        const char *next = line;
+        bool first = true;
+        do {
+            const char *from = first ? next : next + 1;
+            const void *newline = std::memchr(next, '\n', size_t(end - next));
+            const char *stop = newline ? static_cast<const char *>(newline) : end;
+            for (const char *c = from; c < stop && headSize < qsizetype(sizeof head); ++c)
+                if (*c != '\r')
+                    head[headSize++] = *c;
+            next = newline ? stop + 1 : end;
+            first = false;
+        } while (next < end && (*next == ' ' || *next == '\t'));
+        const qsizetype lineStart = line - begin;
+        line = next;
+        const QByteArrayView text(head, headSize);
+        if (inside != Inside::nothing)
+            ++blockLines;
+        if (const QByteArrayView name = componentName(text, "BEGIN:"); !name.isEmpty()) {
+            if (++depth > FeedParser::maximumDepth)
+                throw FeedError(FeedError::Reason::tooDeep);
+            if (depth == 1 && sameName(name, "VCALENDAR")) {
+                ++calendar;
+                layout.zones.append(QByteArray());
+                zoneText.append(QByteArray());
+            } else if (depth == 2 && calendar >= 0 && inside == Inside::nothing) {
+                if (sameName(name, "VEVENT") || sameName(name, "VTIMEZONE")) {
+                    inside = sameName(name, "VEVENT") ? Inside::event : Inside::zone;
+                    block = Block{lineStart, 0, calendar, false};
+                    blockLines = 1;
+                }
             }
-        // Instances replaced by an override, by UID and original start.
-        for (icalcomponent *c : std::as_const(overrides)) {
-            const EventText text = readEvent(c);
-            const icaltimetype rid = icalproperty_get_recurrenceid(text.recurrenceId);
-            if (icaltime_is_null_time(rid))
-                continue;
-            const qint64 original =
-                instant(rid, m_zones.zoneOf(text.recurrenceId)).toSecsSinceEpoch();
-            m_replaced.insert(instanceKey(text.uid, original));
-            if (const auto times = timesOf(text); times && !text.cancelled)
-                append(text, instant(times->start, times->zone), original, times->durationSecs,
-                       out);
+            continue;
         }
-        // Walking the recurrence rules is most of the work, and each event's walk stands alone:
-        // a large feed walks its two halves side by side. Text is converted afterwards, in order,
-        // on this thread.
-        std::vector<Occurrences> found(size_t(masters.size()));
-        const auto walk = [this, &masters, &found](qsizetype begin, qsizetype end) {
-            for (qsizetype i = begin; i < end; ++i)
-                found[size_t(i)] = occurrencesOf(masters[i]);
-        };
-        const qsizetype half = masters.size() / 2;
-        if (masters.size() >= parallelExpansionEvents)
-            sideBySide([&] { walk(0, half); }, [&] { walk(half, masters.size()); });
-        else
-            walk(0, masters.size());
-        for (const Occurrences &o : found)
-            for (qint64 start : o.starts)
-                if (!o.recurring || !m_replaced.contains(instanceKey(o.text.uid, start)))
-                    append(o.text, QDateTime::fromSecsSinceEpoch(start, Qt::UTC), start,
-                           o.durationSecs, out);
+        if (!componentName(text, "END:").isEmpty()) {
+            depth = std::max(depth - 1, 0);
+            if (depth != 1 || inside == Inside::nothing)
+                continue;
+            block.end = line - begin;
+            if (inside == Inside::event && blockLines <= maximumLinesPerEvent) {
+                layout.events.append(block);
+            } else if (inside == Inside::zone && (zoneLines += blockLines) <= maximumZoneLines) {
+                zoneText[block.calendar] +=
+                    QByteArrayView(begin + block.begin, block.end - block.begin);
+                zoneText[block.calendar] += "\r\n";
+            }
+            inside = Inside::nothing;
+            continue;
+        }
+        if (inside == Inside::event && depth == 2 && nameIs(text, "RECURRENCE-ID") &&
+            (text.size() == 13 || text[13] == ':' || text[13] == ';'))
+            block.override = true;
+    }
+    for (qsizetype i = 0; i < zoneText.size(); ++i)
+        if (!zoneText[i].isEmpty())
+            layout.zones[i] = "BEGIN:VCALENDAR\r\n" + zoneText[i] + "END:VCALENDAR\r\n";
+    return layout;
+}
+
+Component parseText(const QByteArray &text) {
+    // libical reads up to the first NUL; QByteArray always ends in one.
+    return Component(icalparser_parse_string(text.constData()), icalcomponent_free);
+}
+
+// What the whole feed may spend, shared by every thread that expands it. Once spent, work
+// stops at the next check and the feed is refused.
+class Budget {
+public:
+    explicit Budget(std::stop_token stop)
+        : m_stop(std::move(stop))
+        , m_deadline(std::chrono::steady_clock::now() + FeedParser::maximumWork) {}
+
+    // Between two steps of a walk: false once stopped, out of time or out of occurrences.
+    bool proceed() {
+        if (m_failure.load(std::memory_order_relaxed) != ok)
+            return false;
+        if (m_stop.stop_requested())
+            fail(FeedError::Reason::stopped);
+        else if (std::chrono::steady_clock::now() > m_deadline)
+            fail(FeedError::Reason::tooComplex);
+        return m_failure.load(std::memory_order_relaxed) == ok;
+    }
+    // Takes one occurrence inside the window from the feed's share.
+    bool keep() {
+        if (m_kept.fetch_add(1, std::memory_order_relaxed) >= FeedParser::maximumOccurrences)
+            fail(FeedError::Reason::tooComplex);
+        return proceed();
+    }
+    std::optional<FeedError::Reason> failure() const {
+        const int failure = m_failure.load();
+        return failure == ok ? std::nullopt : std::optional(FeedError::Reason(failure));
     }
 
 private:
+    static constexpr int ok = -1;
+    void fail(FeedError::Reason reason) {
+        int expected = ok;
+        m_failure.compare_exchange_strong(expected, int(reason));
+    }
+
+    std::stop_token m_stop;
+    std::chrono::steady_clock::time_point m_deadline;
+    std::atomic<int> m_kept{0};
+    std::atomic<int> m_failure{ok};
+};
+
+bool listed(const short *values, int size, int value) {
+    for (int i = 0; i < size && values[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i)
+        if (values[i] == value)
+            return true;
+    return false;
+}
+
+bool unlisted(const short *values) {
+    return values[0] == ICAL_RECURRENCE_ARRAY_MAX;
+}
+
+// Whether a date can hold an instance of the rule, judged by its BYMONTH, BYMONTHDAY,
+// BYYEARDAY and BYDAY parts alone. Every instance's date passes (those parts limit or expand to
+// dates that match them), so a window in which no date passes holds no instance. libical
+// would search centuries for a date that can never match (30 February) before giving up.
+bool datePasses(const icalrecurrencetype &rule, const QDate &date) {
+    if (!unlisted(rule.by_month) && !listed(rule.by_month, ICAL_BY_MONTH_SIZE, date.month()))
+        return false;
+    if (!unlisted(rule.by_month_day) &&
+        !listed(rule.by_month_day, ICAL_BY_MONTHDAY_SIZE, date.day()) &&
+        !listed(rule.by_month_day, ICAL_BY_MONTHDAY_SIZE, date.day() - date.daysInMonth() - 1))
+        return false;
+    if (!unlisted(rule.by_year_day) &&
+        !listed(rule.by_year_day, ICAL_BY_YEARDAY_SIZE, date.dayOfYear()) &&
+        !listed(rule.by_year_day, ICAL_BY_YEARDAY_SIZE, date.dayOfYear() - date.daysInYear() - 1))
+        return false;
+    if (unlisted(rule.by_day))
+        return true;
+    for (int i = 0; i < ICAL_BY_DAY_SIZE && rule.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+        // libical counts Sunday as 1, Qt counts Monday as 1.
+        const int weekday = int(icalrecurrencetype_day_day_of_week(rule.by_day[i]));
+        if ((weekday + 5) % 7 + 1 == date.dayOfWeek())
+            return true;
+    }
+    return false;
+}
+
+bool anyDatePasses(const icalrecurrencetype &rule, const QDate &first, const QDate &last) {
+    for (QDate d = first; d <= last; d = d.addDays(1))
+        if (datePasses(rule, d))
+            return true;
+    return false;
+}
+
+bool timePasses(const icalrecurrencetype &rule, qint64 secondOfDay) {
+    return (unlisted(rule.by_hour) ||
+            listed(rule.by_hour, ICAL_BY_HOUR_SIZE, int(secondOfDay / 3600))) &&
+           (unlisted(rule.by_minute) ||
+            listed(rule.by_minute, ICAL_BY_MINUTE_SIZE, int(secondOfDay / 60 % 60))) &&
+           (unlisted(rule.by_second) ||
+            listed(rule.by_second, ICAL_BY_SECOND_SIZE, int(secondOfDay % 60)));
+}
+
+class Expander {
+public:
+    Expander(const QByteArray &data, const Layout &layout, const FeedOwner &owner,
+             const QDateTime &from, const QDateTime &to, Budget &budget)
+        : m_data(data)
+        , m_layout(layout)
+        , m_owner(owner)
+        , m_from(from.toSecsSinceEpoch())
+        , m_to(to.toSecsSinceEpoch())
+        , m_budget(budget) {
+        for (const QByteArray &zones : layout.zones) {
+            m_zoneTrees.push_back(zones.isEmpty() ? Component(nullptr, icalcomponent_free)
+                                                  : parseText(zones));
+            m_zones.push_back(std::make_unique<Zones>(m_zoneTrees.back().get()));
+        }
+    }
+
+    QList<CalendarEvent> run() {
+        QList<Block> overrides, masters;
+        for (const Block &block : m_layout.events)
+            (block.override ? overrides : masters).append(block);
+        // Overrides first: they name the instances that the series below leave out.
+        QList<CalendarEvent> out;
+        for (Outcome &o :
+             acrossBlocks(overrides, [this](const Block &b) { return readOverride(b); })) {
+            m_replaced.unite(o.replaced);
+            out.append(std::move(o.events));
+        }
+        for (Outcome &o : acrossBlocks(masters, [this](const Block &b) { return readSeries(b); }))
+            out.append(std::move(o.events));
+        return out;
+    }
+
+private:
+    struct Outcome {
+        QList<CalendarEvent> events;
+        QSet<QString> replaced;
+    };
+
     struct Times {
         icaltimetype start;
         icaltimezone *zone;
         qint64 durationSecs;
     };
 
-    // The starts of one event, as instants, in order; a single event's is its own start.
-    struct Occurrences {
-        EventText text;
-        bool recurring = false;
-        qint64 durationSecs = 0;
-        QList<qint64> starts;
-    };
+    // Below this many events a worker thread costs more than it saves.
+    static constexpr qsizetype blocksPerTask = 128;
 
-    std::optional<Times> timesOf(const EventText &text) {
+    // `read` applied to every block, on the pool's threads for a large feed; in feed order.
+    template <typename Read> QList<Outcome> acrossBlocks(const QList<Block> &blocks, Read read) {
+        QList<QPair<qsizetype, qsizetype>> ranges;
+        for (qsizetype at = 0; at < blocks.size(); at += blocksPerTask)
+            ranges.append({at, std::min(at + blocksPerTask, blocks.size())});
+        const auto readRange = [&](const QPair<qsizetype, qsizetype> &range) {
+            Outcome merged;
+            for (qsizetype i = range.first; i < range.second && m_budget.proceed(); ++i) {
+                Outcome o = read(blocks[i]);
+                merged.events.append(std::move(o.events));
+                merged.replaced.unite(o.replaced);
+            }
+            return merged;
+        };
+        if (ranges.size() < 2)
+            return ranges.isEmpty() ? QList<Outcome>() : QList<Outcome>{readRange(ranges.first())};
+        return QtConcurrent::blockingMapped<QList<Outcome>>(ranges, readRange);
+    }
+
+    Component parseBlock(const Block &block) const {
+        Component event = parseText(m_data.sliced(block.begin, block.end - block.begin));
+        if (event && icalcomponent_isa(event.get()) != ICAL_VEVENT_COMPONENT)
+            event.reset();
+        return event;
+    }
+
+    Zones &zonesOf(const Block &block) { return *m_zones[size_t(block.calendar)]; }
+
+    Outcome readOverride(const Block &block) {
+        Outcome o;
+        const Component event = parseBlock(block);
+        if (!event)
+            return o;
+        Zones &zones = zonesOf(block);
+        const EventText text = readEvent(event.get());
+        if (!text.recurrenceId)
+            return o;
+        const icaltimetype rid = icalproperty_get_recurrenceid(text.recurrenceId);
+        if (icaltime_is_null_time(rid))
+            return o;
+        const qint64 original = instant(rid, zones.zoneOf(text.recurrenceId)).toSecsSinceEpoch();
+        o.replaced.insert(instanceKey(text.uid, original));
+        if (const auto times = timesOf(text, zones); times && !text.cancelled) {
+            const qint64 start = instant(times->start, times->zone).toSecsSinceEpoch();
+            if (inWindow(start, times->durationSecs) && m_budget.keep())
+                append(text, start, original, times->durationSecs, o.events);
+        }
+        return o;
+    }
+
+    Outcome readSeries(const Block &block) {
+        Outcome o;
+        const Component event = parseBlock(block);
+        if (!event)
+            return o;
+        Zones &zones = zonesOf(block);
+        const EventText text = readEvent(event.get());
+        const auto times = text.cancelled ? std::nullopt : timesOf(text, zones);
+        if (!times)
+            return o;
+        const bool recurring = !text.rrules.isEmpty() || !text.rdates.isEmpty();
+        for (qint64 start : startsOf(text, *times, zones))
+            if (!recurring || !m_replaced.contains(instanceKey(text.uid, start)))
+                append(text, start, start, times->durationSecs, o.events);
+        return o;
+    }
+
+    bool inWindow(qint64 start, qint64 durationSecs) const {
+        return start < m_to && start + std::max<qint64>(durationSecs, 0) >= m_from;
+    }
+
+    std::optional<Times> timesOf(const EventText &text, Zones &zones) {
         if (!text.dtstart)
             return std::nullopt;
         const icaltimetype start = icalproperty_get_dtstart(text.dtstart);
         // All-day events never remind.
         if (icaltime_is_null_time(start) || start.is_date)
             return std::nullopt;
-        icaltimezone *zone = m_zones.zoneOf(text.dtstart);
+        icaltimezone *zone = zones.zoneOf(text.dtstart);
         qint64 duration = 0;
         if (text.dtend) {
             const icaltimetype end = icalproperty_get_dtend(text.dtend);
             if (!icaltime_is_null_time(end))
-                duration = instant(start, zone).secsTo(instant(end, m_zones.zoneOf(text.dtend)));
+                duration = instant(start, zone).secsTo(instant(end, zones.zoneOf(text.dtend)));
         } else if (text.duration) {
             duration = icaldurationtype_as_int(icalproperty_get_duration(text.duration));
         }
         return Times{start, zone, duration};
     }
 
-    // Runs on either thread: it reads only its own event, and zones through their lock.
-    Occurrences occurrencesOf(icalcomponent *event) {
-        Occurrences o;
-        o.text = readEvent(event);
-        const EventText &text = o.text;
-        o.recurring = !text.rrules.isEmpty() || !text.rdates.isEmpty();
-        const auto times = text.cancelled ? std::nullopt : timesOf(text);
-        if (!times)
-            return o;
-        o.durationSecs = times->durationSecs;
-        if (!o.recurring) {
-            o.starts.append(instant(times->start, times->zone).toSecsSinceEpoch());
-            return o;
-        }
+    // The starts of one event that overlap the window, sorted and distinct; each one taken
+    // from the feed's budget.
+    QList<qint64> startsOf(const EventText &text, const Times &times, Zones &zones) {
         QSet<qint64> excluded;
         for (icalproperty *p : text.exdates) {
             const icaltimetype t = icalproperty_get_exdate(p);
             if (!icaltime_is_null_time(t))
-                excluded.insert(instant(t, m_zones.zoneOf(p)).toSecsSinceEpoch());
+                excluded.insert(instant(t, zones.zoneOf(p)).toSecsSinceEpoch());
         }
-        QList<qint64> &starts = o.starts;
-        const auto consider = [&](const icaltimetype &t, icaltimezone *zone) {
-            const qint64 start = instant(t, zone).toSecsSinceEpoch();
-            if (!excluded.contains(start))
+        QList<qint64> starts;
+        const auto consider = [&](qint64 start) {
+            if (inWindow(start, times.durationSecs) && !excluded.contains(start) && m_budget.keep())
                 starts.append(start);
         };
-        consider(times->start, times->zone);
+        consider(instant(times.start, times.zone).toSecsSinceEpoch());
         for (icalproperty *p : text.rdates) {
             const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
             if (!icaltime_is_null_time(rdate.time) && !rdate.time.is_date)
-                consider(rdate.time, m_zones.zoneOf(p));
+                consider(instant(rdate.time, zones.zoneOf(p)).toSecsSinceEpoch());
         }
-        // A day of slack on both sides covers floating times in any local zone.
-        const qint64 last = m_to + 86400;
-        for (icalproperty *p : text.rrules) {
-            struct icalrecurrencetype rule = icalproperty_get_rrule(p);
-            icalrecur_iterator *it = icalrecur_iterator_new(rule, times->start);
-            if (!it)
+        for (icalproperty *p :
+             text.rrules.first(std::min(text.rrules.size(), maximumRulesPerEvent))) {
+            const icalrecurrencetype rule = icalproperty_get_rrule(p);
+            if (!anyDatePasses(rule,
+                               QDateTime::fromSecsSinceEpoch(m_from, Qt::UTC).date().addDays(-2),
+                               QDateTime::fromSecsSinceEpoch(m_to, Qt::UTC).date().addDays(2)))
                 continue;
-            if (rule.count == 0) {
-                // Jump close to the window instead of walking from a start years ago.
-                const icaltimetype jump = icaltime_from_timet_with_zone(
-                    time_t(m_from - 86400 - times->durationSecs), 0,
-                    times->zone ? times->zone : icaltimezone_get_utc_timezone());
-                if (icaltime_compare(jump, times->start) > 0) {
-                    icaltimetype local = jump;
-                    local.zone = times->start.zone;
-                    local.is_date = 0;
-                    icalrecur_iterator_set_start(it, local);
-                }
-            }
-            for (int n = 0; n < maximumInstancesPerEvent; ++n) {
-                const icaltimetype next = icalrecur_iterator_next(it);
-                if (icaltime_is_null_time(next))
-                    break;
-                const qint64 start = instant(next, times->zone).toSecsSinceEpoch();
-                if (start > last)
-                    break;
-                if (!excluded.contains(start))
-                    starts.append(start);
-            }
-            icalrecur_iterator_free(it);
+            if (rule.freq == ICAL_SECONDLY_RECURRENCE || rule.freq == ICAL_MINUTELY_RECURRENCE ||
+                rule.freq == ICAL_HOURLY_RECURRENCE)
+                walkWithinDays(rule, times, consider);
+            else
+                walkRule(rule, times, consider);
         }
         std::sort(starts.begin(), starts.end());
         starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
-        return o;
+        return starts;
     }
 
-    void append(const EventText &text, const QDateTime &start, qint64 original, qint64 durationSecs,
+    // A day of slack on both sides covers floating times in any local zone.
+    qint64 walkEnd() const { return m_to + 86400; }
+
+    template <typename Consider>
+    void walkRule(const icalrecurrencetype &rule, const Times &times, Consider &consider) {
+        icalrecur_iterator *it = icalrecur_iterator_new(rule, times.start);
+        if (!it)
+            return;
+        if (rule.count == 0) {
+            // Jump close to the window instead of walking from a start years ago.
+            const icaltimetype jump = icaltime_from_timet_with_zone(
+                time_t(m_from - 86400 - times.durationSecs), 0,
+                times.zone ? times.zone : icaltimezone_get_utc_timezone());
+            if (icaltime_compare(jump, times.start) > 0) {
+                icaltimetype local = jump;
+                local.zone = times.start.zone;
+                local.is_date = 0;
+                icalrecur_iterator_set_start(it, local);
+            }
+        }
+        for (int n = 0; n < maximumInstancesPerRule && m_budget.proceed(); ++n) {
+            const icaltimetype next = icalrecur_iterator_next(it);
+            if (icaltime_is_null_time(next))
+                break;
+            const qint64 start = instant(next, times.zone).toSecsSinceEpoch();
+            if (start > walkEnd())
+                break;
+            consider(start);
+        }
+        icalrecur_iterator_free(it);
+    }
+
+    // Hourly, minutely and secondly rules are walked here, a local day at a time: libical
+    // steps through every second of the centuries ahead looking for a match that may never
+    // come. Steps keep to the rule's interval from DTSTART; BYSETPOS and BYWEEKNO, which no
+    // meeting uses with these, are not applied.
+    template <typename Consider>
+    void walkWithinDays(const icalrecurrencetype &rule, const Times &times, Consider &consider) {
+        const qint64 unit = rule.freq == ICAL_HOURLY_RECURRENCE     ? 3600
+                            : rule.freq == ICAL_MINUTELY_RECURRENCE ? 60
+                                                                    : 1;
+        const qint64 step = unit * std::max<qint64>(rule.interval, 1);
+        const qint64 first = instant(times.start, times.zone).toSecsSinceEpoch();
+        const qint64 until =
+            icaltime_is_null_time(rule.until)
+                ? walkEnd()
+                : std::min(walkEnd(), instant(rule.until, times.zone).toSecsSinceEpoch());
+        const auto localMidnight = [&](const QDate &day) {
+            icaltimetype t = times.start;
+            t.year = day.year();
+            t.month = day.month();
+            t.day = day.day();
+            t.hour = t.minute = t.second = 0;
+            return instant(t, times.zone).toSecsSinceEpoch();
+        };
+        // Counted rules count from DTSTART; others start a day before the window.
+        const qint64 walkFrom = rule.count > 0 ? first : std::max(first, m_from - 86400);
+        icaltimetype startDay = icaltime_from_timet_with_zone(
+            time_t(walkFrom), 0, times.zone ? times.zone : icaltimezone_get_utc_timezone());
+        int counted = 0;
+        for (QDate day(startDay.year, startDay.month, startDay.day); day.isValid();
+             day = day.addDays(1)) {
+            if (!m_budget.proceed())
+                return;
+            const qint64 dayStart = localMidnight(day);
+            if (dayStart > until)
+                return;
+            if (!datePasses(rule, day))
+                continue;
+            const qint64 dayEnd = localMidnight(day.addDays(1));
+            qint64 t = first + std::max<qint64>(0, (dayStart - first + step - 1) / step) * step;
+            for (; t < dayEnd && t <= until; t += step) {
+                if (!timePasses(rule, t - dayStart))
+                    continue;
+                if (rule.count > 0 && ++counted > rule.count)
+                    return;
+                consider(t);
+                if (!m_budget.proceed())
+                    return;
+            }
+        }
+    }
+
+    void append(const EventText &text, qint64 startSecs, qint64 original, qint64 durationSecs,
                 QList<CalendarEvent> &out) {
-        const qint64 startSecs = start.toSecsSinceEpoch();
-        if (startSecs >= m_to || startSecs + std::max<qint64>(durationSecs, 0) < m_from)
+        if (!inWindow(startSecs, durationSecs))
             return;
         CalendarEvent e;
         e.id = QStringLiteral("feed_%1_%2_%3")
                    .arg(m_owner.accountId, text.uid, QString::number(original));
         const EventText::Details &details = text.details();
         e.title = details.summary.value_or(QStringLiteral("(No title)"));
-        e.startDate = start.toUTC();
+        e.startDate = QDateTime::fromSecsSinceEpoch(startSecs, Qt::UTC);
         e.endDate = e.startDate.addSecs(durationSecs);
         e.calendarTitle = m_owner.calendarTitle;
         e.calendarColor = systemBlue();
@@ -432,79 +746,15 @@ private:
         out.append(std::move(e));
     }
 
-    Calendar m_calendar;
-    Zones m_zones;
+    const QByteArray &m_data;
+    const Layout &m_layout;
     const FeedOwner &m_owner;
     qint64 m_from, m_to;
+    Budget &m_budget;
+    std::vector<Component> m_zoneTrees;
+    std::vector<std::unique_ptr<Zones>> m_zones;
     QSet<QString> m_replaced;
 };
-} // namespace
-
-namespace {
-// Below this size a second thread costs more than it saves.
-constexpr qsizetype parallelParseSize = 512 * 1024;
-
-bool lineStartsWith(const char *line, const char *end, const char *word) {
-    const size_t n = std::strlen(word);
-    return size_t(end - line) >= n && qstrnicmp(line, word, n) == 0;
-}
-
-// Where a large feed of one calendar can be cut in two for libical to parse side by side: the
-// start of the first VEVENT line past the middle. 0 when it cannot, or need not, be cut.
-qsizetype splitPoint(const QByteArray &data) {
-    if (data.size() < parallelParseSize)
-        return 0;
-    const char *begin = data.constData();
-    const char *end = begin + data.size();
-    int calendars = 0;
-    qsizetype split = 0;
-    for (const char *line = begin; line < end;) {
-        if (lineStartsWith(line, end, "BEGIN:VCALENDAR"))
-            ++calendars;
-        else if (!split && line - begin >= data.size() / 2 &&
-                 lineStartsWith(line, end, "BEGIN:VEVENT"))
-            split = line - begin;
-        const void *newline = std::memchr(line, '\n', size_t(end - line));
-        line = newline ? static_cast<const char *>(newline) + 1 : end;
-    }
-    return calendars == 1 ? split : 0;
-}
-
-Component parseText(const QByteArray &text) {
-    // libical reads up to the first NUL; QByteArray always ends in one.
-    return Component(icalparser_parse_string(text.constData()), icalcomponent_free);
-}
-
-// Parses the feed, a large one in two halves on two threads: two VCALENDARs that together
-// hold what the one would. Empty when libical read nothing.
-std::vector<Component> parseFeed(const QByteArray &data) {
-    std::vector<Component> pieces;
-    const qsizetype split = splitPoint(data);
-    if (split) {
-        const QByteArray head = data.first(split) + "END:VCALENDAR\r\n";
-        const QByteArray tail = "BEGIN:VCALENDAR\r\n" + data.sliced(split);
-        Component first(nullptr, icalcomponent_free), second(nullptr, icalcomponent_free);
-        sideBySide([&] { second = parseText(tail); }, [&] { first = parseText(head); });
-        pieces.push_back(std::move(first));
-        pieces.push_back(std::move(second));
-        const bool whole = std::all_of(pieces.begin(), pieces.end(), [](const Component &c) {
-            return c && icalcomponent_isa(c.get()) == ICAL_VCALENDAR_COMPONENT;
-        });
-        if (whole)
-            return pieces;
-        pieces.clear();
-    }
-    if (Component root = parseText(data))
-        pieces.push_back(std::move(root));
-    return pieces;
-}
-
-// Freeing a large feed is a tenth of the work: its two halves go side by side.
-void freePieces(std::vector<Component> &pieces) {
-    if (pieces.size() < 2)
-        return;
-    sideBySide([&] { pieces.back().reset(); }, [&] { pieces.front().reset(); });
-}
 } // namespace
 
 bool FeedParser::looksLikeICalendar(const QByteArray &data) {
@@ -517,27 +767,16 @@ bool FeedParser::looksLikeICalendar(const QByteArray &data) {
 }
 
 QList<CalendarEvent> FeedParser::parse(const QByteArray &data, const FeedOwner &owner,
-                                       const QDateTime &from, const QDateTime &to) {
+                                       const QDateTime &from, const QDateTime &to,
+                                       std::stop_token stop) {
     if (!looksLikeICalendar(data))
         throw FeedError(FeedError::Reason::notICalendar);
-    std::vector<Component> pieces = parseFeed(data);
-    if (pieces.empty())
+    const Layout layout = layoutOf(data);
+    if (layout.zones.isEmpty())
         throw FeedError(FeedError::Reason::notICalendar);
-    QList<Calendar> calendars;
-    icalcomponent *root = pieces.front().get();
-    if (pieces.size() > 1)
-        calendars.append(Calendar{root, pieces.back().get()});
-    else if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT)
-        calendars.append(Calendar{root});
-    else
-        for (icalcomponent *c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT);
-             c; c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
-            calendars.append(Calendar{c});
-    if (calendars.isEmpty())
-        throw FeedError(FeedError::Reason::notICalendar);
-    QList<CalendarEvent> events;
-    for (const Calendar &calendar : std::as_const(calendars))
-        Expander(calendar, owner, from, to).run(events);
-    freePieces(pieces);
+    Budget budget(std::move(stop));
+    QList<CalendarEvent> events = Expander(data, layout, owner, from, to, budget).run();
+    if (const auto failure = budget.failure())
+        throw FeedError(*failure);
     return events;
 }

@@ -248,6 +248,25 @@ private Q_SLOTS:
                      "UID:f|SUMMARY:Far|DTSTART:20270610T100000Z",
                      "UID:k|DTSTART:20270310T100000Z"})
             << "03-10 10:00 (No title)";
+        QTest::newRow("hourly, counted from its start")
+            << feed({"UID:h|SUMMARY:H|DTSTART:20270301T080000Z|RRULE:FREQ=HOURLY;INTERVAL=5;COUNT="
+                     "3"})
+            << "03-01 08:00 H, 03-01 13:00 H, 03-01 18:00 H";
+        QTest::newRow("minutely, limited by day and hour, until a date")
+            << feed({"UID:m|SUMMARY:M|DTSTART:20270301T000000Z|"
+                     "RRULE:FREQ=MINUTELY;INTERVAL=30;BYHOUR=9;BYDAY=TU;UNTIL=20270310T000000Z"})
+            << "03-01 00:00 M, 03-02 09:00 M, 03-02 09:30 M, 03-09 09:00 M, 03-09 09:30 M";
+        // libical would search the centuries ahead for these, one step at a time.
+        QTest::newRow("rules no date can satisfy keep only their start")
+            << feed({"UID:s|SUMMARY:S|DTSTART:20270301T100000Z|"
+                     "RRULE:FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30",
+                     "UID:h|SUMMARY:H|DTSTART:20270302T100000Z|"
+                     "RRULE:FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30",
+                     "UID:d|SUMMARY:D|DTSTART:20270303T100000Z|"
+                     "RRULE:FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30",
+                     "UID:o|SUMMARY:O|DTSTART:20270304T100000Z|"
+                     "RRULE:FREQ=MONTHLY;COUNT=3;BYMONTH=4;BYMONTHDAY=31"})
+            << "03-01 10:00 S, 03-02 10:00 H, 03-03 10:00 D, 03-04 10:00 O";
     }
     void expandsWithinTheWindow() {
         QFETCH(QByteArray, ics);
@@ -258,6 +277,61 @@ private Q_SLOTS:
         for (const CalendarEvent &e : events)
             ids.insert(e.id);
         QCOMPARE(ids.size(), events.size());
+    }
+
+    // Feeds made to exhaust the reader are refused within moments, with the reason the
+    // account row shows.
+    void refusesFeedsMadeToExhaust_data() {
+        QTest::addColumn<QByteArray>("ics");
+        QTest::addColumn<int>("reason");
+        QByteArray nested = "BEGIN:VCALENDAR\r\n";
+        for (int i = 0; i < 300'000; ++i)
+            nested += "BEGIN:X-A\r\n";
+        QTest::newRow("300,000 components deep") << nested << int(FeedError::Reason::tooDeep);
+        QByteArray folded = "BEGIN:VCALENDAR\r\n";
+        for (int i = 0; i < FeedParser::maximumDepth; ++i)
+            folded += "BEG\r\n IN:X-A\r\n";
+        QTest::newRow("folded, one level too deep") << folded << int(FeedError::Reason::tooDeep);
+        QList<QByteArray> minutely;
+        for (int i = 0; i < 10'000; ++i)
+            minutely << "UID:m" + QByteArray::number(i) +
+                            "|DTSTART:20270301T000000Z|RRULE:FREQ=MINUTELY";
+        QTest::newRow("10,000 events every minute")
+            << feed(minutely) << int(FeedError::Reason::tooComplex);
+        QByteArray rules = "UID:r|DTSTART:20270301T000000Z";
+        for (int i = 0; i < 60; ++i)
+            rules += "|RRULE:FREQ=MINUTELY;INTERVAL=" + QByteArray::number(i + 1);
+        QTest::newRow("one event of 60 rules")
+            << feed({rules}) << int(FeedError::Reason::tooComplex);
+    }
+    void refusesFeedsMadeToExhaust() {
+        QFETCH(QByteArray, ics);
+        QFETCH(int, reason);
+        try {
+            parse(ics);
+            QFAIL("parsed");
+        } catch (const FeedError &error) {
+            QCOMPARE(int(error.reason()), reason);
+        }
+    }
+
+    // Nesting a calendar needs, and a little more, still reads; a stopped read ends at once.
+    void nestingWithinBoundsAndStopping() {
+        QByteArray alarm = "UID:n|SUMMARY:Nested|DTSTART:20270310T100000Z";
+        for (int i = 0; i < FeedParser::maximumDepth - 3; ++i)
+            alarm += "|BEGIN:VALARM";
+        for (int i = 0; i < FeedParser::maximumDepth - 3; ++i)
+            alarm += "|END:VALARM";
+        const QByteArray ics = feed({alarm, "UID:after|SUMMARY:After|DTSTART:20270311T100000Z"});
+        QCOMPARE(describe(parse(ics)), u"03-10 10:00 Nested, 03-11 10:00 After"_s);
+        std::stop_source stop;
+        stop.request_stop();
+        try {
+            FeedParser::parse(ics, owner, windowStart, windowStart.addDays(90), stop.get_token());
+            QFAIL("parsed");
+        } catch (const FeedError &error) {
+            QCOMPARE(error.reason(), FeedError::Reason::stopped);
+        }
     }
 
     // Past meetings pad the feed beyond the size that is parsed and expanded in two halves: a
