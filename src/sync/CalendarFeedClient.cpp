@@ -3,11 +3,8 @@
 #include "HttpExchange.h"
 
 #include <QCoroFuture>
-#include <QCoroNetworkReply>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QNetworkReply>
-#include <QPointer>
 #include <QtConcurrent>
 #include <variant>
 
@@ -26,10 +23,16 @@ QByteArray fileVersion(const QFileInfo &info) {
 }
 } // namespace
 
-CalendarFeedClient::CalendarFeedClient(QObject *parent)
-    : QObject(parent) {
+CalendarFeedClient::CalendarFeedClient(std::chrono::milliseconds timeLimit, QObject *parent)
+    : QObject(parent)
+    , m_timeLimit(timeLimit) {
     // The feed's address is a secret: no disk cache, no cookies kept.
     m_network.setCookieJar(nullptr);
+}
+
+CalendarFeedClient::~CalendarFeedClient() {
+    // A parse still running ends at its next step instead of holding up the quit.
+    m_stop.request_stop();
 }
 
 std::optional<QUrl> CalendarFeedClient::normalizedAddress(const QString &text) {
@@ -65,9 +68,6 @@ QCoro::Task<FeedDownload> CalendarFeedClient::download(QUrl address, FeedValidat
 
 QCoro::Task<FeedDownload> CalendarFeedClient::downloadHttp(QUrl address, FeedValidators previous) {
     QNetworkRequest request(address);
-    request.setTransferTimeout(int(timeout.count()));
-    // The address grants access, so it must not leak to another origin.
-    applyRedirectPolicy(request);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     request.setRawHeader("Accept", "text/calendar, */*;q=0.5");
@@ -76,44 +76,32 @@ QCoro::Task<FeedDownload> CalendarFeedClient::downloadHttp(QUrl address, FeedVal
     if (!previous.lastModified.isEmpty())
         request.setRawHeader("If-Modified-Since", previous.lastModified);
 
-    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
-        m_network.get(request), [](QNetworkReply *r) { r->deleteLater(); });
-    bool tooLarge = false;
-    QNetworkReply *raw = reply.get();
-    const auto checkSize = [raw, &tooLarge](qint64 received, qint64 total) {
-        if (received > FeedParser::maximumSize || total > FeedParser::maximumSize) {
-            tooLarge = true;
-            raw->abort();
-        }
-    };
-    connect(raw, &QNetworkReply::downloadProgress, raw, checkSize);
-    co_await raw;
-    if (tooLarge)
+    HttpReply reply;
+    try {
+        // The same limits as every other request: a feed that trickles in ends at the total.
+        reply = co_await sendRequest(m_network, request, HttpVerb::get, {},
+                                     {m_timeLimit, m_timeLimit, FeedParser::maximumSize});
+    } catch (const BodyLimitError &) {
         throw FeedError(FeedError::Reason::tooLarge);
-    if (wasRedirectRefused(*reply))
-        throw RedirectError();
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status <= 0 || reply->error() == QNetworkReply::RemoteHostClosedError ||
-        reply->error() == QNetworkReply::OperationCanceledError ||
-        reply->error() == QNetworkReply::TimeoutError)
+    } catch (const TimeLimitError &) {
+        throw FeedError(FeedError::Reason::tooSlow);
+    } catch (const TransportError &) {
         throw FeedError(FeedError::Reason::unreachable);
+    }
     FeedDownload result;
     // Built member by member: GCC 12 mishandles braced temporaries in co_return.
-    if (status == 304) {
+    if (reply.status == 304) {
         result.notModified = true;
         result.validators = previous;
         co_return result;
     }
-    if (status != 200)
-        throw FeedError(FeedError::Reason::httpStatus, status);
-    result.body = reply->readAll();
-    if (result.body.size() > FeedParser::maximumSize)
-        throw FeedError(FeedError::Reason::tooLarge);
-    if (!FeedParser::looksLikeICalendar(result.body))
+    if (reply.status != 200)
+        throw FeedError(FeedError::Reason::httpStatus, reply.status);
+    if (!FeedParser::looksLikeICalendar(reply.body))
         throw FeedError(FeedError::Reason::notICalendar);
-    result.validators.etag = reply->rawHeader("ETag");
-    result.validators.lastModified = reply->rawHeader("Last-Modified");
+    result.body = std::move(reply.body);
+    result.validators.etag = reply.header("ETag");
+    result.validators.lastModified = reply.header("Last-Modified");
     co_return result;
 }
 
@@ -149,9 +137,9 @@ QCoro::Task<FeedDownload> CalendarFeedClient::readFile(QString path, FeedValidat
 QCoro::Task<QList<CalendarEvent>> CalendarFeedClient::parse(QByteArray body, FeedOwner owner,
                                                             QDateTime from, QDateTime to) {
     using Outcome = std::variant<QList<CalendarEvent>, FeedError::Reason>;
-    QFuture<Outcome> parsing = QtConcurrent::run([&]() -> Outcome {
+    QFuture<Outcome> parsing = QtConcurrent::run([&, stop = m_stop.get_token()]() -> Outcome {
         try {
-            return FeedParser::parse(body, owner, from, to);
+            return FeedParser::parse(body, owner, from, to, stop);
         } catch (const FeedError &error) {
             return error.reason();
         }

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QUrl>
 #include <chrono>
+#include <stop_token>
 
 // What a server said about a feed's version, sent back to ask "changed since?".
 struct FeedValidators {
@@ -25,26 +26,32 @@ struct FeedDownload {
 
 // Reads a calendar feed from https (webcal is https), from plain http only on this
 // computer's loopback interface, or from a local file. Conditional requests spare an
-// unchanged feed; larger than 20 MB, not iCalendar or unreachable is a FeedError.
+// unchanged feed; larger than 20 MB, slower than the time limit, not iCalendar or
+// unreachable is a FeedError.
 class CalendarFeedClient : public QObject {
     Q_OBJECT
 
 public:
-    explicit CalendarFeedClient(QObject *parent = nullptr);
-
     static constexpr std::chrono::milliseconds timeout{60'000};
+
+    explicit CalendarFeedClient(std::chrono::milliseconds timeLimit = timeout,
+                                QObject *parent = nullptr);
+    // Stops parses still running.
+    ~CalendarFeedClient() override;
 
     // The address to fetch, or absent for anything else (other schemes, relative paths).
     static std::optional<QUrl> normalizedAddress(const QString &text);
 
     QCoro::Task<FeedDownload> download(QUrl address, FeedValidators previous);
-    // Parses away from the GUI thread.
-    static QCoro::Task<QList<CalendarEvent>> parse(QByteArray body, FeedOwner owner, QDateTime from,
-                                                   QDateTime to);
+    // Parses away from the GUI thread; FeedError(stopped) once this client is gone.
+    QCoro::Task<QList<CalendarEvent>> parse(QByteArray body, FeedOwner owner, QDateTime from,
+                                            QDateTime to);
 
 private:
     QCoro::Task<FeedDownload> downloadHttp(QUrl address, FeedValidators previous);
     static QCoro::Task<FeedDownload> readFile(QString path, FeedValidators previous);
 
     QNetworkAccessManager m_network;
+    std::chrono::milliseconds m_timeLimit;
+    std::stop_source m_stop;
 };

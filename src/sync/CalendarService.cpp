@@ -188,8 +188,7 @@ QCoro::Task<ConnectedAccount> CalendarService::addFeed(QString address, QString 
     const FeedDownload download = co_await m_feedClient.download(*url, none);
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
     const FeedOwner owner = feedOwner(account);
-    QList<CalendarEvent> events =
-        co_await CalendarFeedClient::parse(download.body, owner, from, to);
+    QList<CalendarEvent> events = co_await m_feedClient.parse(download.body, owner, from, to);
     if (!self)
         co_return account;
     const QString secretKey = feedSecretKey(account.id);
@@ -253,8 +252,7 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
         }
         const QDateTime to = now.addSecs(window.count());
         const FeedOwner owner = feedOwner(account);
-        QList<CalendarEvent> events =
-            co_await CalendarFeedClient::parse(download.body, owner, now, to);
+        QList<CalendarEvent> events = co_await m_feedClient.parse(download.body, owner, now, to);
         if (!self)
             co_return {};
         if (!m_feeds.contains(account.id))
@@ -301,6 +299,9 @@ void CalendarService::removeAccount(ConnectedAccount account) {
             remaining.append(a);
     setAccounts(std::move(remaining));
     m_settings.removeReminders(account.id);
+    // Its meetings leave at once, not after a refresh that may be waiting on a slow feed.
+    if (m_batches.remove(account.id))
+        publishBatches();
     refreshInBackground();
 }
 
@@ -398,32 +399,49 @@ QCoro::Task<> CalendarService::refreshOnce() {
         co_return;
     setAccountCalendars(calendars);
 
-    const QList<ConnectedAccount> accounts = m_accounts;
-    QList<AccountBatch> batches;
-    for (const ConnectedAccount &account : accounts) {
-        if (account.provider == CalendarProvider::feed) {
-            QList<CalendarEvent> events = co_await pollFeed(account);
-            if (!self)
-                co_return;
-            batches.append({account, {feedCalendar(account)}, {}, std::move(events)});
-            continue;
-        }
+    // Every account is fetched at once and published as it arrives, so a slow feed holds up
+    // only its own events. The tasks start eagerly; awaiting them in turn waits for all.
+    std::vector<QCoro::Task<>> fetches;
+    for (const ConnectedAccount &account : std::as_const(m_accounts))
+        fetches.push_back(refreshAccount(account, calendars.value(account.id)));
+    for (QCoro::Task<> &fetch : fetches)
+        co_await std::move(fetch);
+}
+
+QCoro::Task<> CalendarService::refreshAccount(ConnectedAccount account,
+                                              QList<ProxyCalendar> calendars) {
+    QPointer<CalendarService> self(this);
+    AccountBatch batch{account, std::move(calendars), {}, {}};
+    if (account.provider == CalendarProvider::feed) {
+        batch.calendars = {feedCalendar(account)};
+        batch.feedEvents = co_await pollFeed(account);
+    } else {
         if (account.grantId.isEmpty())
-            continue;
-        AccountBatch batch{account, calendars.value(account.id), {}, {}};
+            co_return;
         try {
             batch.events = co_await m_proxy.fetchEvents(account.grantId, QStringLiteral("primary"));
         } catch (const std::exception &error) {
             qCWarning(lcSync) << "Fetching the events of account" << account.id
                               << "failed:" << error.what();
-            if (!self)
-                co_return;
-            continue;
-        }
-        if (!self)
             co_return;
-        batches.append(std::move(batch));
+        }
     }
+    if (!self || !isConnected(account.id))
+        co_return;
+    m_batches.insert(account.id, std::move(batch));
+    publishBatches();
+}
+
+bool CalendarService::isConnected(const QString &accountId) const {
+    return std::any_of(m_accounts.cbegin(), m_accounts.cend(),
+                       [&](const ConnectedAccount &a) { return a.id == accountId; });
+}
+
+void CalendarService::publishBatches() {
+    QList<AccountBatch> batches;
+    for (const ConnectedAccount &account : std::as_const(m_accounts))
+        if (const auto found = m_batches.constFind(account.id); found != m_batches.cend())
+            batches.append(*found);
     publishEvents(mergeEvents(batches, m_clock.now(), m_settings.disabledCalendarIds()));
 }
 

@@ -118,6 +118,10 @@ Q_SIGNALS:
 private:
     QCoro::Task<AccountCalendars> listCalendars();
     QCoro::Task<> refreshOnce();
+    QCoro::Task<> refreshAccount(ConnectedAccount account, QList<ProxyCalendar> calendars);
+    bool isConnected(const QString &accountId) const;
+    // Publishes the last batch of every connected account.
+    void publishBatches();
     void setLoading(bool loading);
     void setAccountCalendars(AccountCalendars calendars);
     void setAccounts(QList<ConnectedAccount> accounts);
@@ -147,6 +151,8 @@ private:
     AccountCalendars m_accountCalendars;
     CalendarFeedClient m_feedClient;
     QHash<QString, FeedState> m_feeds;
+    // Each connected account's last fetched batch, by account id.
+    QHash<QString, AccountBatch> m_batches;
     QHash<QString, QString> m_feedErrors;
     bool m_refreshing = false;
     // Finished when the follow-up run has published; present once someone asked for one.

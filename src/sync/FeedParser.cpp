@@ -37,6 +37,8 @@ QString FeedError::description() const {
         return QStringLiteral(
             "The calendar feed repeats its events too often to be read. Ask its owner to "
             "simplify the recurring events.");
+    case Reason::tooSlow:
+        return QStringLiteral("The calendar feed took longer than a minute to arrive.");
     case Reason::stopped:
         return QStringLiteral("Reading the calendar feed was stopped.");
     }

@@ -21,6 +21,7 @@ public:
         unreadable,
         tooDeep,
         tooComplex,
+        tooSlow,
         stopped,
     };
 

@@ -44,8 +44,19 @@ QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkReque
     // The total limit races the answer; when it wins, the request is aborted.
     QTimer limitTimer;
     bool timedOut = false;
+    bool tooLarge = false;
+    QNetworkReply *raw = reply.get();
+    if (limits.maxBodyBytes) {
+        const qint64 most = *limits.maxBodyBytes;
+        QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
+                         [most, raw, &tooLarge](qint64 received, qint64 announced) {
+                             if (received > most || announced > most) {
+                                 tooLarge = true;
+                                 raw->abort();
+                             }
+                         });
+    }
     if (limits.total) {
-        QNetworkReply *raw = reply.get();
         limitTimer.setSingleShot(true);
         QObject::connect(&limitTimer, &QTimer::timeout, raw, [&timedOut, raw] {
             timedOut = true;
@@ -58,6 +69,8 @@ QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkReque
 
     if (timedOut)
         throw TimeLimitError();
+    if (tooLarge)
+        throw BodyLimitError();
     if (wasRedirectRefused(*reply))
         throw RedirectError();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -72,7 +85,17 @@ QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkReque
     const bool success = status.toInt() >= 200 && status.toInt() < 300;
     if (cutShort || (success && error != QNetworkReply::NoError))
         throw TransportError(error, reply->errorString());
-    co_return HttpReply{status.toInt(), reply->readAll()};
+    HttpReply answer{status.toInt(), reply->readAll(), reply->rawHeaderPairs()};
+    if (limits.maxBodyBytes && answer.body.size() > *limits.maxBodyBytes)
+        throw BodyLimitError();
+    co_return answer;
+}
+
+QByteArray HttpReply::header(QByteArrayView name) const {
+    for (const auto &[key, value] : headers)
+        if (QByteArrayView(key).compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
 }
 
 QNetworkRequest jsonRequest(const QUrl &url) {

@@ -45,6 +45,14 @@ public:
     }
 };
 
+// The answer grew past the size the caller accepts; the transfer was cut off.
+class BodyLimitError : public Error {
+public:
+    QString description() const override {
+        return QStringLiteral("The server's answer was too large and was not read");
+    }
+};
+
 // A body that is not the JSON shape the caller expects.
 class DecodingError : public Error {
 public:
@@ -67,13 +75,18 @@ inline const QByteArray del = QByteArrayLiteral("DELETE");
 struct HttpReply {
     int status = 0;
     QByteArray body;
+    QList<QNetworkReply::RawHeaderPair> headers;
+
+    // The first header of that name (compared without case); empty when there is none.
+    QByteArray header(QByteArrayView name) const;
 };
 
 // How long one exchange may take: `idle` bounds a stalled transfer, `total` the whole exchange
-// (an answer that trickles in never trips the idle limit).
+// (an answer that trickles in never trips the idle limit). `maxBodyBytes` bounds the answer.
 struct HttpLimits {
     std::chrono::milliseconds idle;
     std::optional<std::chrono::milliseconds> total;
+    std::optional<qint64> maxBodyBytes = std::nullopt;
 };
 
 // The redirect rule of every client: redirects within the request's origin are followed (a
@@ -83,8 +96,8 @@ void applyRedirectPolicy(QNetworkRequest &request);
 bool wasRedirectRefused(const QNetworkReply &reply);
 
 // Sends one request and waits for the whole answer; any final HTTP status is returned. Throws
-// RedirectError for a redirect to another origin, TimeLimitError past `limits.total` and
-// TransportError when no complete answer arrived.
+// RedirectError for a redirect to another origin, TimeLimitError past `limits.total`,
+// BodyLimitError past `limits.maxBodyBytes` and TransportError when no complete answer arrived.
 QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkRequest request,
                                    QByteArray verb, QByteArray body, HttpLimits limits);
 
