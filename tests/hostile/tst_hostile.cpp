@@ -1,7 +1,16 @@
 // Crowding, idle, slow and malformed clients against the backend stand-in and the two sign-in
-// listeners. Each must keep serving the one client that behaves.
+// listeners, and calendar feeds made to crash or exhaust the app. Each must keep serving the one
+// client, or the one feed, that behaves.
 #include "BackendProcess.h"
+#include "LoopbackHttpServer.h"
+#include "ManualClock.h"
 #include "RawClient.h"
+#include "Settle.h"
+#include "TestEnvironment.h"
+#include "core/AppSettings.h"
+#include "platform/SecretStore.h"
+#include "sync/CalendarProxyClient.h"
+#include "sync/CalendarService.h"
 #include "sync/SignInListener.h"
 
 #include <QCoroTask>
@@ -9,6 +18,8 @@
 #include <QtTest>
 #include <memory>
 #include <vector>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 using Crowd = std::vector<std::unique_ptr<RawClient>>;
@@ -151,6 +162,102 @@ private Q_SLOTS:
         QCOMPARE(RawClient::talk(port, "GET /nylas/callback?code=c HTTP/1.1\r\n\r\n"),
                  SignInHttp::successAnswer(SignInHttp::calendarSuccessBody));
         QCOMPARE(codes.size(), 1);
+    }
+
+    // Each feed is added while it is harmless and turns hostile on a later poll, as a feed from
+    // a stranger's server may. The account row says why; the other feeds keep their meetings.
+    void hostileFeedsEndAsTheirAccountsProblem() {
+        using Response = LoopbackHttpServer::Response;
+        TestEnvironment env;
+        const auto settings = env.makeSettings();
+        ManualClock clock(QDateTime::currentDateTimeUtc());
+        SecretStore secrets;
+        CalendarProxyClient proxy(secrets, clock);
+        CalendarSignInListener signIn;
+        CalendarService service(*settings, proxy, secrets, signIn, clock);
+        LoopbackHttpServer server;
+        QVERIFY(server.start());
+
+        const QByteArray start =
+            clock.now().addSecs(3600).toString(u"yyyyMMdd'T'HHmmss'Z'").toUtf8();
+        const auto calendar = [](const QByteArray &events) {
+            return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + events + "END:VCALENDAR\r\n";
+        };
+        const auto event = [&](const QByteArray &uid, const QByteArray &rule = {}) {
+            return "BEGIN:VEVENT\r\nUID:" + uid + "\r\nSUMMARY:" + uid + "\r\nDTSTART:" + start +
+                   "\r\n" + (rule.isEmpty() ? QByteArray() : "RRULE:" + rule + "\r\n") +
+                   "END:VEVENT\r\n";
+        };
+        QByteArray nested = "BEGIN:VCALENDAR\r\n";
+        for (int i = 0; i < 300'000; ++i)
+            nested += "BEGIN:X-A\r\n";
+        QByteArray minutely;
+        for (int i = 0; i < 10'000; ++i)
+            minutely += event("m" + QByteArray::number(i), "FREQ=MINUTELY");
+        struct Feed {
+            QByteArray name;
+            QByteArray hostile;
+            QString problem;
+        };
+        const QList<Feed> feeds{
+            {"nested", nested, FeedError(FeedError::Reason::tooDeep).description()},
+            {"minutely", calendar(minutely),
+             FeedError(FeedError::Reason::tooComplex).description()},
+            // Only its start: no date of the window satisfies the rule.
+            {"never", calendar(event("never", "FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30")), {}},
+            {"good", calendar(event("good")), {}},
+        };
+        QHash<QString, QByteArray> bodies;
+        server.setHandler([&](const LoopbackHttpServer::Request &request) {
+            return Response{200, bodies.value(request.path()), "text/calendar"};
+        });
+        for (const Feed &feed : feeds) {
+            bodies.insert(u'/' + feed.name + ".ics", calendar(event(feed.name)));
+            const auto added = settle(
+                service.addFeed(server.origin() + u'/' + feed.name + ".ics", QString(feed.name)));
+            QVERIFY2(added.ok(), feed.name.constData());
+        }
+        for (const Feed &feed : feeds)
+            bodies.insert(u'/' + feed.name + ".ics", feed.hostile);
+
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(settle(service.fetchEvents()).ok());
+        qInfo() << "hostile feeds read in" << took.elapsed() << "ms";
+        QStringList titles;
+        for (const CalendarEvent &e : service.events())
+            titles << e.title;
+        titles.sort();
+        // A refused feed keeps the meetings of its last good read.
+        QCOMPARE(titles, (QStringList{u"good"_s, u"minutely"_s, u"nested"_s, u"never"_s}));
+        for (int i = 0; i < feeds.size(); ++i) {
+            const QString id = service.accounts().at(i).id;
+            QCOMPARE(service.feedErrors().value(id), feeds[i].problem);
+        }
+
+        // A feed that trickles in holds up only itself, and ends at the feed client's limit.
+        Response slow{200, calendar(event("slow")), "text/calendar"};
+        slow.trickle = std::chrono::milliseconds(15);
+        server.setHandler([&](const LoopbackHttpServer::Request &request) {
+            return request.path() == u"/good.ics"
+                       ? Response{200, calendar(event("fresh")), "text/calendar"}
+                       : slow;
+        });
+        auto refresh = service.fetchEvents();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::any_of(service.events().cbegin(), service.events().cend(),
+                        [](const CalendarEvent &e) { return e.title == u"fresh"_s; }),
+            5000);
+        QVERIFY(std::none_of(service.events().cbegin(), service.events().cend(),
+                             [](const CalendarEvent &e) { return e.title == u"slow"_s; }));
+        QVERIFY(settle(std::move(refresh)).ok());
+        QCOMPARE(service.events().size(), 4);
+
+        CalendarFeedClient impatient(std::chrono::milliseconds(500));
+        const auto download =
+            settle(impatient.download(QUrl(server.origin() + u"/slow.ics"_s), FeedValidators()));
+        QVERIFY(download.as<FeedError>());
+        QCOMPARE(download.as<FeedError>()->reason(), FeedError::Reason::tooSlow);
     }
 };
 
