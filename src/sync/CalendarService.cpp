@@ -250,9 +250,22 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
             setFeedError(account.id, std::nullopt);
             co_return m_feeds.value(account.id).events;
         }
+        // A feed refused for what it holds is read again only once it changes.
+        const size_t fingerprint = qHash(download.body);
+        if (state.refused && *state.refused == fingerprint)
+            co_return state.events;
         const QDateTime to = now.addSecs(window.count());
         const FeedOwner owner = feedOwner(account);
-        QList<CalendarEvent> events = co_await m_feedClient.parse(download.body, owner, now, to);
+        QList<CalendarEvent> events;
+        try {
+            events = co_await m_feedClient.parse(download.body, owner, now, to);
+        } catch (const FeedError &error) {
+            const bool refused = error.reason() == FeedError::Reason::tooDeep ||
+                                 error.reason() == FeedError::Reason::tooComplex;
+            if (self && refused && m_feeds.contains(account.id))
+                m_feeds[account.id].refused = fingerprint;
+            throw;
+        }
         if (!self)
             co_return {};
         if (!m_feeds.contains(account.id))
@@ -261,6 +274,7 @@ QCoro::Task<QList<CalendarEvent>> CalendarService::pollFeed(ConnectedAccount acc
         kept.validators = download.validators;
         kept.events = events;
         kept.expandedAt = now;
+        kept.refused.reset();
         setFeedError(account.id, std::nullopt);
         co_return events;
     } catch (const Error &error) {

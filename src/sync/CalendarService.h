@@ -138,6 +138,8 @@ private:
         FeedValidators validators;
         QList<CalendarEvent> events;
         QDateTime expandedAt;
+        // The fingerprint of a body refused as too deep or too complex.
+        std::optional<size_t> refused;
     };
 
     AppSettings &m_settings;

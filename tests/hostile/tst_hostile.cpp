@@ -234,6 +234,11 @@ private Q_SLOTS:
             const QString id = service.accounts().at(i).id;
             QCOMPARE(service.feedErrors().value(id), feeds[i].problem);
         }
+        // Polled again unchanged, a refused feed is not read again, and still says why.
+        took.restart();
+        QVERIFY(settle(service.fetchEvents()).ok());
+        qInfo() << "polled again in" << took.elapsed() << "ms";
+        QCOMPARE(service.feedErrors().value(service.accounts().at(1).id), feeds[1].problem);
 
         // A feed that trickles in holds up only itself, and ends at the feed client's limit.
         Response slow{200, calendar(event("slow")), "text/calendar"};
