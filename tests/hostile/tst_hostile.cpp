@@ -191,6 +191,9 @@ private Q_SLOTS:
         QByteArray nested = "BEGIN:VCALENDAR\r\n";
         for (int i = 0; i < 300'000; ++i)
             nested += "BEGIN:X-A\r\n";
+        for (int i = 0; i < 300'000; ++i)
+            nested += "END:X-A\r\n";
+        nested += "END:VCALENDAR\r\n";
         QByteArray minutely;
         for (int i = 0; i < 10'000; ++i)
             minutely += event("m" + QByteArray::number(i), "FREQ=MINUTELY");

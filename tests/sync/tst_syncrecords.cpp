@@ -287,6 +287,8 @@ private Q_SLOTS:
         QByteArray nested = "BEGIN:VCALENDAR\r\n";
         for (int i = 0; i < 300'000; ++i)
             nested += "BEGIN:X-A\r\n";
+        for (int i = 0; i < 300'000; ++i)
+            nested += "END:X-A\r\n";
         QTest::newRow("300,000 components deep") << nested << int(FeedError::Reason::tooDeep);
         QByteArray folded = "BEGIN:VCALENDAR\r\n";
         for (int i = 0; i < FeedParser::maximumDepth; ++i)
