@@ -79,6 +79,12 @@ AppController::AppController(AppSettings &settings, SingleInstance *instance, QO
                 if (m_reminderScheduler)
                     m_reminderScheduler->scheduleSnooze(event);
             });
+    // Dismissing a reminder, on the overlay or in a notification, ends its snooze too.
+    connect(m_reminderPresenter.get(), &ReminderPresenter::dismissed, this,
+            [this](const CalendarEvent &event) {
+                if (m_reminderScheduler)
+                    m_reminderScheduler->cancelSnooze(event.id);
+            });
     if (m_measure) {
         connect(m_overlayController.get(), &OverlayWindowController::overlayPainted, this, [this] {
             measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3")

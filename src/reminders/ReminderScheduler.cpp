@@ -113,9 +113,20 @@ std::optional<MeetingBrief> ReminderScheduler::storedBrief(const QString &eventI
 }
 
 void ReminderScheduler::scheduleSnooze(const CalendarEvent &event) {
-    m_clock.after(snoozeDelay, this, [this, event] {
+    // One snooze per meeting: the latest replaces any still pending.
+    cancelSnooze(event.id);
+    auto *pending = new QObject(this);
+    m_snoozes.insert(event.id, pending);
+    m_clock.after(snoozeDelay, pending, [this, event, pending] {
+        m_snoozes.remove(event.id);
+        pending->deleteLater();
         Q_EMIT reminderFired(event, std::nullopt, storedBrief(event.id));
     });
+}
+
+void ReminderScheduler::cancelSnooze(const QString &eventId) {
+    // Deleting the context cancels the timer armed on it.
+    delete m_snoozes.take(eventId);
 }
 
 void ReminderScheduler::checkResearch(bool coldStart) {

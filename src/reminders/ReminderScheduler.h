@@ -28,6 +28,8 @@ public:
 
     void start();
     void scheduleSnooze(const CalendarEvent &event);
+    // Drops the meeting's pending snooze, if any: the user dismissed its reminder.
+    void cancelSnooze(const QString &eventId);
     // Starts research now, whatever was triggered before (the menu's prep action uses it too).
     void triggerResearch(const CalendarEvent &event);
 
@@ -60,6 +62,8 @@ private:
     AppSettings &m_settings;
     Clock &m_clock;
     QSet<QString> m_firedReminders;
+    // A pending snooze's timer context, by event id.
+    QHash<QString, QObject *> m_snoozes;
     QSet<QString> m_researchTriggered;
     QHash<QString, MeetingBrief> m_briefs;
     bool m_started = false;

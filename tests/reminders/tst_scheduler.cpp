@@ -252,6 +252,19 @@ private Q_SLOTS:
         scheduler->scheduleSnooze(e);
         advance(60);
         QCOMPARE(firings.size(), 3);
+        // Snoozed twice, it comes back once, a minute after the second; dismissed, never.
+        scheduler->scheduleSnooze(e);
+        advance(30);
+        scheduler->scheduleSnooze(e);
+        advance(59);
+        QCOMPARE(firings.size(), 3);
+        advance(1);
+        QCOMPARE(firings.size(), 4);
+        scheduler->scheduleSnooze(e);
+        advance(17);
+        scheduler->cancelSnooze(e.id);
+        advance(120);
+        QCOMPARE(firings.size(), 4);
     }
 
     void researchStartsWithinTheHourOnce() {
