@@ -280,6 +280,12 @@ QByteArrayView componentName(QByteArrayView line, QByteArrayView keyword) {
     return name;
 }
 
+// A content line of the property `name`: the name ends at its parameters or its value.
+bool isProperty(QByteArrayView line, QByteArrayView name) {
+    return nameIs(line, name) &&
+           (line.size() == name.size() || line[name.size()] == ':' || line[name.size()] == ';');
+}
+
 bool sameName(QByteArrayView name, QByteArrayView word) {
     return name.compare(word, Qt::CaseInsensitive) == 0;
 }
@@ -298,9 +304,12 @@ Layout layoutOf(const QByteArray &data) {
     int blockLines = 0;
     qsizetype zoneLines = 0;
     qsizetype calendar = -1;
-    // The first bytes of a logical line, unfolded: enough to tell BEGIN:VTIMEZONE and
-    // RECURRENCE-ID from other lines.
-    char head[24];
+    // A zone changes offset once or twice a year. A zone rule of another frequency would have
+    // libical list its changes by the minute, for centuries.
+    bool zoneUsable = true;
+    // The first bytes of a logical line, unfolded: enough to tell BEGIN:VTIMEZONE,
+    // RECURRENCE-ID and a zone's RRULE from other lines.
+    char head[48];
     for (const char *line = begin; line < end;) {
         qsizetype headSize = 0;
         const char *next = line;
@@ -332,6 +341,7 @@ Layout layoutOf(const QByteArray &data) {
                     inside = sameName(name, "VEVENT") ? Inside::event : Inside::zone;
                     block = Block{lineStart, 0, calendar, false};
                     blockLines = 1;
+                    zoneUsable = true;
                 }
             }
             continue;
@@ -343,7 +353,8 @@ Layout layoutOf(const QByteArray &data) {
             block.end = line - begin;
             if (inside == Inside::event && blockLines <= maximumLinesPerEvent) {
                 layout.events.append(block);
-            } else if (inside == Inside::zone && (zoneLines += blockLines) <= maximumZoneLines) {
+            } else if (inside == Inside::zone && zoneUsable &&
+                       (zoneLines += blockLines) <= maximumZoneLines) {
                 zoneText[block.calendar] +=
                     QByteArrayView(begin + block.begin, block.end - block.begin);
                 zoneText[block.calendar] += "\r\n";
@@ -351,9 +362,12 @@ Layout layoutOf(const QByteArray &data) {
             inside = Inside::nothing;
             continue;
         }
-        if (inside == Inside::event && depth == 2 && nameIs(text, "RECURRENCE-ID") &&
-            (text.size() == 13 || text[13] == ':' || text[13] == ';'))
+        if (inside == Inside::event && depth == 2 && isProperty(text, "RECURRENCE-ID"))
             block.override = true;
+        if (inside == Inside::zone && isProperty(text, "RRULE") &&
+            QByteArrayView(text).indexOf("FREQ=YEARLY") < 0 &&
+            QByteArrayView(text).indexOf("freq=yearly") < 0)
+            zoneUsable = false;
     }
     for (qsizetype i = 0; i < zoneText.size(); ++i)
         if (!zoneText[i].isEmpty())

@@ -360,6 +360,14 @@ private Q_SLOTS:
             parse(feed({"UID:l|SUMMARY:Lunch|DTSTART:20270310T123000|RRULE:FREQ=DAILY;COUNT=2"}));
         QCOMPARE(events.value(1).startDate,
                  QDateTime(QDate(2027, 3, 11), QTime(12, 30), Qt::LocalTime));
+        // A zone whose rule is not yearly would have libical list its changes by the minute:
+        // it is not used, and its times read as floating.
+        const auto odd = parse(
+            feed({"UID:z|SUMMARY:Z|DTSTART;TZID=Odd:20270310T090000"},
+                 "BEGIN:VTIMEZONE|TZID:Odd|BEGIN:STANDARD|TZOFFSETFROM:+0700|TZOFFSETTO:+0700|"
+                 "DTSTART:19700101T000000|RRULE:FREQ=MINUTELY;INTERVAL=45|END:STANDARD|"
+                 "END:VTIMEZONE|"));
+        QCOMPARE(odd.value(0).startDate, QDateTime(QDate(2027, 3, 10), QTime(9, 0), Qt::LocalTime));
     }
 
     void convertsPeopleAndLinks_data() {
