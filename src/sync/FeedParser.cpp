@@ -498,12 +498,15 @@ public:
             (block.override ? overrides : masters).append(block);
         // Overrides first: they name the instances that the series below leave out.
         QList<CalendarEvent> out;
-        for (Outcome &o :
-             acrossBlocks(overrides, [this](const Block &b) { return readOverride(b); })) {
+        for (Outcome &o : acrossBlocks(overrides, [this](const EventText &text, Zones &zones) {
+                 return readOverride(text, zones);
+             })) {
             m_replaced.unite(o.replaced);
             out.append(std::move(o.events));
         }
-        for (Outcome &o : acrossBlocks(masters, [this](const Block &b) { return readSeries(b); }))
+        for (Outcome &o : acrossBlocks(masters, [this](const EventText &text, Zones &zones) {
+                 return readSeries(text, zones);
+             }))
             out.append(std::move(o.events));
         return out;
     }
@@ -523,7 +526,8 @@ private:
     // Below this many events a worker thread costs more than it saves.
     static constexpr qsizetype blocksPerTask = 128;
 
-    // `read` applied to every block, on the pool's threads for a large feed; in feed order.
+    // `read` applied to every block's event, on the pool's threads for a large feed; in feed
+    // order.
     template <typename Read> QList<Outcome> acrossBlocks(const QList<Block> &blocks, Read read) {
         QList<QPair<qsizetype, qsizetype>> ranges;
         for (qsizetype at = 0; at < blocks.size(); at += blocksPerTask)
@@ -531,7 +535,11 @@ private:
         const auto readRange = [&](const QPair<qsizetype, qsizetype> &range) {
             Outcome merged;
             for (qsizetype i = range.first; i < range.second && m_budget.proceed(); ++i) {
-                Outcome o = read(blocks[i]);
+                // Each event is parsed, read and freed on its own.
+                const Component event = parseBlock(blocks[i]);
+                if (!event)
+                    continue;
+                Outcome o = read(readEvent(event.get()), zonesOf(blocks[i]));
                 merged.events.append(std::move(o.events));
                 merged.replaced.unite(o.replaced);
             }
@@ -551,13 +559,8 @@ private:
 
     Zones &zonesOf(const Block &block) { return *m_zones[size_t(block.calendar)]; }
 
-    Outcome readOverride(const Block &block) {
+    Outcome readOverride(const EventText &text, Zones &zones) {
         Outcome o;
-        const Component event = parseBlock(block);
-        if (!event)
-            return o;
-        Zones &zones = zonesOf(block);
-        const EventText text = readEvent(event.get());
         if (!text.recurrenceId)
             return o;
         const icaltimetype rid = icalproperty_get_recurrenceid(text.recurrenceId);
@@ -573,13 +576,8 @@ private:
         return o;
     }
 
-    Outcome readSeries(const Block &block) {
+    Outcome readSeries(const EventText &text, Zones &zones) {
         Outcome o;
-        const Component event = parseBlock(block);
-        if (!event)
-            return o;
-        Zones &zones = zonesOf(block);
-        const EventText text = readEvent(event.get());
         const auto times = text.cancelled ? std::nullopt : timesOf(text, zones);
         if (!times)
             return o;
