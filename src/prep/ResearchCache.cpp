@@ -2,14 +2,11 @@
 
 #include "core/MeetingBrief.h"
 #include "core/SafeLinks.h"
-#include "platform/PrivateFiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <cmath>
 
@@ -21,6 +18,10 @@ constexpr double furthestSeconds = 1e13;
 // Ids are hex digests; anything that could leave the folder is refused.
 bool usableId(const QString &id) {
     return !id.isEmpty() && !id.contains(u'/') && !id.contains(u'\\') && id != u"." && id != u"..";
+}
+
+QString fileName(const QString &attendeeId) {
+    return attendeeId + QStringLiteral(".json");
 }
 } // namespace
 
@@ -103,9 +104,8 @@ std::optional<CachedResearch> CachedResearch::decode(const QByteArray &bytes) {
 
 ResearchCache::ResearchCache(QString cacheDir, Clock &clock)
     : m_cacheDir(std::move(cacheDir))
-    , m_clock(clock) {
-    PrivateFiles::makeFolder(m_cacheDir);
-}
+    , m_folder(m_cacheDir)
+    , m_clock(clock) {}
 
 QString ResearchCache::defaultDirectory() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -115,7 +115,7 @@ QString ResearchCache::defaultDirectory() {
 }
 
 QString ResearchCache::filePath(const QString &attendeeId) const {
-    return m_cacheDir + u'/' + attendeeId + QStringLiteral(".json");
+    return m_cacheDir + u'/' + fileName(attendeeId);
 }
 
 std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) const {
@@ -131,7 +131,7 @@ std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) cons
     const double age = ReferenceDate::secondsSince2001(m_clock.now()) -
                        ReferenceDate::secondsSince2001(research->cachedAt);
     if (age > std::chrono::duration<double>(maxAge).count()) {
-        QFile::remove(filePath(attendeeId));
+        m_folder.remove(fileName(attendeeId));
         return std::nullopt;
     }
     return research;
@@ -140,14 +140,5 @@ std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) cons
 void ResearchCache::store(const QString &attendeeId, const CachedResearch &research) const {
     if (!usableId(attendeeId))
         return;
-    // Written under a temporary name and renamed, so a reader never sees half a file.
-    QSaveFile file(filePath(attendeeId));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(research.encode());
-    if (!file.setPermissions(PrivateFiles::ownerReadWrite)) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+    m_folder.write(fileName(attendeeId), research.encode());
 }

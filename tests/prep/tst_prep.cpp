@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
@@ -558,6 +559,43 @@ private Q_SLOTS:
         // Ids that would leave the folder are never read or written.
         fresh.store(u"../escape"_s, *read);
         QVERIFY(!QFile::exists(base + u"/escape.json"_s));
+    }
+
+    // A link planted under a cache file's name is replaced, never written through or read; a
+    // folder others could write to is taken back.
+    void cacheNeverFollowsALink() {
+        const auto mode = [](const QString &path) {
+            struct stat info {};
+            return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+        };
+        const QString folder = env->dataHome() + u"/planted"_s;
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0770), 0);
+        const QString outside = env->path() + u"/outside.json"_s;
+        QFile target(outside);
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("precious") == 8);
+        target.close();
+        QVERIFY(QFile::link(outside, folder + u'/' + id + u".json"_s));
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"others could write to the folder .*planted"_s));
+        ResearchCache planted(folder, *clock);
+        QCOMPARE(mode(folder) & 07777, 0700u);
+        const Profile profile{u"a@b.c"_s, {}, u"CTO"_s, {}, {}, {}, {}, {}};
+        const CachedResearch research(id, profile.email, {}, profile, u"evt"_s, clock->now());
+        planted.store(id, research);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("precious"));
+        target.close();
+        QCOMPARE(mode(planted.filePath(id)), mode_t(S_IFREG | 0600));
+        QCOMPARE(planted.get(id), research);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{id + u".json"_s});
+
+        // Nor is research read through a link, however well formed what it leads to.
+        QVERIFY(QFile::remove(outside) && QFile::rename(planted.filePath(id), outside) &&
+                QFile::link(outside, planted.filePath(id)));
+        QVERIFY(!planted.get(id));
     }
 
     // Files need their four fields, dated in seconds since 2001 (the clock's now: 821,692,800);
