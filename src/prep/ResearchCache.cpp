@@ -1,5 +1,6 @@
 #include "ResearchCache.h"
 
+#include "PrepLog.h"
 #include "core/MeetingBrief.h"
 #include "core/SafeLinks.h"
 
@@ -22,6 +23,47 @@ bool usableId(const QString &id) {
 
 QString fileName(const QString &attendeeId) {
     return attendeeId + QStringLiteral(".json");
+}
+
+qsizetype encodedSize(const QString &text) {
+    return QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact).size();
+}
+
+// The record's file in at most `limit` bytes: the text taking the most of the file is cut
+// first, and a cut text ends in an ellipsis. Nothing when what cannot be cut (ids, address,
+// link) is too large on its own.
+std::optional<QByteArray> encodeWithin(CachedResearch research, qint64 limit) {
+    QByteArray bytes = research.encode();
+    while (bytes.size() > limit) {
+        std::optional<QString> *largest = nullptr;
+        qsizetype largestSize = 0;
+        for (std::optional<QString> *text :
+             {&research.name, &research.role, &research.company, &research.companyDescription,
+              &research.recentNews, &research.notes}) {
+            const qsizetype size = *text ? encodedSize(**text) : 0;
+            if (size > largestSize) {
+                largest = text;
+                largestSize = size;
+            }
+        }
+        if (!largest)
+            return std::nullopt;
+        // Characters differ in size (an escaped one takes six bytes): cut the text's share of
+        // what is too much, and one more for the ellipsis; another round cuts what is left over.
+        QString &text = **largest;
+        const qsizetype excess = bytes.size() - limit;
+        qsizetype keep = text.size() - (text.size() * excess + largestSize - 1) / largestSize - 1;
+        if (keep > 0 && text.at(keep - 1).isHighSurrogate())
+            --keep;
+        if (keep > 0) {
+            text.truncate(keep);
+            text.append(QChar(0x2026));
+        } else {
+            largest->reset();
+        }
+        bytes = research.encode();
+    }
+    return bytes;
 }
 } // namespace
 
@@ -140,5 +182,11 @@ std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) cons
 void ResearchCache::store(const QString &attendeeId, const CachedResearch &research) const {
     if (!usableId(attendeeId))
         return;
-    m_folder.write(fileName(attendeeId), research.encode());
+    // A file over the read limit would never be read back, and the person researched again.
+    const auto bytes = encodeWithin(research, maxFileBytes);
+    if (!bytes) {
+        qCWarning(lcPrep) << "research on an attendee is too large to keep, even shortened";
+        return;
+    }
+    m_folder.write(fileName(attendeeId), *bytes);
 }

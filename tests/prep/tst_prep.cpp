@@ -11,6 +11,7 @@
 #include "sync/BackendAPIClient.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -596,6 +597,49 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(outside) && QFile::rename(planted.filePath(id), outside) &&
                 QFile::link(outside, planted.filePath(id)));
         QVERIFY(!planted.get(id));
+    }
+
+    // Research whose file would be over the read limit is cut until it fits, and is read back;
+    // a text is whole, cut short with an ellipsis, or gone. A record whose ids alone are too
+    // large is not kept.
+    void oversizedResearchIsCutToFit() {
+        const Profile profile{u"a@b.c"_s, {}, u"CTO"_s, {}, {}, {}, {}, {}};
+        CachedResearch mixed(id, profile.email, u"Ana"_s, profile, u"evt"_s, clock->now());
+        // Bytes in the file count, not characters: a control character takes six.
+        mixed.companyDescription = QString(700'000, u'd');
+        mixed.recentNews = QString(250'000, QChar(1));
+        mixed.notes = QString(150'000, QChar(0xe9));
+        CachedResearch emoji = mixed;
+        emoji.companyDescription = emoji.recentNews = std::nullopt;
+        emoji.notes = u"\U0001F600"_s.repeated(300'000);
+
+        for (const CachedResearch &research : {mixed, emoji}) {
+            cache->store(id, research);
+            const qint64 size = QFileInfo(cache->filePath(id)).size();
+            QVERIFY2(size <= ResearchCache::maxFileBytes &&
+                         size > ResearchCache::maxFileBytes * 9 / 10,
+                     QByteArray::number(size));
+            const auto read = cache->get(id);
+            QVERIFY(read);
+            QCOMPARE(read->name, research.name);
+            QCOMPARE(read->role, research.role);
+            QCOMPARE(read->eventIds, research.eventIds);
+            for (const auto &[kept, full] :
+                 {std::pair{read->companyDescription, research.companyDescription},
+                  {read->recentNews, research.recentNews},
+                  {read->notes, research.notes}}) {
+                if (!kept || kept == full)
+                    continue;
+                QVERIFY(kept->endsWith(QChar(0x2026)) && full->startsWith(kept->chopped(1)));
+                QVERIFY(kept->isValidUtf16());
+            }
+        }
+
+        for (int n = 0; n < 100'000; ++n)
+            mixed.eventIds.insert(u"event-%1"_s.arg(n));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"too large to keep"_s));
+        cache->store(idOf(u"many@x.io"_s), mixed);
+        QVERIFY(!QFile::exists(cache->filePath(idOf(u"many@x.io"_s))));
     }
 
     // Files need their four fields, dated in seconds since 2001 (the clock's now: 821,692,800);
