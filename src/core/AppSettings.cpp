@@ -1,5 +1,6 @@
 #include "AppSettings.h"
 
+#include "CoreLog.h"
 #include "platform/PrivateFiles.h"
 
 #include <QDateTime>
@@ -46,26 +47,102 @@ const KeyEntry &entry(AppSettings::Key key) {
     Q_ASSERT(found.key == key);
     return found;
 }
+
+// QSettings reads a whole file at once on the calling thread: a file far larger than the app
+// ever writes costs seconds at start.
+constexpr qint64 maxStoreBytes = 1024 * 1024;
+// The longest line kept from a file set aside for its size: more than any value the app
+// stores, and the app's keys fit the file limit together.
+constexpr qsizetype maxLineBytes = maxStoreBytes / 16;
+// A larger file is set aside without looking for the settings in it.
+constexpr qint64 maxSalvagedBytes = 64 * 1024 * 1024;
+
+bool isStoredName(QByteArrayView name) {
+    const auto &table = keyTable();
+    return std::any_of(table.begin(), table.end(),
+                       [name](const KeyEntry &known) { return name == known.name; });
+}
+
+// The lines of an oversized store worth keeping: section heads and the app's own keys of a
+// sane length, within the file limit.
+QByteArray saneLines(const QByteArray &bytes) {
+    QByteArray kept;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArrayView line(bytes.constData() + start, end - start);
+        start = end + 1;
+        if (line.size() > maxLineBytes || kept.size() + line.size() + 1 > maxStoreBytes)
+            continue;
+        const qsizetype equals = line.indexOf('=');
+        if (line.trimmed().startsWith('[') ||
+            (equals > 0 && isStoredName(line.first(equals).trimmed()))) {
+            kept += line;
+            kept += '\n';
+        }
+    }
+    return kept;
+}
+
+// Makes the store's folder the user's alone and its file one that QSettings may follow and
+// read: QSettings writes through a symbolic link and reads any size. Anything else under the
+// file's name is set aside as "<name>.bad-<time>"; of a file too large, the sane lines are
+// kept. True when something was set aside.
+bool prepareStoreFile(const QString &path) {
+    const QFileInfo file(path);
+    const PrivateFiles::Folder folder(file.path());
+    if (!folder.isOpen())
+        return false;
+    const QString name = file.fileName();
+    const auto entry = folder.entry(name);
+    const bool oversized =
+        entry.kind == PrivateFiles::Folder::Entry::Kind::regular && entry.size > maxStoreBytes;
+    bool setAside = false;
+    if (entry.kind == PrivateFiles::Folder::Entry::Kind::other || oversized) {
+        const QString aside =
+            name + QStringLiteral(".bad-") +
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmsszzz"));
+        setAside = folder.rename(name, aside);
+        if (setAside && !oversized) {
+            qCWarning(lcCore) << "the settings file" << path
+                              << "is not a regular file; it was set aside as" << aside;
+        } else if (setAside) {
+            const QByteArray kept = saneLines(
+                PrivateFiles::readRegularFile(folder.path() + u'/' + aside, maxSalvagedBytes)
+                    .value_or(QByteArray()));
+            folder.write(name, kept);
+            qCWarning(lcCore) << "the settings file" << path << "is larger than" << maxStoreBytes
+                              << "bytes; it was set aside as" << aside << "and" << kept.size()
+                              << "bytes of it kept";
+        }
+    }
+    // Made before QSettings writes, which keeps the permissions of an existing file.
+    PrivateFiles::restrictFile(path);
+    return setAside;
+}
 } // namespace
 
 AppSettings::AppSettings(std::unique_ptr<QSettings> store, QObject *parent)
     : QObject(parent)
     , m_store(std::move(store)) {
-    // Created before QSettings writes, which keeps the permissions of an existing file.
     const QFileInfo file(m_store->fileName());
+    // A store made elsewhere has read its file already; after a change, it reads it again.
     if (m_store->format() == QSettings::IniFormat && file.isAbsolute() &&
-        PrivateFiles::makeFolder(file.path()))
-        PrivateFiles::restrictFile(file.filePath());
+        prepareStoreFile(file.filePath()))
+        m_store = std::make_unique<QSettings>(file.filePath(), QSettings::IniFormat);
 }
 
 AppSettings::~AppSettings() = default;
 
 std::unique_ptr<QSettings> AppSettings::defaultStore() {
     // QSettings' own user-scope INI path ends in ".ini"; the desktop convention is ".conf".
-    return std::make_unique<QSettings>(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-            QStringLiteral("/Zelvane/Zelvane.conf"),
-        QSettings::IniFormat);
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QStringLiteral("/Zelvane/Zelvane.conf");
+    // Checked before QSettings reads the file.
+    prepareStoreFile(path);
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
 QString AppSettings::storedName(Key key) {

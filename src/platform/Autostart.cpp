@@ -3,7 +3,6 @@
 #include "PrivateFiles.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 QString Autostart::entryPath() {
@@ -12,12 +11,10 @@ QString Autostart::entryPath() {
 }
 
 bool Autostart::enable(const QString &executable) {
-    const QString path = entryPath();
-    if (!PrivateFiles::makeFolder(QFileInfo(path).path()))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    const QFileInfo path(entryPath());
+    // The session runs the entry's Exec line at login: nobody else may change it, and a link
+    // planted under its name is replaced rather than written through.
+    const PrivateFiles::Folder folder(path.path());
     QString exec = executable;
     exec.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
     const QString entry = QStringLiteral("[Desktop Entry]\n"
@@ -29,14 +26,7 @@ bool Autostart::enable(const QString &executable) {
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(exec);
-    file.write(entry.toUtf8());
-    // The session runs the entry's Exec line at login: nobody else may change it.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                             QFileDevice::ReadGroup | QFileDevice::ReadOther)) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return folder.isOpen() && folder.write(path.fileName(), entry.toUtf8(), 0644);
 }
 
 bool Autostart::disable() {

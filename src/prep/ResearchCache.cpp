@@ -1,15 +1,13 @@
 #include "ResearchCache.h"
 
+#include "PrepLog.h"
 #include "core/MeetingBrief.h"
 #include "core/SafeLinks.h"
-#include "platform/PrivateFiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <cmath>
 
@@ -21,6 +19,51 @@ constexpr double furthestSeconds = 1e13;
 // Ids are hex digests; anything that could leave the folder is refused.
 bool usableId(const QString &id) {
     return !id.isEmpty() && !id.contains(u'/') && !id.contains(u'\\') && id != u"." && id != u"..";
+}
+
+QString fileName(const QString &attendeeId) {
+    return attendeeId + QStringLiteral(".json");
+}
+
+qsizetype encodedSize(const QString &text) {
+    return QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact).size();
+}
+
+// The record's file in at most `limit` bytes: the text taking the most of the file is cut
+// first, and a cut text ends in an ellipsis. Nothing when what cannot be cut (ids, address,
+// link) is too large on its own.
+std::optional<QByteArray> encodeWithin(CachedResearch research, qint64 limit) {
+    QByteArray bytes = research.encode();
+    while (bytes.size() > limit) {
+        std::optional<QString> *largest = nullptr;
+        qsizetype largestSize = 0;
+        for (std::optional<QString> *text :
+             {&research.name, &research.role, &research.company, &research.companyDescription,
+              &research.recentNews, &research.notes}) {
+            const qsizetype size = *text ? encodedSize(**text) : 0;
+            if (size > largestSize) {
+                largest = text;
+                largestSize = size;
+            }
+        }
+        if (!largest)
+            return std::nullopt;
+        // Characters differ in size (an escaped one takes six bytes): cut the text's share of
+        // what is too much, and one more for the ellipsis; another round cuts what is left over.
+        QString &text = **largest;
+        const qsizetype excess = bytes.size() - limit;
+        qsizetype keep = text.size() - (text.size() * excess + largestSize - 1) / largestSize - 1;
+        if (keep > 0 && text.at(keep - 1).isHighSurrogate())
+            --keep;
+        if (keep > 0) {
+            text.truncate(keep);
+            text.append(QChar(0x2026));
+        } else {
+            largest->reset();
+        }
+        bytes = research.encode();
+    }
+    return bytes;
 }
 } // namespace
 
@@ -103,9 +146,8 @@ std::optional<CachedResearch> CachedResearch::decode(const QByteArray &bytes) {
 
 ResearchCache::ResearchCache(QString cacheDir, Clock &clock)
     : m_cacheDir(std::move(cacheDir))
-    , m_clock(clock) {
-    PrivateFiles::makeFolder(m_cacheDir);
-}
+    , m_folder(m_cacheDir)
+    , m_clock(clock) {}
 
 QString ResearchCache::defaultDirectory() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -115,7 +157,7 @@ QString ResearchCache::defaultDirectory() {
 }
 
 QString ResearchCache::filePath(const QString &attendeeId) const {
-    return m_cacheDir + u'/' + attendeeId + QStringLiteral(".json");
+    return m_cacheDir + u'/' + fileName(attendeeId);
 }
 
 std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) const {
@@ -131,7 +173,7 @@ std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) cons
     const double age = ReferenceDate::secondsSince2001(m_clock.now()) -
                        ReferenceDate::secondsSince2001(research->cachedAt);
     if (age > std::chrono::duration<double>(maxAge).count()) {
-        QFile::remove(filePath(attendeeId));
+        m_folder.remove(fileName(attendeeId));
         return std::nullopt;
     }
     return research;
@@ -140,14 +182,11 @@ std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) cons
 void ResearchCache::store(const QString &attendeeId, const CachedResearch &research) const {
     if (!usableId(attendeeId))
         return;
-    // Written under a temporary name and renamed, so a reader never sees half a file.
-    QSaveFile file(filePath(attendeeId));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(research.encode());
-    if (!file.setPermissions(PrivateFiles::ownerReadWrite)) {
-        file.cancelWriting();
+    // A file over the read limit would never be read back, and the person researched again.
+    const auto bytes = encodeWithin(research, maxFileBytes);
+    if (!bytes) {
+        qCWarning(lcPrep) << "research on an attendee is too large to keep, even shortened";
         return;
     }
-    file.commit();
+    m_folder.write(fileName(attendeeId), *bytes);
 }

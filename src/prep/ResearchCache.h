@@ -2,6 +2,7 @@
 
 #include "BriefingResponse.h"
 #include "core/Clock.h"
+#include "platform/PrivateFiles.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -60,6 +61,7 @@ public:
 
 private:
     QString m_cacheDir;
+    PrivateFiles::Folder m_folder;
     Clock &m_clock;
 };
 

@@ -1,5 +1,6 @@
 #include "SignInListener.h"
 
+#include <QCoreApplication>
 #include <QCoroSignal>
 #include <QCoroTimer>
 #include <QStringDecoder>
@@ -181,11 +182,8 @@ void SignInListenerBase::accept() {
 
 void SignInListenerBase::readFrom(QTcpSocket *socket) {
     const auto it = m_pending.find(socket);
-    if (it == m_pending.end()) {
-        // Answered: whatever else the client sends (a pipelined request) is ignored.
-        socket->readAll();
+    if (it == m_pending.end())
         return;
-    }
     QByteArray &head = it->head;
     head += socket->read(SignInHttp::maxRequestBytes + 1 - head.size());
     const qsizetype length = SignInHttp::headLength(head);
@@ -204,8 +202,21 @@ void SignInListenerBase::answer(QTcpSocket *socket, const QByteArray &bytes) {
     const auto it = m_pending.find(socket);
     if (it == m_pending.end())
         return;
-    it->idle->stop();
+    delete it->idle;
     m_pending.erase(it);
+    m_connections.removeOne(socket);
+    // The sign-in that answered may end, and its owner delete the listener, before the answer
+    // leaves: the connection lives on its own until it has written everything and closed, or
+    // for the idle limit when the client does not take the answer.
+    socket->disconnect(this);
+    socket->setParent(QCoreApplication::instance());
+    // Whatever else the client sends (a pipelined request) is ignored.
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(m_idleLimit, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
     socket->write(bytes);
     // Closes once everything is written.
     socket->disconnectFromHost();

@@ -76,7 +76,8 @@ std::optional<Request> parseRequest(const QByteArray &head);
 // `maxRequestBytes` or asks for anything but `GET` on the callback path is answered with 404
 // or dropped, and listening goes on. Browsers open speculative connections that never carry a
 // request, so no single connection may end the sign-in. Closing the listener drops every
-// connection still open.
+// connection not answered yet; an answered one goes on until its answer is out, the listener
+// gone or not.
 class SignInListenerBase : public QObject {
     Q_OBJECT
 
@@ -99,7 +100,8 @@ protected:
     // A `GET` on the callback path. Answers with `answer`; an implementation that does not take
     // the request answers `notFoundAnswer()`.
     virtual void handleCallback(QTcpSocket *socket, const SignInHttp::Request &request) = 0;
-    // Answers a connection once and closes it after writing.
+    // Answers a connection once and closes it after writing; the connection no longer belongs
+    // to the listener, and ends on its own at the latest after the idle limit.
     void answer(QTcpSocket *socket, const QByteArray &bytes);
 
 private:

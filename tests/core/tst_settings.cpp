@@ -2,7 +2,9 @@
 #include "core/AppSettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMetaEnum>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
@@ -13,6 +15,22 @@ using namespace Qt::StringLiterals;
 
 using namespace std::chrono_literals;
 using Seconds = QList<std::chrono::seconds>;
+
+namespace {
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Of the entry itself, never of what a link leads to.
+mode_t modeOf(const QString &path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+}
+mode_t typeOf(const QString &path) {
+    return modeOf(path) & S_IFMT;
+}
+} // namespace
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -68,6 +86,86 @@ private Q_SLOTS:
             QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
             QCOMPARE(info.st_mode & 0777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
         }
+    }
+
+    // Anything but a regular file under the settings file's name is set aside, never followed:
+    // what a link leads to is neither read nor written, and the settings start afresh in a file
+    // of the user's. A folder others could write to is taken back.
+    void settingsFileThatIsNotAFile_data() {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("storeMadeFirst"); // QSettings read the name before AppSettings
+        QTest::newRow("link to a file") << u"link"_s << false;
+        QTest::newRow("link to a file, store made first") << u"link"_s << true;
+        QTest::newRow("dangling link") << u"dangling"_s << false;
+        QTest::newRow("folder") << u"folder"_s << false;
+        QTest::newRow("FIFO") << u"fifo"_s << false;
+    }
+    void settingsFileThatIsNotAFile() {
+        QFETCH(QString, planted);
+        QFETCH(bool, storeMadeFirst);
+        TestEnvironment env;
+        const QString folder = env.configHome() + u"/Zelvane"_s;
+        const QString path = folder + u"/Zelvane.conf"_s;
+        const QString outside = env.path() + u"/outside.conf"_s;
+        const QByteArray outsideText = "[General]\nsoundEnabled=false\n";
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0775), 0);
+        if (planted == u"link")
+            QVERIFY(writeFile(outside, outsideText));
+        if (planted == u"folder")
+            QVERIFY(QDir().mkpath(path + u"/inside"_s));
+        else if (planted == u"fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(outside, path));
+        const mode_t plantedType = typeOf(path);
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"others could write to the folder"_s));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"not a regular file; it was set aside"_s));
+        {
+            AppSettings settings(storeMadeFirst
+                                     ? std::make_unique<QSettings>(path, QSettings::IniFormat)
+                                     : AppSettings::defaultStore());
+            QCOMPARE(settings.soundEnabled(), true);
+            settings.setRespectDND(true);
+        }
+        QCOMPARE(modeOf(folder), mode_t(S_IFDIR | 0700));
+        QCOMPARE(modeOf(path), mode_t(S_IFREG | 0600));
+        QFile target(outside);
+        QCOMPARE(target.open(QIODevice::ReadOnly) ? target.readAll() : QByteArray("<none>"),
+                 planted == u"link" ? outsideText : QByteArray("<none>"));
+        const QStringList aside = QDir(folder).entryList(
+            {u"Zelvane.conf.bad-*"_s}, QDir::AllEntries | QDir::System | QDir::Hidden);
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(typeOf(folder + u'/' + aside.first()), plantedType);
+        QVERIFY(AppSettings(AppSettings::defaultStore()).respectDND());
+    }
+
+    // A settings file far larger than the app writes is set aside before QSettings reads it,
+    // which would cost seconds at every start; the app's settings in it of a sane length stay.
+    void oversizedSettingsFileIsSetAside() {
+        TestEnvironment env;
+        const QString folder = env.configHome() + u"/Zelvane"_s;
+        const QString path = folder + u"/Zelvane.conf"_s;
+        const QByteArray text =
+            "[General]\nsoundEnabled=false\nuserDomain=" + QByteArray(2 * 1024 * 1024, 'x') +
+            "\nrespectDND=true\n";
+        QVERIFY(QDir().mkpath(folder) && writeFile(path, text));
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is larger than .* set aside"_s));
+        AppSettings settings(AppSettings::defaultStore());
+        QCOMPARE(settings.soundEnabled(), false);
+        QCOMPARE(settings.respectDND(), true);
+        QCOMPARE(settings.userDomain(), QString());
+        QCOMPARE(modeOf(path), mode_t(S_IFREG | 0600));
+        QVERIFY(QFileInfo(path).size() < 1024);
+        const QStringList aside = QDir(folder).entryList({u"Zelvane.conf.bad-*"_s}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QFile original(folder + u'/' + aside.first());
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QCOMPARE(original.readAll(), text);
     }
 
     void reminderListOperations() {

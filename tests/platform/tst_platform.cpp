@@ -123,6 +123,18 @@ private Q_SLOTS:
         QCOMPARE(mode(path), 0644u);
         QCOMPARE(mode(env.configHome() + u"/autostart"_s), 0700u);
         QVERIFY(Autostart::disable() && !Autostart::isEnabled());
+
+        // A link planted under the entry's name is replaced, not written through.
+        const QString outside = env.path() + u"/outside"_s;
+        QFile target(outside);
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("kept") == 4);
+        target.close();
+        QVERIFY(QFile::link(outside, path));
+        QVERIFY(Autostart::enable(u"/usr/bin/zelvane"_s));
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("kept"));
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QCOMPARE(mode(path), 0644u);
     }
 
     // Quiet when the notification server is inhibited, or else when GNOME hides banners.

@@ -11,9 +11,11 @@
 #include "sync/BackendAPIClient.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
@@ -558,6 +560,86 @@ private Q_SLOTS:
         // Ids that would leave the folder are never read or written.
         fresh.store(u"../escape"_s, *read);
         QVERIFY(!QFile::exists(base + u"/escape.json"_s));
+    }
+
+    // A link planted under a cache file's name is replaced, never written through or read; a
+    // folder others could write to is taken back.
+    void cacheNeverFollowsALink() {
+        const auto mode = [](const QString &path) {
+            struct stat info {};
+            return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+        };
+        const QString folder = env->dataHome() + u"/planted"_s;
+        QVERIFY(QDir().mkpath(folder));
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0770), 0);
+        const QString outside = env->path() + u"/outside.json"_s;
+        QFile target(outside);
+        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("precious") == 8);
+        target.close();
+        QVERIFY(QFile::link(outside, folder + u'/' + id + u".json"_s));
+
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(u"others could write to the folder .*planted"_s));
+        ResearchCache planted(folder, *clock);
+        QCOMPARE(mode(folder) & 07777, 0700u);
+        const Profile profile{u"a@b.c"_s, {}, u"CTO"_s, {}, {}, {}, {}, {}};
+        const CachedResearch research(id, profile.email, {}, profile, u"evt"_s, clock->now());
+        planted.store(id, research);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("precious"));
+        target.close();
+        QCOMPARE(mode(planted.filePath(id)), mode_t(S_IFREG | 0600));
+        QCOMPARE(planted.get(id), research);
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{id + u".json"_s});
+
+        // Nor is research read through a link, however well formed what it leads to.
+        QVERIFY(QFile::remove(outside) && QFile::rename(planted.filePath(id), outside) &&
+                QFile::link(outside, planted.filePath(id)));
+        QVERIFY(!planted.get(id));
+    }
+
+    // Research whose file would be over the read limit is cut until it fits, and is read back;
+    // a text is whole, cut short with an ellipsis, or gone. A record whose ids alone are too
+    // large is not kept.
+    void oversizedResearchIsCutToFit() {
+        const Profile profile{u"a@b.c"_s, {}, u"CTO"_s, {}, {}, {}, {}, {}};
+        CachedResearch mixed(id, profile.email, u"Ana"_s, profile, u"evt"_s, clock->now());
+        // Bytes in the file count, not characters: a control character takes six.
+        mixed.companyDescription = QString(700'000, u'd');
+        mixed.recentNews = QString(250'000, QChar(1));
+        mixed.notes = QString(150'000, QChar(0xe9));
+        CachedResearch emoji = mixed;
+        emoji.companyDescription = emoji.recentNews = std::nullopt;
+        emoji.notes = u"\U0001F600"_s.repeated(300'000);
+
+        for (const CachedResearch &research : {mixed, emoji}) {
+            cache->store(id, research);
+            const qint64 size = QFileInfo(cache->filePath(id)).size();
+            QVERIFY2(size <= ResearchCache::maxFileBytes &&
+                         size > ResearchCache::maxFileBytes * 9 / 10,
+                     QByteArray::number(size));
+            const auto read = cache->get(id);
+            QVERIFY(read);
+            QCOMPARE(read->name, research.name);
+            QCOMPARE(read->role, research.role);
+            QCOMPARE(read->eventIds, research.eventIds);
+            for (const auto &[kept, full] :
+                 {std::pair{read->companyDescription, research.companyDescription},
+                  {read->recentNews, research.recentNews},
+                  {read->notes, research.notes}}) {
+                if (!kept || kept == full)
+                    continue;
+                QVERIFY(kept->endsWith(QChar(0x2026)) && full->startsWith(kept->chopped(1)));
+                QVERIFY(kept->isValidUtf16());
+            }
+        }
+
+        for (int n = 0; n < 100'000; ++n)
+            mixed.eventIds.insert(u"event-%1"_s.arg(n));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"too large to keep"_s));
+        cache->store(idOf(u"many@x.io"_s), mixed);
+        QVERIFY(!QFile::exists(cache->filePath(idOf(u"many@x.io"_s))));
     }
 
     // Files need their four fields, dated in seconds since 2001 (the clock's now: 821,692,800);

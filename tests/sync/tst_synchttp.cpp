@@ -3,8 +3,10 @@
 #include "BackendProcess.h"
 #include "LoopbackHttpServer.h"
 #include "ManualClock.h"
+#include "RawClient.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
+#include "core/AppConfig.h"
 #include "sync/AccountsModel.h"
 #include "sync/AddFeedModel.h"
 #include "sync/BackendAPIClient.h"
@@ -304,6 +306,25 @@ private Q_SLOTS:
                  u"Slack authorization timed out. Please try again."_s);
         QVERIFY(!*settle(slack.isConnected()).value);
         QVERIFY(server->requests().isEmpty());
+    }
+
+    // The browser's redirect is answered in full, though the sign-in drops its listener as soon
+    // as it has the code, and the code is exchanged for the token that is kept.
+    void slackSignInAnswersTheBrowser() {
+        answer(api + u"slack/exchange"_s, Response::json(R"({"accessToken":"xoxp-new"})"));
+        auto task = slack.authenticate();
+        QCOMPARE(opened.size(), 1);
+        const QString state =
+            QUrlQuery(opened.first()).queryItemValue(u"state"_s, QUrl::FullyDecoded);
+        RawClient tab(quint16(state.section(u':', -1).toUInt()));
+        QVERIFY(tab.waitConnected());
+        tab.send("GET /slack/callback?code=c-1&state=" + QUrl::toPercentEncoding(state) +
+                 " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QCOMPARE(tab.answer(), SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
+        QVERIFY(settle(std::move(task)).ok());
+        QCOMPARE(bodyOf(server->requests().last()),
+                 (QJsonObject{{"code", "c-1"}, {"redirect_uri", AppConfig::slackCallbackURL()}}));
+        QCOMPARE(*settle(secrets.load(slackKey)).value, std::optional<QString>(u"xoxp-new"_s));
     }
 
     void accountsPersistAndDomainsAreLowerCase() {

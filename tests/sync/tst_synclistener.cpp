@@ -3,6 +3,7 @@
 #include "sync/SignInListener.h"
 
 #include <QCoroTask>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QUuid>
@@ -74,6 +75,17 @@ private Q_SLOTS:
         QCOMPARE(codes.value(0).value(0).toString(), code);
         if (!code.isEmpty())
             QCOMPARE(codes[0][1].value<CalendarProvider>(), CalendarProvider::microsoft);
+    }
+
+    // An answered redirect reaches the browser whole even when the listener's owner deletes it
+    // as soon as it announces the code.
+    void answerOutlivesTheListener() {
+        QPointer<CalendarSignInListener> handler = new CalendarSignInListener;
+        const auto port =
+            quint16(QCoro::waitFor(handler->startListening(CalendarProvider::google)));
+        connect(handler, &CalendarSignInListener::codeReceived, handler, &QObject::deleteLater);
+        QCOMPARE(RawClient::talk(port, get("/nylas/callback?code=c")), calendarOk());
+        QVERIFY(!handler);
     }
 
     void calendarPrefers8976AndFallsBack() {
