@@ -62,29 +62,22 @@ void measureLine(const QString &text) {
 }
 } // namespace
 
-AppController::AppController(AppSettings &settings, SingleInstance *instance, QObject *parent)
+AppController::AppController(AppSettings &settings, AppServices &services, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_services(std::make_unique<AppServices>(settings, Clock::system()))
-    , m_overlayController(std::make_unique<OverlayWindowController>(settings))
-    , m_notifications(std::make_unique<DesktopNotification>())
-    , m_reminderPresenter(std::make_unique<ReminderPresenter>(
-          settings, *m_overlayController, *m_notifications, Clock::system(), &DoNotDisturb::isOn))
-    , m_instance(instance)
+    , m_services(services)
+    , m_overlayController(std::make_unique<OverlayWindowController>(settings, services.clock))
+    , m_reminderPresenter(std::make_unique<ReminderPresenter>(settings, *m_overlayController,
+                                                              services.notifications,
+                                                              services.clock, &DoNotDisturb::isOn))
     , m_measure(qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1) {
     connect(m_overlayController.get(), &OverlayWindowController::alertSoundDue, this,
             &playAlertSound);
     connect(m_overlayController.get(), &OverlayWindowController::snoozeRequested, this,
-            [this](const CalendarEvent &event) {
-                if (m_reminderScheduler)
-                    m_reminderScheduler->scheduleSnooze(event);
-            });
+            [this](const CalendarEvent &event) { m_services.scheduler.scheduleSnooze(event); });
     // Dismissing a reminder, on the overlay or in a notification, ends its snooze too.
     connect(m_reminderPresenter.get(), &ReminderPresenter::dismissed, this,
-            [this](const CalendarEvent &event) {
-                if (m_reminderScheduler)
-                    m_reminderScheduler->cancelSnooze(event.id);
-            });
+            [this](const CalendarEvent &event) { m_services.scheduler.cancelSnooze(event.id); });
     if (m_measure) {
         connect(m_overlayController.get(), &OverlayWindowController::overlayPainted, this, [this] {
             measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3")
@@ -115,36 +108,23 @@ void AppController::start() {
 }
 
 void AppController::setupServices() {
-    m_calendarService = &m_services->calendar;
-    m_reminderScheduler =
-        std::make_unique<ReminderScheduler>(*m_calendarService, m_services->research, m_settings);
-    m_batteryService = std::make_unique<BatteryService>();
-
-    connect(m_reminderScheduler.get(), &ReminderScheduler::reminderFired, this,
+    connect(&m_services.scheduler, &ReminderScheduler::reminderFired, this,
             [this](const CalendarEvent &event, std::optional<std::chrono::seconds>,
                    const std::optional<MeetingBrief> &brief) { showReminder(event, brief); });
-    connect(m_batteryService.get(), &BatteryService::lowBattery, this,
+    connect(&m_services.battery, &BatteryService::lowBattery, this,
             &AppController::showBatteryAlert);
-
-    QPointer<AppController> self(this);
-    m_calendarService->requestAccess([self](bool) {
-        if (self)
-            self->m_calendarService->startMonitoring();
-    });
-    m_reminderScheduler->start();
-    m_batteryService->startMonitoring();
+    m_services.calendar.startMonitoring();
+    m_services.scheduler.start();
+    m_services.battery.startMonitoring();
 }
 
 QList<StatusMenuEntry> AppController::menuEntries() const {
     StatusMenuState state;
-    if (m_calendarService)
-        state.events = m_calendarService->events();
-    if (m_reminderScheduler) {
-        state.briefs = m_reminderScheduler->briefs();
-        state.researching = m_reminderScheduler->researching();
-    }
-    state.now = QDateTime::currentDateTime();
-    state.updateAvailable = m_updateManager && m_updateManager->updateAvailable();
+    state.events = m_services.calendar.events();
+    state.briefs = m_services.scheduler.briefs();
+    state.researching = m_services.scheduler.researching();
+    state.now = m_services.clock.now();
+    state.updateAvailable = m_services.updates.updateAvailable();
     return StatusMenuModel::entries(state);
 }
 
@@ -158,9 +138,9 @@ void AppController::setupTray() {
     connect(m_statusMenu.get(), &StatusMenu::openAppRequested, this, &AppController::openApp);
     connect(m_statusMenu.get(), &StatusMenu::quitRequested, this, &QCoreApplication::quit);
     // Both update entries open the updater's check, which offers the install.
-    connect(m_statusMenu.get(), &StatusMenu::checkForUpdatesRequested, m_updateManager.get(),
+    connect(m_statusMenu.get(), &StatusMenu::checkForUpdatesRequested, &m_services.updates,
             &UpdateManager::checkForUpdates);
-    connect(m_statusMenu.get(), &StatusMenu::installUpdateRequested, m_updateManager.get(),
+    connect(m_statusMenu.get(), &StatusMenu::installUpdateRequested, &m_services.updates,
             &UpdateManager::checkForUpdates);
 
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
@@ -180,49 +160,30 @@ void AppController::announceBackgroundRunning() {
     if (m_settings.value(AppSettings::Key::BackgroundNoticeShown).toBool())
         return;
     m_settings.setValue(AppSettings::Key::BackgroundNoticeShown, true);
-    m_notifications->show(
+    m_services.notifications.show(
         QStringLiteral("Zelvane is running in the background"),
         QStringLiteral("It reminds you of your meetings without a tray icon. To open Zelvane, "
                        "start it again from your applications menu."));
 }
 
 void AppController::setupUpdates() {
-    const QString executable = QCoreApplication::applicationFilePath();
-    if (const auto root = UserLocalInstall::rootOf(executable))
-        m_updateInstaller = std::make_unique<UserLocalInstall>(*root, m_instance);
-    else
-        m_updateInstaller = std::make_unique<PackageKitInstall>(QDBusConnection::systemBus(),
-                                                                executable, m_instance);
-    Updater::Config config{
-        .feed = Updater::feedFromEnvironment(),
-        .runningVersion = QCoreApplication::applicationVersion(),
-        .publicKey = UpdateSignature::builtInPublicKey(),
-        .downloadDir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                       QStringLiteral("/Zelvane/Updates"),
-    };
-    m_updater = std::make_unique<Updater>(m_settings, Clock::system(), *m_updateInstaller,
-                                          std::move(config));
-    m_updateManager = std::make_unique<UpdateManager>(*m_updater, m_settings, Clock::system(),
-                                                      QCoreApplication::applicationVersion());
-    m_updateDialogs = std::make_unique<UpdateDialogs>(*m_updater);
-    connect(m_updater.get(), &Updater::installed, this, [](bool restarted) {
+    m_updateDialogs = std::make_unique<UpdateDialogs>(m_services.updater);
+    connect(&m_services.updater, &Updater::installed, this, [](bool restarted) {
         if (restarted)
             QCoreApplication::quit();
     });
-    m_updater->startScheduledChecks();
+    m_services.updater.startScheduledChecks();
 }
 
 void AppController::prepNextMeeting(const CalendarEvent &event) {
-    if (!m_reminderScheduler || m_reminderScheduler->researching().contains(event.id))
+    if (m_services.scheduler.researching().contains(event.id))
         return;
-    m_reminderScheduler->triggerResearch(event);
+    m_services.scheduler.triggerResearch(event);
 }
 
 void AppController::viewBrief(const CalendarEvent &event) {
-    if (!m_reminderScheduler)
-        return;
-    const auto brief = m_reminderScheduler->briefs().constFind(event.id);
-    if (brief != m_reminderScheduler->briefs().constEnd())
+    const auto brief = m_services.scheduler.briefs().constFind(event.id);
+    if (brief != m_services.scheduler.briefs().constEnd())
         showBriefPreview(event, *brief);
 }
 
@@ -240,7 +201,7 @@ QCoro::Task<> AppController::sendReminderText(CalendarEvent event,
                                               std::optional<MeetingBrief> brief) {
     // Whether a text goes out is the SMS service's decision; its failures are not shown.
     try {
-        co_await m_services->sms.sendMeetingReminder(event, brief);
+        co_await m_services.sms.sendMeetingReminder(event, brief);
     } catch (const std::exception &error) {
         qCWarning(lcApp) << "meeting reminder text not sent:" << error.what();
     } catch (...) {
@@ -253,7 +214,7 @@ void AppController::showOnboarding() {
         Widgets::bringToFront(m_onboardingWindow);
         return;
     }
-    CalendarService &calendar = m_services->calendar;
+    CalendarService &calendar = m_services.calendar;
     auto *view = new OnboardingView(calendar);
     connect(view, &OnboardingView::completed, this, [this] {
         m_settings.setHasCompletedOnboarding(true);
@@ -275,9 +236,9 @@ void AppController::showOnboarding() {
 void AppController::openApp() {
     if (!m_settingsWindow) {
         // Created once and kept: closing only hides it, and the next opening shows it again.
-        auto *window = new SettingsView(SettingsServices{m_settings, m_services->calendar,
-                                                         m_services->slack, m_services->llm,
-                                                         m_services->sms, m_services->secrets});
+        auto *window =
+            new SettingsView(SettingsServices{m_settings, m_services.calendar, m_services.slack,
+                                              m_services.llm, m_services.sms, m_services.secrets});
         window->setWindowFlags(Qt::Window);
         window->setWindowTitle(QStringLiteral("Zelvane"));
         window->resize(720, 520);
@@ -289,9 +250,7 @@ void AppController::openApp() {
 }
 
 void AppController::connectUpdates(SettingsView *window) {
-    if (!m_updateManager)
-        return;
-    UpdateManager *updates = m_updateManager.get();
+    UpdateManager *updates = &m_services.updates;
     GeneralContent *general = window->general();
     general->enableUpdates();
     general->setAutomaticUpdates(updates->automaticallyChecksForUpdates());

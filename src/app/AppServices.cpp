@@ -1,10 +1,45 @@
 #include "AppServices.h"
 
-AppServices::AppServices(AppSettings &settings, Clock &clock)
-    : proxy(secrets, clock)
+#include "platform/PackageKitInstall.h"
+#include "platform/UpdateSignature.h"
+#include "platform/UserLocalInstall.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QStandardPaths>
+
+namespace {
+std::unique_ptr<UpdateInstaller> installerFor(SingleInstance *instance) {
+    const QString executable = QCoreApplication::applicationFilePath();
+    if (const auto root = UserLocalInstall::rootOf(executable))
+        return std::make_unique<UserLocalInstall>(*root, instance);
+    return std::make_unique<PackageKitInstall>(QDBusConnection::systemBus(), executable, instance);
+}
+
+Updater::Config updaterConfig() {
+    return Updater::Config{
+        .feed = Updater::feedFromEnvironment(),
+        .runningVersion = QCoreApplication::applicationVersion(),
+        .publicKey = UpdateSignature::builtInPublicKey(),
+        .downloadDir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                       QStringLiteral("/Zelvane/Updates"),
+    };
+}
+} // namespace
+
+AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *instance)
+    : clock(clock_)
+    , proxy(secrets, clock)
     , calendar(settings, proxy, secrets, signIn, clock)
     , slack(backend, secrets, clock)
     , sms(backend, secrets, clock)
     , llm(secrets)
     , researchCache(ResearchCache::defaultDirectory(), clock)
-    , research(llm, researchCache, slack, secrets, clock) {}
+    , research(llm, researchCache, slack, secrets, clock)
+    , scheduler(calendar, research, settings, clock)
+    , battery(clock)
+    , updateInstaller(installerFor(instance))
+    , updater(settings, clock, *updateInstaller, updaterConfig())
+    , updates(updater, settings, clock, QCoreApplication::applicationVersion()) {}
+
+AppServices::~AppServices() = default;

@@ -1,6 +1,8 @@
 #include "AppController.h"
 #include "AppLog.h"
+#include "AppServices.h"
 #include "core/AppSettings.h"
+#include "core/Clock.h"
 #include "platform/Relaunch.h"
 #include "platform/SingleInstance.h"
 
@@ -103,7 +105,8 @@ int main(int argc, char *argv[]) {
 
     AppSettings settings(AppSettings::defaultStore());
     SingleInstance instance;
-    AppController controller(settings, &instance);
+    AppServices services(settings, Clock::system(), &instance);
+    AppController controller(settings, services);
     startOrHandOver(instance, controller);
     return app.exec();
 }

@@ -79,7 +79,6 @@ public:
     // A refresh now, then one every 120 s.
     void startMonitoring();
     void stopMonitoring();
-    void requestAccess(const std::function<void(bool)> &completion) { completion(true); }
 
     // The refresh; never fails (failing accounts are skipped). One runs at a time: asked for
     // during a run, it waits for one follow-up run, shared by everyone who asked meanwhile,

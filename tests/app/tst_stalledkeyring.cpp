@@ -46,9 +46,10 @@ private Q_SLOTS:
         heartbeat.callOnTimeout([&beats] { ++beats; });
         heartbeat.start(20);
 
-        AppController app(*settings);
+        AppServices services(*settings, Clock::system());
+        AppController app(*settings, services);
         app.start();
-        QVERIFY(app.trayIcon() && app.reminderScheduler() && app.batteryService());
+        QVERIFY(app.trayIcon());
 
         // A stopped daemon never answers; a blocking look-up would hold the loop for D-Bus's
         // 25 s reply limit.

@@ -1,6 +1,6 @@
 #include "ManualClock.h"
-#include "ServiceGraph.h"
 #include "TestEnvironment.h"
+#include "app/AppServices.h"
 #include "core/AppSettings.h"
 #include "prep/AttendeeResearchService.h"
 #include "reminders/ReminderScheduler.h"
@@ -57,7 +57,7 @@ private:
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     std::unique_ptr<ManualClock> clock;
-    std::unique_ptr<ServiceGraph> services;
+    std::unique_ptr<AppServices> services;
     CalendarService *calendar = nullptr;
     std::unique_ptr<ScriptedResearch> research;
     std::unique_ptr<ReminderScheduler> scheduler;
@@ -100,9 +100,9 @@ private Q_SLOTS:
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
         clock = std::make_unique<ManualClock>();
-        services = std::make_unique<ServiceGraph>(*settings, *clock);
+        services = std::make_unique<AppServices>(*settings, *clock);
         calendar = &services->calendar;
-        research = std::make_unique<ScriptedResearch>(services->llm, services->cache,
+        research = std::make_unique<ScriptedResearch>(services->llm, services->researchCache,
                                                       services->slack, services->secrets, *clock);
         scheduler = std::make_unique<ReminderScheduler>(*calendar, *research, *settings, *clock);
         firings.clear();
