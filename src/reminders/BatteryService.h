@@ -15,9 +15,9 @@ class BatteryService : public QObject {
     Q_OBJECT
 
 public:
-    BatteryService(Clock &clock = Clock::system(),
-                   std::unique_ptr<PowerSource> source = PowerSource::createDefault(),
-                   QObject *parent = nullptr);
+    explicit BatteryService(Clock &clock,
+                            std::unique_ptr<PowerSource> source = PowerSource::createDefault(),
+                            QObject *parent = nullptr);
     ~BatteryService() override;
 
     // The first check happens at the first tick, a minute from now (or after

@@ -22,8 +22,7 @@ class ReminderScheduler : public QObject {
 
 public:
     ReminderScheduler(CalendarService &calendarService, AttendeeResearchService &researchService,
-                      AppSettings &settings, Clock &clock = Clock::system(),
-                      QObject *parent = nullptr);
+                      AppSettings &settings, Clock &clock, QObject *parent = nullptr);
     ~ReminderScheduler() override;
 
     void start();
