@@ -1,0 +1,241 @@
+#include "RefreshCoordinator.h"
+
+#include "AccountRegistry.h"
+#include "CalendarProxyClient.h"
+#include "FeedPoller.h"
+#include "SyncLog.h"
+#include "core/AppSettings.h"
+#include "core/Clock.h"
+
+#include <QCoroFuture>
+#include <QPointer>
+#include <algorithm>
+
+RefreshCoordinator::RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy,
+                                       FeedPoller &feeds, AppSettings &settings, Clock &clock,
+                                       QObject *parent)
+    : QObject(parent)
+    , m_accounts(accounts)
+    , m_proxy(proxy)
+    , m_feeds(feeds)
+    , m_settings(settings)
+    , m_clock(clock) {
+    connect(&m_accounts, &AccountRegistry::accountRemoved, this,
+            &RefreshCoordinator::forgetAccount);
+}
+
+RefreshCoordinator::~RefreshCoordinator() {
+    stopMonitoring();
+}
+
+void RefreshCoordinator::forgetAccount(const ConnectedAccount &account) {
+    // Its meetings leave at once, not after a refresh that may be waiting on a slow feed.
+    if (m_batches.remove(account.id))
+        publishBatches();
+    refreshInBackground();
+}
+
+void RefreshCoordinator::publishEvents(QList<CalendarEvent> events) {
+    m_events = std::move(events);
+    Q_EMIT eventsChanged();
+}
+
+void RefreshCoordinator::setLoading(bool loading) {
+    m_isLoading = loading;
+    Q_EMIT isLoadingChanged();
+}
+
+void RefreshCoordinator::setAccountCalendars(AccountCalendars calendars) {
+    m_accountCalendars = std::move(calendars);
+    Q_EMIT accountCalendarsChanged();
+}
+
+void RefreshCoordinator::refreshInBackground() {
+    // fetchEvents catches its own failures, so nothing escapes this unawaited task.
+    fetchEvents();
+}
+
+void RefreshCoordinator::startMonitoring() {
+    stopMonitoring();
+    m_monitor = std::make_unique<QObject>();
+    refreshInBackground();
+    QPointer<RefreshCoordinator> self(this);
+    m_clock.every(interval, m_monitor.get(), [self] {
+        if (self)
+            self->refreshInBackground();
+    });
+}
+
+void RefreshCoordinator::stopMonitoring() {
+    m_monitor.reset();
+}
+
+QCoro::Task<RefreshCoordinator::AccountCalendars> RefreshCoordinator::listCalendars() {
+    QPointer<RefreshCoordinator> self(this);
+    const QList<ConnectedAccount> accounts = m_accounts.accounts();
+    AccountCalendars result;
+    for (const ConnectedAccount &account : accounts) {
+        if (account.provider == CalendarProvider::feed) {
+            result.insert(account.id, {FeedPoller::calendarOf(account)});
+            continue;
+        }
+        if (account.grantId.isEmpty())
+            continue;
+        try {
+            auto calendars = co_await m_proxy.fetchCalendars(account.grantId);
+            result.insert(account.id, std::move(calendars));
+        } catch (const std::exception &error) {
+            // An account whose calendars cannot be listed loses its entry.
+            qCWarning(lcSync) << "Listing the calendars of account" << account.id
+                              << "failed:" << error.what();
+        }
+        if (!self)
+            co_return result;
+    }
+    co_return result;
+}
+
+QCoro::Task<> RefreshCoordinator::fetchCalendars() {
+    QPointer<RefreshCoordinator> self(this);
+    AccountCalendars calendars = co_await listCalendars();
+    if (self)
+        self->setAccountCalendars(std::move(calendars));
+}
+
+QCoro::Task<> RefreshCoordinator::fetchEvents() {
+    if (m_refreshing) {
+        if (!m_followUp) {
+            m_followUp = std::make_unique<QPromise<void>>();
+            m_followUp->start();
+        }
+        // Also ends, cancelled, when this service goes away first.
+        QFuture<void> followUpDone = m_followUp->future();
+        co_await followUpDone;
+        co_return;
+    }
+    QPointer<RefreshCoordinator> self(this);
+    m_refreshing = true;
+    setLoading(true);
+    // Those who asked during a run are answered by the next one.
+    std::unique_ptr<QPromise<void>> answered;
+    do {
+        co_await refreshOnce();
+        if (!self)
+            co_return;
+        if (answered)
+            answered->finish();
+        answered = std::move(m_followUp);
+    } while (answered);
+    m_refreshing = false;
+    setLoading(false);
+}
+
+QCoro::Task<> RefreshCoordinator::refreshOnce() {
+    QPointer<RefreshCoordinator> self(this);
+    AccountCalendars calendars = co_await listCalendars();
+    if (!self)
+        co_return;
+    setAccountCalendars(calendars);
+
+    // Every account is fetched at once and published as it arrives, so a slow feed holds up
+    // only its own events. The tasks start eagerly; awaiting them in turn waits for all.
+    std::vector<QCoro::Task<>> fetches;
+    for (const ConnectedAccount &account : m_accounts.accounts())
+        fetches.push_back(refreshAccount(account, calendars.value(account.id)));
+    for (QCoro::Task<> &fetch : fetches)
+        co_await std::move(fetch);
+}
+
+QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
+                                                 QList<ProxyCalendar> calendars) {
+    QPointer<RefreshCoordinator> self(this);
+    AccountBatch batch{account, std::move(calendars), {}, {}};
+    if (account.provider == CalendarProvider::feed) {
+        batch.calendars = {FeedPoller::calendarOf(account)};
+        batch.feedEvents = co_await m_feeds.poll(account);
+    } else {
+        if (account.grantId.isEmpty())
+            co_return;
+        try {
+            batch.events = co_await m_proxy.fetchEvents(account.grantId, QStringLiteral("primary"));
+        } catch (const std::exception &error) {
+            qCWarning(lcSync) << "Fetching the events of account" << account.id
+                              << "failed:" << error.what();
+            co_return;
+        }
+    }
+    if (!self || !m_accounts.contains(account.id))
+        co_return;
+    m_batches.insert(account.id, std::move(batch));
+    publishBatches();
+}
+
+void RefreshCoordinator::publishBatches() {
+    QList<AccountBatch> batches;
+    for (const ConnectedAccount &account : m_accounts.accounts())
+        if (const auto found = m_batches.constFind(account.id); found != m_batches.cend())
+            batches.append(*found);
+    publishEvents(mergeEvents(batches, m_clock.now(), m_settings.disabledCalendarIds()));
+}
+
+QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &batches,
+                                                     const QDateTime &now,
+                                                     const QSet<QString> &disabledCalendars) {
+    qsizetype total = 0;
+    for (const AccountBatch &batch : batches)
+        total += batch.events.size() + batch.feedEvents.size();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    QList<CalendarEvent> kept;
+    kept.reserve(total);
+    QSet<QString> seen;
+    seen.reserve(total);
+    for (const AccountBatch &batch : batches) {
+        CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
+        for (const ProxyEvent &proxyEvent : batch.events) {
+            // The filters are decided on the proxy record, so only kept events pay for the
+            // conversion (link parsing, colours). Proxy events are never all-day.
+            if (!proxyEvent.when || !proxyEvent.when->startTime ||
+                *proxyEvent.when->startTime * 1000 <= nowMs)
+                continue;
+            if (proxyEvent.calendarId && disabledCalendars.contains(*proxyEvent.calendarId))
+                continue;
+            if (seen.contains(proxyEvent.id))
+                continue;
+            auto event = converter.convert(proxyEvent);
+            if (!event)
+                continue;
+            seen.insert(proxyEvent.id);
+            kept.append(std::move(*event));
+        }
+        for (const CalendarEvent &event : batch.feedEvents) {
+            if (event.isAllDay || event.startDate.toMSecsSinceEpoch() <= nowMs)
+                continue;
+            if (event.calendarId && disabledCalendars.contains(*event.calendarId))
+                continue;
+            if (seen.contains(event.id))
+                continue;
+            seen.insert(event.id);
+            kept.append(event);
+        }
+    }
+    // Sorting keys and positions keeps the large records from being moved around.
+    std::vector<std::pair<qint64, qsizetype>> order;
+    order.reserve(size_t(kept.size()));
+    for (qsizetype i = 0; i < kept.size(); ++i)
+        order.emplace_back(kept[i].startDate.toMSecsSinceEpoch(), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    QList<CalendarEvent> sorted;
+    sorted.reserve(kept.size());
+    for (const auto &[start, index] : order)
+        sorted.append(std::move(kept[index]));
+    return sorted;
+}
+
+std::optional<CalendarEvent> RefreshCoordinator::nextEvent() const {
+    const QDateTime now = m_clock.now();
+    for (const CalendarEvent &event : m_events)
+        if (event.isUpcoming(now))
+            return event;
+    return std::nullopt;
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "ProxyRecords.h"
+#include "core/CalendarEvent.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPromise>
+#include <QSet>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class AccountRegistry;
+class AppSettings;
+class CalendarProxyClient;
+class Clock;
+class FeedPoller;
+
+// Fetches every account's events, side by side, and publishes them merged and sorted as each
+// account's arrive; refreshes on a timer and coalesces refreshes asked for during a run.
+class RefreshCoordinator : public QObject {
+    Q_OBJECT
+
+public:
+    using AccountCalendars = QHash<QString, QList<ProxyCalendar>>;
+
+    // One account's fetched material for a refresh: proxy records, or a feed's events.
+    struct AccountBatch {
+        ConnectedAccount account;
+        QList<ProxyCalendar> calendars;
+        QList<ProxyEvent> events;
+        QList<CalendarEvent> feedEvents;
+    };
+
+    static constexpr std::chrono::seconds interval{120};
+
+    RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy, FeedPoller &feeds,
+                       AppSettings &settings, Clock &clock, QObject *parent = nullptr);
+    ~RefreshCoordinator() override;
+
+    const QList<CalendarEvent> &events() const { return m_events; }
+    // Replaces the published list; the refresh publishes through here.
+    void publishEvents(QList<CalendarEvent> events);
+    bool isLoading() const { return m_isLoading; }
+    const AccountCalendars &accountCalendars() const { return m_accountCalendars; }
+    std::optional<CalendarEvent> nextEvent() const;
+
+    // A refresh now, then one every interval.
+    void startMonitoring();
+    void stopMonitoring();
+    // The refresh; never fails (failing accounts keep their last events). One runs at a time:
+    // asked for during a run, it waits for one follow-up run, shared by everyone who asked
+    // meanwhile, and isLoading stays true until the last run has published.
+    QCoro::Task<> fetchEvents();
+    // A refresh nobody waits for.
+    void refreshInBackground();
+    // Lists every account's calendars into accountCalendars; never fails.
+    QCoro::Task<> fetchCalendars();
+
+    // Converts, filters (all-day, started, disabled calendar, repeated id) and sorts by start,
+    // keeping the collected order among equal starts.
+    static QList<CalendarEvent> mergeEvents(const QList<AccountBatch> &batches,
+                                            const QDateTime &now,
+                                            const QSet<QString> &disabledCalendars);
+
+Q_SIGNALS:
+    void eventsChanged();
+    void isLoadingChanged();
+    void accountCalendarsChanged();
+
+private:
+    QCoro::Task<AccountCalendars> listCalendars();
+    QCoro::Task<> refreshOnce();
+    QCoro::Task<> refreshAccount(ConnectedAccount account, QList<ProxyCalendar> calendars);
+    // Publishes the last batch of every connected account.
+    void publishBatches();
+    void forgetAccount(const ConnectedAccount &account);
+    void setLoading(bool loading);
+    void setAccountCalendars(AccountCalendars calendars);
+
+    AccountRegistry &m_accounts;
+    CalendarProxyClient &m_proxy;
+    FeedPoller &m_feeds;
+    AppSettings &m_settings;
+    Clock &m_clock;
+    QList<CalendarEvent> m_events;
+    bool m_isLoading = false;
+    AccountCalendars m_accountCalendars;
+    // Each connected account's last fetched batch, by account id.
+    QHash<QString, AccountBatch> m_batches;
+    bool m_refreshing = false;
+    // Finished when the follow-up run has published; present once someone asked for one.
+    std::unique_ptr<QPromise<void>> m_followUp;
+    // The polling timer lives as long as this object does.
+    std::unique_ptr<QObject> m_monitor;
+};
