@@ -5,8 +5,8 @@
 #include "core/Clock.h"
 #include "platform/UpdateInstaller.h"
 #include "platform/UpdateSignature.h"
+#include "sync/HttpExchange.h"
 
-#include <QCoroNetworkReply>
 #include <QDir>
 #include <QFile>
 #include <QNetworkReply>
@@ -17,15 +17,6 @@ namespace {
 using Key = AppSettings::Key;
 
 constexpr auto scheduleTick = std::chrono::hours(1);
-
-struct ReplyDeleter {
-    void operator()(QNetworkReply *reply) const {
-        // The handlers capture the coroutine's locals, which end with it.
-        reply->disconnect();
-        reply->deleteLater();
-    }
-};
-using ReplyPtr = std::unique_ptr<QNetworkReply, ReplyDeleter>;
 
 QString transportText(QNetworkReply::NetworkError code) {
     switch (code) {
@@ -44,12 +35,9 @@ QString transportText(QNetworkReply::NetworkError code) {
     }
 }
 
-QNetworkRequest requestFor(const QUrl &url, std::chrono::milliseconds timeout) {
-    QNetworkRequest request(url);
-    request.setTransferTimeout(int(timeout.count()));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    return request;
+// The appcast and the download: short answers, a steady transfer, and a stall that ends.
+HttpLimits limitsFor(std::chrono::milliseconds idle, std::optional<qint64> maxBytes) {
+    return HttpLimits{idle, std::nullopt, maxBytes};
 }
 } // namespace
 
@@ -111,24 +99,26 @@ void Updater::startScheduledChecks() {
 
 QCoro::Task<std::optional<AppcastItem>> Updater::check() {
     QPointer<Updater> self(this);
-    ReplyPtr reply(m_network.get(requestFor(m_config.feed, m_config.transferTimeout)));
-    // Feeds are small; anything much larger is not one.
-    connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
-            [reply = reply.get()](qint64 received, qint64) {
-                if (received > Appcast::maxFeedBytes)
-                    reply->abort();
-            });
-    co_await reply.get();
+    HttpReply reply;
+    try {
+        // Feeds are small; anything much larger is not one.
+        reply = co_await sendRequest(m_network, QNetworkRequest(m_config.feed), HttpVerb::get, {},
+                                     limitsFor(m_config.transferTimeout, Appcast::maxFeedBytes));
+    } catch (const TransportError &error) {
+        throw UpdateError(transportText(error.code()));
+    } catch (const RedirectError &) {
+        throw UpdateError(tr("The update feed moved to another server, which Zelvane does not "
+                             "follow. Try again later."));
+    } catch (const Error &) {
+        throw UpdateError(QStringLiteral("The update could not be downloaded."));
+    }
     if (!self)
         co_return std::nullopt;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() != QNetworkReply::NoError && status == 0)
-        throw UpdateError(transportText(reply->error()));
-    if (status != 200)
+    if (reply.status != 200)
         throw UpdateError(
             QStringLiteral("The update feed answered with status %1. Try again later.")
-                .arg(status));
-    const auto items = Appcast::parse(reply->readAll());
+                .arg(reply.status));
+    const auto items = Appcast::parse(reply.body);
     if (!items)
         throw UpdateError(
             QStringLiteral("The update information could not be read. Try again later."));
@@ -153,41 +143,45 @@ QCoro::Task<QString> Updater::download(AppcastEnclosure enclosure) {
     if (!file->open())
         throw UpdateError(QStringLiteral("There is no room to save the update."));
 
-    ReplyPtr reply(m_network.get(requestFor(enclosure.url, m_config.transferTimeout)));
     const qint64 expected = enclosure.length;
     bool tooLong = false, writeFailed = false;
-    connect(reply.get(), &QNetworkReply::readyRead, reply.get(),
-            [reply = reply.get(), file, expected, &tooLong, &writeFailed] {
-                const QByteArray chunk = reply->readAll();
-                if (file->size() + chunk.size() > expected) {
-                    tooLong = true;
-                    reply->abort();
-                } else if (file->write(chunk) != chunk.size()) {
-                    writeFailed = true;
-                    reply->abort();
-                }
-            });
-    connect(reply.get(), &QNetworkReply::downloadProgress, this,
-            [this, expected](qint64 received, qint64) {
-                Q_EMIT downloadProgress(std::min(received, expected), expected);
-            });
-    co_await reply.get();
-    if (!self)
-        throw UpdateError(QStringLiteral("The update was cancelled."));
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (m_cancelled)
+    HttpReceive receive;
+    receive.sink = [&file, expected, &tooLong, &writeFailed](QByteArrayView chunk) {
+        tooLong = file->size() + chunk.size() > expected;
+        writeFailed = !tooLong && file->write(chunk.data(), chunk.size()) != chunk.size();
+        return !tooLong && !writeFailed;
+    };
+    receive.progress = [this, expected](qint64 received, qint64) {
+        Q_EMIT downloadProgress(std::min(received, expected), expected);
+    };
+    // The payload is checked against its signature, so it may come from another origin
+    // (a mirror, a release host) than the appcast named.
+    receive.anyOriginRedirects = true;
+    std::optional<QNetworkReply::NetworkError> failure;
+    int status = 0;
+    try {
+        const HttpReply reply =
+            co_await sendRequest(m_network, QNetworkRequest(enclosure.url), HttpVerb::get, {},
+                                 limitsFor(m_config.transferTimeout, std::nullopt), receive);
+        status = reply.status;
+    } catch (const TransportError &error) {
+        failure = error.code();
+    } catch (const Error &) {
+        failure = QNetworkReply::UnknownNetworkError;
+    }
+    if (!self || m_cancelled)
         throw UpdateError(QStringLiteral("The update was cancelled."));
     if (writeFailed)
         throw UpdateError(QStringLiteral("There is no room to save the update."));
     if (tooLong)
         throw UpdateError(QStringLiteral("The download is larger than announced, so it was "
                                          "deleted and not installed."));
-    if (status != 0 && status != 200)
+    if (!failure && status != 200)
         throw UpdateError(QStringLiteral("The update server answered with status %1. Try again "
                                          "later.")
                               .arg(status));
-    if (reply->error() != QNetworkReply::NoError && file->size() == 0)
-        throw UpdateError(transportText(reply->error()));
+    if (failure && file->size() == 0)
+        throw UpdateError(transportText(*failure));
     file->flush();
     if (file->size() != expected)
         throw UpdateError(QStringLiteral("The download was incomplete, so it was deleted and not "

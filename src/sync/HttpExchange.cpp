@@ -33,9 +33,13 @@ bool wasRedirectRefused(const QNetworkReply &reply) {
 }
 
 QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkRequest request,
-                                   QByteArray verb, QByteArray body, HttpLimits limits) {
+                                   QByteArray verb, QByteArray body, HttpLimits limits,
+                                   HttpReceive receive) {
     request.setTransferTimeout(int(limits.idle.count()));
     applyRedirectPolicy(request);
+    if (receive.anyOriginRedirects)
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::NoLessSafeRedirectPolicy);
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
         verb == HttpVerb::get && body.isEmpty() ? network.get(request)
                                                 : network.sendCustomRequest(request, verb, body),
@@ -46,16 +50,21 @@ QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkReque
     bool timedOut = false;
     bool tooLarge = false;
     QNetworkReply *raw = reply.get();
-    if (limits.maxBodyBytes) {
-        const qint64 most = *limits.maxBodyBytes;
-        QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
-                         [most, raw, &tooLarge](qint64 received, qint64 announced) {
-                             if (received > most || announced > most) {
-                                 tooLarge = true;
-                                 raw->abort();
-                             }
-                         });
-    }
+    QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
+                     [&limits, &receive, raw, &tooLarge](qint64 received, qint64 announced) {
+                         if (limits.maxBodyBytes && (received > *limits.maxBodyBytes ||
+                                                     announced > *limits.maxBodyBytes)) {
+                             tooLarge = true;
+                             raw->abort();
+                         } else if (receive.progress) {
+                             receive.progress(received, announced);
+                         }
+                     });
+    if (receive.sink)
+        QObject::connect(raw, &QNetworkReply::readyRead, raw, [&receive, raw] {
+            if (!receive.sink(raw->readAll()))
+                raw->abort();
+        });
     if (limits.total) {
         limitTimer.setSingleShot(true);
         QObject::connect(&limitTimer, &QTimer::timeout, raw, [&timedOut, raw] {
@@ -86,6 +95,10 @@ QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkReque
     if (cutShort || (success && error != QNetworkReply::NoError))
         throw TransportError(error, reply->errorString());
     HttpReply answer{status.toInt(), reply->readAll(), reply->rawHeaderPairs()};
+    if (receive.sink && !answer.body.isEmpty() && !receive.sink(answer.body))
+        throw TransportError(QNetworkReply::OperationCanceledError, reply->errorString());
+    if (receive.sink)
+        answer.body.clear();
     if (limits.maxBodyBytes && answer.body.size() > *limits.maxBodyBytes)
         throw BodyLimitError();
     co_return answer;

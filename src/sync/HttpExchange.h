@@ -9,6 +9,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class QNetworkAccessManager;
@@ -89,8 +90,20 @@ struct HttpLimits {
     std::optional<qint64> maxBodyBytes = std::nullopt;
 };
 
+// What an exchange does with the answer as it arrives, beyond keeping it.
+struct HttpReceive {
+    // Takes the body as it arrives instead of HttpReply::body; false stops the transfer, which
+    // then ends as a TransportError.
+    std::function<bool(QByteArrayView)> sink = {};
+    // Bytes received so far and the announced length (-1 when unknown).
+    std::function<void(qint64, qint64)> progress = {};
+    // Follows https redirects to other origins: only for a payload whose signature is checked
+    // afterwards, never for a request that carries a secret.
+    bool anyOriginRedirects = false;
+};
+
 // The redirect rule of every client: redirects within the request's origin are followed (a
-// few at most), any other ends the request. Also for clients that do not use sendRequest.
+// few at most), any other ends the request.
 void applyRedirectPolicy(QNetworkRequest &request);
 // True when the reply ended on a redirect the policy refused.
 bool wasRedirectRefused(const QNetworkReply &reply);
@@ -99,7 +112,8 @@ bool wasRedirectRefused(const QNetworkReply &reply);
 // RedirectError for a redirect to another origin, TimeLimitError past `limits.total`,
 // BodyLimitError past `limits.maxBodyBytes` and TransportError when no complete answer arrived.
 QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkRequest request,
-                                   QByteArray verb, QByteArray body, HttpLimits limits);
+                                   QByteArray verb, QByteArray body, HttpLimits limits,
+                                   HttpReceive receive = {});
 
 QNetworkRequest jsonRequest(const QUrl &url);
 

@@ -57,6 +57,8 @@ class TestUpdater : public QObject {
     Q_OBJECT
 
     LoopbackHttpServer server;
+    // Another origin: a mirror the download may move to, an address the feed must not.
+    LoopbackHttpServer elsewhere;
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
     ManualClock clock;
@@ -99,7 +101,10 @@ class TestUpdater : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(server.start()); }
+    void initTestCase() {
+        QVERIFY(server.start() && elsewhere.start());
+        elsewhere.respondWith(download);
+    }
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
@@ -193,6 +198,13 @@ private Q_SLOTS:
         QTest::newRow("download stall")
             << newer << Response::silence() << QString() << install
             << "1.10.0 ;  ;  ; Update failed The update server stopped responding";
+        // The download is checked against its signature wherever it comes from; the feed is not.
+        QTest::newRow("download from a mirror")
+            << newer << Response::redirect(302, elsewhere.origin().toUtf8() + "/z.tar.gz")
+            << QString() << install << "1.10.0 ; 1.10.0 ;  ; closed";
+        QTest::newRow("feed moved elsewhere")
+            << Response::redirect(302, elsewhere.origin().toUtf8() + "/appcast.xml") << download
+            << QString() << install << " ;  ;  ; Update failed The update feed moved";
         QTest::newRow("installer fails") << newer << download << u"It did not start."_s << install
                                          << "1.10.0 ;  ;  ; Update failed It did not";
     }
