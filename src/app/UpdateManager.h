@@ -25,7 +25,8 @@ public:
 
     bool updateAvailable() const { return m_updateAvailable; }
     bool automaticallyChecksForUpdates() const;
-    // The settings switch: turns automatic checks and automatic downloads on or off together.
+    // The settings switch: turns automatic checks on or off, and records the automatic-download
+    // preference beside them (stored only: a found update is always offered first).
     void setAutomaticallyChecksForUpdates(bool enabled);
     Updater &updater() const { return m_updater; }
 
