@@ -7,7 +7,14 @@
 #include "SyncLog.h"
 #include "platform/BrowserLauncher.h"
 
+#include <QCoreApplication>
 #include <QPointer>
+
+QString SignInServiceError::description() const {
+    return QCoreApplication::translate("SignInServiceError",
+                                       "Zelvane could not reach its sign-in service. Check your "
+                                       "connection, or use a calendar feed.");
+}
 
 SignInCoordinator::SignInCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy,
                                      CalendarSignInListener &listener, RefreshCoordinator &refresh,
@@ -31,8 +38,19 @@ QCoro::Task<QUrl> SignInCoordinator::addAccount(CalendarProvider provider) {
         throw SignInError();
     const QString redirect = QStringLiteral("http://127.0.0.1:") + QString::number(port) +
                              QStringLiteral("/nylas/callback");
-    const QUrl url =
-        co_await m_proxy.getAuthURL(CalendarProviders::toString(provider).toLower(), redirect);
+    QUrl url;
+    try {
+        url =
+            co_await m_proxy.getAuthURL(CalendarProviders::toString(provider).toLower(), redirect);
+    } catch (const Error &error) {
+        // The user learns what to do; the log keeps what went wrong.
+        qCWarning(lcSync) << "Asking for the sign-in page failed:" << error.description();
+        if (self)
+            m_listener.stopListening();
+        throw SignInServiceError();
+    }
+    if (!self)
+        throw SignInServiceError();
     try {
         BrowserLauncher::openPage(url);
     } catch (const BrowserError &) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/CalendarEvent.h"
+#include "platform/Error.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -10,6 +11,12 @@ class AccountRegistry;
 class CalendarProxyClient;
 class CalendarSignInListener;
 class RefreshCoordinator;
+
+// The backend's sign-in service could not be reached, or gave no page to open.
+class SignInServiceError : public Error {
+public:
+    QString description() const override;
+};
 
 // Connects a calendar account through the backend's sign-in: listens for the browser's
 // redirect, opens the provider's page, turns the code into an account and refreshes with it.
@@ -24,7 +31,8 @@ public:
 
     // Starts the sign-in: listens for the redirect, opens the provider's page in the browser
     // and returns its address. The account is added when the redirect arrives. Throws
-    // BrowserError at once when no browser can be opened.
+    // SignInServiceError when the sign-in page cannot be had and BrowserError when no browser
+    // can be opened; either way the listener stops.
     QCoro::Task<QUrl> addAccount(CalendarProvider provider);
     QCoro::Task<> completeConnection(QString code, CalendarProvider provider);
 

@@ -348,6 +348,24 @@ private Q_SLOTS:
         QVERIFY(makeService()->accounts().isEmpty());
     }
 
+    // With no sign-in service to ask for the page, the user is told what to do and the
+    // listener stops at once.
+    void calendarSignInWithoutItsService() {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        qputenv("ZELVANE_BACKEND_ORIGIN",
+                "http://127.0.0.1:" + QByteArray::number(closed.serverPort()));
+        closed.close();
+        auto service = makeService();
+        AccountsModel model(*service, slack);
+        model.connectProvider(CalendarProvider::google);
+        QTRY_VERIFY_WITH_TIMEOUT(!model.isConnecting(), 10000);
+        QCOMPARE(model.connectionError().value_or(QString()),
+                 u"Zelvane could not reach its sign-in service. Check your connection, or use a "
+                 u"calendar feed."_s);
+        QVERIFY(!auth.isListening());
+    }
+
     // Through the accounts pane against the stand-in, with the preferred port taken so the
     // redirect must name the port the listener found. The exchange may still fail after the
     // browser came back.
