@@ -7,6 +7,7 @@
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QCoroTask>
 #include <QSocketNotifier>
 #include <csignal>
@@ -91,9 +92,30 @@ QCoro::Task<> startOrHandOver(SingleInstance &instance, AppController &controlle
         QCoreApplication::exit(1);
     }
 }
+
+// --help and --version are answered before anything starts: no display, no settings, no
+// autostart entry. Other arguments are left to Qt (-platform, -display, ...).
+void answerInformationRequests(int argc, char *argv[]) {
+    QCoreApplication probe(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zelvane"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZELVANE_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "main", "Zelvane makes upcoming meetings impossible to miss: it lives in the system tray "
+                "and covers every screen with a reminder before each meeting."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.parse(QCoreApplication::arguments());
+    // Both print and end the process.
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
+}
 } // namespace
 
 int main(int argc, char *argv[]) {
+    answerInformationRequests(argc, argv);
     preferXWayland();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelvane"));
