@@ -6,11 +6,11 @@ QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
                  const QLocale &locale) {
     const int minutes =
         int(std::chrono::duration_cast<std::chrono::minutes>(event.timeUntilStart(now)).count());
-    if (index == 0 && minutes <= countdownMinutes) {
-        if (minutes <= 0)
-            return QStringLiteral("NOW");
+    // A meeting under way reads NOW wherever it stands.
+    if (minutes <= 0)
+        return QStringLiteral("NOW");
+    if (index == 0 && minutes <= countdownMinutes)
         return QStringLiteral("in %1 min").arg(minutes);
-    }
     return locale.toString(event.startDate.toLocalTime().time(), QLocale::ShortFormat);
 }
 
@@ -67,7 +67,8 @@ QList<StatusMenuEntry> entries(const StatusMenuState &state) {
     for (const CalendarEvent &event : state.events) {
         if (index == maxMeetings)
             break;
-        if (!event.isUpcoming(state.now))
+        // Listed until it ends, so a dismissed meeting can still be joined from here.
+        if (event.endDate <= state.now)
             continue;
         result << meetingEntry(event, index, state);
         ++index;

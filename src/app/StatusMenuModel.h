@@ -51,7 +51,7 @@ inline constexpr int maxMeetings = 5;
 inline constexpr int countdownMinutes = 5;
 
 QList<StatusMenuEntry> entries(const StatusMenuState &state);
-// "NOW", "in 4 min" or the local clock time.
+// "NOW" for a meeting under way, "in 4 min" or the local clock time.
 QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
                  const QLocale &locale);
 } // namespace StatusMenuModel

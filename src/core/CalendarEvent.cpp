@@ -1,5 +1,6 @@
 #include "CalendarEvent.h"
 
+#include <QCoreApplication>
 #include <QUuid>
 
 const QList<CalendarProvider> &CalendarProviders::all() {
@@ -36,6 +37,13 @@ QString CalendarEvent::reminderTimeText(const QDateTime &now, const QLocale &loc
     const QString end = locale.toString(endDate.toLocalTime().time(), QLocale::ShortFormat);
     const QString range = start + QStringLiteral(" – ") + end;
     const auto untilStart = timeUntilStart(now);
+    // A reminder shown late (the machine slept, the app was not running) says how late.
+    if (untilStart <= -std::chrono::minutes(1)) {
+        const auto minutes = std::chrono::floor<std::chrono::minutes>(-untilStart).count();
+        return QCoreApplication::translate("CalendarEvent", "Started %n min ago • ", nullptr,
+                                           int(minutes)) +
+               range;
+    }
     if (untilStart <= std::chrono::milliseconds::zero())
         return QStringLiteral("NOW • ") + range;
     if (untilStart < std::chrono::minutes(1))

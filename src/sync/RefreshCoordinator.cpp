@@ -193,9 +193,10 @@ QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &
         CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
         for (const ProxyEvent &proxyEvent : batch.events) {
             // The filters are decided on the proxy record, so only kept events pay for the
-            // conversion (link parsing, colours). Proxy events are never all-day.
-            if (!proxyEvent.when || !proxyEvent.when->startTime ||
-                *proxyEvent.when->startTime * 1000 <= nowMs)
+            // conversion (link parsing, colours). Proxy events are never all-day. A meeting
+            // stays until it ends: it can still be joined.
+            if (!proxyEvent.when || !proxyEvent.when->startTime || !proxyEvent.when->endTime ||
+                *proxyEvent.when->endTime * 1000 <= nowMs)
                 continue;
             if (proxyEvent.calendarId && disabledCalendars.contains(*proxyEvent.calendarId))
                 continue;
@@ -208,7 +209,7 @@ QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &
             kept.append(std::move(*event));
         }
         for (const CalendarEvent &event : batch.feedEvents) {
-            if (event.isAllDay || event.startDate.toMSecsSinceEpoch() <= nowMs)
+            if (event.isAllDay || event.endDate.toMSecsSinceEpoch() <= nowMs)
                 continue;
             if (event.calendarId && disabledCalendars.contains(*event.calendarId))
                 continue;

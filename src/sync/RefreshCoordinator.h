@@ -60,8 +60,8 @@ public:
     // Lists every account's calendars into accountCalendars; never fails.
     QCoro::Task<> fetchCalendars();
 
-    // Converts, filters (all-day, started, disabled calendar, repeated id) and sorts by start,
-    // keeping the collected order among equal starts.
+    // Converts, filters (all-day, ended, disabled calendar, repeated id) and sorts by start,
+    // keeping the collected order among equal starts. A meeting under way stays until its end.
     static QList<CalendarEvent> mergeEvents(const QList<AccountBatch> &batches,
                                             const QDateTime &now,
                                             const QSet<QString> &disabledCalendars);

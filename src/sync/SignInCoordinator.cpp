@@ -2,6 +2,7 @@
 
 #include "AccountRegistry.h"
 #include "CalendarProxyClient.h"
+#include "HttpExchange.h"
 #include "RefreshCoordinator.h"
 #include "SignInListener.h"
 #include "SyncLog.h"
@@ -11,6 +12,11 @@
 #include <QPointer>
 
 QString SignInServiceError::description() const {
+    if (m_detail)
+        return QCoreApplication::translate("SignInServiceError",
+                                           "Zelvane's sign-in service is not working right now "
+                                           "(%1). Try again later, or use a calendar feed.")
+            .arg(*m_detail);
     return QCoreApplication::translate("SignInServiceError",
                                        "Zelvane could not reach its sign-in service. Check your "
                                        "connection, or use a calendar feed.");
@@ -47,7 +53,9 @@ QCoro::Task<QUrl> SignInCoordinator::addAccount(CalendarProvider provider) {
         qCWarning(lcSync) << "Asking for the sign-in page failed:" << error.description();
         if (self)
             m_listener.stopListening();
-        throw SignInServiceError();
+        if (dynamic_cast<const TransportError *>(&error))
+            throw SignInServiceError();
+        throw SignInServiceError(error.description());
     }
     if (!self)
         throw SignInServiceError();

@@ -6,16 +6,23 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QUrl>
+#include <optional>
 
 class AccountRegistry;
 class CalendarProxyClient;
 class CalendarSignInListener;
 class RefreshCoordinator;
 
-// The backend's sign-in service could not be reached, or gave no page to open.
+// The backend's sign-in service could not be reached (no detail), or answered without a page
+// to open (`detail` says how).
 class SignInServiceError : public Error {
 public:
+    explicit SignInServiceError(std::optional<QString> detail = std::nullopt)
+        : m_detail(std::move(detail)) {}
     QString description() const override;
+
+private:
+    std::optional<QString> m_detail;
 };
 
 // Connects a calendar account through the backend's sign-in: listens for the browser's

@@ -441,8 +441,8 @@ private Q_SLOTS:
     }
 
     // An account whose pages fail part way is left out of that refresh whole. The accounts'
-    // events are merged: started, cancelled, switched-off and timeless ones left out, a meeting
-    // on both calendars shown once, sorted by start.
+    // events are merged: ended, cancelled, switched-off and timeless ones left out, one under
+    // way kept, a meeting on both calendars shown once, sorted by start.
     void refreshMergesAccounts() {
         QVERIFY(useStandIn());
         const ConnectedAccount a = grant("a@one.test", 1000), b = grant("b@two.test");
@@ -457,9 +457,13 @@ private Q_SLOTS:
         QJsonObject off = proxyEvent("off", now + 60), cancelled = proxyEvent("gone", now + 90);
         off.insert("calendar_id", "cal-off");
         cancelled.insert("status", "cancelled");
-        const QJsonArray eventsOfA{proxyEvent("late", now + 3600), proxyEvent("started", now - 1),
-                                   proxyEvent("soon", now + 30),   off,
-                                   proxyEvent("same", now + 600),  QJsonObject{{"id", "nowhen"}}};
+        const QJsonArray eventsOfA{proxyEvent("late", now + 3600),
+                                   proxyEvent("started", now - 1),
+                                   proxyEvent("ended", now - 1800),
+                                   proxyEvent("soon", now + 30),
+                                   off,
+                                   proxyEvent("same", now + 600),
+                                   QJsonObject{{"id", "nowhen"}}};
         const QJsonArray eventsOfB{proxyEvent("same", now + 120), cancelled,
                                    proxyEvent("b-first", now + 600)};
         standIn->admin("POST", "events", {{"grantId", a.grantId}, {"events", eventsOfA}});
@@ -469,8 +473,9 @@ private Q_SLOTS:
         QStringList ids;
         for (const CalendarEvent &e : service->events())
             ids.append(e.id);
-        QCOMPARE(ids, (QStringList{"nylas_soon", "nylas_same", "nylas_b-first", "nylas_late"}));
-        QCOMPARE(service->events()[1].accountId, std::optional(a.id));
+        QCOMPARE(ids, (QStringList{"nylas_started", "nylas_soon", "nylas_same", "nylas_b-first",
+                                   "nylas_late"}));
+        QCOMPARE(service->events()[2].accountId, std::optional(a.id));
         QCOMPARE(service->nextEvent()->id, u"nylas_soon"_s);
     }
 

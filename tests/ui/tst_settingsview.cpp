@@ -244,7 +244,8 @@ private Q_SLOTS:
                        {{"endpoint", "nylas/auth-url"}, {"status", 500}, {"times", 1}});
         QTest::mouseClick(google, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 10'000);
-        QCOMPARE(error->text(), u"HTTP error 500"_s);
+        QCOMPARE(error->text(), u"Zelvane's sign-in service is not working right now (HTTP error "
+                                u"500). Try again later, or use a calendar feed."_s);
 
         standIn->admin("POST", u"faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 500}});
         QTest::mouseClick(google, Qt::LeftButton);
