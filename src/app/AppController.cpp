@@ -77,7 +77,7 @@ AppController::AppController(AppSettings &settings, AppServices &services, QObje
             [this](const CalendarEvent &event) { m_services.scheduler.scheduleSnooze(event); });
     // Dismissing a reminder, on the overlay or in a notification, ends its snooze too.
     connect(m_reminderPresenter.get(), &ReminderPresenter::dismissed, this,
-            [this](const CalendarEvent &event) { m_services.scheduler.cancelSnooze(event.id); });
+            [this](const CalendarEvent &event) { m_services.scheduler.dismiss(event.id); });
     if (m_measure) {
         connect(m_overlayController.get(), &OverlayWindowController::overlayPainted, this, [this] {
             measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3")

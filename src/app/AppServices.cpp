@@ -36,7 +36,7 @@ AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *i
     , llm(secrets)
     , researchCache(ResearchCache::defaultDirectory(), clock)
     , research(llm, researchCache, slack, secrets, clock)
-    , scheduler(calendar, research, settings, clock)
+    , scheduler(calendar, research, settings, clock, FiredReminders::defaultFolder())
     , battery(clock)
     , updateInstaller(installerFor(instance))
     , updater(settings, clock, *updateInstaller, updaterConfig())

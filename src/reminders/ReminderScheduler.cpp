@@ -14,6 +14,14 @@ QString firedKey(const QString &eventId, std::chrono::seconds leadTime) {
     return eventId + u'-' + QString::number(leadTime.count());
 }
 
+// One late reminder per meeting; a dismissed meeting gets none.
+QString lateKey(const QString &eventId) {
+    return eventId + QStringLiteral("-late");
+}
+QString dismissedKey(const QString &eventId) {
+    return eventId + QStringLiteral("-dismissed");
+}
+
 // Event ids may contain hyphens themselves, so the id is everything before the last one.
 QStringView eventIdOfKey(const QString &key) {
     const qsizetype hyphen = key.lastIndexOf(u'-');
@@ -23,12 +31,14 @@ QStringView eventIdOfKey(const QString &key) {
 
 ReminderScheduler::ReminderScheduler(CalendarService &calendarService,
                                      AttendeeResearchService &researchService,
-                                     AppSettings &settings, Clock &clock, QObject *parent)
+                                     AppSettings &settings, Clock &clock,
+                                     const QString &stateFolder, QObject *parent)
     : QObject(parent)
     , m_calendarService(&calendarService)
     , m_researchService(&researchService)
     , m_settings(settings)
-    , m_clock(clock) {
+    , m_clock(clock)
+    , m_fired(stateFolder) {
     researchService.setCalendarService(&calendarService);
     connect(&researchService, &AttendeeResearchService::researchingChanged, this,
             &ReminderScheduler::researchingChanged);
@@ -45,10 +55,53 @@ void ReminderScheduler::start() {
     if (m_started)
         return;
     m_started = true;
-    m_clock.every(beat, this, [this] { check(); });
-    connect(m_calendarService, &CalendarService::eventsChanged, this, &ReminderScheduler::check);
+    m_startedAt = m_clock.now();
+    m_lastBeat = m_startedAt;
+    m_clock.every(beat, this, [this] { beatNow(); });
+    connect(m_calendarService, &CalendarService::eventsChanged, this, [this] {
+        m_eventsArrived = true;
+        check();
+    });
     check();
     m_clock.after(coldStartDelay, this, [this] { checkResearch(true); });
+}
+
+void ReminderScheduler::beatNow() {
+    const QDateTime now = m_clock.now();
+    const QDateTime previous = std::exchange(m_lastBeat, now);
+    // A beat far later than due: the machine slept or the clock was set forward.
+    if (previous.isValid() &&
+        previous.secsTo(now) > std::chrono::seconds(beat + jumpThreshold).count())
+        noteMissedSpan(previous, now);
+    else
+        check();
+}
+
+void ReminderScheduler::noteMissedSpan(const QDateTime &from, const QDateTime &to) {
+    qCInfo(lcReminders) << "Reminders could not show from" << from << "to" << to;
+    m_missedSpans.append({from, to});
+    // A day of spans is all a running meeting can need.
+    m_missedSpans.removeIf([&to](const auto &span) { return span.second.secsTo(to) > 86400; });
+    check();
+    if (m_calendarService)
+        m_calendarService->fetchEvents();
+}
+
+bool ReminderScheduler::missedWhileAway(const CalendarEvent &event,
+                                        const QList<std::chrono::seconds> &offsets) const {
+    // Started in the minutes before the app did (a login, a crash, an update's restart).
+    if (event.startDate <= m_startedAt &&
+        event.startDate.secsTo(m_startedAt) <= std::chrono::seconds(startUpReach).count())
+        return true;
+    for (const std::chrono::seconds offset : offsets) {
+        if (m_fired.contains(firedKey(event.id, offset)))
+            continue;
+        const QDateTime due = event.startDate.addSecs(-offset.count());
+        for (const auto &[from, to] : m_missedSpans)
+            if (from <= due && due <= to)
+                return true;
+    }
+    return false;
 }
 
 void ReminderScheduler::check() {
@@ -66,7 +119,7 @@ void ReminderScheduler::checkReminders() {
     static const QList<std::chrono::seconds> atStartOnly{0s};
     for (const CalendarEvent &event : events) {
         const std::chrono::milliseconds untilStart = event.timeUntilStart(now);
-        if (untilStart <= 0ms)
+        if (untilStart <= 0ms && event.endDate <= now)
             continue;
         const QList<std::chrono::seconds> *offsets = &atStartOnly;
         if (event.accountId) {
@@ -77,6 +130,15 @@ void ReminderScheduler::checkReminders() {
                     AppSettings::reminderOffsets(accountReminders, *event.accountId));
             offsets = &*it;
         }
+        if (untilStart <= 0ms) {
+            // Under way: only a reminder the app could not show in time comes now, once.
+            if (!m_fired.contains(lateKey(event.id)) && !m_fired.contains(dismissedKey(event.id)) &&
+                missedWhileAway(event, *offsets)) {
+                m_fired.insert(lateKey(event.id), now);
+                deliver(event, std::nullopt);
+            }
+            continue;
+        }
         for (const std::chrono::seconds offset : *offsets) {
             // Due from 15 s before the fire time until 30 s after it. Checking the window
             // before the fired set spares building a key for every offset on every beat.
@@ -84,22 +146,25 @@ void ReminderScheduler::checkReminders() {
             if (!(delta <= 15s && delta > -30s))
                 continue;
             const QString key = firedKey(event.id, offset);
-            if (m_firedReminders.contains(key))
+            if (m_fired.contains(key))
                 continue;
-            m_firedReminders.insert(key);
+            m_fired.insert(key, now);
             deliver(event, offset);
         }
     }
 
+    // Before the calendars first publish, an empty list is no news of removed events.
+    if (!m_eventsArrived)
+        return;
     QSet<QStringView> ids;
     ids.reserve(events.size());
     for (const CalendarEvent &event : events)
         ids.insert(event.id);
-    m_firedReminders.removeIf(
-        [&ids](const QString &key) { return !ids.contains(eventIdOfKey(key)); });
+    m_fired.removeIf([&ids](const QString &key) { return !ids.contains(eventIdOfKey(key)); });
 }
 
-void ReminderScheduler::deliver(const CalendarEvent &event, std::chrono::seconds leadTime) {
+void ReminderScheduler::deliver(const CalendarEvent &event,
+                                std::optional<std::chrono::seconds> leadTime) {
     const std::optional<MeetingBrief> brief = storedBrief(event.id);
     // Firings never run inside a check pass: a listener may open windows or snooze.
     QMetaObject::invokeMethod(
@@ -122,6 +187,11 @@ void ReminderScheduler::scheduleSnooze(const CalendarEvent &event) {
         pending->deleteLater();
         Q_EMIT reminderFired(event, std::nullopt, storedBrief(event.id));
     });
+}
+
+void ReminderScheduler::dismiss(const QString &eventId) {
+    cancelSnooze(eventId);
+    m_fired.insert(dismissedKey(eventId), m_clock.now());
 }
 
 void ReminderScheduler::cancelSnooze(const QString &eventId) {

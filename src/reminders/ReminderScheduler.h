@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FiredReminders.h"
 #include "core/CalendarEvent.h"
 #include "core/Clock.h"
 #include "core/MeetingBrief.h"
@@ -16,19 +17,27 @@ class AppSettings;
 #include "prep/AttendeeResearchService.h"
 
 // Decides when each event's lead times fire, re-delivers snoozed reminders and starts
-// research for meetings within the hour, keeping the briefs it gets back.
+// research for meetings within the hour, keeping the briefs it gets back. A meeting whose
+// reminder fell due while the app could not show it (the ten minutes before it started, or
+// while the machine slept) gets one late reminder while it runs.
 class ReminderScheduler : public QObject {
     Q_OBJECT
 
 public:
+    // The record of shown reminders is kept in `stateFolder`, or in memory when it is empty.
     ReminderScheduler(CalendarService &calendarService, AttendeeResearchService &researchService,
-                      AppSettings &settings, Clock &clock, QObject *parent = nullptr);
+                      AppSettings &settings, Clock &clock, const QString &stateFolder = {},
+                      QObject *parent = nullptr);
     ~ReminderScheduler() override;
 
     void start();
     void scheduleSnooze(const CalendarEvent &event);
-    // Drops the meeting's pending snooze, if any: the user dismissed its reminder.
-    void cancelSnooze(const QString &eventId);
+    // The user dismissed the meeting's reminder: its pending snooze ends, and no late reminder
+    // follows.
+    void dismiss(const QString &eventId);
+    // The app could not show reminders from `from` to `to` (the machine slept): those that
+    // fell due meanwhile are shown late, and the calendars are read again at once.
+    void noteMissedSpan(const QDateTime &from, const QDateTime &to);
     // Starts research now, whatever was triggered before (the menu's prep action uses it too).
     void triggerResearch(const CalendarEvent &event);
 
@@ -40,6 +49,10 @@ public:
     static constexpr std::chrono::seconds snoozeDelay{60};
     static constexpr std::chrono::hours researchHorizon{1};
     static constexpr std::chrono::seconds coldStartDelay{2};
+    // How far back before the app started a missed reminder is still shown.
+    static constexpr std::chrono::minutes startUpReach{10};
+    // Beats further apart than this mean the clock jumped or the machine slept.
+    static constexpr std::chrono::seconds jumpThreshold{60};
 
 Q_SIGNALS:
     // `leadTime` is the lead time that fell due; none for a snoozed re-delivery.
@@ -53,14 +66,25 @@ private:
     void checkReminders();
     void checkResearch(bool coldStart = false);
     std::optional<MeetingBrief> storedBrief(const QString &eventId) const;
-    void deliver(const CalendarEvent &event, std::chrono::seconds leadTime);
+    void deliver(const CalendarEvent &event, std::optional<std::chrono::seconds> leadTime);
+    void cancelSnooze(const QString &eventId);
+    void beatNow();
+    // Whether one of the event's lead times fell due, unshown, while reminders could not show.
+    bool missedWhileAway(const CalendarEvent &event,
+                         const QList<std::chrono::seconds> &offsets) const;
     QCoro::Task<> runResearch(CalendarEvent event);
 
     QPointer<CalendarService> m_calendarService;
     QPointer<AttendeeResearchService> m_researchService;
     AppSettings &m_settings;
     Clock &m_clock;
-    QSet<QString> m_firedReminders;
+    FiredReminders m_fired;
+    QDateTime m_startedAt;
+    // Spans in which no reminder could show: the machine slept, or the clock jumped.
+    QList<std::pair<QDateTime, QDateTime>> m_missedSpans;
+    QDateTime m_lastBeat;
+    // The calendars have published since the start: until then an empty list says nothing.
+    bool m_eventsArrived = false;
     // A pending snooze's timer context, by event id.
     QHash<QString, QObject *> m_snoozes;
     QSet<QString> m_researchTriggered;

@@ -7,6 +7,7 @@
 #include "sync/CalendarService.h"
 
 #include <QCoroSignal>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -203,11 +204,53 @@ private Q_SLOTS:
         QCOMPARE(firings.size(), 1);
     }
 
-    void startedEventsNeverFire() {
-        calendar->publishEvents({event(u"past"_s, -5)});
+    // A meeting that started in the ten minutes before the app did gets one late reminder;
+    // one that started earlier, or has ended, gets none. A restart shows nothing twice.
+    void meetingsUnderWayAtStartUp() {
+        calendar->publishEvents({event(u"just"_s, -5), event(u"ten"_s, -599),
+                                 event(u"eleven"_s, -660), event(u"ended"_s, -1801),
+                                 event(u"soon"_s, 10)});
         scheduler->start();
-        advance(30);
-        QVERIFY(firings.isEmpty());
+        advance(60);
+        QStringList fired;
+        for (const Firing &f : firings)
+            fired << f.eventId + u' ' + QString::number(f.offset);
+        QCOMPARE(fired, (QStringList{u"just -1"_s, u"ten -1"_s, u"soon 0"_s}));
+    }
+
+    // The record of shown reminders outlives the app: started again inside the same windows,
+    // it shows none of them again; a clock that jumps past a meeting's start (the machine
+    // slept) brings one late reminder, not one for a dismissed meeting.
+    void restartsAndSleep() {
+        const QString folder = env->dataHome() + u"/Zelvane"_s;
+        const CalendarEvent soon = event(u"soon"_s, 10), under = event(u"under"_s, -60);
+        calendar->publishEvents({soon, under});
+        {
+            ReminderScheduler first(*calendar, *research, *settings, *clock, folder);
+            QSignalSpy shown(&first, &ReminderScheduler::reminderFired);
+            first.start();
+            QTRY_COMPARE(shown.size(), 2);
+        }
+        QVERIFY(QFileInfo(folder + u"/FiredReminders.json"_s).exists());
+        QCOMPARE(QFileInfo(folder + u"/FiredReminders.json"_s).permissions() & 0x0077, 0);
+        advance(5);
+        ReminderScheduler second(*calendar, *research, *settings, *clock, folder);
+        QSignalSpy shown(&second, &ReminderScheduler::reminderFired);
+        second.start();
+        advance(15);
+        QCOMPARE(shown.size(), 0);
+
+        // Asleep from 5 min before two meetings' start to 3 min after it.
+        const CalendarEvent slept = event(u"slept"_s, 300), gone = event(u"gone"_s, 300);
+        calendar->publishEvents({soon, under, slept, gone});
+        second.dismiss(gone.id);
+        advance(15);
+        clock->setNow(clock->now().addSecs(480));
+        advance(15);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0][0].value<CalendarEvent>().id, slept.id);
+        advance(60);
+        QCOMPARE(shown.size(), 1);
     }
 
     void pruningUsesTheTextBeforeTheLastHyphen() {
@@ -262,7 +305,7 @@ private Q_SLOTS:
         QCOMPARE(firings.size(), 4);
         scheduler->scheduleSnooze(e);
         advance(17);
-        scheduler->cancelSnooze(e.id);
+        scheduler->dismiss(e.id);
         advance(120);
         QCOMPARE(firings.size(), 4);
     }

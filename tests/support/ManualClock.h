@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 
 #include <QPointer>
+#include <algorithm>
 #include <chrono>
 #include <map>
 
@@ -24,7 +25,9 @@ public:
         const qint64 end = m_now.toMSecsSinceEpoch() + step.count();
         while (!m_pending.empty() && m_pending.begin()->first <= end) {
             auto node = m_pending.extract(m_pending.begin());
-            m_now = QDateTime::fromMSecsSinceEpoch(node.key(), Qt::UTC);
+            // A timer due before a jump made with setNow fires late, at the new time, as a
+            // real one does after the machine slept.
+            m_now = std::max(m_now, QDateTime::fromMSecsSinceEpoch(node.key(), Qt::UTC));
             if (node.mapped().hadContext && !node.mapped().context)
                 continue;
             node.mapped().fn();
@@ -37,6 +40,7 @@ public:
             std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(seconds)));
     }
 
+    // Jumps without running timers: those now overdue run at the next advance.
     void setNow(const QDateTime &now) { m_now = now; }
     int pendingCount() const { return int(m_pending.size()); }
 

@@ -1,0 +1,60 @@
+#include "FiredReminders.h"
+
+#include "ReminderLog.h"
+#include "platform/PrivateFiles.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+namespace {
+constexpr qint64 keptSeconds = 24 * 3600;
+}
+
+FiredReminders::FiredReminders(const QString &folder) {
+    if (folder.isEmpty())
+        return;
+    m_folder = std::make_unique<PrivateFiles::Folder>(folder);
+    if (!m_folder->isOpen())
+        return;
+    const auto bytes =
+        PrivateFiles::readRegularFile(folder + u'/' + QLatin1String(fileName), maxFileBytes);
+    if (!bytes)
+        return;
+    // Anything but an object of key -> seconds since the epoch is a record to start afresh.
+    const QJsonObject stored = QJsonDocument::fromJson(*bytes).object();
+    for (auto it = stored.begin(); it != stored.end(); ++it)
+        if (it.value().isDouble())
+            m_fired.insert(it.key(),
+                           QDateTime::fromSecsSinceEpoch(qint64(it.value().toDouble()), Qt::UTC));
+}
+
+FiredReminders::~FiredReminders() = default;
+
+QString FiredReminders::defaultFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Zelvane");
+}
+
+void FiredReminders::insert(const QString &key, const QDateTime &when) {
+    m_fired.insert(key, when);
+    m_fired.removeIf(
+        [&when](const auto &entry) { return entry.value().secsTo(when) > keptSeconds; });
+    save();
+}
+
+void FiredReminders::removeIf(const std::function<bool(const QString &)> &drop) {
+    if (m_fired.removeIf([&drop](const auto &entry) { return drop(entry.key()); }) > 0)
+        save();
+}
+
+void FiredReminders::save() const {
+    if (!m_folder || !m_folder->isOpen())
+        return;
+    QJsonObject record;
+    for (auto it = m_fired.cbegin(); it != m_fired.cend(); ++it)
+        record.insert(it.key(), double(it.value().toSecsSinceEpoch()));
+    if (!m_folder->write(QLatin1String(fileName),
+                         QJsonDocument(record).toJson(QJsonDocument::Compact)))
+        qCWarning(lcReminders) << "The record of shown reminders could not be saved";
+}
