@@ -4,6 +4,7 @@
 #include "Updater.h"
 #include "platform/DesktopNotification.h"
 #include "platform/SecretStore.h"
+#include "platform/SleepMonitor.h"
 #include "platform/UpdateInstaller.h"
 #include "prep/AttendeeResearchService.h"
 #include "prep/LLMService.h"
@@ -43,6 +44,7 @@ struct AppServices {
     ResearchCache researchCache;
     AttendeeResearchService research;
     ReminderScheduler scheduler;
+    SleepMonitor sleep;
     BatteryService battery;
     DesktopNotification notifications;
     // How a verified update is installed depends on how this copy was installed.

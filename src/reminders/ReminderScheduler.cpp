@@ -87,6 +87,17 @@ void ReminderScheduler::noteMissedSpan(const QDateTime &from, const QDateTime &t
         m_calendarService->fetchEvents();
 }
 
+void ReminderScheduler::noteSleeping() {
+    m_sleptAt = m_clock.now();
+}
+
+void ReminderScheduler::noteWoken() {
+    const QDateTime now = m_clock.now();
+    // The beat that follows would see the jump again; this span already covers it.
+    m_lastBeat = now;
+    noteMissedSpan(m_sleptAt.isValid() ? std::exchange(m_sleptAt, QDateTime()) : now, now);
+}
+
 bool ReminderScheduler::missedWhileAway(const CalendarEvent &event,
                                         const QList<std::chrono::seconds> &offsets) const {
     // Started in the minutes before the app did (a login, a crash, an update's restart).

@@ -38,6 +38,9 @@ public:
     // The app could not show reminders from `from` to `to` (the machine slept): those that
     // fell due meanwhile are shown late, and the calendars are read again at once.
     void noteMissedSpan(const QDateTime &from, const QDateTime &to);
+    // The machine is about to sleep, and has woken: the time between is a missed span.
+    void noteSleeping();
+    void noteWoken();
     // Starts research now, whatever was triggered before (the menu's prep action uses it too).
     void triggerResearch(const CalendarEvent &event);
 
@@ -83,6 +86,7 @@ private:
     // Spans in which no reminder could show: the machine slept, or the clock jumped.
     QList<std::pair<QDateTime, QDateTime>> m_missedSpans;
     QDateTime m_lastBeat;
+    QDateTime m_sleptAt;
     // The calendars have published since the start: until then an empty list says nothing.
     bool m_eventsArrived = false;
     // A pending snooze's timer context, by event id.

@@ -5,14 +5,17 @@
 #include "platform/Autostart.h"
 #include "platform/DoNotDisturb.h"
 #include "platform/PackageKitInstall.h"
+#include "platform/SleepMonitor.h"
 #include "platform/UserLocalInstall.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDesktopServices>
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -203,6 +206,34 @@ private Q_SLOTS:
 
     // PackageKit installs the verified package with no flags and says why it refused; without
     // it the package goes to the desktop's installer and this version keeps running.
+    // logind's PrepareForSleep, from a logind of the test's own on the private system bus;
+    // the same signal from anyone else is not logind's.
+    void sleepAndWake() {
+        SleepMonitor monitor;
+        QSignalSpy sleeping(&monitor, &SleepMonitor::aboutToSleep);
+        QSignalSpy woken(&monitor, &SleepMonitor::woke);
+        const auto announce = [](QDBusConnection &bus, bool asleep) {
+            QDBusMessage signal = QDBusMessage::createSignal(u"/org/freedesktop/login1"_s,
+                                                             u"org.freedesktop.login1.Manager"_s,
+                                                             u"PrepareForSleep"_s);
+            signal << asleep;
+            return bus.send(signal);
+        };
+        QDBusConnection stranger =
+            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"stranger"_s);
+        QVERIFY(announce(stranger, true));
+        QDBusConnection logind =
+            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"logind"_s);
+        QVERIFY(logind.registerService(u"org.freedesktop.login1"_s));
+        QVERIFY(announce(logind, true));
+        QTRY_COMPARE(sleeping.size(), 1);
+        QVERIFY(announce(logind, false));
+        QTRY_COMPARE(woken.size(), 1);
+        QCOMPARE(sleeping.size(), 1);
+        QDBusConnection::disconnectFromBus(u"stranger"_s);
+        QDBusConnection::disconnectFromBus(u"logind"_s);
+    }
+
     void packageKit_data() {
         QTest::addColumn<int>("exit"); // 0: no PackageKit on the bus
         QTest::addColumn<QString>("details");

@@ -251,6 +251,16 @@ private Q_SLOTS:
         QCOMPARE(shown[0][0].value<CalendarEvent>().id, slept.id);
         advance(60);
         QCOMPARE(shown.size(), 1);
+
+        // Announced by the system: the span runs from going to sleep to waking.
+        const CalendarEvent announced = event(u"announced"_s, 120);
+        calendar->publishEvents({announced});
+        second.noteSleeping();
+        clock->setNow(clock->now().addSecs(180));
+        second.noteWoken();
+        QCoreApplication::processEvents();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[1][0].value<CalendarEvent>().id, announced.id);
     }
 
     void pruningUsesTheTextBeforeTheLastHyphen() {
