@@ -3,8 +3,8 @@
 #include "CapsuleButton.h"
 #include "Theme.h"
 #include "Widgets.h"
+#include "models/AddFeedModel.h"
 #include "settings/SettingsBlocks.h"
-#include "sync/AddFeedModel.h"
 
 #include <QDir>
 #include <QFileDialog>

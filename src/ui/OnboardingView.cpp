@@ -2,9 +2,9 @@
 
 #include "CalendarFeedForm.h"
 #include "CapsuleButton.h"
-#include "OnboardingFlow.h"
 #include "SymbolIcons.h"
 #include "Theme.h"
+#include "models/OnboardingFlow.h"
 
 #include <QEasingCurve>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "AIContent.h"
 
 #include "SettingsBlocks.h"
-#include "prep/AISettingsModel.h"
+#include "models/AISettingsModel.h"
 #include "ui/CapsuleButton.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"

@@ -1,8 +1,8 @@
 #include "AccountsContent.h"
 
 #include "SettingsBlocks.h"
-#include "sync/AccountsModel.h"
-#include "sync/AddFeedModel.h"
+#include "models/AccountsModel.h"
+#include "models/AddFeedModel.h"
 #include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
 #include "ui/SymbolIcons.h"

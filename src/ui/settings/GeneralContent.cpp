@@ -2,7 +2,7 @@
 
 #include "SettingsBlocks.h"
 #include "core/HexColor.h"
-#include "sync/GeneralSettingsModel.h"
+#include "models/GeneralSettingsModel.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"

@@ -1,8 +1,8 @@
 #include "OnboardingFlow.h"
 
-#include "UiLog.h"
+#include "AddFeedModel.h"
+#include "ModelsLog.h"
 #include "platform/Error.h"
-#include "sync/AddFeedModel.h"
 #include "sync/CalendarService.h"
 
 OnboardingFlow::OnboardingFlow(CalendarService &calendarService, QObject *parent)
@@ -79,7 +79,7 @@ QCoro::Task<> OnboardingFlow::runConnection(CalendarProvider provider) {
         error = QStringLiteral("The sign-in could not be started.");
     }
     if (error)
-        qCWarning(lcUi) << "calendar sign-in failed:" << *error;
+        qCWarning(lcModels) << "calendar sign-in failed:" << *error;
     if (!self)
         co_return;
     m_connectionError = error;

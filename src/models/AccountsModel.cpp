@@ -1,10 +1,10 @@
 #include "AccountsModel.h"
 
 #include "AddFeedModel.h"
-#include "CalendarService.h"
-#include "SlackService.h"
-#include "SyncLog.h"
+#include "ModelsLog.h"
 #include "platform/Error.h"
+#include "sync/CalendarService.h"
+#include "sync/SlackService.h"
 
 namespace {
 // A click is a boundary: whatever a sign-in throws becomes the text shown in red.
@@ -100,7 +100,7 @@ QCoro::Task<> AccountsModel::runCalendarConnection(CalendarProvider provider) {
         co_await m_calendarService->addAccount(provider);
     } catch (...) {
         error = describe(std::current_exception());
-        qCWarning(lcSync) << "Starting the calendar sign-in failed:" << *error;
+        qCWarning(lcModels) << "Starting the calendar sign-in failed:" << *error;
     }
     if (!self)
         co_return;
@@ -116,7 +116,7 @@ QCoro::Task<> AccountsModel::runSlackConnection() {
         co_await m_slack->authenticate();
     } catch (...) {
         error = describe(std::current_exception());
-        qCWarning(lcSync) << "The Slack sign-in failed:" << *error;
+        qCWarning(lcModels) << "The Slack sign-in failed:" << *error;
     }
     if (!self)
         co_return;
