@@ -3,6 +3,7 @@
 #include "SettingsBlocks.h"
 #include "models/AISettingsModel.h"
 #include "ui/CapsuleButton.h"
+#include "ui/Controls.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 

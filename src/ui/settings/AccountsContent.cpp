@@ -5,6 +5,7 @@
 #include "models/AddFeedModel.h"
 #include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
+#include "ui/Controls.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
@@ -93,7 +94,7 @@ void ConnectButton::paintEvent(QPaintEvent *) {
     const QRectF capsule = rect();
     const qreal radius = capsule.height() / 2;
     if (hasFocus())
-        SettingsBlocks::paintFocusRing(p, capsule, radius);
+        Controls::paintFocusRing(p, capsule, radius);
     Theme::dimForState(p, *this);
     p.setPen(Qt::NoPen);
     p.setBrush(Theme::Colors::cardSubtle());

@@ -3,6 +3,7 @@
 #include "SettingsBlocks.h"
 #include "core/HexColor.h"
 #include "models/GeneralSettingsModel.h"
+#include "ui/Controls.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"

@@ -2,6 +2,7 @@
 
 #include "SettingsBlocks.h"
 #include "sync/SMSService.h"
+#include "ui/Controls.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 

@@ -8,6 +8,7 @@
 #include "models/AISettingsModel.h"
 #include "models/AccountsModel.h"
 #include "models/GeneralSettingsModel.h"
+#include "ui/Controls.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
