@@ -3,6 +3,7 @@
 #include "core/CalendarEvent.h"
 
 #include <QAbstractButton>
+#include <QHash>
 #include <QWidget>
 
 class AccountsModel;
@@ -36,7 +37,9 @@ class AccountsContent : public QWidget {
 public:
     explicit AccountsContent(AccountsModel &model, QWidget *parent = nullptr);
 
-    ConnectButton *connectButton(CalendarProvider provider) const;
+    ConnectButton *connectButton(CalendarProvider provider) const {
+        return m_connect.value(provider);
+    }
     QLabel *errorLabel() const { return m_error; }
     CalendarFeedForm *feedForm() const { return m_feedForm; }
     // The red reason under a failing feed's row, or null.
@@ -55,9 +58,7 @@ private:
     SettingsCard *m_accountsCard = nullptr;
     QWidget *m_accountsHolder;
     QVBoxLayout *m_accountsLayout;
-    ConnectButton *m_google;
-    ConnectButton *m_microsoft;
-    ConnectButton *m_feed;
+    QHash<CalendarProvider, ConnectButton *> m_connect;
     CalendarFeedForm *m_feedForm;
     QLabel *m_error;
     QWidget *m_slackHolder;
