@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SettingsBlocks.h"
 #include "prep/LLMProvider.h"
 
 #include <QHash>
@@ -15,7 +16,7 @@ class Spinner;
 class TextButton;
 
 // The AI Research settings tab: choose a provider, get its key, paste and test it.
-class AIContent : public QWidget {
+class AIContent : public SettingsTab {
     Q_OBJECT
 
 public:

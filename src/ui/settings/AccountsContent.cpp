@@ -69,23 +69,17 @@ void ConnectButton::paintEvent(QPaintEvent *) {
 }
 
 AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
-    : QWidget(parent)
+    : SettingsTab(QStringLiteral("Accounts"),
+                  QStringLiteral("Manage your calendar and messaging connections."), parent)
     , m_model(model) {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 24);
-    layout->setSpacing(0);
-    layout->addWidget(
-        new ContentHeader(QStringLiteral("Accounts"),
-                          QStringLiteral("Manage your calendar and messaging connections."), this));
-
-    layout->addWidget(new ContentSection(QStringLiteral("Connected"), this));
+    addSection(QStringLiteral("Connected"));
     m_accountsHolder = new QWidget(this);
     m_accountsLayout = new QVBoxLayout(m_accountsHolder);
     m_accountsLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset,
                                          0);
-    layout->addWidget(m_accountsHolder);
+    addWidget(m_accountsHolder);
 
-    layout->addWidget(new ContentSection(QStringLiteral("Add Account"), this));
+    addSection(QStringLiteral("Add Account"));
     auto *buttons = new QWidget(this);
     auto *buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
@@ -106,23 +100,22 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
         });
     }
     buttonRow->addStretch();
-    layout->addWidget(buttons);
+    addWidget(buttons);
 
     m_feedForm = new CalendarFeedForm(m_model.feedForm());
     m_feedForm->hide();
-    layout->addWidget(SettingsBlocks::inset(m_feedForm, SettingsBlocks::paneInset, 12));
+    addInset(m_feedForm, 12);
     connect(m_feedForm, &CalendarFeedForm::closed, this, [this] { showFeedForm(false); });
 
     m_error = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red());
     m_error->setWordWrap(true);
-    layout->addWidget(SettingsBlocks::inset(m_error, SettingsBlocks::paneInset, 8));
+    addInset(m_error, 8);
 
-    layout->addWidget(new ContentSection(QStringLiteral("Slack"), this));
+    addSection(QStringLiteral("Slack"));
     m_slackHolder = new QWidget(this);
     m_slackLayout = new QVBoxLayout(m_slackHolder);
     m_slackLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
-    layout->addWidget(m_slackHolder);
-    layout->addStretch();
+    addWidget(m_slackHolder);
 
     connect(&m_model, &AccountsModel::changed, this, &AccountsContent::refresh);
     connect(&m_model, &AccountsModel::signInReturned, this, [this] {

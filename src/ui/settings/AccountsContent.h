@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SettingsBlocks.h"
 #include "core/CalendarEvent.h"
 
 #include <QAbstractButton>
@@ -31,7 +32,7 @@ private:
 
 // The Accounts settings tab: connected calendar accounts, adding one (by sign-in or as a
 // calendar feed), and Slack.
-class AccountsContent : public QWidget {
+class AccountsContent : public SettingsTab {
     Q_OBJECT
 
 public:

@@ -110,16 +110,37 @@ void SidebarItem::paintEvent(QPaintEvent *) {
         Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
-ContentHeader::ContentHeader(const QString &title, const QString &subtitle, QWidget *parent)
-    : QWidget(parent) {
+SettingsTab::SettingsTab(const QString &title, const QString &subtitle, QWidget *parent)
+    : QWidget(parent)
+    , m_body(new QVBoxLayout) {
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(SettingsBlocks::paneInset, 32, SettingsBlocks::paneInset, 24);
-    layout->setSpacing(5);
-    layout->addWidget(Widgets::label(title, Theme::Typography::h2(), Theme::Colors::textPrimary()));
+    layout->setContentsMargins(0, 0, 0, 24);
+    layout->setSpacing(0);
+    auto *header = new QVBoxLayout;
+    header->setContentsMargins(SettingsBlocks::paneInset, 32, SettingsBlocks::paneInset, 24);
+    header->setSpacing(5);
+    header->addWidget(Widgets::label(title, Theme::Typography::h2(), Theme::Colors::textPrimary()));
     QLabel *sub =
         Widgets::label(subtitle, Theme::Typography::body(), Theme::Colors::textSecondary());
     sub->setWordWrap(true);
-    layout->addWidget(sub);
+    header->addWidget(sub);
+    layout->addLayout(header);
+    m_body->setContentsMargins(0, 0, 0, 0);
+    m_body->setSpacing(0);
+    layout->addLayout(m_body);
+    layout->addStretch();
+}
+
+void SettingsTab::addSection(const QString &title) {
+    m_body->addWidget(new ContentSection(title, this));
+}
+
+void SettingsTab::addInset(QWidget *content, int top) {
+    m_body->addWidget(SettingsBlocks::inset(content, SettingsBlocks::paneInset, top));
+}
+
+void SettingsTab::addWidget(QWidget *widget) {
+    m_body->addWidget(widget);
 }
 
 ContentSection::ContentSection(const QString &title, QWidget *parent)

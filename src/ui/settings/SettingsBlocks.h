@@ -31,12 +31,21 @@ private:
     QString m_icon;
 };
 
-// A tab's title over its subtitle.
-class ContentHeader : public QWidget {
+// A settings tab: its title over its subtitle, then what the tab adds below them, kept to the
+// top of the pane.
+class SettingsTab : public QWidget {
     Q_OBJECT
 
-public:
-    ContentHeader(const QString &title, const QString &subtitle, QWidget *parent = nullptr);
+protected:
+    SettingsTab(const QString &title, const QString &subtitle, QWidget *parent = nullptr);
+
+    void addSection(const QString &title);
+    // `content` inset from the pane's sides, `top` below what comes before it.
+    void addInset(QWidget *content, int top = 0);
+    void addWidget(QWidget *widget);
+
+private:
+    QVBoxLayout *m_body;
 };
 
 // A section caption, always shown in capitals.
