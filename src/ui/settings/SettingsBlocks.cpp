@@ -13,15 +13,9 @@
 #include <QVBoxLayout>
 
 namespace {
-constexpr int sidebarSymbol = 14;
-constexpr int sidebarSymbolFrame = 18;
 constexpr int rowHorizontal = 16;
 constexpr int rowVertical = 12;
 constexpr int cardRadius = 18;
-
-QFont sidebarFont(bool selected) {
-    return Theme::Typography::font(14, selected ? QFont::Medium : QFont::Normal);
-}
 
 void collectFocusable(QLayout *layout, QList<QWidget *> &out);
 
@@ -62,52 +56,6 @@ QWidget *SettingsBlocks::inset(QWidget *content, int inset, int top, int bottom)
     layout->setSpacing(0);
     layout->addWidget(content);
     return holder;
-}
-
-SidebarItem::SidebarItem(const QString &title, const QString &icon, QWidget *parent)
-    : QAbstractButton(parent)
-    , m_icon(icon) {
-    setText(title);
-    setAccessibleName(title);
-    setCheckable(true);
-    setAutoExclusive(true);
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::PointingHandCursor);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-}
-
-QSize SidebarItem::sizeHint() const {
-    const QFontMetrics fm(sidebarFont(true));
-    return {12 + sidebarSymbolFrame + 8 + fm.horizontalAdvance(text()) + 12,
-            std::max(fm.height(), sidebarSymbolFrame) + 2 * 7};
-}
-
-void SidebarItem::paintEvent(QPaintEvent *) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const bool selected = isChecked();
-    const QRectF strip = rect();
-    if (selected) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(Theme::Colors::cardSubtle());
-        p.drawRoundedRect(strip, 8, 8);
-    }
-    if (hasFocus())
-        Controls::paintFocusRing(p, strip, 8);
-    Theme::dimForState(p, *this);
-
-    const QColor symbolColor = selected ? Theme::Colors::primary() : Theme::Colors::textTertiary();
-    const QPixmap symbol =
-        SymbolIcons::pixmap(m_icon, symbolColor, sidebarSymbol, devicePixelRatioF());
-    const int x = 12;
-    p.drawPixmap(
-        QPointF(x + (sidebarSymbolFrame - sidebarSymbol) / 2.0, (height() - sidebarSymbol) / 2.0),
-        symbol);
-    p.setFont(sidebarFont(selected));
-    p.setPen(selected ? Theme::Colors::textPrimary() : Theme::Colors::textSecondary());
-    p.drawText(
-        QRect(x + sidebarSymbolFrame + 8, 0, width() - x - sidebarSymbolFrame - 20, height()),
-        Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
 SettingsTab::SettingsTab(const QString &title, const QString &subtitle, QWidget *parent)

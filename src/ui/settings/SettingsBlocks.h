@@ -11,26 +11,6 @@ class QVBoxLayout;
 
 // The layout blocks every settings tab is built from.
 
-// One tab in the settings sidebar: a symbol and a title on a rounded strip when selected.
-class SidebarItem : public QAbstractButton {
-    Q_OBJECT
-
-public:
-    SidebarItem(const QString &title, const QString &icon, QWidget *parent = nullptr);
-
-    QString iconName() const { return m_icon; }
-    bool isSelected() const { return isChecked(); }
-    void setSelected(bool selected) { setChecked(selected); }
-
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QString m_icon;
-};
-
 // A settings tab: its title over its subtitle, then what the tab adds below them, kept to the
 // top of the pane.
 class SettingsTab : public QWidget {
