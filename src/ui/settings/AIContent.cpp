@@ -51,9 +51,7 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
         row->holdButton(button);
         connect(button, &QAbstractButton::clicked, this,
                 [this, provider] { m_model.chooseProvider(provider); });
-        m_rows.insert(provider, button);
-        m_badges.insert(provider, badge);
-        m_checkmarks.insert(provider, check);
+        m_providers.insert(provider, {button, badge, check});
     }
     addInset(providers);
 
@@ -112,10 +110,10 @@ void AIContent::showEvent(QShowEvent *event) {
 
 void AIContent::refresh() {
     const LLMProvider chosen = m_model.provider();
-    for (LLMProvider provider : LLMProviders::all()) {
-        m_rows[provider]->setChecked(provider == chosen);
-        m_badges[provider]->setVisible(provider == chosen && m_model.isKeyConfigured());
-        m_checkmarks[provider]->setVisible(provider == chosen);
+    for (auto it = m_providers.cbegin(); it != m_providers.cend(); ++it) {
+        it->row->setChecked(it.key() == chosen);
+        it->badge->setVisible(it.key() == chosen && m_model.isKeyConfigured());
+        it->check->setVisible(it.key() == chosen);
     }
     setText(m_instructions, LLMProviders::setupInstructions(chosen));
     const QString linkLabel = LLMProviders::apiKeyButtonLabel(chosen);

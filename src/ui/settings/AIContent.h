@@ -22,7 +22,9 @@ class AIContent : public SettingsTab {
 public:
     explicit AIContent(AISettingsModel &model, QWidget *parent = nullptr);
 
-    QAbstractButton *providerRow(LLMProvider provider) const { return m_rows.value(provider); }
+    QAbstractButton *providerRow(LLMProvider provider) const {
+        return m_providers.value(provider).row;
+    }
     QLineEdit *keyField() const { return m_key; }
     CapsuleButton *testButton() const { return m_test; }
     QLabel *testResultLabel() const { return m_result; }
@@ -35,9 +37,14 @@ private:
     void refresh();
 
     AISettingsModel &m_model;
-    QHash<LLMProvider, QAbstractButton *> m_rows;
-    QHash<LLMProvider, Badge *> m_badges;
-    QHash<LLMProvider, QLabel *> m_checkmarks;
+    // A provider's row, with its badge while its key is stored and its check while chosen.
+    struct ProviderChoice {
+        QAbstractButton *row = nullptr;
+        Badge *badge = nullptr;
+        QLabel *check = nullptr;
+    };
+
+    QHash<LLMProvider, ProviderChoice> m_providers;
     QLabel *m_instructions;
     TextButton *m_link;
     QLineEdit *m_key;

@@ -125,6 +125,10 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
     refresh();
 }
 
+ConnectButton *AccountsContent::connectButton(CalendarProvider provider) const {
+    return m_connect.value(provider);
+}
+
 QLabel *AccountsContent::feedProblemLabel(const QString &accountId) const {
     return m_accountsHolder->findChild<QLabel *>(feedProblemName(accountId));
 }

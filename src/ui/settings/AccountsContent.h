@@ -38,9 +38,7 @@ class AccountsContent : public SettingsTab {
 public:
     explicit AccountsContent(AccountsModel &model, QWidget *parent = nullptr);
 
-    ConnectButton *connectButton(CalendarProvider provider) const {
-        return m_connect.value(provider);
-    }
+    ConnectButton *connectButton(CalendarProvider provider) const;
     QLabel *errorLabel() const { return m_error; }
     CalendarFeedForm *feedForm() const { return m_feedForm; }
     // The red reason under a failing feed's row, or null.
