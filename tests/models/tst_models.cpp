@@ -3,6 +3,7 @@
 #include "BackendProcess.h"
 #include "LoopbackHttpServer.h"
 #include "ServiceGraph.h"
+#include "Settle.h"
 #include "TestEnvironment.h"
 #include "models/AccountsModel.h"
 #include "models/AddFeedModel.h"
@@ -136,14 +137,16 @@ private Q_SLOTS:
         QCOMPARE(accounts.connectionError().has_value(), refused);
         QTRY_COMPARE(accounts.isSlackConnected(), !refused);
         QCOMPARE(signInPagesAsked(), 0);
-        if (!refused)
-            accounts.disconnectSlack();
+        accounts.disconnectSlack();
+        QVERIFY(!accounts.isSlackConnected());
+        QTRY_VERIFY(!settle(services->slack.isConnected()).value.value_or(true));
     }
 
     // Back stops at the welcome; "Get Started" on the last step completes without moving on.
     // While a feed is being read, no sign-in starts.
     void onboarding() {
         OnboardingFlow flow(calendar());
+        QVERIFY(!flow.isCalendarConnected() && !flow.isProviderConnected(CalendarProvider::feed));
         QSignalSpy completed(&flow, &OnboardingFlow::completed);
         flow.back();
         QCOMPARE(flow.step(), int(OnboardingFlow::welcome));
