@@ -24,7 +24,7 @@ public:
     const std::optional<QString> &error() const { return m_error; }
 
     // Opens the provider's sign-in page; the account arrives with the browser's return. Ignored
-    // while a calendar sign-in is starting, and for feeds, which have none.
+    // while a sign-in is starting, and for feeds, which have none.
     void connectCalendar(CalendarProvider provider);
     // Runs another service's sign-in, which ends with the browser's return, as this one.
     QCoro::Task<> run(std::function<QCoro::Task<>()> signIn);
@@ -35,8 +35,8 @@ Q_SIGNALS:
     void returned();
 
 private:
-    // When the browser is back: with the provider's redirect, after the attempt has ended, or
-    // when the attempt ends.
+    // A calendar provider's browser comes back with its redirect, after the attempt has ended;
+    // another service's when the attempt ends.
     enum class Return { withRedirect, whenDone };
     QCoro::Task<> attempt(std::function<QCoro::Task<>()> signIn, Return browserReturn);
 
