@@ -1,10 +1,10 @@
 #include "CalendarFeedForm.h"
 
 #include "CapsuleButton.h"
+#include "Controls.h"
 #include "Theme.h"
 #include "Widgets.h"
-#include "settings/SettingsBlocks.h"
-#include "sync/AddFeedModel.h"
+#include "models/AddFeedModel.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -2,9 +2,9 @@
 
 #include "CalendarFeedForm.h"
 #include "CapsuleButton.h"
-#include "OnboardingFlow.h"
 #include "SymbolIcons.h"
 #include "Theme.h"
+#include "models/OnboardingFlow.h"
 
 #include <QEasingCurve>
 #include <QHBoxLayout>
@@ -59,9 +59,6 @@ QWidget *tipRow(const QString &icon, const QString &text, QWidget *parent) {
     return row;
 }
 
-QString providerName(CalendarProvider provider) {
-    return CalendarProviders::toString(provider);
-}
 } // namespace
 
 OnboardingStepIndicator::OnboardingStepIndicator(int count, QWidget *parent)
@@ -120,22 +117,11 @@ void OnboardingStepIndicator::paintEvent(QPaintEvent *) {
 }
 
 OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider, QWidget *parent)
-    : QWidget(parent)
-    , m_provider(provider) {
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 12);
-    layout->setSpacing(12);
-    m_symbol = new QLabel(this);
-    m_symbol->setFixedSize(20, 20);
-    layout->addWidget(m_symbol);
-    layout->addWidget(textLabel(providerName(provider), Theme::Typography::body(),
-                                Theme::Colors::textPrimary(), this));
-    layout->addStretch();
-
+    : ProviderRow(provider, CalendarProviders::toString(provider), Style::outlined, parent) {
     m_connect =
         new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary, {}, this);
     connect(m_connect, &QAbstractButton::clicked, this, &OnboardingProviderRow::connectRequested);
-    layout->addWidget(m_connect);
+    addControl(m_connect);
 
     auto *disconnect = new QPushButton(QStringLiteral("Disconnect"), this);
     disconnect->setAccessibleName(QStringLiteral("Disconnect"));
@@ -147,44 +133,15 @@ OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider, QWidget 
                                   .arg(Theme::cssColor(Theme::Colors::red())));
     connect(disconnect, &QPushButton::clicked, this, &OnboardingProviderRow::disconnectRequested);
     m_disconnect = disconnect;
-    layout->addWidget(m_disconnect);
+    addControl(m_disconnect);
     setState(false, false);
 }
 
 void OnboardingProviderRow::setState(bool isConnected, bool isConnecting) {
-    m_isConnected = isConnected;
-    const qreal dpr = devicePixelRatioF();
-    if (isConnected) {
-        m_symbol->setPixmap(SymbolIcons::pixmap(QStringLiteral("checkmark.circle.fill"),
-                                                Theme::Colors::green(), 20, dpr));
-    } else if (m_provider == CalendarProvider::google) {
-        m_symbol->setPixmap(
-            SymbolIcons::pixmap(QStringLiteral("g.circle.fill"), Theme::Colors::blue(), 20, dpr));
-    } else if (m_provider == CalendarProvider::feed) {
-        m_symbol->setPixmap(
-            SymbolIcons::pixmap(QStringLiteral("calendar"), Theme::Colors::orange(), 20, dpr));
-    } else {
-        m_symbol->setPixmap(
-            SymbolIcons::pixmap(QStringLiteral("m.circle.fill"), Theme::Colors::teal(), 20, dpr));
-    }
+    setConnected(isConnected);
     m_connect->setVisible(!isConnected);
     m_connect->setEnabled(!isConnecting);
     m_disconnect->setVisible(isConnected);
-    update();
-}
-
-void OnboardingProviderRow::paintEvent(QPaintEvent *) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    QColor stroke = Theme::Colors::border();
-    if (m_isConnected) {
-        stroke = Theme::Colors::green();
-        stroke.setAlphaF(0.3);
-    }
-    const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    p.setPen(QPen(stroke, 1));
-    p.setBrush(Theme::Colors::surface());
-    p.drawRoundedRect(r, 15, 15);
 }
 
 OnboardingView::OnboardingView(CalendarService &calendarService, QWidget *parent)
@@ -282,7 +239,8 @@ QWidget *OnboardingView::buildConnect() {
     auto *choices = new QVBoxLayout(m_choices);
     choices->setContentsMargins(0, 0, 0, 0);
     choices->setSpacing(6);
-    const auto providerRow = [this, choices](CalendarProvider provider) {
+    for (CalendarProvider provider :
+         {CalendarProvider::google, CalendarProvider::microsoft, CalendarProvider::feed}) {
         auto *row = new OnboardingProviderRow(provider, m_choices);
         connect(row, &OnboardingProviderRow::connectRequested, this, [this, provider] {
             // A feed has no sign-in: its form opens instead.
@@ -294,11 +252,8 @@ QWidget *OnboardingView::buildConnect() {
         connect(row, &OnboardingProviderRow::disconnectRequested, m_flow,
                 [this, provider] { m_flow->disconnectProvider(provider); });
         choices->addWidget(row);
-        return row;
-    };
-    m_google = providerRow(CalendarProvider::google);
-    m_microsoft = providerRow(CalendarProvider::microsoft);
-    m_feed = providerRow(CalendarProvider::feed);
+        m_rows.insert(provider, row);
+    }
     column->addWidget(m_choices);
 
     m_feedForm = new CalendarFeedForm(m_flow->feedForm(), page);
@@ -323,27 +278,15 @@ QWidget *OnboardingView::buildConnect() {
     return page;
 }
 
-OnboardingProviderRow *OnboardingView::providerRow(CalendarProvider provider) const {
-    switch (provider) {
-    case CalendarProvider::google:
-        return m_google;
-    case CalendarProvider::microsoft:
-        return m_microsoft;
-    case CalendarProvider::feed:
-        break;
-    }
-    return m_feed;
-}
-
 void OnboardingView::showFeedForm(bool shown) {
     m_choices->setVisible(!shown);
     m_feedForm->setVisible(shown);
     if (shown)
         m_feedForm->addressField()->setFocus();
-    else if (m_feed->isConnected())
+    else if (providerRow(CalendarProvider::feed)->isConnected())
         m_forward->setFocus();
     else
-        m_feed->connectButton()->setFocus();
+        providerRow(CalendarProvider::feed)->connectButton()->setFocus();
 }
 
 void OnboardingView::refresh() {
@@ -359,11 +302,8 @@ void OnboardingView::refresh() {
         SymbolIcons::pixmap(QStringLiteral("calendar.badge.checkmark"),
                             calendarConnected ? Theme::Colors::green() : Theme::Colors::primary(),
                             40, devicePixelRatioF()));
-    m_google->setState(m_flow->isProviderConnected(CalendarProvider::google),
-                       m_flow->isConnecting());
-    m_microsoft->setState(m_flow->isProviderConnected(CalendarProvider::microsoft),
-                          m_flow->isConnecting());
-    m_feed->setState(m_flow->isProviderConnected(CalendarProvider::feed), m_flow->isConnecting());
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
+        it.value()->setState(m_flow->isProviderConnected(it.key()), m_flow->isConnecting());
     const auto &error = m_flow->connectionError();
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "ProviderRow.h"
 #include "core/CalendarEvent.h"
 
+#include <QHash>
 #include <QWidget>
 
 class CalendarFeedForm;
@@ -37,7 +39,7 @@ private:
 };
 
 // One provider's row on the connect step: "Connect" while not connected, "Disconnect" after.
-class OnboardingProviderRow : public QWidget {
+class OnboardingProviderRow : public ProviderRow {
     Q_OBJECT
 
 public:
@@ -46,21 +48,14 @@ public:
 
     CapsuleButton *connectButton() const { return m_connect; }
     QAbstractButton *disconnectButton() const { return m_disconnect; }
-    bool isConnected() const { return m_isConnected; }
 
 Q_SIGNALS:
     void connectRequested();
     void disconnectRequested();
 
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
 private:
-    CalendarProvider m_provider;
-    QLabel *m_symbol;
     CapsuleButton *m_connect;
     QAbstractButton *m_disconnect;
-    bool m_isConnected = false;
 };
 
 // The first-run window's content: a welcome step, then connecting Google or Microsoft or
@@ -75,7 +70,9 @@ public:
     explicit OnboardingView(CalendarService &calendarService, QWidget *parent = nullptr);
 
     OnboardingFlow *flow() const { return m_flow; }
-    OnboardingProviderRow *providerRow(CalendarProvider provider) const;
+    OnboardingProviderRow *providerRow(CalendarProvider provider) const {
+        return m_rows.value(provider);
+    }
     CalendarFeedForm *feedForm() const { return m_feedForm; }
     QLabel *errorLabel() const { return m_error; }
 
@@ -95,9 +92,7 @@ private:
     QLabel *m_connectSymbol = nullptr;
     QLabel *m_error = nullptr;
     QWidget *m_connectedRow = nullptr;
-    OnboardingProviderRow *m_google = nullptr;
-    OnboardingProviderRow *m_microsoft = nullptr;
-    OnboardingProviderRow *m_feed = nullptr;
+    QHash<CalendarProvider, OnboardingProviderRow *> m_rows;
     QWidget *m_choices = nullptr;
     CalendarFeedForm *m_feedForm = nullptr;
     CapsuleButton *m_back;

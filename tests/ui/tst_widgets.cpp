@@ -9,7 +9,10 @@
 #include "ui/MeetingBriefCard.h"
 #include "ui/OverlayWindowController.h"
 #include "ui/PlatformJoinButton.h"
+#include "ui/ProviderRow.h"
 #include "ui/ReminderOverlayView.h"
+#include "ui/SymbolIcons.h"
+#include "ui/Theme.h"
 #include "ui/Widgets.h"
 
 #include <QDesktopServices>
@@ -116,6 +119,41 @@ private Q_SLOTS:
             const QImage image = button.grab().toImage();
             QCOMPARE(image.pixelColor(2, image.height() / 2).rgb(), brand.rgb());
         }
+    }
+
+    // A provider's row reads its title, then its lines, then its controls. Its symbol is the
+    // provider's in its colour until connected, then the green check, and an outlined row's edge
+    // turns green with it.
+    void providerRow() {
+        ProviderRow row(CalendarProvider::microsoft, u"Microsoft"_s, ProviderRow::Style::outlined);
+        row.addLine(u"Work calendar"_s, Theme::Colors::textTertiary());
+        row.addLine(u"Not reachable"_s, Theme::Colors::red());
+        auto *connect = new CapsuleButton(u"Connect"_s, CapsuleButton::Style::primary);
+        row.addControl(connect);
+        QVERIFY(showActive(&row, {420, 90}));
+        QCOMPARE(visibleTexts(&row),
+                 (QStringList{u"Microsoft"_s, u"Work calendar"_s, u"Not reachable"_s}));
+        QCOMPARE(unreadable(&row), QStringList());
+        const auto top = [&](const QString &text) { return label(&row, text)->y(); };
+        QVERIFY(top(u"Microsoft"_s) < top(u"Work calendar"_s));
+        QVERIFY(top(u"Work calendar"_s) < top(u"Not reachable"_s));
+        QVERIFY(connect->x() > label(&row, u"Not reachable"_s)->geometry().right());
+
+        auto *symbol = row.findChild<QLabel *>(u"m.circle.fill"_s);
+        const auto shows = [&](const char *name, const QColor &color) {
+            return symbol->pixmap().toImage() == SymbolIcons::pixmap(QString::fromLatin1(name),
+                                                                     color, 20,
+                                                                     row.devicePixelRatioF())
+                                                     .toImage();
+        };
+        const auto edge = [&] { return row.grab().toImage().pixelColor(0, row.height() / 2); };
+        QVERIFY(shows("m.circle.fill", Theme::Colors::teal()));
+        QVERIFY(std::abs(edge().green() - edge().red()) < 5);
+        row.setConnected(true);
+        QVERIFY(row.isConnected() && shows("checkmark.circle.fill", Theme::Colors::green()));
+        QVERIFY(edge().green() > edge().red() + 20);
+        row.setConnected(false);
+        QVERIFY(shows("m.circle.fill", Theme::Colors::teal()));
     }
 
     // Only the sections with content, in order, as read aloud. A name links only to LinkedIn;

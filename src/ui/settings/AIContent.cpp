@@ -1,8 +1,9 @@
 #include "AIContent.h"
 
 #include "SettingsBlocks.h"
-#include "prep/AISettingsModel.h"
+#include "models/AISettingsModel.h"
 #include "ui/CapsuleButton.h"
+#include "ui/Controls.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
@@ -26,18 +27,13 @@ void setText(QLabel *label, const QString &text) {
 } // namespace
 
 AIContent::AIContent(AISettingsModel &model, QWidget *parent)
-    : QWidget(parent)
+    : SettingsTab(
+          QStringLiteral("AI Research"),
+          QStringLiteral("Zelvane uses AI to research meeting attendees and prepare briefings. "
+                         "Choose any provider you already have an account with."),
+          parent)
     , m_model(model) {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 24);
-    layout->setSpacing(0);
-    layout->addWidget(new ContentHeader(
-        QStringLiteral("AI Research"),
-        QStringLiteral("Zelvane uses AI to research meeting attendees and prepare briefings. "
-                       "Choose any provider you already have an account with."),
-        this));
-
-    layout->addWidget(new ContentSection(QStringLiteral("1. Choose your AI provider"), this));
+    addSection(QStringLiteral("1. Choose your AI provider"));
     auto *providers = new SettingsCard;
     for (LLMProvider provider : LLMProviders::all()) {
         const QString name = LLMProviders::toString(provider);
@@ -55,13 +51,11 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
         row->holdButton(button);
         connect(button, &QAbstractButton::clicked, this,
                 [this, provider] { m_model.chooseProvider(provider); });
-        m_rows.insert(provider, button);
-        m_badges.insert(provider, badge);
-        m_checkmarks.insert(provider, check);
+        m_providers.insert(provider, {button, badge, check});
     }
-    layout->addWidget(SettingsBlocks::inset(providers, SettingsBlocks::paneInset));
+    addInset(providers);
 
-    layout->addWidget(new ContentSection(QStringLiteral("2. Get your API key"), this));
+    addSection(QStringLiteral("2. Get your API key"));
     auto *keyHelp = new SettingsCard;
     SettingsRow *helpRow = keyHelp->addRow();
     auto *column = new QVBoxLayout;
@@ -76,9 +70,9 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
             [this] { QDesktopServices::openUrl(LLMProviders::apiKeyURL(m_model.provider())); });
     column->addWidget(m_link, 0, Qt::AlignLeft);
     helpRow->rowLayout()->addLayout(column, 1);
-    layout->addWidget(SettingsBlocks::inset(keyHelp, SettingsBlocks::paneInset));
+    addInset(keyHelp);
 
-    layout->addWidget(new ContentSection(QStringLiteral("3. Paste your API key"), this));
+    addSection(QStringLiteral("3. Paste your API key"));
     auto *keyCard = new SettingsCard;
     SettingsRow *fieldRow = keyCard->addRow();
     m_key = new QLineEdit;
@@ -99,12 +93,11 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
     m_result = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::green());
     m_result->setWordWrap(true);
     testRow->rowLayout()->addWidget(m_result, 1);
-    layout->addWidget(SettingsBlocks::inset(keyCard, SettingsBlocks::paneInset));
+    addInset(keyCard);
 
     m_privacy = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::textTertiary());
     m_privacy->setWordWrap(true);
-    layout->addWidget(SettingsBlocks::inset(m_privacy, SettingsBlocks::paneInset, 8));
-    layout->addStretch();
+    addInset(m_privacy, 8);
 
     connect(&m_model, &AISettingsModel::changed, this, &AIContent::refresh);
     refresh();
@@ -117,10 +110,10 @@ void AIContent::showEvent(QShowEvent *event) {
 
 void AIContent::refresh() {
     const LLMProvider chosen = m_model.provider();
-    for (LLMProvider provider : LLMProviders::all()) {
-        m_rows[provider]->setChecked(provider == chosen);
-        m_badges[provider]->setVisible(provider == chosen && m_model.isKeyConfigured());
-        m_checkmarks[provider]->setVisible(provider == chosen);
+    for (auto it = m_providers.cbegin(); it != m_providers.cend(); ++it) {
+        it->row->setChecked(it.key() == chosen);
+        it->badge->setVisible(it.key() == chosen && m_model.isKeyConfigured());
+        it->check->setVisible(it.key() == chosen);
     }
     setText(m_instructions, LLMProviders::setupInstructions(chosen));
     const QString linkLabel = LLMProviders::apiKeyButtonLabel(chosen);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SettingsBlocks.h"
 #include "prep/LLMProvider.h"
 
 #include <QHash>
@@ -15,13 +16,15 @@ class Spinner;
 class TextButton;
 
 // The AI Research settings tab: choose a provider, get its key, paste and test it.
-class AIContent : public QWidget {
+class AIContent : public SettingsTab {
     Q_OBJECT
 
 public:
     explicit AIContent(AISettingsModel &model, QWidget *parent = nullptr);
 
-    QAbstractButton *providerRow(LLMProvider provider) const { return m_rows.value(provider); }
+    QAbstractButton *providerRow(LLMProvider provider) const {
+        return m_providers.value(provider).row;
+    }
     QLineEdit *keyField() const { return m_key; }
     CapsuleButton *testButton() const { return m_test; }
     QLabel *testResultLabel() const { return m_result; }
@@ -34,9 +37,14 @@ private:
     void refresh();
 
     AISettingsModel &m_model;
-    QHash<LLMProvider, QAbstractButton *> m_rows;
-    QHash<LLMProvider, Badge *> m_badges;
-    QHash<LLMProvider, QLabel *> m_checkmarks;
+    // A provider's row, with its badge while its key is stored and its check while chosen.
+    struct ProviderChoice {
+        QAbstractButton *row = nullptr;
+        Badge *badge = nullptr;
+        QLabel *check = nullptr;
+    };
+
+    QHash<LLMProvider, ProviderChoice> m_providers;
     QLabel *m_instructions;
     TextButton *m_link;
     QLineEdit *m_key;

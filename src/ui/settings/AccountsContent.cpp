@@ -1,10 +1,12 @@
 #include "AccountsContent.h"
 
 #include "SettingsBlocks.h"
-#include "sync/AccountsModel.h"
-#include "sync/AddFeedModel.h"
+#include "models/AccountsModel.h"
+#include "models/AddFeedModel.h"
 #include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
+#include "ui/Controls.h"
+#include "ui/ProviderRow.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
@@ -17,48 +19,8 @@
 #include <QVBoxLayout>
 
 namespace {
-QString providerSymbol(CalendarProvider provider) {
-    switch (provider) {
-    case CalendarProvider::google:
-        return QStringLiteral("g.circle.fill");
-    case CalendarProvider::microsoft:
-        return QStringLiteral("m.circle.fill");
-    case CalendarProvider::feed:
-        break;
-    }
-    return QStringLiteral("calendar");
-}
-
-QColor providerColor(CalendarProvider provider) {
-    switch (provider) {
-    case CalendarProvider::google:
-        return Theme::Colors::blue();
-    case CalendarProvider::microsoft:
-        return Theme::Colors::teal();
-    case CalendarProvider::feed:
-        break;
-    }
-    return Theme::Colors::orange();
-}
-
 QString feedProblemName(const QString &accountId) {
     return QStringLiteral("feed-problem:") + accountId;
-}
-
-QWidget *titleColumn(const QString &title, const QString &subtitle, QLabel *problem = nullptr) {
-    auto *column = new QWidget;
-    auto *layout = new QVBoxLayout(column);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
-    layout->addWidget(
-        Widgets::label(title, Theme::Typography::bodyMedium(), Theme::Colors::textPrimary()));
-    QLabel *sub =
-        Widgets::label(subtitle, Theme::Typography::tiny(), Theme::Colors::textTertiary());
-    sub->setWordWrap(true);
-    layout->addWidget(sub);
-    if (problem)
-        layout->addWidget(problem);
-    return column;
 }
 
 void clear(QVBoxLayout *layout) {
@@ -93,7 +55,7 @@ void ConnectButton::paintEvent(QPaintEvent *) {
     const QRectF capsule = rect();
     const qreal radius = capsule.height() / 2;
     if (hasFocus())
-        SettingsBlocks::paintFocusRing(p, capsule, radius);
+        Controls::paintFocusRing(p, capsule, radius);
     Theme::dimForState(p, *this);
     p.setPen(Qt::NoPen);
     p.setBrush(Theme::Colors::cardSubtle());
@@ -107,61 +69,53 @@ void ConnectButton::paintEvent(QPaintEvent *) {
 }
 
 AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
-    : QWidget(parent)
+    : SettingsTab(QStringLiteral("Accounts"),
+                  QStringLiteral("Manage your calendar and messaging connections."), parent)
     , m_model(model) {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 24);
-    layout->setSpacing(0);
-    layout->addWidget(
-        new ContentHeader(QStringLiteral("Accounts"),
-                          QStringLiteral("Manage your calendar and messaging connections."), this));
-
-    layout->addWidget(new ContentSection(QStringLiteral("Connected"), this));
+    addSection(QStringLiteral("Connected"));
     m_accountsHolder = new QWidget(this);
     m_accountsLayout = new QVBoxLayout(m_accountsHolder);
     m_accountsLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset,
                                          0);
-    layout->addWidget(m_accountsHolder);
+    addWidget(m_accountsHolder);
 
-    layout->addWidget(new ContentSection(QStringLiteral("Add Account"), this));
-    m_google = new ConnectButton(QStringLiteral("Google"), providerSymbol(CalendarProvider::google),
-                                 providerColor(CalendarProvider::google));
-    m_microsoft =
-        new ConnectButton(QStringLiteral("Microsoft"), providerSymbol(CalendarProvider::microsoft),
-                          providerColor(CalendarProvider::microsoft));
+    addSection(QStringLiteral("Add Account"));
     auto *buttons = new QWidget(this);
     auto *buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
     buttonRow->setSpacing(12);
-    buttonRow->addWidget(m_google);
-    buttonRow->addWidget(m_microsoft);
-    m_feed = new ConnectButton(CalendarProviders::toString(CalendarProvider::feed),
-                               providerSymbol(CalendarProvider::feed),
-                               providerColor(CalendarProvider::feed));
-    buttonRow->addWidget(m_feed);
+    for (CalendarProvider provider :
+         {CalendarProvider::google, CalendarProvider::microsoft, CalendarProvider::feed}) {
+        auto *button =
+            new ConnectButton(CalendarProviders::toString(provider),
+                              ProviderRow::symbolName(provider), ProviderRow::color(provider));
+        buttonRow->addWidget(button);
+        m_connect.insert(provider, button);
+        // A feed has no sign-in: its form opens instead.
+        connect(button, &QAbstractButton::clicked, this, [this, provider] {
+            if (provider == CalendarProvider::feed)
+                showFeedForm(true);
+            else
+                m_model.connectProvider(provider);
+        });
+    }
     buttonRow->addStretch();
-    layout->addWidget(buttons);
-    connect(m_google, &QAbstractButton::clicked, this,
-            [this] { m_model.connectProvider(CalendarProvider::google); });
-    connect(m_microsoft, &QAbstractButton::clicked, this,
-            [this] { m_model.connectProvider(CalendarProvider::microsoft); });
-    connect(m_feed, &QAbstractButton::clicked, this, [this] { showFeedForm(true); });
+    addWidget(buttons);
 
     m_feedForm = new CalendarFeedForm(m_model.feedForm());
     m_feedForm->hide();
-    layout->addWidget(SettingsBlocks::inset(m_feedForm, SettingsBlocks::paneInset, 12));
+    addInset(m_feedForm, 12);
     connect(m_feedForm, &CalendarFeedForm::closed, this, [this] { showFeedForm(false); });
 
     m_error = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red());
     m_error->setWordWrap(true);
-    layout->addWidget(SettingsBlocks::inset(m_error, SettingsBlocks::paneInset, 8));
+    addInset(m_error, 8);
 
-    layout->addWidget(new ContentSection(QStringLiteral("Slack"), this));
+    addSection(QStringLiteral("Slack"));
     m_slackHolder = new QWidget(this);
     m_slackLayout = new QVBoxLayout(m_slackHolder);
     m_slackLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
-    layout->addWidget(m_slackHolder);
-    layout->addStretch();
+    addWidget(m_slackHolder);
 
     connect(&m_model, &AccountsModel::changed, this, &AccountsContent::refresh);
     connect(&m_model, &AccountsModel::signInReturned, this, [this] {
@@ -172,15 +126,7 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
 }
 
 ConnectButton *AccountsContent::connectButton(CalendarProvider provider) const {
-    switch (provider) {
-    case CalendarProvider::google:
-        return m_google;
-    case CalendarProvider::microsoft:
-        return m_microsoft;
-    case CalendarProvider::feed:
-        break;
-    }
-    return m_feed;
+    return m_connect.value(provider);
 }
 
 QLabel *AccountsContent::feedProblemLabel(const QString &accountId) const {
@@ -193,15 +139,15 @@ void AccountsContent::showFeedForm(bool shown) {
     if (shown) {
         m_feedForm->addressField()->setFocus();
     } else if (hadFocus || !QApplication::focusWidget()) {
-        m_feed->setFocus();
+        connectButton(CalendarProvider::feed)->setFocus();
     }
     Q_EMIT rebuilt();
 }
 
 void AccountsContent::refresh() {
     const bool connecting = m_model.isConnecting();
-    m_google->setEnabled(!connecting);
-    m_microsoft->setEnabled(!connecting);
+    connectButton(CalendarProvider::google)->setEnabled(!connecting);
+    connectButton(CalendarProvider::microsoft)->setEnabled(!connecting);
     const auto &error = m_model.connectionError();
     m_error->setText(error.value_or(QString()));
     m_error->setAccessibleName(m_error->text());
@@ -234,19 +180,14 @@ void AccountsContent::rebuildAccounts() {
     }
     QStringList removeNames;
     for (const ConnectedAccount &account : accounts) {
-        SettingsRow *row = m_accountsCard->addRow();
-        row->rowLayout()->setSpacing(12);
-        row->rowLayout()->addWidget(
-            Widgets::symbol(providerSymbol(account.provider), providerColor(account.provider), 20));
-        QLabel *problem = nullptr;
-        if (const auto reason = m_model.feedProblem(account.id)) {
-            problem = Widgets::label(*reason, Theme::Typography::tiny(), Theme::Colors::red());
-            problem->setWordWrap(true);
-            problem->setObjectName(feedProblemName(account.id));
-        }
-        row->rowLayout()->addWidget(
-            titleColumn(account.email, CalendarProviders::toString(account.provider), problem), 1);
-        row->rowLayout()->addStretch();
+        auto *accountRow =
+            new ProviderRow(account.provider, account.email, ProviderRow::Style::plain);
+        accountRow->addLine(CalendarProviders::toString(account.provider),
+                            Theme::Colors::textTertiary());
+        if (const auto reason = m_model.feedProblem(account.id))
+            accountRow->addLine(*reason, Theme::Colors::red())
+                ->setObjectName(feedProblemName(account.id));
+        m_accountsCard->addRow()->rowLayout()->addWidget(accountRow);
         auto *remove = new TextButton(QStringLiteral("Remove"), Theme::Typography::tiny(),
                                       Theme::Colors::red());
         remove->setAccessibleDescription(account.email);
@@ -254,14 +195,14 @@ void AccountsContent::rebuildAccounts() {
         removeNames << remove->objectName();
         connect(remove, &QAbstractButton::clicked, this,
                 [this, id = account.id] { m_model.removeAccount(id); });
-        row->rowLayout()->addWidget(remove);
+        accountRow->addControl(remove);
     }
     m_accountsLayout->addWidget(m_accountsCard);
     m_accountsCard->show();
     if (!focused.isEmpty())
         SettingsBlocks::restoreFocus(m_accountsHolder, QStringList{focused} + removeNames);
     if (!focused.isEmpty() && !m_accountsHolder->isAncestorOf(QApplication::focusWidget()))
-        m_google->setFocus();
+        connectButton(CalendarProvider::google)->setFocus();
     Q_EMIT rebuilt();
 }
 
@@ -272,33 +213,28 @@ void AccountsContent::rebuildSlack() {
     m_shownSlack = int(connected);
     const bool hadFocus = !SettingsBlocks::focusedName(m_slackHolder).isEmpty();
     clear(m_slackLayout);
-    auto *card = new SettingsCard;
-    SettingsRow *row = card->addRow();
-    row->rowLayout()->setSpacing(12);
-    row->rowLayout()->addWidget(
-        Widgets::symbol(QStringLiteral("number.square.fill"),
-                        connected ? Theme::Colors::purple() : Theme::Colors::textTertiary(), 20));
+    auto *slack = new ProviderRow(
+        QStringLiteral("number.square.fill"),
+        connected ? Theme::Colors::purple() : Theme::Colors::textTertiary(),
+        connected ? QStringLiteral("Slack Connected") : QStringLiteral("Connect Slack"),
+        ProviderRow::Style::plain);
     QAbstractButton *action = nullptr;
     if (connected) {
-        row->rowLayout()->addWidget(
-            titleColumn(QStringLiteral("Slack Connected"),
-                        QStringLiteral("Meeting prep includes Slack message context")),
-            1);
-        row->rowLayout()->addStretch();
+        slack->addLine(QStringLiteral("Meeting prep includes Slack message context"),
+                       Theme::Colors::textTertiary());
         action = new TextButton(QStringLiteral("Disconnect"), Theme::Typography::tiny(),
                                 Theme::Colors::red());
         connect(action, &QAbstractButton::clicked, this, [this] { m_model.disconnectSlack(); });
     } else {
-        row->rowLayout()->addWidget(
-            titleColumn(QStringLiteral("Connect Slack"),
-                        QStringLiteral("Optional — adds Slack context to meeting briefings")),
-            1);
-        row->rowLayout()->addStretch();
+        slack->addLine(QStringLiteral("Optional — adds Slack context to meeting briefings"),
+                       Theme::Colors::textTertiary());
         action = new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary);
         connect(action, &QAbstractButton::clicked, this, [this] { m_model.connectSlack(); });
     }
     action->setObjectName(QStringLiteral("slack-action"));
-    row->rowLayout()->addWidget(action);
+    slack->addControl(action);
+    auto *card = new SettingsCard;
+    card->addRow()->rowLayout()->addWidget(slack);
     m_slackLayout->addWidget(card);
     card->show();
     if (hadFocus)

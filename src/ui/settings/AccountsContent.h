@@ -1,8 +1,10 @@
 #pragma once
 
+#include "SettingsBlocks.h"
 #include "core/CalendarEvent.h"
 
 #include <QAbstractButton>
+#include <QHash>
 #include <QWidget>
 
 class AccountsModel;
@@ -30,7 +32,7 @@ private:
 
 // The Accounts settings tab: connected calendar accounts, adding one (by sign-in or as a
 // calendar feed), and Slack.
-class AccountsContent : public QWidget {
+class AccountsContent : public SettingsTab {
     Q_OBJECT
 
 public:
@@ -55,9 +57,7 @@ private:
     SettingsCard *m_accountsCard = nullptr;
     QWidget *m_accountsHolder;
     QVBoxLayout *m_accountsLayout;
-    ConnectButton *m_google;
-    ConnectButton *m_microsoft;
-    ConnectButton *m_feed;
+    QHash<CalendarProvider, ConnectButton *> m_connect;
     CalendarFeedForm *m_feedForm;
     QLabel *m_error;
     QWidget *m_slackHolder;

@@ -2,7 +2,8 @@
 
 #include "SettingsBlocks.h"
 #include "core/HexColor.h"
-#include "sync/GeneralSettingsModel.h"
+#include "models/GeneralSettingsModel.h"
+#include "ui/Controls.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
@@ -35,21 +36,16 @@ QLabel *chevron(bool expanded) {
 } // namespace
 
 GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
-    : QWidget(parent)
+    : SettingsTab(QStringLiteral("General"),
+                  QStringLiteral("Configure reminders and alert preferences."), parent)
     , m_model(model) {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 24);
-    layout->setSpacing(0);
-    layout->addWidget(
-        new ContentHeader(QStringLiteral("General"),
-                          QStringLiteral("Configure reminders and alert preferences."), this));
     m_accountsBox = new QWidget(this);
     m_accountsLayout = new QVBoxLayout(m_accountsBox);
     m_accountsLayout->setContentsMargins(0, 0, 0, 0);
     m_accountsLayout->setSpacing(0);
-    layout->addWidget(m_accountsBox);
+    addWidget(m_accountsBox);
 
-    layout->addWidget(new ContentSection(QStringLiteral("Alerts"), this));
+    addSection(QStringLiteral("Alerts"));
     auto *alerts = new SettingsCard;
     m_playSound = new SwitchButton(QStringLiteral("Play sound"));
     m_playSound->setObjectName(QStringLiteral("play-sound"));
@@ -57,13 +53,13 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
     m_respectDND = new SwitchButton(QStringLiteral("Respect Do Not Disturb"));
     m_respectDND->setObjectName(QStringLiteral("respect-dnd"));
     switchRow(alerts, QStringLiteral("Respect Do Not Disturb"), m_respectDND);
-    layout->addWidget(SettingsBlocks::inset(alerts, SettingsBlocks::paneInset));
+    addInset(alerts);
     connect(m_playSound, &QAbstractButton::clicked, this,
             [this](bool on) { m_model.setSoundEnabled(on); });
     connect(m_respectDND, &QAbstractButton::clicked, this,
             [this](bool on) { m_model.setRespectDND(on); });
 
-    layout->addWidget(new ContentSection(QStringLiteral("Updates"), this));
+    addSection(QStringLiteral("Updates"));
     auto *updates = new SettingsCard;
     m_automaticUpdates = new SwitchButton(QStringLiteral("Automatically install updates"));
     switchRow(updates, QStringLiteral("Automatically install updates"), m_automaticUpdates);
@@ -84,8 +80,7 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
     connect(m_automaticUpdates, &QAbstractButton::clicked, this,
             &GeneralContent::automaticUpdatesToggled);
     connect(m_checkNow, &QAbstractButton::clicked, this, &GeneralContent::checkNowRequested);
-    layout->addWidget(SettingsBlocks::inset(updates, SettingsBlocks::paneInset));
-    layout->addStretch();
+    addInset(updates);
 
     connect(&m_model, &GeneralSettingsModel::accountsChanged, this,
             &GeneralContent::rebuildAccounts);

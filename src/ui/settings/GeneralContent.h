@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsBlocks.h"
+
 #include <QHash>
 #include <QSet>
 #include <QWidget>
@@ -14,7 +16,7 @@ class SwitchButton;
 
 // The General settings tab: per account its calendars (folded by default) and reminder lead
 // times, then the alert and update preferences.
-class GeneralContent : public QWidget {
+class GeneralContent : public SettingsTab {
     Q_OBJECT
 
 public:

@@ -2,23 +2,18 @@
 
 #include "SettingsBlocks.h"
 #include "sync/SMSService.h"
+#include "ui/Controls.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QVBoxLayout>
 
 SMSContent::SMSContent(SMSService &sms, QWidget *parent)
-    : QWidget(parent)
+    : SettingsTab(QStringLiteral("SMS"),
+                  QStringLiteral("Get text message reminders before meetings."), parent)
     , m_sms(sms) {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 24);
-    layout->setSpacing(0);
-    layout->addWidget(
-        new ContentHeader(QStringLiteral("SMS"),
-                          QStringLiteral("Get text message reminders before meetings."), this));
-    layout->addWidget(new ContentSection(QStringLiteral("Configuration"), this));
+    addSection(QStringLiteral("Configuration"));
     auto *card = new SettingsCard;
 
     SettingsRow *enableRow = card->addRow();
@@ -46,8 +41,7 @@ SMSContent::SMSContent(SMSService &sms, QWidget *parent)
     phoneRow->rowLayout()->addWidget(m_phone);
     connect(m_phone, &QLineEdit::textEdited, this,
             [this](const QString &text) { m_sms.setPhoneNumber(text); });
-    layout->addWidget(SettingsBlocks::inset(card, SettingsBlocks::paneInset));
-    layout->addStretch();
+    addInset(card);
 
     connect(&m_sms, &SMSService::smsEnabledChanged, this, &SMSContent::refresh);
     connect(&m_sms, &SMSService::phoneNumberChanged, this, &SMSContent::refresh);

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QWidget>
+#include "SettingsBlocks.h"
 
 class QLineEdit;
 class SMSService;
 class SwitchButton;
 
 // The SMS settings tab: text-message reminders on or off, and the number they go to.
-class SMSContent : public QWidget {
+class SMSContent : public SettingsTab {
     Q_OBJECT
 
 public:

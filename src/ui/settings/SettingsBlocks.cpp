@@ -1,5 +1,6 @@
 #include "SettingsBlocks.h"
 
+#include "ui/Controls.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
@@ -9,21 +10,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
-constexpr int sidebarSymbol = 14;
-constexpr int sidebarSymbolFrame = 18;
 constexpr int rowHorizontal = 16;
 constexpr int rowVertical = 12;
 constexpr int cardRadius = 18;
-constexpr int switchWidth = 36;
-constexpr int switchHeight = 20;
-
-QFont sidebarFont(bool selected) {
-    return Theme::Typography::font(14, selected ? QFont::Medium : QFont::Normal);
-}
 
 void collectFocusable(QLayout *layout, QList<QWidget *> &out);
 
@@ -50,17 +42,6 @@ void collectFocusable(QLayout *layout, QList<QWidget *> &out) {
 }
 } // namespace
 
-void SettingsBlocks::paintFocusRing(QPainter &painter, const QRectF &rect, qreal radius) {
-    QColor ring = Theme::Colors::primary();
-    ring.setAlphaF(0.6);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ring, 2));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(rect.adjusted(1, 1, -1, -1), radius, radius);
-    painter.restore();
-}
-
 void SettingsBlocks::orderFocusChain(QWidget *root) {
     QList<QWidget *> chain;
     collectFocusable(root, chain);
@@ -77,62 +58,37 @@ QWidget *SettingsBlocks::inset(QWidget *content, int inset, int top, int bottom)
     return holder;
 }
 
-SidebarItem::SidebarItem(const QString &title, const QString &icon, QWidget *parent)
-    : QAbstractButton(parent)
-    , m_icon(icon) {
-    setText(title);
-    setAccessibleName(title);
-    setCheckable(true);
-    setAutoExclusive(true);
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::PointingHandCursor);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-}
-
-QSize SidebarItem::sizeHint() const {
-    const QFontMetrics fm(sidebarFont(true));
-    return {12 + sidebarSymbolFrame + 8 + fm.horizontalAdvance(text()) + 12,
-            std::max(fm.height(), sidebarSymbolFrame) + 2 * 7};
-}
-
-void SidebarItem::paintEvent(QPaintEvent *) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const bool selected = isChecked();
-    const QRectF strip = rect();
-    if (selected) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(Theme::Colors::cardSubtle());
-        p.drawRoundedRect(strip, 8, 8);
-    }
-    if (hasFocus())
-        SettingsBlocks::paintFocusRing(p, strip, 8);
-    Theme::dimForState(p, *this);
-
-    const QColor symbolColor = selected ? Theme::Colors::primary() : Theme::Colors::textTertiary();
-    const QPixmap symbol =
-        SymbolIcons::pixmap(m_icon, symbolColor, sidebarSymbol, devicePixelRatioF());
-    const int x = 12;
-    p.drawPixmap(
-        QPointF(x + (sidebarSymbolFrame - sidebarSymbol) / 2.0, (height() - sidebarSymbol) / 2.0),
-        symbol);
-    p.setFont(sidebarFont(selected));
-    p.setPen(selected ? Theme::Colors::textPrimary() : Theme::Colors::textSecondary());
-    p.drawText(
-        QRect(x + sidebarSymbolFrame + 8, 0, width() - x - sidebarSymbolFrame - 20, height()),
-        Qt::AlignLeft | Qt::AlignVCenter, text());
-}
-
-ContentHeader::ContentHeader(const QString &title, const QString &subtitle, QWidget *parent)
-    : QWidget(parent) {
+SettingsTab::SettingsTab(const QString &title, const QString &subtitle, QWidget *parent)
+    : QWidget(parent)
+    , m_body(new QVBoxLayout) {
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(SettingsBlocks::paneInset, 32, SettingsBlocks::paneInset, 24);
-    layout->setSpacing(5);
-    layout->addWidget(Widgets::label(title, Theme::Typography::h2(), Theme::Colors::textPrimary()));
+    layout->setContentsMargins(0, 0, 0, 24);
+    layout->setSpacing(0);
+    auto *header = new QVBoxLayout;
+    header->setContentsMargins(SettingsBlocks::paneInset, 32, SettingsBlocks::paneInset, 24);
+    header->setSpacing(5);
+    header->addWidget(Widgets::label(title, Theme::Typography::h2(), Theme::Colors::textPrimary()));
     QLabel *sub =
         Widgets::label(subtitle, Theme::Typography::body(), Theme::Colors::textSecondary());
     sub->setWordWrap(true);
-    layout->addWidget(sub);
+    header->addWidget(sub);
+    layout->addLayout(header);
+    m_body->setContentsMargins(0, 0, 0, 0);
+    m_body->setSpacing(0);
+    layout->addLayout(m_body);
+    layout->addStretch();
+}
+
+void SettingsTab::addSection(const QString &title) {
+    m_body->addWidget(new ContentSection(title, this));
+}
+
+void SettingsTab::addInset(QWidget *content, int top) {
+    m_body->addWidget(SettingsBlocks::inset(content, SettingsBlocks::paneInset, top));
+}
+
+void SettingsTab::addWidget(QWidget *widget) {
+    m_body->addWidget(widget);
 }
 
 ContentSection::ContentSection(const QString &title, QWidget *parent)
@@ -209,95 +165,6 @@ void SettingsCard::paintEvent(QPaintEvent *) {
     p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cardRadius, cardRadius);
 }
 
-SwitchButton::SwitchButton(const QString &accessibleName, QWidget *parent)
-    : QAbstractButton(parent) {
-    setCheckable(true);
-    setAccessibleName(accessibleName);
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::PointingHandCursor);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-QSize SwitchButton::sizeHint() const {
-    return {switchWidth + 4, switchHeight + 4};
-}
-
-void SwitchButton::paintEvent(QPaintEvent *) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF track((width() - switchWidth) / 2.0, (height() - switchHeight) / 2.0, switchWidth,
-                       switchHeight);
-    if (hasFocus())
-        SettingsBlocks::paintFocusRing(p, track.adjusted(-2, -2, 2, 2), switchHeight / 2.0 + 2);
-    Theme::dimForState(p, *this);
-    const qreal radius = switchHeight / 2.0;
-    p.setPen(Qt::NoPen);
-    p.setBrush(isChecked() ? Theme::Colors::primary() : QColor(0xE0, 0xE0, 0xE3));
-    p.drawRoundedRect(track, radius, radius);
-    const qreal knob = switchHeight - 4;
-    const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
-    p.setBrush(Qt::white);
-    p.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
-    p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-}
-
-TextButton::TextButton(const QString &text, const QFont &font, const QColor &color, QWidget *parent)
-    : QAbstractButton(parent)
-    , m_color(color) {
-    setText(text);
-    setAccessibleName(text);
-    setFont(font);
-    setFocusPolicy(Qt::StrongFocus);
-    setCursor(Qt::PointingHandCursor);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-void TextButton::setSymbol(const QString &icon, int size, IconSide side, int spacing,
-                           QColor symbolColor) {
-    m_icon = icon;
-    m_symbolColor = symbolColor.isValid() ? symbolColor : m_color;
-    m_iconSize = size;
-    m_side = side;
-    m_spacing = spacing;
-    updateGeometry();
-    update();
-}
-
-QSize TextButton::sizeHint() const {
-    const QFontMetrics fm(font());
-    int width = text().isEmpty() ? 0 : fm.horizontalAdvance(text());
-    if (!m_icon.isEmpty())
-        width += m_iconSize + (text().isEmpty() ? 0 : m_spacing);
-    return {width + 8, std::max(fm.height(), m_iconSize) + 6};
-}
-
-void TextButton::paintEvent(QPaintEvent *) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    if (hasFocus())
-        SettingsBlocks::paintFocusRing(p, rect(), 5);
-    Theme::dimForState(p, *this);
-    const QFontMetrics fm(font());
-    const int textWidth = text().isEmpty() ? 0 : fm.horizontalAdvance(text());
-    const int gap = text().isEmpty() || m_icon.isEmpty() ? 0 : m_spacing;
-    int x = 4;
-    const auto drawSymbol = [&] {
-        if (m_icon.isEmpty())
-            return;
-        p.drawPixmap(QPointF(x, (height() - m_iconSize) / 2.0),
-                     SymbolIcons::pixmap(m_icon, m_symbolColor, m_iconSize, devicePixelRatioF()));
-        x += m_iconSize + gap;
-    };
-    if (m_side == IconSide::before)
-        drawSymbol();
-    p.setFont(font());
-    p.setPen(m_color);
-    p.drawText(QRect(x, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
-    x += textWidth + gap;
-    if (m_side == IconSide::after)
-        drawSymbol();
-}
-
 RowButton::RowButton(const QString &accessibleName, QWidget *parent)
     : QAbstractButton(parent)
     , m_layout(new QHBoxLayout(this)) {
@@ -328,42 +195,7 @@ void RowButton::paintEvent(QPaintEvent *) {
     if (!hasFocus())
         return;
     QPainter p(this);
-    SettingsBlocks::paintFocusRing(p, rect(), 6);
-}
-
-Spinner::Spinner(int size, QWidget *parent)
-    : QWidget(parent)
-    , m_size(size)
-    , m_timer(new QTimer(this)) {
-    setFixedSize(size, size);
-    m_timer->setInterval(80);
-    connect(m_timer, &QTimer::timeout, this, [this] {
-        m_angle = (m_angle + 30) % 360;
-        update();
-    });
-}
-
-void Spinner::showEvent(QShowEvent *) {
-    m_timer->start();
-}
-
-void Spinner::hideEvent(QHideEvent *) {
-    m_timer->stop();
-}
-
-void Spinner::paintEvent(QPaintEvent *) {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.translate(width() / 2.0, height() / 2.0);
-    p.rotate(m_angle);
-    const qreal r = m_size / 2.0;
-    for (int i = 0; i < 8; ++i) {
-        QColor c = Theme::Colors::textTertiary();
-        c.setAlphaF(0.15 + 0.85 * i / 7.0);
-        p.setPen(QPen(c, std::max(1.5, m_size / 8.0), Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(0, -r * 0.45), QPointF(0, -r * 0.9));
-        p.rotate(45);
-    }
+    Controls::paintFocusRing(p, rect(), 6);
 }
 
 QString SettingsBlocks::focusedName(QWidget *root) {

@@ -6,38 +6,26 @@
 class QHBoxLayout;
 class QLabel;
 class QMenu;
-class QTimer;
 class RowButton;
 class QVBoxLayout;
 
-// The layout blocks every settings tab is built from, and the small controls in their rows.
+// The layout blocks every settings tab is built from.
 
-// One tab in the settings sidebar: a symbol and a title on a rounded strip when selected.
-class SidebarItem : public QAbstractButton {
+// A settings tab: its title over its subtitle, then what the tab adds below them, kept to the
+// top of the pane.
+class SettingsTab : public QWidget {
     Q_OBJECT
-
-public:
-    SidebarItem(const QString &title, const QString &icon, QWidget *parent = nullptr);
-
-    QString iconName() const { return m_icon; }
-    bool isSelected() const { return isChecked(); }
-    void setSelected(bool selected) { setChecked(selected); }
-
-    QSize sizeHint() const override;
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
+    SettingsTab(const QString &title, const QString &subtitle, QWidget *parent = nullptr);
+
+    void addSection(const QString &title);
+    // `content` inset from the pane's sides, `top` below what comes before it.
+    void addInset(QWidget *content, int top = 0);
+    void addWidget(QWidget *widget);
 
 private:
-    QString m_icon;
-};
-
-// A tab's title over its subtitle.
-class ContentHeader : public QWidget {
-    Q_OBJECT
-
-public:
-    ContentHeader(const QString &title, const QString &subtitle, QWidget *parent = nullptr);
+    QVBoxLayout *m_body;
 };
 
 // A section caption, always shown in capitals.
@@ -93,46 +81,6 @@ private:
     QList<QWidget *> m_rows;
 };
 
-// An on/off switch tinted in the brand colour. It has no visible label of its own; its
-// accessible name is the label of its row.
-class SwitchButton : public QAbstractButton {
-    Q_OBJECT
-
-public:
-    explicit SwitchButton(const QString &accessibleName, QWidget *parent = nullptr);
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-};
-
-// A button drawn as coloured text, optionally with a symbol before or after it.
-class TextButton : public QAbstractButton {
-    Q_OBJECT
-
-public:
-    enum class IconSide { before, after };
-
-    TextButton(const QString &text, const QFont &font, const QColor &color,
-               QWidget *parent = nullptr);
-    // `symbolColor` defaults to the text's colour.
-    void setSymbol(const QString &icon, int size, IconSide side = IconSide::before, int spacing = 5,
-                   QColor symbolColor = {});
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QColor m_color;
-    QColor m_symbolColor;
-    QString m_icon;
-    int m_iconSize = 0;
-    int m_spacing = 5;
-    IconSide m_side = IconSide::before;
-};
-
 // A whole row that acts as one button: its child widgets show the content, the button takes
 // the clicks and the keyboard focus.
 class RowButton : public QAbstractButton {
@@ -154,31 +102,9 @@ private:
     QHBoxLayout *m_layout;
 };
 
-// A small spinning progress indicator.
-class Spinner : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit Spinner(int size, QWidget *parent = nullptr);
-    QSize sizeHint() const override { return {m_size, m_size}; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    int m_size;
-    int m_angle = 0;
-    QTimer *m_timer;
-};
-
 namespace SettingsBlocks {
 // The card and header insets from the pane's sides.
 inline constexpr int paneInset = 32;
-
-// A dotted-free focus ring for custom-painted controls.
-void paintFocusRing(QPainter &painter, const QRectF &rect, qreal radius);
 
 // Orders the keyboard focus chain of `root` by layout position (top to bottom, leading to
 // trailing), so rows rebuilt later still come in reading order.

@@ -5,9 +5,10 @@
 #include "GeneralContent.h"
 #include "SMSContent.h"
 #include "SettingsBlocks.h"
-#include "prep/AISettingsModel.h"
-#include "sync/AccountsModel.h"
-#include "sync/GeneralSettingsModel.h"
+#include "models/AISettingsModel.h"
+#include "models/AccountsModel.h"
+#include "models/GeneralSettingsModel.h"
+#include "ui/Controls.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
@@ -22,6 +23,13 @@
 #include <QVBoxLayout>
 
 namespace {
+constexpr int sidebarSymbol = 14;
+constexpr int sidebarSymbolFrame = 18;
+
+QFont sidebarFont(bool selected) {
+    return Theme::Typography::font(14, selected ? QFont::Medium : QFont::Normal);
+}
+
 void fill(QWidget *widget, const QColor &color) {
     widget->setAutoFillBackground(true);
     QPalette pal = widget->palette();
@@ -53,6 +61,50 @@ protected:
         p.setPen(Theme::Colors::primary());
         p.drawText(rect(), Qt::AlignCenter, text());
     }
+};
+
+// The banner shown over the tabs while an update is waiting; its button asks for the update.
+class UpdateBanner : public QWidget {
+public:
+    UpdateBanner() {
+        auto *layout = new QHBoxLayout(this);
+        layout->setContentsMargins(16, 16, 16, 16);
+        layout->setSpacing(12);
+        layout->addWidget(Widgets::symbol(QStringLiteral("arrow.down.circle.fill"), Qt::white, 18),
+                          0, Qt::AlignVCenter);
+        auto *column = new QVBoxLayout;
+        column->setSpacing(2);
+        column->addWidget(Widgets::label(QStringLiteral("Update Available"),
+                                         Theme::Typography::bodyMedium(), Qt::white));
+        QColor dimWhite(Qt::white);
+        dimWhite.setAlphaF(0.8);
+        column->addWidget(
+            Widgets::label(QStringLiteral("A new version of Zelvane is ready to install."),
+                           Theme::Typography::caption(), dimWhite));
+        layout->addLayout(column);
+        layout->addStretch();
+        m_button = new BannerButton(this);
+        layout->addWidget(m_button, 0, Qt::AlignVCenter);
+    }
+
+    QAbstractButton *button() const { return m_button; }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient gradient(rect().topLeft(), rect().topRight());
+        QColor faded = Theme::Colors::primary();
+        faded.setAlphaF(0.8);
+        gradient.setColorAt(0, Theme::Colors::primary());
+        gradient.setColorAt(1, faded);
+        p.setPen(Qt::NoPen);
+        p.setBrush(gradient);
+        p.drawRoundedRect(rect(), 18, 18);
+    }
+
+private:
+    QAbstractButton *m_button;
 };
 } // namespace
 
@@ -90,40 +142,50 @@ QString SidebarTabs::icon(SidebarTab tab) {
     return {};
 }
 
-UpdateBanner::UpdateBanner(QWidget *parent)
-    : QWidget(parent) {
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->setSpacing(12);
-    layout->addWidget(Widgets::symbol(QStringLiteral("arrow.down.circle.fill"), Qt::white, 18), 0,
-                      Qt::AlignVCenter);
-    auto *column = new QVBoxLayout;
-    column->setSpacing(2);
-    column->addWidget(Widgets::label(QStringLiteral("Update Available"),
-                                     Theme::Typography::bodyMedium(), Qt::white));
-    QColor dimWhite(Qt::white);
-    dimWhite.setAlphaF(0.8);
-    column->addWidget(
-        Widgets::label(QStringLiteral("A new version of Zelvane is ready to install."),
-                       Theme::Typography::caption(), dimWhite));
-    layout->addLayout(column);
-    layout->addStretch();
-    auto *button = new BannerButton(this);
-    layout->addWidget(button, 0, Qt::AlignVCenter);
-    connect(button, &QAbstractButton::clicked, this, &UpdateBanner::updateRequested);
+SidebarItem::SidebarItem(const QString &title, const QString &icon, QWidget *parent)
+    : QAbstractButton(parent)
+    , m_icon(icon) {
+    setText(title);
+    setAccessibleName(title);
+    setCheckable(true);
+    setAutoExclusive(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-void UpdateBanner::paintEvent(QPaintEvent *) {
+QSize SidebarItem::sizeHint() const {
+    const QFontMetrics fm(sidebarFont(true));
+    return {12 + sidebarSymbolFrame + 8 + fm.horizontalAdvance(text()) + 12,
+            std::max(fm.height(), sidebarSymbolFrame) + 2 * 7};
+}
+
+void SidebarItem::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient gradient(rect().topLeft(), rect().topRight());
-    QColor faded = Theme::Colors::primary();
-    faded.setAlphaF(0.8);
-    gradient.setColorAt(0, Theme::Colors::primary());
-    gradient.setColorAt(1, faded);
-    p.setPen(Qt::NoPen);
-    p.setBrush(gradient);
-    p.drawRoundedRect(rect(), 18, 18);
+    const bool selected = isChecked();
+    const QRectF strip = rect();
+    if (selected) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(Theme::Colors::cardSubtle());
+        p.drawRoundedRect(strip, 8, 8);
+    }
+    if (hasFocus())
+        Controls::paintFocusRing(p, strip, 8);
+    Theme::dimForState(p, *this);
+
+    const QColor symbolColor = selected ? Theme::Colors::primary() : Theme::Colors::textTertiary();
+    const QPixmap symbol =
+        SymbolIcons::pixmap(m_icon, symbolColor, sidebarSymbol, devicePixelRatioF());
+    const int x = 12;
+    p.drawPixmap(
+        QPointF(x + (sidebarSymbolFrame - sidebarSymbol) / 2.0, (height() - sidebarSymbol) / 2.0),
+        symbol);
+    p.setFont(sidebarFont(selected));
+    p.setPen(selected ? Theme::Colors::textPrimary() : Theme::Colors::textSecondary());
+    p.drawText(
+        QRect(x + sidebarSymbolFrame + 8, 0, width() - x - sidebarSymbolFrame - 20, height()),
+        Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
 SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
@@ -153,8 +215,9 @@ SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
     auto *column = new QVBoxLayout(pane);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    m_banner = new UpdateBanner;
-    connect(m_banner, &UpdateBanner::updateRequested, this, &SettingsView::updateRequested);
+    auto *banner = new UpdateBanner;
+    connect(banner->button(), &QAbstractButton::clicked, this, &SettingsView::updateRequested);
+    m_banner = banner;
     QWidget *bannerHolder = SettingsBlocks::inset(m_banner, 24, 20);
     bannerHolder->setVisible(false);
     column->addWidget(bannerHolder);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -15,7 +16,6 @@ class GeneralSettingsModel;
 class LLMService;
 class QScrollArea;
 class SecretStore;
-class SidebarItem;
 class SlackService;
 class SMSContent;
 class SMSService;
@@ -38,18 +38,24 @@ struct SettingsServices {
     SecretStore &secrets;
 };
 
-// The banner shown over the tabs while an update is waiting.
-class UpdateBanner : public QWidget {
+// One tab in the settings sidebar: a symbol and a title on a rounded strip when selected.
+class SidebarItem : public QAbstractButton {
     Q_OBJECT
 
 public:
-    explicit UpdateBanner(QWidget *parent = nullptr);
+    SidebarItem(const QString &title, const QString &icon, QWidget *parent = nullptr);
 
-Q_SIGNALS:
-    void updateRequested();
+    QString iconName() const { return m_icon; }
+    bool isSelected() const { return isChecked(); }
+    void setSelected(bool selected) { setChecked(selected); }
+
+    QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_icon;
 };
 
 // The settings window's content: a sidebar of tabs beside the selected tab in a scrolling pane.
@@ -73,7 +79,8 @@ public:
     AIContent *ai() const { return m_ai; }
     SMSContent *sms() const { return m_sms; }
     QScrollArea *contentPane() const { return m_scroll; }
-    UpdateBanner *updateBanner() const { return m_banner; }
+    // Shown over the tabs while an update is waiting.
+    QWidget *updateBanner() const { return m_banner; }
 
     void setUpdateAvailable(bool available);
     // "v" + the application's version, or v1.0.0 when it has none.
@@ -92,7 +99,7 @@ private:
     SidebarTab m_selected = SidebarTab::accounts;
     QList<SidebarItem *> m_items;
     QScrollArea *m_scroll = nullptr;
-    UpdateBanner *m_banner = nullptr;
+    QWidget *m_banner = nullptr;
     AccountsContent *m_accounts = nullptr;
     GeneralContent *m_general = nullptr;
     AIContent *m_ai = nullptr;

@@ -1,8 +1,8 @@
 #include "AISettingsModel.h"
 
-#include "LLMService.h"
-#include "PrepLog.h"
+#include "ModelsLog.h"
 #include "platform/SecretStore.h"
+#include "prep/LLMService.h"
 
 #include <QPointer>
 
@@ -58,7 +58,7 @@ QCoro::Task<> AISettingsModel::writePending() {
         try {
             co_await m_secrets.save(name, value);
         } catch (const SecretStoreError &e) {
-            qCWarning(lcPrep) << "Could not store" << key << ":" << e.message();
+            qCWarning(lcModels) << "Could not store" << key << ":" << e.message();
         }
     }
     if (self)

@@ -2,13 +2,13 @@
 
 #include "core/CalendarEvent.h"
 
-#include <QCoroTask>
 #include <QObject>
 #include <QPointer>
 #include <optional>
 
 class AddFeedModel;
 class CalendarService;
+class SignInModel;
 
 // The first-run flow behind the onboarding window: which step shows, and connecting or
 // disconnecting a calendar provider (or adding a calendar feed) through the calendar service.
@@ -25,7 +25,7 @@ public:
     bool isLastStep() const { return m_step == stepCount - 1; }
     // A sign-in or a feed's first read is running.
     bool isConnecting() const;
-    const std::optional<QString> &connectionError() const { return m_connectionError; }
+    const std::optional<QString> &connectionError() const;
     bool isProviderConnected(CalendarProvider provider) const;
     bool isCalendarConnected() const;
 
@@ -44,13 +44,8 @@ Q_SIGNALS:
     void completed();
 
 private:
-    QCoro::Task<> runConnection(CalendarProvider provider);
-
     QPointer<CalendarService> m_calendarService;
     AddFeedModel *m_feedForm;
+    SignInModel *m_signIn;
     int m_step = welcome;
-    bool m_isConnecting = false;
-    // The browser was sent to the provider from here and has not come back yet.
-    bool m_awaitingRedirect = false;
-    std::optional<QString> m_connectionError;
 };

@@ -1,7 +1,7 @@
 #include "GeneralSettingsModel.h"
 
-#include "CalendarService.h"
 #include "core/AppSettings.h"
+#include "sync/CalendarService.h"
 
 GeneralSettingsModel::GeneralSettingsModel(AppSettings &settings, CalendarService &calendarService,
                                            QObject *parent)

@@ -9,6 +9,7 @@
 
 class AddFeedModel;
 class CalendarService;
+class SignInModel;
 class SlackService;
 
 // What the Accounts settings tab does: connects calendar accounts and Slack through their
@@ -21,8 +22,8 @@ public:
     AccountsModel(CalendarService &calendarService, SlackService &slack, QObject *parent = nullptr);
 
     QList<ConnectedAccount> accounts() const;
-    bool isConnecting() const { return m_isConnecting; }
-    const std::optional<QString> &connectionError() const { return m_connectionError; }
+    bool isConnecting() const;
+    const std::optional<QString> &connectionError() const;
     // As last read from the secret store; `changed` follows each new reading.
     bool isSlackConnected() const { return m_slackConnected; }
     QCoro::Task<> reloadSlack();
@@ -42,16 +43,12 @@ Q_SIGNALS:
     void signInReturned();
 
 private:
-    QCoro::Task<> runCalendarConnection(CalendarProvider provider);
     QCoro::Task<> runSlackConnection();
-    void begin();
-    void end(std::optional<QString> error);
 
     QPointer<CalendarService> m_calendarService;
     QPointer<SlackService> m_slack;
     AddFeedModel *m_feedForm;
-    bool m_isConnecting = false;
-    bool m_awaitingCalendarRedirect = false;
+    // Calendar and Slack sign-ins share it: one shows as connecting, the last one's error shows.
+    SignInModel *m_signIn;
     bool m_slackConnected = false;
-    std::optional<QString> m_connectionError;
 };

@@ -1,8 +1,8 @@
 #include "AddFeedModel.h"
 
-#include "CalendarService.h"
-#include "SyncLog.h"
+#include "ModelsLog.h"
 #include "platform/Error.h"
+#include "sync/CalendarService.h"
 
 #include <QLoggingCategory>
 
@@ -41,7 +41,7 @@ QCoro::Task<> AddFeedModel::run(QString address, QString displayName) {
         error = QStringLiteral("The calendar feed could not be added.");
     }
     if (error)
-        qCWarning(lcSync) << "Adding a calendar feed failed:" << *error;
+        qCWarning(lcModels) << "Adding a calendar feed failed:" << *error;
     if (!self)
         co_return;
     m_isAdding = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LLMProvider.h"
+#include "prep/LLMProvider.h"
 
 #include <QCoroTask>
 #include <QObject>

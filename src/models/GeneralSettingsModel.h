@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ProxyRecords.h"
 #include "core/CalendarEvent.h"
 #include "core/ReminderOffset.h"
+#include "sync/ProxyRecords.h"
 
 #include <QObject>
 #include <QPointer>

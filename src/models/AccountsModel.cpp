@@ -1,0 +1,88 @@
+#include "AccountsModel.h"
+
+#include "AddFeedModel.h"
+#include "SignInModel.h"
+#include "sync/CalendarService.h"
+#include "sync/SlackService.h"
+
+AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &slack, QObject *parent)
+    : QObject(parent)
+    , m_calendarService(&calendarService)
+    , m_slack(&slack)
+    , m_feedForm(new AddFeedModel(calendarService, this))
+    , m_signIn(new SignInModel(calendarService, this)) {
+    connect(&calendarService, &CalendarService::accountsChanged, this, &AccountsModel::changed);
+    connect(&calendarService, &CalendarService::feedErrorsChanged, this, &AccountsModel::changed);
+    connect(m_signIn, &SignInModel::changed, this, &AccountsModel::changed);
+    connect(m_signIn, &SignInModel::returned, this, &AccountsModel::signInReturned);
+    reloadSlack();
+}
+
+QList<ConnectedAccount> AccountsModel::accounts() const {
+    return m_calendarService ? m_calendarService->accounts() : QList<ConnectedAccount>();
+}
+
+bool AccountsModel::isConnecting() const {
+    return m_signIn->isConnecting();
+}
+
+const std::optional<QString> &AccountsModel::connectionError() const {
+    return m_signIn->error();
+}
+
+std::optional<QString> AccountsModel::feedProblem(const QString &accountId) const {
+    if (!m_calendarService)
+        return std::nullopt;
+    const auto &errors = m_calendarService->feedErrors();
+    const auto found = errors.constFind(accountId);
+    return found == errors.cend() ? std::nullopt : std::optional(*found);
+}
+
+QCoro::Task<> AccountsModel::reloadSlack() {
+    QPointer<AccountsModel> self(this);
+    if (!m_slack)
+        co_return;
+    const bool connected = co_await m_slack->isConnected();
+    if (!self || connected == m_slackConnected)
+        co_return;
+    m_slackConnected = connected;
+    Q_EMIT changed();
+}
+
+void AccountsModel::connectProvider(CalendarProvider provider) {
+    m_signIn->connectCalendar(provider);
+}
+
+void AccountsModel::connectSlack() {
+    if (!m_slack)
+        return;
+    runSlackConnection();
+}
+
+QCoro::Task<> AccountsModel::runSlackConnection() {
+    QPointer<AccountsModel> self(this);
+    co_await m_signIn->run([slack = m_slack] { return slack->authenticate(); });
+    if (self)
+        co_await reloadSlack();
+}
+
+void AccountsModel::removeAccount(const QString &accountId) {
+    if (!m_calendarService)
+        return;
+    // A copy: removing replaces the service's list, which the loop would still point into.
+    const QList<ConnectedAccount> accounts = m_calendarService->accounts();
+    for (const ConnectedAccount &account : accounts) {
+        if (account.id == accountId) {
+            m_calendarService->removeAccount(account);
+            return;
+        }
+    }
+}
+
+void AccountsModel::disconnectSlack() {
+    if (!m_slack)
+        return;
+    m_slack->disconnect();
+    m_slackConnected = false;
+    Q_EMIT changed();
+}

@@ -1,0 +1,3 @@
+#include "ModelsLog.h"
+
+Q_LOGGING_CATEGORY(lcModels, "zelvane.models", QtInfoMsg)

@@ -1,0 +1,176 @@
+// The view-models against the backend stand-in: the browser sign-in that onboarding and the
+// Accounts tab share, and onboarding's steps. The suite plays the user's browser.
+#include "BackendProcess.h"
+#include "LoopbackHttpServer.h"
+#include "ServiceGraph.h"
+#include "Settle.h"
+#include "TestEnvironment.h"
+#include "models/AccountsModel.h"
+#include "models/AddFeedModel.h"
+#include "models/OnboardingFlow.h"
+#include "models/SignInModel.h"
+
+#include <QDesktopServices>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class TestModels : public QObject {
+    Q_OBJECT
+
+public Q_SLOTS:
+    // Records what the app opens and, once allowed, follows the sign-in page's one link.
+    void open(const QUrl &url) {
+        opened.append(url);
+        if (!allow)
+            return;
+        QUrl next = url;
+        next.setPath(url.path() == u"/signin" ? u"/signin/continue"_s
+                                              : u"/oauth/v2/authorize/allow"_s);
+        QNetworkReply *reply = browser.get(QNetworkRequest(next));
+        connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    }
+
+private:
+    std::unique_ptr<BackendProcess> standIn;
+    std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<AppSettings> settings;
+    std::unique_ptr<ServiceGraph> services;
+    QNetworkAccessManager browser;
+    QList<QUrl> opened;
+    bool allow = false;
+
+    CalendarService &calendar() { return services->calendar; }
+    qsizetype signInPagesAsked() { return standIn->requestsTo(u"nylas/auth-url"_s).size(); }
+    void fault(const char *endpoint, int status) {
+        standIn->admin("POST", u"faults"_s, {{"endpoint", endpoint}, {"status", status}});
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QDesktopServices::setUrlHandler(u"http"_s, this, "open");
+        standIn = std::make_unique<BackendProcess>();
+        QVERIFY2(standIn->start(), qPrintable(standIn->error()));
+        qputenv("ZELVANE_BACKEND_ORIGIN", standIn->origin().toUtf8());
+        qputenv("ZELVANE_SLACK_ORIGIN", standIn->origin().toUtf8());
+    }
+
+    void init() {
+        env = std::make_unique<TestEnvironment>();
+        settings = env->makeSettings();
+        services = std::make_unique<ServiceGraph>(*settings, Clock::system());
+        opened.clear();
+        allow = false;
+    }
+
+    void cleanup() {
+        // A refresh still on the wire would leave its coroutines suspended forever.
+        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
+        services.reset();
+        settings.reset();
+        env.reset();
+        standIn->admin("DELETE", u"faults"_s);
+        standIn->admin("DELETE", u"requests"_s);
+    }
+
+    // One sign-in page at a time, none for a feed. A failure to open the page, or to turn the
+    // code into an account once the browser is back, is the error until the next attempt; the
+    // browser's return is announced once, and only for a page that opened.
+    void calendarSignIn_data() {
+        QTest::addColumn<QString>("failing"); // the endpoint that fails, if any
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("returns");
+        QTest::newRow("page fails") << u"nylas/auth-url"_s << u"HTTP error 500"_s << 0;
+        QTest::newRow("exchange fails") << u"nylas/exchange-token"_s << u"HTTP error 500"_s << 1;
+        QTest::newRow("connected") << QString() << QString() << 1;
+    }
+    void calendarSignIn() {
+        QFETCH(QString, failing);
+        QFETCH(QString, error);
+        QFETCH(int, returns);
+        if (!failing.isEmpty())
+            fault(qPrintable(failing), 500);
+        allow = true;
+        SignInModel signIn(calendar());
+        QSignalSpy changed(&signIn, &SignInModel::changed);
+        QSignalSpy returned(&signIn, &SignInModel::returned);
+        signIn.connectCalendar(CalendarProvider::feed);
+        QVERIFY(!signIn.isConnecting() && changed.isEmpty());
+
+        signIn.connectCalendar(CalendarProvider::google);
+        QVERIFY(signIn.isConnecting());
+        signIn.connectCalendar(CalendarProvider::microsoft);
+        QTRY_VERIFY_WITH_TIMEOUT(!signIn.isConnecting(), 10'000);
+        QTRY_COMPARE_WITH_TIMEOUT(returned.size(), returns, 10'000);
+        QTRY_COMPARE(signIn.error().value_or(QString()), error);
+        QCOMPARE(signInPagesAsked(), 1);
+        QCOMPARE(opened.size(), returns);
+        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), error.isEmpty() ? 1 : 0, 10'000);
+
+        // A later start forgets the last failure at once.
+        signIn.connectCalendar(CalendarProvider::microsoft);
+        QVERIFY(signIn.isConnecting() && !signIn.error());
+        QTRY_VERIFY_WITH_TIMEOUT(!signIn.isConnecting(), 10'000);
+        QTRY_COMPARE_WITH_TIMEOUT(returned.size(), 2 * returns, 10'000);
+    }
+
+    // Slack's sign-in is the Accounts tab's sign-in too: while it runs no calendar page opens;
+    // its end brings the window back, and the Slack row follows what the keyring then holds.
+    void slackSignIn_data() {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("refused") << true;
+        QTest::newRow("connected") << false;
+    }
+    void slackSignIn() {
+        QFETCH(bool, refused);
+        if (refused)
+            fault("slack/exchange", 502);
+        allow = true;
+        AccountsModel accounts(calendar(), services->slack);
+        QSignalSpy returned(&accounts, &AccountsModel::signInReturned);
+        accounts.connectSlack();
+        QVERIFY(accounts.isConnecting());
+        accounts.connectProvider(CalendarProvider::google);
+        QTRY_COMPARE_WITH_TIMEOUT(returned.size(), 1, 10'000);
+        QVERIFY(!accounts.isConnecting());
+        QCOMPARE(accounts.connectionError().has_value(), refused);
+        QTRY_COMPARE(accounts.isSlackConnected(), !refused);
+        QCOMPARE(signInPagesAsked(), 0);
+        accounts.disconnectSlack();
+        QVERIFY(!accounts.isSlackConnected());
+        QTRY_VERIFY(!settle(services->slack.isConnected()).value.value_or(true));
+    }
+
+    // Back stops at the welcome; "Get Started" on the last step completes without moving on.
+    // While a feed is being read, no sign-in starts.
+    void onboarding() {
+        OnboardingFlow flow(calendar());
+        QVERIFY(!flow.isCalendarConnected() && !flow.isProviderConnected(CalendarProvider::feed));
+        QSignalSpy completed(&flow, &OnboardingFlow::completed);
+        flow.back();
+        QCOMPARE(flow.step(), int(OnboardingFlow::welcome));
+        flow.forward();
+        QVERIFY(flow.isLastStep());
+        flow.forward();
+        QCOMPARE(flow.step(), int(OnboardingFlow::connectCalendar));
+        QCOMPARE(completed.size(), 1);
+        flow.back();
+        QCOMPARE(flow.step(), int(OnboardingFlow::welcome));
+
+        auto held = std::make_unique<LoopbackHttpServer>();
+        QVERIFY(held->start());
+        held->respondWith(LoopbackHttpServer::Response::silence());
+        flow.feedForm().add(held->origin() + u"/held.ics"_s, u"Held"_s);
+        QVERIFY(flow.isConnecting());
+        flow.connectProvider(CalendarProvider::google);
+        QTRY_COMPARE_WITH_TIMEOUT(held->requests().size(), 1, 10'000);
+        held.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!flow.isConnecting(), 10'000);
+        QVERIFY(flow.feedForm().error() && !flow.connectionError());
+        QCOMPARE(signInPagesAsked(), 0);
+    }
+};
+
+QTEST_MAIN(TestModels)
+#include "tst_models.moc"
