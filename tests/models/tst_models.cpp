@@ -81,7 +81,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("failing"); // the endpoint that fails, if any
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("returns");
-        QTest::newRow("page fails") << u"nylas/auth-url"_s << u"HTTP error 500"_s << 0;
+        QTest::newRow("page fails")
+            << u"nylas/auth-url"_s
+            << u"Zelvane's sign-in service is not working right now (HTTP error 500). Try again "
+               u"later, or use a calendar feed."_s
+            << 0;
         QTest::newRow("exchange fails") << u"nylas/exchange-token"_s << u"HTTP error 500"_s << 1;
         QTest::newRow("connected") << QString() << QString() << 1;
     }
