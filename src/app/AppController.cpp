@@ -268,7 +268,7 @@ void AppController::connectUpdates(SettingsView *window) {
 }
 
 void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBrief &brief) {
-    auto *view = new BriefPreviewView(event, brief);
+    auto *view = new BriefPreviewView(event, brief, m_services.clock);
     connect(view, &BriefPreviewView::dismissRequested, this, [this, view] {
         if (m_briefWindow == view)
             m_briefWindow.clear();

@@ -78,7 +78,7 @@ QString BriefPreviewView::preparedText(const QDateTime &generatedAt, const QDate
 }
 
 BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrief &brief,
-                                   QWidget *parent, Clock &clock)
+                                   Clock &clock, QWidget *parent)
     : QWidget(parent) {
     setAccessibleName(event.title);
     setAutoFillBackground(true);

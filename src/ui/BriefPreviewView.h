@@ -13,8 +13,8 @@ class BriefPreviewView : public QWidget {
     Q_OBJECT
 
 public:
-    BriefPreviewView(const CalendarEvent &event, const MeetingBrief &brief,
-                     QWidget *parent = nullptr, Clock &clock = Clock::system());
+    BriefPreviewView(const CalendarEvent &event, const MeetingBrief &brief, Clock &clock,
+                     QWidget *parent = nullptr);
 
     // Start with the medium date and short time, " - ", end with the short time only.
     static QString timeString(const CalendarEvent &event, const QLocale &locale = QLocale());

@@ -22,7 +22,7 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
     closeAll();
     for (QScreen *screen : QGuiApplication::screens()) {
         auto *window = new OverlayWindow(screen, event.title);
-        auto *view = new ReminderOverlayView(event, brief, nullptr, m_clock);
+        auto *view = new ReminderOverlayView(event, brief, m_clock);
         // Acting on any screen takes the reminder off every screen first.
         const auto relay = [this, view, event](auto viewSignal, auto announce) {
             connect(view, viewSignal, this, [this, event, announce] {

@@ -19,8 +19,7 @@ class OverlayWindowController : public QObject {
     Q_OBJECT
 
 public:
-    explicit OverlayWindowController(AppSettings &settings, Clock &clock = Clock::system(),
-                                     QObject *parent = nullptr);
+    OverlayWindowController(AppSettings &settings, Clock &clock, QObject *parent = nullptr);
     ~OverlayWindowController() override;
 
     // Replaces any reminder on screen. Join, snooze and dismiss first close every screen's

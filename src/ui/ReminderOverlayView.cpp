@@ -75,7 +75,7 @@ public:
 } // namespace
 
 ReminderOverlayView::ReminderOverlayView(CalendarEvent event, std::optional<MeetingBrief> brief,
-                                         QWidget *parent, Clock &clock)
+                                         Clock &clock, QWidget *parent)
     : CardOverlay(parent)
     , m_event(std::move(event))
     , m_brief(std::move(brief))

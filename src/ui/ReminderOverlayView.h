@@ -17,8 +17,8 @@ class ReminderOverlayView : public CardOverlay {
     Q_OBJECT
 
 public:
-    ReminderOverlayView(CalendarEvent event, std::optional<MeetingBrief> brief,
-                        QWidget *parent = nullptr, Clock &clock = Clock::system());
+    ReminderOverlayView(CalendarEvent event, std::optional<MeetingBrief> brief, Clock &clock,
+                        QWidget *parent = nullptr);
 
     static constexpr int maxCardWidth = 500;
     static constexpr std::chrono::seconds keyGuard{1};

@@ -2,9 +2,9 @@
 // Accounts tab share, and onboarding's steps. The suite plays the user's browser.
 #include "BackendProcess.h"
 #include "LoopbackHttpServer.h"
-#include "ServiceGraph.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
+#include "app/AppServices.h"
 #include "models/AccountsModel.h"
 #include "models/AddFeedModel.h"
 #include "models/OnboardingFlow.h"
@@ -36,7 +36,7 @@ private:
     std::unique_ptr<BackendProcess> standIn;
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<ServiceGraph> services;
+    std::unique_ptr<AppServices> services;
     QNetworkAccessManager browser;
     QList<QUrl> opened;
     bool allow = false;
@@ -59,7 +59,7 @@ private Q_SLOTS:
     void init() {
         env = std::make_unique<TestEnvironment>();
         settings = env->makeSettings();
-        services = std::make_unique<ServiceGraph>(*settings, Clock::system());
+        services = std::make_unique<AppServices>(*settings, Clock::system());
         opened.clear();
         allow = false;
     }

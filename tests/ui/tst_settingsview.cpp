@@ -1,9 +1,9 @@
 #include "BackendProcess.h"
 #include "LoopbackHttpServer.h"
-#include "ServiceGraph.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
 #include "WidgetTestSupport.h"
+#include "app/AppServices.h"
 #include "core/AppSettings.h"
 #include "models/OnboardingFlow.h"
 #include "sync/SMSService.h"
@@ -51,7 +51,7 @@ private:
     std::unique_ptr<BackendProcess> standIn;
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<AppSettings> settings;
-    std::unique_ptr<ServiceGraph> services;
+    std::unique_ptr<AppServices> services;
     std::unique_ptr<SMSService> sms;
     std::unique_ptr<SettingsView> view;
     SecretStore keyring;
@@ -75,7 +75,7 @@ private:
         for (const ConnectedAccount &a : accounts)
             array.append(a.toJson());
         settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
-        services = std::make_unique<ServiceGraph>(*settings, Clock::system());
+        services = std::make_unique<AppServices>(*settings, Clock::system());
         sms = std::make_unique<SMSService>(services->backend, services->secrets, Clock::system());
         view = std::make_unique<SettingsView>(SettingsServices{
             *settings, calendar(), services->slack, services->llm, *sms, services->secrets});

@@ -79,7 +79,7 @@ private:
     std::unique_ptr<ReminderOverlayView> present(const CalendarEvent &event,
                                                  std::optional<MeetingBrief> brief = {},
                                                  QSize size = {1280, 800}) {
-        auto view = std::make_unique<ReminderOverlayView>(event, std::move(brief), nullptr, clock);
+        auto view = std::make_unique<ReminderOverlayView>(event, std::move(brief), clock);
         for (auto [signal, name] : {std::pair{&ReminderOverlayView::dismissRequested, u"dismiss"_s},
                                     {&ReminderOverlayView::joinRequested, u"join"_s},
                                     {&ReminderOverlayView::snoozeRequested, u"snooze"_s}})
@@ -206,7 +206,7 @@ private Q_SLOTS:
         ManualClock clock(generated.addSecs(5 * 60));
         const CalendarEvent event =
             upcoming(meetingStart, QUrl(u"https://app.slack.com/huddle/T1/C2"_s), u"Room 4"_s);
-        BriefPreviewView view(event, sampleBrief, nullptr, clock);
+        BriefPreviewView view(event, sampleBrief, clock);
         QSignalSpy dismissed(&view, &BriefPreviewView::dismissRequested);
         QVERIFY(showActive(&view, {520, 480}));
         const QStringList texts = visibleTexts(&view);
@@ -253,6 +253,9 @@ private Q_SLOTS:
         QTest::newRow("59 s before") << reminder(59) << u"Starting in less than a minute"_s + range;
         QTest::newRow("60 s before") << reminder(60) << u"Starting in 1 min"_s + range;
         QTest::newRow("119 s before") << reminder(119) << u"Starting in 1 min"_s + range;
+        // A late reminder says how late.
+        QTest::newRow("59 s after") << reminder(-59) << u"NOW"_s + range;
+        QTest::newRow("3 min after") << reminder(-180) << u"Started 3 min ago"_s + range;
     }
     void timeTexts() {
         QFETCH(QString, text);
@@ -372,7 +375,7 @@ private Q_SLOTS:
 
     // A picture of the card springs in; the live card takes its place at rest.
     void springsIn() {
-        ReminderOverlayView view(upcoming(meetingStart), std::nullopt, nullptr, clock);
+        ReminderOverlayView view(upcoming(meetingStart), std::nullopt, clock);
         QSignalSpy finished(&view, &CardOverlay::appearanceFinished);
         view.show();
         QVERIFY(!view.card()->isVisible());
