@@ -1,9 +1,9 @@
 // Provider replies come from outside services: every shape must parse or fail with an error.
+#include "core/JsonRead.h"
 #include "prep/ChatCompletionsDialect.h"
 #include "prep/ClaudeDialect.h"
 #include "prep/GeminiDialect.h"
 #include "prep/LLMError.h"
-#include "sync/HttpExchange.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "LLMError.h"
 #include "core/AppConfig.h"
-#include "sync/HttpExchange.h"
+#include "core/JsonRead.h"
 
 #include <QJsonArray>
 

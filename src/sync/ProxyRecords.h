@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/CalendarEvent.h"
+#include "core/JsonRead.h"
 #include "platform/Error.h"
 
 #include <QByteArray>
