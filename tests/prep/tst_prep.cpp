@@ -305,6 +305,25 @@ private Q_SLOTS:
         QVERIFY(generated().endsWith(u"Incorrect API key provided: [redacted]"_s));
     }
 
+    // The settings offer each provider once, under a name that reads back as that provider
+    // (and only in its own spelling), with a key page of its own.
+    void providerFacts() {
+        QSet<QString> names, pages;
+        for (LLMProvider provider : LLMProviders::all()) {
+            const QString name = LLMProviders::toString(provider);
+            QCOMPARE(LLMProviders::fromString(name), std::optional(provider));
+            QCOMPARE(LLMProviders::fromString(name.toLower()), std::nullopt);
+            const QUrl page = LLMProviders::apiKeyURL(provider);
+            QCOMPARE(page.scheme(), u"https"_s);
+            QVERIFY(!LLMProviders::setupInstructions(provider).isEmpty());
+            QVERIFY(LLMProviders::apiKeyButtonLabel(provider).startsWith(u"Open "_s));
+            names.insert(name);
+            pages.insert(page.host());
+        }
+        QCOMPARE(names.size(), LLMProviders::all().size());
+        QCOMPARE(pages.size(), LLMProviders::all().size());
+    }
+
     // Without a key nothing is sent and the settings' key test stays off; every edit in the
     // settings reaches the keyring, also one made after the earlier writes have finished.
     void keyInTheSettings() {
