@@ -37,7 +37,7 @@ struct CachedResearch {
 // wrong is a miss or a skipped write.
 class ResearchCache {
 public:
-    explicit ResearchCache(QString cacheDir, Clock &clock = Clock::system());
+    ResearchCache(QString cacheDir, Clock &clock);
 
     // $XDG_DATA_HOME/Zelvane/ResearchCache
     static QString defaultDirectory();
