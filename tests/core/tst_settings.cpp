@@ -149,9 +149,9 @@ private Q_SLOTS:
         TestEnvironment env;
         const QString folder = env.configHome() + u"/Zelvane"_s;
         const QString path = folder + u"/Zelvane.conf"_s;
-        const QByteArray text =
-            "[General]\nsoundEnabled=false\nSUSkippedVersion=" + QByteArray(2 * 1024 * 1024, 'x') +
-            "\nrespectDND=true\n";
+        const QByteArray text = "[General]\nsoundEnabled=false\nnotOurs=1\nSUSkippedVersion=" +
+                                QByteArray(2 * 1024 * 1024, 'x') +
+                                "\nrespectDND=true\nSUHasLaunchedBefore=true\n";
         QVERIFY(QDir().mkpath(folder) && writeFile(path, text));
 
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is larger than .* set aside"_s));
@@ -159,6 +159,8 @@ private Q_SLOTS:
         QCOMPARE(settings.soundEnabled(), false);
         QCOMPARE(settings.respectDND(), true);
         QCOMPARE(settings.value(AppSettings::Key::UpdateSkippedVersion), QVariant(QString()));
+        QCOMPARE(settings.value(AppSettings::Key::UpdateHasLaunchedBefore), QVariant(true));
+        QVERIFY(!QSettings(path, QSettings::IniFormat).contains(u"notOurs"_s));
         QCOMPARE(modeOf(path), mode_t(S_IFREG | 0600));
         QVERIFY(QFileInfo(path).size() < 1024);
         const QStringList aside = QDir(folder).entryList({u"Zelvane.conf.bad-*"_s}, QDir::Files);
