@@ -23,7 +23,6 @@ struct MeetingBrief {
         std::optional<QUrl> linkedInURL;
         std::optional<QString> notes;
 
-        const QString &id() const { return email; }
         // The free texts, which a size limit may cut.
         QList<std::optional<QString> *> texts();
 

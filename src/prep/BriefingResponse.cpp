@@ -63,9 +63,9 @@ Profile profileFrom(const QJsonObject &o) {
     }
     return p;
 }
-} // namespace
 
-QJsonObject BriefingTool::profileSchema() {
+// JSON-Schema of one profile.
+QJsonObject profileSchema() {
     QJsonObject properties{{toolEmail.toString(), stringType()},
                            {toolLink.toString(), stringType()}};
     for (const auto &[field, key] : toolTexts)
@@ -74,6 +74,7 @@ QJsonObject BriefingTool::profileSchema() {
             {QStringLiteral("properties"), properties},
             {QStringLiteral("required"), QJsonArray{toolEmail.toString()}}};
 }
+} // namespace
 
 QJsonObject BriefingTool::parametersSchema() {
     return {{QStringLiteral("type"), QStringLiteral("object")},

@@ -84,7 +84,6 @@ struct ProxyGrant {
     QString provider;
     QString email;
 
-    const QString &id() const { return grantId; }
     static ProxyGrant fromJson(const QByteArray &body);
 };
 
