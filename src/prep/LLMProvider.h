@@ -13,7 +13,7 @@ class ProviderDialect;
 // What the app knows of one provider; LLMProvider.cpp holds one for each.
 struct LLMProviderInfo {
     const char *name; // stored and shown
-    // Replaces the public API origin when set, so tests and proxies can stand in.
+    // The environment variable that, when set, replaces the public API origin.
     const char *originVariable;
     const char *publicOrigin;
     const char *model;
