@@ -84,16 +84,16 @@ void cacheLookupPass(benchmark::State &state) {
     ResearchCache cache(dir.path(), clock);
     const QSet<QString> domains{QStringLiteral("zelvane.app")};
     for (int i = 0; i < people; ++i) {
-        BriefingResponse::Profile p;
+        MeetingBrief::AttendeeProfile p;
         p.email = external(i);
+        p.name = QStringLiteral("Person");
         p.role = QStringLiteral("VP Engineering");
         p.company = QStringLiteral("Partner %1").arg(i);
         p.companyDescription = QString(200, u'd');
         p.recentNews = QString(300, u'r');
         p.linkedInURL = QUrl(QStringLiteral("https://www.linkedin.com/in/person%1").arg(i));
         const QString id = Attendee(p.email, std::nullopt, domains).id;
-        cache.store(id, CachedResearch(id, p.email, QStringLiteral("Person"), p,
-                                       QStringLiteral("evt"), clock.now()));
+        cache.store(id, CachedResearch(id, p, QStringLiteral("evt"), clock.now()));
     }
     int hits = 0;
     for (auto _ : state) {

@@ -8,44 +8,50 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMetaEnum>
 #include <QStandardPaths>
 #include <algorithm>
-#include <array>
 
 namespace {
 struct KeyEntry {
-    AppSettings::Key key;
     const char *name;
+    // Its type is the type every read returns.
     QVariant fallback;
 };
 
-// In the order of AppSettings::Key. A default's type is the type every read returns.
-const std::array<KeyEntry, 15> &keyTable() {
+KeyEntry entry(AppSettings::Key key) {
     using K = AppSettings::Key;
-    static const std::array<KeyEntry, 15> table{{
-        {K::SoundEnabled, "soundEnabled", true},
-        {K::RespectDnd, "respectDND", false},
-        {K::UserDomain, "userDomain", QString()},
-        {K::HasCompletedOnboarding, "hasCompletedOnboarding", false},
-        {K::LaunchAtLogin, "launchAtLogin", true},
-        {K::DisabledCalendars, "disabledCalendars", QByteArray()},
-        {K::AccountReminders, "accountReminders", QByteArray()},
-        {K::ConnectedAccounts, "connectedAccounts", QByteArray()},
-        {K::BackgroundNoticeShown, "backgroundNoticeShown", false},
-        {K::UpdateChecksEnabled, "SUEnableAutomaticChecks", true},
-        {K::UpdateDownloadsEnabled, "SUAutomaticallyUpdate", false},
-        {K::UpdateLastCheck, "SULastCheckTime", QDateTime()},
-        {K::UpdateLastItem, "SULastItem", QVariantMap()},
-        {K::UpdateSkippedVersion, "SUSkippedVersion", QString()},
-        {K::UpdateHasLaunchedBefore, "SUHasLaunchedBefore", false},
-    }};
-    return table;
-}
-
-const KeyEntry &entry(AppSettings::Key key) {
-    const KeyEntry &found = keyTable().at(std::size_t(key));
-    Q_ASSERT(found.key == key);
-    return found;
+    switch (key) {
+    case K::SoundEnabled:
+        return {"soundEnabled", true};
+    case K::RespectDnd:
+        return {"respectDND", false};
+    case K::HasCompletedOnboarding:
+        return {"hasCompletedOnboarding", false};
+    case K::LaunchAtLogin:
+        return {"launchAtLogin", true};
+    case K::DisabledCalendars:
+        return {"disabledCalendars", QByteArray()};
+    case K::AccountReminders:
+        return {"accountReminders", QByteArray()};
+    case K::ConnectedAccounts:
+        return {"connectedAccounts", QByteArray()};
+    case K::BackgroundNoticeShown:
+        return {"backgroundNoticeShown", false};
+    case K::UpdateChecksEnabled:
+        return {"SUEnableAutomaticChecks", true};
+    case K::UpdateDownloadsEnabled:
+        return {"SUAutomaticallyUpdate", false};
+    case K::UpdateLastCheck:
+        return {"SULastCheckTime", QDateTime()};
+    case K::UpdateLastItem:
+        return {"SULastItem", QVariantMap()};
+    case K::UpdateSkippedVersion:
+        return {"SUSkippedVersion", QString()};
+    case K::UpdateHasLaunchedBefore:
+        return {"SUHasLaunchedBefore", false};
+    }
+    Q_UNREACHABLE();
 }
 
 // QSettings reads a whole file at once on the calling thread: a file far larger than the app
@@ -58,9 +64,11 @@ constexpr qsizetype maxLineBytes = maxStoreBytes / 16;
 constexpr qint64 maxSalvagedBytes = 64 * 1024 * 1024;
 
 bool isStoredName(QByteArrayView name) {
-    const auto &table = keyTable();
-    return std::any_of(table.begin(), table.end(),
-                       [name](const KeyEntry &known) { return name == known.name; });
+    const QMetaEnum keys = QMetaEnum::fromType<AppSettings::Key>();
+    for (int i = 0; i < keys.keyCount(); ++i)
+        if (name == entry(AppSettings::Key(keys.value(i))).name)
+            return true;
+    return false;
 }
 
 // The lines of an oversized store worth keeping: section heads and the app's own keys of a
@@ -154,7 +162,7 @@ QVariant AppSettings::defaultValue(Key key) {
 }
 
 QVariant AppSettings::effective(Key key, const QVariant &stored) const {
-    const QVariant &fallback = entry(key).fallback;
+    const QVariant fallback = entry(key).fallback;
     if (!stored.isValid())
         return fallback;
     // A restarted INI store hands back text for what was written as a bool.
@@ -210,12 +218,6 @@ bool AppSettings::respectDND() const {
 }
 void AppSettings::setRespectDND(bool respect) {
     setValue(Key::RespectDnd, respect);
-}
-QString AppSettings::userDomain() const {
-    return value(Key::UserDomain).toString();
-}
-void AppSettings::setUserDomain(const QString &domain) {
-    setValue(Key::UserDomain, domain);
 }
 
 bool AppSettings::hasCompletedOnboarding() const {

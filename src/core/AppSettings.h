@@ -20,7 +20,6 @@ public:
     enum class Key {
         SoundEnabled,
         RespectDnd,
-        UserDomain,
         HasCompletedOnboarding,
         LaunchAtLogin,
         DisabledCalendars,     // JSON array of calendar ids
@@ -47,8 +46,6 @@ public:
     void setSoundEnabled(bool enabled);
     bool respectDND() const;
     void setRespectDND(bool respect);
-    QString userDomain() const;
-    void setUserDomain(const QString &domain);
     bool hasCompletedOnboarding() const;
     void setHasCompletedOnboarding(bool completed);
     bool launchAtLogin() const;

@@ -1,131 +1,49 @@
 #include "MeetingBrief.h"
 
+#include "JsonRead.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 
-using namespace JsonFields;
-
-std::optional<QString> JsonFields::optionalString(const QJsonObject &o, QStringView key, bool &ok) {
-    const QJsonValue v = o.value(key);
-    if (v.isUndefined() || v.isNull())
-        return std::nullopt;
-    if (!v.isString()) {
-        ok = false;
-        return std::nullopt;
-    }
-    return v.toString();
-}
-
-std::optional<QUrl> JsonFields::optionalUrl(const QJsonObject &o, QStringView key, bool &ok) {
-    const auto text = optionalString(o, key, ok);
-    if (!text)
-        return std::nullopt;
-    const QUrl url(*text, QUrl::StrictMode);
-    if (!url.isValid()) {
-        ok = false;
-        return std::nullopt;
-    }
-    return url;
-}
-
-void JsonFields::putOptional(QJsonObject &o, const QString &key,
-                             const std::optional<QString> &value) {
-    if (value)
-        o.insert(key, *value);
-}
-
-void JsonFields::putOptional(QJsonObject &o, const QString &key, const std::optional<QUrl> &value) {
-    if (value)
-        o.insert(key, value->toString(QUrl::FullyEncoded));
-}
-
-QStringList JsonFields::stringList(const QJsonValue &value, bool &ok) {
-    QStringList list;
-    if (!value.isArray()) {
-        ok = false;
-        return list;
-    }
-    for (const QJsonValue &item : value.toArray()) {
-        if (!item.isString()) {
-            ok = false;
-            return {};
-        }
-        list.append(item.toString());
-    }
-    return list;
-}
-
-Attendee::Attendee(QString email_, std::optional<QString> name_, const QSet<QString> &userDomains)
-    : email(std::move(email_))
-    , name(std::move(name_)) {
-    const QString domain = email.section(u'@', -1).toLower();
-    isExternal = !userDomains.contains(domain);
-    const QString key = email + u':' + name.value_or(QString());
-    id = QString::fromLatin1(
-        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
-}
+using Profile = MeetingBrief::AttendeeProfile;
 
 namespace {
-// Attendee and AttendeeProfile share the research fields and their JSON keys.
-template <typename Record> void putResearchFields(QJsonObject &o, const Record &r) {
-    putOptional(o, QStringLiteral("name"), r.name);
-    putOptional(o, QStringLiteral("role"), r.role);
-    putOptional(o, QStringLiteral("company"), r.company);
-    putOptional(o, QStringLiteral("companyDescription"), r.companyDescription);
-    putOptional(o, QStringLiteral("recentNews"), r.recentNews);
-    putOptional(o, QStringLiteral("linkedInURL"), r.linkedInURL);
-    putOptional(o, QStringLiteral("notes"), r.notes);
-}
-
-// False when a present field has the wrong type.
-template <typename Record> bool readResearchFields(const QJsonObject &o, Record &r) {
-    bool ok = true;
-    r.name = optionalString(o, u"name", ok);
-    r.role = optionalString(o, u"role", ok);
-    r.company = optionalString(o, u"company", ok);
-    r.companyDescription = optionalString(o, u"companyDescription", ok);
-    r.recentNews = optionalString(o, u"recentNews", ok);
-    r.linkedInURL = optionalUrl(o, u"linkedInURL", ok);
-    r.notes = optionalString(o, u"notes", ok);
-    return ok;
-}
+// The profile's texts and the keys records keep them under.
+const std::pair<std::optional<QString> Profile::*, QStringView> textKeys[] = {
+    {&Profile::name, u"name"},
+    {&Profile::role, u"role"},
+    {&Profile::company, u"company"},
+    {&Profile::companyDescription, u"companyDescription"},
+    {&Profile::recentNews, u"recentNews"},
+    {&Profile::notes, u"notes"},
+};
+constexpr QStringView linkKey(u"linkedInURL");
 } // namespace
 
-QJsonObject Attendee::toJson() const {
-    QJsonObject o{{QStringLiteral("id"), id},
-                  {QStringLiteral("email"), email},
-                  {QStringLiteral("isExternal"), isExternal}};
-    putResearchFields(o, *this);
-    return o;
+QList<std::optional<QString> *> Profile::texts() {
+    QList<std::optional<QString> *> all;
+    for (const auto &[field, key] : textKeys)
+        all.append(&(this->*field));
+    return all;
 }
 
-std::optional<Attendee> Attendee::fromJson(const QJsonValue &value) {
-    const QJsonObject o = value.toObject();
-    const QJsonValue id = o.value(u"id"), email = o.value(u"email"),
-                     external = o.value(u"isExternal");
-    if (!id.isString() || !email.isString() || !external.isBool())
-        return std::nullopt;
-    Attendee a;
-    a.id = id.toString();
-    a.email = email.toString();
-    a.isExternal = external.toBool();
-    return readResearchFields(o, a) ? std::optional(a) : std::nullopt;
-}
-
-QJsonObject MeetingBrief::AttendeeProfile::toJson() const {
+QJsonObject Profile::toJson() const {
     QJsonObject o{{QStringLiteral("email"), email}};
-    putResearchFields(o, *this);
+    for (const auto &[field, key] : textKeys)
+        if (const auto &text = this->*field)
+            o.insert(key, *text);
+    if (linkedInURL)
+        o.insert(linkKey, linkedInURL->toString(QUrl::FullyEncoded));
     return o;
 }
 
-std::optional<MeetingBrief::AttendeeProfile>
-MeetingBrief::AttendeeProfile::fromJson(const QJsonValue &value) {
-    const QJsonObject o = value.toObject();
-    if (!o.value(u"email").isString())
-        return std::nullopt;
-    AttendeeProfile p;
-    p.email = o.value(u"email").toString();
-    return readResearchFields(o, p) ? std::optional(p) : std::nullopt;
+Profile Profile::fromJson(const QJsonObject &o) {
+    Profile p;
+    p.email = JsonRead::string(o, u"email");
+    for (const auto &[field, key] : textKeys)
+        p.*field = JsonRead::optionalString(o, key);
+    p.linkedInURL = JsonRead::optionalUrl(o, linkKey);
+    return p;
 }
 
 QJsonObject MeetingBrief::toJson() const {
@@ -139,25 +57,45 @@ QJsonObject MeetingBrief::toJson() const {
             {QStringLiteral("talkingPoints"), QJsonArray::fromStringList(talkingPoints)}};
 }
 
-std::optional<MeetingBrief> MeetingBrief::fromJson(const QJsonValue &value) {
-    const QJsonObject o = value.toObject();
-    if (!o.value(u"eventId").isString() || !o.value(u"generatedAt").isString() ||
-        !o.value(u"attendeeProfiles").isArray())
-        return std::nullopt;
-    bool ok = true;
+MeetingBrief MeetingBrief::fromJson(const QJsonValue &value) {
+    const QJsonObject o = JsonRead::object(value, u"brief");
     MeetingBrief brief;
-    brief.eventId = o.value(u"eventId").toString();
+    brief.eventId = JsonRead::string(o, u"eventId");
     brief.generatedAt =
-        QDateTime::fromString(o.value(u"generatedAt").toString(), Qt::ISODateWithMs);
-    brief.summary = stringList(o.value(u"summary"), ok);
-    brief.talkingPoints = stringList(o.value(u"talkingPoints"), ok);
-    for (const QJsonValue &item : o.value(u"attendeeProfiles").toArray()) {
-        auto profile = AttendeeProfile::fromJson(item);
-        if (!profile)
-            return std::nullopt;
-        brief.attendeeProfiles.append(*profile);
-    }
-    if (!ok || !brief.generatedAt.isValid())
-        return std::nullopt;
+        QDateTime::fromString(JsonRead::string(o, u"generatedAt"), Qt::ISODateWithMs);
+    if (!brief.generatedAt.isValid())
+        throw DecodingError(QStringLiteral("generatedAt: not a date"));
+    brief.summary = JsonRead::stringList(o.value(u"summary"), u"summary");
+    brief.talkingPoints = JsonRead::stringList(o.value(u"talkingPoints"), u"talkingPoints");
+    for (const QJsonValue &item :
+         JsonRead::array(o.value(u"attendeeProfiles"), u"attendeeProfiles"))
+        brief.attendeeProfiles.append(
+            AttendeeProfile::fromJson(JsonRead::object(item, u"attendeeProfiles")));
     return brief;
+}
+
+Attendee::Attendee(QString email, std::optional<QString> name, const QSet<QString> &userDomains) {
+    const QString domain = email.section(u'@', -1).toLower();
+    isExternal = !userDomains.contains(domain);
+    const QString key = email + u':' + name.value_or(QString());
+    id = QString::fromLatin1(
+        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex());
+    profile.email = std::move(email);
+    profile.name = std::move(name);
+}
+
+QJsonObject Attendee::toJson() const {
+    QJsonObject o = profile.toJson();
+    o.insert(QStringLiteral("id"), id);
+    o.insert(QStringLiteral("isExternal"), isExternal);
+    return o;
+}
+
+Attendee Attendee::fromJson(const QJsonValue &value) {
+    const QJsonObject o = JsonRead::object(value, u"attendee");
+    Attendee a;
+    a.id = JsonRead::string(o, u"id");
+    a.isExternal = JsonRead::boolean(o, u"isExternal");
+    a.profile = MeetingBrief::AttendeeProfile::fromJson(o);
+    return a;
 }

@@ -10,13 +10,6 @@
 
 using Profile = MeetingBrief::AttendeeProfile;
 
-namespace {
-Profile profileFrom(const CachedResearch &r) {
-    return {r.email,      r.name,        r.role, r.company, r.companyDescription,
-            r.recentNews, r.linkedInURL, r.notes};
-}
-} // namespace
-
 AttendeeResearchService::AttendeeResearchService(LLMService &llm, ResearchCache &cache,
                                                  SlackService &slack, SecretStore &secrets,
                                                  Clock &clock, QObject *parent)
@@ -136,7 +129,7 @@ QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(Calen
     QStringList uncached;
     for (const QString &address : external) {
         if (const auto hit = m_cache.get(Attendee(address, std::nullopt, domains).id))
-            cachedProfiles.append(profileFrom(*hit));
+            cachedProfiles.append(hit->profile);
         else
             uncached.append(address);
     }
@@ -214,7 +207,7 @@ QCoro::Task<std::optional<MeetingBrief>> AttendeeResearchService::research(Calen
             continue;
         p.email = *own;
         const QString id = Attendee(p.email, std::nullopt, domains).id;
-        m_cache.store(id, CachedResearch(id, p.email, p.name, p, event.id, m_clock.now()));
+        m_cache.store(id, CachedResearch(id, p, event.id, m_clock.now()));
         modelProfiles.append(p);
     }
     co_return MeetingBrief{event.id, m_clock.now(), response->summary,

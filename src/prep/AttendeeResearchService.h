@@ -30,7 +30,6 @@ public:
     ~AttendeeResearchService() override;
 
     void setCalendarService(CalendarService *service) { m_calendarService = service; }
-    CalendarService *calendarService() const { return m_calendarService; }
 
     // The brief, or nothing; never throws. Call on the service's thread. While a run for the
     // event is in progress, another call returns nothing at once.

@@ -30,6 +30,19 @@ QStringList cleanedStrings(const QJsonValue &value) {
     return items;
 }
 
+using Profile = BriefingResponse::Profile;
+
+// The tool's names for a profile's texts.
+const std::pair<std::optional<QString> Profile::*, QStringView> toolTexts[] = {
+    {&Profile::name, u"name"},
+    {&Profile::role, u"role"},
+    {&Profile::company, u"company"},
+    {&Profile::companyDescription, u"company_description"},
+    {&Profile::recentNews, u"recent_news"},
+    {&Profile::notes, u"notes"},
+};
+constexpr QStringView toolEmail(u"email"), toolLink(u"linkedin_url");
+
 std::optional<QString> optionalText(const QJsonObject &o, QStringView key) {
     const QJsonValue v = o.value(key);
     if (!v.isString())
@@ -37,34 +50,31 @@ std::optional<QString> optionalText(const QJsonObject &o, QStringView key) {
     return v.toString();
 }
 
-BriefingResponse::Profile profileFrom(const QJsonObject &o) {
-    BriefingResponse::Profile p;
-    p.email = o.value(u"email").toString();
-    p.name = optionalText(o, u"name");
-    p.role = optionalText(o, u"role");
-    p.company = optionalText(o, u"company");
-    p.companyDescription = optionalText(o, u"company_description");
-    p.recentNews = optionalText(o, u"recent_news");
-    if (const auto link = optionalText(o, u"linkedin_url")) {
+Profile profileFrom(const QJsonObject &o) {
+    Profile p;
+    p.email = o.value(toolEmail).toString();
+    for (const auto &[field, key] : toolTexts)
+        p.*field = optionalText(o, key);
+    if (const auto link = optionalText(o, toolLink)) {
         const QUrl url(*link, QUrl::StrictMode);
         // The model may name any address; only a LinkedIn one is kept as a link.
         if (SafeLinks::isLinkedIn(url))
             p.linkedInURL = url;
     }
-    p.notes = optionalText(o, u"notes");
     return p;
 }
-} // namespace
 
-QJsonObject BriefingTool::profileSchema() {
-    QJsonObject properties;
-    for (const char *key : {"email", "name", "role", "company", "company_description",
-                            "recent_news", "linkedin_url", "notes"})
-        properties.insert(QLatin1String(key), stringType());
+// JSON-Schema of one profile.
+QJsonObject profileSchema() {
+    QJsonObject properties{{toolEmail.toString(), stringType()},
+                           {toolLink.toString(), stringType()}};
+    for (const auto &[field, key] : toolTexts)
+        properties.insert(key, stringType());
     return {{QStringLiteral("type"), QStringLiteral("object")},
             {QStringLiteral("properties"), properties},
-            {QStringLiteral("required"), QJsonArray{QStringLiteral("email")}}};
+            {QStringLiteral("required"), QJsonArray{toolEmail.toString()}}};
 }
+} // namespace
 
 QJsonObject BriefingTool::parametersSchema() {
     return {{QStringLiteral("type"), QStringLiteral("object")},

@@ -32,8 +32,7 @@ inline constexpr auto longDescription =
     "Output the final structured meeting briefing after completing all research.";
 inline constexpr auto shortDescription = "Output the final structured meeting briefing.";
 
-// JSON-Schema of one profile and of the tool's arguments (lower-case type names).
-QJsonObject profileSchema();
+// JSON-Schema of the tool's arguments (lower-case type names).
 QJsonObject parametersSchema();
 
 // Never fails: wrong-typed values become empty lists or absent fields.

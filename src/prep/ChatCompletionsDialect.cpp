@@ -1,8 +1,6 @@
-#include "ChatCompletionsDialect.h"
-
 #include "LLMError.h"
-#include "core/AppConfig.h"
-#include "sync/HttpExchange.h"
+#include "ProviderDialect.h"
+#include "core/JsonRead.h"
 
 #include <QJsonArray>
 
@@ -34,77 +32,70 @@ QJsonObject objectAt(const QJsonObject &o, QStringView key) {
         structuralFailure();
     return value.toObject();
 }
-} // namespace
 
-QString ChatCompletionsDialect::origin(Vendor vendor) {
-    if (vendor == Vendor::grok)
-        return AppConfig::originFromEnvironment("ZELVANE_XAI_ORIGIN",
-                                                QStringLiteral("https://api.x.ai"));
-    return AppConfig::originFromEnvironment("ZELVANE_OPENAI_ORIGIN",
-                                            QStringLiteral("https://api.openai.com"));
-}
-
-QString ChatCompletionsDialect::model(Vendor vendor) {
-    return vendor == Vendor::grok ? QStringLiteral("grok-3") : QStringLiteral("gpt-4o");
-}
-
-QJsonObject ChatCompletionsDialect::finalizeBriefingFunctionSchema() {
+QJsonObject finalizeBriefingFunctionSchema() {
     return {{QStringLiteral("name"), QLatin1String(BriefingTool::name)},
             {QStringLiteral("description"), QLatin1String(BriefingTool::shortDescription)},
             {QStringLiteral("parameters"), BriefingTool::parametersSchema()}};
 }
 
-ProviderRequest ChatCompletionsDialect::generationRequest(Vendor vendor, const QString &origin,
-                                                          const QString &systemPrompt,
-                                                          const QString &userPrompt,
-                                                          const QString &apiKey) {
-    const auto url = ProviderEndpoint::url(origin, QStringLiteral("/v1/chat/completions"));
-    if (!url)
-        throw LLMError::invalidResponse();
-    const QJsonObject body{
-        {QStringLiteral("model"), model(vendor)},
-        {QStringLiteral("messages"),
-         QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
-                                {QStringLiteral("content"), systemPrompt}},
-                    QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
-                                {QStringLiteral("content"), userPrompt}}}},
-        {QStringLiteral("tools"),
-         QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("function")},
-                                {QStringLiteral("function"), finalizeBriefingFunctionSchema()}}}},
-        {QStringLiteral("tool_choice"),
-         QJsonObject{{QStringLiteral("type"), QStringLiteral("function")},
-                     {QStringLiteral("function"),
-                      QJsonObject{{QStringLiteral("name"), QLatin1String(BriefingTool::name)}}}}},
-        {QStringLiteral("max_tokens"), 4096}};
-    return {*url, "POST", bearer(apiKey), QJsonDocument(body).toJson(QJsonDocument::Compact)};
-}
+// The chat-completions dialect that OpenAI and xAI (Grok) share: the briefing function is
+// forced through "tool_choice"; no web search is offered.
+class ChatCompletionsDialect final : public ProviderDialect {
+public:
+    ProviderRequest generationRequest(const LLMProviderInfo &provider, const QString &systemPrompt,
+                                      const QString &userPrompt,
+                                      const QString &apiKey) const override {
+        const QUrl url = endpoint(provider, QStringLiteral("/v1/chat/completions"));
+        const QJsonObject body{
+            {QStringLiteral("model"), QLatin1String(provider.model)},
+            {QStringLiteral("messages"),
+             QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
+                                    {QStringLiteral("content"), systemPrompt}},
+                        QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
+                                    {QStringLiteral("content"), userPrompt}}}},
+            {QStringLiteral("tools"),
+             QJsonArray{
+                 QJsonObject{{QStringLiteral("type"), QStringLiteral("function")},
+                             {QStringLiteral("function"), finalizeBriefingFunctionSchema()}}}},
+            {QStringLiteral("tool_choice"),
+             QJsonObject{
+                 {QStringLiteral("type"), QStringLiteral("function")},
+                 {QStringLiteral("function"),
+                  QJsonObject{{QStringLiteral("name"), QLatin1String(BriefingTool::name)}}}}},
+            {QStringLiteral("max_tokens"), 4096}};
+        return {url, "POST", bearer(apiKey), QJsonDocument(body).toJson(QJsonDocument::Compact)};
+    }
 
-ProviderRequest ChatCompletionsDialect::keyTestRequest(const QString &origin,
-                                                       const QString &apiKey) {
-    const auto url = ProviderEndpoint::url(origin, QStringLiteral("/v1/models"));
-    if (!url)
-        throw LLMError::invalidResponse();
-    return {*url, "GET", {{"Authorization", "Bearer " + apiKey.toUtf8()}}, {}};
-}
+    ProviderRequest keyTestRequest(const LLMProviderInfo &provider,
+                                   const QString &apiKey) const override {
+        return {endpoint(provider, QStringLiteral("/v1/models")),
+                "GET",
+                {{"Authorization", "Bearer " + apiKey.toUtf8()}},
+                {}};
+    }
 
-QString ChatCompletionsDialect::errorMessage(Vendor vendor, const QString &bodyText) {
-    return (vendor == Vendor::grok ? QStringLiteral("Grok error: ")
-                                   : QStringLiteral("OpenAI error: ")) +
-           bodyText;
-}
+    // Also DecodingError when the arguments text is not JSON, and LLMError::parseError when
+    // the first choice holds no usable tool call.
+    BriefingResponse parseResponse(const QByteArray &body) const override {
+        const QJsonDocument document = JsonRead::document(body);
+        if (!document.isObject())
+            structuralFailure();
+        const QJsonObject choice = firstObject(document.object().value(u"choices"));
+        const QJsonObject message = objectAt(choice, u"message");
+        const QJsonObject call = firstObject(message.value(u"tool_calls"));
+        const QJsonValue arguments = objectAt(call, u"function").value(u"arguments");
+        if (!arguments.isString())
+            structuralFailure();
+        const QJsonDocument input = JsonRead::document(arguments.toString().toUtf8());
+        if (!input.isObject())
+            structuralFailure();
+        return BriefingTool::parseInput(input.object());
+    }
+};
+} // namespace
 
-BriefingResponse ChatCompletionsDialect::parseResponse(const QByteArray &body) {
-    const QJsonDocument document = JsonRead::document(body);
-    if (!document.isObject())
-        structuralFailure();
-    const QJsonObject choice = firstObject(document.object().value(u"choices"));
-    const QJsonObject message = objectAt(choice, u"message");
-    const QJsonObject call = firstObject(message.value(u"tool_calls"));
-    const QJsonValue arguments = objectAt(call, u"function").value(u"arguments");
-    if (!arguments.isString())
-        structuralFailure();
-    const QJsonDocument input = JsonRead::document(arguments.toString().toUtf8());
-    if (!input.isObject())
-        structuralFailure();
-    return BriefingTool::parseInput(input.object());
+const ProviderDialect &ProviderDialects::chatCompletions() {
+    static const ChatCompletionsDialect dialect;
+    return dialect;
 }

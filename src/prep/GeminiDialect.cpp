@@ -1,19 +1,25 @@
-#include "GeminiDialect.h"
-
 #include "LLMError.h"
-#include "core/AppConfig.h"
-#include "sync/HttpExchange.h"
+#include "ProviderDialect.h"
+#include "core/JsonRead.h"
 
 #include <QJsonArray>
 
 namespace {
-QJsonObject typed(const char *type) {
-    return {{QStringLiteral("type"), QLatin1String(type)}};
-}
-
-QJsonObject stringArray() {
-    return {{QStringLiteral("type"), QStringLiteral("ARRAY")},
-            {QStringLiteral("items"), typed("STRING")}};
+// The same schema with its type names in upper case, as Gemini's dialect spells them.
+QJsonValue upperCaseTypes(const QJsonValue &schema) {
+    if (schema.isArray()) {
+        QJsonArray items;
+        for (const QJsonValue &item : schema.toArray())
+            items.append(upperCaseTypes(item));
+        return items;
+    }
+    if (!schema.isObject())
+        return schema;
+    QJsonObject object = schema.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        it.value() = it.key() == u"type" && it->isString() ? QJsonValue(it->toString().toUpper())
+                                                           : upperCaseTypes(it.value());
+    return object;
 }
 
 [[noreturn]] void structuralFailure() {
@@ -29,95 +35,80 @@ QJsonArray arrayOfObjects(const QJsonValue &value) {
             structuralFailure();
     return array;
 }
+
+// Google's Gemini generateContent: Google search plus the briefing function declaration,
+// in the schema dialect with upper-case type names. The key travels in x-goog-api-key.
+class GeminiDialect final : public ProviderDialect {
+public:
+    ProviderRequest generationRequest(const LLMProviderInfo &provider, const QString &systemPrompt,
+                                      const QString &userPrompt,
+                                      const QString &apiKey) const override {
+        const QUrl url =
+            endpoint(provider, QStringLiteral("/v1beta/models/") + QLatin1String(provider.model) +
+                                   QStringLiteral(":generateContent"));
+        const QJsonObject declaration{
+            {QStringLiteral("name"), QLatin1String(BriefingTool::name)},
+            {QStringLiteral("description"), QLatin1String(BriefingTool::longDescription)},
+            {QStringLiteral("parameters"), upperCaseTypes(BriefingTool::parametersSchema())}};
+        const QJsonObject body{
+            {QStringLiteral("system_instruction"),
+             QJsonObject{{QStringLiteral("parts"),
+                          QJsonArray{QJsonObject{{QStringLiteral("text"), systemPrompt}}}}}},
+            {QStringLiteral("contents"),
+             QJsonArray{
+                 QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
+                             {QStringLiteral("parts"),
+                              QJsonArray{QJsonObject{{QStringLiteral("text"), userPrompt}}}}}}},
+            {QStringLiteral("tools"),
+             QJsonArray{
+                 QJsonObject{{QStringLiteral("google_search"), QJsonObject{}}},
+                 QJsonObject{{QStringLiteral("function_declarations"), QJsonArray{declaration}}}}},
+            {QStringLiteral("generationConfig"),
+             QJsonObject{{QStringLiteral("maxOutputTokens"), 4096}}}};
+        return {url,
+                "POST",
+                {{"Content-Type", "application/json"}, {"x-goog-api-key", apiKey.toUtf8()}},
+                QJsonDocument(body).toJson(QJsonDocument::Compact)};
+    }
+
+    ProviderRequest keyTestRequest(const LLMProviderInfo &provider,
+                                   const QString &apiKey) const override {
+        return {endpoint(provider, QStringLiteral("/v1beta/models")),
+                "GET",
+                {{"x-goog-api-key", apiKey.toUtf8()}},
+                {}};
+    }
+
+    // Throws LLMError::parseError without a first candidate's list of parts.
+    BriefingResponse parseResponse(const QByteArray &body) const override {
+        const QJsonDocument document = JsonRead::document(body);
+        if (!document.isObject())
+            structuralFailure();
+        const QJsonArray candidates = arrayOfObjects(document.object().value(u"candidates"));
+        if (candidates.isEmpty())
+            structuralFailure();
+        const QJsonValue content = candidates.first().toObject().value(u"content");
+        if (!content.isObject())
+            structuralFailure();
+        const QJsonArray parts = arrayOfObjects(content.toObject().value(u"parts"));
+
+        for (const QJsonValue &value : parts) {
+            const QJsonValue call = value.toObject().value(u"functionCall");
+            if (call.isObject() &&
+                call.toObject().value(u"name") == QLatin1String(BriefingTool::name) &&
+                call.toObject().value(u"args").isObject())
+                return BriefingTool::parseInput(call.toObject().value(u"args").toObject());
+        }
+        QStringList texts;
+        for (const QJsonValue &value : parts)
+            if (value.toObject().value(u"text").isString())
+                texts.append(value.toObject().value(u"text").toString());
+        return BriefingResponse::fromText(texts.join(u'\n'));
+    }
+};
 } // namespace
 
-QString GeminiDialect::origin() {
-    return AppConfig::originFromEnvironment(
-        "ZELVANE_GEMINI_ORIGIN", QStringLiteral("https://generativelanguage.googleapis.com"));
-}
-
-QJsonObject GeminiDialect::briefingSchema() {
-    QJsonObject profileProperties;
-    for (const char *key : {"email", "name", "role", "company", "company_description",
-                            "recent_news", "linkedin_url", "notes"})
-        profileProperties.insert(QLatin1String(key), typed("STRING"));
-    const QJsonObject profile{{QStringLiteral("type"), QStringLiteral("OBJECT")},
-                              {QStringLiteral("properties"), profileProperties},
-                              {QStringLiteral("required"), QJsonArray{QStringLiteral("email")}}};
-    return {{QStringLiteral("type"), QStringLiteral("OBJECT")},
-            {QStringLiteral("properties"),
-             QJsonObject{{QStringLiteral("summary"), stringArray()},
-                         {QStringLiteral("attendee_profiles"),
-                          QJsonObject{{QStringLiteral("type"), QStringLiteral("ARRAY")},
-                                      {QStringLiteral("items"), profile}}},
-                         {QStringLiteral("talking_points"), stringArray()}}},
-            {QStringLiteral("required"),
-             QJsonArray{QStringLiteral("summary"), QStringLiteral("attendee_profiles"),
-                        QStringLiteral("talking_points")}}};
-}
-
-ProviderRequest GeminiDialect::generationRequest(const QString &origin, const QString &systemPrompt,
-                                                 const QString &userPrompt, const QString &apiKey) {
-    const auto url = ProviderEndpoint::url(origin, QLatin1String(modelPath));
-    if (!url)
-        throw LLMError::invalidResponse();
-    const QJsonObject declaration{
-        {QStringLiteral("name"), QLatin1String(BriefingTool::name)},
-        {QStringLiteral("description"), QLatin1String(BriefingTool::longDescription)},
-        {QStringLiteral("parameters"), briefingSchema()}};
-    const QJsonObject body{
-        {QStringLiteral("system_instruction"),
-         QJsonObject{{QStringLiteral("parts"),
-                      QJsonArray{QJsonObject{{QStringLiteral("text"), systemPrompt}}}}}},
-        {QStringLiteral("contents"),
-         QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
-                                {QStringLiteral("parts"),
-                                 QJsonArray{QJsonObject{{QStringLiteral("text"), userPrompt}}}}}}},
-        {QStringLiteral("tools"),
-         QJsonArray{
-             QJsonObject{{QStringLiteral("google_search"), QJsonObject{}}},
-             QJsonObject{{QStringLiteral("function_declarations"), QJsonArray{declaration}}}}},
-        {QStringLiteral("generationConfig"),
-         QJsonObject{{QStringLiteral("maxOutputTokens"), 4096}}}};
-    return {*url,
-            "POST",
-            {{"Content-Type", "application/json"}, {"x-goog-api-key", apiKey.toUtf8()}},
-            QJsonDocument(body).toJson(QJsonDocument::Compact)};
-}
-
-ProviderRequest GeminiDialect::keyTestRequest(const QString &origin, const QString &apiKey) {
-    const auto url = ProviderEndpoint::url(origin, QStringLiteral("/v1beta/models"));
-    if (!url)
-        throw LLMError::invalidResponse();
-    return {*url, "GET", {{"x-goog-api-key", apiKey.toUtf8()}}, {}};
-}
-
-QString GeminiDialect::errorMessage(const QString &bodyText) {
-    return QStringLiteral("Gemini error: ") + bodyText;
-}
-
-BriefingResponse GeminiDialect::parseResponse(const QByteArray &body) {
-    const QJsonDocument document = JsonRead::document(body);
-    if (!document.isObject())
-        structuralFailure();
-    const QJsonArray candidates = arrayOfObjects(document.object().value(u"candidates"));
-    if (candidates.isEmpty())
-        structuralFailure();
-    const QJsonValue content = candidates.first().toObject().value(u"content");
-    if (!content.isObject())
-        structuralFailure();
-    const QJsonArray parts = arrayOfObjects(content.toObject().value(u"parts"));
-
-    for (const QJsonValue &value : parts) {
-        const QJsonValue call = value.toObject().value(u"functionCall");
-        if (call.isObject() &&
-            call.toObject().value(u"name") == QLatin1String(BriefingTool::name) &&
-            call.toObject().value(u"args").isObject())
-            return BriefingTool::parseInput(call.toObject().value(u"args").toObject());
-    }
-    QStringList texts;
-    for (const QJsonValue &value : parts)
-        if (value.toObject().value(u"text").isString())
-            texts.append(value.toObject().value(u"text").toString());
-    return BriefingResponse::fromText(texts.join(u'\n'));
+const ProviderDialect &ProviderDialects::gemini() {
+    static const GeminiDialect dialect;
+    return dialect;
 }

@@ -1,80 +1,95 @@
 #include "LLMProvider.h"
 
+#include "ProviderDialect.h"
+#include "core/AppConfig.h"
+
+namespace {
+const LLMProviderInfo claude{
+    "Claude",
+    "ZELVANE_ANTHROPIC_ORIGIN",
+    "https://api.anthropic.com",
+    "claude-sonnet-4-20250514",
+    "Sign in or create a free account at console.anthropic.com, then create an API key. New "
+    "accounts include free credits.",
+    "Open Anthropic Console",
+    "https://console.anthropic.com/settings/keys",
+    ProviderDialects::claude()};
+
+const LLMProviderInfo openai{
+    "OpenAI",
+    "ZELVANE_OPENAI_ORIGIN",
+    "https://api.openai.com",
+    "gpt-4o",
+    "Sign in to your OpenAI account (the same one you use for ChatGPT), then create an API key.",
+    "Open OpenAI Dashboard",
+    "https://platform.openai.com/api-keys",
+    ProviderDialects::chatCompletions()};
+
+const LLMProviderInfo gemini{
+    "Gemini",
+    "ZELVANE_GEMINI_ORIGIN",
+    "https://generativelanguage.googleapis.com",
+    "gemini-2.0-flash",
+    "Sign in with your Google account. API keys are free with generous usage limits.",
+    "Open Google AI Studio",
+    "https://aistudio.google.com/app/apikey",
+    ProviderDialects::gemini()};
+
+const LLMProviderInfo grok{"Grok",
+                           "ZELVANE_XAI_ORIGIN",
+                           "https://api.x.ai",
+                           "grok-3",
+                           "Sign in with your X (Twitter) account, then create an API key.",
+                           "Open xAI Console",
+                           "https://console.x.ai",
+                           ProviderDialects::chatCompletions()};
+} // namespace
+
+QString LLMProviderInfo::origin() const {
+    return AppConfig::originFromEnvironment(originVariable, QString::fromLatin1(publicOrigin));
+}
+
 const QList<LLMProvider> &LLMProviders::all() {
     static const QList<LLMProvider> providers{LLMProvider::claude, LLMProvider::openai,
                                               LLMProvider::gemini, LLMProvider::grok};
     return providers;
 }
 
-QString LLMProviders::toString(LLMProvider provider) {
+const LLMProviderInfo &LLMProviders::info(LLMProvider provider) {
     switch (provider) {
     case LLMProvider::claude:
-        return QStringLiteral("Claude");
+        return claude;
     case LLMProvider::openai:
-        return QStringLiteral("OpenAI");
+        return openai;
     case LLMProvider::gemini:
-        return QStringLiteral("Gemini");
+        return gemini;
     case LLMProvider::grok:
-        return QStringLiteral("Grok");
+        return grok;
     }
-    return {};
+    Q_UNREACHABLE();
+}
+
+QString LLMProviders::toString(LLMProvider provider) {
+    return QString::fromLatin1(info(provider).name);
 }
 
 std::optional<LLMProvider> LLMProviders::fromString(QStringView raw) {
     for (LLMProvider provider : all())
-        if (toString(provider) == raw)
+        if (raw == QLatin1String(info(provider).name))
             return provider;
     return std::nullopt;
 }
 
 QString LLMProviders::setupInstructions(LLMProvider provider) {
-    switch (provider) {
-    case LLMProvider::claude:
-        return QStringLiteral("Sign in or create a free account at console.anthropic.com, then "
-                              "create an API key. New accounts include free credits.");
-    case LLMProvider::openai:
-        return QStringLiteral("Sign in to your OpenAI account (the same one you use for "
-                              "ChatGPT), then create an API key.");
-    case LLMProvider::gemini:
-        return QStringLiteral(
-            "Sign in with your Google account. API keys are free with generous usage limits.");
-    case LLMProvider::grok:
-        return QStringLiteral("Sign in with your X (Twitter) account, then create an API key.");
-    }
-    return {};
+    return QString::fromUtf8(info(provider).setupInstructions);
 }
 
 QString LLMProviders::apiKeyButtonLabel(LLMProvider provider) {
-    switch (provider) {
-    case LLMProvider::claude:
-        return QStringLiteral("Open Anthropic Console");
-    case LLMProvider::openai:
-        return QStringLiteral("Open OpenAI Dashboard");
-    case LLMProvider::gemini:
-        return QStringLiteral("Open Google AI Studio");
-    case LLMProvider::grok:
-        return QStringLiteral("Open xAI Console");
-    }
-    return {};
+    return QString::fromUtf8(info(provider).apiKeyButtonLabel);
 }
 
 QUrl LLMProviders::apiKeyURL(LLMProvider provider) {
-    QString address;
-    switch (provider) {
-    case LLMProvider::claude:
-        address = QStringLiteral("https://console.anthropic.com/settings/keys");
-        break;
-    case LLMProvider::openai:
-        address = QStringLiteral("https://platform.openai.com/api-keys");
-        break;
-    case LLMProvider::gemini:
-        address = QStringLiteral("https://aistudio.google.com/app/apikey");
-        break;
-    case LLMProvider::grok:
-        address = QStringLiteral("https://console.x.ai");
-        break;
-    }
-    const QUrl url(address, QUrl::StrictMode);
+    const QUrl url(QString::fromLatin1(info(provider).apiKeyPage), QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
         return QUrl(QStringLiteral("https://www.anthropic.com"));
     return url;

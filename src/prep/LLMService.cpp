@@ -1,73 +1,23 @@
 #include "LLMService.h"
 
-#include "ChatCompletionsDialect.h"
-#include "ClaudeDialect.h"
-#include "GeminiDialect.h"
+#include "ProviderDialect.h"
 #include "platform/SecretStore.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QStringDecoder>
-#include <functional>
 
 namespace {
-using Vendor = ChatCompletionsDialect::Vendor;
+constexpr auto timeoutMessage = "Research timed out after 90 seconds";
+constexpr std::chrono::seconds generationIdleLimit{120};
+constexpr HttpLimits keyTestLimits{std::chrono::seconds(60), std::chrono::seconds(120)};
 
 // Providers sometimes echo what they were sent; a key must never reach an error text.
 QString redacted(QString text, const QString &apiKey) {
     if (!apiKey.isEmpty())
         text.replace(apiKey, QStringLiteral("[redacted]"));
     return text;
-}
-
-// One provider's requests, error wording and reply shape.
-struct Dialect {
-    std::function<ProviderRequest(const QString &system, const QString &user, const QString &key)>
-        generationRequest;
-    std::function<ProviderRequest(const QString &key)> keyTestRequest;
-    std::function<QString(int status, const QString &bodyText)> errorMessage;
-    std::function<BriefingResponse(const QByteArray &body)> parseResponse;
-};
-
-Dialect dialectFor(LLMProvider provider) {
-    switch (provider) {
-    case LLMProvider::claude:
-        return {[](const QString &system, const QString &user, const QString &key) {
-                    return ClaudeDialect::generationRequest(ClaudeDialect::origin(), system, user,
-                                                            key);
-                },
-                [](const QString &key) {
-                    return ClaudeDialect::keyTestRequest(ClaudeDialect::origin(), key);
-                },
-                &ClaudeDialect::errorMessage, &ClaudeDialect::parseResponse};
-    case LLMProvider::openai:
-    case LLMProvider::grok: {
-        const Vendor vendor = provider == LLMProvider::grok ? Vendor::grok : Vendor::openai;
-        return {[vendor](const QString &system, const QString &user, const QString &key) {
-                    return ChatCompletionsDialect::generationRequest(
-                        vendor, ChatCompletionsDialect::origin(vendor), system, user, key);
-                },
-                [vendor](const QString &key) {
-                    return ChatCompletionsDialect::keyTestRequest(
-                        ChatCompletionsDialect::origin(vendor), key);
-                },
-                [vendor](int, const QString &text) {
-                    return ChatCompletionsDialect::errorMessage(vendor, text);
-                },
-                &ChatCompletionsDialect::parseResponse};
-    }
-    case LLMProvider::gemini:
-        break;
-    }
-    return {[](const QString &system, const QString &user, const QString &key) {
-                return GeminiDialect::generationRequest(GeminiDialect::origin(), system, user, key);
-            },
-            [](const QString &key) {
-                return GeminiDialect::keyTestRequest(GeminiDialect::origin(), key);
-            },
-            [](int, const QString &text) { return GeminiDialect::errorMessage(text); },
-            &GeminiDialect::parseResponse};
 }
 
 TransportError cancelled() {
@@ -121,8 +71,9 @@ QCoro::Task<LLMService::Choice> LLMService::choice() {
 QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
                                                            QString userPrompt) {
     const auto [key, chosen] = co_await choice();
-    const Dialect dialect = dialectFor(chosen);
-    const ProviderRequest request = dialect.generationRequest(systemPrompt, userPrompt, key);
+    const LLMProviderInfo &provider = LLMProviders::info(chosen);
+    const ProviderRequest request =
+        provider.dialect.generationRequest(provider, systemPrompt, userPrompt, key);
     const HttpLimits limits{generationIdleLimit, m_limit};
     HttpReply reply;
     try {
@@ -131,14 +82,15 @@ QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
         throw LLMError::apiError(QString::fromLatin1(timeoutMessage));
     }
     if (reply.status != 200)
-        throw LLMError::apiError(
-            redacted(dialect.errorMessage(reply.status, bodyText(reply.body)), key));
-    co_return dialect.parseResponse(reply.body);
+        throw LLMError::apiError(redacted(
+            provider.dialect.errorMessage(provider, reply.status, bodyText(reply.body)), key));
+    co_return provider.dialect.parseResponse(reply.body);
 }
 
 QCoro::Task<bool> LLMService::testConnection() {
     const auto [key, chosen] = co_await choice();
-    const ProviderRequest request = dialectFor(chosen).keyTestRequest(key);
+    const LLMProviderInfo &provider = LLMProviders::info(chosen);
+    const ProviderRequest request = provider.dialect.keyTestRequest(provider, key);
     const HttpReply reply = co_await send(request, key, keyTestLimits);
     co_return reply.status == 200;
 }

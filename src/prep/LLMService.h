@@ -3,7 +3,6 @@
 #include "BriefingResponse.h"
 #include "LLMError.h"
 #include "LLMProvider.h"
-#include "ProviderRequest.h"
 #include "sync/HttpExchange.h"
 
 #include <QCoroTask>
@@ -13,6 +12,7 @@
 
 class QNetworkAccessManager;
 class SecretStore;
+struct ProviderRequest;
 
 // Turns a system and a user prompt into a structured briefing through the provider the user
 // chose, and tests a stored key. Key and provider are read at every call, never kept.
@@ -34,11 +34,6 @@ public:
 
     // The stored choice; anything unrecognised means Claude.
     QCoro::Task<LLMProvider> provider();
-
-    static constexpr auto timeoutMessage = "Research timed out after 90 seconds";
-    // A generation may stall for 120 s; its whole limit is the constructor's.
-    static constexpr std::chrono::seconds generationIdleLimit{120};
-    static constexpr HttpLimits keyTestLimits{std::chrono::seconds(60), std::chrono::seconds(120)};
 
 private:
     // Sends through the shared request helper; a redirect becomes LLMError::redirected and

@@ -1,13 +1,12 @@
 #include "ResearchCache.h"
 
 #include "PrepLog.h"
-#include "core/MeetingBrief.h"
+#include "core/JsonRead.h"
 #include "core/SafeLinks.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QStandardPaths>
 #include <cmath>
 
@@ -37,9 +36,7 @@ std::optional<QByteArray> encodeWithin(CachedResearch research, qint64 limit) {
     while (bytes.size() > limit) {
         std::optional<QString> *largest = nullptr;
         qsizetype largestSize = 0;
-        for (std::optional<QString> *text :
-             {&research.name, &research.role, &research.company, &research.companyDescription,
-              &research.recentNews, &research.notes}) {
+        for (std::optional<QString> *text : research.profile.texts()) {
             const qsizetype size = *text ? encodedSize(**text) : 0;
             if (size > largestSize) {
                 largest = text;
@@ -78,18 +75,10 @@ std::optional<QDateTime> ReferenceDate::fromSecondsSince2001(double seconds) {
         qint64(std::llround(seconds * 1000.0)) + referenceEpochMSecs, Qt::UTC);
 }
 
-CachedResearch::CachedResearch(QString attendeeId_, QString email_, std::optional<QString> name_,
-                               const BriefingResponse::Profile &profile, const QString &eventId,
-                               QDateTime cachedAt_)
+CachedResearch::CachedResearch(QString attendeeId_, MeetingBrief::AttendeeProfile profile_,
+                               const QString &eventId, QDateTime cachedAt_)
     : attendeeId(std::move(attendeeId_))
-    , email(std::move(email_))
-    , name(std::move(name_))
-    , role(profile.role)
-    , company(profile.company)
-    , companyDescription(profile.companyDescription)
-    , recentNews(profile.recentNews)
-    , linkedInURL(profile.linkedInURL)
-    , notes(profile.notes)
+    , profile(std::move(profile_))
     , cachedAt(std::move(cachedAt_))
     , eventIds{eventId} {}
 
@@ -97,50 +86,26 @@ QByteArray CachedResearch::encode() const {
     // Sorted so the same record always gives the same bytes.
     QStringList sortedEventIds = eventIds.values();
     sortedEventIds.sort();
-    QJsonObject o{{QStringLiteral("attendeeId"), attendeeId},
-                  {QStringLiteral("email"), email},
-                  {QStringLiteral("cachedAt"), ReferenceDate::secondsSince2001(cachedAt)},
-                  {QStringLiteral("eventIds"), QJsonArray::fromStringList(sortedEventIds)}};
-    JsonFields::putOptional(o, QStringLiteral("name"), name);
-    JsonFields::putOptional(o, QStringLiteral("role"), role);
-    JsonFields::putOptional(o, QStringLiteral("company"), company);
-    JsonFields::putOptional(o, QStringLiteral("companyDescription"), companyDescription);
-    JsonFields::putOptional(o, QStringLiteral("recentNews"), recentNews);
-    JsonFields::putOptional(o, QStringLiteral("linkedInURL"), linkedInURL);
-    JsonFields::putOptional(o, QStringLiteral("notes"), notes);
+    QJsonObject o = profile.toJson();
+    o.insert(QStringLiteral("attendeeId"), attendeeId);
+    o.insert(QStringLiteral("cachedAt"), ReferenceDate::secondsSince2001(cachedAt));
+    o.insert(QStringLiteral("eventIds"), QJsonArray::fromStringList(sortedEventIds));
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-std::optional<CachedResearch> CachedResearch::decode(const QByteArray &bytes) {
-    const QJsonDocument document = QJsonDocument::fromJson(bytes);
-    if (!document.isObject())
-        return std::nullopt;
-    const QJsonObject o = document.object();
-    const QJsonValue id = o.value(u"attendeeId"), email = o.value(u"email"),
-                     cachedAt = o.value(u"cachedAt");
-    if (!id.isString() || !email.isString() || !cachedAt.isDouble())
-        return std::nullopt;
-    const auto when = ReferenceDate::fromSecondsSince2001(cachedAt.toDouble());
-    if (!when)
-        return std::nullopt;
-    bool ok = true;
-    const QStringList eventIds = JsonFields::stringList(o.value(u"eventIds"), ok);
+CachedResearch CachedResearch::decode(const QByteArray &bytes) {
+    const QJsonObject o = JsonRead::object(bytes);
     CachedResearch r;
-    r.attendeeId = id.toString();
-    r.email = email.toString();
-    r.name = JsonFields::optionalString(o, u"name", ok);
-    r.role = JsonFields::optionalString(o, u"role", ok);
-    r.company = JsonFields::optionalString(o, u"company", ok);
-    r.companyDescription = JsonFields::optionalString(o, u"companyDescription", ok);
-    r.recentNews = JsonFields::optionalString(o, u"recentNews", ok);
-    r.linkedInURL = JsonFields::optionalUrl(o, u"linkedInURL", ok);
-    if (r.linkedInURL && !SafeLinks::isLinkedIn(*r.linkedInURL))
-        r.linkedInURL.reset();
-    r.notes = JsonFields::optionalString(o, u"notes", ok);
+    r.attendeeId = JsonRead::string(o, u"attendeeId");
+    const auto when = ReferenceDate::fromSecondsSince2001(JsonRead::number(o, u"cachedAt"));
+    if (!when)
+        throw DecodingError(QStringLiteral("cachedAt: beyond any date"));
     r.cachedAt = *when;
+    const QStringList eventIds = JsonRead::stringList(o.value(u"eventIds"), u"eventIds");
     r.eventIds = QSet<QString>(eventIds.begin(), eventIds.end());
-    if (!ok)
-        return std::nullopt;
+    r.profile = MeetingBrief::AttendeeProfile::fromJson(o);
+    if (r.profile.linkedInURL && !SafeLinks::isLinkedIn(*r.profile.linkedInURL))
+        r.profile.linkedInURL.reset();
     return r;
 }
 
@@ -167,9 +132,15 @@ std::optional<CachedResearch> ResearchCache::get(const QString &attendeeId) cons
     const auto bytes = PrivateFiles::readRegularFile(filePath(attendeeId), maxFileBytes);
     if (!bytes)
         return std::nullopt;
-    auto research = CachedResearch::decode(*bytes);
-    if (!research)
+    std::optional<CachedResearch> research;
+    try {
+        research = CachedResearch::decode(*bytes);
+    } catch (const DecodingError &error) {
+        // The file stays until research on the person is stored again.
+        qCWarning(lcPrep) << "a research cache file is unreadable and was skipped:"
+                          << error.detail();
         return std::nullopt;
+    }
     const double age = ReferenceDate::secondsSince2001(m_clock.now()) -
                        ReferenceDate::secondsSince2001(research->cachedAt);
     if (age > std::chrono::duration<double>(maxAge).count()) {

@@ -1,41 +1,34 @@
 #pragma once
 
-#include "BriefingResponse.h"
 #include "core/Clock.h"
+#include "core/MeetingBrief.h"
 #include "platform/PrivateFiles.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QSet>
 #include <QString>
-#include <QUrl>
 #include <chrono>
 #include <optional>
 
 // What the model found out about one external participant.
 struct CachedResearch {
     QString attendeeId;
-    QString email;
-    std::optional<QString> name;
-    std::optional<QString> role;
-    std::optional<QString> company;
-    std::optional<QString> companyDescription;
-    std::optional<QString> recentNews;
-    std::optional<QUrl> linkedInURL;
-    std::optional<QString> notes;
+    MeetingBrief::AttendeeProfile profile;
     QDateTime cachedAt;
     QSet<QString> eventIds;
 
     CachedResearch() = default;
-    // Research fields from `profile`; made now, for the one event.
-    CachedResearch(QString attendeeId, QString email, std::optional<QString> name,
-                   const BriefingResponse::Profile &profile, const QString &eventId,
-                   QDateTime cachedAt);
+    // Made now, for the one event.
+    CachedResearch(QString attendeeId, MeetingBrief::AttendeeProfile profile,
+                   const QString &eventId, QDateTime cachedAt);
 
-    // One compact JSON object; "cachedAt" in seconds since 2001-01-01 00:00:00 UTC.
+    // One compact JSON object: the profile's fields beside "attendeeId", "cachedAt" in seconds
+    // since 2001-01-01 00:00:00 UTC, and "eventIds".
     QByteArray encode() const;
-    // Absent unless "attendeeId", "email", "cachedAt" and "eventIds" are present and typed.
-    static std::optional<CachedResearch> decode(const QByteArray &bytes);
+    // Throws DecodingError unless "attendeeId", "email", "cachedAt" and "eventIds" are present
+    // and typed. A link that is not LinkedIn's is dropped.
+    static CachedResearch decode(const QByteArray &bytes);
 
     bool operator==(const CachedResearch &) const = default;
 };
@@ -44,7 +37,7 @@ struct CachedResearch {
 // wrong is a miss or a skipped write.
 class ResearchCache {
 public:
-    explicit ResearchCache(QString cacheDir, Clock &clock = Clock::system());
+    ResearchCache(QString cacheDir, Clock &clock);
 
     // $XDG_DATA_HOME/Zelvane/ResearchCache
     static QString defaultDirectory();

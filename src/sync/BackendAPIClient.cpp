@@ -3,6 +3,7 @@
 #include "HttpExchange.h"
 #include "SyncLog.h"
 #include "core/AppConfig.h"
+#include "core/JsonRead.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -3,6 +3,7 @@
 #include "BackendAPIClient.h"
 #include "HttpExchange.h"
 #include "core/AppConfig.h"
+#include "core/JsonRead.h"
 
 #include <QJsonDocument>
 #include <QPointer>

@@ -4,8 +4,6 @@
 
 #include <QByteArray>
 #include <QCoroTask>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <chrono>
@@ -52,18 +50,6 @@ public:
     QString description() const override {
         return QStringLiteral("The server's answer was too large and was not read");
     }
-};
-
-// A body that is not the JSON shape the caller expects.
-class DecodingError : public Error {
-public:
-    explicit DecodingError(QString detail)
-        : m_detail(std::move(detail)) {}
-    const QString &detail() const { return m_detail; }
-    QString description() const override;
-
-private:
-    QString m_detail;
 };
 
 // Methods as values, since a string literal inside a co_await expression trips GCC.
@@ -116,19 +102,3 @@ QCoro::Task<HttpReply> sendRequest(QNetworkAccessManager &network, QNetworkReque
                                    HttpReceive receive = {});
 
 QNetworkRequest jsonRequest(const QUrl &url);
-
-// Strict JSON readers: a missing or mistyped member throws DecodingError.
-namespace JsonRead {
-// Any JSON document; the parser's complaint and offset as the detail otherwise.
-QJsonDocument document(const QByteArray &body);
-QJsonObject object(const QByteArray &body);
-QJsonObject object(const QJsonValue &value, QStringView what);
-QString string(const QJsonObject &o, QStringView key);
-std::optional<QString> optionalString(const QJsonObject &o, QStringView key);
-std::optional<bool> optionalBool(const QJsonObject &o, QStringView key);
-std::optional<qint64> optionalInteger(const QJsonObject &o, QStringView key);
-bool boolean(const QJsonObject &o, QStringView key);
-qint64 integer(const QJsonObject &o, QStringView key);
-// The member when present and not null.
-std::optional<QJsonValue> optionalMember(const QJsonObject &o, QStringView key);
-} // namespace JsonRead

@@ -1,6 +1,5 @@
 #include "ProxyRecords.h"
 
-#include "HttpExchange.h"
 #include "core/HexColor.h"
 #include "core/MeetingLinkParser.h"
 
@@ -9,9 +8,7 @@
 namespace {
 template <typename T, typename Decode>
 QList<T> decodeArray(const QJsonValue &value, QStringView key, Decode decode) {
-    if (!value.isArray())
-        throw DecodingError(key.toString() + QStringLiteral(": not an array"));
-    const QJsonArray array = value.toArray();
+    const QJsonArray array = JsonRead::array(value, key);
     QList<T> items;
     items.reserve(array.size());
     for (const QJsonValue &item : array)

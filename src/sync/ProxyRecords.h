@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/CalendarEvent.h"
+#include "core/JsonRead.h"
 #include "platform/Error.h"
 
 #include <QByteArray>
@@ -83,7 +84,6 @@ struct ProxyGrant {
     QString provider;
     QString email;
 
-    const QString &id() const { return grantId; }
     static ProxyGrant fromJson(const QByteArray &body);
 };
 

@@ -6,6 +6,7 @@
 #include "SyncLog.h"
 #include "core/AppConfig.h"
 #include "core/Clock.h"
+#include "core/JsonRead.h"
 #include "platform/BrowserLauncher.h"
 #include "platform/SecretStore.h"
 

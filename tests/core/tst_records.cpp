@@ -1,6 +1,7 @@
 #include "core/AppConfig.h"
 #include "core/CalendarEvent.h"
 #include "core/HexColor.h"
+#include "core/JsonRead.h"
 #include "core/MeetingBrief.h"
 #include "core/SafeLinks.h"
 
@@ -148,7 +149,10 @@ private Q_SLOTS:
         const QByteArray expected =
             QCryptographicHash::hash((email + u':').toUtf8(), QCryptographicHash::Sha256).toHex();
         QCOMPARE(attendee.id.toLatin1(), expected);
-        QVERIFY(!attendee.role && !attendee.company && !attendee.linkedInURL);
+        // Nothing is known of them yet but the address.
+        MeetingBrief::AttendeeProfile addressOnly;
+        addressOnly.email = email;
+        QCOMPARE(attendee.profile, addressOnly);
     }
 
     void attendeeIdDependsOnCaseAndName() {
@@ -161,16 +165,21 @@ private Q_SLOTS:
 
     void attendeeJson() {
         Attendee a(u"jo@acme.com"_s, u"Jo"_s, {});
-        a.role = u"CTO"_s;
-        a.linkedInURL = QUrl(u"https://www.linkedin.com/in/jo"_s);
+        a.profile.role = u"CTO"_s;
+        a.profile.linkedInURL = QUrl(u"https://www.linkedin.com/in/jo"_s);
         const QJsonObject o = a.toJson();
-        QVERIFY(!o.contains(u"company"_s));
+        QCOMPARE(QStringList(o.keys()), (QStringList{u"email"_s, u"id"_s, u"isExternal"_s,
+                                                     u"linkedInURL"_s, u"name"_s, u"role"_s}));
         QCOMPARE(o.value(u"linkedInURL"_s).toString(), u"https://www.linkedin.com/in/jo"_s);
         QCOMPARE(Attendee::fromJson(o), a);
-        QVERIFY(
-            Attendee::fromJson(json(R"({"id":"x","email":"e","isExternal":true,"role":null})")));
-        QVERIFY(!Attendee::fromJson(json(R"({"id":"x","email":"e"})")));
-        QVERIFY(!Attendee::fromJson(json(R"({"id":"x","email":"e","isExternal":true,"role":3})")));
+        QCOMPARE(Attendee::fromJson(json(R"({"id":"x","email":"e","isExternal":true,"role":null})"))
+                     .profile.role,
+                 std::nullopt);
+        for (const char *bad :
+             {R"({"id":"x","email":"e"})", R"({"id":"x","email":"e","isExternal":true,"role":3})",
+              R"({"id":"x","isExternal":true})",
+              R"({"id":"x","email":"e","isExternal":true,"linkedInURL":"a b"})"})
+            QVERIFY_THROWS_EXCEPTION(DecodingError, Attendee::fromJson(json(bad)));
     }
 
     void briefJson() {
@@ -182,18 +191,102 @@ private Q_SLOTS:
         p.email = u"x@y.z"_s;
         p.company = u"Y"_s;
         brief.attendeeProfiles = {p, p}; // duplicates are kept
-        const auto back = MeetingBrief::fromJson(brief.toJson());
-        QVERIFY(back);
-        QCOMPARE(*back, brief);
-        QCOMPARE(back->attendeeProfiles.size(), 2);
-        QCOMPARE(back->attendeeProfiles[0].id(), back->attendeeProfiles[1].id());
+        const MeetingBrief back = MeetingBrief::fromJson(brief.toJson());
+        QCOMPARE(back, brief);
+        QCOMPARE(back.attendeeProfiles.size(), 2);
 
         QJsonObject missing = brief.toJson();
         missing.remove(u"talkingPoints"_s);
-        QVERIFY(!MeetingBrief::fromJson(missing));
-        QVERIFY(!MeetingBrief::fromJson(
-            json(R"({"eventId":"e","generatedAt":"2026-01-01T00:00:00Z","summary":[],
-                     "attendeeProfiles":[{"name":"no email"}],"talkingPoints":[]})")));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, MeetingBrief::fromJson(missing));
+        QJsonObject undated = brief.toJson();
+        undated.insert(u"generatedAt"_s, u"yesterday"_s);
+        QVERIFY_THROWS_EXCEPTION(DecodingError, MeetingBrief::fromJson(undated));
+        QVERIFY_THROWS_EXCEPTION(
+            DecodingError,
+            MeetingBrief::fromJson(json(R"({"eventId":"e","generatedAt":"2026-01-01T00:00:00Z",
+                "summary":[],"attendeeProfiles":[{"name":"no email"}],"talkingPoints":[]})")));
+    }
+
+    // Each reader on the value under "v": what it reads, or "throws".
+    void jsonReaders_data() {
+        QTest::addColumn<QByteArray>("object");
+        QTest::addColumn<QString>("reader");
+        QTest::addColumn<QString>("read");
+        const auto row = [](const char *name, const char *object, const char *reader,
+                            const char *read) {
+            QTest::newRow(name) << QByteArray(object) << QString::fromLatin1(reader)
+                                << QString::fromLatin1(read);
+        };
+        row("integer", R"({"v":42})", "integer", "42");
+        row("integer with a fraction", R"({"v":4.5})", "integer", "throws");
+        row("integer beyond a double's exact range", R"({"v":9007199254740993e3})", "integer",
+            "throws");
+        row("integer missing", R"({})", "integer", "throws");
+        row("optional integer null", R"({"v":null})", "optionalInteger", "none");
+        row("optional integer as text", R"({"v":"1"})", "optionalInteger", "throws");
+        row("number with a fraction", R"({"v":4.5})", "number", "4.5");
+        row("number as text", R"({"v":"4"})", "number", "throws");
+        row("optional text absent", R"({})", "optionalString", "none");
+        row("optional text a number", R"({"v":1})", "optionalString", "throws");
+        row("text null", R"({"v":null})", "string", "throws");
+        row("optional boolean", R"({"v":false})", "optionalBool", "false");
+        row("boolean as number", R"({"v":0})", "boolean", "throws");
+        // Plain literals: moc reads "//" inside a raw string as a comment.
+        row("address", "{\"v\":\"https://a.example/p?q=1\"}", "optionalUrl",
+            "https://a.example/p?q=1");
+        row("address that does not parse", "{\"v\":\"http://a b\"}", "optionalUrl", "throws");
+        row("list of texts", R"({"v":["a","b"]})", "stringList", "a|b");
+        row("list with a number", R"({"v":["a",1]})", "stringList", "throws");
+        row("list that is an object", R"({"v":{}})", "stringList", "throws");
+    }
+    void jsonReaders() {
+        QFETCH(QByteArray, object);
+        QFETCH(QString, reader);
+        QFETCH(QString, read);
+        const QJsonObject o = JsonRead::object(object);
+        const auto text = [](const auto &value) -> QString {
+            if (!value)
+                return u"none"_s;
+            if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, bool>)
+                return *value ? u"true"_s : u"false"_s;
+            else if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, QUrl>)
+                return value->toString();
+            else
+                return QVariant(*value).toString();
+        };
+        QString got;
+        try {
+            if (reader == u"integer")
+                got = QString::number(JsonRead::integer(o, u"v"));
+            else if (reader == u"optionalInteger")
+                got = text(JsonRead::optionalInteger(o, u"v"));
+            else if (reader == u"number")
+                got = QString::number(JsonRead::number(o, u"v"));
+            else if (reader == u"optionalString")
+                got = text(JsonRead::optionalString(o, u"v"));
+            else if (reader == u"string")
+                got = JsonRead::string(o, u"v");
+            else if (reader == u"optionalBool")
+                got = text(JsonRead::optionalBool(o, u"v"));
+            else if (reader == u"boolean")
+                got = JsonRead::boolean(o, u"v") ? u"true"_s : u"false"_s;
+            else if (reader == u"optionalUrl")
+                got = text(JsonRead::optionalUrl(o, u"v"));
+            else if (reader == u"stringList")
+                got = JsonRead::stringList(o.value(u"v"), u"v").join(u'|');
+        } catch (const DecodingError &error) {
+            // The detail names the member, never its value.
+            QVERIFY2(error.detail().startsWith(u"v: "_s), qPrintable(error.detail()));
+            got = u"throws"_s;
+        }
+        QCOMPARE(got, read);
+    }
+
+    void jsonDocuments() {
+        QCOMPARE(JsonRead::document("[1]").array().size(), 1);
+        QVERIFY_THROWS_EXCEPTION(DecodingError, JsonRead::document("{\"a\":"));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, JsonRead::object(QByteArray("[1]")));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, JsonRead::object(QJsonValue(1), u"v"));
     }
 
     void backendAddresses() {

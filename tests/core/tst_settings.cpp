@@ -48,7 +48,7 @@ private Q_SLOTS:
             QCOMPARE(settings->reminderOffsets(u"any"_s), Seconds{0s});
             settings->setSoundEnabled(false);
             settings->setRespectDND(true);
-            settings->setUserDomain(u"acme.com"_s);
+            settings->setValue(AppSettings::Key::UpdateSkippedVersion, u"2.1"_s);
             settings->setHasCompletedOnboarding(true);
             settings->setLaunchAtLogin(false);
             settings->addReminder(ReminderOffset::tenMin, u"A"_s);
@@ -57,7 +57,7 @@ private Q_SLOTS:
         auto settings = env.makeSettings();
         QCOMPARE(settings->soundEnabled(), false);
         QCOMPARE(settings->respectDND(), true);
-        QCOMPARE(settings->userDomain(), u"acme.com"_s);
+        QCOMPARE(settings->value(AppSettings::Key::UpdateSkippedVersion), QVariant(u"2.1"_s));
         QCOMPARE(settings->hasCompletedOnboarding(), true);
         QCOMPARE(settings->launchAtLogin(), false);
         QCOMPARE(settings->reminderOffsets(u"A"_s), Seconds{600s});
@@ -149,16 +149,18 @@ private Q_SLOTS:
         TestEnvironment env;
         const QString folder = env.configHome() + u"/Zelvane"_s;
         const QString path = folder + u"/Zelvane.conf"_s;
-        const QByteArray text =
-            "[General]\nsoundEnabled=false\nuserDomain=" + QByteArray(2 * 1024 * 1024, 'x') +
-            "\nrespectDND=true\n";
+        const QByteArray text = "[General]\nsoundEnabled=false\nnotOurs=1\nSUSkippedVersion=" +
+                                QByteArray(2 * 1024 * 1024, 'x') +
+                                "\nrespectDND=true\nSUHasLaunchedBefore=true\n";
         QVERIFY(QDir().mkpath(folder) && writeFile(path, text));
 
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is larger than .* set aside"_s));
         AppSettings settings(AppSettings::defaultStore());
         QCOMPARE(settings.soundEnabled(), false);
         QCOMPARE(settings.respectDND(), true);
-        QCOMPARE(settings.userDomain(), QString());
+        QCOMPARE(settings.value(AppSettings::Key::UpdateSkippedVersion), QVariant(QString()));
+        QCOMPARE(settings.value(AppSettings::Key::UpdateHasLaunchedBefore), QVariant(true));
+        QVERIFY(!QSettings(path, QSettings::IniFormat).contains(u"notOurs"_s));
         QCOMPARE(modeOf(path), mode_t(S_IFREG | 0600));
         QVERIFY(QFileInfo(path).size() < 1024);
         const QStringList aside = QDir(folder).entryList({u"Zelvane.conf.bad-*"_s}, QDir::Files);
@@ -243,12 +245,13 @@ private Q_SLOTS:
         QCOMPARE(changes.count(), 0);
         QVERIFY(settings->contains(AppSettings::Key::UpdateDownloadsEnabled));
 
-        settings->setUserDomain(u"acme.com"_s);
-        settings->remove(AppSettings::Key::UserDomain);
-        settings->remove(AppSettings::Key::UserDomain);
+        settings->setValue(AppSettings::Key::UpdateSkippedVersion, u"2.1"_s);
+        settings->remove(AppSettings::Key::UpdateSkippedVersion);
+        settings->remove(AppSettings::Key::UpdateSkippedVersion);
         QCOMPARE(changes.count(), 2);
-        QCOMPARE(changes.at(1).first().value<AppSettings::Key>(), AppSettings::Key::UserDomain);
-        QCOMPARE(settings->userDomain(), QString());
+        QCOMPARE(changes.at(1).first().value<AppSettings::Key>(),
+                 AppSettings::Key::UpdateSkippedVersion);
+        QCOMPARE(settings->value(AppSettings::Key::UpdateSkippedVersion), QVariant(QString()));
     }
 
     void storedTextReadsBackInTheDefaultsType() {
