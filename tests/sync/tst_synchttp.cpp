@@ -564,6 +564,9 @@ private Q_SLOTS:
         settle(service->fetchEvents());
         QCOMPARE(server->requests().value(0).header("If-None-Match"), QByteArray("\"v1\""));
         QCOMPARE(service->events().size(), 1);
+        // The feed is one calendar, named like its account, that General can switch off.
+        QCOMPARE(service->accountCalendars().value(id).value(0).id, id);
+        QCOMPARE(service->accountCalendars().value(id).value(0).name, u"Team"_s);
         for (const auto &[failing, reason] : QList<std::pair<QByteArray, QString>>{
                  {"<html>Sign in</html>", u"The address does not lead to an iCalendar feed."_s},
                  {QByteArray(21 * 1024 * 1024, 'x'),
