@@ -3,6 +3,7 @@
 #include "ProxyRecords.h"
 #include "core/MeetingLinkParser.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QTimeZone>
 
@@ -20,27 +21,34 @@ extern "C" {
 QString FeedError::description() const {
     switch (m_reason) {
     case Reason::unreachable:
-        return QStringLiteral("The calendar feed could not be reached.");
+        return QCoreApplication::translate("FeedError", "The calendar feed could not be reached.");
     case Reason::httpStatus:
-        return QStringLiteral("The calendar feed answered with HTTP status %1.").arg(m_status);
+        return QCoreApplication::translate("FeedError",
+                                           "The calendar feed answered with HTTP status %1.")
+            .arg(m_status);
     case Reason::notICalendar:
-        return QStringLiteral("The address does not lead to an iCalendar feed.");
+        return QCoreApplication::translate("FeedError",
+                                           "The address does not lead to an iCalendar feed.");
     case Reason::tooLarge:
-        return QStringLiteral("The calendar feed is larger than 20 MB.");
+        return QCoreApplication::translate("FeedError", "The calendar feed is larger than 20 MB.");
     case Reason::badAddress:
-        return QStringLiteral("Use an https:// or webcal:// address, or a file on this computer.");
+        return QCoreApplication::translate(
+            "FeedError", "Use an https:// or webcal:// address, or a file on this computer.");
     case Reason::unreadable:
-        return QStringLiteral("The calendar file could not be read.");
+        return QCoreApplication::translate("FeedError", "The calendar file could not be read.");
     case Reason::tooDeep:
-        return QStringLiteral("The calendar feed is malformed: its entries are nested too deeply.");
+        return QCoreApplication::translate(
+            "FeedError", "The calendar feed is malformed: its entries are nested too deeply.");
     case Reason::tooComplex:
-        return QStringLiteral(
+        return QCoreApplication::translate(
+            "FeedError",
             "The calendar feed repeats its events too often to be read. Ask its owner to "
             "simplify the recurring events.");
     case Reason::tooSlow:
-        return QStringLiteral("The calendar feed took longer than a minute to arrive.");
+        return QCoreApplication::translate(
+            "FeedError", "The calendar feed took longer than a minute to arrive.");
     case Reason::stopped:
-        return QStringLiteral("Reading the calendar feed was stopped.");
+        return QCoreApplication::translate("FeedError", "Reading the calendar feed was stopped.");
     }
     return {};
 }

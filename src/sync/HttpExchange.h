@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QCoroTask>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -48,7 +49,8 @@ public:
 class BodyLimitError : public Error {
 public:
     QString description() const override {
-        return QStringLiteral("The server's answer was too large and was not read");
+        return QCoreApplication::translate("BodyLimitError",
+                                           "The server's answer was too large and was not read");
     }
 };
 
