@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -71,9 +72,20 @@ void preferXWayland() {
         qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
+// What runs once this process owns the session's bus name; destroyed in reverse order.
+struct Running {
+    AppServices services;
+    AppController controller;
+
+    Running(AppSettings &settings, SingleInstance &instance)
+        : services(settings, Clock::system(), &instance)
+        , controller(settings, services) {}
+};
+
 // Runs Zelvane unless one already runs in this session; then that one opens its settings
-// window and this process ends with status 0.
-QCoro::Task<> startOrHandOver(SingleInstance &instance, AppController &controller) {
+// window and this process ends with status 0, having started none of the services.
+QCoro::Task<> startOrHandOver(SingleInstance &instance, AppSettings &settings,
+                              std::unique_ptr<Running> &running) {
     try {
         bool owner = co_await instance.claim();
         // The owner may have been ending just then; a second try settles it.
@@ -83,9 +95,10 @@ QCoro::Task<> startOrHandOver(SingleInstance &instance, AppController &controlle
             QCoreApplication::exit(0);
             co_return;
         }
-        QObject::connect(&instance, &SingleInstance::activated, &controller,
+        running = std::make_unique<Running>(settings, instance);
+        QObject::connect(&instance, &SingleInstance::activated, &running->controller,
                          &AppController::openApp);
-        controller.start();
+        running->controller.start();
         Relaunch::reportStarted();
     } catch (const std::exception &error) {
         qCWarning(lcApp) << "start-up failed:" << error.what();
@@ -127,8 +140,7 @@ int main(int argc, char *argv[]) {
 
     AppSettings settings(AppSettings::defaultStore());
     SingleInstance instance;
-    AppServices services(settings, Clock::system(), &instance);
-    AppController controller(settings, services);
-    startOrHandOver(instance, controller);
+    std::unique_ptr<Running> running;
+    startOrHandOver(instance, settings, running);
     return app.exec();
 }
