@@ -46,7 +46,7 @@ void schedulerPass(benchmark::State &state) {
     SlackService slack(backend, secrets, clock);
     LLMService llm(secrets);
     ResearchCache cache(dir.filePath(QStringLiteral("cache")), clock);
-    AttendeeResearchService research(llm, cache, slack, secrets, clock);
+    AttendeeResearchService research(llm, cache, calendar, slack, secrets, clock);
     ReminderScheduler scheduler(calendar, research, settings, clock);
     scheduler.start();
     for (auto _ : state) {

@@ -35,7 +35,7 @@ AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *i
     , sms(backend, secrets, clock)
     , llm(secrets)
     , researchCache(ResearchCache::defaultDirectory(), clock)
-    , research(llm, researchCache, slack, secrets, clock)
+    , research(llm, researchCache, calendar, slack, secrets, clock)
     , scheduler(calendar, research, settings, clock, FiredReminders::defaultFolder())
     , battery(clock)
     , updateInstaller(installerFor(instance))

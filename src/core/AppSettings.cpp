@@ -1,6 +1,7 @@
 #include "AppSettings.h"
 
 #include "CoreLog.h"
+#include "JsonRead.h"
 #include "platform/PrivateFiles.h"
 
 #include <QDateTime>
@@ -245,16 +246,15 @@ QByteArray AppSettings::accountRemindersData() const {
 }
 
 QSet<QString> AppSettings::decodeDisabledCalendars(const QByteArray &data) {
-    const QJsonDocument doc = QJsonDocument::fromJson(data);
-    if (!doc.isArray())
+    if (data.isEmpty())
         return {};
-    QSet<QString> ids;
-    for (const QJsonValue &item : doc.array()) {
-        if (!item.isString())
-            return {};
-        ids.insert(item.toString());
+    try {
+        const QStringList ids = JsonRead::stringList(JsonRead::array(data), u"disabled calendars");
+        return {ids.cbegin(), ids.cend()};
+    } catch (const DecodingError &error) {
+        qCWarning(lcCore) << "the disabled calendars are unreadable:" << error.detail();
+        return {};
     }
-    return ids;
 }
 
 QByteArray AppSettings::encodeDisabledCalendars(const QSet<QString> &ids) {
@@ -264,27 +264,27 @@ QByteArray AppSettings::encodeDisabledCalendars(const QSet<QString> &ids) {
 }
 
 QHash<QString, QList<ReminderOffset>> AppSettings::decodeAccountReminders(const QByteArray &data) {
-    const QJsonDocument doc = QJsonDocument::fromJson(data);
-    if (!doc.isObject())
+    if (data.isEmpty())
         return {};
-    QHash<QString, QList<ReminderOffset>> map;
-    const QJsonObject object = doc.object();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!it->isArray())
-            return {};
-        QList<ReminderOffset> offsets;
-        for (const QJsonValue &item : it->toArray()) {
-            const double number = item.toDouble(-1);
-            const auto offset = item.isDouble() && number == double(qint64(number))
-                                    ? ReminderOffsets::fromRaw(qint64(number))
-                                    : std::nullopt;
-            if (!offset)
-                return {}; // one unknown lead time makes the whole map unreadable
-            offsets.append(*offset);
+    // One unknown lead time makes the whole map unreadable.
+    try {
+        QHash<QString, QList<ReminderOffset>> map;
+        const QJsonObject object = JsonRead::object(data);
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            QList<ReminderOffset> offsets;
+            for (const QJsonValue &item : JsonRead::array(*it, u"lead times")) {
+                const auto offset = ReminderOffsets::fromRaw(JsonRead::integer(item, u"lead time"));
+                if (!offset)
+                    throw DecodingError(QStringLiteral("lead time: not a known lead time"));
+                offsets.append(*offset);
+            }
+            map.insert(it.key(), offsets);
         }
-        map.insert(it.key(), offsets);
+        return map;
+    } catch (const DecodingError &error) {
+        qCWarning(lcCore) << "the reminder lead times are unreadable:" << error.detail();
+        return {};
     }
-    return map;
 }
 
 QByteArray AppSettings::encodeAccountReminders(const QHash<QString, QList<ReminderOffset>> &map) {

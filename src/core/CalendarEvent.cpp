@@ -1,5 +1,7 @@
 #include "CalendarEvent.h"
 
+#include "JsonRead.h"
+
 #include <QCoreApplication>
 #include <QUuid>
 
@@ -87,42 +89,11 @@ QJsonObject ConnectedAccount::toJson() const {
             {QStringLiteral("grantId"), grantId}};
 }
 
-std::optional<ConnectedAccount> ConnectedAccount::fromJson(const QJsonValue &value) {
-    const QJsonObject o = value.toObject();
-    const QJsonValue id = o.value(u"id"), provider = o.value(u"provider"),
-                     email = o.value(u"email"), grantId = o.value(u"grantId");
-    if (!value.isObject() || !id.isString() || !provider.isString() || !email.isString())
-        return std::nullopt;
-    const auto parsedProvider = CalendarProviders::fromString(provider.toString());
-    if (!parsedProvider)
-        return std::nullopt;
-    if (!grantId.isUndefined() && !grantId.isNull() && !grantId.isString())
-        return std::nullopt;
-    return ConnectedAccount{id.toString(), *parsedProvider, email.toString(), grantId.toString()};
-}
-
-QJsonObject EmailThread::toJson() const {
-    return {{QStringLiteral("id"), id},           {QStringLiteral("subject"), subject},
-            {QStringLiteral("from"), from},       {QStringLiteral("date"), date},
-            {QStringLiteral("snippet"), snippet}, {QStringLiteral("messageCount"), messageCount}};
-}
-
-std::optional<EmailThread> EmailThread::fromJson(const QJsonValue &value) {
-    const QJsonObject o = value.toObject();
-    EmailThread thread;
-    const std::pair<const char16_t *, QString *> texts[] = {
-        {u"id", &thread.id},     {u"subject", &thread.subject}, {u"from", &thread.from},
-        {u"date", &thread.date}, {u"snippet", &thread.snippet},
-    };
-    for (const auto &[key, field] : texts) {
-        const QJsonValue v = o.value(QStringView(key));
-        if (!v.isString())
-            return std::nullopt;
-        *field = v.toString();
-    }
-    const QJsonValue count = o.value(u"messageCount");
-    if (!count.isDouble() || count.toDouble() != double(count.toInteger()))
-        return std::nullopt;
-    thread.messageCount = count.toInteger();
-    return thread;
+ConnectedAccount ConnectedAccount::fromJson(const QJsonValue &value) {
+    const QJsonObject o = JsonRead::object(value, u"account");
+    const auto provider = CalendarProviders::fromString(JsonRead::string(o, u"provider"));
+    if (!provider)
+        throw DecodingError(QStringLiteral("provider: not a known provider"));
+    return {JsonRead::string(o, u"id"), *provider, JsonRead::string(o, u"email"),
+            JsonRead::optionalString(o, u"grantId").value_or(QString())};
 }

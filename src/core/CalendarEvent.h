@@ -73,8 +73,8 @@ struct ConnectedAccount {
     static ConnectedAccount create(CalendarProvider provider, QString email, QString grantId);
 
     QJsonObject toJson() const;
-    // Absent when a required key is missing or has the wrong type.
-    static std::optional<ConnectedAccount> fromJson(const QJsonValue &value);
+    // Throws DecodingError when a required key is missing or has the wrong type.
+    static ConnectedAccount fromJson(const QJsonValue &value);
 
     bool operator==(const ConnectedAccount &) const = default;
 };
@@ -87,9 +87,6 @@ struct EmailThread {
     QString date;
     QString snippet;
     qint64 messageCount = 0;
-
-    QJsonObject toJson() const;
-    static std::optional<EmailThread> fromJson(const QJsonValue &value);
 
     bool operator==(const EmailThread &) const = default;
 };

@@ -40,6 +40,13 @@ QJsonObject object(const QByteArray &body) {
     return doc.object();
 }
 
+QJsonArray array(const QByteArray &body) {
+    const QJsonDocument doc = document(body);
+    if (!doc.isArray())
+        throw DecodingError(QStringLiteral("top level is not an array"));
+    return doc.array();
+}
+
 QJsonObject object(const QJsonValue &value, QStringView what) {
     if (!value.isObject())
         fail(what, "not an object");
@@ -122,9 +129,13 @@ bool boolean(const QJsonObject &o, QStringView key) {
 }
 
 qint64 integer(const QJsonObject &o, QStringView key) {
-    const auto n = asInteger(o.value(key));
+    return integer(o.value(key), key);
+}
+
+qint64 integer(const QJsonValue &value, QStringView what) {
+    const auto n = asInteger(value);
     if (!n)
-        fail(key, "missing or not an integer");
+        fail(what, "missing or not an integer");
     return *n;
 }
 

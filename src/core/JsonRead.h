@@ -31,6 +31,7 @@ namespace JsonRead {
 // Any JSON document; the parser's complaint and offset as the detail otherwise.
 QJsonDocument document(const QByteArray &body);
 QJsonObject object(const QByteArray &body);
+QJsonArray array(const QByteArray &body);
 QJsonObject object(const QJsonValue &value, QStringView what);
 QJsonArray array(const QJsonValue &value, QStringView what);
 // An array whose every element is a text.
@@ -43,6 +44,8 @@ std::optional<bool> optionalBool(const QJsonObject &o, QStringView key);
 std::optional<qint64> optionalInteger(const QJsonObject &o, QStringView key);
 bool boolean(const QJsonObject &o, QStringView key);
 qint64 integer(const QJsonObject &o, QStringView key);
+// An integer element of an array.
+qint64 integer(const QJsonValue &value, QStringView what);
 double number(const QJsonObject &o, QStringView key);
 // The member when present and not null.
 std::optional<QJsonValue> optionalMember(const QJsonObject &o, QStringView key);

@@ -11,11 +11,13 @@
 using Profile = MeetingBrief::AttendeeProfile;
 
 AttendeeResearchService::AttendeeResearchService(LLMService &llm, ResearchCache &cache,
-                                                 SlackService &slack, SecretStore &secrets,
-                                                 Clock &clock, QObject *parent)
+                                                 CalendarService &calendar, SlackService &slack,
+                                                 SecretStore &secrets, Clock &clock,
+                                                 QObject *parent)
     : QObject(parent)
     , m_llm(&llm)
     , m_cache(cache)
+    , m_calendarService(&calendar)
     , m_slack(&slack)
     , m_secrets(secrets)
     , m_clock(clock) {}

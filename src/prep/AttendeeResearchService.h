@@ -25,11 +25,10 @@ class AttendeeResearchService : public QObject {
     Q_OBJECT
 
 public:
-    AttendeeResearchService(LLMService &llm, ResearchCache &cache, SlackService &slack,
-                            SecretStore &secrets, Clock &clock, QObject *parent = nullptr);
+    AttendeeResearchService(LLMService &llm, ResearchCache &cache, CalendarService &calendar,
+                            SlackService &slack, SecretStore &secrets, Clock &clock,
+                            QObject *parent = nullptr);
     ~AttendeeResearchService() override;
-
-    void setCalendarService(CalendarService *service) { m_calendarService = service; }
 
     // The brief, or nothing; never throws. Call on the service's thread. While a run for the
     // event is in progress, another call returns nothing at once.
@@ -68,6 +67,7 @@ private:
 
     QPointer<LLMService> m_llm;
     ResearchCache &m_cache;
+    QPointer<CalendarService> m_calendarService;
     QPointer<SlackService> m_slack;
     SecretStore &m_secrets;
     Clock &m_clock;
@@ -75,5 +75,4 @@ private:
     // The run each researching id belongs to, so a timed-out run cannot end a later one.
     QHash<QString, quint64> m_runOf;
     quint64 m_lastRun = 0;
-    QPointer<CalendarService> m_calendarService;
 };

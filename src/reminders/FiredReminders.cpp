@@ -1,6 +1,7 @@
 #include "FiredReminders.h"
 
 #include "ReminderLog.h"
+#include "core/JsonRead.h"
 #include "platform/PrivateFiles.h"
 
 #include <QJsonDocument>
@@ -22,11 +23,15 @@ FiredReminders::FiredReminders(const QString &folder) {
     if (!bytes)
         return;
     // Anything but an object of key -> seconds since the epoch is a record to start afresh.
-    const QJsonObject stored = QJsonDocument::fromJson(*bytes).object();
-    for (auto it = stored.begin(); it != stored.end(); ++it)
-        if (it.value().isDouble())
-            m_fired.insert(it.key(),
-                           QDateTime::fromSecsSinceEpoch(qint64(it.value().toDouble()), Qt::UTC));
+    try {
+        const QJsonObject stored = JsonRead::object(*bytes);
+        for (auto it = stored.begin(); it != stored.end(); ++it)
+            m_fired.insert(it.key(), QDateTime::fromSecsSinceEpoch(
+                                         JsonRead::integer(*it, u"fired at"), Qt::UTC));
+    } catch (const DecodingError &error) {
+        m_fired.clear();
+        qCWarning(lcReminders) << "the fired reminders record is unreadable:" << error.detail();
+    }
 }
 
 FiredReminders::~FiredReminders() = default;

@@ -39,7 +39,6 @@ ReminderScheduler::ReminderScheduler(CalendarService &calendarService,
     , m_settings(settings)
     , m_clock(clock)
     , m_fired(stateFolder) {
-    researchService.setCalendarService(&calendarService);
     connect(&researchService, &AttendeeResearchService::researchingChanged, this,
             &ReminderScheduler::researchingChanged);
 }

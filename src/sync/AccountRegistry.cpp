@@ -1,6 +1,8 @@
 #include "AccountRegistry.h"
 
+#include "SyncLog.h"
 #include "core/AppSettings.h"
+#include "core/JsonRead.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,18 +12,17 @@ AccountRegistry::AccountRegistry(AppSettings &settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings) {
     const QByteArray data = m_settings.value(AppSettings::Key::ConnectedAccounts).toByteArray();
-    const QJsonDocument doc = QJsonDocument::fromJson(data);
-    if (!doc.isArray())
+    if (data.isEmpty())
         return;
-    QList<ConnectedAccount> accounts;
-    for (const QJsonValue &value : doc.array()) {
-        auto account = ConnectedAccount::fromJson(value);
-        // One bad record makes the whole list unreadable.
-        if (!account)
-            return;
-        accounts.append(std::move(*account));
+    // One bad record makes the whole list unreadable.
+    try {
+        QList<ConnectedAccount> accounts;
+        for (const QJsonValue &value : JsonRead::array(data))
+            accounts.append(ConnectedAccount::fromJson(value));
+        m_accounts = std::move(accounts);
+    } catch (const DecodingError &error) {
+        qCWarning(lcSync) << "the stored accounts are unreadable:" << error.detail();
     }
-    m_accounts = std::move(accounts);
 }
 
 bool AccountRegistry::contains(const QString &accountId) const {

@@ -94,9 +94,8 @@ private Q_SLOTS:
     void connectedAccountJson() {
         const auto account = ConnectedAccount::fromJson(
             json(R"({"id":"ID1","provider":"Microsoft","email":"a@b.com"})"));
-        QVERIFY(account);
-        QCOMPARE(account->grantId, QString());
-        QCOMPARE(account->provider, CalendarProvider::microsoft);
+        QCOMPARE(account.grantId, QString());
+        QCOMPARE(account.provider, CalendarProvider::microsoft);
 
         const ConnectedAccount created =
             ConnectedAccount::create(CalendarProvider::google, u"x@y.z"_s, u"g-1"_s);
@@ -109,19 +108,8 @@ private Q_SLOTS:
                                 R"({"id":"1","provider":"Yahoo","email":"a"})",
                                 R"({"id":"1","provider":"Google","email":5})",
                                 R"({"id":"1","provider":"Google","email":"a","grantId":7})"})
-            QVERIFY2(!ConnectedAccount::fromJson(json(bad)), bad);
-        QVERIFY(!ConnectedAccount::fromJson(QJsonValue(u"text"_s)));
-    }
-
-    void emailThreadJson() {
-        const EmailThread thread{u"t"_s, u"Re: plan"_s, u"a@b.c"_s, u"1/2/26"_s, u"hi"_s, 3};
-        QCOMPARE(EmailThread::fromJson(thread.toJson()), thread);
-        QJsonObject missing = thread.toJson();
-        missing.remove(u"snippet"_s);
-        QVERIFY(!EmailThread::fromJson(missing));
-        QJsonObject fractional = thread.toJson();
-        fractional.insert(u"messageCount"_s, 1.5);
-        QVERIFY(!EmailThread::fromJson(fractional));
+            QVERIFY_THROWS_EXCEPTION(DecodingError, ConnectedAccount::fromJson(json(bad)));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, ConnectedAccount::fromJson(QJsonValue(u"text"_s)));
     }
 
     void attendeeIdentity_data() {

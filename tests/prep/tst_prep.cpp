@@ -9,6 +9,9 @@
 #include "prep/ResearchCache.h"
 #include "prep/ResearchPrompt.h"
 #include "sync/BackendAPIClient.h"
+#include "sync/CalendarProxyClient.h"
+#include "sync/CalendarService.h"
+#include "sync/SignInListener.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -121,6 +124,10 @@ class TestPrep : public QObject {
     BackendAPIClient backend;
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<AppSettings> settings;
+    CalendarSignInListener signIn;
+    std::unique_ptr<CalendarProxyClient> proxy;
+    std::unique_ptr<CalendarService> calendar;
     std::unique_ptr<ResearchCache> cache;
     std::unique_ptr<LLMService> llm;
     std::unique_ptr<SlackService> slack;
@@ -170,15 +177,22 @@ private Q_SLOTS:
     void init() {
         // The old environment goes first: it restores the variables the new one sets.
         research.reset();
+        calendar.reset();
+        proxy.reset();
+        settings.reset();
         env.reset();
         env = std::make_unique<TestEnvironment>();
         clock = std::make_unique<ManualClock>();
+        settings = env->makeSettings();
+        proxy = std::make_unique<CalendarProxyClient>(secrets, *clock);
+        calendar = std::make_unique<CalendarService>(*settings, *proxy, secrets, signIn, *clock);
         cache = std::make_unique<ResearchCache>(ResearchCache::defaultDirectory(), *clock);
         putSecret(secrets, SecretStore::llmApiKey, key);
         putSecret(secrets, SecretStore::llmProvider, {});
         llm = std::make_unique<LLMService>(secrets, 400ms);
         slack = std::make_unique<SlackService>(backend, secrets, *clock);
-        research = std::make_unique<ResearchWithContext>(*llm, *cache, *slack, secrets, *clock);
+        research =
+            std::make_unique<ResearchWithContext>(*llm, *cache, *calendar, *slack, secrets, *clock);
         server.clearRequests();
     }
 

@@ -103,8 +103,9 @@ private Q_SLOTS:
         clock = std::make_unique<ManualClock>();
         services = std::make_unique<AppServices>(*settings, *clock);
         calendar = &services->calendar;
-        research = std::make_unique<ScriptedResearch>(services->llm, services->researchCache,
-                                                      services->slack, services->secrets, *clock);
+        research =
+            std::make_unique<ScriptedResearch>(services->llm, services->researchCache, *calendar,
+                                               services->slack, services->secrets, *clock);
         scheduler = std::make_unique<ReminderScheduler>(*calendar, *research, *settings, *clock);
         firings.clear();
         connect(scheduler.get(), &ReminderScheduler::reminderFired, this,
