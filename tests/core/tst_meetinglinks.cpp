@@ -55,6 +55,7 @@ private Q_SLOTS:
             "https://example.org/x https://discord.gg/abc https://meet.jit.si/b",
             "https://discord.gg/abc");
         row("a service's home page is no meeting", "https://whereby.com/");
+        row("a one-letter room is a meeting", "https://whereby.com/a", "https://whereby.com/a");
         row("slack outside huddles", "https://app.slack.com/client/T01");
         row("service look-alike host", "https://meet.jit.si.evil.example/a");
         row("a platform beats an earlier service", "https://meet.jit.si/a then https://zoom.us/j/5",
