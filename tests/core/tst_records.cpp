@@ -30,6 +30,7 @@ private Q_SLOTS:
         const QColor blue(0x1a, 0x73, 0xe8), black(0, 0, 0);
         QTest::newRow("one sign") << "#1a73e8" << blue << blue;
         QTest::newRow("two signs each side") << "##1a73e8##" << blue << blue;
+        QTest::newRow("one sign after") << "1a73e8#" << blue << blue;
         QTest::newRow("bare upper case") << "1A73E8" << blue << blue;
         QTest::newRow("six non-hex") << "zzzzzz" << black << black;
         QTest::newRow("stops at non-hex") << "1a73zz" << black << QColor(0, 0x1a, 0x73);

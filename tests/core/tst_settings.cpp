@@ -170,6 +170,35 @@ private Q_SLOTS:
         QCOMPARE(original.readAll(), text);
     }
 
+    // The size limit is inclusive, and a salvaged line may be as long as a sixteenth of it.
+    void settingsFileAtTheSizeLimit_data() {
+        QTest::addColumn<qsizetype>("overLimit");
+        QTest::newRow("exactly the limit is read as it is") << qsizetype(0);
+        QTest::newRow("one byte over is set aside") << qsizetype(1);
+    }
+
+    void settingsFileAtTheSizeLimit() {
+        QFETCH(qsizetype, overLimit);
+        constexpr qsizetype limit = 1024 * 1024;
+        TestEnvironment env;
+        const QString folder = env.configHome() + u"/Zelvane"_s;
+        const QString path = folder + u"/Zelvane.conf"_s;
+        const QByteArray key = "SUSkippedVersion=";
+        const QByteArray longLine = key + QByteArray(limit / 16 - key.size(), 'v');
+        QByteArray text = "[General]\n" + longLine + "\nsoundEnabled=false\nnotOurs=";
+        text += QByteArray(limit + overLimit - text.size() - 1, 'x') + '\n';
+        QCOMPARE(text.size(), limit + overLimit);
+        QVERIFY(QDir().mkpath(folder) && writeFile(path, text));
+
+        if (overLimit > 0)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is larger than"_s));
+        AppSettings settings(AppSettings::defaultStore());
+        QCOMPARE(settings.soundEnabled(), false);
+        QCOMPARE(settings.value(AppSettings::Key::UpdateSkippedVersion).toByteArray(),
+                 longLine.mid(key.size()));
+        QCOMPARE(QSettings(path, QSettings::IniFormat).contains(u"notOurs"_s), overLimit == 0);
+    }
+
     void reminderListOperations() {
         TestEnvironment env;
         auto settings = env.makeSettings();
