@@ -267,6 +267,14 @@ private Q_SLOTS:
                      "UID:o|SUMMARY:O|DTSTART:20270304T100000Z|"
                      "RRULE:FREQ=MONTHLY;COUNT=3;BYMONTH=4;BYMONTHDAY=31"})
             << "03-01 10:00 S, 03-02 10:00 H, 03-03 10:00 D, 03-04 10:00 O";
+        QTest::newRow("a rule's one date is the window's second day")
+            << feed({"UID:t|SUMMARY:T|DTSTART:20270301T100000Z|"
+                     "RRULE:FREQ=DAILY;BYMONTH=3;BYMONTHDAY=2"})
+            << "03-01 10:00 T, 03-02 10:00 T";
+        QTest::newRow("a property named like RECURRENCE-ID but longer is no override")
+            << feed({"UID:x|SUMMARY:X|DTSTART:20270301T100000Z|RRULE:FREQ=DAILY;COUNT=2|"
+                     "RECURRENCE-IDENTIFIER:20270301T100000Z"})
+            << "03-01 10:00 X, 03-02 10:00 X";
     }
     void expandsWithinTheWindow() {
         QFETCH(QByteArray, ics);
