@@ -17,7 +17,8 @@ QPalette appPalette(QPalette palette) {
         palette.setColor(group, QPalette::Base, Theme::Colors::surfaceSecondary());
         palette.setColor(group, QPalette::AlternateBase, Theme::Colors::surfaceSecondary());
         palette.setColor(group, QPalette::Button, Theme::Colors::surface());
-        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        for (QPalette::ColorRole role :
+             {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
             palette.setColor(group, role, Theme::Colors::textPrimary());
         palette.setColor(group, QPalette::Highlight, Theme::Colors::primary());
         palette.setColor(group, QPalette::HighlightedText, Theme::Colors::textOnDark());

@@ -38,10 +38,10 @@ QPoint WindowPlacement::centred(const QRect &area, const QSize &frame) {
 }
 
 QPoint WindowPlacement::keptInside(const QRect &area, const QRect &frameRect) {
-    const int x = std::max(area.left(), std::min(frameRect.left(), area.right() + 1 -
-                                                                       frameRect.width()));
-    const int y = std::max(area.top(), std::min(frameRect.top(), area.bottom() + 1 -
-                                                                      frameRect.height()));
+    const int x =
+        std::max(area.left(), std::min(frameRect.left(), area.right() + 1 - frameRect.width()));
+    const int y =
+        std::max(area.top(), std::min(frameRect.top(), area.bottom() + 1 - frameRect.height()));
     return {x, y};
 }
 

@@ -218,6 +218,8 @@ void AccountsContent::confirmRemoval(const ConnectedAccount &account) {
     dialog->setObjectName(QStringLiteral("confirm-remove:") + account.id);
     connect(dialog, &QDialog::accepted, this,
             [this, id = account.id] { m_model.removeAccount(id); });
+    // The keyboard returns to the settings window, on the control that asked.
+    connect(dialog, &QDialog::finished, this, [this] { window()->activateWindow(); });
     dialog->open();
 }
 

@@ -214,14 +214,15 @@ SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
     // Drawn in the window's own light colours: the desktop's style may paint a dark groove
     // with a light handle, which reads upside down on the white pane.
     m_scroll->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { background: %1; width: 12px; margin: 0; border: none; }"
-                       "QScrollBar::handle:vertical { background: %2; min-height: 32px; "
-                       "border-radius: 3px; margin: 2px 3px; }"
-                       "QScrollBar::handle:vertical:hover { background: %3; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; "
-                       "border: none; background: none; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { "
-                       "background: none; }")
+        QStringLiteral(
+            "QScrollBar:vertical { background: %1; width: 12px; margin: 0; border: none; }"
+            "QScrollBar::handle:vertical { background: %2; min-height: 32px; "
+            "border-radius: 3px; margin: 2px 3px; }"
+            "QScrollBar::handle:vertical:hover { background: %3; }"
+            "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; "
+            "border: none; background: none; }"
+            "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { "
+            "background: none; }")
             .arg(Theme::cssColor(Theme::Colors::surface()),
                  Theme::cssColor(Theme::Colors::textTertiary()),
                  Theme::cssColor(Theme::Colors::textSecondary())));
@@ -296,8 +297,8 @@ QWidget *SettingsView::buildSidebar() {
     layout->addStretch();
 
     // Without a tray there is no menu to quit from, so the window offers it too.
-    m_quit = new TextButton(tr("Quit"), Theme::Typography::caption(), Theme::Colors::textSecondary(),
-                            sidebar);
+    m_quit = new TextButton(tr("Quit"), Theme::Typography::caption(),
+                            Theme::Colors::textSecondary(), sidebar);
     m_quit->setObjectName(QStringLiteral("quit"));
     connect(m_quit, &QAbstractButton::clicked, this, &SettingsView::quitRequested);
     auto *quitRow = new QHBoxLayout;
