@@ -572,7 +572,7 @@ private Q_SLOTS:
                 buttons << b->text();
         }
         QCOMPARE(buttons, QStringList{u"Install"_s});
-        QCOMPARE(focused(), button(&dialog, u"Install"_s));
+        QTRY_COMPARE(focused(), button(&dialog, u"Install"_s));
         const QImage shown = dialog.grab().toImage();
         QCOMPARE(shown.pixel(4, 4), Theme::Colors::background().rgba());
         auto *notes = dialog.findChild<QTextBrowser *>();

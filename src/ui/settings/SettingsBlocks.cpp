@@ -5,7 +5,6 @@
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
