@@ -5,7 +5,6 @@
 #include "WindowPlacement.h"
 
 #include <QHBoxLayout>
-#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -90,12 +89,12 @@ void AppDialog::showPage() {
     activateWindow();
 }
 
-void AppDialog::showEvent(QShowEvent *event) {
-    // Placed by the application rather than left to the toolkit's guess: on the screen the
-    // user is at, frame and title bar included.
-    if (!event->spontaneous())
+void AppDialog::setVisible(bool visible) {
+    // Placed by the application rather than left to the toolkit's guess, before the window
+    // exists on screen: on the screen the user is at, frame and title bar included.
+    if (visible && !isVisible())
         WindowPlacement::centreOnPointerScreen(this);
-    QDialog::showEvent(event);
+    QDialog::setVisible(visible);
 }
 
 ConfirmationDialog::ConfirmationDialog(const QString &heading, const QString &text,

@@ -15,6 +15,8 @@ class AppDialog : public QDialog {
 public:
     explicit AppDialog(QWidget *parent = nullptr);
 
+    void setVisible(bool visible) override;
+
 protected:
     // Replaces the current page with a new one: `heading` over `text` (when not empty).
     void startPage(const QString &heading, const QString &text);
@@ -28,8 +30,6 @@ protected:
     void finishPage();
     // Finishes the page and brings the dialog to the front.
     void showPage();
-
-    void showEvent(QShowEvent *event) override;
 
 private:
     QVBoxLayout *m_layout;

@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
-#include <QWindow>
 #include <algorithm>
 
 namespace {
@@ -14,15 +13,6 @@ QSize frameSize(const QWidget *window) {
     return window->frameGeometry().size().expandedTo(window->size());
 }
 
-// Moves the frame's top-left corner, decoration included. A native window is moved through
-// its frame position: a plain move() of a created window whose decoration is not known yet
-// would place the client area there and push the title bar above it.
-void moveFrame(QWidget *window, QPoint topLeft) {
-    if (QWindow *handle = window->windowHandle())
-        handle->setFramePosition(topLeft);
-    else
-        window->move(topLeft);
-}
 } // namespace
 
 QScreen *WindowPlacement::pointerScreen() {
@@ -47,7 +37,7 @@ QPoint WindowPlacement::keptInside(const QRect &area, const QRect &frameRect) {
 
 void WindowPlacement::centreOnPointerScreen(QWidget *window) {
     if (const QScreen *screen = pointerScreen())
-        moveFrame(window, centred(screen->availableGeometry(), frameSize(window)));
+        window->move(centred(screen->availableGeometry(), frameSize(window)));
 }
 
 void WindowPlacement::keepOnScreen(QWidget *window) {
@@ -59,5 +49,5 @@ void WindowPlacement::keepOnScreen(QWidget *window) {
         return;
     const QPoint inside = keptInside(screen->availableGeometry(), frame);
     if (inside != frame.topLeft())
-        moveFrame(window, inside);
+        window->move(inside);
 }

@@ -17,7 +17,9 @@ QScreen *pointerScreen();
 QPoint centred(const QRect &area, const QSize &frame);
 // `frameRect` moved the least distance that brings it inside `area`, top-left corner first.
 QPoint keptInside(const QRect &area, const QRect &frameRect);
-// Centres the window, frame included, in the pointer screen's available area.
+// Centres the window, frame included, in the pointer screen's available area. Called before
+// the window is first shown, the position is the frame's: the title bar lands inside the area
+// whatever its height.
 void centreOnPointerScreen(QWidget *window);
 // Moves a shown window that grew past its screen's available area back inside it.
 void keepOnScreen(QWidget *window);

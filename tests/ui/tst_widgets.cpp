@@ -96,12 +96,15 @@ QList<QRgb> cardPixels(const QImage &image, const QRect &card, int radius) {
     return pixels;
 }
 
-// Centred on `screen` within a pixel, frame included, and wholly on it.
+// Wholly on `screen`, frame included, and centred on it but for the decoration, whose size
+// is not known before the window is first shown.
 bool centredOn(const QWidget *window, const QScreen *screen) {
     const QRect area = screen->availableGeometry();
     const QRect frame = window->frameGeometry();
-    return area.contains(frame) && std::abs(frame.center().x() - area.center().x()) <= 1 &&
-           std::abs(frame.center().y() - area.center().y()) <= 1;
+    const QSize decoration = frame.size() - window->size();
+    return area.contains(frame) &&
+           std::abs(frame.center().x() - area.center().x()) <= decoration.width() / 2 + 1 &&
+           std::abs(frame.center().y() - area.center().y()) <= decoration.height() / 2 + 1;
 }
 } // namespace
 
