@@ -29,7 +29,6 @@
 #include "ui/OverlayWindow.h"
 #include "ui/OverlayWindowController.h"
 #include "ui/SymbolIcons.h"
-#include "ui/Theme.h"
 #include "ui/Widgets.h"
 #include "ui/settings/GeneralContent.h"
 #include "ui/settings/SettingsView.h"
@@ -144,9 +143,7 @@ void AppController::setupTray() {
             &UpdateManager::checkForUpdates);
 
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
-    // Panels come light and dark; the brand blue reads on both.
-    m_trayIcon->setIcon(
-        SymbolIcons::icon(QStringLiteral("square.text.square.fill"), Theme::Colors::primary()));
+    m_trayIcon->setIcon(SymbolIcons::appIcon());
     m_trayIcon->setToolTip(QStringLiteral("Zelvane"));
     m_trayIcon->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
@@ -244,6 +241,7 @@ void AppController::openApp() {
         window->resize(720, 520);
         centreOnPrimaryScreen(window);
         connectUpdates(window);
+        connect(window, &SettingsView::quitRequested, this, &QCoreApplication::quit);
         m_settingsWindow = window;
     }
     Widgets::bringToFront(m_settingsWindow);

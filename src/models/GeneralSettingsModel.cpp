@@ -3,6 +3,9 @@
 #include "core/AppSettings.h"
 #include "sync/CalendarService.h"
 
+#include <algorithm>
+#include <functional>
+
 GeneralSettingsModel::GeneralSettingsModel(AppSettings &settings, CalendarService &calendarService,
                                            QObject *parent)
     : QObject(parent)
@@ -39,9 +42,11 @@ QString GeneralSettingsModel::calendarCountText(const QString &accountId) const 
     for (const ProxyCalendar &calendar : list)
         if (!disabled.contains(calendar.id))
             ++enabled;
-    if (enabled == list.size())
-        return QStringLiteral("All %1 active").arg(list.size());
-    return QStringLiteral("%1 of %2 active").arg(enabled).arg(list.size());
+    const int total = int(list.size());
+    // "All 1 active" reads wrong: a single calendar is counted like a partial selection.
+    if (enabled == total && total != 1)
+        return tr("All %n active", "calendars of an account", total);
+    return tr("%1 of %n active", "calendars of an account", total).arg(enabled);
 }
 
 void GeneralSettingsModel::setCalendarEnabled(const QString &calendarId, bool enabled) {
@@ -56,7 +61,11 @@ void GeneralSettingsModel::setCalendarEnabled(const QString &calendarId, bool en
 QList<ReminderOffset> GeneralSettingsModel::reminders(const QString &accountId) const {
     const auto map = m_settings.accountReminders();
     const auto found = map.constFind(accountId);
-    return found == map.constEnd() ? QList<ReminderOffset>{ReminderOffset::atStart} : *found;
+    QList<ReminderOffset> offsets =
+        found == map.constEnd() ? QList<ReminderOffset>{ReminderOffset::atStart} : *found;
+    // In the order they fire: the earliest reminder first, At start last.
+    std::sort(offsets.begin(), offsets.end(), std::greater<>());
+    return offsets;
 }
 
 QList<ReminderOffset> GeneralSettingsModel::missingReminders(const QString &accountId) const {

@@ -25,12 +25,13 @@ public:
 
     QList<ProxyCalendar> calendars(const QString &accountId) const;
     bool isCalendarEnabled(const QString &calendarId) const;
-    // "All 3 active", or "2 of 3 active" when some are switched off.
+    // "All 3 active", or "2 of 3 active" when some are switched off; one calendar reads
+    // "1 of 1 active".
     QString calendarCountText(const QString &accountId) const;
     // Switches the calendar on or off and re-fetches the events, so its meetings come or go.
     void setCalendarEnabled(const QString &calendarId, bool enabled);
 
-    // The stored lead times in stored order; At start for an account without an entry.
+    // The chosen lead times, longest first; At start for an account without an entry.
     QList<ReminderOffset> reminders(const QString &accountId) const;
     // The lead times not chosen yet, in declared order.
     QList<ReminderOffset> missingReminders(const QString &accountId) const;

@@ -72,31 +72,39 @@ std::optional<PowerReading> SysfsPowerSource::parse(QByteArrayView capacity,
     return PowerReading{percent, status.trimmed() == "Charging"};
 }
 
-UPowerSource::UPowerSource(std::unique_ptr<PowerSource> fallback, std::chrono::milliseconds timeout)
+UPowerSource::UPowerSource(std::unique_ptr<PowerSource> fallback, std::chrono::milliseconds timeout,
+                           QDBusConnection bus)
     : m_fallback(std::move(fallback))
-    , m_timeout(timeout) {}
+    , m_timeout(timeout)
+    , m_bus(std::move(bus)) {}
 
 QCoro::Task<std::optional<PowerReading>> UPowerSource::read() {
     // Only locals after the first suspension: the source may be gone when the reply comes.
     const std::shared_ptr<PowerSource> fallback = m_fallback;
+    const std::shared_ptr<QString> reported = m_reported;
     QDBusMessage call = QDBusMessage::createMethodCall(
         QString::fromLatin1(upowerService), QString::fromLatin1(displayDevicePath),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
     call << QString::fromLatin1(deviceInterface);
-    const QDBusPendingCall pending =
-        QDBusConnection::systemBus().asyncCall(call, int(m_timeout.count()));
+    const QDBusPendingCall pending = m_bus.asyncCall(call, int(m_timeout.count()));
     const QDBusMessage reply = co_await pending;
     if (reply.type() == QDBusMessage::ReplyMessage) {
+        reported->clear();
         if (reply.arguments().isEmpty())
             co_return std::nullopt;
         co_return fromProperties(qdbus_cast<QVariantMap>(reply.arguments().constFirst()));
     }
     const QDBusError error(reply);
-    if (isUnowned(error) && fallback)
-        co_return co_await fallback->read();
-    if (!isUnowned(error))
+    // The battery is read every minute: the same failure is worth one line, not one a minute.
+    if (!isUnowned(error) && *reported != error.name()) {
+        *reported = error.name();
         qCWarning(lcPlatform) << "UPower's display device could not be read:" << error.name()
                               << error.message();
+    }
+    // No system bus (a container, a minimal session) is as good as no UPower.
+    const bool unreachable = isUnowned(error) || error.type() == QDBusError::Disconnected;
+    if (unreachable && fallback)
+        co_return co_await fallback->read();
     co_return std::nullopt;
 }
 

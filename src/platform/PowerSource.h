@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QCoroTask>
+#include <QDBusConnection>
 #include <QString>
 #include <QVariantMap>
 #include <chrono>
@@ -45,11 +46,14 @@ private:
 };
 
 // UPower's display device on the system bus, read with one asynchronous call per reading.
-// While no one owns UPower's name, readings come from `fallback` (if any).
+// While no one owns UPower's name, or there is no system bus at all, readings come from
+// `fallback` (if any). A failing bus is logged once, not at every reading, until UPower
+// answers again.
 class UPowerSource final : public PowerSource {
 public:
     explicit UPowerSource(std::unique_ptr<PowerSource> fallback = nullptr,
-                          std::chrono::milliseconds timeout = defaultTimeout);
+                          std::chrono::milliseconds timeout = defaultTimeout,
+                          QDBusConnection bus = QDBusConnection::systemBus());
     QCoro::Task<std::optional<PowerReading>> read() override;
 
     // The display device's org.freedesktop.UPower.Device properties, as GetAll returns them.
@@ -60,5 +64,8 @@ public:
 private:
     // Shared with reads in flight, which may outlive this source.
     std::shared_ptr<PowerSource> m_fallback;
+    // The last failure logged; empty after a good answer.
+    std::shared_ptr<QString> m_reported = std::make_shared<QString>();
     std::chrono::milliseconds m_timeout;
+    QDBusConnection m_bus;
 };

@@ -66,10 +66,8 @@ CardFrame::CardFrame(int cornerRadius, bool outlined, QWidget *parent)
 void CardFrame::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    // A light, nearly opaque material: the dimmed screen only faintly shows through.
-    QColor material(Qt::white);
-    material.setAlphaF(0.94f);
-    p.setBrush(material);
+    // Opaque: whatever lies behind the overlay must never be readable through the card.
+    p.setBrush(Theme::Colors::surface());
     if (m_outlined)
         p.setPen(QPen(Theme::Colors::border(), 1));
     else

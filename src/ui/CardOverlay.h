@@ -6,7 +6,7 @@
 
 class QVariantAnimation;
 
-// The rounded, translucent card the full-screen views are built on.
+// The rounded, opaque card the full-screen views are built on.
 class CardFrame : public QWidget {
     Q_OBJECT
 

@@ -2,6 +2,7 @@
 
 #include "OverlayWindow.h"
 #include "ReminderOverlayView.h"
+#include "WindowPlacement.h"
 #include "core/AppSettings.h"
 
 #include <QGuiApplication>
@@ -40,11 +41,16 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
     }
     m_paintedCount = 0;
     // Every window is built before any is shown so a slow screen grab cannot capture the
-    // overlay of another screen.
+    // overlay of another screen. The keyboard goes to the card in front of the user: the one
+    // on the pointer's screen, shown last so that no other window takes the activation after it.
+    OverlayWindow *focused = windowOn(WindowPlacement::pointerScreen());
     for (const QPointer<OverlayWindow> &window : std::as_const(m_windows))
-        window->present();
-    if (!m_windows.isEmpty())
-        m_windows.constFirst()->activateWindow();
+        if (window != focused)
+            window->present();
+    if (focused) {
+        focused->present();
+        focused->activateWindow();
+    }
 
     if (m_settings.soundEnabled())
         Q_EMIT alertSoundDue();
@@ -69,6 +75,13 @@ QList<QWidget *> OverlayWindowController::windows() const {
         if (window)
             result.append(window);
     return result;
+}
+
+OverlayWindow *OverlayWindowController::windowOn(const QScreen *screen) const {
+    for (const QPointer<OverlayWindow> &window : m_windows)
+        if (window && window->screen() == screen)
+            return window;
+    return m_windows.isEmpty() ? nullptr : m_windows.constFirst().data();
 }
 
 void OverlayWindowController::windowPainted() {

@@ -11,6 +11,7 @@
 
 class AppSettings;
 class OverlayWindow;
+class QScreen;
 class QWidget;
 
 // Covers every screen with the reminder for one meeting and takes it down again as soon as
@@ -40,6 +41,8 @@ Q_SIGNALS:
 
 private:
     void windowPainted();
+    // The window on `screen`, else the first one; null when none is shown.
+    OverlayWindow *windowOn(const QScreen *screen) const;
 
     AppSettings &m_settings;
     Clock &m_clock;

@@ -38,7 +38,6 @@ const QHash<QString, QString> &table() {
          QStringLiteral("user-round-search")},
         {QStringLiteral("plus"), QStringLiteral("plus")},
         {QStringLiteral("sparkles"), QStringLiteral("sparkles")},
-        {QStringLiteral("square.text.square.fill"), QStringLiteral("square-pen")},
         {QStringLiteral("text.bubble"), QStringLiteral("message-square-text")},
         {QStringLiteral("video.fill"), QStringLiteral("video")},
         {QStringLiteral("xmark"), QStringLiteral("x")},
@@ -79,4 +78,9 @@ QIcon SymbolIcons::icon(const QString &symbolName, const QColor &color) {
     for (int size : {16, 24, 32, 48})
         icon.addPixmap(pixmap(symbolName, color, size));
     return icon;
+}
+
+QIcon SymbolIcons::appIcon() {
+    return QIcon::fromTheme(QStringLiteral("app.zelvane.Zelvane"),
+                            QIcon(QStringLiteral(":/icons/zelvane.svg")));
 }

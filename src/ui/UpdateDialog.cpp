@@ -4,86 +4,53 @@
 #include "Widgets.h"
 
 #include <QDesktopServices>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <algorithm>
 
 UpdateDialog::UpdateDialog(QWidget *parent)
-    : QDialog(parent) {
+    : AppDialog(parent) {
     setWindowTitle(QStringLiteral("Software Update"));
     setMinimumWidth(460);
-    m_layout = new QVBoxLayout(this);
-    m_layout->setContentsMargins(24, 20, 24, 20);
 }
 
 void UpdateDialog::reset(Step step, const QString &heading, const QString &text) {
     m_step = step;
-    delete m_page;
     m_progress = nullptr;
-    m_page = new QWidget(this);
-    m_pageLayout = new QVBoxLayout(m_page);
-    m_pageLayout->setContentsMargins(0, 0, 0, 0);
-    m_pageLayout->setSpacing(10);
-    m_pageLayout->addWidget(
-        Widgets::label(heading, Theme::Typography::h3(), Theme::Colors::textPrimary(), m_page));
-    if (!text.isEmpty()) {
-        QLabel *body =
-            Widgets::label(text, Theme::Typography::body(), Theme::Colors::textSecondary(), m_page);
-        body->setWordWrap(true);
-        m_pageLayout->addWidget(body);
-    }
-    m_buttons = new QWidget(m_page);
-    auto *row = new QHBoxLayout(m_buttons);
-    row->setContentsMargins(0, 8, 0, 0);
-    row->addStretch();
-    m_layout->addWidget(m_page);
+    startPage(heading, text);
 }
 
-QPushButton *UpdateDialog::addButton(const QString &title, bool isDefault) {
-    auto *button = new QPushButton(title, m_buttons);
-    button->setAccessibleName(title);
-    button->setAutoDefault(isDefault);
-    button->setDefault(isDefault);
-    m_buttons->layout()->addWidget(button);
-    return button;
-}
-
-void UpdateDialog::finishButtons() {
-    m_pageLayout->addWidget(m_buttons);
-    // A child added to a visible window would be shown only later, leaving the size below
-    // and the focus chain without the new page.
-    m_page->show();
-    // Focus the default button so Return and Space act on it at once.
-    for (QPushButton *button : m_buttons->findChildren<QPushButton *>())
-        if (button->isDefault())
-            button->setFocus();
-    adjustSize();
-    show();
-    raise();
-    activateWindow();
+QProgressBar *UpdateDialog::addProgressBar(const QString &accessibleName) {
+    auto *bar = new QProgressBar(page());
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setFixedHeight(6);
+    bar->setAccessibleName(accessibleName);
+    bar->setStyleSheet(QStringLiteral("QProgressBar { background: %1; border: none; "
+                                      "border-radius: 3px; } QProgressBar::chunk { background: "
+                                      "%2; border-radius: 3px; }")
+                           .arg(Theme::cssColor(Theme::Colors::cardSubtle()),
+                                Theme::cssColor(Theme::Colors::primary())));
+    pageLayout()->addWidget(bar);
+    return bar;
 }
 
 void UpdateDialog::showChecking() {
     reset(Step::checking, QStringLiteral("Checking for updates…"), {});
-    m_progress = new QProgressBar(m_page);
-    m_progress->setRange(0, 0);
-    m_progress->setAccessibleName(QStringLiteral("Checking for updates…"));
-    m_pageLayout->addWidget(m_progress);
-    connect(addButton(QStringLiteral("Cancel"), true), &QPushButton::clicked, this,
-            &UpdateDialog::cancelRequested);
-    finishButtons();
+    m_progress = addProgressBar(QStringLiteral("Checking for updates…"));
+    connect(addButton(QStringLiteral("Cancel"), CapsuleButton::Style::secondary, true),
+            &QAbstractButton::clicked, this, &UpdateDialog::cancelRequested);
+    showPage();
 }
 
 void UpdateDialog::showUpToDate(const QString &runningVersion) {
     reset(Step::upToDate, QStringLiteral("You're up to date!"),
           QStringLiteral("Zelvane %1 is currently the newest version available.")
               .arg(runningVersion));
-    connect(addButton(QStringLiteral("OK"), true), &QPushButton::clicked, this, &QDialog::close);
-    finishButtons();
+    connect(addButton(QStringLiteral("OK"), CapsuleButton::Style::primary, true),
+            &QAbstractButton::clicked, this, &QDialog::close);
+    showPage();
 }
 
 void UpdateDialog::showUpdateFound(const QString &version, const QString &runningVersion,
@@ -93,40 +60,38 @@ void UpdateDialog::showUpdateFound(const QString &version, const QString &runnin
                          "it now?")
               .arg(version, runningVersion));
     if (!releaseNotes.isEmpty()) {
-        m_pageLayout->addWidget(Widgets::label(QStringLiteral("Release Notes"),
+        pageLayout()->addWidget(Widgets::label(QStringLiteral("Release Notes"),
                                                Theme::Typography::bodyMedium(),
-                                               Theme::Colors::textPrimary(), m_page));
-        auto *notes = new QTextBrowser(m_page);
+                                               Theme::Colors::textPrimary(), page()));
+        auto *notes = new QTextBrowser(page());
         // Feed text is shown as text: no markup, no remote resources.
         notes->setPlainText(releaseNotes);
         notes->setAccessibleName(QStringLiteral("Release Notes"));
         notes->setMinimumHeight(140);
-        m_pageLayout->addWidget(notes);
+        notes->setFrameShape(QFrame::NoFrame);
+        pageLayout()->addWidget(notes);
     }
     if (releaseNotesLink.isValid()) {
-        QPushButton *link = addButton(QStringLiteral("Release Notes…"), false);
-        link->setFlat(true);
-        connect(link, &QPushButton::clicked, this,
+        QAbstractButton *link =
+            addButton(QStringLiteral("Release Notes…"), CapsuleButton::Style::ghost, false);
+        connect(link, &QAbstractButton::clicked, this,
                 [releaseNotesLink] { QDesktopServices::openUrl(releaseNotesLink); });
     }
-    connect(addButton(QStringLiteral("Skip This Version"), false), &QPushButton::clicked, this,
-            &UpdateDialog::skipRequested);
-    connect(addButton(QStringLiteral("Later"), false), &QPushButton::clicked, this,
-            &UpdateDialog::laterRequested);
-    connect(addButton(QStringLiteral("Install"), true), &QPushButton::clicked, this,
-            &UpdateDialog::installRequested);
-    finishButtons();
+    connect(addButton(QStringLiteral("Skip This Version"), CapsuleButton::Style::secondary, false),
+            &QAbstractButton::clicked, this, &UpdateDialog::skipRequested);
+    connect(addButton(QStringLiteral("Later"), CapsuleButton::Style::secondary, false),
+            &QAbstractButton::clicked, this, &UpdateDialog::laterRequested);
+    connect(addButton(QStringLiteral("Install"), CapsuleButton::Style::primary, true),
+            &QAbstractButton::clicked, this, &UpdateDialog::installRequested);
+    showPage();
 }
 
 void UpdateDialog::showDownloading() {
     reset(Step::downloading, QStringLiteral("Downloading update…"), {});
-    m_progress = new QProgressBar(m_page);
-    m_progress->setRange(0, 0);
-    m_progress->setAccessibleName(QStringLiteral("Download progress"));
-    m_pageLayout->addWidget(m_progress);
-    connect(addButton(QStringLiteral("Cancel"), true), &QPushButton::clicked, this,
-            &UpdateDialog::cancelRequested);
-    finishButtons();
+    m_progress = addProgressBar(QStringLiteral("Download progress"));
+    connect(addButton(QStringLiteral("Cancel"), CapsuleButton::Style::secondary, true),
+            &QAbstractButton::clicked, this, &UpdateDialog::cancelRequested);
+    showPage();
 }
 
 void UpdateDialog::setProgress(qint64 received, qint64 total) {
@@ -140,25 +105,24 @@ void UpdateDialog::setProgress(qint64 received, qint64 total) {
 void UpdateDialog::showInstalling() {
     reset(Step::installing, QStringLiteral("Installing update…"),
           QStringLiteral("Zelvane restarts when the new version is in place."));
-    m_progress = new QProgressBar(m_page);
-    m_progress->setRange(0, 0);
-    m_progress->setAccessibleName(QStringLiteral("Installing update…"));
-    m_pageLayout->addWidget(m_progress);
-    finishButtons();
+    m_progress = addProgressBar(QStringLiteral("Installing update…"));
+    showPage();
 }
 
 void UpdateDialog::showHandedToInstaller() {
     reset(Step::message, QStringLiteral("Finish the update in your software installer"),
           QStringLiteral("The verified update was opened in your desktop's software installer. "
                          "Restart Zelvane when it is installed."));
-    connect(addButton(QStringLiteral("OK"), true), &QPushButton::clicked, this, &QDialog::close);
-    finishButtons();
+    connect(addButton(QStringLiteral("OK"), CapsuleButton::Style::primary, true),
+            &QAbstractButton::clicked, this, &QDialog::close);
+    showPage();
 }
 
 void UpdateDialog::showError(const QString &description) {
     reset(Step::message, QStringLiteral("Update failed"), description);
-    connect(addButton(QStringLiteral("OK"), true), &QPushButton::clicked, this, &QDialog::close);
-    finishButtons();
+    connect(addButton(QStringLiteral("OK"), CapsuleButton::Style::primary, true),
+            &QAbstractButton::clicked, this, &QDialog::close);
+    showPage();
 }
 
 void UpdateDialog::reject() {

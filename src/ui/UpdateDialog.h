@@ -1,17 +1,15 @@
 #pragma once
 
-#include <QDialog>
+#include "AppDialog.h"
+
 #include <QString>
 #include <QUrl>
 
-class QLabel;
 class QProgressBar;
-class QPushButton;
-class QVBoxLayout;
 
 // The updater's window: one step of an update at a time (checking, up to date, update found,
 // downloading, installing, error). It only shows what it is told and reports the buttons.
-class UpdateDialog : public QDialog {
+class UpdateDialog : public AppDialog {
     Q_OBJECT
 
 public:
@@ -42,13 +40,8 @@ private:
     enum class Step { checking, upToDate, found, downloading, installing, message };
 
     void reset(Step step, const QString &heading, const QString &text);
-    QPushButton *addButton(const QString &title, bool isDefault);
-    void finishButtons();
+    QProgressBar *addProgressBar(const QString &accessibleName);
 
     Step m_step = Step::message;
-    QVBoxLayout *m_layout = nullptr;
-    QWidget *m_page = nullptr;
-    QVBoxLayout *m_pageLayout = nullptr;
-    QWidget *m_buttons = nullptr;
     QProgressBar *m_progress = nullptr;
 };

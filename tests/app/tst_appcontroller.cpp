@@ -289,6 +289,10 @@ private Q_SLOTS:
         QVERIFY(!Autostart::isEnabled());
         app.start();
         QVERIFY(app.trayIcon());
+        // The application's own icon as the desktop gets it from the package.
+        const QIcon packaged(QFINDTESTDATA("../../packaging/icons/app.zelvane.Zelvane.svg"));
+        QVERIFY(!packaged.isNull());
+        QCOMPARE(app.trayIcon()->icon().pixmap(32).toImage(), packaged.pixmap(32).toImage());
         // Without a tray to show the icon, a notification says where the app went, once.
         QTRY_COMPARE(server.shown.value(0).value(0), u"Zelvane is running in the background"_s);
         QVERIFY(Autostart::isEnabled());

@@ -8,9 +8,9 @@
 #include "core/AppSettings.h"
 #include "platform/UpdateInstaller.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
@@ -46,7 +46,7 @@ QStringList shown(const QWidget *window) {
     QStringList texts;
     for (const QLabel *label : window->findChildren<QLabel *>())
         texts << label->text();
-    for (const QPushButton *button : window->findChildren<QPushButton *>())
+    for (const QAbstractButton *button : window->findChildren<QAbstractButton *>())
         texts << (button->accessibleName() == button->text() ? u"["_s + button->text() + u']'
                                                              : u"unnamed "_s + button->text());
     return texts;

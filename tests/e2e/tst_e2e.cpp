@@ -58,6 +58,16 @@ QRect geometryOf(qulonglong window) {
             field("Height")};
 }
 
+// The window with the window manager's decoration around it, title bar included.
+QRect frameOf(qulonglong window) {
+    const QString out =
+        run(u"xprop"_s, {u"-id"_s, QString::number(window), u"_NET_FRAME_EXTENTS"_s});
+    static const QRegularExpression numbers(u"=\\s*(\\d+),\\s*(\\d+),\\s*(\\d+),\\s*(\\d+)"_s);
+    const QRegularExpressionMatch m = numbers.match(out);
+    const auto extent = [&m](int i) { return m.captured(i).toInt(); };
+    return geometryOf(window).adjusted(-extent(1), -extent(3), extent(2), extent(4));
+}
+
 // Managed windows, bottom to top.
 QList<qulonglong> stackingOrder() {
     const QString out = run(u"xprop"_s, {u"-root"_s, u"_NET_CLIENT_LIST_STACKING"_s});
@@ -521,6 +531,33 @@ private Q_SLOTS:
         QVERIFY(host.click(u"Open Zelvane"_s));
         QTRY_COMPARE_WITH_TIMEOUT(stackingOrder().value(stackingOrder().size() - 1), window, 5000);
         QCOMPARE(visibleWindows(u"Zelvane"_s), QList<qulonglong>{window});
+        QCOMPARE(app.state(), QProcess::Running);
+    }
+
+    // "Check for Updates…" opens the updater's window where the user is: with the pointer on
+    // the second screen, centred across that screen with its title bar on it, and it stays
+    // there when its failure page replaces the first one. Return closes it.
+    void updateWindowOnThePointersScreen() {
+        TrayHost host;
+        QVERIFY(host.listen());
+        startApp();
+        QTRY_VERIFY_WITH_TIMEOUT(!host.item.isEmpty(), 20'000);
+        run(u"xdotool"_s, {u"mousemove"_s, u"1900"_s, u"300"_s});
+        QVERIFY(host.click(u"Check for Updates…"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(u"Software Update"_s).size(), 1, 10'000);
+        const qulonglong window = visibleWindows(u"Software Update"_s).first();
+        // The feed's port refuses at once; the failure page is the last one.
+        QTest::qWait(1000);
+        const QRect frame = frameOf(window);
+        screenshot(u"update-window.png"_s);
+        QVERIFY2(frame.height() > geometryOf(window).height(), "no title bar reported");
+        QVERIFY2(screens[1].contains(frame), qPrintable(u"%1,%2 %3x%4"_s.arg(frame.x())
+                                                            .arg(frame.y())
+                                                            .arg(frame.width())
+                                                            .arg(frame.height())));
+        QVERIFY(std::abs(frame.center().x() - screens[1].center().x()) <= 2);
+        typeInto(window, {u"Return"_s});
+        QTRY_VERIFY_WITH_TIMEOUT(visibleWindows(u"Software Update"_s).isEmpty(), 5000);
         QCOMPARE(app.state(), QProcess::Running);
     }
 };

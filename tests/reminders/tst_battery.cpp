@@ -283,6 +283,58 @@ private Q_SLOTS:
         QCOMPARE(readNow(source), (PowerReading{80, false}));
     }
 
+    // The battery is read every minute: a failing bus is reported once, not at every reading,
+    // and again only after UPower has answered in between. Without a system bus at all (a
+    // container), the kernel's folder answers.
+    void failuresAreLoggedOnce() {
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+                if (type == QtWarningMsg && qstrcmp(context.category, "zelvane.platform") == 0)
+                    warnings << message;
+            });
+        const auto restoreHandler = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+
+        setBattery(33, true);
+        const QDBusConnection noBus = QDBusConnection::connectToBus(
+            u"unix:path=/nonexistent/zelvane-system-bus"_s, u"no bus"_s);
+        QVERIFY(!noBus.isConnected());
+        UPowerSource withoutBus(std::make_unique<SysfsPowerSource>(supplies->path()), 5s, noBus);
+        for (int minute = 0; minute < 3; ++minute)
+            QCOMPARE(readNow(withoutBus), (PowerReading{33, true}));
+        QCOMPARE(warnings.size(), 1);
+        QDBusConnection::disconnectFromBus(u"no bus"_s);
+
+        QDBusConnection bus = QDBusConnection::systemBus();
+        QDBusConnection stalledBus =
+            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"stalled"_s);
+        StalledDevice stalled;
+        QVERIFY(stalledBus.registerVirtualObject(displayDevicePath, &stalled));
+        const auto stall = [&](bool on) {
+            QDBusConnection &from = on ? bus : stalledBus;
+            QDBusConnection &to = on ? stalledBus : bus;
+            QVERIFY(from.unregisterService(upowerName));
+            QVERIFY(to.registerService(upowerName));
+        };
+        const auto restoreBus = qScopeGuard([&] {
+            stalledBus.unregisterService(upowerName);
+            bus.registerService(upowerName);
+            QDBusConnection::disconnectFromBus(u"stalled"_s);
+        });
+        UPowerSource source(nullptr, 100ms);
+        stall(true);
+        QCOMPARE(readNow(source), std::nullopt);
+        QCOMPARE(readNow(source), std::nullopt);
+        QCOMPARE(warnings.size(), 2);
+        stall(false);
+        QCOMPARE(readNow(source), (PowerReading{80, false}));
+        stall(true);
+        QCOMPARE(readNow(source), std::nullopt);
+        QCOMPARE(warnings.size(), 3);
+        stall(false);
+    }
+
     void stalledUPowerDoesNotHoldUpTheEventLoop() {
         QDBusConnection bus = QDBusConnection::systemBus();
         QDBusConnection stalledBus =

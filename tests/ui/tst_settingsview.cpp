@@ -20,6 +20,8 @@
 #include <QJsonArray>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QUrlQuery>
 
@@ -142,6 +144,9 @@ private Q_SLOTS:
                 const QPoint pa = centre(a), pb = centre(b);
                 return std::abs(pa.y() - pb.y()) > 2 ? pa.y() < pb.y() : pa.x() < pb.x();
             });
+            // Quit sits below the tabs in the sidebar.
+            QTest::keyClick(focused(), Qt::Key_Tab);
+            QCOMPARE(focused(), view->quitButton());
             QList<QWidget *> reached;
             for (QTest::keyClick(focused(), Qt::Key_Tab);
                  content->isAncestorOf(focused()) && reached.size() < 40;
@@ -187,13 +192,29 @@ private Q_SLOTS:
         QVERIFY(!settings->isCalendarEnabled(primary.id) && shows(general, u"1 of 2 active"_s));
         QTRY_COMPARE_WITH_TIMEOUT(onPrimary(), 0, 10'000);
 
+        // Removing asks first; Escape keeps the account, the dialog's Remove removes it.
         view->selectTab(SidebarTab::accounts);
         for (const ConnectedAccount &account : {google, microsoft}) {
+            const QString name = account.email.isEmpty() ? u"Microsoft"_s : account.email;
             auto *remove =
                 accounts->findChild<QAbstractButton *>(u"remove-account:"_s + account.id);
-            remove->setFocus();
-            QTest::keyClick(remove, Qt::Key_Space);
-            QVERIFY(accounts->isAncestorOf(focused()));
+            for (int key : {Qt::Key_Escape, Qt::Key_Return}) {
+                remove->setFocus();
+                QTest::keyClick(remove, Qt::Key_Space);
+                QTRY_VERIFY(QApplication::activeModalWidget());
+                QWidget *dialog = QApplication::activeModalWidget();
+                QVERIFY(QTest::qWaitForWindowActive(dialog));
+                QCOMPARE(dialog->windowTitle(), u"Remove %1?"_s.arg(name));
+                QCOMPARE(unreadable(dialog), QStringList());
+                if (key == Qt::Key_Return)
+                    QTest::keyClick(focused(), Qt::Key_Tab);
+                QTest::keyClick(focused(), key);
+                QTRY_VERIFY(!dialog->isVisible());
+                const bool kept = std::ranges::count(calendar().accounts(), account.id,
+                                                     &ConnectedAccount::id) == 1;
+                QCOMPARE(kept, key == Qt::Key_Escape);
+                QTRY_VERIFY(accounts->isAncestorOf(focused()));
+            }
         }
         QVERIFY(shows(accounts, u"No accounts connected"_s) && !shows(accounts, google.email));
         view->selectTab(SidebarTab::general);
@@ -224,7 +245,10 @@ private Q_SLOTS:
         settings->addDefaultReminders(account.id); // as connecting the account does
         for (qsizetype i = 0; i < missing.size(); ++i)
             general->addReminderMenu(account.id)->actions().last()->trigger();
-        QCOMPARE(rows(), QStringList{u"At start"_s} + missing);
+        // Listed in the order they fire, the earliest reminder first.
+        QStringList firingOrder = missing;
+        std::reverse(firingOrder.begin(), firingOrder.end());
+        QCOMPARE(rows(), firingOrder + QStringList{u"At start"_s});
         QVERIFY(!general->addReminderMenu(account.id));
 
         QAbstractButton *remove = button(general, u"Remove 2 minutes before"_s);
@@ -232,6 +256,44 @@ private Q_SLOTS:
         QTest::keyClick(remove, Qt::Key_Space);
         QCOMPARE(general->addReminderMenu(account.id)->actions().first()->text(), missing[1]);
         QVERIFY(general->isAncestorOf(focused()));
+    }
+
+    // Ctrl+W closes the window (the app keeps running); the sidebar's Quit asks the app to
+    // end, by mouse or keyboard. On a dark desktop the pane's scroll bar keeps the window's
+    // light look: a light groove with a darker handle.
+    void closeQuitAndScrollBar() {
+        const QPalette desktop = QApplication::palette();
+        QPalette dark = desktop;
+        for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button, QPalette::Mid,
+                          QPalette::Dark, QPalette::Midlight})
+            dark.setColor(role, QColor(35, 35, 35));
+        for (auto role : {QPalette::Light, QPalette::WindowText, QPalette::ButtonText})
+            dark.setColor(role, QColor(235, 235, 235));
+        QApplication::setPalette(dark);
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(desktop); });
+        openWith({grant(u"sam@northwind.test"_s, CalendarProvider::google)});
+        view->resize(SettingsView::minimumWidth, SettingsView::minimumHeight);
+        view->selectTab(SidebarTab::general);
+        QScrollBar *bar = view->contentPane()->verticalScrollBar();
+        QTRY_VERIFY(bar->isVisible() && bar->maximum() > 0);
+        const QImage drawn = bar->grab().toImage();
+        const auto lightness = [&](int y) {
+            return QColor(drawn.pixel(bar->width() / 2, y)).lightness();
+        };
+        const int groove = lightness(bar->height() - 4);
+        QVERIFY2(groove > 230, qPrintable(QString::number(groove)));
+        int handle = 255;
+        for (int y = 0; y < bar->height() / 4; ++y)
+            handle = std::min(handle, lightness(y));
+        QVERIFY2(handle < groove - 40, qPrintable(u"%1 %2"_s.arg(handle).arg(groove)));
+
+        QSignalSpy quit(view.get(), &SettingsView::quitRequested);
+        QTest::mouseClick(button(view.get(), u"Quit"_s), Qt::LeftButton);
+        view->quitButton()->setFocus();
+        QTest::keyClick(focused(), Qt::Key_Space);
+        QCOMPARE(quit.size(), 2);
+        QTest::keyClick(view.get(), Qt::Key_W, Qt::ControlModifier);
+        QVERIFY(!view->isVisible());
     }
 
     // A failure shows until the next attempt starts, which keeps both buttons off until the
@@ -356,6 +418,11 @@ private Q_SLOTS:
             QVERIFY(!form->isVisible());
         }
         QCOMPARE(focused(), view->accounts()->connectButton(CalendarProvider::feed));
+        // A feed is one calendar, counted without an "All".
+        if (address.isEmpty()) {
+            view->selectTab(SidebarTab::general);
+            QTRY_VERIFY(shows(view->general(), u"1 of 1 active"_s));
+        }
     }
 
     // Onboarding offers the feed as a third choice; its form takes the choices' place and,

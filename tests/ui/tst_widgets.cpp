@@ -4,6 +4,7 @@
 #include "TestEnvironment.h"
 #include "WidgetTestSupport.h"
 #include "core/AppSettings.h"
+#include "ui/AppDialog.h"
 #include "ui/BriefPreviewView.h"
 #include "ui/CapsuleButton.h"
 #include "ui/MeetingBriefCard.h"
@@ -13,11 +14,16 @@
 #include "ui/ReminderOverlayView.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
+#include "ui/UpdateDialog.h"
 #include "ui/Widgets.h"
+#include "ui/WindowPlacement.h"
 
 #include <QDesktopServices>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTextBrowser>
 
 using namespace Qt::StringLiterals;
 using namespace WidgetTest;
@@ -60,6 +66,45 @@ int offCentre(QWidget &widget, const QColor &background, int edge = 0) {
                 right = std::max(right, x);
             }
     return right < 0 ? image.width() : std::abs(left - (image.width() - 1 - right));
+}
+// A desktop full of text and controls of its own colours: dark text on light or light on dark.
+QImage busyDesktop(QSize size, bool dark, quint32 seed) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(dark ? QColor(20, 24, 30) : QColor(250, 250, 245));
+    QPainter p(&image);
+    QRandomGenerator random(seed);
+    p.setFont(Theme::Typography::body());
+    for (int y = 0; y < size.height(); y += 18) {
+        p.setPen(QColor::fromHsv(random.bounded(360), 200, dark ? 255 : 90));
+        p.drawText(QPoint(random.bounded(20), y + 14),
+                   u"Quarterly numbers: switch ON/OFF, draft 7 of 12, reply-all "_s.repeated(6));
+        p.fillRect(random.bounded(size.width()), y, 36, 16, QColor::fromRgb(random.generate()));
+    }
+    return image;
+}
+
+// The pixels of the card's inside (its rounded corners left out, whose edge blends by design).
+QList<QRgb> cardPixels(const QImage &image, const QRect &card, int radius) {
+    QList<QRgb> pixels;
+    for (int y = card.top() + 1; y < card.bottom(); ++y)
+        for (int x = card.left() + 1; x < card.right(); ++x) {
+            const bool corner = (x < card.left() + radius || x > card.right() - radius) &&
+                                (y < card.top() + radius || y > card.bottom() - radius);
+            if (!corner)
+                pixels << image.pixel(x, y);
+        }
+    return pixels;
+}
+
+// Wholly on `screen`, frame included, and centred on it but for the decoration, whose size
+// is not known before the window is first shown.
+bool centredOn(const QWidget *window, const QScreen *screen) {
+    const QRect area = screen->availableGeometry();
+    const QRect frame = window->frameGeometry();
+    const QSize decoration = frame.size() - window->size();
+    return area.contains(frame) &&
+           std::abs(frame.center().x() - area.center().x()) <= decoration.width() / 2 + 1 &&
+           std::abs(frame.center().y() - area.center().y()) <= decoration.height() / 2 + 1;
 }
 } // namespace
 
@@ -373,6 +418,46 @@ private Q_SLOTS:
         QVERIFY(view->isVisible());
     }
 
+    // Nothing behind the reminder can be read through its card: blended by a compositor over
+    // two different desktops, or painted over two different grabs of the screen, the card's
+    // pixels are the same.
+    void cardHidesWhatIsBehind_data() {
+        QTest::addColumn<bool>("compositor");
+        QTest::addColumn<bool>("withBrief");
+        QTest::newRow("compositor") << true << false;
+        QTest::newRow("compositor, brief") << true << true;
+        QTest::newRow("screen grab") << false << false;
+        QTest::newRow("screen grab, brief") << false << true;
+    }
+    void cardHidesWhatIsBehind() {
+        QFETCH(bool, compositor);
+        QFETCH(bool, withBrief);
+        auto view = present(upcoming(meetingStart, zoomLink),
+                            withBrief ? std::optional(sampleBrief) : std::nullopt);
+        const QList<QImage> desktops{busyDesktop(view->size(), false, 1),
+                                     busyDesktop(view->size(), true, 2)};
+        QList<QImage> seen;
+        for (const QImage &desktop : desktops) {
+            QImage shown = desktop;
+            if (compositor) {
+                QImage window(view->size(), QImage::Format_ARGB32_Premultiplied);
+                window.fill(Qt::transparent);
+                view->render(&window);
+                QPainter(&shown).drawImage(0, 0, window);
+            } else {
+                view->setBackdrop(QPixmap::fromImage(desktop));
+                view->render(&shown);
+            }
+            seen << shown;
+        }
+        const QRect card = view->card()->geometry();
+        const QList<QRgb> first = cardPixels(seen[0], card, 24);
+        QVERIFY(first.size() > card.width() * card.height() / 2);
+        QVERIFY(first == cardPixels(seen[1], card, 24));
+        // The dim around the card still lets the desktop show.
+        QVERIFY(seen[0].pixel(5, 5) != seen[1].pixel(5, 5));
+    }
+
     // A picture of the card springs in; the live card takes its place at rest.
     void springsIn() {
         ReminderOverlayView view(upcoming(meetingStart), std::nullopt, clock);
@@ -381,6 +466,152 @@ private Q_SLOTS:
         QVERIFY(!view.card()->isVisible());
         QVERIFY(finished.wait(2000));
         QVERIFY(view.card()->isVisible());
+    }
+
+    // The keyboard goes to the card in front of the user: on the screen with the pointer, or
+    // on the primary screen when the pointer is on none.
+    void focusFollowsThePointer_data() {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<int>("screen");
+        QTest::newRow("pointer on the second screen") << QPoint(1500, 300) << 1;
+        QTest::newRow("pointer on the first screen") << QPoint(200, 700) << 0;
+        QTest::newRow("pointer off every screen") << QPoint(1500, 790) << 0;
+    }
+    void focusFollowsThePointer() {
+        QFETCH(QPoint, pointer);
+        QFETCH(int, screen);
+        QCursor::setPos(pointer);
+        QCOMPARE(QCursor::pos(), pointer);
+        TestEnvironment env;
+        const auto settings = env.makeSettings();
+        OverlayWindowController controller(*settings, clock);
+        controller.showOverlay(upcoming(meetingStart, zoomLink), std::nullopt);
+        for (QWidget *window : controller.windows())
+            window->findChild<ReminderOverlayView *>()->finishAppearance();
+        QWidget *expected = controller.windows().value(screen);
+        QVERIFY(expected && expected->screen() == QGuiApplication::screens()[screen]);
+        QTRY_COMPARE(QApplication::activeWindow(), expected);
+        QCOMPARE(focused(), button(expected, u"Join Zoom Meeting"_s));
+        clock.advance(ReminderOverlayView::keyGuard);
+        QSignalSpy dismissed(&controller, &OverlayWindowController::dismissed);
+        QTest::keyClick(focused(), Qt::Key_Escape);
+        QCOMPARE(dismissed.size(), 1);
+    }
+
+    // A window is centred in the area it is given; one too large for it keeps its top-left
+    // corner (title bar, close button) inside; a shown window that grew moves back inside.
+    void placementRule_data() {
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QPoint>("centred");
+        QTest::addColumn<QRect>("grown");
+        QTest::addColumn<QPoint>("keptInside");
+        const QRect right(1280, 28, 1024, 740);
+        QTest::newRow("fits") << right << QSize(460, 200) << QPoint(1562, 298)
+                              << QRect(1562, 298, 460, 400) << QPoint(1562, 298);
+        QTest::newRow("grew past the bottom") << right << QSize(460, 200) << QPoint(1562, 298)
+                                              << QRect(1562, 498, 460, 400) << QPoint(1562, 368);
+        QTest::newRow("taller than the screen") << right << QSize(460, 900) << QPoint(1562, 28)
+                                                << QRect(1562, -20, 460, 900) << QPoint(1562, 28);
+        QTest::newRow("wider than the screen") << right << QSize(1100, 200) << QPoint(1280, 298)
+                                               << QRect(1200, 298, 1100, 200) << QPoint(1280, 298);
+    }
+    void placementRule() {
+        QFETCH(QRect, area);
+        QFETCH(QSize, frame);
+        QFETCH(QPoint, centred);
+        QFETCH(QRect, grown);
+        QFETCH(QPoint, keptInside);
+        QCOMPARE(WindowPlacement::centred(area, frame), centred);
+        QCOMPARE(WindowPlacement::keptInside(area, grown), keptInside);
+    }
+
+    // The updater's window opens centred on the screen with the pointer, stays on it when a
+    // later step makes it taller, and keeps the application's light look on a dark desktop:
+    // capsule buttons, the default one filled, on the app's own background.
+    void updateDialog_data() {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<int>("screen");
+        QTest::newRow("pointer on the second screen") << QPoint(2000, 100) << 1;
+        QTest::newRow("pointer on the first screen") << QPoint(10, 10) << 0;
+        QTest::newRow("pointer off every screen") << QPoint(2000, 780) << 0;
+    }
+    void updateDialog() {
+        QFETCH(QPoint, pointer);
+        QFETCH(int, screen);
+        const QPalette desktop = QApplication::palette();
+        QPalette dark = desktop;
+        for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            dark.setColor(role, QColor(30, 30, 30));
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(role, QColor(230, 230, 230));
+        QApplication::setPalette(dark);
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(desktop); });
+        QCursor::setPos(pointer);
+        const QScreen *expected = QGuiApplication::screens()[screen];
+
+        UpdateDialog dialog;
+        dialog.showChecking();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY2(centredOn(&dialog, expected),
+                 qPrintable(u"%1,%2 %3x%4"_s.arg(dialog.frameGeometry().x())
+                                .arg(dialog.frameGeometry().y())
+                                .arg(dialog.frameGeometry().width())
+                                .arg(dialog.frameGeometry().height())));
+        const int checkingHeight = dialog.height();
+
+        // The pointer moves on; the offer, with long release notes, grows the same window.
+        QCursor::setPos(QGuiApplication::screens()[1 - screen]->geometry().center());
+        dialog.showUpdateFound(u"1.10.0"_s, u"1.9.2"_s, u"Faster reminders.\n"_s.repeated(40),
+                               QUrl(u"https://zelvane.app/notes"_s));
+        QVERIFY(dialog.height() > checkingHeight);
+        QVERIFY(expected->availableGeometry().contains(dialog.frameGeometry()));
+
+        QStringList buttons;
+        for (const QAbstractButton *b : dialog.findChildren<QAbstractButton *>()) {
+            const auto *capsule = qobject_cast<const CapsuleButton *>(b);
+            QVERIFY2(capsule, qPrintable(b->text()));
+            if (capsule->style() == CapsuleButton::Style::primary)
+                buttons << b->text();
+        }
+        QCOMPARE(buttons, QStringList{u"Install"_s});
+        QTRY_COMPARE(focused(), button(&dialog, u"Install"_s));
+        const QImage shown = dialog.grab().toImage();
+        QCOMPARE(shown.pixel(4, 4), Theme::Colors::background().rgba());
+        auto *notes = dialog.findChild<QTextBrowser *>();
+        QCOMPARE(notes->palette().color(QPalette::Base).rgba(),
+                 Theme::Colors::surfaceSecondary().rgba());
+        QCOMPARE(notes->palette().color(QPalette::Text).rgba(),
+                 Theme::Colors::textPrimary().rgba());
+        QCOMPARE(unreadable(&dialog), QStringList());
+    }
+
+    // Asked before an account goes: Cancel has the focus, so Return or Escape keep it; the
+    // action is one Tab away. The question is read out as shown.
+    void confirmation_data() {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("escape") << QList<int>{Qt::Key_Escape} << false;
+        QTest::newRow("return on cancel") << QList<int>{Qt::Key_Return} << false;
+        QTest::newRow("tab, space") << QList<int>{Qt::Key_Tab, Qt::Key_Space} << true;
+        QTest::newRow("tab, return") << QList<int>{Qt::Key_Tab, Qt::Key_Return} << true;
+    }
+    void confirmation() {
+        QFETCH(QList<int>, keys);
+        QFETCH(bool, accepted);
+        ConfirmationDialog dialog(u"Remove sam@northwind.test?"_s, u"It goes."_s, u"Remove"_s);
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        dialog.open();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QCOMPARE(buttonNames(&dialog), (QStringList{u"Cancel"_s, u"Remove"_s}));
+        QCOMPARE(unreadable(&dialog), QStringList());
+        QCOMPARE(focused(), button(&dialog, u"Cancel"_s));
+        for (int key : keys)
+            QTest::keyClick(focused(), Qt::Key(key));
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toInt(),
+                 int(accepted ? QDialog::Accepted : QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
     }
 
     // A window on each screen, a sound if asked for, one announcement once both have painted.

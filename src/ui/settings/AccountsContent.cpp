@@ -3,6 +3,7 @@
 #include "SettingsBlocks.h"
 #include "models/AccountsModel.h"
 #include "models/AddFeedModel.h"
+#include "ui/AppDialog.h"
 #include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
 #include "ui/Controls.h"
@@ -194,16 +195,32 @@ void AccountsContent::rebuildAccounts() {
         remove->setObjectName(QStringLiteral("remove-account:") + account.id);
         removeNames << remove->objectName();
         connect(remove, &QAbstractButton::clicked, this,
-                [this, id = account.id] { m_model.removeAccount(id); });
+                [this, account] { confirmRemoval(account); });
         accountRow->addControl(remove);
     }
     m_accountsLayout->addWidget(m_accountsCard);
     m_accountsCard->show();
     if (!focused.isEmpty())
         SettingsBlocks::restoreFocus(m_accountsHolder, QStringList{focused} + removeNames);
-    if (!focused.isEmpty() && !m_accountsHolder->isAncestorOf(QApplication::focusWidget()))
+    if (!focused.isEmpty() && !m_accountsHolder->isAncestorOf(window()->focusWidget()))
         connectButton(CalendarProvider::google)->setFocus();
     Q_EMIT rebuilt();
+}
+
+void AccountsContent::confirmRemoval(const ConnectedAccount &account) {
+    const QString name =
+        account.email.isEmpty() ? CalendarProviders::toString(account.provider) : account.email;
+    auto *dialog = new ConfirmationDialog(
+        tr("Remove %1?").arg(name),
+        tr("Zelvane stops reminding you of its meetings. You can connect it again later."),
+        tr("Remove"), window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setObjectName(QStringLiteral("confirm-remove:") + account.id);
+    connect(dialog, &QDialog::accepted, this,
+            [this, id = account.id] { m_model.removeAccount(id); });
+    // The keyboard returns to the settings window, on the control that asked.
+    connect(dialog, &QDialog::finished, this, [this] { window()->activateWindow(); });
+    dialog->open();
 }
 
 void AccountsContent::rebuildSlack() {

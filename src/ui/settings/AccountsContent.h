@@ -52,6 +52,8 @@ private:
     void rebuildAccounts();
     void rebuildSlack();
     void showFeedForm(bool shown);
+    // Removing an account drops its reminders at once, so the user is asked first.
+    void confirmRemoval(const ConnectedAccount &account);
 
     AccountsModel &m_model;
     SettingsCard *m_accountsCard = nullptr;

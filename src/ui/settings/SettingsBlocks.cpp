@@ -5,7 +5,6 @@
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -199,7 +198,8 @@ void RowButton::paintEvent(QPaintEvent *) {
 }
 
 QString SettingsBlocks::focusedName(QWidget *root) {
-    QWidget *focused = QApplication::focusWidget();
+    // The window's own focus, which a dialog in front of it leaves in place.
+    QWidget *focused = root->window()->focusWidget();
     return focused && root->isAncestorOf(focused) ? focused->objectName() : QString();
 }
 

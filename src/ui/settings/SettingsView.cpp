@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
@@ -210,6 +211,21 @@ SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setFocusPolicy(Qt::NoFocus);
+    // Drawn in the window's own light colours: the desktop's style may paint a dark groove
+    // with a light handle, which reads upside down on the white pane.
+    m_scroll->verticalScrollBar()->setStyleSheet(
+        QStringLiteral(
+            "QScrollBar:vertical { background: %1; width: 12px; margin: 0; border: none; }"
+            "QScrollBar::handle:vertical { background: %2; min-height: 32px; "
+            "border-radius: 3px; margin: 2px 3px; }"
+            "QScrollBar::handle:vertical:hover { background: %3; }"
+            "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; "
+            "border: none; background: none; }"
+            "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { "
+            "background: none; }")
+            .arg(Theme::cssColor(Theme::Colors::surface()),
+                 Theme::cssColor(Theme::Colors::textTertiary()),
+                 Theme::cssColor(Theme::Colors::textSecondary())));
     auto *pane = new QWidget;
     fill(pane, Theme::Colors::surface());
     auto *column = new QVBoxLayout(pane);
@@ -236,6 +252,8 @@ SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
 
     connect(m_accounts, &AccountsContent::rebuilt, this, &SettingsView::orderFocus);
     connect(m_general, &GeneralContent::rebuilt, this, &SettingsView::orderFocus);
+    // Closing only hides the window; Zelvane keeps running in the tray.
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this, this, &QWidget::close);
     selectTab(SidebarTab::accounts);
 }
 
@@ -277,6 +295,17 @@ QWidget *SettingsView::buildSidebar() {
     }
     layout->addLayout(items);
     layout->addStretch();
+
+    // Without a tray there is no menu to quit from, so the window offers it too.
+    m_quit = new TextButton(tr("Quit"), Theme::Typography::caption(),
+                            Theme::Colors::textSecondary(), sidebar);
+    m_quit->setObjectName(QStringLiteral("quit"));
+    connect(m_quit, &QAbstractButton::clicked, this, &SettingsView::quitRequested);
+    auto *quitRow = new QHBoxLayout;
+    quitRow->setContentsMargins(16, 0, 16, 8);
+    quitRow->addWidget(m_quit);
+    quitRow->addStretch();
+    layout->addLayout(quitRow);
 
     QLabel *version = Widgets::label(versionText(QCoreApplication::applicationVersion()),
                                      Theme::Typography::tiny(), Theme::Colors::textTertiary());

@@ -86,8 +86,11 @@ public:
     // "v" + the application's version, or v1.0.0 when it has none.
     static QString versionText(const QString &applicationVersion);
 
+    QAbstractButton *quitButton() const { return m_quit; }
+
 Q_SIGNALS:
     void updateRequested();
+    void quitRequested();
 
 private:
     QWidget *buildSidebar();
@@ -99,6 +102,7 @@ private:
     SidebarTab m_selected = SidebarTab::accounts;
     QList<SidebarItem *> m_items;
     QScrollArea *m_scroll = nullptr;
+    QAbstractButton *m_quit = nullptr;
     QWidget *m_banner = nullptr;
     AccountsContent *m_accounts = nullptr;
     GeneralContent *m_general = nullptr;
