@@ -76,7 +76,8 @@ private:
             array.append(a.toJson());
         settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
         services = std::make_unique<AppServices>(*settings, Clock::system());
-        sms = std::make_unique<SMSService>(services->backend, services->secrets, Clock::system());
+        sms = std::make_unique<SMSService>(services->backend, services->secrets, *settings,
+                                           Clock::system());
         view = std::make_unique<SettingsView>(SettingsServices{
             *settings, calendar(), services->slack, services->llm, *sms, services->secrets});
         calendar().fetchEvents();
