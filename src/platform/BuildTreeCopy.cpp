@@ -7,7 +7,8 @@ bool BuildTreeCopy::isSystemInstall(const QString &executable) {
     const QFileInfo file(executable);
     const QString path =
         file.canonicalFilePath().isEmpty() ? file.absoluteFilePath() : file.canonicalFilePath();
-    return path.startsWith(QLatin1String("/usr/")) && !path.startsWith(QLatin1String("/usr/local/"));
+    return path.startsWith(QLatin1String("/usr/")) &&
+           !path.startsWith(QLatin1String("/usr/local/"));
 }
 
 std::optional<QString> BuildTreeCopy::refusal(const QString &version) const {

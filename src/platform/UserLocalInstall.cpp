@@ -124,8 +124,8 @@ QCoro::Task<> UserLocalInstall::prepare(QString file, QString version) {
         if (!ended)
             probe.kill();
         QDir(target).removeRecursively();
-        throw InstallError(QStringLiteral("Zelvane %1 did not run, so it was not installed.")
-                               .arg(version));
+        throw InstallError(
+            QStringLiteral("Zelvane %1 did not run, so it was not installed.").arg(version));
     }
 }
 

@@ -135,11 +135,11 @@ QCoro::Task<bool> LLMService::testConnection() {
     const bool accepted = reply.status == 200;
     if (self)
         noteOutcome(use, chosen,
-                    accepted ? std::nullopt
-                             : std::optional(redacted(provider.dialect.errorMessage(
-                                                          provider, reply.status,
-                                                          bodyText(reply.body)),
-                                                      key)));
+                    accepted
+                        ? std::nullopt
+                        : std::optional(redacted(provider.dialect.errorMessage(
+                                                     provider, reply.status, bodyText(reply.body)),
+                                                 key)));
     co_return accepted;
 }
 

@@ -61,11 +61,11 @@ QHash<LLMProvider, ProviderKeyStatus::Status> ProviderKeyStatus::decode(const QB
                 continue;
             const QJsonObject entry = JsonRead::object(*it, u"key status");
             const bool working = JsonRead::boolean(entry, u"working");
-            statuses.insert(*provider,
-                            {working ? State::working : State::failing,
-                             working ? QString()
-                                     : JsonRead::optionalString(entry, u"error").value_or(QString())
-                                           .left(maxErrorLength)});
+            statuses.insert(*provider, {working ? State::working : State::failing,
+                                        working ? QString()
+                                                : JsonRead::optionalString(entry, u"error")
+                                                      .value_or(QString())
+                                                      .left(maxErrorLength)});
         }
     } catch (const DecodingError &error) {
         qCWarning(lcPrep) << "the model key's status is unreadable:" << error.detail();

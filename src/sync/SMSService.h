@@ -23,8 +23,8 @@ class SMSService : public QObject {
 public:
     static constexpr qsizetype maxCharacters = 1600;
 
-    SMSService(BackendAPIClient &backend, SecretStore &secrets, AppSettings &settings,
-               Clock &clock, QObject *parent = nullptr);
+    SMSService(BackendAPIClient &backend, SecretStore &secrets, AppSettings &settings, Clock &clock,
+               QObject *parent = nullptr);
 
     bool smsEnabled() const { return m_smsEnabled; }
     void setSmsEnabled(bool enabled);

@@ -44,7 +44,7 @@ public:
         if (!payloadFile.open(QIODevice::ReadOnly) || payloadFile.readAll() != payload)
             throw InstallError(u"not the verified download"_s);
         installed = version;
-        co_return deb ? Outcome::handedToInstaller : Outcome::restarted;
+        co_return Outcome::restarted;
     }
     bool installsAtQuit() const override { return atQuit; }
     QCoro::Task<> prepare(QString file, QString version) override {
@@ -307,8 +307,7 @@ private Q_SLOTS:
             << "user-local" << true << "1 ; 0 ; prepared 1.10.0, at quit ; 1";
         QTest::newRow("package") << "package" << true << "1 ; 1 ; installed 1.10.0 ; 1";
         QTest::newRow("source build") << "source build" << true << "0 ; 2 ; refused ; 0";
-        QTest::newRow("automatic off")
-            << "user-local" << false << "0 ; 2 ; installed 1.10.0 ; 1";
+        QTest::newRow("automatic off") << "user-local" << false << "0 ; 2 ; installed 1.10.0 ; 1";
     }
     void automaticUpdates() {
         QFETCH(QString, kind);
@@ -352,7 +351,8 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(!updater->isBusy());
         updater->finishAtQuit();
-        QString done = installer.prepared.isEmpty() ? QString() : u"prepared "_s + installer.prepared;
+        QString done =
+            installer.prepared.isEmpty() ? QString() : u"prepared "_s + installer.prepared;
         if (!installer.finished.isEmpty())
             done += u", at quit"_s;
         if (!installer.installed.isEmpty())

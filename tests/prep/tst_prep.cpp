@@ -371,8 +371,8 @@ private Q_SLOTS:
     // provider: an answer of 200 counts, whatever the model made of the request. The finding
     // survives a restart, speaks for that provider alone and never holds the key.
     void keyStatusFollowsUse_data() {
-        QTest::addColumn<bool>("briefing");  // else a key test
-        QTest::addColumn<Response>("reply"); // status 0: nobody listening
+        QTest::addColumn<bool>("briefing");   // else a key test
+        QTest::addColumn<Response>("reply");  // status 0: nobody listening
         QTest::addColumn<QString>("problem"); // how the finding begins; empty: working
         QTest::newRow("test accepted") << false << Response::json("{}") << QString();
         QTest::newRow("test refused") << false << Response::text("invalid x-api-key", 401)
