@@ -481,6 +481,8 @@ private Q_SLOTS:
         model.setApiKey(u"another"_s);
         QCOMPARE(int(model.keyBadge()), int(Badge::saved));
         QCOMPARE(model.keyProblem(), std::nullopt);
+        QTRY_COMPARE(settle(secrets.load(QString::fromLatin1(SecretStore::llmApiKey))).value,
+                     std::optional(std::optional(u"another"_s)));
     }
 
     // A provider that redirects elsewhere would hand the key to whoever answers there; within

@@ -321,6 +321,7 @@ private Q_SLOTS:
         view->selectTab(SidebarTab::ai);
         QVERIFY(!ai->testResultLabel()->isVisible() && ai->keyProblemLabel()->isVisible());
 
+        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
         view.reset();
         sms.reset();
         services.reset();
@@ -350,6 +351,7 @@ private Q_SLOTS:
         QTest::keyClicks(view->sms()->phoneField(), u"+15551234567"_s);
         QCOMPARE(sms->phoneNumber(), u"+15551234567"_s);
 
+        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
         view.reset();
         sms.reset();
         services.reset();
