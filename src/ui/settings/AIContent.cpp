@@ -64,8 +64,11 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
         QLabel *check = Widgets::symbol(QStringLiteral("checkmark"), Theme::Colors::primary(), 13);
         button->addContent(check);
         row->holdButton(button);
-        connect(button, &QAbstractButton::clicked, this,
-                [this, provider] { m_model.chooseProvider(provider); });
+        // Toggled, not clicked: assistive tools choose a row without a click.
+        connect(button, &QAbstractButton::toggled, this, [this, provider](bool on) {
+            if (on && provider != m_model.provider())
+                m_model.chooseProvider(provider);
+        });
         m_providers.insert(provider, {button, badge, check});
     }
     addInset(providers);
