@@ -289,6 +289,10 @@ private Q_SLOTS:
         QTRY_COMPARE(stored(SecretStore::llmProvider), u"OpenAI"_s);
         QCOMPARE(ai->keyField()->text(), u"  sk"_s);
         QCOMPARE(ai->keyField()->placeholderText(), u"Paste your OpenAI API key"_s);
+        // A screen reader toggles a row without clicking it.
+        ai->providerRow(LLMProvider::gemini)->toggle();
+        QTRY_COMPARE(stored(SecretStore::llmProvider), u"Gemini"_s);
+        QVERIFY(!ai->providerRow(LLMProvider::openai)->isChecked());
     }
 
     // The badge tells what the key's last use found, with the provider's complaint under the
