@@ -85,6 +85,9 @@ bool Updater::automaticallyDownloadsUpdates() const {
 }
 
 void Updater::setAutomaticallyDownloadsUpdates(bool enabled) {
+    // Switched off, nothing is installed without asking any more.
+    if (!enabled)
+        dropReadyUpdate();
     if (enabled == automaticallyDownloadsUpdates() &&
         m_settings.contains(Key::UpdateDownloadsEnabled))
         return;

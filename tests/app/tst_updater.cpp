@@ -351,6 +351,7 @@ private Q_SLOTS:
             QTest::keyClick(dialogs.dialog()->focusWidget(), Qt::Key_Return);
         }
         QTRY_VERIFY(!updater->isBusy());
+        // Switching automatic updates off and on again in between would forget it.
         updater->finishAtQuit();
         QString done =
             installer.prepared.isEmpty() ? QString() : u"prepared "_s + installer.prepared;
