@@ -296,22 +296,27 @@ private Q_SLOTS:
     // without a word. A user-local installation prepares it and puts it in place at quit; a
     // package is offered once, and installing it takes the file already verified. A copy built
     // from source downloads nothing and is told how to update. With automatic updates off the
-    // offer opens as before.
+    // offer opens as before, and switching them off forgets what was prepared.
     void automaticUpdates_data() {
         QTest::addColumn<QString>("kind"); // user-local, package, source build
         QTest::addColumn<bool>("automatic");
+        QTest::addColumn<bool>("switchedOff"); // before the quit
         // Downloads by the two daily checks ; offers (a dialog or a notification) ; what the
         // installer did at the answer and the quit ; downloads in all
         QTest::addColumn<QString>("outcome");
         QTest::newRow("user-local")
-            << "user-local" << true << "1 ; 0 ; prepared 1.10.0, at quit ; 1";
-        QTest::newRow("package") << "package" << true << "1 ; 1 ; installed 1.10.0 ; 1";
-        QTest::newRow("source build") << "source build" << true << "0 ; 2 ; refused ; 0";
-        QTest::newRow("automatic off") << "user-local" << false << "0 ; 2 ; installed 1.10.0 ; 1";
+            << "user-local" << true << false << "1 ; 0 ; prepared 1.10.0, at quit ; 1";
+        QTest::newRow("switched off before the quit")
+            << "user-local" << true << true << "1 ; 0 ; prepared 1.10.0 ; 1";
+        QTest::newRow("package") << "package" << true << false << "1 ; 1 ; installed 1.10.0 ; 1";
+        QTest::newRow("source build") << "source build" << true << false << "0 ; 2 ; refused ; 0";
+        QTest::newRow("automatic off")
+            << "user-local" << false << false << "0 ; 2 ; installed 1.10.0 ; 1";
     }
     void automaticUpdates() {
         QFETCH(QString, kind);
         QFETCH(bool, automatic);
+        QFETCH(bool, switchedOff);
         QFETCH(QString, outcome);
         installer.deb = kind == u"package";
         installer.atQuit = kind == u"user-local";
@@ -351,7 +356,8 @@ private Q_SLOTS:
             QTest::keyClick(dialogs.dialog()->focusWidget(), Qt::Key_Return);
         }
         QTRY_VERIFY(!updater->isBusy());
-        // Switching automatic updates off and on again in between would forget it.
+        if (switchedOff)
+            updater->setAutomaticallyChecksForUpdates(false);
         updater->finishAtQuit();
         QString done =
             installer.prepared.isEmpty() ? QString() : u"prepared "_s + installer.prepared;
