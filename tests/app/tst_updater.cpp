@@ -357,7 +357,7 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(!updater->isBusy());
         if (switchedOff)
-            updater->setAutomaticallyChecksForUpdates(false);
+            updater->setAutomaticallyDownloadsUpdates(false);
         updater->finishAtQuit();
         QString done =
             installer.prepared.isEmpty() ? QString() : u"prepared "_s + installer.prepared;
