@@ -376,15 +376,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("problem"); // how the finding begins; empty: working
         QTest::newRow("test accepted") << false << Response::json("{}") << QString();
         QTest::newRow("test refused") << false << Response::text("invalid x-api-key", 401)
-                                      << u"Claude error: invalid x-api-key"_s;
-        QTest::newRow("test unreachable") << false << Response{0} << u"Connection refused"_s;
+                                      << u"Claude API error 401: invalid x-api-key"_s;
+        QTest::newRow("test unreachable")
+            << false << Response::text({}, 0) << u"Connection refused"_s;
         QTest::newRow("briefing made")
             << true << Response::json(toolReply(briefingInput)) << QString();
         QTest::newRow("briefing unreadable")
             << true << Response::json(json("{'content':{}}")) << QString();
         QTest::newRow("briefing refused")
             << true << Response::text("Your key " + key.toUtf8() + " is revoked", 403)
-            << u"Claude error: Your key [redacted] is revoked"_s;
+            << u"Claude API error 403: Your key [redacted] is revoked"_s;
         QTest::newRow("briefing timed out")
             << true << Response::silence() << u"Research timed out after 90 seconds"_s;
     }
@@ -474,7 +475,7 @@ private Q_SLOTS:
         model.testConnection();
         QTRY_COMPARE(model.testResult(), std::optional(u"Failed — check your key"_s));
         QCOMPARE(int(model.keyBadge()), int(Badge::notWorking));
-        QCOMPARE(model.keyProblem(), std::optional(u"Claude error: invalid x-api-key"_s));
+        QCOMPARE(model.keyProblem(), std::optional(u"Claude API error 401: invalid x-api-key"_s));
         model.load();
         QCOMPARE(model.testResult(), std::nullopt);
         QCOMPARE(int(model.keyBadge()), int(Badge::notWorking));

@@ -318,7 +318,7 @@ private Q_SLOTS:
         QCOMPARE(badgeOf()->text(), u"Not working"_s);
         QCOMPARE(badgeOf()->color(), Theme::Colors::red());
         QVERIFY(ai->keyProblemLabel()->isVisible());
-        QCOMPARE(ai->keyProblemLabel()->text(), u"Claude error: invalid x-api-key"_s);
+        QCOMPARE(ai->keyProblemLabel()->text(), u"Claude API error 401: invalid x-api-key"_s);
         QCOMPARE(unreadable(ai), QStringList());
         QVERIFY(saveScreenshot(view.get(), u"settings-ai-not-working"_s));
         view->selectTab(SidebarTab::sms);
