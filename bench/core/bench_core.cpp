@@ -44,7 +44,8 @@ void schedulerPass(benchmark::State &state) {
     CalendarService calendar(settings, proxy, secrets, signIn, clock);
     BackendAPIClient backend;
     SlackService slack(backend, secrets, clock);
-    LLMService llm(secrets);
+    ProviderKeyStatus keyStatus(settings);
+    LLMService llm(secrets, keyStatus);
     ResearchCache cache(dir.filePath(QStringLiteral("cache")), clock);
     AttendeeResearchService research(llm, cache, calendar, slack, secrets, clock);
     ReminderScheduler scheduler(calendar, research, settings, clock);

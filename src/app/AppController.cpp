@@ -169,7 +169,26 @@ void AppController::setupUpdates() {
         if (restarted)
             QCoreApplication::quit();
     });
+    connect(&m_services.updater, &Updater::updateReadyToInstall, this,
+            &AppController::offerReadyUpdate);
+    connect(&m_services.notifications, &DesktopNotification::actionInvoked, this,
+            [this](uint id, const QString &action) {
+                if (m_updateNotification == id && action == u"install")
+                    m_services.updater.installReadyUpdate();
+            });
+    // However the application ends, an update prepared for the quit is put in place.
+    connect(qApp, &QCoreApplication::aboutToQuit, &m_services.updater, &Updater::finishAtQuit);
     m_services.updater.startScheduledChecks();
+}
+
+QCoro::Task<> AppController::offerReadyUpdate(AppcastItem item) {
+    QPointer<AppController> self(this);
+    const auto id = co_await m_services.notifications.show(
+        tr("Zelvane %1 is ready to install").arg(item.displayVersion()),
+        tr("The update was downloaded and verified. Choose Install to install it now."),
+        {QStringLiteral("install"), tr("Install")});
+    if (self && id)
+        m_updateNotification = *id;
 }
 
 void AppController::prepNextMeeting(const CalendarEvent &event) {

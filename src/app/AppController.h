@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Appcast.h"
 #include "core/CalendarEvent.h"
 #include "core/MeetingBrief.h"
 
@@ -61,6 +62,8 @@ private:
     void setupTray();
     void connectUpdates(SettingsView *window);
     void setupUpdates();
+    // One notification per update downloaded in the background that needs the user's word.
+    QCoro::Task<> offerReadyUpdate(AppcastItem item);
     void announceBackgroundRunning();
     QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);
 
@@ -71,6 +74,8 @@ private:
     std::unique_ptr<OverlayWindowController> m_overlayController;
     std::unique_ptr<ReminderPresenter> m_reminderPresenter;
     std::unique_ptr<UpdateDialogs> m_updateDialogs;
+    // The server's id of the notification offering a downloaded update.
+    std::optional<uint> m_updateNotification;
     QPointer<QWidget> m_onboardingWindow;
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_briefWindow;

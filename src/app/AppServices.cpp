@@ -1,5 +1,6 @@
 #include "AppServices.h"
 
+#include "platform/BuildTreeCopy.h"
 #include "platform/PackageKitInstall.h"
 #include "platform/UpdateSignature.h"
 #include "platform/UserLocalInstall.h"
@@ -13,7 +14,10 @@ std::unique_ptr<UpdateInstaller> installerFor(SingleInstance *instance) {
     const QString executable = QCoreApplication::applicationFilePath();
     if (const auto root = UserLocalInstall::rootOf(executable))
         return std::make_unique<UserLocalInstall>(*root, instance);
-    return std::make_unique<PackageKitInstall>(QDBusConnection::systemBus(), executable, instance);
+    if (BuildTreeCopy::isSystemInstall(executable))
+        return std::make_unique<PackageKitInstall>(QDBusConnection::systemBus(), executable,
+                                                   instance);
+    return std::make_unique<BuildTreeCopy>();
 }
 
 Updater::Config updaterConfig() {
@@ -32,8 +36,9 @@ AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *i
     , proxy(secrets, clock)
     , calendar(settings, proxy, secrets, signIn, clock)
     , slack(backend, secrets, clock)
-    , sms(backend, secrets, clock)
-    , llm(secrets)
+    , sms(backend, secrets, settings, clock)
+    , keyStatus(settings)
+    , llm(secrets, keyStatus)
     , researchCache(ResearchCache::defaultDirectory(), clock)
     , research(llm, researchCache, calendar, slack, secrets, clock)
     , scheduler(calendar, research, settings, clock, FiredReminders::defaultFolder())

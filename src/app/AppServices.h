@@ -8,6 +8,7 @@
 #include "platform/UpdateInstaller.h"
 #include "prep/AttendeeResearchService.h"
 #include "prep/LLMService.h"
+#include "prep/ProviderKeyStatus.h"
 #include "prep/ResearchCache.h"
 #include "reminders/BatteryService.h"
 #include "reminders/ReminderScheduler.h"
@@ -40,6 +41,7 @@ struct AppServices {
     CalendarService calendar;
     SlackService slack;
     SMSService sms;
+    ProviderKeyStatus keyStatus;
     LLMService llm;
     ResearchCache researchCache;
     AttendeeResearchService research;

@@ -25,8 +25,8 @@ public:
 
     bool updateAvailable() const { return m_updateAvailable; }
     bool automaticallyChecksForUpdates() const;
-    // The settings switch: turns automatic checks on or off, and records the automatic-download
-    // preference beside them (stored only: a found update is always offered first).
+    // The settings switch: turns automatic checks and, with them, the quiet download and
+    // preparation of what they find on or off.
     void setAutomaticallyChecksForUpdates(bool enabled);
     Updater &updater() const { return m_updater; }
 

@@ -55,7 +55,19 @@ Updater::Updater(AppSettings &settings, Clock &clock, UpdateInstaller &installer
     , m_installer(installer)
     , m_config(std::move(config)) {}
 
-Updater::~Updater() = default;
+Updater::~Updater() {
+    dropReadyUpdate();
+}
+
+std::optional<AppcastItem> Updater::readyUpdate() const {
+    return m_ready ? std::optional(m_ready->item) : std::nullopt;
+}
+
+void Updater::dropReadyUpdate() {
+    if (m_ready && !m_ready->file.isEmpty())
+        QFile::remove(m_ready->file);
+    m_ready.reset();
+}
 
 bool Updater::automaticallyChecksForUpdates() const {
     return m_settings.value(Key::UpdateChecksEnabled).toBool();
@@ -73,6 +85,9 @@ bool Updater::automaticallyDownloadsUpdates() const {
 }
 
 void Updater::setAutomaticallyDownloadsUpdates(bool enabled) {
+    // Switched off, nothing is installed without asking any more.
+    if (!enabled)
+        dropReadyUpdate();
     if (enabled == automaticallyDownloadsUpdates() &&
         m_settings.contains(Key::UpdateDownloadsEnabled))
         return;
@@ -133,7 +148,7 @@ QCoro::Task<std::optional<AppcastItem>> Updater::check() {
     co_return std::nullopt;
 }
 
-QCoro::Task<QString> Updater::download(AppcastEnclosure enclosure) {
+QCoro::Task<QString> Updater::download(AppcastEnclosure enclosure, bool announce) {
     QPointer<Updater> self(this);
     QDir().mkpath(m_config.downloadDir);
     const QString suffix =
@@ -151,9 +166,11 @@ QCoro::Task<QString> Updater::download(AppcastEnclosure enclosure) {
         writeFailed = !tooLong && file->write(chunk.data(), chunk.size()) != chunk.size();
         return !tooLong && !writeFailed;
     };
-    receive.progress = [this, expected](qint64 received, qint64) {
-        Q_EMIT downloadProgress(std::min(received, expected), expected);
-    };
+    if (announce) {
+        receive.progress = [this, expected](qint64 received, qint64) {
+            Q_EMIT downloadProgress(std::min(received, expected), expected);
+        };
+    }
     // The payload is checked against its signature, so it may come from another origin
     // (a mirror, a release host) than the appcast named.
     receive.anyOriginRedirects = true;
@@ -241,7 +258,11 @@ QCoro::Task<> Updater::runCheck(bool userInitiated) {
         if (m_cancelled)
             co_return;
         // Only a check the user asked for offers a version they chose to skip.
-        if (found && (userInitiated || !isSkipped(*found)))
+        const bool offered = found && (userInitiated || !isSkipped(*found));
+        if (offered && !userInitiated && automaticallyDownloadsUpdates() &&
+            !m_installer.refusal(found->displayVersion()))
+            prepareInBackground(*found);
+        else if (offered)
             Q_EMIT updateFound(*found);
         else if (userInitiated)
             Q_EMIT upToDate(m_config.runningVersion);
@@ -266,13 +287,23 @@ QCoro::Task<> Updater::runInstall(AppcastItem item) {
     QPointer<Updater> self(this);
     setBusy(true);
     try {
-        const std::optional<AppcastEnclosure> enclosure =
-            item.enclosureFor(m_installer.usesDebianPackage());
-        if (!enclosure)
-            throw UpdateError(QStringLiteral("This update offers no download for this kind of "
-                                             "installation."));
-        Q_EMIT downloadStarted();
-        const QString file = co_await download(*enclosure);
+        if (const auto why = m_installer.refusal(item.displayVersion()))
+            throw UpdateError(*why);
+        // The same version, downloaded and verified in the background, is not fetched again.
+        QString file;
+        if (m_ready && !m_ready->file.isEmpty() &&
+            m_ready->item.displayVersion() == item.displayVersion()) {
+            file = m_ready->file;
+            m_ready.reset();
+        } else {
+            const std::optional<AppcastEnclosure> enclosure =
+                item.enclosureFor(m_installer.usesDebianPackage());
+            if (!enclosure)
+                throw UpdateError(QStringLiteral("This update offers no download for this kind "
+                                                 "of installation."));
+            Q_EMIT downloadStarted();
+            file = co_await download(*enclosure);
+        }
         if (!self)
             co_return;
         Q_EMIT installStarted();
@@ -288,6 +319,8 @@ QCoro::Task<> Updater::runInstall(AppcastItem item) {
             QFile::remove(file);
         if (!self)
             co_return;
+        // Whatever was made ready in the background is older or the same.
+        dropReadyUpdate();
         setBusy(false);
         Q_EMIT installed(outcome == UpdateInstaller::Outcome::restarted);
     } catch (const Error &error) {
@@ -302,5 +335,68 @@ QCoro::Task<> Updater::runInstall(AppcastItem item) {
             setBusy(false);
             Q_EMIT failed(QStringLiteral("The update could not be installed."));
         }
+    }
+}
+
+void Updater::installReadyUpdate() {
+    if (m_busy || !m_ready || m_ready->file.isEmpty())
+        return;
+    runInstall(m_ready->item);
+}
+
+void Updater::finishAtQuit() {
+    if (!m_ready || !m_ready->file.isEmpty())
+        return;
+    const QString version = m_ready->item.displayVersion();
+    m_ready.reset();
+    if (m_installer.finishPrepared(version))
+        qCInfo(lcApp) << "Zelvane" << version << "will run from the next start";
+    else
+        qCWarning(lcApp) << "the prepared update to" << version << "could not be put in place";
+}
+
+QCoro::Task<> Updater::prepareInBackground(AppcastItem item) {
+    QPointer<Updater> self(this);
+    const QString version = item.displayVersion();
+    // Found again by a later check: it is ready already, and offered once.
+    if (m_ready && m_ready->item.displayVersion() == version)
+        co_return;
+    setBusy(true);
+    // A scheduled check is a boundary: failures are logged, and the next check tries again.
+    try {
+        const std::optional<AppcastEnclosure> enclosure =
+            item.enclosureFor(m_installer.usesDebianPackage());
+        if (!enclosure)
+            throw UpdateError(QStringLiteral("This update offers no download for this kind of "
+                                             "installation."));
+        const QString file = co_await download(*enclosure, false);
+        if (!self) {
+            QFile::remove(file);
+            co_return;
+        }
+        if (m_installer.installsAtQuit()) {
+            try {
+                co_await m_installer.prepare(file, version);
+            } catch (...) {
+                QFile::remove(file);
+                throw;
+            }
+            QFile::remove(file);
+            if (!self)
+                co_return;
+            dropReadyUpdate();
+            m_ready = Ready{item, {}};
+            setBusy(false);
+            qCInfo(lcApp) << "Zelvane" << version << "is ready and will be installed at quit";
+        } else {
+            dropReadyUpdate();
+            m_ready = Ready{item, file};
+            setBusy(false);
+            Q_EMIT updateReadyToInstall(item);
+        }
+    } catch (const std::exception &error) {
+        qCWarning(lcApp) << "preparing the update to" << version << "failed:" << error.what();
+        if (self)
+            setBusy(false);
     }
 }

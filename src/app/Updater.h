@@ -29,7 +29,9 @@ private:
 
 // Finds, downloads, verifies and installs updates from the appcast feed, and keeps the
 // updater's records in the settings. A user-visible session (checkForUpdates, install)
-// announces each step so that dialogs can follow it.
+// announces each step so that dialogs can follow it. With automatic updates on, an update that
+// a scheduled check finds is downloaded and verified without a word; an installation that can
+// take it at quit prepares it for then, any other is offered through updateReadyToInstall.
 class Updater : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates WRITE
@@ -73,8 +75,11 @@ public:
     // check; returns that item when it is newer than the running version.
     QCoro::Task<std::optional<AppcastItem>> check();
     // Downloads the enclosure, checks its length and signature, and returns the file's path.
-    // A file that fails either check is deleted.
-    QCoro::Task<QString> download(AppcastEnclosure enclosure);
+    // A file that fails either check is deleted. Progress is announced when `announce` is set.
+    QCoro::Task<QString> download(AppcastEnclosure enclosure, bool announce = true);
+
+    // The update found and verified in the background, waiting for the quit or the user.
+    std::optional<AppcastItem> readyUpdate() const;
 
 public Q_SLOTS:
     // A check the user asked for: announces every outcome.
@@ -83,6 +88,10 @@ public Q_SLOTS:
     void install(const AppcastItem &item);
     void skipVersion(const AppcastItem &item);
     void cancel();
+    // Installs the update offered through updateReadyToInstall.
+    void installReadyUpdate();
+    // Puts an update prepared for the quit in place; called as the application quits.
+    void finishAtQuit();
 
 Q_SIGNALS:
     void automaticallyChecksForUpdatesChanged();
@@ -93,6 +102,8 @@ Q_SIGNALS:
     void checkStarted();
     void upToDate(const QString &runningVersion);
     void updateFound(const AppcastItem &item);
+    // Downloaded and verified without asking; installing it needs the user's word.
+    void updateReadyToInstall(const AppcastItem &item);
     void downloadStarted();
     void downloadProgress(qint64 received, qint64 total);
     void installStarted();
@@ -103,6 +114,9 @@ Q_SIGNALS:
 private:
     QCoro::Task<> runCheck(bool userInitiated);
     QCoro::Task<> runInstall(AppcastItem item);
+    QCoro::Task<> prepareInBackground(AppcastItem item);
+    // Deletes the downloaded file of the ready update, if any, and forgets it.
+    void dropReadyUpdate();
     void setBusy(bool busy);
     bool isSkipped(const AppcastItem &item) const;
 
@@ -113,4 +127,11 @@ private:
     QNetworkAccessManager m_network;
     bool m_busy = false;
     bool m_cancelled = false;
+    // The update made ready in the background: prepared for the quit (no file), or its
+    // verified download awaiting the user's word.
+    struct Ready {
+        AppcastItem item;
+        QString file;
+    };
+    std::optional<Ready> m_ready;
 };

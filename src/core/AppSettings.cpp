@@ -51,6 +51,12 @@ KeyEntry entry(AppSettings::Key key) {
         return {"SUSkippedVersion", QString()};
     case K::UpdateHasLaunchedBefore:
         return {"SUHasLaunchedBefore", false};
+    case K::SmsEnabled:
+        return {"smsEnabled", false};
+    case K::SmsPhoneNumber:
+        return {"smsPhoneNumber", QString()};
+    case K::AIKeyStatus:
+        return {"aiKeyStatus", QByteArray()};
     }
     Q_UNREACHABLE();
 }

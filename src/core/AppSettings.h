@@ -32,6 +32,9 @@ public:
         UpdateLastItem,  // the newest appcast item seen, as a map
         UpdateSkippedVersion,
         UpdateHasLaunchedBefore,
+        SmsEnabled,
+        SmsPhoneNumber,
+        AIKeyStatus, // JSON object: provider -> whether the stored key last worked with it
     };
     Q_ENUM(Key)
 

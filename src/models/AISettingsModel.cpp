@@ -4,14 +4,42 @@
 #include "platform/SecretStore.h"
 #include "prep/LLMService.h"
 
+#include <QCoroSignal>
 #include <QPointer>
 
 AISettingsModel::AISettingsModel(LLMService &llm, SecretStore &secrets, QObject *parent)
     : QObject(parent)
     , m_llm(llm)
-    , m_secrets(secrets) {}
+    , m_secrets(secrets)
+    , m_keyStatus(llm.keyStatus()) {
+    connect(&m_keyStatus, &ProviderKeyStatus::changed, this, &AISettingsModel::changed);
+}
+
+AISettingsModel::KeyBadge AISettingsModel::keyBadge() const {
+    if (!isKeyConfigured())
+        return KeyBadge::none;
+    switch (m_keyStatus.status(m_provider).state) {
+    case ProviderKeyStatus::State::unchecked:
+        return KeyBadge::saved;
+    case ProviderKeyStatus::State::working:
+        return KeyBadge::connected;
+    case ProviderKeyStatus::State::failing:
+        return KeyBadge::notWorking;
+    }
+    return KeyBadge::saved;
+}
+
+std::optional<QString> AISettingsModel::keyProblem() const {
+    if (keyBadge() != KeyBadge::notWorking)
+        return std::nullopt;
+    return m_keyStatus.status(m_provider).error;
+}
 
 void AISettingsModel::load() {
+    if (m_testResult) {
+        m_testResult.reset();
+        Q_EMIT changed();
+    }
     read();
 }
 
@@ -38,6 +66,26 @@ void AISettingsModel::chooseProvider(LLMProvider provider) {
     store(SecretStore::llmProvider, LLMProviders::toString(provider));
     m_testResult.reset();
     Q_EMIT changed();
+    rereadKey();
+}
+
+QCoro::Task<> AISettingsModel::rereadKey() {
+    QPointer<AISettingsModel> self(this);
+    const int edits = m_edits;
+    if (!co_await writesSettled())
+        co_return;
+    const auto key = co_await m_secrets.load(QString::fromLatin1(SecretStore::llmApiKey));
+    if (!self || edits != m_edits)
+        co_return;
+    m_apiKey = key.value_or(QString());
+    Q_EMIT changed();
+}
+
+QCoro::Task<bool> AISettingsModel::writesSettled() {
+    QPointer<AISettingsModel> self(this);
+    while (self && m_isWriting)
+        co_await qCoro(this, &AISettingsModel::writesFinished);
+    co_return bool(self);
 }
 
 void AISettingsModel::store(const char *key, const QString &value) {
@@ -57,17 +105,23 @@ QCoro::Task<> AISettingsModel::writePending() {
         // The field keeps its text; the next keystroke tries again.
         try {
             co_await m_secrets.save(name, value);
+            // Uses that began while the earlier key was stored report on that key.
+            if (self && name == QLatin1String(SecretStore::llmApiKey))
+                m_keyStatus.forgetKey();
         } catch (const SecretStoreError &e) {
             qCWarning(lcModels) << "Could not store" << key << ":" << e.message();
         }
     }
-    if (self)
-        m_isWriting = false;
+    if (!self)
+        co_return;
+    m_isWriting = false;
+    Q_EMIT writesFinished();
 }
 
 void AISettingsModel::setApiKey(const QString &key) {
     ++m_edits;
     m_apiKey = key;
+    m_keyStatus.forgetKey();
     store(SecretStore::llmApiKey, key);
     m_testResult.reset();
     Q_EMIT changed();
@@ -85,6 +139,8 @@ void AISettingsModel::testConnection() {
 QCoro::Task<> AISettingsModel::runTest() {
     QPointer<AISettingsModel> self(this);
     QString result;
+    if (!co_await writesSettled())
+        co_return;
     // A click is a boundary: every failure becomes the shown outcome.
     try {
         const bool accepted = co_await m_llm.testConnection();

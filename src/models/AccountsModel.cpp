@@ -49,6 +49,11 @@ QCoro::Task<> AccountsModel::reloadSlack() {
     Q_EMIT changed();
 }
 
+void AccountsModel::tabShown() {
+    m_signIn->clearError();
+    reloadSlack();
+}
+
 void AccountsModel::connectProvider(CalendarProvider provider) {
     m_signIn->connectCalendar(provider);
 }

@@ -27,6 +27,8 @@ public:
     // As last read from the secret store; `changed` follows each new reading.
     bool isSlackConnected() const { return m_slackConnected; }
     QCoro::Task<> reloadSlack();
+    // The tab is shown (again): the last connection error is dropped and Slack re-read.
+    void tabShown();
     // Why the feed account's last poll failed; absent for other accounts and working feeds.
     std::optional<QString> feedProblem(const QString &accountId) const;
     AddFeedModel &feedForm() const { return *m_feedForm; }

@@ -46,6 +46,13 @@ void SignInModel::connectCalendar(CalendarProvider provider) {
     attempt(openPage, Return::withRedirect);
 }
 
+void SignInModel::clearError() {
+    if (!m_error)
+        return;
+    m_error.reset();
+    Q_EMIT changed();
+}
+
 QCoro::Task<> SignInModel::run(std::function<QCoro::Task<>()> signIn) {
     return attempt(std::move(signIn), Return::whenDone);
 }

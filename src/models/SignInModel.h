@@ -28,6 +28,8 @@ public:
     void connectCalendar(CalendarProvider provider);
     // Runs another service's sign-in, which ends with the browser's return, as this one.
     QCoro::Task<> run(std::function<QCoro::Task<>()> signIn);
+    // Forgets the last failure, as a window shown again starts without it.
+    void clearError();
 
 Q_SIGNALS:
     void changed();

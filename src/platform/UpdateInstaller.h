@@ -5,9 +5,11 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 // Puts a verified update in place. One implementation per kind of installation: a
-// self-contained folder in the user's home, or the system's package manager.
+// self-contained folder in the user's home, the system's package manager, or a copy built
+// from source, which cannot update itself.
 class UpdateInstaller : public QObject {
     Q_OBJECT
 
@@ -21,8 +23,20 @@ public:
 
     // Whether this installation takes a Debian package rather than an archive.
     virtual bool usesDebianPackage() const = 0;
+    // Why this copy cannot take `version` at all, said before anything is downloaded; nothing
+    // when it can.
+    virtual std::optional<QString> refusal(const QString &version) const;
     // Throws an Error describing what went wrong; the running version stays in place then.
     virtual QCoro::Task<Outcome> install(QString file, QString version) = 0;
+
+    // Whether an update can be made ready while this version runs and put in place when it
+    // quits, without asking anyone.
+    virtual bool installsAtQuit() const { return false; }
+    // Makes `version` ready beside the running one without starting it. Throws an Error.
+    virtual QCoro::Task<> prepare(QString file, QString version);
+    // Puts the prepared `version` in place for the next start. Called as the application
+    // quits, so it does not wait on anything; false when nothing changed.
+    virtual bool finishPrepared(const QString &version);
 };
 
 class InstallError : public Error {

@@ -47,13 +47,16 @@ bool UserLocalInstall::pointCurrentAt(const QString &versionDir) {
                        QFile::encodeName(m_root.filePath(currentLink)).constData()) == 0;
 }
 
-QCoro::Task<UpdateInstaller::Outcome> UserLocalInstall::install(QString file, QString version) {
+QString UserLocalInstall::currentDir() const {
+    return QFileInfo(QFileInfo(m_root.filePath(currentLink)).symLinkTarget()).fileName();
+}
+
+QCoro::Task<QString> UserLocalInstall::unpack(QString file, QString version) {
     static const QRegularExpression safeVersion(QStringLiteral("^[0-9A-Za-z][0-9A-Za-z.+~-]*$"));
     if (!safeVersion.match(version).hasMatch())
         throw InstallError(QStringLiteral("The update's version number is not valid."));
-    const QString previous = QFileInfo(m_root.filePath(currentLink)).symLinkTarget();
-    const QString previousDir = QFileInfo(previous).fileName();
-    if (previous.isEmpty())
+    const QString previousDir = currentDir();
+    if (previousDir.isEmpty())
         throw InstallError(QStringLiteral("The installed copy of Zelvane could not be found."));
     if (previousDir == version)
         throw InstallError(QStringLiteral("Zelvane %1 is already installed.").arg(version));
@@ -80,7 +83,13 @@ QCoro::Task<UpdateInstaller::Outcome> UserLocalInstall::install(QString file, QS
     if (!QDir().rename(staging.path(), target))
         throw InstallError(QStringLiteral("The update could not be put in place."));
     staging.setAutoRemove(false);
+    co_return target;
+}
 
+QCoro::Task<UpdateInstaller::Outcome> UserLocalInstall::install(QString file, QString version) {
+    const QString previous = QFileInfo(m_root.filePath(currentLink)).symLinkTarget();
+    const QString previousDir = currentDir();
+    const QString target = co_await unpack(file, version);
     if (!pointCurrentAt(version)) {
         QDir(target).removeRecursively();
         throw InstallError(QStringLiteral("The update could not be put in place."));
@@ -97,4 +106,41 @@ QCoro::Task<UpdateInstaller::Outcome> UserLocalInstall::install(QString file, QS
     if (!QDir(previous).removeRecursively())
         qCWarning(lcPlatform) << "could not remove the previous version" << previous;
     co_return Outcome::restarted;
+}
+
+QCoro::Task<> UserLocalInstall::prepare(QString file, QString version) {
+    const QString target = co_await unpack(file, version);
+    // A version that cannot even name itself would leave nothing that starts.
+    QProcess probe;
+    probe.setProgram(QDir(target).filePath(executableInTree));
+    probe.setArguments({QStringLiteral("--version")});
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    co_await qCoro(probe).start();
+    const bool ended = co_await qCoro(probe).waitForFinished(m_startTimeout);
+    const QStringList said =
+        QString::fromUtf8(probe.readAll()).split(QRegularExpression(QStringLiteral("\\s+")));
+    if (!ended || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0 ||
+        !said.contains(version)) {
+        if (!ended)
+            probe.kill();
+        QDir(target).removeRecursively();
+        throw InstallError(
+            QStringLiteral("Zelvane %1 did not run, so it was not installed.").arg(version));
+    }
+}
+
+bool UserLocalInstall::finishPrepared(const QString &version) {
+    const QString running = currentDir();
+    const QDir versions(m_root.filePath(QStringLiteral("versions")));
+    if (running.isEmpty() || running == version ||
+        !QFileInfo(versions.filePath(version + u'/' + executableInTree)).isExecutable())
+        return false;
+    if (!pointCurrentAt(version))
+        return false;
+    // The version that ran until now stays to go back to; anything older goes.
+    for (const QString &old : versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (old != version && old != running && !QDir(versions.filePath(old)).removeRecursively())
+            qCWarning(lcPlatform) << "could not remove the old version" << old;
+    }
+    return true;
 }

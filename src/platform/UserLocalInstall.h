@@ -13,6 +13,9 @@ class SingleInstance;
 //   <root>/current               a symbolic link to the running version's tree
 // An update is unpacked beside the running version, `current` is swapped atomically, and
 // the old tree is removed only once the new version has started; otherwise the swap is undone.
+// An update made ready in the background is unpacked and tried (`bin/zelvane --version`)
+// first; when the app quits, `current` is swapped to it and the tree that was running is kept
+// as the one to go back to, any older one removed.
 class UserLocalInstall : public UpdateInstaller {
     Q_OBJECT
 
@@ -27,8 +30,15 @@ public:
     bool usesDebianPackage() const override { return false; }
     QCoro::Task<Outcome> install(QString file, QString version) override;
 
+    bool installsAtQuit() const override { return true; }
+    QCoro::Task<> prepare(QString file, QString version) override;
+    bool finishPrepared(const QString &version) override;
+
 private:
+    // Unpacks `file` into versions/<version> and returns that folder; throws InstallError.
+    QCoro::Task<QString> unpack(QString file, QString version);
     bool pointCurrentAt(const QString &versionDir);
+    QString currentDir() const;
 
     QDir m_root;
     SingleInstance *m_instance;

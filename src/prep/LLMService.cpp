@@ -34,15 +34,17 @@ QString bodyText(const QByteArray &body) {
 }
 } // namespace
 
-LLMService::LLMService(SecretStore &secrets, std::chrono::milliseconds generationLimit,
-                       QObject *parent)
+LLMService::LLMService(SecretStore &secrets, ProviderKeyStatus &keyStatus,
+                       std::chrono::milliseconds generationLimit, QObject *parent)
     : QObject(parent)
     , m_secrets(secrets)
+    , m_keyStatus(keyStatus)
     , m_limit(generationLimit)
     , m_network(new QNetworkAccessManager(this)) {}
 
 LLMService::~LLMService() {
     // Finishing every request lets the awaiting coroutines end instead of waiting forever.
+    m_closing = true;
     const auto replies = m_network->findChildren<QNetworkReply *>();
     for (QNetworkReply *reply : replies)
         reply->abort();
@@ -68,31 +70,77 @@ QCoro::Task<LLMService::Choice> LLMService::choice() {
     co_return Choice{*key, chosen};
 }
 
+void LLMService::noteOutcome(ProviderKeyStatus::Use use, LLMProvider provider,
+                             std::optional<QString> failure) {
+    if (m_closing)
+        return;
+    if (failure)
+        m_keyStatus.recordFailure(use, provider, *failure);
+    else
+        m_keyStatus.recordWorking(use, provider);
+}
+
 QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
                                                            QString userPrompt) {
+    QPointer<LLMService> self(this);
+    const ProviderKeyStatus::Use use = m_keyStatus.beginUse();
     const auto [key, chosen] = co_await choice();
     const LLMProviderInfo &provider = LLMProviders::info(chosen);
     const ProviderRequest request =
         provider.dialect.generationRequest(provider, systemPrompt, userPrompt, key);
     const HttpLimits limits{generationIdleLimit, m_limit};
     HttpReply reply;
+    std::optional<LLMError> timedOut;
     try {
         reply = co_await send(request, key, limits);
     } catch (const TimeLimitError &) {
-        throw LLMError::apiError(QString::fromLatin1(timeoutMessage));
+        timedOut = LLMError::apiError(QString::fromLatin1(timeoutMessage));
+    } catch (const Error &error) {
+        if (self)
+            noteOutcome(use, chosen, error.description());
+        throw;
     }
-    if (reply.status != 200)
-        throw LLMError::apiError(redacted(
+    if (timedOut) {
+        if (self)
+            noteOutcome(use, chosen, timedOut->description());
+        throw *timedOut;
+    }
+    if (reply.status != 200) {
+        const LLMError error = LLMError::apiError(redacted(
             provider.dialect.errorMessage(provider, reply.status, bodyText(reply.body)), key));
+        if (self)
+            noteOutcome(use, chosen, error.description());
+        throw error;
+    }
+    // The provider took the key, whatever the model made of the request.
+    if (self)
+        noteOutcome(use, chosen, std::nullopt);
     co_return provider.dialect.parseResponse(reply.body);
 }
 
 QCoro::Task<bool> LLMService::testConnection() {
+    QPointer<LLMService> self(this);
+    const ProviderKeyStatus::Use use = m_keyStatus.beginUse();
     const auto [key, chosen] = co_await choice();
     const LLMProviderInfo &provider = LLMProviders::info(chosen);
     const ProviderRequest request = provider.dialect.keyTestRequest(provider, key);
-    const HttpReply reply = co_await send(request, key, keyTestLimits);
-    co_return reply.status == 200;
+    HttpReply reply;
+    try {
+        reply = co_await send(request, key, keyTestLimits);
+    } catch (const Error &error) {
+        if (self)
+            noteOutcome(use, chosen, error.description());
+        throw;
+    }
+    const bool accepted = reply.status == 200;
+    if (self)
+        noteOutcome(use, chosen,
+                    accepted
+                        ? std::nullopt
+                        : std::optional(redacted(provider.dialect.errorMessage(
+                                                     provider, reply.status, bodyText(reply.body)),
+                                                 key)));
+    co_return accepted;
 }
 
 QCoro::Task<HttpReply> LLMService::send(ProviderRequest request, QString apiKey,

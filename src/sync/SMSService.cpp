@@ -1,6 +1,7 @@
 #include "SMSService.h"
 
 #include "BackendAPIClient.h"
+#include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "platform/SecretStore.h"
 
@@ -8,17 +9,21 @@
 #include <QTextBoundaryFinder>
 #include <cmath>
 
-SMSService::SMSService(BackendAPIClient &backend, SecretStore &secrets, Clock &clock,
-                       QObject *parent)
+SMSService::SMSService(BackendAPIClient &backend, SecretStore &secrets, AppSettings &settings,
+                       Clock &clock, QObject *parent)
     : QObject(parent)
     , m_backend(backend)
     , m_secrets(secrets)
-    , m_clock(clock) {}
+    , m_settings(settings)
+    , m_clock(clock)
+    , m_smsEnabled(settings.value(AppSettings::Key::SmsEnabled).toBool())
+    , m_phoneNumber(settings.value(AppSettings::Key::SmsPhoneNumber).toString()) {}
 
 void SMSService::setSmsEnabled(bool enabled) {
     if (m_smsEnabled == enabled)
         return;
     m_smsEnabled = enabled;
+    m_settings.setValue(AppSettings::Key::SmsEnabled, enabled);
     Q_EMIT smsEnabledChanged();
 }
 
@@ -26,6 +31,7 @@ void SMSService::setPhoneNumber(const QString &number) {
     if (m_phoneNumber == number)
         return;
     m_phoneNumber = number;
+    m_settings.setValue(AppSettings::Key::SmsPhoneNumber, number);
     Q_EMIT phoneNumberChanged();
 }
 

@@ -8,12 +8,13 @@
 #include <QString>
 #include <optional>
 
+class AppSettings;
 class BackendAPIClient;
 class Clock;
 class SecretStore;
 
-// Texts the user's phone when a reminder is shown. The switch and the number live in memory
-// only; the settings tab sets them.
+// Texts the user's phone when a reminder is shown. The switch and the number are kept in the
+// settings, so text reminders set up once keep coming after a restart.
 class SMSService : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool smsEnabled READ smsEnabled WRITE setSmsEnabled NOTIFY smsEnabledChanged)
@@ -22,7 +23,7 @@ class SMSService : public QObject {
 public:
     static constexpr qsizetype maxCharacters = 1600;
 
-    SMSService(BackendAPIClient &backend, SecretStore &secrets, Clock &clock,
+    SMSService(BackendAPIClient &backend, SecretStore &secrets, AppSettings &settings, Clock &clock,
                QObject *parent = nullptr);
 
     bool smsEnabled() const { return m_smsEnabled; }
@@ -46,6 +47,7 @@ Q_SIGNALS:
 private:
     BackendAPIClient &m_backend;
     SecretStore &m_secrets;
+    AppSettings &m_settings;
     Clock &m_clock;
     bool m_smsEnabled = false;
     QString m_phoneNumber;

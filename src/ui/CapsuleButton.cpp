@@ -121,9 +121,15 @@ Badge::Badge(const QString &text, const QColor &color, QWidget *parent)
     setContentsMargins(10, 3, 10, 3);
     setAlignment(Qt::AlignCenter);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setColor(color);
+}
+
+void Badge::setColor(const QColor &color) {
+    m_color = color;
     QPalette pal = palette();
     pal.setColor(QPalette::WindowText, color);
     setPalette(pal);
+    update();
 }
 
 void Badge::paintEvent(QPaintEvent *event) {

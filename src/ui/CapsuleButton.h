@@ -41,6 +41,7 @@ public:
     Badge(const QString &text, const QColor &color, QWidget *parent = nullptr);
 
     QColor color() const { return m_color; }
+    void setColor(const QColor &color);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

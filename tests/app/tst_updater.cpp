@@ -10,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
@@ -20,25 +21,47 @@ using namespace std::chrono_literals;
 using Response = LoopbackHttpServer::Response;
 
 namespace {
-// Records what it was given instead of touching an installation; throws `failure` when set.
-class RecordingInstaller : public UpdateInstaller {
-public:
-    bool usesDebianPackage() const override { return false; }
-    QCoro::Task<Outcome> install(QString, QString version) override {
-        if (!failure.isEmpty())
-            throw InstallError(failure);
-        installed = version;
-        co_return Outcome::restarted;
-    }
-    QString installed, failure; // the version installed; what installing throws
-};
-
 // A payload and its Ed25519 signature by the key the updater trusts.
 const QByteArray payload(200'000, 'z');
 const QByteArray trustedKey =
     QByteArray::fromBase64("21eILiS60RzWbUlqOw3BkiFRCtUHkpxUKhlx3bPD11Y=");
 const QByteArray signature = "xJVRbou7qK+vhE8w0rZP4Zj9jtY3te4ZOcDQlzcdAkmKdwuJdRlC62Nl0k2B2Uvhlci0"
                              "FYtKAhK8QyN5tajQDg==";
+
+// Records what it was given instead of touching an installation; throws `failure` when set.
+// Stands for a user-local installation (`atQuit`), a package (`deb`) or a copy built from
+// source (`refuse`).
+class RecordingInstaller : public UpdateInstaller {
+public:
+    bool usesDebianPackage() const override { return deb; }
+    std::optional<QString> refusal(const QString &) const override {
+        return refuse ? std::optional(u"Built here: update your source tree."_s) : std::nullopt;
+    }
+    QCoro::Task<Outcome> install(QString file, QString version) override {
+        if (!failure.isEmpty())
+            throw InstallError(failure);
+        QFile payloadFile(file);
+        if (!payloadFile.open(QIODevice::ReadOnly) || payloadFile.readAll() != payload)
+            throw InstallError(u"not the verified download"_s);
+        installed = version;
+        co_return Outcome::restarted;
+    }
+    bool installsAtQuit() const override { return atQuit; }
+    QCoro::Task<> prepare(QString file, QString version) override {
+        QFile payloadFile(file);
+        if (!payloadFile.open(QIODevice::ReadOnly) || payloadFile.readAll() != payload)
+            throw InstallError(u"not the verified download"_s);
+        prepared = version;
+        co_return;
+    }
+    bool finishPrepared(const QString &version) override {
+        finished = version;
+        return true;
+    }
+    QString installed, failure; // the version installed; what installing throws
+    QString prepared, finished;
+    bool deb = false, atQuit = false, refuse = false;
+};
 
 // The dialog's labels and buttons; a button's accessible name, which screen readers announce,
 // must say what it shows.
@@ -79,7 +102,7 @@ class TestUpdater : public QObject {
             const QString onItem = u"<sparkle:shortVersionString>%1</sparkle:shortVersionString>"_s;
             return u"<item>%1<description>Faster reminders.</description><sparkle:releaseNotesLink>"
                    "https://zelvane.test/notes</sparkle:releaseNotesLink><enclosure url='%2/z.deb' "
-                   "length='5' sparkle:edSignature='AA=='/><enclosure url='%2/z.tar.gz' "
+                   "length='200000' sparkle:edSignature='%3'/><enclosure url='%2/z.tar.gz' "
                    "length='200000' sparkle:edSignature='%3' %4/></item>"_s.arg(
                        onDownload ? QString() : onItem.arg(v), server.origin(),
                        QString::fromLatin1(signature),
@@ -110,6 +133,9 @@ private Q_SLOTS:
         settings = env->makeSettings();
         server.clearRequests();
         installer.installed.clear();
+        installer.prepared.clear();
+        installer.finished.clear();
+        installer.deb = installer.atQuit = installer.refuse = false;
     }
 
     // Digit runs compare as numbers, leading zeros do not count, a longer version is newer.
@@ -264,6 +290,87 @@ private Q_SLOTS:
             manager.checkForUpdates();
             QTRY_COMPARE(found.size(), 2);
         }
+    }
+
+    // With automatic updates on, what a scheduled check finds is downloaded and verified
+    // without a word. A user-local installation prepares it and puts it in place at quit; a
+    // package is offered once, and installing it takes the file already verified. A copy built
+    // from source downloads nothing and is told how to update. With automatic updates off the
+    // offer opens as before, and switching them off forgets what was prepared.
+    void automaticUpdates_data() {
+        QTest::addColumn<QString>("kind"); // user-local, package, source build
+        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<bool>("switchedOff"); // before the quit
+        // Downloads by the two daily checks ; offers (a dialog or a notification) ; what the
+        // installer did at the answer and the quit ; downloads in all
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("user-local")
+            << "user-local" << true << false << "1 ; 0 ; prepared 1.10.0, at quit ; 1";
+        QTest::newRow("switched off before the quit")
+            << "user-local" << true << true << "1 ; 0 ; prepared 1.10.0 ; 1";
+        QTest::newRow("package") << "package" << true << false << "1 ; 1 ; installed 1.10.0 ; 1";
+        QTest::newRow("source build") << "source build" << true << false << "0 ; 2 ; refused ; 0";
+        QTest::newRow("automatic off")
+            << "user-local" << false << false << "0 ; 2 ; installed 1.10.0 ; 1";
+    }
+    void automaticUpdates() {
+        QFETCH(QString, kind);
+        QFETCH(bool, automatic);
+        QFETCH(bool, switchedOff);
+        QFETCH(QString, outcome);
+        installer.deb = kind == u"package";
+        installer.atQuit = kind == u"user-local";
+        installer.refuse = kind == u"source build";
+        server.setHandler([this](const LoopbackHttpServer::Request &request) {
+            return request.path() == u"/appcast.xml" ? feed(u"1.10.0"_s) : download;
+        });
+        auto updater = makeUpdater();
+        updater->setAutomaticallyChecksForUpdates(true);
+        updater->setAutomaticallyDownloadsUpdates(automatic);
+        UpdateDialogs dialogs(*updater);
+        QSignalSpy found(updater.get(), &Updater::updateFound);
+        QSignalSpy ready(updater.get(), &Updater::updateReadyToInstall);
+        QSignalSpy progress(updater.get(), &Updater::downloadProgress);
+        const auto downloads = [this] {
+            return std::ranges::count_if(server.requests(), [](const auto &request) {
+                return request.path() != u"/appcast.xml";
+            });
+        };
+        const auto checks = [&] { return server.requests().size() - downloads(); };
+        updater->startScheduledChecks();
+        clock.advance(1min);
+        QTRY_VERIFY(checks() == 1 && !updater->isBusy());
+        // The next day's check finds the same version: nothing more is fetched or offered.
+        clock.advance(25h);
+        QTRY_VERIFY(checks() == 2 && !updater->isBusy());
+        QVERIFY(progress.isEmpty());
+        const qsizetype fetched = downloads();
+        const qsizetype offers = found.size() + ready.size();
+        QCOMPARE(bool(dialogs.dialog()), !found.isEmpty());
+
+        // Quitting, or answering the offer.
+        if (!ready.isEmpty()) {
+            updater->installReadyUpdate();
+        } else if (!found.isEmpty()) {
+            QVERIFY(QTest::qWaitForWindowActive(dialogs.dialog()));
+            QTest::keyClick(dialogs.dialog()->focusWidget(), Qt::Key_Return);
+        }
+        QTRY_VERIFY(!updater->isBusy());
+        if (switchedOff)
+            updater->setAutomaticallyDownloadsUpdates(false);
+        updater->finishAtQuit();
+        QString done =
+            installer.prepared.isEmpty() ? QString() : u"prepared "_s + installer.prepared;
+        if (!installer.finished.isEmpty())
+            done += u", at quit"_s;
+        if (!installer.installed.isEmpty())
+            done += u"installed "_s + installer.installed;
+        if (installer.refuse && dialogs.dialog()->isVisible() &&
+            shown(dialogs.dialog()).join(u' ').contains(u"update your source tree"_s))
+            done += u"refused"_s;
+        QCOMPARE(u"%1 ; %2 ; %3 ; %4"_s.arg(fetched).arg(offers).arg(done).arg(downloads()),
+                 outcome);
+        QCOMPARE(QDir(env->path() + u"/downloads"_s).entryList(QDir::Files), QStringList());
     }
 };
 

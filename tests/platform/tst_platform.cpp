@@ -3,6 +3,7 @@
 #include "Settle.h"
 #include "TestEnvironment.h"
 #include "platform/Autostart.h"
+#include "platform/BuildTreeCopy.h"
 #include "platform/DoNotDisturb.h"
 #include "platform/PackageKitInstall.h"
 #include "platform/SleepMonitor.h"
@@ -202,6 +203,64 @@ private Q_SLOTS:
             QStringList{version});
         if (failure.isEmpty())
             QCOMPARE(outcome.value, UpdateInstaller::Outcome::restarted);
+    }
+
+    // An update made ready in the background is unpacked beside the running version and tried
+    // before anything changes; at quit `current` moves to it, the version that ran stays to go
+    // back to and any older one goes. One that does not run is not kept.
+    void userLocalPreparedForQuit_data() {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("failure");
+        const QString notRun = u"Zelvane 2.0 did not run, so it was not installed."_s;
+        QTest::newRow("runs") << QByteArray("#!/bin/sh\necho \"zelvane 2.0\"\n") << QString();
+        QTest::newRow("names another version")
+            << QByteArray("#!/bin/sh\necho \"zelvane 1.0\"\n") << notRun;
+        QTest::newRow("fails") << QByteArray("#!/bin/sh\necho 2.0; exit 1\n") << notRun;
+        QTest::newRow("hangs") << QByteArray("#!/bin/sh\nexec sleep 30\n") << notRun;
+    }
+    void userLocalPreparedForQuit() {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, failure);
+        QVERIFY(writeScript(root + u"/versions/0.9/bin/zelvane"_s, reportsStart));
+        const QString file = makeArchive(script);
+        QVERIFY(!file.isEmpty());
+        UserLocalInstall installer(root, nullptr, std::chrono::seconds(2));
+        QVERIFY(installer.installsAtQuit() && !installer.refusal(u"2.0"_s));
+        QCOMPARE(settle(installer.prepare(file, u"2.0"_s)).description(), failure);
+        const auto versions = [this] {
+            return QDir(root + u"/versions"_s)
+                .entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+        };
+        const auto current = [this] {
+            return QFileInfo(QFileInfo(root + u"/current"_s).symLinkTarget()).fileName();
+        };
+        QCOMPARE(current(), u"1.0"_s);
+        if (!failure.isEmpty()) {
+            QCOMPARE(versions(), (QStringList{u"0.9"_s, u"1.0"_s}));
+            QVERIFY(!installer.finishPrepared(u"2.0"_s));
+            QCOMPARE(current(), u"1.0"_s);
+            return;
+        }
+        QCOMPARE(versions(), (QStringList{u"0.9"_s, u"1.0"_s, u"2.0"_s}));
+        QVERIFY(installer.finishPrepared(u"2.0"_s));
+        QCOMPARE(current(), u"2.0"_s);
+        QCOMPARE(versions(), (QStringList{u"1.0"_s, u"2.0"_s}));
+        QVERIFY(!installer.finishPrepared(u"2.0"_s));
+    }
+
+    // Only the package's own place counts as a system installation; anything else that is not
+    // a user-local installation runs where it was built and refuses every update.
+    void buildTreeCopy() {
+        QVERIFY(BuildTreeCopy::isSystemInstall(u"/usr/bin/zelvane"_s));
+        QVERIFY(!BuildTreeCopy::isSystemInstall(u"/usr/local/bin/zelvane"_s));
+        QVERIFY(!BuildTreeCopy::isSystemInstall(root + u"/build/src/app/zelvane"_s));
+        BuildTreeCopy copy;
+        QVERIFY(!copy.usesDebianPackage() && !copy.installsAtQuit());
+        const QString refusal = u"This copy of Zelvane was built from source, so it does not "
+                                "update itself. To get Zelvane 2.0, update your source tree and "
+                                "build it again."_s;
+        QCOMPARE(copy.refusal(u"2.0"_s), std::optional(refusal));
+        QCOMPARE(settle(copy.install(makeArchive(reportsStart), u"2.0"_s)).description(), refusal);
     }
 
     // PackageKit installs the verified package with no flags and says why it refused; without

@@ -6,6 +6,7 @@
 #include "platform/SecretStore.h"
 #include "prep/AttendeeResearchService.h"
 #include "prep/LLMService.h"
+#include "prep/ProviderKeyStatus.h"
 #include "prep/ResearchCache.h"
 #include "prep/ResearchPrompt.h"
 #include "sync/BackendAPIClient.h"
@@ -14,6 +15,7 @@
 #include "sync/SignInListener.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -129,6 +131,7 @@ class TestPrep : public QObject {
     std::unique_ptr<CalendarProxyClient> proxy;
     std::unique_ptr<CalendarService> calendar;
     std::unique_ptr<ResearchCache> cache;
+    std::unique_ptr<ProviderKeyStatus> keyStatus;
     std::unique_ptr<LLMService> llm;
     std::unique_ptr<SlackService> slack;
     std::unique_ptr<ResearchWithContext> research;
@@ -177,6 +180,8 @@ private Q_SLOTS:
     void init() {
         // The old environment goes first: it restores the variables the new one sets.
         research.reset();
+        llm.reset();
+        keyStatus.reset();
         calendar.reset();
         proxy.reset();
         settings.reset();
@@ -189,7 +194,8 @@ private Q_SLOTS:
         cache = std::make_unique<ResearchCache>(ResearchCache::defaultDirectory(), *clock);
         putSecret(secrets, SecretStore::llmApiKey, key);
         putSecret(secrets, SecretStore::llmProvider, {});
-        llm = std::make_unique<LLMService>(secrets, 400ms);
+        keyStatus = std::make_unique<ProviderKeyStatus>(*settings);
+        llm = std::make_unique<LLMService>(secrets, *keyStatus, 400ms);
         slack = std::make_unique<SlackService>(backend, secrets, *clock);
         research =
             std::make_unique<ResearchWithContext>(*llm, *cache, *calendar, *slack, secrets, *clock);
@@ -359,6 +365,125 @@ private Q_SLOTS:
         model.testConnection();
         QTRY_COMPARE(model.testResult(), std::optional(u"Success — you're all set!"_s));
         QCOMPARE(server.requests().first().target, QByteArray("/v1beta/models"));
+    }
+
+    // Every use that reached the provider or tried to says whether the key works with that
+    // provider: an answer of 200 counts, whatever the model made of the request. The finding
+    // survives a restart, speaks for that provider alone and never holds the key.
+    void keyStatusFollowsUse_data() {
+        QTest::addColumn<bool>("briefing");   // else a key test
+        QTest::addColumn<Response>("reply");  // status 0: nobody listening
+        QTest::addColumn<QString>("problem"); // how the finding begins; empty: working
+        QTest::newRow("test accepted") << false << Response::json("{}") << QString();
+        QTest::newRow("test refused") << false << Response::text("invalid x-api-key", 401)
+                                      << u"Claude API error 401: invalid x-api-key"_s;
+        QTest::newRow("test unreachable")
+            << false << Response::text({}, 0) << u"Connection refused"_s;
+        QTest::newRow("briefing made")
+            << true << Response::json(toolReply(briefingInput)) << QString();
+        QTest::newRow("briefing unreadable")
+            << true << Response::json(json("{'content':{}}")) << QString();
+        QTest::newRow("briefing refused")
+            << true << Response::text("Your key " + key.toUtf8() + " is revoked", 403)
+            << u"Claude API error 403: Your key [redacted] is revoked"_s;
+        QTest::newRow("briefing timed out")
+            << true << Response::silence() << u"Research timed out after 90 seconds"_s;
+    }
+    void keyStatusFollowsUse() {
+        QFETCH(bool, briefing);
+        QFETCH(Response, reply);
+        QFETCH(QString, problem);
+        const QByteArray origin = qgetenv("ZELVANE_ANTHROPIC_ORIGIN");
+        const auto restore = qScopeGuard([origin] { qputenv("ZELVANE_ANTHROPIC_ORIGIN", origin); });
+        if (reply.status == 0 && !reply.neverAnswer)
+            qputenv("ZELVANE_ANTHROPIC_ORIGIN", "http://127.0.0.1:9");
+        server.respondWith(reply);
+        using State = ProviderKeyStatus::State;
+        QCOMPARE(int(keyStatus->status(LLMProvider::claude).state), int(State::unchecked));
+        if (briefing)
+            generated();
+        else
+            settle(llm->testConnection());
+        const State expected = problem.isEmpty() ? State::working : State::failing;
+        const ProviderKeyStatus::Status found = keyStatus->status(LLMProvider::claude);
+        QCOMPARE(int(found.state), int(expected));
+        QVERIFY2(problem.isEmpty() ? found.error.isEmpty() : found.error.startsWith(problem),
+                 qPrintable(found.error));
+        const auto restarted = env->makeSettings();
+        QCOMPARE(ProviderKeyStatus(*restarted).status(LLMProvider::claude), found);
+        QCOMPARE(int(keyStatus->status(LLMProvider::openai).state), int(State::unchecked));
+        QFile file(env->configHome() + u"/Zelvane/Zelvane.conf"_s);
+        QVERIFY(file.open(QIODevice::ReadOnly) && !file.readAll().contains(key.toUtf8()));
+    }
+
+    // A use that began before the key changed says nothing about the new key; a change
+    // forgets what was found; a provider's complaint is kept only in part; a record another
+    // version or a damaged file left reads as nothing checked.
+    void keyStatusForgetsAnEditedKey() {
+        using State = ProviderKeyStatus::State;
+        server.respondWith(Response::text(QByteArray(5000, 'x'), 401));
+        QSignalSpy changes(keyStatus.get(), &ProviderKeyStatus::changed);
+        auto test = llm->testConnection();
+        keyStatus->forgetKey();
+        QCOMPARE(QCoro::waitFor(std::move(test)), false);
+        QCOMPARE(int(keyStatus->status(LLMProvider::claude).state), int(State::unchecked));
+        QCOMPARE(settle(llm->testConnection()).value, std::optional(false));
+        const auto failing = keyStatus->status(LLMProvider::claude);
+        QCOMPARE(int(failing.state), int(State::failing));
+        QCOMPARE(failing.error.size(), ProviderKeyStatus::maxErrorLength);
+        QCOMPARE(changes.size(), 1);
+        keyStatus->forgetKey();
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(int(keyStatus->status(LLMProvider::claude).state), int(State::unchecked));
+
+        settings->setValue(AppSettings::Key::AIKeyStatus,
+                           json("{'Claude':{'working':'yes'},'Grok':{'working':true}}"));
+        QCOMPARE(int(keyStatus->status(LLMProvider::grok).state), int(State::unchecked));
+        settings->setValue(AppSettings::Key::AIKeyStatus,
+                           json("{'Llama':{'working':true},'Grok':{'working':true}}"));
+        QCOMPARE(int(keyStatus->status(LLMProvider::grok).state), int(State::working));
+    }
+
+    // The settings model: the chosen provider's badge follows the key and what its uses
+    // found; a test runs on the key just typed, without the caller waiting for the keyring;
+    // choosing a provider reads the stored key again; showing the tab again drops the last
+    // test's outcome.
+    void keyInTheSettingsModel() {
+        using Badge = AISettingsModel::KeyBadge;
+        putSecret(secrets, SecretStore::llmApiKey, {});
+        AISettingsModel model(*llm, secrets);
+        QCOMPARE(int(model.keyBadge()), int(Badge::none));
+        server.respondWith(Response::json("{}"));
+        model.setApiKey(u"typed-key"_s);
+        QCOMPARE(int(model.keyBadge()), int(Badge::saved));
+        model.testConnection();
+        QTRY_COMPARE(model.testResult(), std::optional(u"Success — you're all set!"_s));
+        QCOMPARE(server.requests().last().header("x-api-key"), QByteArray("typed-key"));
+        QCOMPARE(int(model.keyBadge()), int(Badge::connected));
+        QCOMPARE(model.keyProblem(), std::nullopt);
+
+        model.chooseProvider(LLMProvider::openai);
+        QCOMPARE(model.testResult(), std::nullopt);
+        QCOMPARE(int(model.keyBadge()), int(Badge::saved));
+        model.chooseProvider(LLMProvider::claude);
+        QCOMPARE(int(model.keyBadge()), int(Badge::connected));
+        putSecret(secrets, SecretStore::llmApiKey, u"set elsewhere"_s);
+        model.chooseProvider(LLMProvider::claude);
+        QTRY_COMPARE(model.apiKey(), u"set elsewhere"_s);
+
+        server.respondWith(Response::text("invalid x-api-key", 401));
+        model.testConnection();
+        QTRY_COMPARE(model.testResult(), std::optional(u"Failed — check your key"_s));
+        QCOMPARE(int(model.keyBadge()), int(Badge::notWorking));
+        QCOMPARE(model.keyProblem(), std::optional(u"Claude API error 401: invalid x-api-key"_s));
+        model.load();
+        QCOMPARE(model.testResult(), std::nullopt);
+        QCOMPARE(int(model.keyBadge()), int(Badge::notWorking));
+        model.setApiKey(u"another"_s);
+        QCOMPARE(int(model.keyBadge()), int(Badge::saved));
+        QCOMPARE(model.keyProblem(), std::nullopt);
+        QTRY_COMPARE(settle(secrets.load(QString::fromLatin1(SecretStore::llmApiKey))).value,
+                     std::optional(std::optional(u"another"_s)));
     }
 
     // A provider that redirects elsewhere would hand the key to whoever answers there; within
@@ -710,6 +835,8 @@ private Q_SLOTS:
         QCOMPARE(QFile::exists(cache->filePath(id)), kept);
     }
 };
+
+Q_DECLARE_METATYPE(LoopbackHttpServer::Response)
 
 QTEST_GUILESS_MAIN(TestPrep)
 #include "tst_prep.moc"

@@ -480,7 +480,8 @@ private Q_SLOTS:
     }
 
     // One account over time: refreshed every two minutes while monitored, its mail read for
-    // context, its grant revoked when it is removed; and reminders by SMS once they can be sent.
+    // context, its grant revoked when it is removed; and reminders by SMS once they can be sent,
+    // with the SMS switch and number kept across a restart.
     void oneAccountOverTime() {
         QVERIFY(useStandIn());
         const ConnectedAccount a = grant("me@corp.test");
@@ -515,7 +516,7 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(revoked(), 10000);
 
-        SMSService sms(backend, secrets, clock);
+        SMSService sms(backend, secrets, *settings, clock);
         CalendarEvent e;
         e.title = "Design review";
         e.startDate = clock.now().addSecs(600);
@@ -530,6 +531,14 @@ private Q_SLOTS:
                  (QJsonArray{QJsonObject{{"to", "+1 555 0100"},
                                          {"body", "Zelvane: Design review starts in 10 min"},
                                          {"credential", credential}}}));
+
+        // Both survive a restart; switched off, the number stays for the next time.
+        sms.setSmsEnabled(false);
+        QCOMPARE(SMSService(backend, secrets, *env->makeSettings(), clock).smsEnabled(), false);
+        sms.setSmsEnabled(true);
+        const SMSService restarted(backend, secrets, *env->makeSettings(), clock);
+        QCOMPARE(restarted.smsEnabled(), true);
+        QCOMPARE(restarted.phoneNumber(), u"+1 555 0100"_s);
     }
 
     // Feed accounts through the accounts pane: a redirect elsewhere is refused (the address is

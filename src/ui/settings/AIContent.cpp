@@ -24,6 +24,21 @@ void setText(QLabel *label, const QString &text) {
     label->setText(text);
     label->setAccessibleName(text);
 }
+
+// The chosen provider's badge: its text and colour, or none.
+std::optional<std::pair<QString, QColor>> badgeLook(AISettingsModel::KeyBadge badge) {
+    switch (badge) {
+    case AISettingsModel::KeyBadge::none:
+        return std::nullopt;
+    case AISettingsModel::KeyBadge::saved:
+        return std::pair(AIContent::tr("Key saved"), Theme::Colors::textSecondary());
+    case AISettingsModel::KeyBadge::connected:
+        return std::pair(AIContent::tr("Connected"), Theme::Colors::green());
+    case AISettingsModel::KeyBadge::notWorking:
+        return std::pair(AIContent::tr("Not working"), Theme::Colors::red());
+    }
+    return std::nullopt;
+}
 } // namespace
 
 AIContent::AIContent(AISettingsModel &model, QWidget *parent)
@@ -43,14 +58,17 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
         button->setAutoExclusive(true);
         button->addContent(
             Widgets::label(name, Theme::Typography::body(), Theme::Colors::textPrimary()));
-        auto *badge = new Badge(QStringLiteral("Connected"), Theme::Colors::green());
+        auto *badge = new Badge(QString(), Theme::Colors::green());
         button->addContent(badge);
         button->rowLayout()->addStretch();
         QLabel *check = Widgets::symbol(QStringLiteral("checkmark"), Theme::Colors::primary(), 13);
         button->addContent(check);
         row->holdButton(button);
-        connect(button, &QAbstractButton::clicked, this,
-                [this, provider] { m_model.chooseProvider(provider); });
+        // Toggled, not clicked: assistive tools choose a row without a click.
+        connect(button, &QAbstractButton::toggled, this, [this, provider](bool on) {
+            if (on && provider != m_model.provider())
+                m_model.chooseProvider(provider);
+        });
         m_providers.insert(provider, {button, badge, check});
     }
     addInset(providers);
@@ -83,6 +101,10 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
     fieldRow->rowLayout()->addWidget(m_key);
     connect(m_key, &QLineEdit::textEdited, this,
             [this](const QString &text) { m_model.setApiKey(text); });
+    m_problem = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red());
+    m_problem->setWordWrap(true);
+    m_problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    keyCard->addRow()->rowLayout()->addWidget(m_problem, 1);
 
     SettingsRow *testRow = keyCard->addRow();
     m_test = new CapsuleButton(QStringLiteral("Test Connection"), CapsuleButton::Style::primary);
@@ -110,9 +132,14 @@ void AIContent::showEvent(QShowEvent *event) {
 
 void AIContent::refresh() {
     const LLMProvider chosen = m_model.provider();
+    const auto badge = badgeLook(m_model.keyBadge());
     for (auto it = m_providers.cbegin(); it != m_providers.cend(); ++it) {
         it->row->setChecked(it.key() == chosen);
-        it->badge->setVisible(it.key() == chosen && m_model.isKeyConfigured());
+        it->badge->setVisible(it.key() == chosen && badge);
+        if (badge) {
+            setText(it->badge, badge->first);
+            it->badge->setColor(badge->second);
+        }
         it->check->setVisible(it.key() == chosen);
     }
     setText(m_instructions, LLMProviders::setupInstructions(chosen));
@@ -125,6 +152,10 @@ void AIContent::refresh() {
     const QString placeholder = AISettingsModel::keyPlaceholder(chosen);
     m_key->setPlaceholderText(placeholder);
     m_key->setAccessibleName(placeholder);
+    const auto problem = m_model.keyProblem();
+    setText(m_problem, problem.value_or(QString()));
+    // The row holding it shows only with a problem to tell.
+    m_problem->parentWidget()->setVisible(problem.has_value());
 
     m_test->setTitle(m_model.isTesting() ? QStringLiteral("Testing...")
                                          : QStringLiteral("Test Connection"));

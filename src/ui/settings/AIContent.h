@@ -28,6 +28,9 @@ public:
     QLineEdit *keyField() const { return m_key; }
     CapsuleButton *testButton() const { return m_test; }
     QLabel *testResultLabel() const { return m_result; }
+    Badge *keyBadge(LLMProvider provider) const { return m_providers.value(provider).badge; }
+    // Why the key last failed with the chosen provider, under the field.
+    QLabel *keyProblemLabel() const { return m_problem; }
     TextButton *consoleLink() const { return m_link; }
 
 protected:
@@ -37,7 +40,7 @@ private:
     void refresh();
 
     AISettingsModel &m_model;
-    // A provider's row, with its badge while its key is stored and its check while chosen.
+    // A provider's row; while chosen, its check and the badge that says whether the key works.
     struct ProviderChoice {
         QAbstractButton *row = nullptr;
         Badge *badge = nullptr;
@@ -48,6 +51,7 @@ private:
     QLabel *m_instructions;
     TextButton *m_link;
     QLineEdit *m_key;
+    QLabel *m_problem;
     CapsuleButton *m_test;
     Spinner *m_spinner;
     QLabel *m_result;

@@ -134,6 +134,11 @@ QLabel *AccountsContent::feedProblemLabel(const QString &accountId) const {
     return m_accountsHolder->findChild<QLabel *>(feedProblemName(accountId));
 }
 
+void AccountsContent::showEvent(QShowEvent *event) {
+    m_model.tabShown();
+    QWidget::showEvent(event);
+}
+
 void AccountsContent::showFeedForm(bool shown) {
     const bool hadFocus = m_feedForm->isAncestorOf(QApplication::focusWidget());
     m_feedForm->setVisible(shown);

@@ -47,6 +47,9 @@ public:
 Q_SIGNALS:
     void rebuilt();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void refresh();
     void rebuildAccounts();

@@ -23,7 +23,8 @@ SMSContent::SMSContent(SMSService &sms, QWidget *parent)
     enableRow->rowLayout()->addStretch();
     m_enabled = new SwitchButton(QStringLiteral("Enable SMS reminders"));
     enableRow->rowLayout()->addWidget(m_enabled);
-    connect(m_enabled, &QAbstractButton::clicked, this,
+    // Toggled, not clicked: assistive tools switch it without a click.
+    connect(m_enabled, &QAbstractButton::toggled, this,
             [this](bool on) { m_sms.setSmsEnabled(on); });
 
     SettingsRow *phoneRow = card->addRow();

@@ -1,0 +1,14 @@
+#include "UpdateInstaller.h"
+
+std::optional<QString> UpdateInstaller::refusal(const QString &) const {
+    return std::nullopt;
+}
+
+QCoro::Task<> UpdateInstaller::prepare(QString, QString) {
+    throw InstallError(QStringLiteral("This installation cannot prepare an update."));
+    co_return;
+}
+
+bool UpdateInstaller::finishPrepared(const QString &) {
+    return false;
+}
