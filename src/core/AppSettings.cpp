@@ -379,7 +379,7 @@ QSet<QString> notificationOnlyAccounts(const QByteArray &data) {
     try {
         const QJsonObject object = JsonRead::object(data);
         for (auto it = object.begin(); it != object.end(); ++it)
-            if (it->toString() == notificationOnlyName)
+            if (it.value().toString() == notificationOnlyName)
                 accounts.insert(it.key());
     } catch (const DecodingError &error) {
         qCWarning(lcCore) << "the alert styles are unreadable:" << error.detail();

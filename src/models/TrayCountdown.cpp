@@ -34,7 +34,6 @@ void TrayCountdown::refresh() {
 
 TrayStatus TrayCountdown::statusAt(const QList<CalendarEvent> &events, const QDateTime &now,
                                    const QLocale &locale) {
-    using namespace std::chrono;
     const auto next = std::find_if(events.cbegin(), events.cend(),
                                    [&now](const CalendarEvent &e) { return e.isUpcoming(now); });
     TrayStatus status;
@@ -42,9 +41,9 @@ TrayStatus TrayCountdown::statusAt(const QList<CalendarEvent> &events, const QDa
         status.toolTip = tr("No more meetings today");
         return status;
     }
-    const milliseconds untilStart = next->timeUntilStart(now);
+    const std::chrono::milliseconds untilStart = next->timeUntilStart(now);
     if (untilStart <= markHorizon) {
-        const int minutes = int(floor<std::chrono::minutes>(untilStart).count());
+        const int minutes = int(std::chrono::floor<std::chrono::minutes>(untilStart).count());
         status.minutesLeft = minutes;
         status.urgent = untilStart <= urgentWithin;
         status.toolTip = minutes == 0 ? tr("%1 in less than a minute").arg(next->title)

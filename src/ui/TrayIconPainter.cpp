@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <cmath>
 
 namespace {
 const QString symbolName = QStringLiteral("square.text.square.fill");

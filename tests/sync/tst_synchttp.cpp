@@ -556,11 +556,11 @@ private Q_SLOTS:
             {"ga", {proxyEvent("m1", now + 600), proxyEvent("m2", now + 900)}},
             {"gb", {proxyEvent("p1", now + 1200)}}};
         server->on(api + u"nylas/events"_s, [&](const Request &request) {
-            const QByteArray grant = request.target.contains("grantId=ga") ? "ga" : "gb";
-            if (!eventsOf.contains(grant))
+            const QByteArray grantId = request.target.contains("grantId=ga") ? "ga" : "gb";
+            if (!eventsOf.contains(grantId))
                 return Response::json("{}", 500);
             return Response::json(
-                QJsonDocument({{"data", eventsOf.value(grant)}, {"next_cursor", ""}}).toJson());
+                QJsonDocument({{"data", eventsOf.value(grantId)}, {"next_cursor", ""}}).toJson());
         });
         const ConnectedAccount a =
             ConnectedAccount::create(CalendarProvider::google, "a@x.test", "ga");
