@@ -89,10 +89,10 @@ private Q_SLOTS:
         QSignalSpy changes(&countdown, &TrayCountdown::statusChanged);
         QVERIFY(!countdown.status().minutesLeft);
 
-        services.calendar.publishEvents({meeting(u"Design review"_s, 7 * 60)});
+        services.calendar.publishEvents({meeting(u"Design review"_s, 7 * 60 + 50)});
         QCOMPARE(changes.size(), 1);
         QCOMPARE(countdown.status().minutesLeft, std::optional(7));
-        services.calendar.publishEvents({meeting(u"Design review"_s, 7 * 60)});
+        services.calendar.publishEvents({meeting(u"Design review"_s, 7 * 60 + 50)});
         clock.advance(std::chrono::seconds(45));
         QCOMPARE(changes.size(), 1);
         countdown.refresh();
