@@ -9,6 +9,7 @@
 #include "Updater.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "models/TrayCountdown.h"
 #include "platform/AlertSound.h"
 #include "platform/Autostart.h"
 #include "platform/DesktopNotification.h"
@@ -28,7 +29,7 @@
 #include "ui/OnboardingView.h"
 #include "ui/OverlayWindow.h"
 #include "ui/OverlayWindowController.h"
-#include "ui/SymbolIcons.h"
+#include "ui/TrayIconPainter.h"
 #include "ui/Widgets.h"
 #include "ui/settings/GeneralContent.h"
 #include "ui/settings/SettingsView.h"
@@ -143,13 +144,23 @@ void AppController::setupTray() {
             &UpdateManager::checkForUpdates);
 
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
-    m_trayIcon->setIcon(SymbolIcons::appIcon());
-    m_trayIcon->setToolTip(QStringLiteral("Zelvane"));
+    m_trayCountdown = std::make_unique<TrayCountdown>(m_services.calendar, m_services.clock);
+    // The countdown moves on with the scheduler's beat: no timer of its own wakes the app.
+    connect(&m_services.scheduler, &ReminderScheduler::ticked, m_trayCountdown.get(),
+            &TrayCountdown::refresh);
+    connect(m_trayCountdown.get(), &TrayCountdown::statusChanged, this,
+            &AppController::showTrayStatus);
+    showTrayStatus(m_trayCountdown->status());
     m_trayIcon->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
     m_trayIcon->show();
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         announceBackgroundRunning();
+}
+
+void AppController::showTrayStatus(const TrayStatus &status) {
+    m_trayIcon->setIcon(TrayIconPainter::icon(status));
+    m_trayIcon->setToolTip(status.toolTip);
 }
 
 void AppController::announceBackgroundRunning() {

@@ -19,8 +19,10 @@ class QSystemTrayIcon;
 class ReminderPresenter;
 class SettingsView;
 class StatusMenu;
+class TrayCountdown;
 class UpdateDialogs;
 struct StatusMenuEntry;
+struct TrayStatus;
 
 // Starts the application's services in order, connects them to the tray, the reminder and
 // the windows, and opens every window the application shows.
@@ -49,6 +51,7 @@ public:
     OverlayWindowController *overlayController() const { return m_overlayController.get(); }
     QSystemTrayIcon *trayIcon() const { return m_trayIcon.get(); }
     StatusMenu *statusMenu() const { return m_statusMenu.get(); }
+    TrayCountdown *trayCountdown() const { return m_trayCountdown.get(); }
     QWidget *onboardingWindow() const { return m_onboardingWindow; }
     QWidget *settingsWindow() const { return m_settingsWindow; }
     QWidget *briefWindow() const { return m_briefWindow; }
@@ -60,6 +63,7 @@ public Q_SLOTS:
 private:
     void setupServices();
     void setupTray();
+    void showTrayStatus(const TrayStatus &status);
     void connectUpdates(SettingsView *window);
     void setupUpdates();
     // One notification per update downloaded in the background that needs the user's word.
@@ -71,6 +75,7 @@ private:
     AppServices &m_services;
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
     std::unique_ptr<StatusMenu> m_statusMenu;
+    std::unique_ptr<TrayCountdown> m_trayCountdown;
     std::unique_ptr<OverlayWindowController> m_overlayController;
     std::unique_ptr<ReminderPresenter> m_reminderPresenter;
     std::unique_ptr<UpdateDialogs> m_updateDialogs;

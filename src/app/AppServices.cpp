@@ -34,7 +34,7 @@ Updater::Config updaterConfig() {
 AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *instance)
     : clock(clock_)
     , proxy(secrets, clock)
-    , calendar(settings, proxy, secrets, signIn, clock)
+    , calendar(settings, proxy, secrets, signIn, clock, FiredReminders::defaultFolder())
     , slack(backend, secrets, clock)
     , sms(backend, secrets, settings, clock)
     , keyStatus(settings)

@@ -33,7 +33,13 @@ ReminderPresenter::ReminderPresenter(AppSettings &settings, OverlayWindowControl
 
 QCoro::Task<> ReminderPresenter::present(CalendarEvent event, std::optional<MeetingBrief> brief) {
     QPointer<ReminderPresenter> self(this);
-    if (m_settings.respectDND()) {
+    if (event.accountId &&
+        m_settings.alertStyle(*event.accountId) == AlertStyle::notificationOnly) {
+        const bool notified = co_await notify(event);
+        if (notified || !self)
+            co_return;
+        // Without a notification server the reminder still has to reach the user.
+    } else if (m_settings.respectDND()) {
         const bool quiet = co_await m_desktopQuiet();
         if (!self)
             co_return;

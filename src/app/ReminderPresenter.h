@@ -14,9 +14,10 @@ class Clock;
 class DesktopNotification;
 class OverlayWindowController;
 
-// Puts a due reminder in front of the user: over every screen, or, when the user asked to
-// respect Do Not Disturb and the desktop is in it, as a desktop notification with "Join" and
-// "Dismiss". Joining opens the meeting's link either way.
+// Puts a due reminder in front of the user: over every screen, or as a desktop notification
+// with "Join" and "Dismiss" when the meeting's account asks for notifications only, or when the
+// user asked to respect Do Not Disturb and the desktop is in it. Joining opens the meeting's
+// link either way.
 class ReminderPresenter : public QObject {
     Q_OBJECT
 

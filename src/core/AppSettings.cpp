@@ -35,6 +35,8 @@ KeyEntry entry(AppSettings::Key key) {
         return {"disabledCalendars", QByteArray()};
     case K::AccountReminders:
         return {"accountReminders", QByteArray()};
+    case K::AccountAlertStyles:
+        return {"accountAlertStyles", QByteArray()};
     case K::ConnectedAccounts:
         return {"connectedAccounts", QByteArray()};
     case K::BackgroundNoticeShown:
@@ -369,6 +371,52 @@ void AppSettings::removeReminders(const QString &accountId) {
     auto map = accountReminders();
     map.remove(accountId);
     setAccountReminders(map);
+}
+
+namespace {
+const QString notificationOnlyName = QStringLiteral("notificationOnly");
+
+// The accounts whose reminders come as notifications; anything unreadable is none, so a
+// damaged record never silences a reminder.
+QSet<QString> notificationOnlyAccounts(const QByteArray &data) {
+    QSet<QString> accounts;
+    if (data.isEmpty())
+        return accounts;
+    try {
+        const QJsonObject object = JsonRead::object(data);
+        for (auto it = object.begin(); it != object.end(); ++it)
+            if (it.value().toString() == notificationOnlyName)
+                accounts.insert(it.key());
+    } catch (const DecodingError &error) {
+        qCWarning(lcCore) << "the alert styles are unreadable:" << error.detail();
+    }
+    return accounts;
+}
+} // namespace
+
+AlertStyle AppSettings::alertStyle(const QString &accountId) const {
+    return notificationOnlyAccounts(value(Key::AccountAlertStyles).toByteArray())
+                   .contains(accountId)
+               ? AlertStyle::notificationOnly
+               : AlertStyle::fullScreen;
+}
+
+void AppSettings::setAlertStyle(const QString &accountId, AlertStyle style) {
+    QSet<QString> accounts = notificationOnlyAccounts(value(Key::AccountAlertStyles).toByteArray());
+    const bool changes = style == AlertStyle::notificationOnly ? !accounts.contains(accountId)
+                                                               : accounts.contains(accountId);
+    if (!changes)
+        return;
+    if (style == AlertStyle::notificationOnly)
+        accounts.insert(accountId);
+    else
+        accounts.remove(accountId);
+    QStringList sorted(accounts.cbegin(), accounts.cend());
+    sorted.sort();
+    QJsonObject object;
+    for (const QString &id : std::as_const(sorted))
+        object.insert(id, notificationOnlyName);
+    setValue(Key::AccountAlertStyles, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 void AppSettings::toggleCalendar(const QString &calendarId) {

@@ -11,6 +11,10 @@
 #include <chrono>
 #include <memory>
 
+// How a due reminder of an account's meetings is shown: over every screen, or as a desktop
+// notification with Join and Dismiss.
+enum class AlertStyle { fullScreen, notificationOnly };
+
 // The user's preferences and the services' small records, each stored at once under its own
 // key. Every key, its stored name and its default are listed in one table (AppSettings.cpp).
 class AppSettings : public QObject {
@@ -24,6 +28,7 @@ public:
         LaunchAtLogin,
         DisabledCalendars,     // JSON array of calendar ids
         AccountReminders,      // JSON object: account id -> lead times
+        AccountAlertStyles,    // JSON object: account id -> "notificationOnly"
         ConnectedAccounts,     // the calendar service's accounts, JSON
         BackgroundNoticeShown, // the "running without a tray icon" notice was shown
         UpdateChecksEnabled,
@@ -71,6 +76,10 @@ public:
     void addReminder(ReminderOffset offset, const QString &accountId);
     void removeReminder(ReminderOffset offset, const QString &accountId);
     void removeReminders(const QString &accountId);
+    // Full-screen for an account without an entry.
+    AlertStyle alertStyle(const QString &accountId) const;
+    // Full-screen, the default, is stored as no entry.
+    void setAlertStyle(const QString &accountId, AlertStyle style);
     void toggleCalendar(const QString &calendarId);
     bool isCalendarEnabled(const QString &calendarId) const;
 

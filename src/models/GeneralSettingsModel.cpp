@@ -85,6 +85,29 @@ void GeneralSettingsModel::removeReminder(const QString &accountId, ReminderOffs
     m_settings.removeReminder(offset, accountId);
 }
 
+const QList<AlertStyle> &GeneralSettingsModel::alertStyles() {
+    static const QList<AlertStyle> styles{AlertStyle::fullScreen, AlertStyle::notificationOnly};
+    return styles;
+}
+
+QString GeneralSettingsModel::alertStyleLabel(AlertStyle style) {
+    switch (style) {
+    case AlertStyle::fullScreen:
+        return tr("Full-screen");
+    case AlertStyle::notificationOnly:
+        return tr("Notification only");
+    }
+    return {};
+}
+
+AlertStyle GeneralSettingsModel::alertStyle(const QString &accountId) const {
+    return m_settings.alertStyle(accountId);
+}
+
+void GeneralSettingsModel::setAlertStyle(const QString &accountId, AlertStyle style) {
+    m_settings.setAlertStyle(accountId, style);
+}
+
 bool GeneralSettingsModel::soundEnabled() const {
     return m_settings.soundEnabled();
 }

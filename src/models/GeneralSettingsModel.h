@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AppSettings.h"
 #include "core/CalendarEvent.h"
 #include "core/ReminderOffset.h"
 #include "sync/ProxyRecords.h"
@@ -7,11 +8,10 @@
 #include <QObject>
 #include <QPointer>
 
-class AppSettings;
 class CalendarService;
 
-// What the General settings tab reads and changes: each account's calendars and lead times,
-// and the alert switches.
+// What the General settings tab reads and changes: each account's calendars, lead times and
+// alert style, and the alert switches.
 class GeneralSettingsModel : public QObject {
     Q_OBJECT
 
@@ -37,6 +37,13 @@ public:
     QList<ReminderOffset> missingReminders(const QString &accountId) const;
     void addReminder(const QString &accountId, ReminderOffset offset);
     void removeReminder(const QString &accountId, ReminderOffset offset);
+
+    // How the account's reminders are shown, in the order they are offered.
+    static const QList<AlertStyle> &alertStyles();
+    // "Full-screen", "Notification only".
+    static QString alertStyleLabel(AlertStyle style);
+    AlertStyle alertStyle(const QString &accountId) const;
+    void setAlertStyle(const QString &accountId, AlertStyle style);
 
     bool soundEnabled() const;
     void setSoundEnabled(bool enabled);

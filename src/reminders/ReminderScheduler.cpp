@@ -74,6 +74,7 @@ void ReminderScheduler::beatNow() {
         noteMissedSpan(previous, now);
     else
         check();
+    Q_EMIT ticked();
 }
 
 void ReminderScheduler::noteMissedSpan(const QDateTime &from, const QDateTime &to) {
@@ -99,13 +100,16 @@ void ReminderScheduler::noteWoken() {
 
 bool ReminderScheduler::missedWhileAway(const CalendarEvent &event,
                                         const QList<std::chrono::seconds> &offsets) const {
-    // Started in the minutes before the app did (a login, a crash, an update's restart).
-    if (event.startDate <= m_startedAt &&
-        event.startDate.secsTo(m_startedAt) <= std::chrono::seconds(startUpReach).count())
-        return true;
+    // Started in the minutes before the app did (a login, a crash, an update's restart): every
+    // lead time fell due before the start; one shown by the app's last run counts as shown.
+    const bool startedBefore =
+        event.startDate <= m_startedAt &&
+        event.startDate.secsTo(m_startedAt) <= std::chrono::seconds(startUpReach).count();
     for (const std::chrono::seconds offset : offsets) {
         if (m_fired.contains(firedKey(event.id, offset)))
             continue;
+        if (startedBefore)
+            return true;
         const QDateTime due = event.startDate.addSecs(-offset.count());
         for (const auto &[from, to] : m_missedSpans)
             if (from <= due && due <= to)

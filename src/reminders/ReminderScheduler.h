@@ -63,6 +63,8 @@ Q_SIGNALS:
                        const std::optional<MeetingBrief> &brief);
     void briefsChanged();
     void researchingChanged();
+    // Each beat, after its check: the moment for anything that follows the clock in minutes.
+    void ticked();
 
 private:
     void check();

@@ -70,6 +70,7 @@ void AccountRegistry::remove(const QString &accountId) {
         return;
     setAccounts(std::move(remaining));
     m_settings.removeReminders(accountId);
+    m_settings.setAlertStyle(accountId, AlertStyle::fullScreen);
     Q_EMIT accountRemoved(*removed);
 }
 

@@ -4,11 +4,11 @@
 
 CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &proxy,
                                  SecretStore &secrets, CalendarSignInListener &authHandler,
-                                 Clock &clock, QObject *parent)
+                                 Clock &clock, const QString &cacheFolder, QObject *parent)
     : QObject(parent)
     , m_accounts(settings)
     , m_feeds(secrets, clock)
-    , m_refresh(m_accounts, proxy, m_feeds, settings, clock)
+    , m_refresh(m_accounts, proxy, m_feeds, settings, clock, cacheFolder)
     , m_signIn(m_accounts, proxy, authHandler, m_refresh)
     , m_email(m_accounts, proxy) {
     connect(&m_accounts, &AccountRegistry::accountsChanged, this,

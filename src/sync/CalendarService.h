@@ -35,8 +35,11 @@ public:
     static constexpr int emailLimit = EmailContext::limit;
     static constexpr std::chrono::seconds window = FeedPoller::window;
 
+    // Each account's last good events are kept in `cacheFolder` (memory only when empty) and
+    // published from there at once, before the first refresh answers.
     CalendarService(AppSettings &settings, CalendarProxyClient &proxy, SecretStore &secrets,
-                    CalendarSignInListener &authHandler, Clock &clock, QObject *parent = nullptr);
+                    CalendarSignInListener &authHandler, Clock &clock,
+                    const QString &cacheFolder = {}, QObject *parent = nullptr);
 
     const QList<CalendarEvent> &events() const { return m_refresh.events(); }
     void publishEvents(QList<CalendarEvent> events) { m_refresh.publishEvents(std::move(events)); }

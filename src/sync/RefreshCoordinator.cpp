@@ -13,22 +13,48 @@
 
 RefreshCoordinator::RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy,
                                        FeedPoller &feeds, AppSettings &settings, Clock &clock,
-                                       QObject *parent)
+                                       const QString &cacheFolder, QObject *parent)
     : QObject(parent)
     , m_accounts(accounts)
     , m_proxy(proxy)
     , m_feeds(feeds)
     , m_settings(settings)
-    , m_clock(clock) {
+    , m_clock(clock)
+    , m_cache(cacheFolder) {
     connect(&m_accounts, &AccountRegistry::accountRemoved, this,
             &RefreshCoordinator::forgetAccount);
+    restoreCache();
 }
 
 RefreshCoordinator::~RefreshCoordinator() {
     stopMonitoring();
 }
 
+void RefreshCoordinator::restoreCache() {
+    QSet<QString> connected;
+    for (const ConnectedAccount &account : m_accounts.accounts())
+        connected.insert(account.id);
+    m_cache.keepOnly(connected);
+    bool restored = false;
+    for (const ConnectedAccount &account : m_accounts.accounts()) {
+        const auto kept = m_cache.lists().constFind(account.id);
+        if (kept == m_cache.lists().cend())
+            continue;
+        // Stamped with the account as it is now, whatever the file says.
+        QList<CalendarEvent> events = *kept;
+        for (CalendarEvent &event : events) {
+            event.accountId = account.id;
+            event.provider = account.provider;
+        }
+        m_batches.insert(account.id, AccountBatch{account, {}, {}, std::move(events)});
+        restored = true;
+    }
+    if (restored)
+        publishBatches();
+}
+
 void RefreshCoordinator::forgetAccount(const ConnectedAccount &account) {
+    m_cache.drop(account.id);
     // Its meetings leave at once, not after a refresh that may be waiting on a slow feed.
     if (m_batches.remove(account.id))
         publishBatches();
@@ -152,7 +178,11 @@ QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
     AccountBatch batch{account, std::move(calendars), {}, {}};
     if (account.provider == CalendarProvider::feed) {
         batch.calendars = {FeedPoller::calendarOf(account)};
-        batch.feedEvents = co_await m_feeds.poll(account);
+        batch.converted = co_await m_feeds.poll(account);
+        // A failed poll hands back the feed's last good events, or none: the batch published
+        // before (perhaps from disk) stays.
+        if (!self || m_feeds.errors().contains(account.id))
+            co_return;
     } else {
         if (account.grantId.isEmpty())
             co_return;
@@ -166,8 +196,20 @@ QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
     }
     if (!self || !m_accounts.contains(account.id))
         co_return;
+    m_cache.store(account.id, convertBatch(batch));
     m_batches.insert(account.id, std::move(batch));
     publishBatches();
+}
+
+QList<CalendarEvent> RefreshCoordinator::convertBatch(const AccountBatch &batch) {
+    QList<CalendarEvent> events;
+    events.reserve(batch.events.size() + batch.converted.size());
+    CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
+    for (const ProxyEvent &proxyEvent : batch.events)
+        if (auto event = converter.convert(proxyEvent))
+            events.append(std::move(*event));
+    events.append(batch.converted);
+    return events;
 }
 
 void RefreshCoordinator::publishBatches() {
@@ -183,7 +225,7 @@ QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &
                                                      const QSet<QString> &disabledCalendars) {
     qsizetype total = 0;
     for (const AccountBatch &batch : batches)
-        total += batch.events.size() + batch.feedEvents.size();
+        total += batch.events.size() + batch.converted.size();
     const qint64 nowMs = now.toMSecsSinceEpoch();
     QList<CalendarEvent> kept;
     kept.reserve(total);
@@ -208,7 +250,7 @@ QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &
             seen.insert(proxyEvent.id);
             kept.append(std::move(*event));
         }
-        for (const CalendarEvent &event : batch.feedEvents) {
+        for (const CalendarEvent &event : batch.converted) {
             if (event.isAllDay || event.endDate.toMSecsSinceEpoch() <= nowMs)
                 continue;
             if (event.calendarId && disabledCalendars.contains(*event.calendarId))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EventCache.h"
 #include "ProxyRecords.h"
 #include "core/CalendarEvent.h"
 
@@ -20,25 +21,30 @@ class Clock;
 class FeedPoller;
 
 // Fetches every account's events, side by side, and publishes them merged and sorted as each
-// account's arrive; refreshes on a timer and coalesces refreshes asked for during a run.
+// account's arrive; refreshes on a timer and coalesces refreshes asked for during a run. Each
+// account's last good events are kept on disk and published from there at start, until the
+// account's first good refresh replaces them.
 class RefreshCoordinator : public QObject {
     Q_OBJECT
 
 public:
     using AccountCalendars = QHash<QString, QList<ProxyCalendar>>;
 
-    // One account's fetched material for a refresh: proxy records, or a feed's events.
+    // One account's fetched material for a refresh: proxy records, or events already
+    // converted (a feed's, or those kept on disk).
     struct AccountBatch {
         ConnectedAccount account;
         QList<ProxyCalendar> calendars;
         QList<ProxyEvent> events;
-        QList<CalendarEvent> feedEvents;
+        QList<CalendarEvent> converted;
     };
 
     static constexpr std::chrono::seconds interval{120};
 
+    // The last good events are kept in `cacheFolder`, or in memory when it is empty.
     RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy, FeedPoller &feeds,
-                       AppSettings &settings, Clock &clock, QObject *parent = nullptr);
+                       AppSettings &settings, Clock &clock, const QString &cacheFolder = {},
+                       QObject *parent = nullptr);
     ~RefreshCoordinator() override;
 
     const QList<CalendarEvent> &events() const { return m_events; }
@@ -65,6 +71,8 @@ public:
     static QList<CalendarEvent> mergeEvents(const QList<AccountBatch> &batches,
                                             const QDateTime &now,
                                             const QSet<QString> &disabledCalendars);
+    // Every event of the batch as a record, filters aside; what is kept on disk.
+    static QList<CalendarEvent> convertBatch(const AccountBatch &batch);
 
 Q_SIGNALS:
     void eventsChanged();
@@ -78,6 +86,8 @@ private:
     // Publishes the last batch of every connected account.
     void publishBatches();
     void forgetAccount(const ConnectedAccount &account);
+    // Publishes the kept events of the connected accounts; the rest are dropped.
+    void restoreCache();
     void setLoading(bool loading);
     void setAccountCalendars(AccountCalendars calendars);
 
@@ -86,6 +96,7 @@ private:
     FeedPoller &m_feeds;
     AppSettings &m_settings;
     Clock &m_clock;
+    EventCache m_cache;
     QList<CalendarEvent> m_events;
     bool m_isLoading = false;
     AccountCalendars m_accountCalendars;

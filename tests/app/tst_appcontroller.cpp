@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -283,6 +284,35 @@ private Q_SLOTS:
         QCOMPARE(dismissed.size(), 1);
     }
 
+    // An account set to notifications only gets them whatever the desktop's state; another
+    // account, or a meeting of no account, keeps the overlay. Without a notification server
+    // the overlay comes anyway.
+    void alertStyleOfTheMeetingsAccount_data() {
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<bool>("notified");
+        QTest::newRow("notifications only") << u"QUIET"_s << false << true;
+        QTest::newRow("notifications only, refused") << u"QUIET"_s << true << false;
+        QTest::newRow("full-screen account") << u"LOUD"_s << false << false;
+        QTest::newRow("no account") << QString() << false << false;
+    }
+    void alertStyleOfTheMeetingsAccount() {
+        QFETCH(QString, account);
+        QFETCH(bool, refused);
+        QFETCH(bool, notified);
+        newPresenter(false, false, refused);
+        settings->setAlertStyle(u"QUIET"_s, AlertStyle::notificationOnly);
+        CalendarEvent event = review(zoom);
+        if (!account.isEmpty())
+            event.accountId = account;
+        present(event);
+        settings->setAlertStyle(u"QUIET"_s, AlertStyle::fullScreen);
+        QCOMPARE(server.shown.size(), notified ? 1 : 0);
+        QCOMPARE(overlay.windows().size(), notified ? 0 : QGuiApplication::screens().size());
+        if (notified)
+            QCOMPARE(server.shown.first().mid(2, 1), QStringList{u"join,Join,dismiss,Dismiss"_s});
+    }
+
     // The whole start-up, once per process (the calendar service is process-wide): the tray,
     // the launch-at-login entry, onboarding.
     void firstLaunch() {
@@ -292,7 +322,9 @@ private Q_SLOTS:
         // The application's own icon as the desktop gets it from the package.
         const QIcon packaged(QFINDTESTDATA("../../packaging/icons/app.zelvane.Zelvane.svg"));
         QVERIFY(!packaged.isNull());
-        QCOMPARE(app.trayIcon()->icon().pixmap(32).toImage(), packaged.pixmap(32).toImage());
+        QCOMPARE(app.trayIcon()->icon().pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32),
+                 packaged.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32));
+        QCOMPARE(app.trayIcon()->toolTip(), u"No more meetings today"_s);
         // Without a tray to show the icon, a notification says where the app went, once.
         QTRY_COMPARE(server.shown.value(0).value(0), u"Zelvane is running in the background"_s);
         QVERIFY(Autostart::isEnabled());

@@ -315,6 +315,42 @@ private Q_SLOTS:
         QCOMPARE(names.size(), keys.keyCount());
     }
 
+    // Each account's alert style survives a restart; full-screen is the absence of an entry,
+    // so choosing it where nothing is stored writes nothing. A record that does not read, or
+    // names a style it does not know, leaves the account full-screen.
+    void alertStylePerAccount_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<bool>("quiet");
+        QTest::newRow("nothing") << QByteArray() << false;
+        QTest::newRow("notifications only") << QByteArray(R"({"A":"notificationOnly"})") << true;
+        QTest::newRow("another account") << QByteArray(R"({"B":"notificationOnly"})") << false;
+        QTest::newRow("unknown style") << QByteArray(R"({"A":"whisper"})") << false;
+        QTest::newRow("not an object") << QByteArray(R"(["A"])") << false;
+        QTest::newRow("not json") << QByteArray("{\"A\":") << false;
+    }
+    void alertStylePerAccount() {
+        QFETCH(QByteArray, stored);
+        QFETCH(bool, quiet);
+        TestEnvironment env;
+        if (!stored.isEmpty()) {
+            QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
+            raw.setValue(u"accountAlertStyles"_s, stored);
+        }
+        auto settings = env.makeSettings();
+        QCOMPARE(settings->alertStyle(u"A"_s),
+                 quiet ? AlertStyle::notificationOnly : AlertStyle::fullScreen);
+        QSignalSpy changes(settings.get(), &AppSettings::changed);
+        settings->setAlertStyle(u"C"_s, AlertStyle::fullScreen);
+        QCOMPARE(changes.count(), 0);
+        settings->setAlertStyle(u"C"_s, AlertStyle::notificationOnly);
+        settings->setAlertStyle(u"A"_s, AlertStyle::fullScreen);
+        auto reread = env.makeSettings();
+        QCOMPARE(reread->alertStyle(u"C"_s), AlertStyle::notificationOnly);
+        QCOMPARE(reread->alertStyle(u"A"_s), AlertStyle::fullScreen);
+        QCOMPARE(reread->alertStyle(u"B"_s),
+                 stored.contains("\"B\"") ? AlertStyle::notificationOnly : AlertStyle::fullScreen);
+    }
+
     void corruptStoredJson_data() {
         QTest::addColumn<QByteArray>("reminders");
         QTest::addColumn<QByteArray>("calendars");

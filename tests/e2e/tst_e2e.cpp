@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -466,6 +467,59 @@ private Q_SLOTS:
         QFile conf(confPath());
         QVERIFY(conf.open(QIODevice::ReadOnly));
         QVERIFY(!conf.readAll().contains("e2e-secret"));
+    }
+
+    // Ended inside a reminder's window and started again on the same profile, Zelvane shows
+    // the reminder once: the second run knows the first showed it.
+    void restartInsideTheWindowShowsTheReminderOnce() {
+        const QString title = u"E2E Restart"_s;
+        const qint64 lead = 25;
+        QVERIFY(!connectAccount({meeting(u"restart"_s, title, lead)}).isEmpty());
+        const qint64 start = QDateTime::currentSecsSinceEpoch() + lead;
+        startApp();
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
+
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(10'000));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
+        startApp();
+        // Until the window has closed (30 s after the start) and the late-reminder check of a
+        // meeting under way has had its beats.
+        while (QDateTime::currentSecsSinceEpoch() < start + 35) {
+            QCOMPARE(visibleWindows(title).size(), 0);
+            QTest::qWait(500);
+        }
+        QCOMPARE(app.state(), QProcess::Running);
+        QVERIFY(QFileInfo::exists(home->path() + u"/data/Zelvane/FiredReminders.json"_s));
+    }
+
+    // A first run keeps the calendar's events; with the backend stopped, a second run still
+    // reminds of the meeting from them, on both screens and on time.
+    void offlineStartUpRemindsFromTheKeptEvents() {
+        const QString title = u"E2E Offline"_s;
+        const qint64 lead = 50;
+        QVERIFY(!connectAccount({meeting(u"offline"_s, title, lead)}).isEmpty());
+        const qint64 start = QDateTime::currentSecsSinceEpoch() + lead;
+        const QString kept = home->path() + u"/data/Zelvane/Events.json"_s;
+        const auto keeps = [&kept] {
+            QFile file(kept);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains("nylas_offline");
+        };
+        startApp();
+        QTRY_VERIFY_WITH_TIMEOUT(keeps(), 20'000);
+        QCOMPARE(QFile::permissions(kept) & 0x0077, QFile::Permissions());
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(10'000));
+        QVERIFY2(QDateTime::currentSecsSinceEpoch() < start - 20, "the first run took too long");
+
+        backend.stop();
+        startApp();
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
+        const qint64 shownAt = QDateTime::currentSecsSinceEpoch();
+        QVERIFY2(shownAt >= start - 16 && shownAt <= start + 1,
+                 qPrintable(u"shown %1 s before the start"_s.arg(start - shownAt)));
+        QCOMPARE(sortedGeometries(visibleWindows(title)), screens);
+        QCOMPARE(app.state(), QProcess::Running);
     }
 
 private:

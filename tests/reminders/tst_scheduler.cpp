@@ -264,6 +264,42 @@ private Q_SLOTS:
         QCOMPARE(shown[1][0].value<CalendarEvent>().id, announced.id);
     }
 
+    // Started again just after a meeting began whose reminder the last run showed: nothing
+    // comes again. A meeting whose reminder no run showed gets its one late reminder.
+    void restartJustAfterTheStart() {
+        const QString folder = env->dataHome() + u"/Zelvane"_s;
+        const CalendarEvent shown = event(u"shown"_s, 10);
+        calendar->publishEvents({shown});
+        {
+            ReminderScheduler first(*calendar, *research, *settings, *clock, folder);
+            QSignalSpy fired(&first, &ReminderScheduler::reminderFired);
+            first.start();
+            QTRY_COMPARE(fired.size(), 1);
+        }
+        advance(20);
+        calendar->publishEvents({shown, event(u"missed"_s, -30)});
+        ReminderScheduler second(*calendar, *research, *settings, *clock, folder);
+        QSignalSpy fired(&second, &ReminderScheduler::reminderFired);
+        second.start();
+        advance(15);
+        advance(15);
+        QCOMPARE(fired.size(), 1);
+        QCOMPARE(fired[0][0].value<CalendarEvent>().id, u"missed"_s);
+        QVERIFY(!fired[0][1].value<std::optional<std::chrono::seconds>>());
+    }
+
+    // Every beat is announced after its check, for what follows the clock in minutes.
+    void beatsAreAnnounced() {
+        QSignalSpy ticks(scheduler.get(), &ReminderScheduler::ticked);
+        scheduler->start();
+        advance(14);
+        QCOMPARE(ticks.size(), 0);
+        advance(1);
+        QCOMPARE(ticks.size(), 1);
+        advance(45);
+        QCOMPARE(ticks.size(), 4);
+    }
+
     void pruningUsesTheTextBeforeTheLastHyphen() {
         settings->addReminder(ReminderOffset::fiveMin, u"ACC"_s);
         const CalendarEvent hyphenated = event(u"nylas_a-b-c"_s, 300);

@@ -31,7 +31,10 @@ public:
             m_arguments.prepend(QStringLiteral("--admin"));
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
-    ~BackendProcess() {
+    ~BackendProcess() { stop(); }
+
+    // Ends the stand-in; its address then refuses every connection.
+    void stop() {
         m_process.kill();
         m_process.waitForFinished(5'000);
     }

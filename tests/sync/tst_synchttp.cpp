@@ -18,6 +18,7 @@
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -46,6 +47,13 @@ QSet<QString> accountsOf(const QList<CalendarEvent> &events) {
     for (const CalendarEvent &e : events)
         accounts.insert(e.accountId.value_or(QString()));
     return accounts;
+}
+
+QStringList idsOf(const QList<CalendarEvent> &events) {
+    QStringList ids;
+    for (const CalendarEvent &e : events)
+        ids.append(e.id);
+    return ids;
 }
 
 QByteArray feedWith(const QDateTime &start) {
@@ -97,8 +105,11 @@ class TestSyncHttp : public QObject {
             array.append(a.toJson());
         if (!accounts.isEmpty())
             settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
-        return std::make_unique<CalendarService>(*settings, nylas, secrets, auth, clock);
+        return std::make_unique<CalendarService>(*settings, nylas, secrets, auth, clock,
+                                                 cacheFolder);
     }
+    // Where the last good events are kept; empty keeps them in memory only.
+    QString cacheFolder;
 
 public Q_SLOTS:
     void open(const QUrl &url) {
@@ -127,6 +138,7 @@ private Q_SLOTS:
         settings = env->makeSettings();
         clock.setNow(QDateTime::currentDateTimeUtc());
         opened.clear();
+        cacheFolder.clear();
     }
 
     void smsStatuses_data() {
@@ -539,6 +551,85 @@ private Q_SLOTS:
         const SMSService restarted(backend, secrets, *env->makeSettings(), clock);
         QCOMPARE(restarted.smsEnabled(), true);
         QCOMPARE(restarted.phoneNumber(), u"+1 555 0100"_s);
+    }
+
+    // Each account's last good events are kept on disk and published at start, before any
+    // refresh answers. A good refresh replaces an account's list, so a meeting it no longer
+    // has never comes back from disk; a failing account, proxy or feed, keeps its list; a
+    // removed account's list goes with it.
+    void lastGoodEventsOutliveTheNetwork() {
+        cacheFolder = env->dataHome() + u"/Zelvane"_s;
+        const QString file = cacheFolder + u"/Events.json"_s;
+        const qint64 now = clock.now().toSecsSinceEpoch();
+        QHash<QByteArray, QJsonArray> eventsOf{
+            {"ga", {proxyEvent("m1", now + 600), proxyEvent("m2", now + 900)}},
+            {"gb", {proxyEvent("p1", now + 1200)}}};
+        server->on(api + u"nylas/events"_s, [&](const Request &request) {
+            const QByteArray grantId = request.target.contains("grantId=ga") ? "ga" : "gb";
+            if (!eventsOf.contains(grantId))
+                return Response::json("{}", 500);
+            return Response::json(
+                QJsonDocument({{"data", eventsOf.value(grantId)}, {"next_cursor", ""}}).toJson());
+        });
+        const ConnectedAccount a =
+            ConnectedAccount::create(CalendarProvider::google, "a@x.test", "ga");
+        const ConnectedAccount b =
+            ConnectedAccount::create(CalendarProvider::google, "b@y.test", "gb");
+        const ConnectedAccount f{u"FEED-1"_s, CalendarProvider::feed, u"Team"_s, {}};
+        QVERIFY(settle(secrets.save(CalendarService::feedSecretKey(f.id),
+                                    server->origin() + u"/team.ics"_s))
+                    .ok());
+        answer(u"/team.ics"_s, {200, feedWith(clock.now().addSecs(1500)), "text/calendar"});
+        QString feedId;
+        {
+            auto service = makeService({a, b, f});
+            QVERIFY(service->events().isEmpty());
+            settle(service->fetchEvents());
+            feedId = service->events().value(3).id;
+            QVERIFY(feedId.startsWith(u"feed_"_s));
+            QCOMPARE(idsOf(service->events()),
+                     (QStringList{"nylas_m1", "nylas_m2", "nylas_p1", feedId}));
+        }
+        QCOMPARE(QFileInfo(file).permissions() & 0x0077, 0);
+
+        eventsOf.insert("ga", {proxyEvent("m1", now + 600)});
+        eventsOf.remove("gb");
+        answer(u"/team.ics"_s, Response::text("<html>Sign in</html>", 200));
+        {
+            auto service = makeService();
+            const QList<CalendarEvent> kept = service->events();
+            QCOMPARE(idsOf(kept), (QStringList{"nylas_m1", "nylas_m2", "nylas_p1", feedId}));
+            QCOMPARE(kept.first().startDate, QDateTime::fromSecsSinceEpoch(now + 600, Qt::UTC));
+            QCOMPARE(kept.first().accountId, std::optional(a.id));
+            settle(service->fetchEvents());
+            QCOMPARE(idsOf(service->events()), (QStringList{"nylas_m1", "nylas_p1", feedId}));
+        }
+
+        // Offline from the start: the server is gone.
+        server.reset();
+        clock.advance(60);
+        {
+            auto service = makeService();
+            QCOMPARE(idsOf(service->events()), (QStringList{"nylas_m1", "nylas_p1", feedId}));
+            settle(service->fetchEvents());
+            QCOMPARE(idsOf(service->events()), (QStringList{"nylas_m1", "nylas_p1", feedId}));
+            service->removeAccount(b);
+            QCOMPARE(idsOf(service->events()), (QStringList{"nylas_m1", feedId}));
+        }
+        {
+            auto service = makeService();
+            QCOMPARE(idsOf(service->events()), (QStringList{"nylas_m1", feedId}));
+        }
+
+        // A list that no longer reads whole is no list at all.
+        QFile damaged(file);
+        QVERIFY(damaged.open(QIODevice::ReadOnly));
+        const QByteArray bytes = damaged.readAll();
+        damaged.close();
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        damaged.write(bytes.left(bytes.size() - 10));
+        damaged.close();
+        QVERIFY(makeService()->events().isEmpty());
     }
 
     // Feed accounts through the accounts pane: a redirect elsewhere is refused (the address is

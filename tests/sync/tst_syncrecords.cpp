@@ -1,5 +1,6 @@
 #include "sync/CalendarFeedClient.h"
 #include "sync/CalendarService.h"
+#include "sync/EventCache.h"
 #include "sync/FeedParser.h"
 #include "sync/HttpExchange.h"
 #include "sync/SMSService.h"
@@ -443,6 +444,106 @@ private Q_SLOTS:
                  {u"/home/jo/cal.ics"_s, u"file:///home/jo/cal.ics"_s}})
             QCOMPARE(CalendarFeedClient::normalizedAddress(address).value_or(QUrl()).toString(),
                      expected);
+    }
+
+    // Every field survives the file; an event with only what is required stays that bare.
+    void eventCacheKeepsEveryField() {
+        CalendarEvent full;
+        full.id = u"nylas_a-1"_s;
+        full.title = u"Design review ✨"_s;
+        full.startDate = QDateTime::fromMSecsSinceEpoch(1765110600123, Qt::UTC);
+        full.endDate = full.startDate.addSecs(1800);
+        full.calendarTitle = u"Work"_s;
+        full.calendarColor = QColor(0x42, 0x85, 0xf4);
+        full.meetingLink = QUrl(u"https://meet.google.com/abc-defg-hij?authuser=1"_s);
+        full.attendeeEmails = {u"ada@work.test"_s, u"bo@partner.test"_s};
+        full.organizerEmail = u"ada@work.test"_s;
+        full.location = u"Room 4"_s;
+        full.notes = u"Line one\nline two"_s;
+        full.calendarId = u"cal-1"_s;
+        full.provider = CalendarProvider::microsoft;
+        full.accountId = u"ACC"_s;
+        full.conferencingProvider = u"Microsoft Teams"_s;
+        CalendarEvent bare;
+        bare.id = u"f"_s;
+        bare.startDate = QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+        bare.endDate = bare.startDate;
+        bare.isAllDay = true;
+        bare.provider = CalendarProvider::feed;
+
+        const EventCache::Lists lists{{u"ACC"_s, {full}}, {u"FEED"_s, {bare}}, {u"NONE"_s, {}}};
+        const EventCache::Lists back = EventCache::decode(EventCache::encode(lists));
+        QCOMPARE(back.keys().size(), 3);
+        QVERIFY(back.value(u"NONE"_s).isEmpty());
+        const CalendarEvent a = back.value(u"ACC"_s).value(0);
+        QCOMPARE(a.id, full.id);
+        QCOMPARE(a.title, full.title);
+        QCOMPARE(a.startDate, full.startDate);
+        QCOMPARE(a.endDate, full.endDate);
+        QCOMPARE(a.calendarTitle, full.calendarTitle);
+        QCOMPARE(a.calendarColor, full.calendarColor);
+        QCOMPARE(a.isAllDay, false);
+        QCOMPARE(a.meetingLink, full.meetingLink);
+        QCOMPARE(a.attendeeEmails, full.attendeeEmails);
+        QCOMPARE(a.organizerEmail, full.organizerEmail);
+        QCOMPARE(a.location, full.location);
+        QCOMPARE(a.notes, full.notes);
+        QCOMPARE(a.calendarId, full.calendarId);
+        QCOMPARE(a.provider, full.provider);
+        QCOMPARE(a.accountId, full.accountId);
+        QCOMPARE(a.conferencingProvider, full.conferencingProvider);
+        const CalendarEvent f = back.value(u"FEED"_s).value(0);
+        QCOMPARE(f.startDate, bare.startDate);
+        QVERIFY(f.isAllDay);
+        QVERIFY(!f.calendarColor.isValid());
+        QVERIFY(!f.meetingLink && !f.organizerEmail && !f.location && !f.notes && !f.calendarId &&
+                !f.accountId && !f.conferencingProvider);
+        QCOMPARE(f.provider, CalendarProvider::feed);
+        // Equal lists write equal bytes, whatever order the accounts were put in.
+        QCOMPARE(EventCache::encode(back), EventCache::encode(lists));
+    }
+
+    void eventCacheRefusesWhatItDidNotWrite_data() {
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<QByteArray>("version");
+        const QByteArray good =
+            R"("id":"x","title":"t","start":1000,"end":2000,"calendarTitle":"",)"
+            R"("isAllDay":false,"attendees":[],"provider":"Google")";
+        QTest::newRow("readable") << good << QByteArray("1");
+        QTest::newRow("another version") << good << QByteArray("2");
+        QTest::newRow("no id") << QByteArray(good).replace(R"("id":"x",)", "") << QByteArray("1");
+        QTest::newRow("start in seconds as text")
+            << QByteArray(good).replace("1000", "\"1000\"") << QByteArray("1");
+        QTest::newRow("start before 1970")
+            << QByteArray(good).replace("1000", "-1") << QByteArray("1");
+        QTest::newRow("end past year 9999")
+            << QByteArray(good).replace("2000", "253402300800000") << QByteArray("1");
+        QTest::newRow("unknown provider")
+            << QByteArray(good).replace("Google", "Yahoo") << QByteArray("1");
+        QTest::newRow("colour that is no colour")
+            << good + R"(,"calendarColor":"#zzzzzz")" << QByteArray("1");
+        QTest::newRow("colour without its hash")
+            << good + R"(,"calendarColor":"4285f4")" << QByteArray("1");
+        QTest::newRow("link that is no address")
+            << good + R"(,"meetingLink":"http://exa mple.com")" << QByteArray("1");
+        QTest::newRow("attendee that is a number")
+            << QByteArray(good).replace(R"("attendees":[])", R"("attendees":[1])")
+            << QByteArray("1");
+    }
+
+    void eventCacheRefusesWhatItDidNotWrite() {
+        QFETCH(QByteArray, event);
+        QFETCH(QByteArray, version);
+        const QByteArray file =
+            R"({"version":)" + version + R"(,"accounts":{"ACC":[{)" + event + "}]}}";
+        const bool readable = QByteArray(QTest::currentDataTag()) == "readable";
+        try {
+            const EventCache::Lists lists = EventCache::decode(file);
+            QVERIFY(readable);
+            QCOMPARE(lists.value(u"ACC"_s).value(0).endDate.toMSecsSinceEpoch(), 2000);
+        } catch (const DecodingError &) {
+            QVERIFY(!readable);
+        }
     }
 };
 

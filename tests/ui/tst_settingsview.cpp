@@ -19,6 +19,7 @@
 #include "ui/settings/SettingsBlocks.h"
 #include "ui/settings/SettingsView.h"
 
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QJsonArray>
 #include <QMenu>
@@ -299,6 +300,42 @@ private Q_SLOTS:
         QCOMPARE(quit.size(), 2);
         QTest::keyClick(view.get(), Qt::Key_W, Qt::ControlModifier);
         QVERIFY(!view->isVisible());
+    }
+
+    // Beside each account's lead times, its alert style: full-screen until chosen otherwise,
+    // chosen from the keyboard, kept per account, and forgotten with the account.
+    void alertStylePerAccount() {
+        const ConnectedAccount work = grant(u"kim@northwind.test"_s, CalendarProvider::google);
+        const ConnectedAccount home = grant(u"kim@home.test"_s, CalendarProvider::microsoft);
+        openWith({work, home});
+        view->selectTab(SidebarTab::general);
+        GeneralContent *general = view->general();
+        QComboBox *workStyle = general->alertStyleBox(work.id);
+        QComboBox *homeStyle = general->alertStyleBox(home.id);
+        QVERIFY(workStyle && homeStyle);
+        QCOMPARE(workStyle->accessibleName(), u"Alert style"_s);
+        QStringList offered;
+        for (int i = 0; i < workStyle->count(); ++i)
+            offered << workStyle->itemText(i);
+        QCOMPARE(offered, (QStringList{u"Full-screen"_s, u"Notification only"_s}));
+        QCOMPARE(workStyle->currentText(), u"Full-screen"_s);
+
+        workStyle->setFocus();
+        QTest::keyClick(workStyle, Qt::Key_Down);
+        QCOMPARE(workStyle->currentText(), u"Notification only"_s);
+        QCOMPARE(env->makeSettings()->alertStyle(work.id), AlertStyle::notificationOnly);
+        QCOMPARE(env->makeSettings()->alertStyle(home.id), AlertStyle::fullScreen);
+        QCOMPARE(homeStyle->currentText(), u"Full-screen"_s);
+        QCOMPARE(general->alertStyleBox(work.id), workStyle);
+
+        // Changed elsewhere, the box follows.
+        settings->setAlertStyle(home.id, AlertStyle::notificationOnly);
+        QCOMPARE(homeStyle->currentText(), u"Notification only"_s);
+
+        calendar().removeAccount(work);
+        QCOMPARE(settings->alertStyle(work.id), AlertStyle::fullScreen);
+        QCOMPARE(settings->alertStyle(home.id), AlertStyle::notificationOnly);
+        QTRY_VERIFY(!general->alertStyleBox(work.id));
     }
 
     // A failure shows until the next attempt starts, which keeps both buttons off until the

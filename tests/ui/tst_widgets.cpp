@@ -15,6 +15,7 @@
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 #include "ui/UpdateDialog.h"
+#include "ui/TrayIconPainter.h"
 #include "ui/Widgets.h"
 #include "ui/WindowPlacement.h"
 
@@ -105,6 +106,28 @@ bool centredOn(const QWidget *window, const QScreen *screen) {
     return area.contains(frame) &&
            std::abs(frame.center().x() - area.center().x()) <= decoration.width() / 2 + 1 &&
            std::abs(frame.center().y() - area.center().y()) <= decoration.height() / 2 + 1;
+}
+
+// Pixels of `image` close to `color` (each channel within 40), ignoring the nearly transparent.
+int pixelsNear(const QImage &image, const QColor &color) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = QColor::fromRgba(image.pixel(x, y));
+            if (c.alpha() > 200 && std::abs(c.red() - color.red()) < 40 &&
+                std::abs(c.green() - color.green()) < 40 && std::abs(c.blue() - color.blue()) < 40)
+                ++count;
+        }
+    return count;
+}
+
+// The icon as a panel of `background` shows it.
+QImage onPanel(const QImage &icon, const QColor &background) {
+    QImage panel(icon.size(), QImage::Format_ARGB32);
+    panel.fill(background);
+    QPainter p(&panel);
+    p.drawImage(0, 0, icon);
+    return panel;
 }
 } // namespace
 
@@ -674,6 +697,56 @@ private Q_SLOTS:
         for (const QPointer<QWidget> &w : windows)
             QVERIFY(!w);
         QVERIFY(!controller || controller->windows().isEmpty());
+    }
+
+    // The tray icon at a small, a middle and a large panel size: without a mark it is the bare
+    // symbol; within the hour a badge in the lower right corner carries the minutes in white,
+    // blue until five minutes before, red from then on; the symbol's upper left stays as it is.
+    void trayIconMark_data() {
+        QTest::addColumn<int>("size");
+        for (int size : {16, 24, 48})
+            QTest::addRow("%d px", size) << size;
+    }
+    void trayIconMark() {
+        QFETCH(int, size);
+        const QImage bare = TrayIconPainter::paint(size, {});
+        QCOMPARE(bare.size(), QSize(size, size));
+        QVERIFY(pixelsNear(bare, Theme::Colors::primary()) > 0);
+        QCOMPARE(pixelsNear(bare, Theme::Colors::red()), 0);
+        // The badge covers the lower right quarter, so any white there is its digits.
+        const auto digits = [size](const QImage &image) {
+            return pixelsNear(image.copy(size / 2, size / 2, size - size / 2, size - size / 2),
+                              Qt::white);
+        };
+
+        const QImage later = TrayIconPainter::paint(size, {{}, 42, false});
+        const QImage soon = TrayIconPainter::paint(size, {{}, 3, true});
+        const QImage other = TrayIconPainter::paint(size, {{}, 8, true});
+        QCOMPARE(pixelsNear(later, Theme::Colors::red()), 0);
+        const int badgeArea = size * size / 8;
+        QVERIFY2(pixelsNear(soon, Theme::Colors::red()) >= badgeArea / 2,
+                 qPrintable(QString::number(pixelsNear(soon, Theme::Colors::red()))));
+        for (const QImage *marked : {&later, &soon, &other}) {
+            // Digits: white, a few pixels at least even at 16 px.
+            QVERIFY(digits(*marked) >= 3);
+            for (int y = 0; y < size / 3; ++y)
+                for (int x = 0; x < size / 3; ++x)
+                    QCOMPARE(marked->pixel(x, y), bare.pixel(x, y));
+            // The badge keeps its own colour on light and dark panels.
+            for (const QColor &panel : {QColor(Qt::white), QColor(0x20, 0x20, 0x20)}) {
+                const QImage shown = onPanel(*marked, panel);
+                QVERIFY(pixelsNear(shown, Qt::white) >= 3);
+                QVERIFY(pixelsNear(shown, marked == &later
+                                              ? Theme::Colors::primary()
+                                              : Theme::Colors::red()) >= badgeArea / 2);
+            }
+        }
+        // Other minutes, other digits.
+        QVERIFY(soon != other);
+        QCOMPARE(TrayIconPainter::paint(size, {{}, 3, true}), soon);
+        // The icon offers every panel size.
+        const QIcon icon = TrayIconPainter::icon({{}, 3, true});
+        QCOMPARE(icon.availableSizes().size(), qsizetype(std::size(TrayIconPainter::sizes)));
     }
 };
 

@@ -8,11 +8,13 @@
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
+#include <QComboBox>
 #include <QEasingCurve>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPropertyAnimation>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace {
@@ -136,6 +138,7 @@ void GeneralContent::rebuildAccounts() {
     m_chevrons.clear();
     m_calendarSwitches.clear();
     m_addMenus.clear();
+    m_alertStyles.clear();
     while (QLayoutItem *item = m_accountsLayout->takeAt(0)) {
         delete item->widget();
         delete item;
@@ -175,6 +178,11 @@ void GeneralContent::refreshValues() {
     m_respectDND->setChecked(m_model.respectDND());
     for (auto it = m_calendarSwitches.cbegin(); it != m_calendarSwitches.cend(); ++it)
         it.value()->setChecked(m_model.isCalendarEnabled(it.key()));
+    for (auto it = m_alertStyles.cbegin(); it != m_alertStyles.cend(); ++it) {
+        const QSignalBlocker quiet(it.value());
+        it.value()->setCurrentIndex(
+            int(GeneralSettingsModel::alertStyles().indexOf(m_model.alertStyle(it.key()))));
+    }
     for (auto it = m_countTexts.cbegin(); it != m_countTexts.cend(); ++it) {
         const QString text = m_model.calendarCountText(it.key());
         it.value()->setText(text);
@@ -311,6 +319,24 @@ QWidget *GeneralContent::buildRemindersCard(const QString &accountId) {
         row->rowLayout()->addWidget(add);
         row->rowLayout()->addStretch();
     }
+
+    SettingsRow *styleRow = card->addRow();
+    const QString styleTitle = tr("Alert style");
+    styleRow->rowLayout()->addWidget(
+        Widgets::label(styleTitle, Theme::Typography::body(), Theme::Colors::textPrimary()));
+    styleRow->rowLayout()->addStretch();
+    auto *styles = new QComboBox;
+    styles->setObjectName(QStringLiteral("alert-style:") + accountId);
+    styles->setAccessibleName(styleTitle);
+    for (AlertStyle style : GeneralSettingsModel::alertStyles())
+        styles->addItem(GeneralSettingsModel::alertStyleLabel(style));
+    // Every way of choosing (mouse, keys, an assistive tool) changes the current index.
+    connect(styles, &QComboBox::currentIndexChanged, this, [this, accountId](int index) {
+        if (index >= 0 && index < GeneralSettingsModel::alertStyles().size())
+            m_model.setAlertStyle(accountId, GeneralSettingsModel::alertStyles().at(index));
+    });
+    m_alertStyles.insert(accountId, styles);
+    styleRow->rowLayout()->addWidget(styles);
     return card;
 }
 

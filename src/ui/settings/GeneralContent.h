@@ -9,13 +9,14 @@
 
 class GeneralSettingsModel;
 class QAbstractButton;
+class QComboBox;
 class QLabel;
 class QMenu;
 class QVBoxLayout;
 class SwitchButton;
 
-// The General settings tab: per account its calendars (folded by default) and reminder lead
-// times, then the alert and update preferences.
+// The General settings tab: per account its calendars (folded by default), reminder lead
+// times and alert style, then the alert and update preferences.
 class GeneralContent : public SettingsTab {
     Q_OBJECT
 
@@ -28,6 +29,10 @@ public:
     void setExpanded(const QString &accountId, bool expanded);
     // The "Add reminder" menu of an account, or null when every lead time is chosen.
     QMenu *addReminderMenu(const QString &accountId) const;
+    // The account's choice between a full-screen reminder and a notification.
+    QComboBox *alertStyleBox(const QString &accountId) const {
+        return m_alertStyles.value(accountId);
+    }
     QAbstractButton *checkNowButton() const { return m_checkNow; }
     SwitchButton *automaticUpdatesSwitch() const { return m_automaticUpdates; }
 
@@ -63,6 +68,7 @@ private:
     QHash<QString, QLabel *> m_chevrons;
     QHash<QString, SwitchButton *> m_calendarSwitches;
     QHash<QString, QMenu *> m_addMenus;
+    QHash<QString, QComboBox *> m_alertStyles;
     SwitchButton *m_playSound;
     SwitchButton *m_respectDND;
     SwitchButton *m_automaticUpdates;

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/CalendarEvent.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <memory>
+
+namespace PrivateFiles {
+class Folder;
+}
+
+// Every account's last good events, kept in a file (0600) so that reminders still come when
+// the calendars cannot be reached from the start. Each account's list is replaced whole, so a
+// list read back never holds an event that a later good read no longer had.
+class EventCache {
+public:
+    using Lists = QHash<QString, QList<CalendarEvent>>;
+
+    static constexpr const char *fileName = "Events.json";
+    static constexpr qint64 maxFileBytes = 16 * 1024 * 1024;
+
+    // Reads what `folder` holds; an empty `folder` keeps the lists in memory only.
+    explicit EventCache(const QString &folder);
+    ~EventCache();
+    EventCache(const EventCache &) = delete;
+    EventCache &operator=(const EventCache &) = delete;
+
+    // Each account's list, by account id.
+    const Lists &lists() const { return m_lists; }
+    // Replaces the account's list; the file is written only when something changed.
+    void store(const QString &accountId, const QList<CalendarEvent> &events);
+    void drop(const QString &accountId);
+    // Drops the lists of every account not named.
+    void keepOnly(const QSet<QString> &accountIds);
+
+    static QByteArray encode(const Lists &lists);
+    // Throws DecodingError for anything but a file `encode` could have written.
+    static Lists decode(const QByteArray &bytes);
+
+private:
+    void save();
+
+    std::unique_ptr<PrivateFiles::Folder> m_folder;
+    Lists m_lists;
+    // What the file holds, so an unchanged refresh writes nothing.
+    QByteArray m_written;
+};
