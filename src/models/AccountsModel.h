@@ -27,10 +27,14 @@ public:
     // As last read from the secret store; `changed` follows each new reading.
     bool isSlackConnected() const { return m_slackConnected; }
     QCoro::Task<> reloadSlack();
-    // Why the feed account's last poll failed; absent for other accounts and working feeds.
-    std::optional<QString> feedProblem(const QString &accountId) const;
+    // Why the account's calendars are not current (a feed's failed poll, the desktop's
+    // calendar store gone); absent while they are.
+    std::optional<QString> accountProblem(const QString &accountId) const;
+    // Why the provider cannot be connected on this desktop; absent when it can.
+    std::optional<QString> unavailableReason(CalendarProvider provider) const;
     AddFeedModel &feedForm() const { return *m_feedForm; }
 
+    // A sign-in, or for the desktop's calendars the connection itself (they need none).
     void connectProvider(CalendarProvider provider);
     void connectSlack();
     void removeAccount(const QString &accountId);

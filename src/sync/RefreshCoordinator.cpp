@@ -2,6 +2,7 @@
 
 #include "AccountRegistry.h"
 #include "CalendarProxyClient.h"
+#include "DesktopCalendarSource.h"
 #include "FeedPoller.h"
 #include "SyncLog.h"
 #include "core/AppSettings.h"
@@ -12,16 +13,48 @@
 #include <algorithm>
 
 RefreshCoordinator::RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy,
-                                       FeedPoller &feeds, AppSettings &settings, Clock &clock,
-                                       QObject *parent)
+                                       FeedPoller &feeds, DesktopCalendarSource &desktop,
+                                       AppSettings &settings, Clock &clock, QObject *parent)
     : QObject(parent)
     , m_accounts(accounts)
     , m_proxy(proxy)
     , m_feeds(feeds)
+    , m_desktop(desktop)
     , m_settings(settings)
     , m_clock(clock) {
     connect(&m_accounts, &AccountRegistry::accountRemoved, this,
             &RefreshCoordinator::forgetAccount);
+    connect(&m_desktop, &DesktopCalendarSource::eventsChanged, this,
+            &RefreshCoordinator::takeDesktopEvents);
+    connect(&m_desktop, &DesktopCalendarSource::calendarsChanged, this,
+            &RefreshCoordinator::takeDesktopCalendars);
+}
+
+void RefreshCoordinator::takeDesktopEvents() {
+    bool taken = false;
+    for (const ConnectedAccount &account : m_accounts.accounts()) {
+        if (account.provider != CalendarProvider::desktop)
+            continue;
+        m_batches.insert(
+            account.id,
+            AccountBatch{account, m_desktop.listedCalendars(), {}, m_desktop.events(account.id)});
+        taken = true;
+    }
+    if (taken)
+        publishBatches();
+}
+
+void RefreshCoordinator::takeDesktopCalendars() {
+    AccountCalendars calendars = m_accountCalendars;
+    bool taken = false;
+    for (const ConnectedAccount &account : m_accounts.accounts()) {
+        if (account.provider != CalendarProvider::desktop)
+            continue;
+        calendars.insert(account.id, m_desktop.listedCalendars());
+        taken = true;
+    }
+    if (taken)
+        setAccountCalendars(std::move(calendars));
 }
 
 RefreshCoordinator::~RefreshCoordinator() {
@@ -77,6 +110,10 @@ QCoro::Task<RefreshCoordinator::AccountCalendars> RefreshCoordinator::listCalend
     for (const ConnectedAccount &account : accounts) {
         if (account.provider == CalendarProvider::feed) {
             result.insert(account.id, {FeedPoller::calendarOf(account)});
+            continue;
+        }
+        if (account.provider == CalendarProvider::desktop) {
+            result.insert(account.id, m_desktop.listedCalendars());
             continue;
         }
         if (account.grantId.isEmpty())
@@ -153,6 +190,11 @@ QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
     if (account.provider == CalendarProvider::feed) {
         batch.calendars = {FeedPoller::calendarOf(account)};
         batch.feedEvents = co_await m_feeds.poll(account);
+    } else if (account.provider == CalendarProvider::desktop) {
+        // Kept current by the store's views; the poll only moves the window on.
+        m_desktop.refresh();
+        batch.calendars = m_desktop.listedCalendars();
+        batch.feedEvents = m_desktop.events(account.id);
     } else {
         if (account.grantId.isEmpty())
             co_return;

@@ -17,6 +17,7 @@ class AccountRegistry;
 class AppSettings;
 class CalendarProxyClient;
 class Clock;
+class DesktopCalendarSource;
 class FeedPoller;
 
 // Fetches every account's events, side by side, and publishes them merged and sorted as each
@@ -27,7 +28,8 @@ class RefreshCoordinator : public QObject {
 public:
     using AccountCalendars = QHash<QString, QList<ProxyCalendar>>;
 
-    // One account's fetched material for a refresh: proxy records, or a feed's events.
+    // One account's fetched material for a refresh: proxy records, or the events of a feed or
+    // of the desktop's calendars.
     struct AccountBatch {
         ConnectedAccount account;
         QList<ProxyCalendar> calendars;
@@ -38,7 +40,8 @@ public:
     static constexpr std::chrono::seconds interval{120};
 
     RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy, FeedPoller &feeds,
-                       AppSettings &settings, Clock &clock, QObject *parent = nullptr);
+                       DesktopCalendarSource &desktop, AppSettings &settings, Clock &clock,
+                       QObject *parent = nullptr);
     ~RefreshCoordinator() override;
 
     const QList<CalendarEvent> &events() const { return m_events; }
@@ -78,12 +81,16 @@ private:
     // Publishes the last batch of every connected account.
     void publishBatches();
     void forgetAccount(const ConnectedAccount &account);
+    // The desktop's calendars changed on their own: their account's batch is replaced now.
+    void takeDesktopEvents();
+    void takeDesktopCalendars();
     void setLoading(bool loading);
     void setAccountCalendars(AccountCalendars calendars);
 
     AccountRegistry &m_accounts;
     CalendarProxyClient &m_proxy;
     FeedPoller &m_feeds;
+    DesktopCalendarSource &m_desktop;
     AppSettings &m_settings;
     Clock &m_clock;
     QList<CalendarEvent> m_events;
