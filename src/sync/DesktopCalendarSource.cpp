@@ -46,7 +46,7 @@ public:
         m_waiter = waiter;
         m_start(&AsyncCall::ready, this);
     }
-    GAsyncResult *await_resume() { return m_result.get(); }
+    Ref<GAsyncResult> await_resume() { return std::move(m_result); }
 
 private:
     static void ready(GObject *, GAsyncResult *result, gpointer data) {
@@ -367,13 +367,12 @@ QCoro::Task<> DesktopCalendarSource::connectRegistry() {
     QPointer<DesktopCalendarSource> self(this);
     m_connecting = true;
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(m_bus->cancellable));
-    AsyncCall call([cancellable](GAsyncReadyCallback ready, gpointer data) {
+    const Ref<GAsyncResult> result = co_await AsyncCall([cancellable](GAsyncReadyCallback ready, gpointer data) {
         e_source_registry_new(cancellable, ready, data);
     });
-    GAsyncResult *result = co_await call;
     g_object_unref(cancellable);
     GError *raw = nullptr;
-    ESourceRegistry *registry = e_source_registry_new_finish(result, &raw);
+    ESourceRegistry *registry = e_source_registry_new_finish(result.get(), &raw);
     const ErrorPtr error(raw);
     if (!self) {
         if (registry)
@@ -528,12 +527,11 @@ QCoro::Task<> DesktopCalendarSource::openCalendar(CalendarPtr calendar) {
     calendar->opening = true;
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(calendar->cancellable));
     ESource *source = calendar->source.get();
-    AsyncCall connecting([source, cancellable](GAsyncReadyCallback ready, gpointer data) {
+    const Ref<GAsyncResult> connected = co_await AsyncCall([source, cancellable](GAsyncReadyCallback ready, gpointer data) {
         e_cal_client_connect(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, 30, cancellable, ready, data);
     });
-    GAsyncResult *connected = co_await connecting;
     GError *raw = nullptr;
-    Ref<EClient> client{e_cal_client_connect_finish(connected, &raw)};
+    Ref<EClient> client{e_cal_client_connect_finish(connected.get(), &raw)};
     ErrorPtr error(raw);
     if (!self || !isCurrent(calendar) || g_cancellable_is_cancelled(cancellable)) {
         g_object_unref(cancellable);
@@ -550,14 +548,13 @@ QCoro::Task<> DesktopCalendarSource::openCalendar(CalendarPtr calendar) {
     e_cal_client_set_default_timezone(calClient, e_cal_util_get_system_timezone());
 
     // The view is started before the first reading, so no change falls between the two.
-    AsyncCall viewing([calClient, cancellable](GAsyncReadyCallback ready, gpointer data) {
+    const Ref<GAsyncResult> viewed = co_await AsyncCall([calClient, cancellable](GAsyncReadyCallback ready, gpointer data) {
         e_cal_client_get_view(calClient, "#t", cancellable, ready, data);
     });
-    GAsyncResult *viewed = co_await viewing;
     g_object_unref(cancellable);
     ECalClientView *view = nullptr;
     raw = nullptr;
-    e_cal_client_get_view_finish(calClient, viewed, &view, &raw);
+    e_cal_client_get_view_finish(calClient, viewed.get(), &view, &raw);
     error.reset(raw);
     Ref<ECalClientView> viewRef{view};
     if (!self || !isCurrent(calendar) || !calendar->opening)
@@ -575,7 +572,7 @@ QCoro::Task<> DesktopCalendarSource::openCalendar(CalendarPtr calendar) {
     g_signal_connect(calendar->view, "objects-added", G_CALLBACK(&objectsChanged), receiver);
     g_signal_connect(calendar->view, "objects-modified", G_CALLBACK(&objectsChanged), receiver);
     g_signal_connect(calendar->view, "objects-removed", G_CALLBACK(&objectsRemoved), receiver);
-    e_cal_client_view_set_flags(calendar->view, E_CAL_CLIENT_VIEW_FLAGS_NONE);
+    e_cal_client_view_set_flags(calendar->view, E_CAL_CLIENT_VIEW_FLAGS_NONE, nullptr);
     raw = nullptr;
     e_cal_client_view_start(calendar->view, &raw);
     if (const ErrorPtr started(raw); started)
@@ -603,14 +600,13 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
     const QByteArray query = rangeQuery(from, to);
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(calendar->cancellable));
-    AsyncCall listing([client, cancellable, &query](GAsyncReadyCallback ready, gpointer data) {
+    const Ref<GAsyncResult> listed = co_await AsyncCall([client, cancellable, &query](GAsyncReadyCallback ready, gpointer data) {
         e_cal_client_get_object_list_as_comps(client, query.constData(), cancellable, ready, data);
     });
-    GAsyncResult *listed = co_await listing;
     g_object_unref(cancellable);
     GSList *components = nullptr;
     GError *raw = nullptr;
-    e_cal_client_get_object_list_as_comps_finish(client, listed, &components, &raw);
+    e_cal_client_get_object_list_as_comps_finish(client, listed.get(), &components, &raw);
     const ErrorPtr error(raw);
     auto job = std::make_shared<ExpandJob>();
     job->components = std::make_unique<ComponentList>(components);
@@ -699,14 +695,13 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
     const quint64 reading = ++calendar->readings[uid];
     const QByteArray id = uid.toUtf8();
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(calendar->cancellable));
-    AsyncCall fetching([client, cancellable, &id](GAsyncReadyCallback ready, gpointer data) {
+    const Ref<GAsyncResult> fetched = co_await AsyncCall([client, cancellable, &id](GAsyncReadyCallback ready, gpointer data) {
         e_cal_client_get_objects_for_uid(client, id.constData(), cancellable, ready, data);
     });
-    GAsyncResult *fetched = co_await fetching;
     g_object_unref(cancellable);
     GSList *components = nullptr;
     GError *raw = nullptr;
-    e_cal_client_get_objects_for_uid_finish(client, fetched, &components, &raw);
+    e_cal_client_get_objects_for_uid_finish(client, fetched.get(), &components, &raw);
     const ErrorPtr error(raw);
     auto job = std::make_shared<ExpandJob>();
     job->components = std::make_unique<ComponentList>(components);
