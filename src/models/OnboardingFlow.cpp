@@ -33,8 +33,9 @@ bool OnboardingFlow::isCalendarConnected() const {
 }
 
 std::optional<QString> OnboardingFlow::unavailableReason(CalendarProvider provider) const {
+    // While it is not known yet, the choice stays open.
     if (provider != CalendarProvider::desktop || !m_calendarService ||
-        m_calendarService->desktopCalendarsAvailable())
+        m_calendarService->desktopAvailability() != DesktopCalendarSource::Availability::absent)
         return std::nullopt;
     return DesktopCalendarSource::problemText();
 }

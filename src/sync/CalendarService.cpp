@@ -70,10 +70,6 @@ std::optional<QString> CalendarService::accountProblem(const QString &accountId)
     return std::nullopt;
 }
 
-bool CalendarService::desktopCalendarsAvailable() const {
-    return m_desktop.availability() == DesktopCalendarSource::Availability::present;
-}
-
 QHash<QString, QString> CalendarService::desktopCalendarGroups() const {
     QHash<QString, QString> groups;
     for (const DesktopCalendar &calendar : m_desktop.calendars())

@@ -27,8 +27,6 @@ class CalendarService : public QObject {
     Q_PROPERTY(
         AccountCalendars accountCalendars READ accountCalendars NOTIFY accountCalendarsChanged)
     Q_PROPERTY(QHash<QString, QString> feedErrors READ feedErrors NOTIFY feedErrorsChanged)
-    Q_PROPERTY(bool desktopCalendarsAvailable READ desktopCalendarsAvailable NOTIFY
-                   desktopCalendarsChanged)
 
 public:
     using AccountCalendars = RefreshCoordinator::AccountCalendars;
@@ -55,8 +53,11 @@ public:
     // gone); absent when they are.
     std::optional<QString> accountProblem(const QString &accountId) const;
 
-    // The desktop's calendar store is on the session bus, so its calendars can be connected.
-    bool desktopCalendarsAvailable() const;
+    // Whether the desktop's calendar store is on the session bus, so its calendars can be
+    // connected; known once monitoring has started.
+    DesktopCalendarSource::Availability desktopAvailability() const {
+        return m_desktop.availability();
+    }
     // The group (online account or "On This Computer") of each desktop calendar, by id.
     QHash<QString, QString> desktopCalendarGroups() const;
     // Connects the desktop's calendars as one account; there is never more than one.

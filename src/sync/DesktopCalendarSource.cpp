@@ -367,9 +367,10 @@ QCoro::Task<> DesktopCalendarSource::connectRegistry() {
     QPointer<DesktopCalendarSource> self(this);
     m_connecting = true;
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(m_bus->cancellable));
-    const Ref<GAsyncResult> result = co_await AsyncCall([cancellable](GAsyncReadyCallback ready, gpointer data) {
-        e_source_registry_new(cancellable, ready, data);
-    });
+    const Ref<GAsyncResult> result =
+        co_await AsyncCall([cancellable](GAsyncReadyCallback ready, gpointer data) {
+            e_source_registry_new(cancellable, ready, data);
+        });
     g_object_unref(cancellable);
     GError *raw = nullptr;
     ESourceRegistry *registry = e_source_registry_new_finish(result.get(), &raw);
@@ -429,10 +430,22 @@ void DesktopCalendarSource::scheduleSync() {
         Qt::QueuedConnection);
 }
 
-void DesktopCalendarSource::syncCalendars() {
+QCoro::Task<> DesktopCalendarSource::syncCalendars() {
+    QPointer<DesktopCalendarSource> self(this);
+    // A registry that is going away reports every source removed before the bus says it has
+    // gone: the calendars are taken from it only once its name is confirmed owned, so its
+    // last meetings stay when it stops.
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+    ask << QString::fromLatin1(registryService);
+    const QDBusMessage reply = co_await QDBusConnection::sessionBus().asyncCall(ask, 5000);
+    if (!self)
+        co_return;
     ESourceRegistry *registry = m_bus->registry;
-    if (!registry)
-        return;
+    if (!registry || reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty() ||
+        !reply.arguments().constFirst().toBool())
+        co_return;
     QSet<QString> own;
     GList *identities = e_source_registry_list_sources(registry, E_SOURCE_EXTENSION_MAIL_IDENTITY);
     for (GList *l = identities; l; l = l->next) {
@@ -504,6 +517,8 @@ void DesktopCalendarSource::syncCalendars() {
         }
         const bool renamed = !(calendar->info == info);
         calendar->info = info;
+        // After the store returned, the source is the new registry's object.
+        calendar->source.reset(E_SOURCE(g_object_ref(sources.value(info.id))));
         if (!calendar->client && !calendar->opening)
             openCalendar(calendar);
         else if (renamed && calendar->client && !calendar->loading)
@@ -527,9 +542,11 @@ QCoro::Task<> DesktopCalendarSource::openCalendar(CalendarPtr calendar) {
     calendar->opening = true;
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(calendar->cancellable));
     ESource *source = calendar->source.get();
-    const Ref<GAsyncResult> connected = co_await AsyncCall([source, cancellable](GAsyncReadyCallback ready, gpointer data) {
-        e_cal_client_connect(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, 30, cancellable, ready, data);
-    });
+    const Ref<GAsyncResult> connected =
+        co_await AsyncCall([source, cancellable](GAsyncReadyCallback ready, gpointer data) {
+            e_cal_client_connect(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, 30, cancellable, ready,
+                                 data);
+        });
     GError *raw = nullptr;
     Ref<EClient> client{e_cal_client_connect_finish(connected.get(), &raw)};
     ErrorPtr error(raw);
@@ -548,9 +565,10 @@ QCoro::Task<> DesktopCalendarSource::openCalendar(CalendarPtr calendar) {
     e_cal_client_set_default_timezone(calClient, e_cal_util_get_system_timezone());
 
     // The view is started before the first reading, so no change falls between the two.
-    const Ref<GAsyncResult> viewed = co_await AsyncCall([calClient, cancellable](GAsyncReadyCallback ready, gpointer data) {
-        e_cal_client_get_view(calClient, "#t", cancellable, ready, data);
-    });
+    const Ref<GAsyncResult> viewed =
+        co_await AsyncCall([calClient, cancellable](GAsyncReadyCallback ready, gpointer data) {
+            e_cal_client_get_view(calClient, "#t", cancellable, ready, data);
+        });
     g_object_unref(cancellable);
     ECalClientView *view = nullptr;
     raw = nullptr;
@@ -600,9 +618,11 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
     const QByteArray query = rangeQuery(from, to);
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(calendar->cancellable));
-    const Ref<GAsyncResult> listed = co_await AsyncCall([client, cancellable, &query](GAsyncReadyCallback ready, gpointer data) {
-        e_cal_client_get_object_list_as_comps(client, query.constData(), cancellable, ready, data);
-    });
+    const Ref<GAsyncResult> listed =
+        co_await AsyncCall([client, cancellable, &query](GAsyncReadyCallback ready, gpointer data) {
+            e_cal_client_get_object_list_as_comps(client, query.constData(), cancellable, ready,
+                                                  data);
+        });
     g_object_unref(cancellable);
     GSList *components = nullptr;
     GError *raw = nullptr;
@@ -695,9 +715,10 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
     const quint64 reading = ++calendar->readings[uid];
     const QByteArray id = uid.toUtf8();
     GCancellable *cancellable = G_CANCELLABLE(g_object_ref(calendar->cancellable));
-    const Ref<GAsyncResult> fetched = co_await AsyncCall([client, cancellable, &id](GAsyncReadyCallback ready, gpointer data) {
-        e_cal_client_get_objects_for_uid(client, id.constData(), cancellable, ready, data);
-    });
+    const Ref<GAsyncResult> fetched =
+        co_await AsyncCall([client, cancellable, &id](GAsyncReadyCallback ready, gpointer data) {
+            e_cal_client_get_objects_for_uid(client, id.constData(), cancellable, ready, data);
+        });
     g_object_unref(cancellable);
     GSList *components = nullptr;
     GError *raw = nullptr;

@@ -96,7 +96,7 @@ private:
     QCoro::Task<> connectRegistry();
     void dropRegistry();
     // Brings the open calendars in line with the registry's enabled ones.
-    void syncCalendars();
+    QCoro::Task<> syncCalendars();
     void scheduleSync();
     QCoro::Task<> openCalendar(CalendarPtr calendar);
     QCoro::Task<> loadCalendar(CalendarPtr calendar);

@@ -308,7 +308,8 @@ private Q_SLOTS:
         CalendarService service(*settings, proxy, secrets, listener, clock);
         AccountsModel model(service, slack);
         service.startMonitoring();
-        QTRY_VERIFY_WITH_TIMEOUT(service.desktopCalendarsAvailable(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.desktopAvailability(),
+                                  DesktopCalendarSource::Availability::present, 20000);
         QVERIFY(!model.unavailableReason(CalendarProvider::desktop));
 
         model.connectProvider(CalendarProvider::desktop);
