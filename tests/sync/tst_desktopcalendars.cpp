@@ -5,6 +5,7 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "models/AccountsModel.h"
+#include "models/OnboardingFlow.h"
 #include "platform/SecretStore.h"
 #include "sync/BackendAPIClient.h"
 #include "sync/CalendarProxyClient.h"
@@ -170,6 +171,32 @@ private Q_SLOTS:
         const auto details = reader.details(event);
         icalcomponent_free(event);
         QCOMPARE(details.meetingLink.value_or(QUrl()).toString(), link);
+    }
+
+    void choiceGreyedOutWithoutStore() {
+        TestEnvironment environment;
+        auto settings = environment.makeSettings();
+        SecretStore secrets;
+        CalendarProxyClient proxy(secrets, clock);
+        CalendarSignInListener listener;
+        BackendAPIClient backend;
+        SlackService slack(backend, secrets, clock);
+        CalendarService service(*settings, proxy, secrets, listener, clock);
+        AccountsModel accounts(service, slack);
+        OnboardingFlow onboarding(service);
+        // Not known yet: nothing is greyed out before the bus has answered.
+        QVERIFY(!accounts.unavailableReason(CalendarProvider::desktop));
+        service.startMonitoring();
+        QTRY_COMPARE(service.desktopAvailability(), DesktopCalendarSource::Availability::absent);
+        const QString reason = u"Evolution Data Server is not running on this desktop"_s;
+        QCOMPARE(accounts.unavailableReason(CalendarProvider::desktop), reason);
+        QCOMPARE(onboarding.unavailableReason(CalendarProvider::desktop), reason);
+        QVERIFY(!accounts.unavailableReason(CalendarProvider::google));
+        QVERIFY(!onboarding.unavailableReason(CalendarProvider::feed));
+
+        accounts.connectProvider(CalendarProvider::desktop);
+        onboarding.connectProvider(CalendarProvider::desktop);
+        QVERIFY(service.accounts().isEmpty());
     }
 
     void storeAbsentThenStarted() {
