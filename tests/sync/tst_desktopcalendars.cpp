@@ -5,6 +5,7 @@
 #include "TestEnvironment.h"
 #include "core/AppSettings.h"
 #include "models/AccountsModel.h"
+#include "models/GeneralSettingsModel.h"
 #include "models/OnboardingFlow.h"
 #include "platform/SecretStore.h"
 #include "sync/BackendAPIClient.h"
@@ -348,7 +349,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(find(service.events(), u"Review"_s), 20000);
         const ProxyCalendar listedTeam{team, u"Team"_s, u"#3366cc"_s, std::nullopt};
         QTRY_VERIFY(service.accountCalendars().value(account.id).contains(listedTeam));
-        QCOMPARE(service.desktopCalendarGroups().value(team), u"On This Computer"_s);
+        GeneralSettingsModel general(*settings, service);
+        QCOMPARE(general.calendarGroup(team), u"On This Computer"_s);
+        QVERIFY(!general.calendarGroup(u"not-a-desktop-calendar"_s));
         QVERIFY(!model.accountProblem(account.id));
 
         // Switched off in General: its meetings leave at the next refresh.
