@@ -76,17 +76,37 @@ public:
         return m_sources;
     }
 
-    // A new local calendar; returns its UID once the registry lists it.
-    QString createCalendar(const QString &name, const QString &color) {
+    // A new local calendar under `parent` (by default "On This Computer"); returns its UID.
+    QString createCalendar(const QString &name, const QString &color,
+                           const QString &parent = QStringLiteral("local-stub")) {
         GError *error = nullptr;
         ESource *source = e_source_new(nullptr, nullptr, &error);
         check(error);
         e_source_set_display_name(source, name.toUtf8().constData());
-        e_source_set_parent(source, "local-stub");
+        e_source_set_parent(source, parent.toUtf8().constData());
         auto *calendar = static_cast<ESourceCalendar *>(
             e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
         e_source_backend_set_backend_name(E_SOURCE_BACKEND(calendar), "local");
         e_source_selectable_set_color(E_SOURCE_SELECTABLE(calendar), color.toUtf8().constData());
+        e_source_registry_commit_source_sync(registry(), source, nullptr, &error);
+        check(error);
+        const QString uid = QString::fromUtf8(e_source_get_uid(source));
+        g_object_unref(source);
+        return uid;
+    }
+
+    // An account's collection, as GNOME Online Accounts adds one for each online account
+    // (without its online part: its calendars here are local ones); returns its UID.
+    QString createCollection(const QString &identity) {
+        GError *error = nullptr;
+        ESource *source = e_source_new(nullptr, nullptr, &error);
+        check(error);
+        e_source_set_display_name(source, identity.toUtf8().constData());
+        auto *collection = static_cast<ESourceCollection *>(
+            e_source_get_extension(source, E_SOURCE_EXTENSION_COLLECTION));
+        e_source_backend_set_backend_name(E_SOURCE_BACKEND(collection), "none");
+        e_source_collection_set_identity(collection, identity.toUtf8().constData());
+        e_source_collection_set_calendar_enabled(collection, TRUE);
         e_source_registry_commit_source_sync(registry(), source, nullptr, &error);
         check(error);
         const QString uid = QString::fromUtf8(e_source_get_uid(source));

@@ -261,6 +261,31 @@ private Q_SLOTS:
         QCOMPARE(r.provider, CalendarProvider::desktop);
     }
 
+    // An online account's calendars come under its address, and that address is the user's
+    // own: a meeting it declined is left out.
+    void onlineAccountCalendarsGrouped() {
+        startStore();
+        const QString collection = store->createCollection(u"alice@example.net"_s);
+        const QString work = store->createCalendar(u"Work"_s, u"#884422"_s, collection);
+        store->put(
+            work,
+            calendar(single("kept@test", "Kept", "20300305T100000Z", "20300305T110000Z",
+                            "ATTENDEE;PARTSTAT=ACCEPTED:mailto:alice@example.net\r\n") +
+                     single("no@test", "Declined by Alice", "20300305T120000Z", "20300305T130000Z",
+                            "ATTENDEE;PARTSTAT=DECLINED:mailto:alice@example.net\r\n")));
+        DesktopCalendarSource source(clock);
+        source.watch();
+        openAndLoad(source, work);
+        const auto calendars = source.calendars();
+        const auto info = std::find_if(calendars.cbegin(), calendars.cend(),
+                                       [&](const DesktopCalendar &c) { return c.id == work; });
+        QCOMPARE(info->group, u"alice@example.net"_s);
+        QTRY_VERIFY(find(source.events(accountId), u"Kept"_s));
+        QVERIFY(!find(source.events(accountId), u"Declined by Alice"_s));
+        store->setEnabled(work, false);
+        QTRY_VERIFY(!listed(source, work));
+    }
+
     void changesArriveLive() {
         startStore();
         DesktopCalendarSource source(clock);
