@@ -81,9 +81,9 @@ ConnectedAccount CalendarService::addDesktopCalendars() {
     for (const ConnectedAccount &account : accounts())
         if (account.provider == CalendarProvider::desktop)
             return account;
-    const ConnectedAccount account =
-        ConnectedAccount::create(CalendarProvider::desktop,
-                                 CalendarProviders::toString(CalendarProvider::desktop), QString());
+    // Named after where the calendars come from; the row's second line names the kind.
+    const ConnectedAccount account = ConnectedAccount::create(
+        CalendarProvider::desktop, QStringLiteral("Evolution Data Server"), QString());
     m_accounts.add(account);
     m_refresh.refreshInBackground();
     return account;
