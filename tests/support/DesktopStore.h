@@ -76,14 +76,13 @@ public:
         return m_sources;
     }
 
-    // A new local calendar under `parent` (by default "On This Computer"); returns its UID.
-    QString createCalendar(const QString &name, const QString &color,
-                           const QString &parent = QStringLiteral("local-stub")) {
+    // A new calendar "On This Computer"; returns its UID.
+    QString createCalendar(const QString &name, const QString &color) {
         GError *error = nullptr;
         ESource *source = e_source_new(nullptr, nullptr, &error);
         check(error);
         e_source_set_display_name(source, name.toUtf8().constData());
-        e_source_set_parent(source, parent.toUtf8().constData());
+        e_source_set_parent(source, "local-stub");
         auto *calendar = static_cast<ESourceCalendar *>(
             e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
         e_source_backend_set_backend_name(E_SOURCE_BACKEND(calendar), "local");
@@ -95,22 +94,34 @@ public:
         return uid;
     }
 
-    // An account's collection, as GNOME Online Accounts adds one for each online account
-    // (without its online part: its calendars here are local ones); returns its UID.
-    QString createCollection(const QString &identity) {
+    // A calendar of an online account: the account's collection, as GNOME Online Accounts
+    // adds one, with the calendar under it (local here: no network is reached). Both are
+    // written at once, as an account's sources are; returns the calendar's UID.
+    QString createAccountCalendar(const QString &identity, const QString &name,
+                                  const QString &color) {
         GError *error = nullptr;
-        ESource *source = e_source_new(nullptr, nullptr, &error);
+        ESource *account = e_source_new(nullptr, nullptr, &error);
         check(error);
-        e_source_set_display_name(source, identity.toUtf8().constData());
+        e_source_set_display_name(account, identity.toUtf8().constData());
         auto *collection = static_cast<ESourceCollection *>(
-            e_source_get_extension(source, E_SOURCE_EXTENSION_COLLECTION));
+            e_source_get_extension(account, E_SOURCE_EXTENSION_COLLECTION));
         e_source_backend_set_backend_name(E_SOURCE_BACKEND(collection), "none");
         e_source_collection_set_identity(collection, identity.toUtf8().constData());
-        e_source_collection_set_calendar_enabled(collection, TRUE);
-        e_source_registry_commit_source_sync(registry(), source, nullptr, &error);
+        ESource *source = e_source_new(nullptr, nullptr, &error);
+        check(error);
+        e_source_set_display_name(source, name.toUtf8().constData());
+        e_source_set_parent(source, e_source_get_uid(account));
+        auto *calendar = static_cast<ESourceCalendar *>(
+            e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
+        e_source_backend_set_backend_name(E_SOURCE_BACKEND(calendar), "local");
+        e_source_selectable_set_color(E_SOURCE_SELECTABLE(calendar), color.toUtf8().constData());
+        GList *both = g_list_append(g_list_append(nullptr, account), source);
+        e_source_registry_create_sources_sync(registry(), both, nullptr, &error);
+        g_list_free(both);
         check(error);
         const QString uid = QString::fromUtf8(e_source_get_uid(source));
         g_object_unref(source);
+        g_object_unref(account);
         return uid;
     }
 

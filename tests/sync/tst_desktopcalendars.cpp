@@ -142,7 +142,7 @@ private Q_SLOTS:
         QTest::newRow("teams address")
             << QByteArray("X-MICROSOFT-SKYPETEAMSMEETINGURL:https://teams.microsoft.com/l/"
                           "meetup-join/19%3ameeting\r\n")
-            << u"https://teams.microsoft.com/l/meetup-join/19%3ameeting"_s;
+            << u"https://teams.microsoft.com/l/meetup-join/19%3Ameeting"_s;
         QTest::newRow("online meeting link, joined spelling")
             << QByteArray("X-MICROSOFT-ONLINEMEETINGCONFLINK:https://teams.microsoft.com/l/x\r\n")
             << u"https://teams.microsoft.com/l/x"_s;
@@ -265,8 +265,8 @@ private Q_SLOTS:
     // own: a meeting it declined is left out.
     void onlineAccountCalendarsGrouped() {
         startStore();
-        const QString collection = store->createCollection(u"alice@example.net"_s);
-        const QString work = store->createCalendar(u"Work"_s, u"#884422"_s, collection);
+        const QString work =
+            store->createAccountCalendar(u"alice@example.net"_s, u"Work"_s, u"#884422"_s);
         store->put(
             work,
             calendar(single("kept@test", "Kept", "20300305T100000Z", "20300305T110000Z",
