@@ -7,7 +7,8 @@
 
 const QList<CalendarProvider> &CalendarProviders::all() {
     static const QList<CalendarProvider> providers{
-        CalendarProvider::google, CalendarProvider::microsoft, CalendarProvider::feed};
+        CalendarProvider::google, CalendarProvider::microsoft, CalendarProvider::feed,
+        CalendarProvider::desktop};
     return providers;
 }
 
@@ -19,6 +20,8 @@ QString CalendarProviders::toString(CalendarProvider provider) {
         return QStringLiteral("Microsoft");
     case CalendarProvider::feed:
         return QStringLiteral("Calendar Feed");
+    case CalendarProvider::desktop:
+        return QStringLiteral("Desktop Calendars");
     }
     return {};
 }

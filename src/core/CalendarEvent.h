@@ -14,12 +14,14 @@
 #include <chrono>
 #include <optional>
 
-// Google and Microsoft accounts go through the calendar proxy; a feed is an iCalendar address.
-enum class CalendarProvider { google, microsoft, feed };
+// Google and Microsoft accounts go through the calendar proxy; a feed is an iCalendar address;
+// desktop is the calendars the desktop's own calendar store holds.
+enum class CalendarProvider { google, microsoft, feed, desktop };
 
 namespace CalendarProviders {
 const QList<CalendarProvider> &all();
-QString toString(CalendarProvider provider); // "Google" / "Microsoft" / "Calendar Feed"
+// "Google" / "Microsoft" / "Calendar Feed" / "Desktop Calendars"
+QString toString(CalendarProvider provider);
 std::optional<CalendarProvider> fromString(QStringView raw);
 } // namespace CalendarProviders
 

@@ -13,6 +13,8 @@ AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &sla
     , m_signIn(new SignInModel(calendarService, this)) {
     connect(&calendarService, &CalendarService::accountsChanged, this, &AccountsModel::changed);
     connect(&calendarService, &CalendarService::feedErrorsChanged, this, &AccountsModel::changed);
+    connect(&calendarService, &CalendarService::desktopCalendarsChanged, this,
+            &AccountsModel::changed);
     connect(m_signIn, &SignInModel::changed, this, &AccountsModel::changed);
     connect(m_signIn, &SignInModel::returned, this, &AccountsModel::signInReturned);
     reloadSlack();
@@ -30,12 +32,16 @@ const std::optional<QString> &AccountsModel::connectionError() const {
     return m_signIn->error();
 }
 
-std::optional<QString> AccountsModel::feedProblem(const QString &accountId) const {
-    if (!m_calendarService)
+std::optional<QString> AccountsModel::accountProblem(const QString &accountId) const {
+    return m_calendarService ? m_calendarService->accountProblem(accountId) : std::nullopt;
+}
+
+std::optional<QString> AccountsModel::unavailableReason(CalendarProvider provider) const {
+    // While it is not known yet, the choice stays open.
+    if (provider != CalendarProvider::desktop || !m_calendarService ||
+        m_calendarService->desktopAvailability() != DesktopCalendarSource::Availability::absent)
         return std::nullopt;
-    const auto &errors = m_calendarService->feedErrors();
-    const auto found = errors.constFind(accountId);
-    return found == errors.cend() ? std::nullopt : std::optional(*found);
+    return DesktopCalendarSource::problemText();
 }
 
 QCoro::Task<> AccountsModel::reloadSlack() {
@@ -55,6 +61,11 @@ void AccountsModel::tabShown() {
 }
 
 void AccountsModel::connectProvider(CalendarProvider provider) {
+    if (provider == CalendarProvider::desktop) {
+        if (m_calendarService && !unavailableReason(provider))
+            m_calendarService->addDesktopCalendars();
+        return;
+    }
     m_signIn->connectCalendar(provider);
 }
 

@@ -29,10 +29,14 @@ public:
     QCoro::Task<> reloadSlack();
     // The tab is shown (again): the last connection error is dropped and Slack re-read.
     void tabShown();
-    // Why the feed account's last poll failed; absent for other accounts and working feeds.
-    std::optional<QString> feedProblem(const QString &accountId) const;
+    // Why the account's calendars are not current (a feed's failed poll, the desktop's
+    // calendar store gone); absent while they are.
+    std::optional<QString> accountProblem(const QString &accountId) const;
+    // Why the provider cannot be connected on this desktop; absent when it can.
+    std::optional<QString> unavailableReason(CalendarProvider provider) const;
     AddFeedModel &feedForm() const { return *m_feedForm; }
 
+    // A sign-in, or for the desktop's calendars the connection itself (they need none).
     void connectProvider(CalendarProvider provider);
     void connectSlack();
     void removeAccount(const QString &accountId);

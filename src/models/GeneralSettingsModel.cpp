@@ -15,6 +15,8 @@ GeneralSettingsModel::GeneralSettingsModel(AppSettings &settings, CalendarServic
             &GeneralSettingsModel::accountsChanged);
     connect(&calendarService, &CalendarService::accountCalendarsChanged, this,
             &GeneralSettingsModel::calendarsChanged);
+    connect(&calendarService, &CalendarService::desktopCalendarsChanged, this,
+            &GeneralSettingsModel::calendarsChanged);
     connect(&settings, &AppSettings::changed, this, &GeneralSettingsModel::settingsChanged);
 }
 
@@ -29,6 +31,14 @@ QString GeneralSettingsModel::sectionTitle(const ConnectedAccount &account) {
 QList<ProxyCalendar> GeneralSettingsModel::calendars(const QString &accountId) const {
     return m_calendarService ? m_calendarService->accountCalendars().value(accountId)
                              : QList<ProxyCalendar>();
+}
+
+std::optional<QString> GeneralSettingsModel::calendarGroup(const QString &calendarId) const {
+    if (!m_calendarService)
+        return std::nullopt;
+    const QHash<QString, QString> groups = m_calendarService->desktopCalendarGroups();
+    const auto found = groups.constFind(calendarId);
+    return found == groups.cend() ? std::nullopt : std::optional(*found);
 }
 
 bool GeneralSettingsModel::isCalendarEnabled(const QString &calendarId) const {

@@ -24,6 +24,9 @@ public:
     static QString sectionTitle(const ConnectedAccount &account);
 
     QList<ProxyCalendar> calendars(const QString &accountId) const;
+    // The account a desktop calendar comes from (an online account's address, or "On This
+    // Computer"); absent for the calendars of other accounts.
+    std::optional<QString> calendarGroup(const QString &calendarId) const;
     bool isCalendarEnabled(const QString &calendarId) const;
     // "All 3 active", or "2 of 3 active" when some are switched off; one calendar reads
     // "1 of 1 active".

@@ -10,6 +10,8 @@ OnboardingFlow::OnboardingFlow(CalendarService &calendarService, QObject *parent
     , m_feedForm(new AddFeedModel(calendarService, this))
     , m_signIn(new SignInModel(calendarService, this)) {
     connect(&calendarService, &CalendarService::accountsChanged, this, &OnboardingFlow::changed);
+    connect(&calendarService, &CalendarService::desktopCalendarsChanged, this,
+            &OnboardingFlow::changed);
     connect(m_feedForm, &AddFeedModel::changed, this, &OnboardingFlow::changed);
     connect(m_signIn, &SignInModel::changed, this, &OnboardingFlow::changed);
 }
@@ -30,6 +32,14 @@ bool OnboardingFlow::isCalendarConnected() const {
     return m_calendarService && m_calendarService->isConnected();
 }
 
+std::optional<QString> OnboardingFlow::unavailableReason(CalendarProvider provider) const {
+    // While it is not known yet, the choice stays open.
+    if (provider != CalendarProvider::desktop || !m_calendarService ||
+        m_calendarService->desktopAvailability() != DesktopCalendarSource::Availability::absent)
+        return std::nullopt;
+    return DesktopCalendarSource::problemText();
+}
+
 void OnboardingFlow::back() {
     if (m_step == welcome)
         return;
@@ -48,8 +58,14 @@ void OnboardingFlow::forward() {
 
 void OnboardingFlow::connectProvider(CalendarProvider provider) {
     // Feeds come through feedForm(); no sign-in starts while one is being read.
-    if (!m_feedForm->isAdding())
-        m_signIn->connectCalendar(provider);
+    if (m_feedForm->isAdding())
+        return;
+    if (provider == CalendarProvider::desktop) {
+        if (m_calendarService && !unavailableReason(provider))
+            m_calendarService->addDesktopCalendars();
+        return;
+    }
+    m_signIn->connectCalendar(provider);
 }
 
 void OnboardingFlow::disconnectProvider(CalendarProvider provider) {

@@ -28,13 +28,15 @@ public:
     const std::optional<QString> &connectionError() const;
     bool isProviderConnected(CalendarProvider provider) const;
     bool isCalendarConnected() const;
+    // Why the provider cannot be connected on this desktop; absent when it can.
+    std::optional<QString> unavailableReason(CalendarProvider provider) const;
 
     void back();
     // "Continue" on every step but the last, where it is "Get Started" and emits completed().
     void forward();
 
     // Runs the browser sign-in; a failure, also one after the browser's return, leaves its
-    // description in connectionError().
+    // description in connectionError(). The desktop's calendars connect at once.
     void connectProvider(CalendarProvider provider);
     void disconnectProvider(CalendarProvider provider);
     AddFeedModel &feedForm() const { return *m_feedForm; }

@@ -38,7 +38,8 @@ SignInModel::SignInModel(CalendarService &calendarService, QObject *parent)
 }
 
 void SignInModel::connectCalendar(CalendarProvider provider) {
-    if (m_isConnecting || !m_calendarService || provider == CalendarProvider::feed)
+    if (m_isConnecting || !m_calendarService || provider == CalendarProvider::feed ||
+        provider == CalendarProvider::desktop)
         return;
     const auto openPage = [service = m_calendarService, provider]() -> QCoro::Task<> {
         co_await service->addAccount(provider);

@@ -24,7 +24,7 @@ public:
     const std::optional<QString> &error() const { return m_error; }
 
     // Opens the provider's sign-in page; the account arrives with the browser's return. Ignored
-    // while a sign-in is starting, and for feeds, which have none.
+    // while a sign-in is starting, and for feeds and the desktop's calendars, which have none.
     void connectCalendar(CalendarProvider provider);
     // Runs another service's sign-in, which ends with the browser's return, as this one.
     QCoro::Task<> run(std::function<QCoro::Task<>()> signIn);

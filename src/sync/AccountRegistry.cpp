@@ -40,8 +40,9 @@ QSet<CalendarProvider> AccountRegistry::connectedProviders() const {
 QSet<QString> AccountRegistry::userDomains() const {
     QSet<QString> domains;
     for (const ConnectedAccount &account : m_accounts) {
-        // A feed's name is no address of the user's.
-        if (account.provider == CalendarProvider::feed)
+        // A feed's or the desktop's name is no address of the user's.
+        if (account.provider == CalendarProvider::feed ||
+            account.provider == CalendarProvider::desktop)
             continue;
         const QStringList parts = account.email.split(u'@');
         if (parts.size() == 2 && !parts.at(1).isEmpty())

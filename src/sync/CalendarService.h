@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AccountRegistry.h"
+#include "DesktopCalendarSource.h"
 #include "EmailContext.h"
 #include "FeedPoller.h"
 #include "RefreshCoordinator.h"
@@ -51,6 +52,19 @@ public:
     QSet<QString> userDomains() const { return m_accounts.userDomains(); }
     std::optional<CalendarEvent> nextEvent() const { return m_refresh.nextEvent(); }
     const QHash<QString, QString> &feedErrors() const { return m_feeds.errors(); }
+    // Why an account's calendars are not current (a failing feed, the desktop's calendar store
+    // gone); absent when they are.
+    std::optional<QString> accountProblem(const QString &accountId) const;
+
+    // Whether the desktop's calendar store is on the session bus, so its calendars can be
+    // connected; known once monitoring has started.
+    DesktopCalendarSource::Availability desktopAvailability() const {
+        return m_desktop.availability();
+    }
+    // The group (online account or "On This Computer") of each desktop calendar, by id.
+    QHash<QString, QString> desktopCalendarGroups() const;
+    // Connects the desktop's calendars as one account; there is never more than one.
+    ConnectedAccount addDesktopCalendars();
 
     QCoro::Task<QUrl> addAccount(CalendarProvider provider) {
         return m_signIn.addAccount(provider);
@@ -66,7 +80,7 @@ public:
     void removeAccount(ConnectedAccount account);
     void disconnectProvider(CalendarProvider provider);
 
-    void startMonitoring() { m_refresh.startMonitoring(); }
+    void startMonitoring();
     void stopMonitoring() { m_refresh.stopMonitoring(); }
     QCoro::Task<> fetchEvents() { return m_refresh.fetchEvents(); }
     QCoro::Task<> fetchCalendars() { return m_refresh.fetchCalendars(); }
@@ -94,10 +108,15 @@ Q_SIGNALS:
     void signInFinished(bool connected);
     void signInFailed(const QString &error);
     void feedErrorsChanged();
+    void desktopCalendarsChanged();
 
 private:
+    // The desktop's calendars are read while an account holds them.
+    void followDesktopAccount();
+
     AccountRegistry m_accounts;
     FeedPoller m_feeds;
+    DesktopCalendarSource m_desktop;
     RefreshCoordinator m_refresh;
     SignInCoordinator m_signIn;
     EmailContext m_email;

@@ -2,6 +2,7 @@
 
 #include "AccountRegistry.h"
 #include "CalendarProxyClient.h"
+#include "DesktopCalendarSource.h"
 #include "FeedPoller.h"
 #include "SyncLog.h"
 #include "core/AppSettings.h"
@@ -12,18 +13,51 @@
 #include <algorithm>
 
 RefreshCoordinator::RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy,
-                                       FeedPoller &feeds, AppSettings &settings, Clock &clock,
+                                       FeedPoller &feeds, DesktopCalendarSource &desktop,
+                                       AppSettings &settings, Clock &clock,
                                        const QString &cacheFolder, QObject *parent)
     : QObject(parent)
     , m_accounts(accounts)
     , m_proxy(proxy)
     , m_feeds(feeds)
+    , m_desktop(desktop)
     , m_settings(settings)
     , m_clock(clock)
     , m_cache(cacheFolder) {
     connect(&m_accounts, &AccountRegistry::accountRemoved, this,
             &RefreshCoordinator::forgetAccount);
+    connect(&m_desktop, &DesktopCalendarSource::eventsChanged, this,
+            &RefreshCoordinator::takeDesktopEvents);
+    connect(&m_desktop, &DesktopCalendarSource::calendarsChanged, this,
+            &RefreshCoordinator::takeDesktopCalendars);
     restoreCache();
+}
+
+void RefreshCoordinator::takeDesktopEvents() {
+    bool taken = false;
+    for (const ConnectedAccount &account : m_accounts.accounts()) {
+        if (account.provider != CalendarProvider::desktop)
+            continue;
+        m_batches.insert(
+            account.id,
+            AccountBatch{account, m_desktop.listedCalendars(), {}, m_desktop.events(account.id)});
+        taken = true;
+    }
+    if (taken)
+        publishBatches();
+}
+
+void RefreshCoordinator::takeDesktopCalendars() {
+    AccountCalendars calendars = m_accountCalendars;
+    bool taken = false;
+    for (const ConnectedAccount &account : m_accounts.accounts()) {
+        if (account.provider != CalendarProvider::desktop)
+            continue;
+        calendars.insert(account.id, m_desktop.listedCalendars());
+        taken = true;
+    }
+    if (taken)
+        setAccountCalendars(std::move(calendars));
 }
 
 RefreshCoordinator::~RefreshCoordinator() {
@@ -105,6 +139,10 @@ QCoro::Task<RefreshCoordinator::AccountCalendars> RefreshCoordinator::listCalend
             result.insert(account.id, {FeedPoller::calendarOf(account)});
             continue;
         }
+        if (account.provider == CalendarProvider::desktop) {
+            result.insert(account.id, m_desktop.listedCalendars());
+            continue;
+        }
         if (account.grantId.isEmpty())
             continue;
         try {
@@ -183,6 +221,11 @@ QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
         // before (perhaps from disk) stays.
         if (!self || m_feeds.errors().contains(account.id))
             co_return;
+    } else if (account.provider == CalendarProvider::desktop) {
+        // Kept current by the store's views; the poll only moves the window on.
+        m_desktop.refresh();
+        batch.calendars = m_desktop.listedCalendars();
+        batch.converted = m_desktop.events(account.id);
     } else {
         if (account.grantId.isEmpty())
             co_return;

@@ -18,6 +18,7 @@ class AccountRegistry;
 class AppSettings;
 class CalendarProxyClient;
 class Clock;
+class DesktopCalendarSource;
 class FeedPoller;
 
 // Fetches every account's events, side by side, and publishes them merged and sorted as each
@@ -43,8 +44,8 @@ public:
 
     // The last good events are kept in `cacheFolder`, or in memory when it is empty.
     RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy, FeedPoller &feeds,
-                       AppSettings &settings, Clock &clock, const QString &cacheFolder = {},
-                       QObject *parent = nullptr);
+                       DesktopCalendarSource &desktop, AppSettings &settings, Clock &clock,
+                       const QString &cacheFolder = {}, QObject *parent = nullptr);
     ~RefreshCoordinator() override;
 
     const QList<CalendarEvent> &events() const { return m_events; }
@@ -88,12 +89,16 @@ private:
     void forgetAccount(const ConnectedAccount &account);
     // Publishes the kept events of the connected accounts; the rest are dropped.
     void restoreCache();
+    // The desktop's calendars changed on their own: their account's batch is replaced now.
+    void takeDesktopEvents();
+    void takeDesktopCalendars();
     void setLoading(bool loading);
     void setAccountCalendars(AccountCalendars calendars);
 
     AccountRegistry &m_accounts;
     CalendarProxyClient &m_proxy;
     FeedPoller &m_feeds;
+    DesktopCalendarSource &m_desktop;
     AppSettings &m_settings;
     Clock &m_clock;
     EventCache m_cache;

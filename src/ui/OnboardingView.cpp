@@ -144,6 +144,18 @@ void OnboardingProviderRow::setState(bool isConnected, bool isConnecting) {
     m_disconnect->setVisible(isConnected);
 }
 
+void OnboardingProviderRow::setUnavailableReason(const std::optional<QString> &reason) {
+    if (reason && !m_reason)
+        m_reason = addLine(QString(), Theme::Colors::textTertiary());
+    if (m_reason) {
+        m_reason->setText(reason.value_or(QString()));
+        m_reason->setAccessibleName(m_reason->text());
+        m_reason->setVisible(reason.has_value());
+    }
+    if (reason)
+        m_connect->setEnabled(false);
+}
+
 OnboardingView::OnboardingView(CalendarService &calendarService, QWidget *parent)
     : QWidget(parent)
     , m_flow(new OnboardingFlow(calendarService, this)) {
@@ -239,8 +251,8 @@ QWidget *OnboardingView::buildConnect() {
     auto *choices = new QVBoxLayout(m_choices);
     choices->setContentsMargins(0, 0, 0, 0);
     choices->setSpacing(6);
-    for (CalendarProvider provider :
-         {CalendarProvider::google, CalendarProvider::microsoft, CalendarProvider::feed}) {
+    for (CalendarProvider provider : {CalendarProvider::google, CalendarProvider::microsoft,
+                                      CalendarProvider::feed, CalendarProvider::desktop}) {
         auto *row = new OnboardingProviderRow(provider, m_choices);
         connect(row, &OnboardingProviderRow::connectRequested, this, [this, provider] {
             // A feed has no sign-in: its form opens instead.
@@ -302,8 +314,10 @@ void OnboardingView::refresh() {
         SymbolIcons::pixmap(QStringLiteral("calendar.badge.checkmark"),
                             calendarConnected ? Theme::Colors::green() : Theme::Colors::primary(),
                             40, devicePixelRatioF()));
-    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it) {
         it.value()->setState(m_flow->isProviderConnected(it.key()), m_flow->isConnecting());
+        it.value()->setUnavailableReason(m_flow->unavailableReason(it.key()));
+    }
     const auto &error = m_flow->connectionError();
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QWidget>
+#include <optional>
 
 class CalendarFeedForm;
 class CalendarService;
@@ -45,6 +46,8 @@ class OnboardingProviderRow : public ProviderRow {
 public:
     explicit OnboardingProviderRow(CalendarProvider provider, QWidget *parent = nullptr);
     void setState(bool isConnected, bool isConnecting);
+    // Greys out "Connect" and says why, or takes the reason away again.
+    void setUnavailableReason(const std::optional<QString> &reason);
 
     CapsuleButton *connectButton() const { return m_connect; }
     QAbstractButton *disconnectButton() const { return m_disconnect; }
@@ -56,6 +59,7 @@ Q_SIGNALS:
 private:
     CapsuleButton *m_connect;
     QAbstractButton *m_disconnect;
+    QLabel *m_reason = nullptr;
 };
 
 // The first-run window's content: a welcome step, then connecting Google or Microsoft or

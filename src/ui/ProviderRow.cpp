@@ -49,6 +49,8 @@ QString ProviderRow::symbolName(CalendarProvider provider) {
         return QStringLiteral("g.circle.fill");
     case CalendarProvider::microsoft:
         return QStringLiteral("m.circle.fill");
+    case CalendarProvider::desktop:
+        return QStringLiteral("calendar.badge.checkmark");
     case CalendarProvider::feed:
         break;
     }
@@ -61,6 +63,8 @@ QColor ProviderRow::color(CalendarProvider provider) {
         return Theme::Colors::blue();
     case CalendarProvider::microsoft:
         return Theme::Colors::teal();
+    case CalendarProvider::desktop:
+        return Theme::Colors::purple();
     case CalendarProvider::feed:
         break;
     }

@@ -32,10 +32,8 @@ QFont badgeFont(int size, const QString &text) {
 } // namespace
 
 QImage TrayIconPainter::paint(int size, const TrayStatus &status) {
-    QImage image = SymbolIcons::appIcon()
-                       .pixmap(size)
-                       .toImage()
-                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage image = SymbolIcons::appIcon().pixmap(size).toImage().convertToFormat(
+        QImage::Format_ARGB32_Premultiplied);
     if (!status.minutesLeft)
         return image;
     const QString text = QString::number(*status.minutesLeft);

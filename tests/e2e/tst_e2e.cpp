@@ -2,6 +2,7 @@
 // (run through run-on-xorg.sh). Windows are inspected and driven with xdotool, xprop and
 // xwininfo, as a user's desktop would see them.
 #include "BackendProcess.h"
+#include "DesktopStore.h"
 #include "LoopbackHttpServer.h"
 
 #include <QDBusArgument>
@@ -258,6 +259,29 @@ private:
         QVERIFY(app.waitForStarted());
     }
 
+    QString openedLog() const { return home->path() + u"/opened.txt"_s; }
+
+    // The desktop's opener becomes a script that records what it was given.
+    void installOpener() {
+        const QString bin = home->path() + u"/bin"_s;
+        QDir().mkpath(bin);
+        QFile opener(bin + u"/xdg-open"_s);
+        QVERIFY(opener.open(QIODevice::WriteOnly));
+        opener.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + openedLog().toUtf8() + "\"\n");
+        opener.close();
+        QVERIFY(opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ExeOwner));
+        // Each scenario runs in a process of its own, so the changed PATH ends with it.
+        qputenv("PATH", (bin + QLatin1Char(':')).toUtf8() + qgetenv("PATH"));
+    }
+
+    QStringList openedLinks() const {
+        QFile log(openedLog());
+        return log.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                   : QStringList();
+    }
+
     void writePowerSupply(int capacity, const QString &status) {
         const QString dir = home->path() + u"/power/BAT0"_s;
         QDir().mkpath(dir);
@@ -429,18 +453,7 @@ private Q_SLOTS:
         QVERIFY(store.waitForFinished(10'000));
         QCOMPARE(store.exitCode(), 0);
 
-        // The desktop's opener is a script that records what it was given.
-        const QString bin = home->path() + u"/bin"_s;
-        const QString openedLog = home->path() + u"/opened.txt"_s;
-        QDir().mkpath(bin);
-        QFile opener(bin + u"/xdg-open"_s);
-        QVERIFY(opener.open(QIODevice::WriteOnly));
-        opener.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + openedLog.toUtf8() + "\"\n");
-        opener.close();
-        QVERIFY(opener.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner));
-        // Each scenario runs in a process of its own, so the changed PATH ends with it.
-        qputenv("PATH", (bin + QLatin1Char(':')).toUtf8() + qgetenv("PATH"));
+        installOpener();
         startApp();
 
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
@@ -454,13 +467,7 @@ private Q_SLOTS:
         // Focus starts on the join button; Return presses it.
         typeInto(overlays.first(), {u"Return"_s});
         QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
-        const auto opened = [&openedLog] {
-            QFile log(openedLog);
-            return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll())
-                                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                                                 : QStringList();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(opened(), QStringList{room}, 10'000);
+        QTRY_COMPARE_WITH_TIMEOUT(openedLinks(), QStringList{room}, 10'000);
         QCOMPARE(app.state(), QProcess::Running);
 
         // The address stayed out of the settings file.
@@ -519,6 +526,44 @@ private Q_SLOTS:
         QVERIFY2(shownAt >= start - 16 && shownAt <= start + 1,
                  qPrintable(u"shown %1 s before the start"_s.arg(start - shownAt)));
         QCOMPARE(sortedGeometries(visibleWindows(title)), screens);
+        QCOMPARE(app.state(), QProcess::Running);
+    }
+
+    // A meeting added to the desktop's calendar store while Zelvane runs reaches the reminder
+    // on both screens, and Return joins its link.
+    void desktopMeetingArrivesLiveAndJoins() {
+        DesktopStore store;
+        QVERIFY(store.start());
+        const QString calendarId = store.createCalendar(u"Work"_s, u"#2a7ae2"_s);
+        writeAccount(u"6E3F0C7A-0000-4000-8000-0000000DE5C0"_s, u"Desktop Calendars"_s,
+                     u"Desktop Calendars"_s, {});
+        installOpener();
+        startApp();
+        // Settled in: the app follows the calendar before the meeting is written.
+        QTest::qWait(3000);
+
+        const QString title = u"E2E Desktop Sync"_s;
+        const QString room = u"https://meet.jit.si/ZelvaneDesktopE2E"_s;
+        const qint64 lead = 20;
+        const QByteArray dtstart =
+            QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() + lead, Qt::UTC)
+                .toString(u"yyyyMMdd'T'HHmmss'Z'"_s)
+                .toLatin1();
+        store.put(calendarId, "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//E2E//EN\r\n"
+                              "METHOD:PUBLISH\r\nBEGIN:VEVENT\r\nUID:e2e-desktop\r\n"
+                              "DTSTAMP:20300101T000000Z\r\nSUMMARY:" +
+                                  title.toUtf8() + "\r\nDTSTART:" + dtstart +
+                                  "\r\nDURATION:PT30M\r\nLOCATION:" + room.toUtf8() +
+                                  "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 2, (lead + 10) * 1000);
+        const QList<qulonglong> overlays = visibleWindows(title);
+        QCOMPARE(sortedGeometries(overlays), screens);
+        QTest::qWait(1200); // past the key guard, and the card has sprung in
+        screenshot(u"desktop-overlay.png"_s);
+        typeInto(overlays.first(), {u"Return"_s});
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(title).size(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(openedLinks(), QStringList{room}, 10'000);
         QCOMPARE(app.state(), QProcess::Running);
     }
 

@@ -673,12 +673,12 @@ private Q_SLOTS:
                   u"The calendar feed is larger than 20 MB."_s}}) {
             body = failing;
             settle(service->fetchEvents());
-            QCOMPARE(model.feedProblem(id), reason);
+            QCOMPARE(model.accountProblem(id), reason);
             QCOMPARE(service->events().size(), 1);
         }
         body = good;
         settle(service->fetchEvents());
-        QVERIFY(!model.feedProblem(id));
+        QVERIFY(!model.accountProblem(id));
 
         QFile file(env->path() + u"/cal.ics"_s);
         QVERIFY(file.open(QIODevice::WriteOnly));

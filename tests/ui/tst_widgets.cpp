@@ -14,8 +14,8 @@
 #include "ui/ReminderOverlayView.h"
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
-#include "ui/UpdateDialog.h"
 #include "ui/TrayIconPainter.h"
+#include "ui/UpdateDialog.h"
 #include "ui/Widgets.h"
 #include "ui/WindowPlacement.h"
 

@@ -85,8 +85,8 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
     auto *buttonRow = new QHBoxLayout(buttons);
     buttonRow->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
     buttonRow->setSpacing(12);
-    for (CalendarProvider provider :
-         {CalendarProvider::google, CalendarProvider::microsoft, CalendarProvider::feed}) {
+    for (CalendarProvider provider : {CalendarProvider::google, CalendarProvider::microsoft,
+                                      CalendarProvider::feed, CalendarProvider::desktop}) {
         auto *button =
             new ConnectButton(CalendarProviders::toString(provider),
                               ProviderRow::symbolName(provider), ProviderRow::color(provider));
@@ -102,6 +102,9 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
     }
     buttonRow->addStretch();
     addWidget(buttons);
+    m_desktopUnavailable =
+        Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::textTertiary());
+    addInset(m_desktopUnavailable, 6);
 
     m_feedForm = new CalendarFeedForm(m_model.feedForm());
     m_feedForm->hide();
@@ -154,6 +157,11 @@ void AccountsContent::refresh() {
     const bool connecting = m_model.isConnecting();
     connectButton(CalendarProvider::google)->setEnabled(!connecting);
     connectButton(CalendarProvider::microsoft)->setEnabled(!connecting);
+    const auto desktopReason = m_model.unavailableReason(CalendarProvider::desktop);
+    connectButton(CalendarProvider::desktop)->setEnabled(!desktopReason);
+    m_desktopUnavailable->setText(desktopReason.value_or(QString()));
+    m_desktopUnavailable->setAccessibleName(m_desktopUnavailable->text());
+    m_desktopUnavailable->setVisible(desktopReason.has_value());
     const auto &error = m_model.connectionError();
     m_error->setText(error.value_or(QString()));
     m_error->setAccessibleName(m_error->text());
@@ -167,7 +175,7 @@ void AccountsContent::rebuildAccounts() {
     // A feed's failure changes its row too.
     QStringList shown;
     for (const ConnectedAccount &account : accounts)
-        shown << account.id + u'\n' + m_model.feedProblem(account.id).value_or(QString());
+        shown << account.id + u'\n' + m_model.accountProblem(account.id).value_or(QString());
     if (shown.join(u'\n') == m_shownAccounts && m_accountsCard)
         return;
     m_shownAccounts = shown.join(u'\n');
@@ -190,7 +198,7 @@ void AccountsContent::rebuildAccounts() {
             new ProviderRow(account.provider, account.email, ProviderRow::Style::plain);
         accountRow->addLine(CalendarProviders::toString(account.provider),
                             Theme::Colors::textTertiary());
-        if (const auto reason = m_model.feedProblem(account.id))
+        if (const auto reason = m_model.accountProblem(account.id))
             accountRow->addLine(*reason, Theme::Colors::red())
                 ->setObjectName(feedProblemName(account.id));
         m_accountsCard->addRow()->rowLayout()->addWidget(accountRow);

@@ -13,7 +13,8 @@ class QLabel;
 class QVBoxLayout;
 class SettingsCard;
 
-// "Google" / "Microsoft" / "Calendar Feed" with the provider's symbol, on a soft capsule.
+// "Google" / "Microsoft" / "Calendar Feed" / "Desktop Calendars" with the provider's symbol, on a
+// soft capsule.
 class ConnectButton : public QAbstractButton {
     Q_OBJECT
 
@@ -40,6 +41,8 @@ public:
 
     ConnectButton *connectButton(CalendarProvider provider) const;
     QLabel *errorLabel() const { return m_error; }
+    // Why "Desktop Calendars" cannot be connected here; hidden when it can.
+    QLabel *desktopUnavailableLabel() const { return m_desktopUnavailable; }
     CalendarFeedForm *feedForm() const { return m_feedForm; }
     // The red reason under a failing feed's row, or null.
     QLabel *feedProblemLabel(const QString &accountId) const;
@@ -65,6 +68,7 @@ private:
     QHash<CalendarProvider, ConnectButton *> m_connect;
     CalendarFeedForm *m_feedForm;
     QLabel *m_error;
+    QLabel *m_desktopUnavailable;
     QWidget *m_slackHolder;
     QVBoxLayout *m_slackLayout;
     QString m_shownAccounts;

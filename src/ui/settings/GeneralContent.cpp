@@ -115,7 +115,8 @@ QString GeneralContent::structure() const {
     for (const ConnectedAccount &account : m_model.accounts()) {
         parts << account.id << GeneralSettingsModel::sectionTitle(account);
         for (const ProxyCalendar &calendar : m_model.calendars(account.id))
-            parts << calendar.id << calendar.name << calendar.hexColor.value_or(QString());
+            parts << calendar.id << calendar.name << calendar.hexColor.value_or(QString())
+                  << m_model.calendarGroup(calendar.id).value_or(QString());
         parts << QStringLiteral("|");
         for (ReminderOffset offset : m_model.reminders(account.id))
             parts << QString::number(ReminderOffsets::raw(offset));
@@ -252,8 +253,18 @@ QWidget *GeneralContent::buildCalendarList(const QString &accountId) {
         layout->addWidget(row);
         return list;
     }
+    std::optional<QString> shownGroup;
     for (qsizetype i = 0; i < calendars.size(); ++i) {
         const ProxyCalendar &calendar = calendars[i];
+        // The desktop's calendars come under the account each belongs to.
+        if (const auto group = m_model.calendarGroup(calendar.id); group && group != shownGroup) {
+            auto *heading = new SettingsRow(list);
+            heading->rowLayout()->addWidget(Widgets::label(*group, Theme::Typography::caption(),
+                                                           Theme::Colors::textSecondary()));
+            heading->rowLayout()->addStretch();
+            layout->addWidget(heading);
+            shownGroup = group;
+        }
         auto *row = new SettingsRow(list);
         row->setLast(i == calendars.size() - 1);
         const QColor color =
