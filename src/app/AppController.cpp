@@ -194,10 +194,10 @@ void AppController::setupUpdates() {
 
 QCoro::Task<> AppController::offerReadyUpdate(AppcastItem item) {
     QPointer<AppController> self(this);
+    const QStringList actions{QStringLiteral("install"), tr("Install")};
     const auto id = co_await m_services.notifications.show(
         tr("Zelvane %1 is ready to install").arg(item.displayVersion()),
-        tr("The update was downloaded and verified. Choose Install to install it now."),
-        {QStringLiteral("install"), tr("Install")});
+        tr("The update was downloaded and verified. Choose Install to install it now."), actions);
     if (self && id)
         m_updateNotification = *id;
 }
