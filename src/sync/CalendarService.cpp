@@ -19,6 +19,7 @@ CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &pro
                     m_feeds.forget(account.id);
             });
     connect(&m_feeds, &FeedPoller::errorsChanged, this, &CalendarService::feedErrorsChanged);
+    connect(&m_feeds, &FeedPoller::addressesChanged, this, &CalendarService::feedAddressesChanged);
     connect(&m_refresh, &RefreshCoordinator::eventsChanged, this, &CalendarService::eventsChanged);
     connect(&m_refresh, &RefreshCoordinator::isLoadingChanged, this,
             &CalendarService::isLoadingChanged);

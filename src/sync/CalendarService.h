@@ -48,6 +48,10 @@ public:
     QSet<QString> userDomains() const { return m_accounts.userDomains(); }
     std::optional<CalendarEvent> nextEvent() const { return m_refresh.nextEvent(); }
     const QHash<QString, QString> &feedErrors() const { return m_feeds.errors(); }
+    // A feed account's address, known once the feed was added or first polled.
+    std::optional<QUrl> feedAddress(const QString &accountId) const {
+        return m_feeds.address(accountId);
+    }
 
     QCoro::Task<QUrl> addAccount(CalendarProvider provider) {
         return m_signIn.addAccount(provider);
@@ -91,6 +95,7 @@ Q_SIGNALS:
     void signInFinished(bool connected);
     void signInFailed(const QString &error);
     void feedErrorsChanged();
+    void feedAddressesChanged();
 
 private:
     AccountRegistry m_accounts;
