@@ -15,7 +15,7 @@ class QVBoxLayout;
 class SwitchButton;
 
 // The General settings tab: per account its calendars (folded by default) and reminder lead
-// times, then the alert and update preferences.
+// times, then the alert, update and startup preferences.
 class GeneralContent : public SettingsTab {
     Q_OBJECT
 
@@ -65,6 +65,7 @@ private:
     QHash<QString, QMenu *> m_addMenus;
     SwitchButton *m_playSound;
     SwitchButton *m_respectDND;
+    SwitchButton *m_openAtLogin;
     SwitchButton *m_automaticUpdates;
     QAbstractButton *m_checkNow;
 };
