@@ -54,8 +54,7 @@ QString Autostart::entryPath() {
            QStringLiteral("/autostart/app.zelvane.Zelvane.desktop");
 }
 
-QString Autostart::launcher() {
-    const QString running = QCoreApplication::applicationFilePath();
+QString Autostart::launcher(const QString &running) {
     if (const auto root = UserLocalInstall::rootOf(running))
         return *root + QStringLiteral("/current/bin/") + QFileInfo(running).fileName();
     return running;
@@ -93,5 +92,5 @@ bool Autostart::isEnabled() {
 }
 
 bool Autostart::apply(bool enabled) {
-    return enabled ? enable(launcher()) : disable();
+    return enabled ? enable(launcher(QCoreApplication::applicationFilePath())) : disable();
 }

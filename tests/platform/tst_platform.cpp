@@ -180,6 +180,14 @@ private Q_SLOTS:
         QVERIFY(!launchEntry(Autostart::entryPath()));
     }
 
+    // A user-local install is started through its "current" link, which an update moves on;
+    // the versioned folder the program runs from is gone after the next update.
+    void autostartLaunchesTheCurrentVersion() {
+        QCOMPARE(Autostart::launcher(root + u"/versions/1.0/bin/zelvane"_s),
+                 root + u"/current/bin/zelvane"_s);
+        QCOMPARE(Autostart::launcher(u"/usr/bin/zelvane"_s), u"/usr/bin/zelvane"_s);
+    }
+
     // Removing the package takes the entries that start its program from every home it finds,
     // each with its owner's rights; an upgrade, other programs' entries and links stay.
     void packageRemovalTakesTheEntries() {
