@@ -37,6 +37,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDateTime>
+#include <QDesktopServices>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -102,8 +103,10 @@ void AppController::start() {
     if (m_measure)
         measureLine(
             QStringLiteral("tray-ready epoch-ms=%1").arg(QDateTime::currentMSecsSinceEpoch()));
-    configureLaunchAtLogin();
-    if (!m_settings.hasCompletedOnboarding())
+    // A first start sets nothing up at login until the user has finished onboarding.
+    if (m_settings.hasCompletedOnboarding())
+        configureLaunchAtLogin();
+    else
         showOnboarding();
 }
 
@@ -125,6 +128,7 @@ QList<StatusMenuEntry> AppController::menuEntries() const {
     state.researching = m_services.scheduler.researching();
     state.now = m_services.clock.now();
     state.updateAvailable = m_services.updates.updateAvailable();
+    state.hasCalendar = m_services.calendar.isConnected();
     return StatusMenuModel::entries(state);
 }
 
@@ -135,6 +139,12 @@ void AppController::setupTray() {
     connect(m_statusMenu.get(), &StatusMenu::prepMeetingRequested, this,
             &AppController::prepNextMeeting);
     connect(m_statusMenu.get(), &StatusMenu::viewBriefRequested, this, &AppController::viewBrief);
+    connect(m_statusMenu.get(), &StatusMenu::joinRequested, this, &AppController::joinMeeting);
+    connect(m_statusMenu.get(), &StatusMenu::connectCalendarRequested, this, [this] {
+        openApp();
+        if (auto *window = qobject_cast<SettingsView *>(m_settingsWindow.data()))
+            window->selectTab(SidebarTab::accounts);
+    });
     connect(m_statusMenu.get(), &StatusMenu::openAppRequested, this, &AppController::openApp);
     connect(m_statusMenu.get(), &StatusMenu::quitRequested, this, &QCoreApplication::quit);
     // Both update entries open the updater's check, which offers the install.
@@ -208,6 +218,11 @@ void AppController::prepNextMeeting(const CalendarEvent &event) {
     m_services.scheduler.triggerResearch(event);
 }
 
+void AppController::joinMeeting(const CalendarEvent &event) {
+    if (event.meetingLink)
+        QDesktopServices::openUrl(*event.meetingLink);
+}
+
 void AppController::viewBrief(const CalendarEvent &event) {
     const auto brief = m_services.scheduler.briefs().constFind(event.id);
     if (brief != m_services.scheduler.briefs().constEnd())
@@ -245,6 +260,7 @@ void AppController::showOnboarding() {
     auto *view = new OnboardingView(calendar);
     connect(view, &OnboardingView::completed, this, [this] {
         m_settings.setHasCompletedOnboarding(true);
+        configureLaunchAtLogin();
         if (QWidget *window = m_onboardingWindow) {
             m_onboardingWindow.clear();
             window->close();
@@ -328,10 +344,7 @@ void AppController::showBatteryAlert() {
 
 void AppController::configureLaunchAtLogin() {
     // A failure to write or remove the entry is not worth bothering the user with.
-    if (m_settings.launchAtLogin())
-        Autostart::enable(QCoreApplication::applicationFilePath());
-    else
-        Autostart::disable();
+    Autostart::apply(m_settings.launchAtLogin());
 }
 
 void AppController::toggleLaunchAtLogin() {

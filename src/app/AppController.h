@@ -45,6 +45,7 @@ public:
     // The tray menu's meeting actions.
     void prepNextMeeting(const CalendarEvent &event);
     void viewBrief(const CalendarEvent &event);
+    void joinMeeting(const CalendarEvent &event);
     QList<StatusMenuEntry> menuEntries() const;
 
     AppServices &services() const { return m_services; }

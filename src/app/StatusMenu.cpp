@@ -6,6 +6,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMetaMethod>
+#include <utility>
 
 namespace {
 QFont fontFor(StatusMenuEntry::Style style) {
@@ -57,6 +58,10 @@ std::function<void()> StatusMenu::announcerFor(const StatusMenuEntry &entry) {
         return withEvent(&StatusMenu::viewBriefRequested);
     case Action::prepMeeting:
         return withEvent(&StatusMenu::prepMeetingRequested);
+    case Action::join:
+        return withEvent(&StatusMenu::joinRequested);
+    case Action::connectCalendar:
+        return plain(&StatusMenu::connectCalendarRequested);
     case Action::openApp:
         return plain(&StatusMenu::openAppRequested);
     case Action::checkForUpdates:
@@ -69,23 +74,43 @@ std::function<void()> StatusMenu::announcerFor(const StatusMenuEntry &entry) {
 
 void StatusMenu::rebuild() {
     m_menu->clear();
-    for (const StatusMenuEntry &entry : m_source()) {
-        if (entry.kind == StatusMenuEntry::Kind::separator) {
-            m_menu->addSeparator();
-            continue;
-        }
-        QAction *action = m_menu->addAction(entry.title);
-        action->setFont(fontFor(entry.style));
-        // Menu entries cannot be coloured on most panels; a blue icon marks the update.
-        if (entry.style == StatusMenuEntry::Style::update)
-            action->setIcon(SymbolIcons::icon(QStringLiteral("arrow.up.circle.fill"),
-                                              Theme::Colors::primary()));
-        if (!entry.keyEquivalent.isEmpty())
-            action->setShortcut(
-                QKeySequence(QStringLiteral("Ctrl+") + entry.keyEquivalent.toUpper()));
-        const std::function<void()> announce = announcerFor(entry);
-        action->setEnabled(bool(announce));
-        if (announce)
-            connect(action, &QAction::triggered, this, announce);
+    qDeleteAll(std::exchange(m_submenus, {}));
+    for (const StatusMenuEntry &entry : m_source())
+        addEntry(m_menu.get(), entry);
+}
+
+void StatusMenu::addEntry(QMenu *menu, const StatusMenuEntry &entry) {
+    if (entry.kind == StatusMenuEntry::Kind::separator) {
+        menu->addSeparator();
+        return;
     }
+    if (!entry.submenu.isEmpty()) {
+        auto *submenu = new QMenu(entry.title, m_menu.get());
+        submenu->setAccessibleName(entry.title);
+        m_submenus.append(submenu);
+        for (const StatusMenuEntry &child : entry.submenu)
+            addEntry(submenu, child);
+        QAction *action = menu->addMenu(submenu);
+        action->setFont(fontFor(entry.style));
+        action->setIcon(
+            SymbolIcons::icon(QStringLiteral("video.fill"), Theme::Colors::textSecondary()));
+        return;
+    }
+    QAction *action = menu->addAction(entry.title);
+    action->setFont(fontFor(entry.style));
+    // Menu entries cannot be coloured on most panels; a blue icon marks the update.
+    if (entry.style == StatusMenuEntry::Style::update)
+        action->setIcon(
+            SymbolIcons::icon(QStringLiteral("arrow.up.circle.fill"), Theme::Colors::primary()));
+    // A meeting that its entry joins shows the camera.
+    if (entry.kind == StatusMenuEntry::Kind::meeting &&
+        entry.action == StatusMenuEntry::Action::join)
+        action->setIcon(
+            SymbolIcons::icon(QStringLiteral("video.fill"), Theme::Colors::textSecondary()));
+    if (!entry.keyEquivalent.isEmpty())
+        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+") + entry.keyEquivalent.toUpper()));
+    const std::function<void()> announce = announcerFor(entry);
+    action->setEnabled(bool(announce));
+    if (announce)
+        connect(action, &QAction::triggered, this, announce);
 }

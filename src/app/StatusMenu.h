@@ -26,6 +26,8 @@ public:
 Q_SIGNALS:
     void prepMeetingRequested(const CalendarEvent &event);
     void viewBriefRequested(const CalendarEvent &event);
+    void joinRequested(const CalendarEvent &event);
+    void connectCalendarRequested();
     void openAppRequested();
     void checkForUpdatesRequested();
     void installUpdateRequested();
@@ -34,7 +36,11 @@ Q_SIGNALS:
 private:
     // Emits the entry's signal; empty when the entry has no action or nobody listens.
     std::function<void()> announcerFor(const StatusMenuEntry &entry);
+    // Adds the entry's action to `menu`, or its submenu when it has one.
+    void addEntry(QMenu *menu, const StatusMenuEntry &entry);
 
     Source m_source;
     std::unique_ptr<QMenu> m_menu;
+    // Meetings' submenus of the current opening; clearing the menu leaves them behind.
+    QList<QMenu *> m_submenus;
 };

@@ -1,5 +1,7 @@
 #include "StatusMenuModel.h"
 
+#include <QCoreApplication>
+
 namespace StatusMenuModel {
 
 QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
@@ -35,19 +37,33 @@ StatusMenuEntry meetingEntry(const CalendarEvent &event, int index, const Status
     using Action = StatusMenuEntry::Action;
     const bool ready = state.briefs.contains(event.id);
     const bool researching = !ready && state.researching.contains(event.id);
+    const bool joinable = event.meetingLink.has_value();
     const QString prefix = ready         ? QStringLiteral("✨ ")
                            : researching ? QStringLiteral("⏳ ")
                                          : QString();
+    // A meeting with a link joins from here; its brief, once ready, sits beside Join.
+    const Action action = ready && joinable ? Action::none
+                          : joinable        ? Action::join
+                          : ready           ? Action::viewBrief
+                          : researching     ? Action::none
+                                            : Action::prepMeeting;
     StatusMenuEntry entry =
         item(StatusMenuEntry::Kind::meeting,
              prefix + timeText(event, index, state.now, state.locale) + QStringLiteral("  ") +
                  event.title,
-             {},
-             ready         ? Action::viewBrief
-             : researching ? Action::none
-                           : Action::prepMeeting,
+             {}, action,
              index == 0 ? StatusMenuEntry::Style::firstMeeting : StatusMenuEntry::Style::meeting);
     entry.event = event;
+    if (ready && joinable) {
+        for (const auto &[title, act] :
+             {std::pair{QCoreApplication::translate("StatusMenu", "Join"), Action::join},
+              std::pair{QCoreApplication::translate("StatusMenu", "View Brief"),
+                        Action::viewBrief}}) {
+            StatusMenuEntry sub = item(StatusMenuEntry::Kind::meetingAction, title, {}, act);
+            sub.event = event;
+            entry.submenu << sub;
+        }
+    }
     return entry;
 }
 } // namespace
@@ -73,7 +89,15 @@ QList<StatusMenuEntry> entries(const StatusMenuState &state) {
         result << meetingEntry(event, index, state);
         ++index;
     }
-    if (index == 0) {
+    if (index == 0 && !state.hasCalendar) {
+        // Without this a new user who skipped the calendar finds an empty menu and no way on.
+        result << item(Kind::noCalendar,
+                       QCoreApplication::translate("StatusMenu", "No calendar connected"), {},
+                       Action::none, StatusMenuEntry::Style::placeholder)
+               << item(Kind::connectCalendar,
+                       QCoreApplication::translate("StatusMenu", "Connect a Calendar…"), {},
+                       Action::connectCalendar);
+    } else if (index == 0) {
         result << item(Kind::noMeetings, QStringLiteral("No upcoming meetings"), {}, Action::none,
                        StatusMenuEntry::Style::placeholder);
     }

@@ -13,12 +13,26 @@
 
 // One row of the tray menu, decided without any widget so the rules can be checked directly.
 struct StatusMenuEntry {
-    enum class Kind { separator, updateNow, meeting, noMeetings, openApp, checkForUpdates, quit };
+    enum class Kind {
+        separator,
+        updateNow,
+        meeting,
+        noMeetings,
+        noCalendar,
+        connectCalendar,
+        openApp,
+        checkForUpdates,
+        quit,
+        // An entry of a meeting's submenu.
+        meetingAction
+    };
     enum class Action {
         none,
         installUpdate,
         viewBrief,
         prepMeeting,
+        join,
+        connectCalendar,
         openApp,
         checkForUpdates,
         quit
@@ -32,8 +46,10 @@ struct StatusMenuEntry {
     Action action = Action::none;
     Style style = Style::plain;
     std::optional<CalendarEvent> event;
+    // A meeting with both a link and a brief opens a submenu of the two instead of acting.
+    QList<StatusMenuEntry> submenu;
 
-    bool isEnabled() const { return action != Action::none; }
+    bool isEnabled() const { return action != Action::none || !submenu.isEmpty(); }
 };
 
 struct StatusMenuState {
@@ -42,6 +58,8 @@ struct StatusMenuState {
     QSet<QString> researching;
     QDateTime now;
     bool updateAvailable = false;
+    // No account at all: the menu says how to connect one instead of "No upcoming meetings".
+    bool hasCalendar = true;
     QLocale locale;
 };
 

@@ -1,9 +1,13 @@
 #include "AccountsModel.h"
 
 #include "AddFeedModel.h"
+#include "ModelsLog.h"
 #include "SignInModel.h"
+#include "platform/Error.h"
 #include "sync/CalendarService.h"
 #include "sync/SlackService.h"
+
+#include <QDir>
 
 AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &slack, QObject *parent)
     : QObject(parent)
@@ -14,6 +18,8 @@ AccountsModel::AccountsModel(CalendarService &calendarService, SlackService &sla
     connect(&calendarService, &CalendarService::accountsChanged, this, &AccountsModel::changed);
     connect(&calendarService, &CalendarService::feedErrorsChanged, this, &AccountsModel::changed);
     connect(&calendarService, &CalendarService::desktopCalendarsChanged, this,
+            &AccountsModel::changed);
+    connect(&calendarService, &CalendarService::feedAddressesChanged, this,
             &AccountsModel::changed);
     connect(m_signIn, &SignInModel::changed, this, &AccountsModel::changed);
     connect(m_signIn, &SignInModel::returned, this, &AccountsModel::signInReturned);
@@ -44,6 +50,26 @@ std::optional<QString> AccountsModel::unavailableReason(CalendarProvider provide
     return DesktopCalendarSource::problemText();
 }
 
+std::optional<QString> AccountsModel::feedAddress(const QString &accountId) const {
+    if (!m_calendarService)
+        return std::nullopt;
+    const std::optional<QUrl> address = m_calendarService->feedAddress(accountId);
+    return address ? std::optional(shownAddress(*address)) : std::nullopt;
+}
+
+QString AccountsModel::shownAddress(const QUrl &address) {
+    if (address.isLocalFile()) {
+        const QString path = address.toLocalFile();
+        const QString home = QDir::homePath();
+        return path.startsWith(home + u'/') ? u'~' + path.mid(home.size()) : path;
+    }
+    return address
+        .adjusted(QUrl::RemoveScheme | QUrl::RemoveUserInfo | QUrl::RemoveQuery |
+                  QUrl::RemoveFragment | QUrl::StripTrailingSlash)
+        .toString(QUrl::PrettyDecoded)
+        .mid(2);
+}
+
 QCoro::Task<> AccountsModel::reloadSlack() {
     QPointer<AccountsModel> self(this);
     if (!m_slack)
@@ -70,16 +96,50 @@ void AccountsModel::connectProvider(CalendarProvider provider) {
 }
 
 void AccountsModel::connectSlack() {
-    if (!m_slack)
+    if (!m_slack || m_slackWaiting)
         return;
     runSlackConnection();
 }
 
+void AccountsModel::cancelSlack() {
+    if (!m_slackWaiting)
+        return;
+    // The cancelled attempt's end is not shown.
+    ++m_slackAttempt;
+    m_slackWaiting = false;
+    if (m_slack)
+        m_slack->cancelSignIn();
+    Q_EMIT changed();
+}
+
 QCoro::Task<> AccountsModel::runSlackConnection() {
     QPointer<AccountsModel> self(this);
-    co_await m_signIn->run([slack = m_slack] { return slack->authenticate(); });
-    if (self)
-        co_await reloadSlack();
+    const int attempt = ++m_slackAttempt;
+    m_slackWaiting = true;
+    m_slackError.reset();
+    Q_EMIT changed();
+    std::optional<QString> error;
+    // A click is a boundary: whatever the sign-in throws becomes the text shown on the row.
+    try {
+        co_await m_slack->authenticate();
+    } catch (const Error &e) {
+        error = e.description();
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    } catch (...) {
+        error = tr("The Slack sign-in could not be started.");
+    }
+    if (!self)
+        co_return;
+    if (attempt == m_slackAttempt) {
+        if (error)
+            qCWarning(lcModels) << "The Slack sign-in failed:" << *error;
+        m_slackWaiting = false;
+        m_slackError = std::move(error);
+        Q_EMIT changed();
+        Q_EMIT signInReturned();
+    }
+    co_await reloadSlack();
 }
 
 void AccountsModel::removeAccount(const QString &accountId) {

@@ -5,6 +5,7 @@
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
+#include <QUrl>
 #include <optional>
 
 class AddFeedModel;
@@ -22,8 +23,12 @@ public:
     AccountsModel(CalendarService &calendarService, SlackService &slack, QObject *parent = nullptr);
 
     QList<ConnectedAccount> accounts() const;
+    // A calendar sign-in is starting.
     bool isConnecting() const;
     const std::optional<QString> &connectionError() const;
+    // Slack's sign-in waits for the browser (up to its time limit) and fails on its own.
+    bool isSlackWaiting() const { return m_slackWaiting; }
+    const std::optional<QString> &slackError() const { return m_slackError; }
     // As last read from the secret store; `changed` follows each new reading.
     bool isSlackConnected() const { return m_slackConnected; }
     QCoro::Task<> reloadSlack();
@@ -34,11 +39,18 @@ public:
     std::optional<QString> accountProblem(const QString &accountId) const;
     // Why the provider cannot be connected on this desktop; absent when it can.
     std::optional<QString> unavailableReason(CalendarProvider provider) const;
+    // Where a feed account reads from, as shown on its row; absent while unknown.
+    std::optional<QString> feedAddress(const QString &accountId) const;
+    // Host and path of a web address, or a file's path with the home folder as "~": what tells
+    // two feeds apart, without the user name, password or query that may hold the feed's key.
+    static QString shownAddress(const QUrl &address);
     AddFeedModel &feedForm() const { return *m_feedForm; }
 
     // A sign-in, or for the desktop's calendars the connection itself (they need none).
     void connectProvider(CalendarProvider provider);
     void connectSlack();
+    // Stops waiting for Slack's browser sign-in; nothing is connected and no error shows.
+    void cancelSlack();
     void removeAccount(const QString &accountId);
     void disconnectSlack();
 
@@ -54,7 +66,11 @@ private:
     QPointer<CalendarService> m_calendarService;
     QPointer<SlackService> m_slack;
     AddFeedModel *m_feedForm;
-    // Calendar and Slack sign-ins share it: one shows as connecting, the last one's error shows.
+    // Calendar sign-ins; Slack's runs beside them with its own state.
     SignInModel *m_signIn;
     bool m_slackConnected = false;
+    bool m_slackWaiting = false;
+    // Counts Slack sign-ins, so a cancelled one's end is told from the current one's.
+    int m_slackAttempt = 0;
+    std::optional<QString> m_slackError;
 };

@@ -1,6 +1,8 @@
 #include "GeneralSettingsModel.h"
 
+#include "ModelsLog.h"
 #include "core/AppSettings.h"
+#include "platform/Autostart.h"
 #include "sync/CalendarService.h"
 
 #include <algorithm>
@@ -132,6 +134,16 @@ bool GeneralSettingsModel::respectDND() const {
 
 void GeneralSettingsModel::setRespectDND(bool respect) {
     m_settings.setRespectDND(respect);
+}
+
+bool GeneralSettingsModel::launchAtLogin() const {
+    return m_settings.launchAtLogin();
+}
+
+void GeneralSettingsModel::setLaunchAtLogin(bool enabled) {
+    m_settings.setLaunchAtLogin(enabled);
+    if (!Autostart::apply(enabled))
+        qCWarning(lcModels) << "The login entry could not be" << (enabled ? "written" : "removed");
 }
 
 void GeneralSettingsModel::tabAppeared() {

@@ -11,7 +11,7 @@
 class CalendarService;
 
 // What the General settings tab reads and changes: each account's calendars, lead times and
-// alert style, and the alert switches.
+// alert style, the alert switches and starting at login.
 class GeneralSettingsModel : public QObject {
     Q_OBJECT
 
@@ -52,6 +52,9 @@ public:
     void setSoundEnabled(bool enabled);
     bool respectDND() const;
     void setRespectDND(bool respect);
+    // Stored at once and carried out on the autostart entry.
+    bool launchAtLogin() const;
+    void setLaunchAtLogin(bool enabled);
 
     // The tab came on screen: calendars are listed once if none are known yet.
     void tabAppeared();

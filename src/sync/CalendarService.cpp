@@ -28,6 +28,7 @@ CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &pro
             &CalendarService::desktopCalendarsChanged);
     connect(&m_desktop, &DesktopCalendarSource::calendarsChanged, this,
             &CalendarService::desktopCalendarsChanged);
+    connect(&m_feeds, &FeedPoller::addressesChanged, this, &CalendarService::feedAddressesChanged);
     connect(&m_refresh, &RefreshCoordinator::eventsChanged, this, &CalendarService::eventsChanged);
     connect(&m_refresh, &RefreshCoordinator::isLoadingChanged, this,
             &CalendarService::isLoadingChanged);

@@ -65,6 +65,10 @@ public:
     QHash<QString, QString> desktopCalendarGroups() const;
     // Connects the desktop's calendars as one account; there is never more than one.
     ConnectedAccount addDesktopCalendars();
+    // A feed account's address, known once the feed was added or first polled.
+    std::optional<QUrl> feedAddress(const QString &accountId) const {
+        return m_feeds.address(accountId);
+    }
 
     QCoro::Task<QUrl> addAccount(CalendarProvider provider) {
         return m_signIn.addAccount(provider);
@@ -109,6 +113,7 @@ Q_SIGNALS:
     void signInFailed(const QString &error);
     void feedErrorsChanged();
     void desktopCalendarsChanged();
+    void feedAddressesChanged();
 
 private:
     // The desktop's calendars are read while an account holds them.

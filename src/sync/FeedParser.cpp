@@ -779,6 +779,92 @@ private:
 };
 } // namespace
 
+namespace {
+// Undoes the escapes of an iCalendar TEXT value; a line break becomes a space.
+QByteArray unescapedText(QByteArrayView value) {
+    QByteArray text;
+    text.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            text += value[i];
+            continue;
+        }
+        const char next = value[++i];
+        text += next == 'n' || next == 'N' ? ' ' : next;
+    }
+    return text;
+}
+
+// Control characters and bidirectional overrides become spaces: the name is shown as one line
+// and must not turn the text around it. Joiners stay, for emoji sequences.
+QString cleanedName(QString name) {
+    for (QChar &c : name) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control ||
+            (category == QChar::Other_Format && c != QChar(0x200D)))
+            c = u' ';
+    }
+    name = name.simplified();
+    if (name.size() > FeedParser::maximumNameLength) {
+        name.truncate(FeedParser::maximumNameLength);
+        if (name.back().isHighSurrogate())
+            name.chop(1);
+        name = name.trimmed();
+    }
+    return name;
+}
+} // namespace
+
+std::optional<QString> FeedParser::calendarName(const QByteArray &data) {
+    // A real header has a dozen lines of a few dozen bytes; the rest of a line is not needed.
+    constexpr qsizetype maximumLineBytes = 4096;
+    constexpr int maximumHeaderLines = 1000;
+    const QByteArrayView all(data);
+    qsizetype at = all.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    bool inCalendar = false;
+    for (int lines = 0; at < all.size() && lines < maximumHeaderLines; ++lines) {
+        // One logical line: a line that starts with a space or a tab continues the one before.
+        QByteArray line;
+        for (bool first = true;; first = false) {
+            const qsizetype newline = all.indexOf('\n', at);
+            const qsizetype stop = newline < 0 ? all.size() : newline;
+            QByteArrayView piece = all.sliced(at, stop - at);
+            if (!first)
+                piece = piece.sliced(1);
+            if (piece.endsWith('\r'))
+                piece.chop(1);
+            line += piece.first(std::min(piece.size(), maximumLineBytes - line.size()));
+            at = stop + 1;
+            if (at >= all.size() || (all[at] != ' ' && all[at] != '\t'))
+                break;
+        }
+        if (const QByteArrayView name = componentName(line, "BEGIN:"); !name.isEmpty()) {
+            // The calendar's own lines end where its first component begins.
+            if (inCalendar)
+                return std::nullopt;
+            inCalendar = sameName(name, "VCALENDAR");
+            continue;
+        }
+        if (!componentName(line, "END:").isEmpty())
+            return std::nullopt;
+        if (!inCalendar || !isProperty(line, "X-WR-CALNAME"))
+            continue;
+        // The value follows the first colon outside a quoted parameter value.
+        bool quoted = false;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            if (line[i] == '"') {
+                quoted = !quoted;
+            } else if (line[i] == ':' && !quoted) {
+                const QString name = cleanedName(
+                    QString::fromUtf8(unescapedText(QByteArrayView(line).sliced(i + 1))));
+                return name.isEmpty() ? std::nullopt : std::optional(name);
+            }
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 bool FeedParser::looksLikeICalendar(const QByteArray &data) {
     qsizetype at = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     while (at < data.size() && std::isspace(static_cast<unsigned char>(data[at])))

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QList>
 #include <chrono>
+#include <optional>
 #include <stop_token>
 
 // A calendar feed that cannot be used; the description never carries the feed's address.
@@ -61,8 +62,15 @@ inline constexpr int maximumOccurrences = 20'000;
 // Time spent expanding one feed.
 inline constexpr std::chrono::seconds maximumWork{10};
 
+// Characters kept of a calendar's own name.
+inline constexpr int maximumNameLength = 100;
+
 // True when the data starts (after a byte-order mark and blank space) with BEGIN:VCALENDAR.
 bool looksLikeICalendar(const QByteArray &data);
+// The name the calendar gives itself (X-WR-CALNAME), read from the first calendar's own lines
+// before its first component; escapes undone, control characters dropped, blank space
+// collapsed and cut to maximumNameLength. Absent when the feed names none.
+std::optional<QString> calendarName(const QByteArray &data);
 // Every event instance that overlaps [from, to), in feed order. Throws FeedError: notICalendar
 // when the data is no calendar, tooDeep or tooComplex past the bounds above, stopped once
 // `stop` is requested.

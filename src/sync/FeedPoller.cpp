@@ -30,13 +30,15 @@ QCoro::Task<ConnectedAccount> FeedPoller::add(QString address, QString displayNa
     const auto url = CalendarFeedClient::normalizedAddress(address);
     if (!url)
         throw FeedError(FeedError::Reason::badAddress);
-    displayName = displayName.trimmed();
-    if (displayName.isEmpty())
-        displayName = QStringLiteral("Calendar Feed");
-    ConnectedAccount account =
-        ConnectedAccount::create(CalendarProvider::feed, displayName, QString());
     const FeedValidators none;
     const FeedDownload download = co_await m_client.download(*url, none);
+    // Without a name from the user, the feed's own tells it apart from the others.
+    displayName = displayName.trimmed();
+    if (displayName.isEmpty())
+        displayName =
+            FeedParser::calendarName(download.body).value_or(QStringLiteral("Calendar Feed"));
+    ConnectedAccount account =
+        ConnectedAccount::create(CalendarProvider::feed, displayName, QString());
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
     const FeedOwner owner = feedOwner(account);
     QList<CalendarEvent> events = co_await m_client.parse(download.body, owner, from, to);
@@ -52,6 +54,7 @@ QCoro::Task<ConnectedAccount> FeedPoller::add(QString address, QString displayNa
     state.events = std::move(events);
     state.expandedAt = from;
     m_feeds.insert(account.id, std::move(state));
+    Q_EMIT addressesChanged();
     co_return account;
 }
 
@@ -80,6 +83,7 @@ QCoro::Task<QList<CalendarEvent>> FeedPoller::poll(ConnectedAccount account) {
         }
         state.address = *url;
         m_feeds[account.id].address = *url;
+        Q_EMIT addressesChanged();
     }
     const QDateTime now = m_clock.now();
     // Expanding anew now and then lets instances enter the window's far end.
@@ -138,6 +142,14 @@ QCoro::Task<QList<CalendarEvent>> FeedPoller::poll(ConnectedAccount account) {
 
 void FeedPoller::forget(const QString &accountId) {
     m_secrets.remove(secretKey(accountId));
-    m_feeds.remove(accountId);
+    if (m_feeds.remove(accountId))
+        Q_EMIT addressesChanged();
     setError(accountId, std::nullopt);
+}
+
+std::optional<QUrl> FeedPoller::address(const QString &accountId) const {
+    const auto found = m_feeds.constFind(accountId);
+    if (found == m_feeds.cend() || found->address.isEmpty())
+        return std::nullopt;
+    return found->address;
 }

@@ -37,6 +37,8 @@ public:
 
     // Why each failing feed's last poll failed, by account id; absent once it succeeds.
     const QHash<QString, QString> &errors() const { return m_errors; }
+    // The feed's address once added or first read from the keyring this session.
+    std::optional<QUrl> address(const QString &accountId) const;
 
     // The keyring key that holds a feed account's address.
     static QString secretKey(const QString &accountId);
@@ -45,6 +47,7 @@ public:
 
 Q_SIGNALS:
     void errorsChanged();
+    void addressesChanged();
 
 private:
     void setError(const QString &accountId, std::optional<QString> error);

@@ -24,6 +24,8 @@ QString SlackError::description() const {
         return QStringLiteral("Slack authorization timed out. Please try again.");
     case Kind::authFailed:
         return QStringLiteral("Slack authorization failed. No auth code received.");
+    case Kind::cancelled:
+        return QStringLiteral("Slack authorization was cancelled.");
     case Kind::requestFailed:
         break;
     }

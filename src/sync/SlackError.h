@@ -6,7 +6,7 @@
 
 class SlackError : public Error {
 public:
-    enum class Kind { apiError, notConnected, authTimeout, authFailed, requestFailed };
+    enum class Kind { apiError, notConnected, authTimeout, authFailed, requestFailed, cancelled };
 
     static SlackError apiError(QString message) {
         return SlackError(Kind::apiError, std::move(message));
@@ -15,6 +15,7 @@ public:
     static SlackError authTimeout() { return SlackError(Kind::authTimeout); }
     static SlackError authFailed() { return SlackError(Kind::authFailed); }
     static SlackError requestFailed() { return SlackError(Kind::requestFailed); }
+    static SlackError cancelled() { return SlackError(Kind::cancelled); }
 
     Kind kind() const { return m_kind; }
     QString description() const override;

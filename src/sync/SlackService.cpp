@@ -74,6 +74,7 @@ QCoro::Task<> SlackService::authenticate() {
     // The time limit races the listener; whichever ends first decides, and ends the other.
     SlackSignInListener *raw = handler.get();
     m_clock.after(signInLimit, raw, [raw] { raw->fail(SlackError::authTimeout()); });
+    m_waitingSignIn = raw;
     const QString code = co_await handler->waitForCode();
     handler.reset();
     if (!self)
@@ -88,6 +89,11 @@ QCoro::Task<> SlackService::authenticate() {
         // Without a store the sign-in still counts as done; the next search will say so.
         qCWarning(lcSync) << "Slack sign-in: keeping the token failed:" << error.message();
     }
+}
+
+void SlackService::cancelSignIn() {
+    if (m_waitingSignIn)
+        m_waitingSignIn->fail(SlackError::cancelled());
 }
 
 QList<SlackMessage> SlackService::parseSearchReply(const QByteArray &body) {

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <chrono>
@@ -15,6 +16,7 @@
 class BackendAPIClient;
 class Clock;
 class SecretStore;
+class SlackSignInListener;
 
 // One Slack search hit.
 struct SlackMessage {
@@ -52,6 +54,9 @@ public:
     QCoro::Task<bool> isConnected();
     // Browser sign-in through a loopback listener, limited to 180 s; stores the token.
     QCoro::Task<> authenticate();
+    // Ends the wait for the browser of the latest sign-in, which then fails with
+    // SlackError::cancelled, and stops its listener.
+    void cancelSignIn();
     QCoro::Task<> disconnect();
     QCoro::Task<QList<SlackMessage>> searchMessages(QString query);
     // Map e-mail address -> messages; never fails.
@@ -69,4 +74,5 @@ private:
     Clock &m_clock;
     QNetworkAccessManager m_network;
     std::chrono::milliseconds m_timeout = defaultTimeout;
+    QPointer<SlackSignInListener> m_waitingSignIn;
 };

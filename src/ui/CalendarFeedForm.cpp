@@ -51,19 +51,25 @@ CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
     auto *fields = new QGridLayout;
     fields->setHorizontalSpacing(12);
     fields->setVerticalSpacing(8);
-    m_address = field(QStringLiteral("Address"),
-                      QStringLiteral("https://, webcal:// or a calendar file"), this);
+    m_address = field(QStringLiteral("Address"), tr("https://…"), this);
     m_address->setObjectName(QStringLiteral("feed-address"));
     m_choose = new TextButton(QStringLiteral("Choose File…"), Theme::Typography::caption(),
                               Theme::Colors::primary(), this);
     m_choose->setObjectName(QStringLiteral("feed-choose-file"));
-    m_name = field(QStringLiteral("Name"), QStringLiteral("Calendar Feed"), this);
+    // Under the field rather than in it, where a narrow window would cut it off.
+    m_addressHint =
+        Widgets::label(tr("An https:// or webcal:// address, or a calendar file on this computer."),
+                       Theme::Typography::tiny(), Theme::Colors::textTertiary(), this);
+    m_addressHint->setWordWrap(true);
+    m_address->setAccessibleDescription(m_addressHint->text());
+    m_name = field(QStringLiteral("Name"), tr("The feed's own name"), this);
     m_name->setObjectName(QStringLiteral("feed-name"));
     fields->addWidget(caption(QStringLiteral("Address"), m_address, this), 0, 0);
     fields->addWidget(m_address, 0, 1);
     fields->addWidget(m_choose, 0, 2);
-    fields->addWidget(caption(QStringLiteral("Name"), m_name, this), 1, 0);
-    fields->addWidget(m_name, 1, 1, 1, 2);
+    fields->addWidget(m_addressHint, 1, 1, 1, 2);
+    fields->addWidget(caption(QStringLiteral("Name"), m_name, this), 2, 0);
+    fields->addWidget(m_name, 2, 1, 1, 2);
     fields->setColumnStretch(1, 1);
     layout->addLayout(fields);
 
@@ -120,8 +126,11 @@ void CalendarFeedForm::submit() {
 }
 
 void CalendarFeedForm::cancel() {
-    // A read already running still completes and adds its account.
+    // A read already running still completes and adds its account; the form opens empty next
+    // time either way.
     m_model.clearError();
+    m_address->clear();
+    m_name->clear();
     Q_EMIT closed();
 }
 

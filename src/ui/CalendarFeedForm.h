@@ -25,6 +25,8 @@ public:
     CapsuleButton *cancelButton() const { return m_cancel; }
     QLabel *progressLabel() const { return m_progress; }
     QLabel *errorLabel() const { return m_error; }
+    // What the address may be, under its field.
+    QLabel *addressHint() const { return m_addressHint; }
 
     // Empties both fields and puts the cursor in the address.
     void reset();
@@ -45,6 +47,7 @@ private:
 
     AddFeedModel &m_model;
     QLineEdit *m_address;
+    QLabel *m_addressHint;
     QLineEdit *m_name;
     QAbstractButton *m_choose;
     CapsuleButton *m_add;

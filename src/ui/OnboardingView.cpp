@@ -243,9 +243,10 @@ QWidget *OnboardingView::buildConnect() {
     column->addWidget(
         centred(textLabel(QStringLiteral("Connect Your Calendar"), Theme::Typography::h1(),
                           Theme::Colors::textPrimary(), page)));
-    column->addWidget(
+    m_connectSubtitle =
         centred(textLabel(QStringLiteral("Sign in to see upcoming meetings and trigger reminders."),
-                          Theme::Typography::body(), Theme::Colors::textSecondary(), page)));
+                          Theme::Typography::body(), Theme::Colors::textSecondary(), page));
+    column->addWidget(m_connectSubtitle);
 
     m_choices = new QWidget(page);
     auto *choices = new QVBoxLayout(m_choices);
@@ -293,6 +294,11 @@ QWidget *OnboardingView::buildConnect() {
 void OnboardingView::showFeedForm(bool shown) {
     m_choices->setVisible(!shown);
     m_feedForm->setVisible(shown);
+    // A feed needs no sign-in: the line above its form says what it does need.
+    m_connectSubtitle->setText(
+        shown ? tr("Add your calendar's feed address to see upcoming meetings and trigger "
+                   "reminders.")
+              : QStringLiteral("Sign in to see upcoming meetings and trigger reminders."));
     if (shown)
         m_feedForm->addressField()->setFocus();
     else if (providerRow(CalendarProvider::feed)->isConnected())

@@ -79,6 +79,8 @@ public:
     }
     CalendarFeedForm *feedForm() const { return m_feedForm; }
     QLabel *errorLabel() const { return m_error; }
+    // The line under the connect step's title.
+    QLabel *connectSubtitle() const { return m_connectSubtitle; }
 
 Q_SIGNALS:
     // "Get Started" on the last step.
@@ -94,6 +96,7 @@ private:
     OnboardingStepIndicator *m_indicator;
     QStackedWidget *m_steps;
     QLabel *m_connectSymbol = nullptr;
+    QLabel *m_connectSubtitle = nullptr;
     QLabel *m_error = nullptr;
     QWidget *m_connectedRow = nullptr;
     QHash<CalendarProvider, OnboardingProviderRow *> m_rows;

@@ -13,6 +13,7 @@
 #include "ui/CapsuleButton.h"
 #include "ui/OnboardingView.h"
 #include "ui/OverlayWindowController.h"
+#include "ui/settings/SettingsView.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -195,18 +196,44 @@ private Q_SLOTS:
                               "(No upcoming meetings)", "---", "Open Zelvane\tCtrl+O", "---",
                               "(Quit Zelvane\tCtrl+Q)"}));
 
+        // A meeting with a link joins from its entry, its brief once ready beside Join in a
+        // submenu; research under way does not stop the joining.
         state = stateWith({meeting("a", 270, "Design review"), meeting("b", 3600, "Planning"),
-                           meeting("c", 7200, "Retro")});
-        state.researching = {"b", "c"};
+                           meeting("c", 7200, "Retro"), meeting("d", 7500, "Call"),
+                           meeting("e", 7800, "Demo")});
+        state.events[3].meetingLink = zoom;
+        state.events[4].meetingLink = zoom;
+        state.researching = {"b", "c", "d"};
         state.briefs.insert("c", MeetingBrief());
+        state.briefs.insert("e", MeetingBrief());
+        connect(&menu, &StatusMenu::joinRequested, this,
+                [&](const CalendarEvent &e) { asked << u"join "_s + e.id; });
         Q_EMIT menu.menu()->aboutToShow();
-        QCOMPARE(shown(menu.menu()),
-                 (QStringList{"in 4 min  Design review", "(⏳ 10:00 AM  Planning)",
-                              "✨ 11:00 AM  Retro", "---", "Open Zelvane\tCtrl+O", "---",
-                              "(Check for Updates…)", "---", "(Quit Zelvane\tCtrl+Q)"}));
-        for (QAction *action : menu.menu()->actions())
-            action->trigger();
-        QCOMPARE(asked, (QStringList{"prep a", "view c", "open"}));
+        QCOMPARE(
+            shown(menu.menu()),
+            (QStringList{"in 4 min  Design review", "(⏳ 10:00 AM  Planning)", "✨ 11:00 AM  Retro",
+                         "⏳ 11:05 AM  Call", "✨ 11:10 AM  Demo", "---", "Open Zelvane\tCtrl+O",
+                         "---", "(Check for Updates…)", "---", "(Quit Zelvane\tCtrl+Q)"}));
+        QMenu *demo = menu.menu()->actions().at(4)->menu();
+        QVERIFY(demo && !menu.menu()->actions().at(3)->menu());
+        QCOMPARE(shown(demo), (QStringList{"Join", "View Brief"}));
+        for (QMenu *level : {menu.menu(), demo})
+            for (QAction *action : level->actions())
+                action->trigger();
+        QCOMPARE(asked, (QStringList{"prep a", "view c", "join d", "open", "join e", "view e"}));
+
+        // Without any calendar the menu says how to connect one, and the next opening
+        // forgets the old submenus.
+        QPointer<QMenu> oldSubmenu = demo;
+        state = stateWith({});
+        state.hasCalendar = false;
+        connect(&menu, &StatusMenu::connectCalendarRequested, this, [&] { asked << u"connect"_s; });
+        Q_EMIT menu.menu()->aboutToShow();
+        QVERIFY(!oldSubmenu);
+        QCOMPARE(shown(menu.menu()).mid(0, 3),
+                 (QStringList{"(No calendar connected)", "Connect a Calendar…", "---"}));
+        menu.menu()->actions().at(1)->trigger();
+        QCOMPARE(asked.last(), u"connect"_s);
     }
 
     // A brief preview replaces the current one.
@@ -315,6 +342,7 @@ private Q_SLOTS:
 
     // The whole start-up, once per process (the calendar service is process-wide): the tray,
     // the launch-at-login entry, onboarding.
+    // Nothing is set up at login before onboarding ends.
     void firstLaunch() {
         QVERIFY(!Autostart::isEnabled());
         app.start();
@@ -327,9 +355,7 @@ private Q_SLOTS:
         QCOMPARE(app.trayIcon()->toolTip(), u"No more meetings today"_s);
         // Without a tray to show the icon, a notification says where the app went, once.
         QTRY_COMPARE(server.shown.value(0).value(0), u"Zelvane is running in the background"_s);
-        QVERIFY(Autostart::isEnabled());
-        app.toggleLaunchAtLogin();
-        QVERIFY(!settings->launchAtLogin() && !Autostart::isEnabled());
+        QVERIFY(settings->launchAtLogin() && !Autostart::isEnabled());
         QVERIFY(app.onboardingWindow() && app.onboardingWindow()->isVisible());
     }
 
@@ -387,22 +413,36 @@ private Q_SLOTS:
         QVERIFY(settings->hasCompletedOnboarding() && !app.onboardingWindow());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!onboarding);
+        QVERIFY(Autostart::isEnabled());
+        app.toggleLaunchAtLogin();
+        QVERIFY(!settings->launchAtLogin() && !Autostart::isEnabled());
 
+        // No calendar yet: the menu says how to connect one, which opens the Accounts tab.
         QMenu *menu = app.statusMenu()->menu();
         Q_EMIT menu->aboutToShow();
-        QCOMPARE(shown(menu),
-                 (QStringList{"(No upcoming meetings)", "---", "Open Zelvane\tCtrl+O", "---",
-                              "Check for Updates…", "---", "Quit Zelvane\tCtrl+Q"}));
-        menu->actions().at(2)->trigger();
+        QCOMPARE(shown(menu), (QStringList{"(No calendar connected)", "Connect a Calendar…", "---",
+                                           "Open Zelvane\tCtrl+O", "---", "Check for Updates…",
+                                           "---", "Quit Zelvane\tCtrl+Q"}));
+        menu->actions().at(1)->trigger();
+        auto *settingsView = qobject_cast<SettingsView *>(app.settingsWindow());
+        QVERIFY(settingsView && settingsView->isVisible());
+        QCOMPARE(settingsView->selectedTab(), SidebarTab::accounts);
+        settingsView->selectTab(SidebarTab::general);
+        settingsView->close();
+        menu->actions().at(1)->trigger();
+        QVERIFY(settingsView->isVisible() && settingsView->selectedTab() == SidebarTab::accounts);
+        settingsView->close();
+
+        menu->actions().at(3)->trigger();
         QPointer<QWidget> window = app.settingsWindow();
         QVERIFY(window && window->isVisible());
         window->showMinimized();
         QTRY_VERIFY(window->isMinimized());
-        menu->actions().at(2)->trigger();
+        menu->actions().at(3)->trigger();
         QTRY_VERIFY(!window->isMinimized());
         window->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        menu->actions().at(2)->trigger();
+        menu->actions().at(3)->trigger();
         QVERIFY(window && app.settingsWindow() == window && window->isVisible());
 
         const auto due = meeting("r", 600, u"Design review"_s, QDateTime::currentDateTime());

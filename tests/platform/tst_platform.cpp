@@ -22,10 +22,26 @@
 #include <QTimer>
 #include <sys/stat.h>
 
+// GLib names a struct member "signals", which Qt defines as a keyword.
+#undef signals
+#include <gio/gdesktopappinfo.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
 const QByteArray reportsStart = "#!/bin/sh\n: > \"$ZELVANE_STARTED_FILE\"\n";
+
+// Launches a desktop entry as the session's autostart does, through GIO; false when GIO
+// refuses the entry (its TryExec program is missing).
+bool launchEntry(const QString &path) {
+    GDesktopAppInfo *info =
+        g_desktop_app_info_new_from_filename(QFile::encodeName(path).constData());
+    if (!info)
+        return false;
+    const bool launched = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, nullptr);
+    g_object_unref(info);
+    return launched;
+}
 
 bool writeScript(const QString &path, const QByteArray &body) {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -101,8 +117,9 @@ private Q_SLOTS:
         QVERIFY(QFile::link(u"versions/1.0"_s, root + u"/current"_s));
     }
 
-    // The entry quotes the path so spaces and quotes survive. Only its owner may change it, even
-    // under a permissive umask; a folder that cannot be made fails the write.
+    // Only its owner may change the entry, even under a permissive umask; a folder that cannot
+    // be made fails the write. A link under its name is no entry of ours: it is replaced, not
+    // written through, and removing the entry removes the link, never what it points at.
     void autostartEntry() {
         TestEnvironment env;
         const mode_t oldMask = ::umask(0);
@@ -118,27 +135,113 @@ private Q_SLOTS:
         QVERIFY(!Autostart::enable(u"/usr/bin/zelvane"_s) && !Autostart::isEnabled());
         QVERIFY(QFile::remove(env.configHome() + u"/autostart"_s));
 
-        QVERIFY(Autostart::enable(u"/opt/My \"Apps\"/zelvane"_s) && Autostart::isEnabled());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(file.readAll());
-        QVERIFY(text.startsWith(u"[Desktop Entry]\n"_s) &&
-                text.contains(u"\nExec=\"/opt/My \\\"Apps\\\"/zelvane\"\n"_s));
+        QVERIFY(Autostart::enable(u"/usr/bin/zelvane"_s) && Autostart::isEnabled());
         QCOMPARE(mode(path), 0644u);
         QCOMPARE(mode(env.configHome() + u"/autostart"_s), 0700u);
+        QCOMPARE(QProcess::execute(u"desktop-file-validate"_s, {path}), 0);
         QVERIFY(Autostart::disable() && !Autostart::isEnabled());
 
-        // A link planted under the entry's name is replaced, not written through.
         const QString outside = env.path() + u"/outside"_s;
         QFile target(outside);
         QVERIFY(target.open(QIODevice::WriteOnly) && target.write("kept") == 4);
         target.close();
         QVERIFY(QFile::link(outside, path));
+        QVERIFY(!Autostart::isEnabled());
+        QVERIFY(Autostart::disable() && !QFileInfo(path).isSymLink() && target.exists());
+        QVERIFY(QFile::link(env.path() + u"/nowhere"_s, path));
+        QVERIFY(Autostart::disable() && !QFileInfo(path).isSymLink());
+        QVERIFY(QFile::link(outside, path));
         QVERIFY(Autostart::enable(u"/usr/bin/zelvane"_s));
         QVERIFY(target.open(QIODevice::ReadOnly));
         QCOMPARE(target.readAll(), QByteArray("kept"));
-        QVERIFY(!QFileInfo(path).isSymLink());
+        QVERIFY(!QFileInfo(path).isSymLink() && Autostart::isEnabled());
         QCOMPARE(mode(path), 0644u);
+    }
+
+    // The desktop's own reader (GIO) starts the program the entry names, whatever characters
+    // its path holds, and skips the entry once that program is gone.
+    void autostartEntryStartsOnlyAnInstalledProgram_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << u"bin"_s;
+        // (GIO cannot start a program whose path holds "%": it looks for it before undoing "%%".)
+        QTest::newRow("quotes, dollar, backslash, backquote") << u"My \"Apps\" $HOME a\\b `x`"_s;
+    }
+    void autostartEntryStartsOnlyAnInstalledProgram() {
+        QFETCH(QString, folder);
+        TestEnvironment env;
+        const QString program = env.path() + u'/' + folder + u"/zelvane"_s;
+        QVERIFY(writeScript(program, reportsStart));
+        QVERIFY(Autostart::enable(program));
+        const QString started = env.path() + u"/started"_s;
+        qputenv("ZELVANE_STARTED_FILE", started.toUtf8());
+        QVERIFY(launchEntry(Autostart::entryPath()));
+        QTRY_VERIFY(QFileInfo::exists(started));
+
+        QVERIFY(QFile::remove(program));
+        QVERIFY(!launchEntry(Autostart::entryPath()));
+    }
+
+    // A user-local install is started through its "current" link, which an update moves on;
+    // the versioned folder the program runs from is gone after the next update.
+    void autostartLaunchesTheCurrentVersion() {
+        QCOMPARE(Autostart::launcher(root + u"/versions/1.0/bin/zelvane"_s),
+                 root + u"/current/bin/zelvane"_s);
+        QCOMPARE(Autostart::launcher(u"/usr/bin/zelvane"_s), u"/usr/bin/zelvane"_s);
+    }
+
+    // Removing the package takes the entries that start its program from every home it finds,
+    // each with its owner's rights; an upgrade, other programs' entries and links stay.
+    void packageRemovalTakesTheEntries() {
+        QTemporaryDir homes;
+        const auto home = [&](const char *user) {
+            return homes.filePath(QString::fromLatin1(user));
+        };
+        const auto entryOf = [&](const char *user) {
+            return home(user) + u"/.config/autostart/app.zelvane.Zelvane.desktop"_s;
+        };
+        // The user database lists the test's homes; runuser runs the command as the caller.
+        QByteArray passwd;
+        for (const char *user : {"ann", "bob", "cay", "dee", "out"})
+            passwd += QByteArray(user) + ":x:1000:1000::" + home(user).toUtf8() + ":/bin/sh\n";
+        passwd += "sys:x:2:2::/:/usr/sbin/nologin\nodd:x:3:3::relative:/bin/sh\n";
+        const QString stubs = homes.filePath(u"stubs"_s);
+        QVERIFY(writeScript(stubs + u"/getent"_s, "#!/bin/sh\ncat <<'END'\n" + passwd + "END\n"));
+        QVERIFY(
+            writeScript(stubs + u"/runuser"_s,
+                        "#!/bin/sh\nwhile [ \"$1\" != -- ]; do shift; done\nshift\nexec \"$@\"\n"));
+        const auto writeEntry = [&](const char *user, const QString &program) {
+            const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+            qputenv("XDG_CONFIG_HOME", (home(user) + u"/.config"_s).toUtf8());
+            const bool written = Autostart::enable(program);
+            qputenv("XDG_CONFIG_HOME", old);
+            return written;
+        };
+        QVERIFY(writeEntry("ann", u"/usr/bin/zelvane"_s));
+        QVERIFY(writeEntry("bob", home("bob") + u"/.local/opt/zelvane/current/bin/zelvane"_s));
+        // cay's entry is a link to an entry elsewhere (of a user the database does not list).
+        QVERIFY(writeEntry("out", u"/usr/bin/zelvane"_s));
+        const QString elsewhere = homes.filePath(u"elsewhere.desktop"_s);
+        QVERIFY(QFile::rename(entryOf("out"), elsewhere));
+        QVERIFY(QDir().mkpath(QFileInfo(entryOf("cay")).path()));
+        QVERIFY(QFile::link(elsewhere, entryOf("cay")));
+        const auto run = [&](const QString &action) {
+            QProcess script;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(u"PATH"_s, stubs + u':' + environment.value(u"PATH"_s));
+            script.setProcessEnvironment(environment);
+            script.start(u"/bin/sh"_s, {QString::fromUtf8(ZELVANE_POSTRM), action});
+            return script.waitForFinished() && script.exitStatus() == QProcess::NormalExit &&
+                   script.exitCode() == 0;
+        };
+        QVERIFY(run(u"upgrade"_s));
+        QVERIFY(QFileInfo::exists(entryOf("ann")));
+        QVERIFY(run(u"remove"_s));
+        QVERIFY(!QFileInfo::exists(entryOf("ann")));
+        QVERIFY(QFileInfo::exists(entryOf("bob")));
+        QVERIFY(QFileInfo(entryOf("cay")).isSymLink() && QFileInfo::exists(elsewhere));
+        QVERIFY(writeEntry("ann", u"/usr/bin/zelvane"_s));
+        QVERIFY(run(u"purge"_s));
+        QVERIFY(!QFileInfo::exists(entryOf("ann")) && QFileInfo::exists(entryOf("bob")));
     }
 
     // Quiet when the notification server is inhibited, or else when GNOME hides banners.

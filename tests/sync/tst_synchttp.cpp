@@ -684,10 +684,28 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(feedWith(clock.now().addSecs(600)));
         file.close();
-        form.add(file.fileName(), u"Local"_s);
+        // Named neither by the user nor by itself.
+        form.add(file.fileName(), QString());
         QTRY_COMPARE(service->accounts().size(), 2);
         settle(service->fetchEvents());
         QCOMPARE(service->events().size(), 2);
+        const ConnectedAccount local = service->accounts().last();
+        QCOMPARE(local.email, u"Calendar Feed"_s);
+        QCOMPARE(model.feedAddress(local.id), file.fileName());
+        QCOMPARE(model.feedAddress(id), QUrl(server->origin()).authority() + u"/basic.ics"_s);
+
+        // A feed's address is known again after a restart, once it is polled.
+        auto restarted = makeService();
+        AccountsModel afterRestart(*restarted, slack);
+        QSignalSpy changed(&afterRestart, &AccountsModel::changed);
+        QVERIFY(!afterRestart.feedAddress(id));
+        settle(restarted->fetchEvents());
+        QCOMPARE(afterRestart.feedAddress(id), model.feedAddress(id));
+        QVERIFY(!changed.isEmpty());
+        restarted->removeAccount(local);
+        QVERIFY(!afterRestart.feedAddress(local.id));
+        // The refresh that removing starts must end before the service goes.
+        QTRY_VERIFY_WITH_TIMEOUT(!restarted->isLoading(), 10'000);
     }
 };
 

@@ -421,6 +421,48 @@ private Q_SLOTS:
         QCOMPARE(events.value(0).attendeeEmails, QStringList{u"ANN@partner.example"_s});
     }
 
+    // A feed's own name, from the calendar's lines before its first component: folded lines
+    // joined, parameters (quoted colons too) skipped, escapes undone, nothing that could break
+    // a one-line label or turn the text around it, and a bounded length.
+    void calendarName_data() {
+        QTest::addColumn<QByteArray>("header"); // lines apart by '|', before BEGIN:VEVENT
+        QTest::addColumn<QString>("name");      // empty: none
+        QTest::newRow("plain") << QByteArray("X-WR-CALNAME:Team Rota") << u"Team Rota"_s;
+        QTest::newRow("folded, lower case")
+            << QByteArray("x-wr-calname:Design |  Reviews") << u"Design Reviews"_s;
+        QTest::newRow("quoted colon in a parameter")
+            << QByteArray("X-WR-CALNAME;X-NOTE=\"a:b\":Ops: On call") << u"Ops: On call"_s;
+        QTest::newRow("escapes") << QByteArray("X-WR-CALNAME:R\\\\D\\, \\;Labs\\nBerlin")
+                                 << u"R\\D, ;Labs Berlin"_s;
+        QTest::newRow("utf-8") << QByteArray("X-WR-CALNAME:Équipe \xF0\x9F\x93\x85")
+                               << u"Équipe 📅"_s;
+        QTest::newRow("controls and a bidi override")
+            << QByteArray("X-WR-CALNAME:Pay\x01roll \xE2\x80\xAEslip") << u"Pay roll slip"_s;
+        QTest::newRow("too long") << "X-WR-CALNAME:" + QByteArray(300, 'n')
+                                  << QString(FeedParser::maximumNameLength, u'n');
+        QTest::newRow("blank") << QByteArray("X-WR-CALNAME: \\n ") << QString();
+        QTest::newRow("only a look-alike") << QByteArray("X-WR-CALNAMES:Other") << QString();
+        QTest::newRow("none") << QByteArray() << QString();
+    }
+    void calendarName() {
+        QFETCH(QByteArray, header);
+        QFETCH(QString, name);
+        const QByteArray data =
+            feed({"UID:1|SUMMARY:S|DTSTART:20270302T100000Z|X-WR-CALNAME:Inside an event"},
+                 header.isEmpty() ? QByteArray() : header + "|");
+        QCOMPARE(FeedParser::calendarName(data).value_or(QString()), name);
+    }
+
+    // Only the first calendar's own lines count, with or without a byte-order mark.
+    void calendarNameStopsAtTheFirstComponent() {
+        QVERIFY(!FeedParser::calendarName(feed({"UID:1|X-WR-CALNAME:Inside"}) +
+                                          "X-WR-CALNAME:After\r\n"));
+        QVERIFY(!FeedParser::calendarName("X-WR-CALNAME:Loose\r\nBEGIN:VCALENDAR\r\n"));
+        QCOMPARE(FeedParser::calendarName("\xEF\xBB\xBF\nBEGIN:VCALENDAR\nX-WR-CALNAME:Bare\n")
+                     .value_or(QString()),
+                 u"Bare"_s);
+    }
+
     void refusesWhatIsNoCalendar() {
         for (const QByteArray &data : {QByteArray("<!DOCTYPE html><html></html>"), QByteArray(),
                                        QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n")}) {

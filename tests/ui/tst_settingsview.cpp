@@ -6,6 +6,7 @@
 #include "app/AppServices.h"
 #include "core/AppSettings.h"
 #include "models/OnboardingFlow.h"
+#include "platform/Autostart.h"
 #include "sync/SMSService.h"
 #include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
@@ -557,8 +558,10 @@ private Q_SLOTS:
             QVERIFY(calendar().accounts().isEmpty());
             QTest::keyClick(form->addressField(), Qt::Key_Backspace);
             QVERIFY(!form->errorLabel()->isVisible());
+            // Cancelled, the form opens empty next time.
             QTest::keyClick(form->addressField(), Qt::Key_Escape);
             QVERIFY(!form->isVisible());
+            QVERIFY(form->addressField()->text().isEmpty() && form->nameField()->text().isEmpty());
         }
         QCOMPARE(focused(), view->accounts()->connectButton(CalendarProvider::feed));
         // A feed is one calendar, counted without an "All".
@@ -581,9 +584,26 @@ private Q_SLOTS:
         QVERIFY(feedRow->isVisible() && !form->isVisible());
         QCOMPARE(unreadable(&onboarding), QStringList());
 
+        const QString signIn = u"Sign in to see upcoming meetings and trigger reminders."_s;
+        QVERIFY(shows(&onboarding, signIn));
         QTest::mouseClick(feedRow->connectButton(), Qt::LeftButton);
         QVERIFY(form->isVisible() && !feedRow->isVisible());
         QCOMPARE(focused(), form->addressField());
+        // A feed asks for no sign-in, and what its address may be is shown whole.
+        QVERIFY(!shows(&onboarding, signIn));
+        QCOMPARE(onboarding.connectSubtitle()->text(),
+                 u"Add your calendar's feed address to see upcoming meetings and trigger "
+                 u"reminders."_s);
+        QLineEdit *address = form->addressField();
+        QVERIFY(address->fontMetrics().horizontalAdvance(address->placeholderText()) <
+                address->width() - 20);
+        QLabel *hint = form->addressHint();
+        QVERIFY(hint->isVisible() && hint->wordWrap());
+        QVERIFY(hint->height() >= hint->heightForWidth(hint->width()));
+        QVERIFY(hint->geometry().right() <= form->width());
+        QTest::keyClick(address, Qt::Key_Escape);
+        QVERIFY(shows(&onboarding, signIn));
+        QTest::mouseClick(feedRow->connectButton(), Qt::LeftButton);
         QTest::keyClicks(form->addressField(), u"webcal//missing-colon"_s);
         QTest::keyClick(form->addressField(), Qt::Key_Return);
         QTRY_VERIFY(form->errorLabel()->isVisible());
@@ -601,6 +621,86 @@ private Q_SLOTS:
                 shows(&onboarding, u"Calendar connected"_s));
         QCOMPARE(focused()->accessibleName(), u"Get Started"_s);
         QTRY_COMPARE(feedRow->height(), feedRow->sizeHint().height());
+    }
+
+    // The switch shows the stored choice without acting on it; each change by keyboard is
+    // stored and carried out on the login entry at once.
+    void openAtLogin() {
+        openWith({});
+        view->selectTab(SidebarTab::general);
+        QAbstractButton *toggle = button(view->general(), u"Open at login"_s);
+        QVERIFY(toggle && toggle->isChecked() && shows(view->general(), u"Open at login"_s));
+        QVERIFY(!Autostart::isEnabled());
+        toggle->setFocus();
+        QTest::keyClick(toggle, Qt::Key_Space);
+        QVERIFY(!env->makeSettings()->launchAtLogin() && !Autostart::isEnabled());
+        QTest::keyClick(toggle, Qt::Key_Space);
+        QVERIFY(env->makeSettings()->launchAtLogin() && Autostart::isEnabled());
+        // A screen reader's Toggle does what a click does.
+        toggle->toggle();
+        QVERIFY(!settings->launchAtLogin() && !Autostart::isEnabled());
+        settings->setLaunchAtLogin(true);
+        QVERIFY(toggle->isChecked());
+    }
+
+    // Slack waits for its browser on its own row, with a way out, while the calendar buttons
+    // stay usable; its failure shows on its row, not under the calendars.
+    void slackRowWaitsOnItsOwn() {
+        openWith({});
+        AccountsContent *accounts = view->accounts();
+        const auto slackButton = [accounts] {
+            return accounts->findChild<QAbstractButton *>(u"slack-action"_s);
+        };
+        const QString waiting = u"Waiting for Slack… Finish signing in in your browser."_s;
+        QTest::mouseClick(slackButton(), Qt::LeftButton);
+        QTRY_VERIFY(shows(accounts, waiting));
+        QCOMPARE(slackButton()->accessibleName(), u"Cancel"_s);
+        QVERIFY(accounts->connectButton(CalendarProvider::google)->isEnabled() &&
+                accounts->connectButton(CalendarProvider::microsoft)->isEnabled());
+        QCOMPARE(unreadable(accounts), QStringList());
+        QVERIFY(saveScreenshot(accounts, u"accounts-slack-waiting"_s));
+        QTest::keyClick(slackButton(), Qt::Key_Space);
+        QVERIFY(!shows(accounts, waiting) && shows(accounts, u"Connect Slack"_s));
+        QCOMPARE(slackButton()->accessibleName(), u"Connect"_s);
+
+        standIn->admin("POST", u"faults"_s, {{"endpoint", "slack/exchange"}, {"status", 502}});
+        opened.clear();
+        QTest::mouseClick(slackButton(), Qt::LeftButton);
+        QTRY_COMPARE(opened.size(), 1);
+        QUrl allow = opened.first();
+        allow.setPath(u"/oauth/v2/authorize/allow"_s);
+        std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(allow)));
+        QLabel *error = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(error = accounts->findChild<QLabel *>(u"slack-error"_s), 10'000);
+        QVERIFY(error->isVisibleTo(accounts) && !error->text().isEmpty());
+        QVERIFY(!accounts->errorLabel()->isVisible());
+        QCOMPARE(slackButton()->accessibleName(), u"Connect"_s);
+    }
+
+    // Without a name of the user's, a feed is called by its own; its row shows where it comes
+    // from, so two feeds can be told apart.
+    void feedNamedByItself() {
+        QByteArray body = icsFeed();
+        body.replace("PRODID:-//Test//EN\r\n",
+                     "PRODID:-//Test//EN\r\nX-WR-CALNAME:Platform Rota\r\n");
+        feeds.respondWith({200, body, "text/calendar", false});
+        openWith({});
+        AccountsContent *accounts = view->accounts();
+        QTest::keyClick(accounts->connectButton(CalendarProvider::feed), Qt::Key_Space);
+        QTest::keyClicks(accounts->feedForm()->addressField(), feedAddress());
+        QTest::keyClick(accounts->feedForm()->addressField(), Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
+        const ConnectedAccount feed = calendar().accounts().first();
+        QCOMPARE(feed.email, u"Platform Rota"_s);
+        QTRY_VERIFY(accounts->findChild<QLabel *>(u"feed-address:"_s + feed.id));
+        QCOMPARE(accounts->findChild<QLabel *>(u"feed-address:"_s + feed.id)->text(),
+                 QUrl(feedAddress()).host() + u':' + QString::number(QUrl(feedAddress()).port()) +
+                     u"/private/basic.ics"_s);
+        QVERIFY(shows(accounts, u"Platform Rota"_s));
+        QCOMPARE(unreadable(accounts), QStringList());
+        QVERIFY(saveScreenshot(accounts, u"accounts-feed-row"_s));
+        view->selectTab(SidebarTab::general);
+        QVERIFY(shows(view->general(), u"PLATFORM ROTA"_s));
     }
 };
 

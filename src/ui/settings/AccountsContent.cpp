@@ -175,7 +175,8 @@ void AccountsContent::rebuildAccounts() {
     // A feed's failure changes its row too.
     QStringList shown;
     for (const ConnectedAccount &account : accounts)
-        shown << account.id + u'\n' + m_model.accountProblem(account.id).value_or(QString());
+        shown << account.id + u'\n' + m_model.accountProblem(account.id).value_or(QString()) +
+                     u'\n' + m_model.feedAddress(account.id).value_or(QString());
     if (shown.join(u'\n') == m_shownAccounts && m_accountsCard)
         return;
     m_shownAccounts = shown.join(u'\n');
@@ -198,6 +199,10 @@ void AccountsContent::rebuildAccounts() {
             new ProviderRow(account.provider, account.email, ProviderRow::Style::plain);
         accountRow->addLine(CalendarProviders::toString(account.provider),
                             Theme::Colors::textTertiary());
+        // Two feeds are told apart by where they come from.
+        if (const auto address = m_model.feedAddress(account.id))
+            accountRow->addLine(*address, Theme::Colors::textTertiary())
+                ->setObjectName(QStringLiteral("feed-address:") + account.id);
         if (const auto reason = m_model.accountProblem(account.id))
             accountRow->addLine(*reason, Theme::Colors::red())
                 ->setObjectName(feedProblemName(account.id));
@@ -238,9 +243,13 @@ void AccountsContent::confirmRemoval(const ConnectedAccount &account) {
 
 void AccountsContent::rebuildSlack() {
     const bool connected = m_model.isSlackConnected();
-    if (int(connected) == m_shownSlack)
+    const bool waiting = !connected && m_model.isSlackWaiting();
+    const std::optional<QString> error = connected ? std::nullopt : m_model.slackError();
+    const QString state =
+        QStringLiteral("%1%2\n").arg(int(connected)).arg(int(waiting)) + error.value_or(QString());
+    if (state == m_shownSlack)
         return;
-    m_shownSlack = int(connected);
+    m_shownSlack = state;
     const bool hadFocus = !SettingsBlocks::focusedName(m_slackHolder).isEmpty();
     clear(m_slackLayout);
     auto *slack = new ProviderRow(
@@ -255,9 +264,20 @@ void AccountsContent::rebuildSlack() {
         action = new TextButton(QStringLiteral("Disconnect"), Theme::Typography::tiny(),
                                 Theme::Colors::red());
         connect(action, &QAbstractButton::clicked, this, [this] { m_model.disconnectSlack(); });
+    } else if (waiting) {
+        // The sign-in goes on in the browser; until it comes back the row says so.
+        slack
+            ->addLine(tr("Waiting for Slack… Finish signing in in your browser."),
+                      Theme::Colors::textSecondary())
+            ->setObjectName(QStringLiteral("slack-waiting"));
+        action = new CapsuleButton(tr("Cancel"), CapsuleButton::Style::ghost);
+        connect(action, &QAbstractButton::clicked, this, [this] { m_model.cancelSlack(); });
     } else {
         slack->addLine(QStringLiteral("Optional — adds Slack context to meeting briefings"),
                        Theme::Colors::textTertiary());
+        if (error)
+            slack->addLine(*error, Theme::Colors::red())
+                ->setObjectName(QStringLiteral("slack-error"));
         action = new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary);
         connect(action, &QAbstractButton::clicked, this, [this] { m_model.connectSlack(); });
     }

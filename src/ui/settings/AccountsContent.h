@@ -72,5 +72,5 @@ private:
     QWidget *m_slackHolder;
     QVBoxLayout *m_slackLayout;
     QString m_shownAccounts;
-    int m_shownSlack = -1;
+    QString m_shownSlack;
 };

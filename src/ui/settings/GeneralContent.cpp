@@ -84,6 +84,18 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
     connect(m_checkNow, &QAbstractButton::clicked, this, &GeneralContent::checkNowRequested);
     addInset(updates);
 
+    addSection(tr("Startup"));
+    auto *startup = new SettingsCard;
+    m_openAtLogin = new SwitchButton(tr("Open at login"));
+    m_openAtLogin->setObjectName(QStringLiteral("open-at-login"));
+    switchRow(startup, tr("Open at login"), m_openAtLogin);
+    addInset(startup);
+    // Only the user's change is carried out; showing the stored value writes nothing.
+    connect(m_openAtLogin, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != m_model.launchAtLogin())
+            m_model.setLaunchAtLogin(on);
+    });
+
     connect(&m_model, &GeneralSettingsModel::accountsChanged, this,
             &GeneralContent::rebuildAccounts);
     connect(&m_model, &GeneralSettingsModel::calendarsChanged, this,
@@ -177,6 +189,7 @@ void GeneralContent::rebuildAccounts() {
 void GeneralContent::refreshValues() {
     m_playSound->setChecked(m_model.soundEnabled());
     m_respectDND->setChecked(m_model.respectDND());
+    m_openAtLogin->setChecked(m_model.launchAtLogin());
     for (auto it = m_calendarSwitches.cbegin(); it != m_calendarSwitches.cend(); ++it)
         it.value()->setChecked(m_model.isCalendarEnabled(it.key()));
     for (auto it = m_alertStyles.cbegin(); it != m_alertStyles.cend(); ++it) {

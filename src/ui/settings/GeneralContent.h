@@ -16,7 +16,7 @@ class QVBoxLayout;
 class SwitchButton;
 
 // The General settings tab: per account its calendars (folded by default), reminder lead
-// times and alert style, then the alert and update preferences.
+// times and alert style, then the alert, update and startup preferences.
 class GeneralContent : public SettingsTab {
     Q_OBJECT
 
@@ -71,6 +71,7 @@ private:
     QHash<QString, QComboBox *> m_alertStyles;
     SwitchButton *m_playSound;
     SwitchButton *m_respectDND;
+    SwitchButton *m_openAtLogin;
     SwitchButton *m_automaticUpdates;
     QAbstractButton *m_checkNow;
 };
