@@ -204,10 +204,12 @@ void AppController::setupUpdates() {
 
 QCoro::Task<> AppController::offerReadyUpdate(AppcastItem item) {
     QPointer<AppController> self(this);
-    const QStringList actions{QStringLiteral("install"), tr("Install")};
-    const auto id = co_await m_services.notifications.show(
-        tr("Zelvane %1 is ready to install").arg(item.displayVersion()),
-        tr("The update was downloaded and verified. Choose Install to install it now."), actions);
+    // Built before the co_await: a string literal inside one trips GCC.
+    QString summary = tr("Zelvane %1 is ready to install").arg(item.displayVersion());
+    QString body = tr("The update was downloaded and verified. Choose Install to install it now.");
+    QStringList actions{QStringLiteral("install"), tr("Install")};
+    const auto id = co_await m_services.notifications.show(std::move(summary), std::move(body),
+                                                           std::move(actions));
     if (self && id)
         m_updateNotification = *id;
 }

@@ -133,6 +133,7 @@ private Q_SLOTS:
         settings = env->makeSettings();
         server.clearRequests();
         installer.installed.clear();
+        installer.failure.clear();
         installer.prepared.clear();
         installer.finished.clear();
         installer.deb = installer.atQuit = installer.refuse = false;

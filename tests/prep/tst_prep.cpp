@@ -482,8 +482,16 @@ private Q_SLOTS:
         model.setApiKey(u"another"_s);
         QCOMPARE(int(model.keyBadge()), int(Badge::saved));
         QCOMPARE(model.keyProblem(), std::nullopt);
-        QTRY_COMPARE(settle(secrets.load(QString::fromLatin1(SecretStore::llmApiKey))).value,
-                     std::optional(std::optional(u"another"_s)));
+
+        // Edits made while a write is under way are all stored, the newest of each.
+        model.chooseProvider(LLMProvider::gemini);
+        model.setApiKey(u"second"_s);
+        model.setApiKey(u"last"_s);
+        const auto stored = [this](const char *name) {
+            return settle(secrets.load(QString::fromLatin1(name))).value.value_or(std::nullopt);
+        };
+        QTRY_COMPARE(stored(SecretStore::llmApiKey), std::optional(u"last"_s));
+        QCOMPARE(stored(SecretStore::llmProvider), std::optional(u"Gemini"_s));
     }
 
     // A provider that redirects elsewhere would hand the key to whoever answers there; within

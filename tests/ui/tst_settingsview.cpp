@@ -405,6 +405,9 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([origin] { qputenv("ZELVANE_ANTHROPIC_ORIGIN", origin); });
         qputenv("ZELVANE_ANTHROPIC_ORIGIN", provider.origin().toUtf8());
         provider.respondWith(Response::text("invalid x-api-key", 401));
+        QVERIFY(
+            settle(keyring.save(QString::fromLatin1(SecretStore::llmProvider), u"Claude"_s)).ok());
+        settle(keyring.remove(QString::fromLatin1(SecretStore::llmApiKey)));
         openWith({});
         view->selectTab(SidebarTab::ai);
         AIContent *ai = view->ai();
