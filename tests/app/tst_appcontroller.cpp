@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QUrlQuery>
 

@@ -202,14 +202,16 @@ private Q_SLOTS:
                 remove->setFocus();
                 QTest::keyClick(remove, Qt::Key_Space);
                 QTRY_VERIFY(QApplication::activeModalWidget());
-                QWidget *dialog = QApplication::activeModalWidget();
-                QVERIFY(QTest::qWaitForWindowActive(dialog));
+                const QPointer<QWidget> dialog = QApplication::activeModalWidget();
+                // The dialog takes the keyboard, on its Cancel button.
+                QTRY_COMPARE(QApplication::activeWindow(), dialog);
+                QCOMPARE(focused()->accessibleName(), u"Cancel"_s);
                 QCOMPARE(dialog->windowTitle(), u"Remove %1?"_s.arg(name));
                 QCOMPARE(unreadable(dialog), QStringList());
                 if (key == Qt::Key_Return)
                     QTest::keyClick(focused(), Qt::Key_Tab);
-                QTest::keyClick(focused(), key);
-                QTRY_VERIFY(!dialog->isVisible());
+                QTest::keyClick(focused(), Qt::Key(key));
+                QTRY_VERIFY(!dialog || !dialog->isVisible());
                 const bool kept = std::ranges::count(calendar().accounts(), account.id,
                                                      &ConnectedAccount::id) == 1;
                 QCOMPARE(kept, key == Qt::Key_Escape);
