@@ -269,6 +269,9 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowActive(dialog));
             for (int key : presses)
                 QTest::keyClick(dialog->focusWidget(), Qt::Key(key));
+            // The offer is answered once its page has gone (a pressed button acts when its
+            // press has been shown).
+            QTRY_VERIFY(!dialog->isVisible() || !shown(dialog).contains(u"[Install]"_s));
             QTRY_VERIFY(!updater->isBusy());
         }
         const QString seen = recorded + u" ; "_s + installer.installed + u" ; "_s +

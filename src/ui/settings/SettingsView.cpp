@@ -354,4 +354,13 @@ void SettingsView::setUpdateAvailable(bool available) {
 
 void SettingsView::orderFocus() {
     SettingsBlocks::orderFocusChain(this);
+    // Quit is the window's last stop, after the tab's controls: between the sidebar and the
+    // tab, a Space meant for the tab would end the app.
+    QWidget *last = nullptr;
+    for (QWidget *w = m_quit->nextInFocusChain(); w != m_items.constFirst() && w != m_quit;
+         w = w->nextInFocusChain())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this))
+            last = w;
+    if (last)
+        QWidget::setTabOrder(last, m_quit);
 }
