@@ -358,6 +358,9 @@ private Q_SLOTS:
         } else if (!found.isEmpty()) {
             QVERIFY(QTest::qWaitForWindowActive(dialogs.dialog()));
             QTest::keyClick(dialogs.dialog()->focusWidget(), Qt::Key_Return);
+            // A pressed button acts once its press has been shown.
+            QTRY_VERIFY(!dialogs.dialog()->isVisible() ||
+                        !shown(dialogs.dialog()).contains(u"[Install]"_s));
         }
         QTRY_VERIFY(!updater->isBusy());
         if (switchedOff)
