@@ -144,7 +144,8 @@ private Q_SLOTS:
             const auto centre = [&](QWidget *w) { return w->mapTo(content, w->rect().center()); };
             QList<QWidget *> expected;
             for (QWidget *w : content->findChildren<QWidget *>())
-                if ((qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)) &&
+                if ((qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
+                     qobject_cast<QComboBox *>(w)) &&
                     w->isVisible() && w->isEnabled())
                     expected << w;
             std::sort(expected.begin(), expected.end(), [&](QWidget *a, QWidget *b) {
@@ -616,6 +617,8 @@ private Q_SLOTS:
         QVERIFY(hint->geometry().right() <= form->width());
         QTest::keyClick(address, Qt::Key_Escape);
         QVERIFY(shows(&onboarding, signIn));
+        // Shown again, the choices are laid out before they can be clicked.
+        QTRY_VERIFY(feedRow->connectButton()->height() > 0);
         QTest::mouseClick(feedRow->connectButton(), Qt::LeftButton);
         QTest::keyClicks(form->addressField(), u"webcal//missing-colon"_s);
         QTest::keyClick(form->addressField(), Qt::Key_Return);
