@@ -136,7 +136,8 @@ private Q_SLOTS:
             const auto centre = [&](QWidget *w) { return w->mapTo(content, w->rect().center()); };
             QList<QWidget *> expected;
             for (QWidget *w : content->findChildren<QWidget *>())
-                if ((qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)) &&
+                if ((qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
+                     qobject_cast<QComboBox *>(w)) &&
                     w->isVisible() && w->isEnabled())
                     expected << w;
             std::sort(expected.begin(), expected.end(), [&](QWidget *a, QWidget *b) {
