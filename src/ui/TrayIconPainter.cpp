@@ -34,26 +34,30 @@ QFont badgeFont(int size, const QString &text) {
 } // namespace
 
 QImage TrayIconPainter::paint(int size, const TrayStatus &status) {
-    QImage image = SymbolIcons::pixmap(symbolName, Theme::Colors::primary(), size)
-                       .toImage()
-                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QPixmap symbol = SymbolIcons::pixmap(symbolName, Theme::Colors::primary(), size);
     if (!status.minutesLeft)
-        return image;
+        return symbol.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QString text = QString::number(*status.minutesLeft);
     const QFont font = badgeFont(size, text);
     const QRectF badge = badgeRect(size, QFontMetricsF(font), text);
     const qreal radius = badge.height() / 2;
     const qreal gap = qMax(1.0, std::round(size / 16.0));
 
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    // A transparent ring keeps the badge apart from the symbol beneath it.
+    // The symbol is kept out of a ring around the badge, which sets the two apart. Clipping
+    // rather than clearing: Qt hands a cleared shape of this size to worker threads, which
+    // would wake the process each minute.
+    QPainterPath outside;
+    outside.addRect(0, 0, size, size);
     QPainterPath ring;
     ring.addRoundedRect(badge.adjusted(-gap, -gap, gap, gap), radius + gap, radius + gap);
-    p.setCompositionMode(QPainter::CompositionMode_Clear);
-    p.fillPath(ring, Qt::transparent);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setClipPath(outside.subtracted(ring));
+    p.drawPixmap(0, 0, symbol);
+    p.setClipping(false);
     QPainterPath shape;
     shape.addRoundedRect(badge, radius, radius);
     p.fillPath(shape, status.urgent ? Theme::Colors::red() : Theme::Colors::primary());
