@@ -43,21 +43,20 @@ QImage TrayIconPainter::paint(int size, const TrayStatus &status) {
     const qreal radius = badge.height() / 2;
     const qreal gap = qMax(1.0, std::round(size / 16.0));
 
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+    QImage image = symbol.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The symbol is cut away in a ring around the badge, which sets the two apart. Cut pixel by
+    // pixel: Qt's raster engine hands a shape of this many spans to worker threads, which would
+    // wake the process every minute.
+    QPainterPath ring;
+    ring.addRoundedRect(badge.adjusted(-gap, -gap, gap, gap), radius + gap, radius + gap);
+    const QRect cut = ring.boundingRect().toAlignedRect().intersected(image.rect());
+    for (int y = cut.top(); y <= cut.bottom(); ++y)
+        for (int x = cut.left(); x <= cut.right(); ++x)
+            if (ring.contains(QPointF(x + 0.5, y + 0.5)))
+                image.setPixel(x, y, 0);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    // The symbol is kept out of a ring around the badge, which sets the two apart. Clipping
-    // rather than clearing: Qt hands a cleared shape of this size to worker threads, which
-    // would wake the process each minute.
-    QPainterPath outside;
-    outside.addRect(0, 0, size, size);
-    QPainterPath ring;
-    ring.addRoundedRect(badge.adjusted(-gap, -gap, gap, gap), radius + gap, radius + gap);
-    p.setClipPath(outside.subtracted(ring));
-    p.drawPixmap(0, 0, symbol);
-    p.setClipping(false);
     QPainterPath shape;
     shape.addRoundedRect(badge, radius, radius);
     p.fillPath(shape, status.urgent ? Theme::Colors::red() : Theme::Colors::primary());
