@@ -32,25 +32,29 @@ QFont badgeFont(int size, const QString &text) {
 } // namespace
 
 QImage TrayIconPainter::paint(int size, const TrayStatus &status) {
-    QImage image = SymbolIcons::appIcon().pixmap(size).toImage().convertToFormat(
-        QImage::Format_ARGB32_Premultiplied);
+    const QPixmap symbol = SymbolIcons::appIcon().pixmap(size);
     if (!status.minutesLeft)
-        return image;
+        return symbol.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QString text = QString::number(*status.minutesLeft);
     const QFont font = badgeFont(size, text);
     const QRectF badge = badgeRect(size, QFontMetricsF(font), text);
     const qreal radius = badge.height() / 2;
     const qreal gap = qMax(1.0, std::round(size / 16.0));
 
+    QImage image = symbol.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // The symbol is cut away in a ring around the badge, which sets the two apart. Cut pixel by
+    // pixel: Qt's raster engine hands a shape of this many spans to worker threads, which would
+    // wake the process every minute.
+    QPainterPath ring;
+    ring.addRoundedRect(badge.adjusted(-gap, -gap, gap, gap), radius + gap, radius + gap);
+    const QRect cut = ring.boundingRect().toAlignedRect().intersected(image.rect());
+    for (int y = cut.top(); y <= cut.bottom(); ++y)
+        for (int x = cut.left(); x <= cut.right(); ++x)
+            if (ring.contains(QPointF(x + 0.5, y + 0.5)))
+                image.setPixel(x, y, 0);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    // A transparent ring keeps the badge apart from the symbol beneath it.
-    QPainterPath ring;
-    ring.addRoundedRect(badge.adjusted(-gap, -gap, gap, gap), radius + gap, radius + gap);
-    p.setCompositionMode(QPainter::CompositionMode_Clear);
-    p.fillPath(ring, Qt::transparent);
-    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     QPainterPath shape;
     shape.addRoundedRect(badge, radius, radius);
     p.fillPath(shape, status.urgent ? Theme::Colors::red() : Theme::Colors::primary());

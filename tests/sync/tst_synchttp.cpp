@@ -620,6 +620,21 @@ private Q_SLOTS:
             auto service = makeService();
             QCOMPARE(idsOf(service->events()), (QStringList{"nylas_m1", feedId}));
         }
+        // Kept events of a calendar switched off stay out, as fetched ones do.
+        settings->setDisabledCalendarIds({f.id});
+        QCOMPARE(idsOf(makeService()->events()), QStringList{"nylas_m1"});
+        settings->setDisabledCalendarIds({});
+
+        // An account gone from the settings while the app was not running takes its list off
+        // the disk at the next start.
+        settings->setValue(AppSettings::Key::ConnectedAccounts,
+                           QJsonDocument(QJsonArray{a.toJson()}).toJson());
+        QCOMPARE(idsOf(makeService()->events()), QStringList{"nylas_m1"});
+        {
+            QFile kept(file);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QVERIFY(!kept.readAll().contains(f.id.toUtf8()));
+        }
 
         // A list that no longer reads whole is no list at all.
         QFile damaged(file);

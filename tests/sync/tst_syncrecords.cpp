@@ -558,8 +558,8 @@ private Q_SLOTS:
             << QByteArray(good).replace("1000", "\"1000\"") << QByteArray("1");
         QTest::newRow("start before 1970")
             << QByteArray(good).replace("1000", "-1") << QByteArray("1");
-        QTest::newRow("end past year 9999")
-            << QByteArray(good).replace("2000", "253402300800000") << QByteArray("1");
+        QTest::newRow("end a millisecond past year 9999")
+            << QByteArray(good).replace("2000", "253402300799001") << QByteArray("1");
         QTest::newRow("unknown provider")
             << QByteArray(good).replace("Google", "Yahoo") << QByteArray("1");
         QTest::newRow("colour that is no colour")
