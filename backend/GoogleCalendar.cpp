@@ -21,8 +21,10 @@ QByteArray formBody(const QList<std::pair<QString, QString>> &fields) {
     return body;
 }
 
+const QByteArray post = QByteArrayLiteral("POST");
+
 QString rfc3339(qint64 secs) {
-    return QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()).toString(Qt::ISODate);
+    return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(Qt::ISODate);
 }
 
 [[noreturn]] void upstreamFailure(const QString &what, int status) {
@@ -115,19 +117,19 @@ QUrl GoogleCalendar::authorizationUrl(const QString &redirectUri, const QString 
 
 QCoro::Task<IssuedTokens> GoogleCalendar::exchangeCode(QString code, QString redirectUri,
                                                        QString verifier, QDeadlineTimer deadline) {
-    co_return co_await requestTokens(
-        {{QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
-         {QStringLiteral("code"), code},
-         {QStringLiteral("redirect_uri"), redirectUri},
-         {QStringLiteral("code_verifier"), verifier}},
-        deadline);
+    QList<std::pair<QString, QString>> form;
+    form.append({QStringLiteral("grant_type"), QStringLiteral("authorization_code")});
+    form.append({QStringLiteral("code"), code});
+    form.append({QStringLiteral("redirect_uri"), redirectUri});
+    form.append({QStringLiteral("code_verifier"), verifier});
+    co_return co_await requestTokens(form, deadline);
 }
 
 QCoro::Task<IssuedTokens> GoogleCalendar::refresh(QString refreshToken, QDeadlineTimer deadline) {
-    co_return co_await requestTokens(
-        {{QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
-         {QStringLiteral("refresh_token"), refreshToken}},
-        deadline);
+    QList<std::pair<QString, QString>> form;
+    form.append({QStringLiteral("grant_type"), QStringLiteral("refresh_token")});
+    form.append({QStringLiteral("refresh_token"), refreshToken});
+    co_return co_await requestTokens(form, deadline);
 }
 
 QCoro::Task<IssuedTokens> GoogleCalendar::requestTokens(QList<std::pair<QString, QString>> form,
@@ -139,8 +141,7 @@ QCoro::Task<IssuedTokens> GoogleCalendar::requestTokens(QList<std::pair<QString,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const UpstreamReply reply =
-        co_await m_upstream.send(QByteArrayLiteral("POST"), request, formBody(form), deadline);
+    const UpstreamReply reply = co_await m_upstream.send(post, request, formBody(form), deadline);
     if (reply.status == 400 || reply.status == 401) {
         // invalid_grant: the code or refresh token is spent, expired or revoked. Anything
         // else at this endpoint (invalid_client, ...) is the backend's own setup.
@@ -170,9 +171,9 @@ QCoro::Task<bool> GoogleCalendar::revoke(QString refreshToken, QDeadlineTimer de
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const UpstreamReply reply =
-        co_await m_upstream.send(QByteArrayLiteral("POST"), request,
-                                 formBody({{QStringLiteral("token"), refreshToken}}), deadline);
+    QList<std::pair<QString, QString>> form;
+    form.append({QStringLiteral("token"), refreshToken});
+    const UpstreamReply reply = co_await m_upstream.send(post, request, formBody(form), deadline);
     // 400 (invalid_token): already revoked or expired, which is what was wanted.
     co_return reply.status == 200 || reply.status == 400;
 }
@@ -185,7 +186,7 @@ QCoro::Task<QJsonObject> GoogleCalendar::get(QString path, QUrlQuery query, QStr
     QNetworkRequest request(url);
     request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
     const UpstreamReply reply =
-        co_await m_upstream.send(QByteArrayLiteral("GET"), request, {}, deadline);
+        co_await m_upstream.send(QByteArrayLiteral("GET"), request, QByteArray(), deadline);
     if (reply.status == 401)
         throw ProviderError(ProviderError::Kind::unauthorized, "Google refused the access token");
     if (reply.status == 404 || reply.status == 410)
@@ -203,8 +204,8 @@ QCoro::Task<ProviderPage> GoogleCalendar::calendars(QString accessToken,
     if (pageToken)
         query.addQueryItem(QStringLiteral("pageToken"),
                            QString::fromLatin1(QUrl::toPercentEncoding(*pageToken)));
-    const QJsonObject answer = co_await get(QStringLiteral("/calendar/v3/users/me/calendarList"),
-                                            query, accessToken, deadline);
+    const QString path = QStringLiteral("/calendar/v3/users/me/calendarList");
+    const QJsonObject answer = co_await get(path, query, accessToken, deadline);
     ProviderPage page;
     for (const QJsonValue &item : answer.value(QStringLiteral("items")).toArray())
         page.data.append(calendarRecord(item.toObject()));

@@ -26,6 +26,15 @@ const QList<QStringList> &migrations() {
     throw StoreError((what + QStringLiteral(": ") + error.text()).toStdString());
 }
 
+// Switches to write-ahead logging and reports the mode now in force. The query ends here: SQLite
+// refuses to commit while a statement is still open.
+QString journalMode(const QSqlDatabase &db) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next())
+        return {};
+    return query.value(0).toString();
+}
+
 } // namespace
 
 GrantStore::GrantStore(const QString &path, const TokenCipher &cipher)
@@ -39,9 +48,7 @@ GrantStore::GrantStore(const QString &path, const TokenCipher &cipher)
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
         fail(path, db.lastError());
-    QSqlQuery wal(db);
-    if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !wal.next() ||
-        wal.value(0).toString() != QLatin1String("wal"))
+    if (journalMode(db) != QLatin1String("wal"))
         throw StoreError(
             (path + QStringLiteral(": cannot switch to write-ahead logging")).toStdString());
     migrate();
@@ -60,18 +67,21 @@ int GrantStore::version() {
 }
 
 void GrantStore::migrate() {
-    QSqlDatabase db = QSqlDatabase::database(m_connection);
-    QSqlQuery query(db);
+    const QSqlDatabase db = QSqlDatabase::database(m_connection);
+    // One statement per query object: SQLite refuses to commit while another is still open.
+    const auto run = [&db](const QString &statement, const QString &what) {
+        QSqlQuery query(db);
+        if (!query.exec(statement))
+            fail(what, query.lastError());
+    };
     // The exclusive transaction keeps two processes starting together from migrating twice.
-    if (!query.exec(QStringLiteral("BEGIN EXCLUSIVE")))
-        fail(QStringLiteral("schema"), query.lastError());
+    run(QStringLiteral("BEGIN EXCLUSIVE"), QStringLiteral("schema"));
     try {
-        if (!query.exec(QStringLiteral(
-                "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")))
-            fail(QStringLiteral("schema"), query.lastError());
+        run(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"),
+            QStringLiteral("schema"));
         int current = version();
-        if (current == 0 && !query.exec(QStringLiteral("INSERT INTO schema_version VALUES (0)")))
-            fail(QStringLiteral("schema"), query.lastError());
+        if (current == 0)
+            run(QStringLiteral("DELETE FROM schema_version"), QStringLiteral("schema"));
         if (current > schemaVersion)
             throw StoreError(QStringLiteral("the database has schema version %1; this backend "
                                             "knows up to %2")
@@ -80,14 +90,13 @@ void GrantStore::migrate() {
                                  .toStdString());
         for (; current < schemaVersion; ++current)
             for (const QString &statement : migrations().at(current))
-                if (!query.exec(statement))
-                    fail(QStringLiteral("migration to version %1").arg(current + 1),
-                         query.lastError());
-        if (!query.exec(QStringLiteral("UPDATE schema_version SET version = %1").arg(current)) ||
-            !query.exec(QStringLiteral("COMMIT")))
-            fail(QStringLiteral("schema"), query.lastError());
+                run(statement, QStringLiteral("migration to version %1").arg(current + 1));
+        run(QStringLiteral("DELETE FROM schema_version"), QStringLiteral("schema"));
+        run(QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(current),
+            QStringLiteral("schema"));
+        run(QStringLiteral("COMMIT"), QStringLiteral("schema"));
     } catch (...) {
-        query.exec(QStringLiteral("ROLLBACK"));
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         throw;
     }
 }

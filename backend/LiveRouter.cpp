@@ -76,7 +76,8 @@ QCoro::Task<> LiveRouter::serve(HttpRequest request, HttpServer::Responder respo
     timer.start();
     HttpResponse response;
     try {
-        response = co_await route(request, QDeadlineTimer(requestBudget));
+        const QDeadlineTimer deadline(requestBudget);
+        response = co_await route(request, deadline);
     } catch (const ProviderError &error) {
         switch (error.kind()) {
         case ProviderError::Kind::notFound:
@@ -268,12 +269,12 @@ QCoro::Task<HttpResponse> LiveRouter::calendars(const HttpRequest &request, Stor
     if (pageToken && (pageToken->isEmpty() || pageToken->size() > maxTokenChars))
         co_return HttpResponse::error(400, QStringLiteral("invalid page_token"));
     CalendarProvider *calendar = provider(grant.provider);
-    const ProviderPage page = co_await withAccess(
-        grant,
-        [calendar, pageToken, deadline](QString token) {
-            return calendar->calendars(std::move(token), pageToken, deadline);
-        },
-        deadline);
+    // Named, not a temporary: GCC 12 destroys a temporary argument of a coroutine twice when
+    // the coroutine ends in an exception.
+    const ProviderCall call = [calendar, pageToken, deadline](QString token) {
+        return calendar->calendars(std::move(token), pageToken, deadline);
+    };
+    const ProviderPage page = co_await withAccess(grant, call, deadline);
     QJsonObject envelope{{QStringLiteral("data"), page.data}};
     if (page.nextCursor)
         envelope.insert(QStringLiteral("next_cursor"), *page.nextCursor);
@@ -307,12 +308,10 @@ QCoro::Task<HttpResponse> LiveRouter::events(const HttpRequest &request, StoredG
         co_return HttpResponse::error(400, QStringLiteral("invalid page_token"));
 
     CalendarProvider *calendar = provider(grant.provider);
-    const ProviderPage page = co_await withAccess(
-        grant,
-        [calendar, query, deadline](QString token) {
-            return calendar->events(std::move(token), query, deadline);
-        },
-        deadline);
+    const ProviderCall call = [calendar, query, deadline](QString token) {
+        return calendar->events(std::move(token), query, deadline);
+    };
+    const ProviderPage page = co_await withAccess(grant, call, deadline);
     QJsonObject envelope{{QStringLiteral("data"), page.data}};
     if (page.nextCursor)
         envelope.insert(QStringLiteral("next_cursor"), *page.nextCursor);

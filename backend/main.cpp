@@ -56,7 +56,8 @@ void announce(const HttpServer &server, const QHostAddress &address) {
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? u'[' + address.toString() + u']'
                              : address.toString();
-    std::printf("zelvane-backend listening on http://%s:%u\n", qPrintable(host), uint(server.port()));
+    std::printf("zelvane-backend listening on http://%s:%u\n", qPrintable(host),
+                uint(server.port()));
     std::fflush(stdout);
 }
 

@@ -34,7 +34,8 @@ public:
     bool start() {
         server.on(QStringLiteral("/token"), [this](const Request &r) { return token(r); });
         server.on(QStringLiteral("/revoke"), [this](const Request &r) {
-            const QString token = form(r).queryItemValue(QStringLiteral("token"));
+            const QString token =
+                form(r).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
             revokedTokens.insert(token);
             validRefresh.remove(token);
             return Response::json("{}");

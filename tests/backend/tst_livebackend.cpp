@@ -1,6 +1,5 @@
 // The backend serving real accounts: the binary with a configuration, against a fake Google
-// on loopback; and its configuration reader.
-#include "BackendConfig.h"
+// on loopback.
 #include "BackendProcess.h"
 #include "FakeGoogle.h"
 
@@ -34,26 +33,29 @@ QJsonObject parse(const char *json) {
 // Zoom link, and an all-day event over two days.
 QJsonArray googleEvents() {
     return {
-        parse(R"({"id":"design","status":"confirmed","summary":"Design review",
-            "start":{"dateTime":"2026-12-08T10:00:00+01:00"},
-            "end":{"dateTime":"2026-12-08T11:00:00+01:00"},
-            "hangoutLink":"https://meet.google.com/abc-defg-hij",
-            "organizer":{"email":"alex@example.test","self":true},
-            "attendees":[{"email":"ann@x.test","displayName":"Ann","responseStatus":"accepted"},
-                         {"email":"bo@y.test","responseStatus":"tentative"},
-                         {"email":"cy@y.test","responseStatus":"needsAction"},
-                         {"email":"di@y.test","responseStatus":"declined"},
-                         {"displayName":"Room 4","resource":true}]})"),
-        parse(R"({"id":"weekly_20261209T090000Z","status":"confirmed","summary":"Weekly sync",
-            "recurringEventId":"weekly","originalStartTime":{"dateTime":"2026-12-09T09:00:00Z"},
-            "start":{"dateTime":"2026-12-09T13:00:00Z"},"end":{"dateTime":"2026-12-09T13:30:00Z"},
-            "conferenceData":{"conferenceSolution":{"name":"Zoom Meeting"},
-              "entryPoints":[{"entryPointType":"phone","uri":"tel:+1-555-0100"},
-                             {"entryPointType":"video","uri":"https://zoom.us/j/123"}]}})"),
-        parse(R"({"id":"weekly_20261216T090000Z","status":"cancelled",
-            "recurringEventId":"weekly","originalStartTime":{"dateTime":"2026-12-16T09:00:00Z"}})"),
-        parse(R"({"id":"offsite","status":"confirmed","summary":"Offsite",
-            "start":{"date":"2026-12-10"},"end":{"date":"2026-12-12"}})"),
+        parse(
+            R"({"id":"design","status":"confirmed","summary":"Design review",)"
+            R"("start":{"dateTime":"2026-12-08T10:00:00+01:00"},)"
+            R"("end":{"dateTime":"2026-12-08T11:00:00+01:00"},)"
+            R"("hangoutLink":"https://meet.google.com/abc-defg-hij",)"
+            R"("organizer":{"email":"alex@example.test","self":true},)"
+            R"("attendees":[{"email":"ann@x.test","displayName":"Ann","responseStatus":"accepted"},)"
+            R"({"email":"bo@y.test","responseStatus":"tentative"},)"
+            R"({"email":"cy@y.test","responseStatus":"needsAction"},)"
+            R"({"email":"di@y.test","responseStatus":"declined"},)"
+            R"({"displayName":"Room 4","resource":true}]})"),
+        parse(
+            R"({"id":"weekly_20261209T090000Z","status":"confirmed","summary":"Weekly sync",)"
+            R"("recurringEventId":"weekly","originalStartTime":{"dateTime":"2026-12-09T09:00:00Z"},)"
+            R"("start":{"dateTime":"2026-12-09T13:00:00Z"},"end":{"dateTime":"2026-12-09T13:30:00Z"},)"
+            R"("conferenceData":{"conferenceSolution":{"name":"Zoom Meeting"},)"
+            R"("entryPoints":[{"entryPointType":"phone","uri":"tel:+1-555-0100"},)"
+            R"({"entryPointType":"video","uri":"https://zoom.us/j/123"}]}})"),
+        parse(
+            R"({"id":"weekly_20261216T090000Z","status":"cancelled",)"
+            R"("recurringEventId":"weekly","originalStartTime":{"dateTime":"2026-12-16T09:00:00Z"}})"),
+        parse(R"({"id":"offsite","status":"confirmed","summary":"Offsite",)"
+              R"("start":{"date":"2026-12-10"},"end":{"date":"2026-12-12"}})"),
     };
 }
 
@@ -91,7 +93,7 @@ class TestLiveBackend : public QObject {
             arguments = {u"--config"_s, path(u"backend.conf"_s)};
         m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
                                                      BackendProcess::Mode::live);
-        m_backend->separateErrorChannel();
+        m_backend->captureErrorsIn(path(u"backend.log"_s));
         return m_backend->start();
     }
 
@@ -131,15 +133,18 @@ private slots:
     }
 
     void init() {
-        m_google.calendars = {parse(R"({"id":"alex@example.test","summary":"alex@example.test",
-                "backgroundColor":"#9fe1e7","primary":true})"),
-                              parse(R"({"id":"team@group.calendar.google.com","summary":"Team",
-                "summaryOverride":"Our team","backgroundColor":"#f83a22"})")};
+        m_google.calendars = {
+            parse("{\"id\":\"alex@example.test\",\"summary\":\"alex@example.test\","
+                  "\"backgroundColor\":\"#9fe1e7\",\"primary\":true}"),
+            parse("{\"id\":\"team@group.calendar.google.com\",\"summary\":\"Team\","
+                  "\"summaryOverride\":\"Our team\",\"backgroundColor\":\"#f83a22\"}")};
         m_google.events = googleEvents();
         m_google.expiresIn = 3600;
         m_google.eventFaults.clear();
         m_google.refuseAccess = 0;
         m_google.revokedTokens.clear();
+        m_google.validRefresh.clear();
+        m_google.validAccess.clear();
         for (const char *suffix : {"", "-wal", "-shm"})
             QFile::remove(path(u"grants.sqlite"_s) + QLatin1String(suffix));
         QByteArray key(32, '\0');
@@ -167,8 +172,10 @@ private slots:
         const QJsonArray calendars =
             api("GET", u"nylas/calendars?grantId="_s + grantId).json()[u"data"_s].toArray();
         QCOMPARE(calendars.size(), 2);
-        QCOMPARE(calendars[0].toObject(), parse(R"({"id":"alex@example.test",
-            "name":"alex@example.test","hex_color":"#9fe1e7","is_primary":true})"));
+        const QJsonObject primary =
+            parse("{\"id\":\"alex@example.test\","
+                  "\"name\":\"alex@example.test\",\"hex_color\":\"#9fe1e7\",\"is_primary\":true}");
+        QCOMPARE(calendars[0].toObject(), primary);
         QCOMPARE(calendars[1][u"name"_s].toString(), u"Our team"_s);
         QCOMPARE(calendars[1][u"is_primary"_s].toBool(), false);
 
@@ -190,8 +197,9 @@ private slots:
         QCOMPARE(design[u"participants"_s][0][u"name"_s].toString(), u"Ann"_s);
         QCOMPARE(design[u"organizer"_s][u"email"_s].toString(), u"alex@example.test"_s);
         QCOMPARE(data[1][u"when"_s][u"start_time"_s].toInteger(), utc("2026-12-09T13:00:00Z"));
-        QCOMPARE(data[1][u"conferencing"_s].toObject(),
-                 parse(R"({"provider":"Zoom Meeting","details":{"url":"https://zoom.us/j/123"}})"));
+        const QJsonObject zoom = parse(
+            "{\"provider\":\"Zoom Meeting\",\"details\":{\"url\":\"https://zoom.us/j/123\"}}");
+        QCOMPARE(data[1][u"conferencing"_s].toObject(), zoom);
         QCOMPARE(data[2][u"status"_s].toString(), u"cancelled"_s);
         QCOMPARE(data[2][u"when"_s][u"start_time"_s].toInteger(), utc("2026-12-16T09:00:00Z"));
         QCOMPARE(data[3][u"when"_s].toObject(),
@@ -345,11 +353,11 @@ private slots:
         QTest::addColumn<QList<Response>>("faults");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("calls");
-        Response limited = Response::json(R"({"error":{"code":429}})", 429);
+        Response limited = Response::json("{\"error\":{\"code\":429}}", 429);
         limited.headers = {{"Retry-After", "1"}};
         Response tooLong = limited;
         tooLong.headers = {{"Retry-After", "3600"}};
-        const Response down = Response::json(R"({"error":{"code":503}})", 503);
+        const Response down = Response::json("{\"error\":{\"code\":503}}", 503);
         QTest::newRow("429 then fine") << QList<Response>{limited} << 200 << 2;
         QTest::newRow("429 longer than the budget") << QList<Response>{tooLong} << 502 << 1;
         QTest::newRow("503 twice then fine") << QList<Response>{down, down} << 200 << 3;
@@ -357,12 +365,12 @@ private slots:
             << QList<Response>(4, Response::json("{}", 500)) << 502 << 4;
         QTest::newRow("not JSON") << QList<Response>{Response::json("{\"items\": [")} << 502 << 1;
         QTest::newRow("items not a list")
-            << QList<Response>{Response::json(R"({"items": {"id": "x"}})")} << 502 << 1;
+            << QList<Response>{Response::json("{\"items\": {\"id\": \"x\"}}")} << 502 << 1;
         QTest::newRow("event without id")
-            << QList<Response>{Response::json(R"({"items": [{"summary": "x"}]})")} << 502 << 1;
+            << QList<Response>{Response::json("{\"items\": [{\"summary\": \"x\"}]}")} << 502 << 1;
         QTest::newRow("start not a time")
             << QList<Response>{Response::json(
-                   R"({"items": [{"id": "x", "start": {"dateTime": "tomorrow"}}]})")}
+                   "{\"items\": [{\"id\": \"x\", \"start\": {\"dateTime\": \"tomorrow\"}}]}")}
             << 502 << 1;
     }
     void providerFailures() {
@@ -438,7 +446,7 @@ private slots:
             QVERIFY(write(path(file), content));
         m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
                                                      BackendProcess::Mode::live);
-        m_backend->separateErrorChannel();
+        m_backend->captureErrorsIn(path(u"backend.log"_s));
         QVERIFY(!m_backend->start());
         const QByteArray message = m_backend->errorOutput();
         QVERIFY2(message.contains(named.toUtf8()), message.constData());
@@ -455,87 +463,5 @@ private slots:
     }
 };
 
-// The configuration reader alone: each row changes one line of a good file.
-class TestBackendConfig : public QObject {
-    Q_OBJECT
-
-    static QByteArray good() {
-        return "[server]\npublic_url = https://zelvane.example.test/\nport = 8080\n"
-               "database = /var/lib/z/grants.sqlite\ntoken_key_file = /etc/z/token.key\n"
-               "credentials_file = /etc/z/credentials\n[google]\nclient_id = id\n"
-               "client_secret = s#cret;with=signs\n";
-    }
-
-private slots:
-    void goodFile() {
-        const BackendConfig config = BackendConfig::parse(good());
-        QCOMPARE(config.publicUrl.toString(), u"https://zelvane.example.test"_s);
-        QCOMPARE(config.listen, QHostAddress(QHostAddress::LocalHost));
-        QCOMPARE(int(config.port), 8080);
-        QVERIFY(config.google);
-        QCOMPARE(config.google->client.clientSecret, u"s#cret;with=signs"_s);
-        QCOMPARE(config.google->tokenOrigin.toString(), u"https://oauth2.googleapis.com"_s);
-        QVERIFY(!config.microsoft && !config.slack && !config.sms);
-    }
-
-    void badFile_data() {
-        QTest::addColumn<QByteArray>("from");
-        QTest::addColumn<QByteArray>("to");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << QByteArray("client_secret = s#cret;with=signs\n")
-                                 << QByteArray() << u"google.client_secret is missing"_s;
-        QTest::newRow("empty") << QByteArray("client_id = id") << QByteArray("client_id =")
-                               << u"google.client_id is missing"_s;
-        QTest::newRow("port") << QByteArray("8080") << QByteArray("80800")
-                              << u"server.port must be a number from 0 to 65535"_s;
-        QTest::newRow("unknown key") << QByteArray("client_id") << QByteArray("clientid")
-                                     << u"line 8: unknown key google.clientid"_s;
-        QTest::newRow("unknown section") << QByteArray("[google]") << QByteArray("[yahoo]")
-                                         << u"line 7: unknown section [yahoo]"_s;
-        QTest::newRow("twice") << QByteArray("port = 8080") << QByteArray("port = 1\nport = 2")
-                               << u"server.port is set twice"_s;
-        QTest::newRow("scheme") << QByteArray("https://zelvane") << QByteArray("ftp://zelvane")
-                                << u"server.public_url must be an http or https address without "
-                                   "query"_s;
-        QTest::newRow("listen") << QByteArray("port = 8080") << QByteArray("listen = localhost")
-                                << u"server.listen must be an IP address"_s;
-        QTest::newRow("no provider")
-            << QByteArray("[google]\nclient_id = id\nclient_secret = s#cret;with=signs\n")
-            << QByteArray()
-            << u"google.client_id is missing (configure [google] or "
-               "[microsoft])"_s;
-        QTest::newRow("origin with query")
-            << QByteArray("client_id = id")
-            << QByteArray("client_id = id\napi_origin = http://a/?q")
-            << u"google.api_origin must be an http or https address without query"_s;
-        QTest::newRow("before a section")
-            << QByteArray("[server]") << QByteArray("port=1\n[server]")
-            << u"line 1: a setting before any [section]"_s;
-        QTest::newRow("incomplete section")
-            << QByteArray("[google]") << QByteArray("[sms]\naccount = AC1\n[google]")
-            << u"sms.token is missing"_s;
-    }
-    void badFile() {
-        QFETCH(QByteArray, from);
-        QFETCH(QByteArray, to);
-        QFETCH(QString, message);
-        QByteArray text = good();
-        QVERIFY(text.contains(from));
-        text.replace(from, to);
-        try {
-            BackendConfig::parse(text);
-            QFAIL("accepted");
-        } catch (const ConfigError &error) {
-            QCOMPARE(QString::fromUtf8(error.what()), message);
-        }
-    }
-};
-
-int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
-    TestBackendConfig config;
-    TestLiveBackend live;
-    return QTest::qExec(&config, argc, argv) | QTest::qExec(&live, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestLiveBackend)
 #include "tst_livebackend.moc"

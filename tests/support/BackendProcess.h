@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,14 +71,20 @@ public:
         return m_port != 0;
     }
     QString error() const { return m_error; }
-    // Everything the process wrote to its error channel, once it has ended (after start()
-    // failed or after stop()).
+    // Before start(): the error channel goes to this file instead of the test's own.
+    void captureErrorsIn(const QString &file) {
+        m_errorFile = file;
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.setStandardErrorFile(file);
+    }
+    // What the process wrote to that file, once it has ended (after start() failed or after
+    // stop()).
     QByteArray errorOutput() {
         m_process.waitForFinished(5'000);
-        return m_process.readAllStandardError();
+        QFile file(m_errorFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     int exitCode() const { return m_process.exitCode(); }
-    void separateErrorChannel() { m_process.setProcessChannelMode(QProcess::SeparateChannels); }
     // Ends the process the way a service manager does.
     void stop() {
         m_process.terminate();
@@ -126,4 +133,5 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     QString m_error;
+    QString m_errorFile;
 };
