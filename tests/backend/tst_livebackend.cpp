@@ -255,6 +255,33 @@ private slots:
         QCOMPARE(events(grantId).status, 200);
     }
 
+    // Two processes behind one load balancer share the file: a sign-in started on one
+    // completes on the other, and the grant serves from both.
+    void twoProcessesShareOneFile() {
+        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
+                              BackendProcess::Mode::live);
+        second.captureErrorsIn(path(u"second.log"_s));
+        QVERIFY(second.start());
+        const QUrl authUrl(
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
+                .json()[u"authUrl"_s]
+                .toString());
+        const QString code = m_google.consent(authUrl);
+        const QString grantId =
+            second
+                .request("POST", u"/functions/v1/api/nylas/exchange-token"_s,
+                         {{"code", code}, {"redirectURI", m_redirect}}, "Bearer " + credentialA)
+                .json()[u"grantId"_s]
+                .toString();
+        QVERIFY(!grantId.isEmpty());
+        QCOMPARE(events(grantId).status, 200);
+        QCOMPARE(second
+                     .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId, {},
+                              "Bearer " + credentialA)
+                     .status,
+                 200);
+    }
+
     // A grant answers only to the credential that made it; anything else is unauthorised.
     void grantBelongsToItsCredential_data() {
         QTest::addColumn<QByteArray>("credential");
