@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QUrlQuery>
@@ -280,6 +281,27 @@ private slots:
                               "Bearer " + credentialA)
                      .status,
                  200);
+    }
+
+    // Short of descriptors, the backend leaves a crowd of idle clients in the backlog instead of
+    // failing on the database or its provider calls, and serves once they hang up.
+    void crowdWithFewDescriptors() {
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        m_backend = std::make_unique<BackendProcess>(
+            QStringList{u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
+            BackendProcess::Mode::live);
+        m_backend->captureErrorsIn(path(u"backend.log"_s));
+        m_backend->limitOpenFiles(64);
+        QVERIFY(m_backend->start());
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int i = 0; i < 150; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            crowd.back()->connectToHost(QHostAddress::LocalHost, m_backend->port());
+        }
+        QTest::qWait(500);
+        QCOMPARE_LT(m_backend->openFiles(), 64);
+        crowd.clear();
+        QVERIFY(QTest::qWaitFor([&] { return events(grantId).status == 200; }, 10'000));
     }
 
     // A grant answers only to the credential that made it; anything else is unauthorised.
