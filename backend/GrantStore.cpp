@@ -166,7 +166,8 @@ bool GrantStore::removeGrant(const QString &id) {
 }
 
 void GrantStore::addSignIn(const PendingSignIn &signIn) {
-    QSqlQuery query(QSqlDatabase::database(m_connection));
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    QSqlQuery query(db);
     query.prepare(QStringLiteral("INSERT INTO sign_ins (state, owner, provider, redirect_uri, "
                                  "verifier, expires) VALUES (?, ?, ?, ?, ?, ?)"));
     query.addBindValue(signIn.state);
@@ -177,6 +178,16 @@ void GrantStore::addSignIn(const PendingSignIn &signIn) {
     query.addBindValue(signIn.expiresSecs);
     if (!query.exec())
         fail(QStringLiteral("saving a sign-in"), query.lastError());
+    // A credential that keeps starting sign-ins keeps only its newest few.
+    QSqlQuery trim(db);
+    trim.prepare(QStringLiteral("DELETE FROM sign_ins WHERE owner = ? AND state NOT IN (SELECT "
+                                "state FROM sign_ins WHERE owner = ? ORDER BY rowid DESC "
+                                "LIMIT %1)")
+                     .arg(maxSignInsPerOwner));
+    trim.addBindValue(signIn.owner);
+    trim.addBindValue(signIn.owner);
+    if (!trim.exec())
+        fail(QStringLiteral("dropping old sign-ins"), trim.lastError());
 }
 
 std::optional<PendingSignIn> GrantStore::takeSignIn(const QByteArray &owner,
@@ -189,7 +200,7 @@ std::optional<PendingSignIn> GrantStore::takeSignIn(const QByteArray &owner,
         fail(QStringLiteral("dropping old sign-ins"), query.lastError());
     query.prepare(QStringLiteral(
         "SELECT state, provider, redirect_uri, verifier, expires FROM sign_ins WHERE owner = ? "
-        "AND (? = '' OR redirect_uri = ?) ORDER BY expires DESC LIMIT 1"));
+        "AND (? = '' OR redirect_uri = ?) ORDER BY rowid DESC LIMIT 1"));
     query.addBindValue(owner);
     query.addBindValue(redirectUri);
     query.addBindValue(redirectUri);

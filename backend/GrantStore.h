@@ -41,6 +41,7 @@ public:
 class GrantStore {
 public:
     static constexpr int schemaVersion = 1;
+    static constexpr int maxSignInsPerOwner = 20;
 
     // Throws StoreError when the file cannot be opened or migrated.
     GrantStore(const QString &path, const TokenCipher &cipher);

@@ -341,6 +341,19 @@ private slots:
                  400);
         QCOMPARE(api("POST", u"nylas/exchange-token"_s, body).status, 200);
         QCOMPARE(api("POST", u"nylas/exchange-token"_s, body).status, 400);
+
+        // Only the newest sign-ins of a credential are kept.
+        const QString first = m_google.consent(QUrl(
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
+                .json()[u"authUrl"_s]
+                .toString()));
+        const QString other = u"http://127.0.0.1:43000/nylas/callback"_s;
+        for (int i = 0; i < 20; ++i)
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", other}});
+        QCOMPARE(
+            api("POST", u"nylas/exchange-token"_s, {{"code", first}, {"redirectURI", m_redirect}})
+                .status,
+            400);
         QCOMPARE(api("POST", u"nylas/auth-url"_s,
                      {{"provider", "google"}, {"redirectURI", "https://evil.test/cb"}})
                      .status,
