@@ -12,10 +12,11 @@
 class ProviderError : public std::runtime_error {
 public:
     enum class Kind {
-        unauthorized, // the access token was refused
-        revoked,      // the refresh token or the code was refused: the user must sign in again
-        notFound,     // the calendar or item does not exist for this account
-        upstream,     // no usable answer within the request's time: failure, limit, bad JSON
+        unauthorized,   // the access token was refused
+        revoked,        // the refresh token or the code was refused: the user must sign in again
+        notFound,       // the calendar or item does not exist for this account
+        invalidRequest, // the app's request cannot be put to this provider
+        upstream,       // no usable answer within the request's time: failure, limit, bad JSON
     };
     ProviderError(Kind kind, const std::string &what)
         : std::runtime_error(what)

@@ -11,16 +11,6 @@ using namespace ProviderJson;
 
 namespace {
 
-QByteArray formBody(const QList<std::pair<QString, QString>> &fields) {
-    QByteArray body;
-    for (const auto &[key, value] : fields) {
-        if (!body.isEmpty())
-            body += '&';
-        body += QUrl::toPercentEncoding(key) + '=' + QUrl::toPercentEncoding(value);
-    }
-    return body;
-}
-
 const QByteArray post = QByteArrayLiteral("POST");
 
 QString rfc3339(qint64 secs) {
@@ -141,7 +131,8 @@ QCoro::Task<IssuedTokens> GoogleCalendar::requestTokens(QList<std::pair<QString,
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const UpstreamReply reply = co_await m_upstream.send(post, request, formBody(form), deadline);
+    const UpstreamReply reply =
+        co_await m_upstream.send(post, request, UpstreamClient::formBody(form), deadline);
     if (reply.status == 400 || reply.status == 401) {
         // invalid_grant: the code or refresh token is spent, expired or revoked. Anything
         // else at this endpoint (invalid_client, ...) is the backend's own setup.
@@ -173,7 +164,8 @@ QCoro::Task<bool> GoogleCalendar::revoke(QString refreshToken, QDeadlineTimer de
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
     QList<std::pair<QString, QString>> form;
     form.append({QStringLiteral("token"), refreshToken});
-    const UpstreamReply reply = co_await m_upstream.send(post, request, formBody(form), deadline);
+    const UpstreamReply reply =
+        co_await m_upstream.send(post, request, UpstreamClient::formBody(form), deadline);
     // 400 (invalid_token): already revoked or expired, which is what was wanted.
     co_return reply.status == 200 || reply.status == 400;
 }

@@ -2,6 +2,7 @@
 
 #include "BackendLog.h"
 #include "GoogleCalendar.h"
+#include "MicrosoftCalendar.h"
 #include "RequestHelpers.h"
 
 #include <QCryptographicHash>
@@ -56,6 +57,8 @@ LiveRouter::LiveRouter(const BackendConfig &config, const CredentialSet &credent
     , m_store(store) {
     if (config.google)
         m_google = std::make_unique<GoogleCalendar>(*config.google, upstream);
+    if (config.microsoft)
+        m_microsoft = std::make_unique<MicrosoftCalendar>(*config.microsoft, upstream);
 }
 
 LiveRouter::~LiveRouter() = default;
@@ -63,6 +66,8 @@ LiveRouter::~LiveRouter() = default;
 CalendarProvider *LiveRouter::provider(const QString &name) const {
     if (name == QLatin1String("google"))
         return m_google.get();
+    if (name == QLatin1String("microsoft"))
+        return m_microsoft.get();
     return nullptr;
 }
 
@@ -80,6 +85,9 @@ QCoro::Task<> LiveRouter::serve(HttpRequest request, HttpServer::Responder respo
         response = co_await route(request, deadline);
     } catch (const ProviderError &error) {
         switch (error.kind()) {
+        case ProviderError::Kind::invalidRequest:
+            response = HttpResponse::error(400, QString::fromUtf8(error.what()));
+            break;
         case ProviderError::Kind::notFound:
             response = HttpResponse::error(404, QStringLiteral("not found"));
             break;

@@ -54,4 +54,5 @@ private:
     const CredentialSet &m_credentials;
     GrantStore &m_store;
     std::unique_ptr<CalendarProvider> m_google;
+    std::unique_ptr<CalendarProvider> m_microsoft;
 };

@@ -60,7 +60,14 @@ std::optional<QString> idTokenEmail(const QString &idToken) {
         malformed(QStringLiteral("id_token"));
     const QByteArray payload = QByteArray::fromBase64(
         parts[1].toLatin1(), QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    return optionalString(object(payload), QStringLiteral("email"));
+    const QJsonObject claims = object(payload);
+    if (const auto email = optionalString(claims, QStringLiteral("email")))
+        return email;
+    // Microsoft accounts name their address here when they carry no "email" claim.
+    const auto name = optionalString(claims, QStringLiteral("preferred_username"));
+    if (name && name->contains(u'@'))
+        return name;
+    return std::nullopt;
 }
 
 } // namespace ProviderJson

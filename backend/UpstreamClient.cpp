@@ -30,6 +30,16 @@ std::optional<std::chrono::milliseconds> retryAfter(const QByteArray &value) {
 
 } // namespace
 
+QByteArray UpstreamClient::formBody(const QList<std::pair<QString, QString>> &fields) {
+    QByteArray body;
+    for (const auto &[key, value] : fields) {
+        if (!body.isEmpty())
+            body += '&';
+        body += QUrl::toPercentEncoding(key) + '=' + QUrl::toPercentEncoding(value);
+    }
+    return body;
+}
+
 QCoro::Task<UpstreamReply> UpstreamClient::send(QByteArray verb, QNetworkRequest request,
                                                 QByteArray body, QDeadlineTimer deadline) {
     std::chrono::milliseconds backOff = firstBackOff;

@@ -32,6 +32,9 @@ public:
     QCoro::Task<UpstreamReply> send(QByteArray verb, QNetworkRequest request, QByteArray body,
                                     QDeadlineTimer deadline);
 
+    // An application/x-www-form-urlencoded body.
+    static QByteArray formBody(const QList<std::pair<QString, QString>> &fields);
+
 private:
     QCoro::Task<UpstreamReply> sendOnce(const QByteArray &verb, QNetworkRequest request,
                                         const QByteArray &body, QDeadlineTimer deadline);

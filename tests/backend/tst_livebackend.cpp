@@ -2,6 +2,7 @@
 // on loopback.
 #include "BackendProcess.h"
 #include "FakeGoogle.h"
+#include "FakeMicrosoft.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -67,19 +68,26 @@ class TestLiveBackend : public QObject {
 
     QTemporaryDir m_dir;
     FakeGoogle m_google;
+    FakeMicrosoft m_microsoft;
     std::unique_ptr<BackendProcess> m_backend;
     const QString m_redirect = u"http://127.0.0.1:8976/nylas/callback"_s;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
     QByteArray configText() const {
-        return u"# a test backend\n[server]\npublic_url = https://zelvane.example.test\n"
-               "port = 0\ndatabase = %1\ntoken_key_file = %2\ncredentials_file = %3\n\n"
-               "[google]\nclient_id = %4\nclient_secret = %5\nauth_origin = %6\n"
-               "token_origin = %6\napi_origin = %6/\n"_s
-                   .arg(path(u"grants.sqlite"_s), path(u"token.key"_s), path(u"credentials"_s),
-                        FakeGoogle::clientId, FakeGoogle::clientSecret, m_google.origin())
-                   .toUtf8();
+        const QString google =
+            u"[google]\nclient_id = %1\nclient_secret = %2\nauth_origin = %3\n"
+            "token_origin = %3\napi_origin = %3/\n"_s.arg(
+                FakeGoogle::clientId, FakeGoogle::clientSecret, m_google.origin());
+        const QString microsoft =
+            u"[microsoft]\nclient_id = %1\nclient_secret = %2\nlogin_origin = %3\n"
+            "graph_origin = %3\n"_s.arg(FakeMicrosoft::clientId, FakeMicrosoft::clientSecret,
+                                        m_microsoft.origin());
+        return (u"# a test backend\n[server]\npublic_url = https://zelvane.example.test\n"
+                "port = 0\ndatabase = %1\ntoken_key_file = %2\ncredentials_file = %3\n\n"_s.arg(
+                    path(u"grants.sqlite"_s), path(u"token.key"_s), path(u"credentials"_s)) +
+                google + microsoft)
+            .toUtf8();
     }
 
     static bool write(const QString &file, const QByteArray &bytes,
@@ -131,6 +139,7 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(m_google.start());
+        QVERIFY(m_microsoft.start());
     }
 
     void init() {
@@ -304,6 +313,90 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return events(grantId).status == 200; }, 10'000));
     }
 
+    // Microsoft: sign-in, calendars and calendarView in the contract's shapes, @odata.nextLink
+    // as the cursor (only Graph's own), and refresh tokens that rotate on every use.
+    void microsoftSignInToEvents() {
+        m_microsoft.calendars = {
+            parse(R"({"id":"AAMk-default","name":"Calendar","hexColor":"#ff8c00",)"
+                  R"("isDefaultCalendar":true})"),
+            parse(R"({"id":"AAMk-other","name":"Birthdays","hexColor":""})")};
+        m_microsoft.events = {
+            parse(R"({"id":"teams","subject":"Planning","isCancelled":false,"isAllDay":false,)"
+                  R"("start":{"dateTime":"2026-12-08T09:00:00.0000000","timeZone":"UTC"},)"
+                  R"("end":{"dateTime":"2026-12-08T09:30:00.0000000","timeZone":"UTC"},)"
+                  R"("onlineMeetingProvider":"teamsForBusiness",)"
+                  R"("onlineMeeting":{"joinUrl":"https://teams.microsoft.com/l/meetup-join/1"},)"
+                  R"("organizer":{"emailAddress":{"name":"Sam","address":"sam@contoso.test"}},)"
+                  R"("attendees":[{"type":"required","status":{"response":"tentativelyAccepted"},)"
+                  R"("emailAddress":{"name":"Kim","address":"kim@fabrikam.test"}},)"
+                  R"({"type":"optional","status":{"response":"none"},)"
+                  R"("emailAddress":{"address":"lee@fabrikam.test"}}]})"),
+            parse(R"({"id":"gone","subject":"Moved away","isCancelled":true,"isAllDay":false,)"
+                  R"("start":{"dateTime":"2026-12-09T10:00:00.0000000","timeZone":"UTC"},)"
+                  R"("end":{"dateTime":"2026-12-09T11:00:00.0000000","timeZone":"UTC"}})"),
+            parse(R"({"id":"holiday","subject":"Holiday","isAllDay":true,)"
+                  R"("start":{"dateTime":"2026-12-24T00:00:00.0000000","timeZone":"UTC"},)"
+                  R"("end":{"dateTime":"2026-12-25T00:00:00.0000000","timeZone":"UTC"}})")};
+        m_microsoft.expiresIn = 30;
+        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
+                               {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
+                               .json()[u"authUrl"_s]
+                               .toString());
+        const QString code = m_microsoft.consent(authUrl);
+        QVERIFY2(!code.isEmpty(), authUrl.toEncoded().constData());
+        const QJsonObject grant =
+            api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}})
+                .json();
+        QCOMPARE(grant[u"provider"_s].toString(), u"microsoft"_s);
+        QCOMPARE(grant[u"email"_s].toString(), FakeMicrosoft::email);
+        const QString grantId = grant[u"grantId"_s].toString();
+
+        const QJsonArray calendars =
+            api("GET", u"nylas/calendars?grantId="_s + grantId).json()[u"data"_s].toArray();
+        QCOMPARE(calendars.size(), 2);
+        QCOMPARE(calendars[0][u"is_primary"_s].toBool(), true);
+        QCOMPARE(calendars[0][u"hex_color"_s].toString(), u"#ff8c00"_s);
+        QVERIFY(!calendars[1].toObject().contains(u"hex_color"_s));
+
+        const QString first =
+            u"nylas/events?grantId=%1&calendarId=primary&start=%2&end=%3&limit=2"_s.arg(grantId)
+                .arg(utc("2026-12-07T00:00:00Z"))
+                .arg(utc("2027-03-07T00:00:00Z"));
+        const QJsonObject page = api("GET", first).json();
+        const QJsonArray data = page[u"data"_s].toArray();
+        QCOMPARE(data.size(), 2);
+        QCOMPARE(data[0][u"when"_s].toObject(),
+                 (QJsonObject{{"start_time", utc("2026-12-08T09:00:00Z")},
+                              {"end_time", utc("2026-12-08T09:30:00Z")}}));
+        QCOMPARE(data[0][u"conferencing"_s][u"details"_s][u"url"_s].toString(),
+                 u"https://teams.microsoft.com/l/meetup-join/1"_s);
+        QCOMPARE(data[0][u"participants"_s][0][u"status"_s].toString(), u"maybe"_s);
+        QCOMPARE(data[0][u"participants"_s][1][u"status"_s].toString(), u"noreply"_s);
+        QCOMPARE(data[0][u"organizer"_s][u"email"_s].toString(), u"sam@contoso.test"_s);
+        QCOMPARE(data[1][u"status"_s].toString(), u"cancelled"_s);
+        const QString cursor = page[u"next_cursor"_s].toString();
+        QVERIFY(cursor.startsWith(m_microsoft.origin() + FakeMicrosoft::viewPath));
+        const QJsonObject second =
+            api("GET", u"nylas/events?grantId=%1&calendarId=primary&"
+                       "limit=2&page_token=%2"_s.arg(
+                           grantId, QString::fromLatin1(QUrl::toPercentEncoding(cursor))))
+                .json();
+        QCOMPARE(second[u"data"_s][0][u"when"_s].toObject(), (QJsonObject{{"date", "2026-12-24"}}));
+        const auto request = m_microsoft.requestsTo(FakeMicrosoft::viewPath).first();
+        QCOMPARE(request.header("prefer"), QByteArray("outlook.timezone=\"UTC\""));
+        QCOMPARE(QUrlQuery(QUrl(QString::fromUtf8(request.target)))
+                     .queryItemValue(u"startDateTime"_s, QUrl::FullyDecoded),
+                 u"2026-12-07T00:00:00Z"_s);
+
+        // Every call refreshed a token about to expire, each time with the rotated one.
+        QVERIFY(m_microsoft.requestsTo(u"/common/oauth2/v2.0/token"_s).size() >= 4);
+        const QString elsewhere = u"http://127.0.0.1:9/v1.0/me/calendarView?$skip=2"_s;
+        QCOMPARE(api("GET", u"nylas/events?grantId=%1&calendarId=primary&page_token=%2"_s.arg(
+                                grantId, QString::fromLatin1(QUrl::toPercentEncoding(elsewhere))))
+                     .status,
+                 400);
+    }
+
     // A grant answers only to the credential that made it; anything else is unauthorised.
     void grantBelongsToItsCredential_data() {
         QTest::addColumn<QByteArray>("credential");
@@ -356,10 +449,6 @@ private slots:
             400);
         QCOMPARE(api("POST", u"nylas/auth-url"_s,
                      {{"provider", "google"}, {"redirectURI", "https://evil.test/cb"}})
-                     .status,
-                 400);
-        QCOMPARE(api("POST", u"nylas/auth-url"_s,
-                     {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
                      .status,
                  400);
     }
