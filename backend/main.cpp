@@ -20,7 +20,7 @@ namespace {
 
 const char *const description = R"(The Zelvane product backend.
 
-  zelvane-backend --config FILE   serves real Google accounts as configured in FILE (see
+  zelvane-backend --config FILE   serves real Google and Microsoft accounts as set in FILE (see
                                   packaging/zelvane-backend.conf.example); HTTPS is expected
                                   from a reverse proxy in front of it
   zelvane-backend --demo          a stand-in on 127.0.0.1 with demo data, for the demo,
@@ -108,7 +108,8 @@ int runLive(QCoreApplication &app, const QString &configPath) {
                           server.errorString());
         announce(server, config.listen);
         qCInfo(lcBackend) << "serving" << config.publicUrl.toString() << "with"
-                          << (config.google ? "Google" : "no Google");
+                          << (config.google ? "Google" : "no Google") << "and"
+                          << (config.microsoft ? "Microsoft" : "no Microsoft");
         return app.exec();
     } catch (const ConfigError &error) {
         return refuse(QString::fromUtf8(error.what()));
