@@ -6,18 +6,18 @@
 
 namespace {
 
-struct KeySpec {
+struct KeyRule {
     const char *name;
     const char *fallback; // nullptr: required
 };
 
-struct SectionSpec {
+struct SectionRules {
     const char *name;
-    QList<KeySpec> keys;
+    QList<KeyRule> keys;
 };
 
-const QList<SectionSpec> &sections() {
-    static const QList<SectionSpec> specs{
+const QList<SectionRules> &sections() {
+    static const QList<SectionRules> rules{
         {"server",
          {{"public_url", nullptr},
           {"listen", "127.0.0.1"},
@@ -44,19 +44,19 @@ const QList<SectionSpec> &sections() {
           {"sender", nullptr},
           {"origin", "https://api.twilio.com"}}},
     };
-    return specs;
+    return rules;
 }
 
-const SectionSpec *findSection(const QString &name) {
-    for (const SectionSpec &spec : sections())
-        if (name == QLatin1String(spec.name))
-            return &spec;
+const SectionRules *findSection(const QString &name) {
+    for (const SectionRules &rule : sections())
+        if (name == QLatin1String(rule.name))
+            return &rule;
     return nullptr;
 }
 
-bool knows(const SectionSpec &section, const QString &key) {
+bool knows(const SectionRules &section, const QString &key) {
     return std::any_of(section.keys.begin(), section.keys.end(),
-                       [&](const KeySpec &spec) { return key == QLatin1String(spec.name); });
+                       [&](const KeyRule &rule) { return key == QLatin1String(rule.name); });
 }
 
 [[noreturn]] void fail(const QString &message) {
@@ -67,7 +67,7 @@ bool knows(const SectionSpec &section, const QString &key) {
 class Values {
 public:
     explicit Values(const QByteArray &text) {
-        const SectionSpec *section = nullptr;
+        const SectionRules *section = nullptr;
         QString sectionName;
         int lineNumber = 0;
         for (const QByteArray &rawLine : text.split('\n')) {
@@ -111,9 +111,9 @@ public:
         const QString value = m_values.value(QLatin1String(section)).value(QLatin1String(key));
         if (!value.isEmpty())
             return value;
-        for (const KeySpec &spec : findSection(QLatin1String(section))->keys)
-            if (qstrcmp(spec.name, key) == 0 && spec.fallback)
-                return QLatin1String(spec.fallback);
+        for (const KeyRule &rule : findSection(QLatin1String(section))->keys)
+            if (qstrcmp(rule.name, key) == 0 && rule.fallback)
+                return QLatin1String(rule.fallback);
         fail(name(section, key) + QStringLiteral(" is missing"));
     }
 
