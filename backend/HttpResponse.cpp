@@ -26,6 +26,10 @@ QByteArray reasonPhrase(int status) {
         return "Too Many Requests";
     case 500:
         return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
     case 503:
         return "Service Unavailable";
     default:

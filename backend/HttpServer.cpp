@@ -1,5 +1,6 @@
 #include "HttpServer.h"
 
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -35,7 +36,13 @@ private:
             send(HttpResponse::error(m_parser.errorStatus(), m_parser.errorReason()));
             return;
         case HttpRequestParser::State::Complete:
-            send(m_handler(m_parser.request()));
+            // The answer may come after an outside call; no more reading meanwhile.
+            m_answered = true;
+            m_idle.stop();
+            m_handler(m_parser.request(), [self = QPointer(this)](const HttpResponse &response) {
+                if (self)
+                    self->send(response);
+            });
             return;
         }
     }
@@ -92,8 +99,8 @@ void HttpServer::backOff() {
     QTimer::singleShot(acceptBackoff, this, &HttpServer::acceptConnections);
 }
 
-bool HttpServer::listen(quint16 port) {
-    return m_server.listen(QHostAddress::LocalHost, port);
+bool HttpServer::listen(const QHostAddress &address, quint16 port) {
+    return m_server.listen(address, port);
 }
 
 quint16 HttpServer::port() const {

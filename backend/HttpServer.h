@@ -8,14 +8,17 @@
 #include <chrono>
 #include <functional>
 
-// A minimal HTTP/1.1 server on 127.0.0.1: one request per connection, answered through the
-// handler and then closed. Malformed requests get a 400 without reaching the handler. It
-// never runs out of file descriptors on its own: beyond `connectionLimit()` open connections
-// it stops accepting until one closes, and when accepting fails it pauses for `acceptBackoff`.
+// A minimal HTTP/1.1 server: one request per connection, answered through the handler (at once
+// or later, through the responder it is given) and then closed. Malformed requests get a 400
+// without reaching the handler. It never runs out of file descriptors on its own: beyond
+// `connectionLimit()` open connections it stops accepting until one closes, and when accepting
+// fails it pauses for `acceptBackoff`.
 class HttpServer : public QObject {
     Q_OBJECT
 public:
-    using Handler = std::function<HttpResponse(const HttpRequest &)>;
+    // Answers the request it was handed with; calling it after the client left does nothing.
+    using Responder = std::function<void(const HttpResponse &)>;
+    using Handler = std::function<void(const HttpRequest &, const Responder &)>;
 
     static constexpr int idleTimeoutMs = 30'000;
     static constexpr std::chrono::milliseconds acceptBackoff{200};
@@ -25,7 +28,7 @@ public:
 
     explicit HttpServer(Handler handler, QObject *parent = nullptr);
 
-    bool listen(quint16 port);
+    bool listen(const QHostAddress &address, quint16 port);
     quint16 port() const;
     QString errorString() const;
 

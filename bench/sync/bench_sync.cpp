@@ -32,7 +32,8 @@ struct Fixture {
     QList<CalendarService::AccountBatch> batches;
 
     bool start() {
-        backend.start(QStringLiteral(ZELVANE_BACKEND_BINARY), {QStringLiteral("--admin")});
+        backend.start(QStringLiteral(ZELVANE_BACKEND_BINARY),
+                      {QStringLiteral("--demo"), QStringLiteral("--admin")});
         if (!backend.waitForStarted(5000) || !backend.waitForReadyRead(10000))
             return false;
         origin = QString::fromUtf8(backend.readLine()).trimmed().section(u' ', -1);

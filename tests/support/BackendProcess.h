@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,7 +14,8 @@
 #include <sys/resource.h>
 
 // Runs the real zelvane-backend for one test: the binary named by $ZELVANE_BACKEND_BINARY (set
-// per test in CMake), on the port its first line announces.
+// per test in CMake), on the port its first line announces. It runs as the demo stand-in
+// unless `Mode::live` is asked for (the arguments then name a configuration).
 class BackendProcess {
 public:
     struct Reply {
@@ -24,11 +26,15 @@ public:
     };
     // With `Admin::on`, the stand-in serves its test-control interface.
     enum class Admin { off, on };
+    enum class Mode { demo, live };
 
-    explicit BackendProcess(QStringList arguments = {}, Admin admin = Admin::on)
+    explicit BackendProcess(QStringList arguments = {}, Admin admin = Admin::on,
+                            Mode mode = Mode::demo)
         : m_arguments(std::move(arguments)) {
         if (admin == Admin::on)
             m_arguments.prepend(QStringLiteral("--admin"));
+        if (mode == Mode::demo)
+            m_arguments.prepend(QStringLiteral("--demo"));
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
     ~BackendProcess() { stop(); }
@@ -68,6 +74,25 @@ public:
         return m_port != 0;
     }
     QString error() const { return m_error; }
+    // Before start(): the error channel goes to this file instead of the test's own.
+    void captureErrorsIn(const QString &file) {
+        m_errorFile = file;
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.setStandardErrorFile(file);
+    }
+    // What the process wrote to that file, once it has ended (after start() failed or after
+    // stop()).
+    QByteArray errorOutput() {
+        m_process.waitForFinished(5'000);
+        QFile file(m_errorFile);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    int exitCode() const { return m_process.exitCode(); }
+    // Ends the process the way a service manager does.
+    void stop() {
+        m_process.terminate();
+        m_process.waitForFinished(5'000);
+    }
 
     quint16 port() const { return m_port; }
     QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
@@ -84,7 +109,8 @@ public:
         if (!authorization.isEmpty())
             request.setRawHeader("Authorization", authorization);
         const std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(
-            request, verb, verb == "POST" ? QJsonDocument(body).toJson() : QByteArray()));
+            request, verb,
+            verb == "POST" || !body.isEmpty() ? QJsonDocument(body).toJson() : QByteArray()));
         if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 15'000))
             return {};
         return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
@@ -110,4 +136,5 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     QString m_error;
+    QString m_errorFile;
 };

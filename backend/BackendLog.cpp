@@ -1,0 +1,3 @@
+#include "BackendLog.h"
+
+Q_LOGGING_CATEGORY(lcBackend, "zelvane.backend")

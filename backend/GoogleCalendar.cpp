@@ -1,0 +1,297 @@
+#include "GoogleCalendar.h"
+
+#include "BackendLog.h"
+#include "ProviderJson.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QTimeZone>
+
+using namespace ProviderJson;
+
+namespace {
+
+const QByteArray post = QByteArrayLiteral("POST");
+
+QString rfc3339(qint64 secs) {
+    return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(Qt::ISODate);
+}
+
+[[noreturn]] void upstreamFailure(const QString &what, int status) {
+    qCWarning(lcBackend) << "Google" << what << "answered" << status;
+    throw ProviderError(
+        ProviderError::Kind::upstream,
+        QStringLiteral("Google %1 failed (%2)").arg(what).arg(status).toStdString());
+}
+
+QString participantStatus(const QString &responseStatus) {
+    if (responseStatus == QLatin1String("accepted"))
+        return QStringLiteral("yes");
+    if (responseStatus == QLatin1String("declined"))
+        return QStringLiteral("no");
+    if (responseStatus == QLatin1String("tentative"))
+        return QStringLiteral("maybe");
+    return QStringLiteral("noreply");
+}
+
+// Google's start/end pair: timed events in Unix seconds, all-day ones by date (Google's end
+// date is exclusive, the contract's inclusive).
+QJsonObject when(const QJsonObject &start, const QJsonObject &end) {
+    if (const auto dateTime = optionalString(start, QStringLiteral("dateTime"))) {
+        const qint64 startSecs = instant(*dateTime);
+        const auto endTime = optionalString(end, QStringLiteral("dateTime"));
+        return {{QStringLiteral("start_time"), startSecs},
+                {QStringLiteral("end_time"), endTime ? instant(*endTime) : startSecs}};
+    }
+    const QDate first = QDate::fromString(
+        optionalString(start, QStringLiteral("date")).value_or(QString()), Qt::ISODate);
+    if (!first.isValid())
+        return {};
+    const QDate after = QDate::fromString(
+        optionalString(end, QStringLiteral("date")).value_or(QString()), Qt::ISODate);
+    const QDate last = after.isValid() && after > first ? after.addDays(-1) : first;
+    if (last == first)
+        return {{QStringLiteral("date"), first.toString(Qt::ISODate)}};
+    return {{QStringLiteral("start_date"), first.toString(Qt::ISODate)},
+            {QStringLiteral("end_date"), last.toString(Qt::ISODate)}};
+}
+
+// hangoutLink, or else the first video entry point of the conference data.
+QJsonObject conferencing(const QJsonObject &item) {
+    if (const auto meet = optionalString(item, QStringLiteral("hangoutLink")))
+        return {{QStringLiteral("provider"), QStringLiteral("Google Meet")},
+                {QStringLiteral("details"), QJsonObject{{QStringLiteral("url"), *meet}}}};
+    const QJsonObject data = optionalObject(item, QStringLiteral("conferenceData"));
+    for (const QJsonValue &entry : data.value(QStringLiteral("entryPoints")).toArray()) {
+        const QJsonObject point = entry.toObject();
+        if (optionalString(point, QStringLiteral("entryPointType")) != QLatin1String("video"))
+            continue;
+        const auto uri = optionalString(point, QStringLiteral("uri"));
+        if (!uri)
+            continue;
+        QJsonObject record{{QStringLiteral("details"), QJsonObject{{QStringLiteral("url"), *uri}}}};
+        if (const auto name = optionalString(
+                optionalObject(data, QStringLiteral("conferenceSolution")), QStringLiteral("name")))
+            record.insert(QStringLiteral("provider"), *name);
+        return record;
+    }
+    return {};
+}
+
+void insertIfSet(QJsonObject &record, const QString &key, const std::optional<QString> &value) {
+    if (value)
+        record.insert(key, *value);
+}
+
+} // namespace
+
+QUrl GoogleCalendar::authorizationUrl(const QString &redirectUri, const QString &state,
+                                      const QString &codeChallenge) const {
+    QUrl url = m_settings.authOrigin;
+    url.setPath(url.path() + QStringLiteral("/o/oauth2/v2/auth"));
+    QUrlQuery query;
+    for (const auto &[key, value] : QList<std::pair<QString, QString>>{
+             {QStringLiteral("client_id"), m_settings.client.clientId},
+             {QStringLiteral("redirect_uri"), redirectUri},
+             {QStringLiteral("response_type"), QStringLiteral("code")},
+             {QStringLiteral("scope"), scopes},
+             {QStringLiteral("access_type"), QStringLiteral("offline")},
+             {QStringLiteral("prompt"), QStringLiteral("consent")},
+             {QStringLiteral("state"), state},
+             {QStringLiteral("code_challenge"), codeChallenge},
+             {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}})
+        query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    url.setQuery(query);
+    return url;
+}
+
+QCoro::Task<IssuedTokens> GoogleCalendar::exchangeCode(QString code, QString redirectUri,
+                                                       QString verifier, QDeadlineTimer deadline) {
+    QList<std::pair<QString, QString>> form;
+    form.append({QStringLiteral("grant_type"), QStringLiteral("authorization_code")});
+    form.append({QStringLiteral("code"), code});
+    form.append({QStringLiteral("redirect_uri"), redirectUri});
+    form.append({QStringLiteral("code_verifier"), verifier});
+    co_return co_await requestTokens(form, deadline);
+}
+
+QCoro::Task<IssuedTokens> GoogleCalendar::refresh(QString refreshToken, QDeadlineTimer deadline) {
+    QList<std::pair<QString, QString>> form;
+    form.append({QStringLiteral("grant_type"), QStringLiteral("refresh_token")});
+    form.append({QStringLiteral("refresh_token"), refreshToken});
+    co_return co_await requestTokens(form, deadline);
+}
+
+QCoro::Task<IssuedTokens> GoogleCalendar::requestTokens(QList<std::pair<QString, QString>> form,
+                                                        QDeadlineTimer deadline) {
+    form.append({QStringLiteral("client_id"), m_settings.client.clientId});
+    form.append({QStringLiteral("client_secret"), m_settings.client.clientSecret});
+    QUrl url = m_settings.tokenOrigin;
+    url.setPath(url.path() + QStringLiteral("/token"));
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    const UpstreamReply reply =
+        co_await m_upstream.send(post, request, UpstreamClient::formBody(form), deadline);
+    if (reply.status == 400 || reply.status == 401) {
+        // invalid_grant: the code or refresh token is spent, expired or revoked. Anything
+        // else at this endpoint (invalid_client, ...) is the backend's own setup.
+        const QJsonObject error = object(reply.body);
+        if (error.value(QStringLiteral("error")).toString() == QLatin1String("invalid_grant"))
+            throw ProviderError(ProviderError::Kind::revoked, "Google refused the grant");
+    }
+    if (reply.status != 200)
+        upstreamFailure(QStringLiteral("token endpoint"), reply.status);
+    const QJsonObject answer = object(reply.body);
+    IssuedTokens tokens;
+    tokens.accessToken = requiredString(answer, QStringLiteral("access_token"));
+    tokens.refreshToken =
+        optionalString(answer, QStringLiteral("refresh_token")).value_or(QString());
+    const QJsonValue expiresIn = answer.value(QStringLiteral("expires_in"));
+    if (!expiresIn.isDouble() || expiresIn.toDouble() <= 0)
+        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: expires_in");
+    tokens.expiresSecs = QDateTime::currentSecsSinceEpoch() + qint64(expiresIn.toDouble());
+    if (const auto idToken = optionalString(answer, QStringLiteral("id_token")))
+        tokens.email = idTokenEmail(*idToken).value_or(QString());
+    co_return tokens;
+}
+
+QCoro::Task<bool> GoogleCalendar::revoke(QString refreshToken, QDeadlineTimer deadline) {
+    QUrl url = m_settings.tokenOrigin;
+    url.setPath(url.path() + QStringLiteral("/revoke"));
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    QList<std::pair<QString, QString>> form;
+    form.append({QStringLiteral("token"), refreshToken});
+    const UpstreamReply reply =
+        co_await m_upstream.send(post, request, UpstreamClient::formBody(form), deadline);
+    // 400 (invalid_token): already revoked or expired, which is what was wanted.
+    co_return reply.status == 200 || reply.status == 400;
+}
+
+QCoro::Task<QJsonObject> GoogleCalendar::get(QString path, QUrlQuery query, QString accessToken,
+                                             QDeadlineTimer deadline) {
+    QUrl url = m_settings.apiOrigin;
+    url.setPath(url.path() + path);
+    url.setQuery(query);
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
+    const UpstreamReply reply =
+        co_await m_upstream.send(QByteArrayLiteral("GET"), request, QByteArray(), deadline);
+    if (reply.status == 401)
+        throw ProviderError(ProviderError::Kind::unauthorized, "Google refused the access token");
+    if (reply.status == 404 || reply.status == 410)
+        throw ProviderError(ProviderError::Kind::notFound, "not found at Google");
+    if (reply.status != 200)
+        upstreamFailure(path.section(u'/', 0, 3), reply.status);
+    co_return object(reply.body);
+}
+
+QCoro::Task<ProviderPage> GoogleCalendar::calendars(QString accessToken,
+                                                    std::optional<QString> pageToken,
+                                                    QDeadlineTimer deadline) {
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("maxResults"), QStringLiteral("250"));
+    if (pageToken)
+        query.addQueryItem(QStringLiteral("pageToken"),
+                           QString::fromLatin1(QUrl::toPercentEncoding(*pageToken)));
+    const QString path = QStringLiteral("/calendar/v3/users/me/calendarList");
+    const QJsonObject answer = co_await get(path, query, accessToken, deadline);
+    ProviderPage page;
+    for (const QJsonValue &item : answer.value(QStringLiteral("items")).toArray())
+        page.data.append(calendarRecord(item.toObject()));
+    page.nextCursor = optionalString(answer, QStringLiteral("nextPageToken"));
+    co_return page;
+}
+
+QCoro::Task<ProviderPage> GoogleCalendar::events(QString accessToken, EventQuery request,
+                                                 QDeadlineTimer deadline) {
+    QUrlQuery query;
+    const auto add = [&query](const QString &key, const QString &value) {
+        query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    };
+    add(QStringLiteral("singleEvents"), QStringLiteral("true"));
+    add(QStringLiteral("orderBy"), QStringLiteral("startTime"));
+    add(QStringLiteral("showDeleted"), QStringLiteral("true"));
+    add(QStringLiteral("maxResults"), QString::number(request.limit));
+    if (request.startSecs)
+        add(QStringLiteral("timeMin"), rfc3339(*request.startSecs));
+    if (request.endSecs)
+        add(QStringLiteral("timeMax"), rfc3339(*request.endSecs));
+    if (request.pageToken)
+        add(QStringLiteral("pageToken"), *request.pageToken);
+    const QString path = QStringLiteral("/calendar/v3/calendars/%1/events")
+                             .arg(QString::fromLatin1(QUrl::toPercentEncoding(request.calendarId)));
+    const QJsonObject answer = co_await get(path, query, accessToken, deadline);
+    const QJsonValue items = answer.value(QStringLiteral("items"));
+    if (!items.isArray() && !items.isUndefined())
+        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: items");
+    ProviderPage page;
+    for (const QJsonValue &item : items.toArray())
+        page.data.append(eventRecord(item.toObject(), request.calendarId));
+    page.nextCursor = optionalString(answer, QStringLiteral("nextPageToken"));
+    co_return page;
+}
+
+QJsonObject GoogleCalendar::calendarRecord(const QJsonObject &item) {
+    QJsonObject record{{QStringLiteral("id"), requiredString(item, QStringLiteral("id"))}};
+    record.insert(
+        QStringLiteral("name"),
+        optionalString(item, QStringLiteral("summaryOverride"))
+            .value_or(optionalString(item, QStringLiteral("summary")).value_or(QString())));
+    insertIfSet(record, QStringLiteral("hex_color"),
+                optionalString(item, QStringLiteral("backgroundColor")));
+    record.insert(QStringLiteral("is_primary"), item.value(QStringLiteral("primary")).toBool());
+    return record;
+}
+
+QJsonObject GoogleCalendar::eventRecord(const QJsonObject &item, const QString &calendarId) {
+    QJsonObject record{{QStringLiteral("id"), requiredString(item, QStringLiteral("id"))},
+                       {QStringLiteral("calendar_id"), calendarId}};
+    insertIfSet(record, QStringLiteral("title"), optionalString(item, QStringLiteral("summary")));
+    insertIfSet(record, QStringLiteral("description"),
+                optionalString(item, QStringLiteral("description")));
+    insertIfSet(record, QStringLiteral("status"), optionalString(item, QStringLiteral("status")));
+    insertIfSet(record, QStringLiteral("location"),
+                optionalString(item, QStringLiteral("location")));
+
+    // A cancelled occurrence of a series may carry only the start it would have had.
+    const QJsonObject start = item.contains(QStringLiteral("start"))
+                                  ? optionalObject(item, QStringLiteral("start"))
+                                  : optionalObject(item, QStringLiteral("originalStartTime"));
+    const QJsonObject span = when(start, optionalObject(item, QStringLiteral("end")));
+    if (!span.isEmpty())
+        record.insert(QStringLiteral("when"), span);
+
+    const QJsonObject meeting = conferencing(item);
+    if (!meeting.isEmpty())
+        record.insert(QStringLiteral("conferencing"), meeting);
+
+    QJsonArray participants;
+    for (const QJsonValue &value : item.value(QStringLiteral("attendees")).toArray()) {
+        const QJsonObject attendee = value.toObject();
+        const auto email = optionalString(attendee, QStringLiteral("email"));
+        if (!email)
+            continue; // Google leaves it out for some resources and hidden guests.
+        QJsonObject participant{
+            {QStringLiteral("email"), *email},
+            {QStringLiteral("status"),
+             participantStatus(
+                 optionalString(attendee, QStringLiteral("responseStatus")).value_or(QString()))}};
+        insertIfSet(participant, QStringLiteral("name"),
+                    optionalString(attendee, QStringLiteral("displayName")));
+        participants.append(participant);
+    }
+    if (!participants.isEmpty())
+        record.insert(QStringLiteral("participants"), participants);
+
+    const QJsonObject organizer = optionalObject(item, QStringLiteral("organizer"));
+    if (const auto email = optionalString(organizer, QStringLiteral("email"))) {
+        QJsonObject who{{QStringLiteral("email"), *email}};
+        insertIfSet(who, QStringLiteral("name"),
+                    optionalString(organizer, QStringLiteral("displayName")));
+        record.insert(QStringLiteral("organizer"), who);
+    }
+    return record;
+}

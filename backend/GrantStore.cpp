@@ -1,0 +1,226 @@
+#include "GrantStore.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+namespace {
+
+// Each entry brings the schema from its index to the next version; entries are never edited
+// once released, only appended.
+const QList<QStringList> &migrations() {
+    static const QList<QStringList> steps{
+        {QStringLiteral("CREATE TABLE grants (id TEXT PRIMARY KEY, owner BLOB NOT NULL, "
+                        "provider TEXT NOT NULL, email TEXT NOT NULL, refresh_token BLOB NOT NULL, "
+                        "access_token BLOB NOT NULL, access_expires INTEGER NOT NULL, "
+                        "created INTEGER NOT NULL)"),
+         QStringLiteral("CREATE TABLE sign_ins (state TEXT PRIMARY KEY, owner BLOB NOT NULL, "
+                        "provider TEXT NOT NULL, redirect_uri TEXT NOT NULL, verifier BLOB NOT "
+                        "NULL, expires INTEGER NOT NULL)"),
+         QStringLiteral("CREATE INDEX sign_ins_by_owner ON sign_ins (owner, redirect_uri)")},
+    };
+    return steps;
+}
+
+[[noreturn]] void fail(const QString &what, const QSqlError &error) {
+    throw StoreError((what + QStringLiteral(": ") + error.text()).toStdString());
+}
+
+// Switches to write-ahead logging and reports the mode now in force. The query ends here: SQLite
+// refuses to commit while a statement is still open.
+QString journalMode(const QSqlDatabase &db) {
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !query.next())
+        return {};
+    return query.value(0).toString();
+}
+
+} // namespace
+
+GrantStore::GrantStore(const QString &path, const TokenCipher &cipher)
+    : m_cipher(cipher)
+    , m_connection(QStringLiteral("grants-") + QUuid::createUuid().toString(QUuid::Id128)) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    if (!db.isValid())
+        throw StoreError("the Qt SQLite driver is not installed (libqt6sql6-sqlite)");
+    db.setDatabaseName(path);
+    // Another process may hold the write lock for a moment.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open())
+        fail(path, db.lastError());
+    if (journalMode(db) != QLatin1String("wal"))
+        throw StoreError(
+            (path + QStringLiteral(": cannot switch to write-ahead logging")).toStdString());
+    migrate();
+}
+
+GrantStore::~GrantStore() {
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+int GrantStore::version() {
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    if (!query.exec(QStringLiteral("SELECT version FROM schema_version")) || !query.next())
+        return 0;
+    return query.value(0).toInt();
+}
+
+void GrantStore::migrate() {
+    const QSqlDatabase db = QSqlDatabase::database(m_connection);
+    // One statement per query object: SQLite refuses to commit while another is still open.
+    const auto run = [&db](const QString &statement, const QString &what) {
+        QSqlQuery query(db);
+        if (!query.exec(statement))
+            fail(what, query.lastError());
+    };
+    // The exclusive transaction keeps two processes starting together from migrating twice.
+    run(QStringLiteral("BEGIN EXCLUSIVE"), QStringLiteral("schema"));
+    try {
+        run(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"),
+            QStringLiteral("schema"));
+        int current = version();
+        if (current == 0)
+            run(QStringLiteral("DELETE FROM schema_version"), QStringLiteral("schema"));
+        if (current > schemaVersion)
+            throw StoreError(QStringLiteral("the database has schema version %1; this backend "
+                                            "knows up to %2")
+                                 .arg(current)
+                                 .arg(schemaVersion)
+                                 .toStdString());
+        for (; current < schemaVersion; ++current)
+            for (const QString &statement : migrations().at(current))
+                run(statement, QStringLiteral("migration to version %1").arg(current + 1));
+        run(QStringLiteral("DELETE FROM schema_version"), QStringLiteral("schema"));
+        run(QStringLiteral("INSERT INTO schema_version VALUES (%1)").arg(current),
+            QStringLiteral("schema"));
+        run(QStringLiteral("COMMIT"), QStringLiteral("schema"));
+    } catch (...) {
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+}
+
+void GrantStore::insertGrant(const StoredGrant &grant) {
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(QStringLiteral("INSERT INTO grants (id, owner, provider, email, refresh_token, "
+                                 "access_token, access_expires, created) VALUES (?, ?, ?, ?, ?, "
+                                 "?, ?, strftime('%s','now'))"));
+    query.addBindValue(grant.id);
+    query.addBindValue(grant.owner);
+    query.addBindValue(grant.provider);
+    query.addBindValue(grant.email);
+    query.addBindValue(m_cipher.seal(grant.refreshToken.toUtf8()));
+    query.addBindValue(m_cipher.seal(grant.accessToken.toUtf8()));
+    query.addBindValue(grant.accessExpiresSecs);
+    if (!query.exec())
+        fail(QStringLiteral("saving a grant"), query.lastError());
+}
+
+std::optional<StoredGrant> GrantStore::grant(const QString &id) {
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(QStringLiteral("SELECT owner, provider, email, refresh_token, access_token, "
+                                 "access_expires FROM grants WHERE id = ?"));
+    query.addBindValue(id);
+    if (!query.exec())
+        fail(QStringLiteral("reading a grant"), query.lastError());
+    if (!query.next())
+        return std::nullopt;
+    const auto refresh = m_cipher.open(query.value(3).toByteArray());
+    const auto access = m_cipher.open(query.value(4).toByteArray());
+    if (!refresh || !access)
+        throw StoreError("a grant's tokens do not open under the configured key");
+    return StoredGrant{id,
+                       query.value(0).toByteArray(),
+                       query.value(1).toString(),
+                       query.value(2).toString(),
+                       QString::fromUtf8(*refresh),
+                       QString::fromUtf8(*access),
+                       query.value(5).toLongLong()};
+}
+
+void GrantStore::updateTokens(const QString &id, const QString &accessToken, qint64 expiresSecs,
+                              const QString &refreshToken) {
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(refreshToken.isEmpty()
+                      ? QStringLiteral("UPDATE grants SET access_token = ?, access_expires = ? "
+                                       "WHERE id = ?")
+                      : QStringLiteral("UPDATE grants SET access_token = ?, access_expires = ?, "
+                                       "refresh_token = ? WHERE id = ?"));
+    query.addBindValue(m_cipher.seal(accessToken.toUtf8()));
+    query.addBindValue(expiresSecs);
+    if (!refreshToken.isEmpty())
+        query.addBindValue(m_cipher.seal(refreshToken.toUtf8()));
+    query.addBindValue(id);
+    if (!query.exec())
+        fail(QStringLiteral("saving an access token"), query.lastError());
+}
+
+bool GrantStore::removeGrant(const QString &id) {
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(QStringLiteral("DELETE FROM grants WHERE id = ?"));
+    query.addBindValue(id);
+    if (!query.exec())
+        fail(QStringLiteral("deleting a grant"), query.lastError());
+    return query.numRowsAffected() > 0;
+}
+
+void GrantStore::addSignIn(const PendingSignIn &signIn) {
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT INTO sign_ins (state, owner, provider, redirect_uri, "
+                                 "verifier, expires) VALUES (?, ?, ?, ?, ?, ?)"));
+    query.addBindValue(signIn.state);
+    query.addBindValue(signIn.owner);
+    query.addBindValue(signIn.provider);
+    query.addBindValue(signIn.redirectUri);
+    query.addBindValue(m_cipher.seal(signIn.verifier.toUtf8()));
+    query.addBindValue(signIn.expiresSecs);
+    if (!query.exec())
+        fail(QStringLiteral("saving a sign-in"), query.lastError());
+    // A credential that keeps starting sign-ins keeps only its newest few.
+    QSqlQuery trim(db);
+    trim.prepare(QStringLiteral("DELETE FROM sign_ins WHERE owner = ? AND state NOT IN (SELECT "
+                                "state FROM sign_ins WHERE owner = ? ORDER BY rowid DESC "
+                                "LIMIT %1)")
+                     .arg(maxSignInsPerOwner));
+    trim.addBindValue(signIn.owner);
+    trim.addBindValue(signIn.owner);
+    if (!trim.exec())
+        fail(QStringLiteral("dropping old sign-ins"), trim.lastError());
+}
+
+std::optional<PendingSignIn> GrantStore::takeSignIn(const QByteArray &owner,
+                                                    const QString &redirectUri, qint64 nowSecs) {
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("DELETE FROM sign_ins WHERE expires <= ?"));
+    query.addBindValue(nowSecs);
+    if (!query.exec())
+        fail(QStringLiteral("dropping old sign-ins"), query.lastError());
+    query.prepare(QStringLiteral(
+        "SELECT state, provider, redirect_uri, verifier, expires FROM sign_ins WHERE owner = ? "
+        "AND (? = '' OR redirect_uri = ?) ORDER BY rowid DESC LIMIT 1"));
+    query.addBindValue(owner);
+    query.addBindValue(redirectUri);
+    query.addBindValue(redirectUri);
+    if (!query.exec())
+        fail(QStringLiteral("reading a sign-in"), query.lastError());
+    if (!query.next())
+        return std::nullopt;
+    const QString state = query.value(0).toString();
+    const auto verifier = m_cipher.open(query.value(3).toByteArray());
+    PendingSignIn signIn{state,
+                         owner,
+                         query.value(1).toString(),
+                         query.value(2).toString(),
+                         verifier ? QString::fromUtf8(*verifier) : QString(),
+                         query.value(4).toLongLong()};
+    QSqlQuery remove(db);
+    remove.prepare(QStringLiteral("DELETE FROM sign_ins WHERE state = ?"));
+    remove.addBindValue(state);
+    // Two exchanges racing for one sign-in: only the one that removed it may use it.
+    if (!remove.exec() || remove.numRowsAffected() != 1 || !verifier)
+        return std::nullopt;
+    return signIn;
+}

@@ -1,0 +1,336 @@
+#include "LiveRouter.h"
+
+#include "BackendLog.h"
+#include "GoogleCalendar.h"
+#include "MicrosoftCalendar.h"
+#include "RequestHelpers.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QUrl>
+#include <sodium.h>
+
+using namespace RequestHelpers;
+
+namespace {
+
+const QString apiBase = QStringLiteral("/functions/v1/api/");
+
+QByteArray randomBytes(qsizetype count) {
+    QByteArray raw(count, Qt::Uninitialized);
+    randombytes_buf(raw.data(), size_t(raw.size()));
+    return raw;
+}
+
+QString base64Url(const QByteArray &bytes) {
+    return QString::fromLatin1(
+        bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+// The app's own sign-in listener: plain HTTP on this machine, a port, a path.
+bool isLoopbackRedirect(const QString &text) {
+    const QUrl url(text, QUrl::StrictMode);
+    const QString host = url.host();
+    return text.size() <= 2048 && url.isValid() && url.scheme() == QLatin1String("http") &&
+           url.port() > 0 && url.userInfo().isEmpty() && !url.hasFragment() &&
+           (host == QLatin1String("127.0.0.1") || host == QLatin1String("::1") ||
+            host == QLatin1String("localhost"));
+}
+
+std::optional<QString> bearer(const HttpRequest &request) {
+    const QString value = request.header("authorization").value_or(QString());
+    if (!value.startsWith(QLatin1String("Bearer ")))
+        return std::nullopt;
+    return value.mid(7);
+}
+
+HttpResponse upstreamError() {
+    return HttpResponse::error(502, QStringLiteral("upstream_error"));
+}
+
+} // namespace
+
+LiveRouter::LiveRouter(const BackendConfig &config, const CredentialSet &credentials,
+                       GrantStore &store, UpstreamClient &upstream)
+    : m_credentials(credentials)
+    , m_store(store) {
+    if (config.google)
+        m_google = std::make_unique<GoogleCalendar>(*config.google, upstream);
+    if (config.microsoft)
+        m_microsoft = std::make_unique<MicrosoftCalendar>(*config.microsoft, upstream);
+}
+
+LiveRouter::~LiveRouter() = default;
+
+CalendarProvider *LiveRouter::provider(const QString &name) const {
+    if (name == QLatin1String("google"))
+        return m_google.get();
+    if (name == QLatin1String("microsoft"))
+        return m_microsoft.get();
+    return nullptr;
+}
+
+void LiveRouter::handle(const HttpRequest &request, const HttpServer::Responder &respond) {
+    serve(request, respond);
+}
+
+// Each request's boundary: whatever goes wrong below becomes an answer and one log line.
+QCoro::Task<> LiveRouter::serve(HttpRequest request, HttpServer::Responder respond) {
+    QElapsedTimer timer;
+    timer.start();
+    HttpResponse response;
+    try {
+        const QDeadlineTimer deadline(requestBudget);
+        response = co_await route(request, deadline);
+    } catch (const ProviderError &error) {
+        switch (error.kind()) {
+        case ProviderError::Kind::invalidRequest:
+            response = HttpResponse::error(400, QString::fromUtf8(error.what()));
+            break;
+        case ProviderError::Kind::notFound:
+            response = HttpResponse::error(404, QStringLiteral("not found"));
+            break;
+        case ProviderError::Kind::revoked:
+            response = HttpResponse::error(
+                404, QStringLiteral("grant revoked at the provider; sign in again"));
+            break;
+        case ProviderError::Kind::unauthorized:
+        case ProviderError::Kind::upstream:
+            qCWarning(lcBackend) << request.path << error.what();
+            response = upstreamError();
+            break;
+        }
+    } catch (const std::exception &error) {
+        qCCritical(lcBackend) << request.path << error.what();
+        response = HttpResponse::error(500, QStringLiteral("internal error"));
+    }
+    qCInfo(lcBackend).noquote() << request.method << request.path << response.status
+                                << timer.elapsed() << "ms";
+    respond(response);
+}
+
+QCoro::Task<HttpResponse> LiveRouter::route(const HttpRequest &request, QDeadlineTimer deadline) {
+    if (!request.path.startsWith(apiBase))
+        co_return HttpResponse::error(404, QStringLiteral("Not found"));
+    const QString endpoint = request.path.mid(apiBase.size());
+    if (!endpoint.startsWith(QLatin1String("nylas/")))
+        co_return HttpResponse::error(
+            endpoint == QLatin1String("sms") || endpoint.startsWith(QLatin1String("slack/")) ? 501
+                                                                                             : 404,
+            QStringLiteral("not served by this backend"));
+
+    const QString name = endpoint.mid(6);
+    static const QHash<QString, QString> methods{
+        {QStringLiteral("auth-url"), QStringLiteral("POST")},
+        {QStringLiteral("exchange-token"), QStringLiteral("POST")},
+        {QStringLiteral("calendars"), QStringLiteral("GET")},
+        {QStringLiteral("events"), QStringLiteral("GET")},
+        {QStringLiteral("messages"), QStringLiteral("GET")},
+        {QStringLiteral("grant"), QStringLiteral("DELETE")},
+    };
+    const auto method = methods.constFind(name);
+    if (method == methods.constEnd())
+        co_return HttpResponse::error(404, QStringLiteral("Not found"));
+    const auto credential = bearer(request);
+    const auto owner = credential ? m_credentials.owner(*credential) : std::nullopt;
+    if (!owner)
+        co_return HttpResponse::error(401, QStringLiteral("Unauthorized"));
+    if (request.method != *method)
+        co_return HttpResponse::error(405, QStringLiteral("method not allowed"));
+
+    if (name == QLatin1String("auth-url"))
+        co_return authUrl(request, *owner);
+    if (name == QLatin1String("exchange-token"))
+        co_return co_await exchangeToken(request, *owner, deadline);
+    if (name == QLatin1String("messages"))
+        co_return HttpResponse::error(501, QStringLiteral("not served by this backend"));
+
+    std::optional<QString> grantId;
+    if (name == QLatin1String("grant")) {
+        const auto body = jsonObjectBody(request);
+        grantId = body ? stringMember(*body, QStringLiteral("grant_id")) : std::nullopt;
+        if (!grantId)
+            co_return HttpResponse::error(400, QStringLiteral("grant_id is required"));
+    } else {
+        grantId = queryValue(request, QStringLiteral("grantId"));
+    }
+    std::optional<StoredGrant> grant =
+        grantId && grantId->size() <= 64 ? m_store.grant(*grantId) : std::nullopt;
+    if (!grant || grant->owner != *owner || !provider(grant->provider))
+        co_return HttpResponse::error(404, QStringLiteral("grant not found"));
+
+    if (name == QLatin1String("calendars"))
+        co_return co_await calendars(request, *grant, deadline);
+    if (name == QLatin1String("events"))
+        co_return co_await events(request, *grant, deadline);
+    co_return co_await revokeGrant(*grant, deadline);
+}
+
+HttpResponse LiveRouter::authUrl(const HttpRequest &request, const QByteArray &owner) {
+    const auto body = jsonObjectBody(request);
+    const auto name = body ? stringMember(*body, QStringLiteral("provider")) : std::nullopt;
+    if (!name || (*name != QLatin1String("google") && *name != QLatin1String("microsoft")))
+        return HttpResponse::error(400, QStringLiteral("provider must be google or microsoft"));
+    CalendarProvider *calendar = provider(*name);
+    if (!calendar)
+        return HttpResponse::error(400, QStringLiteral("provider not configured: ") + *name);
+    const auto redirect = stringMember(*body, QStringLiteral("redirectURI"));
+    if (!redirect || !isLoopbackRedirect(*redirect))
+        return HttpResponse::error(
+            400, QStringLiteral("redirectURI must be an http address on this machine"));
+
+    PendingSignIn signIn;
+    signIn.state = base64Url(randomBytes(16));
+    signIn.owner = owner;
+    signIn.provider = *name;
+    signIn.redirectUri = *redirect;
+    signIn.verifier = base64Url(randomBytes(32));
+    signIn.expiresSecs = QDateTime::currentSecsSinceEpoch() + signInLifetimeSecs;
+    m_store.addSignIn(signIn);
+    const QString challenge =
+        base64Url(QCryptographicHash::hash(signIn.verifier.toLatin1(), QCryptographicHash::Sha256));
+    const QUrl url = calendar->authorizationUrl(*redirect, signIn.state, challenge);
+    return HttpResponse::json(
+        QJsonObject{{QStringLiteral("authUrl"), QString::fromUtf8(url.toEncoded())}});
+}
+
+QCoro::Task<HttpResponse> LiveRouter::exchangeToken(const HttpRequest &request, QByteArray owner,
+                                                    QDeadlineTimer deadline) {
+    const auto body = jsonObjectBody(request);
+    const auto code = body ? stringMember(*body, QStringLiteral("code")) : std::nullopt;
+    if (!code || code->isEmpty() || code->size() > maxTokenChars)
+        co_return HttpResponse::error(400, QStringLiteral("invalid_grant"));
+    const QJsonValue redirectValue = body->value(QStringLiteral("redirectURI"));
+    if (!redirectValue.isUndefined() && !redirectValue.isString())
+        co_return HttpResponse::error(400, QStringLiteral("redirectURI must be a string"));
+    const auto signIn =
+        m_store.takeSignIn(owner, redirectValue.toString(), QDateTime::currentSecsSinceEpoch());
+    if (!signIn)
+        co_return HttpResponse::error(400, QStringLiteral("invalid_grant"));
+    CalendarProvider *calendar = provider(signIn->provider);
+    if (!calendar)
+        co_return HttpResponse::error(400, QStringLiteral("invalid_grant"));
+
+    IssuedTokens tokens;
+    try {
+        tokens =
+            co_await calendar->exchangeCode(*code, signIn->redirectUri, signIn->verifier, deadline);
+    } catch (const ProviderError &error) {
+        if (error.kind() != ProviderError::Kind::revoked)
+            throw;
+        tokens = {};
+    }
+    if (tokens.accessToken.isEmpty())
+        co_return HttpResponse::error(400, QStringLiteral("invalid_grant"));
+    if (tokens.refreshToken.isEmpty() || tokens.email.isEmpty()) {
+        qCWarning(lcBackend) << signIn->provider
+                             << "issued no refresh token or no address; check the client's "
+                                "offline access and scopes";
+        co_return upstreamError();
+    }
+    StoredGrant grant;
+    grant.id = QString::fromLatin1(randomBytes(16).toHex()); // 128 random bits
+    grant.owner = owner;
+    grant.provider = signIn->provider;
+    grant.email = tokens.email;
+    grant.refreshToken = tokens.refreshToken;
+    grant.accessToken = tokens.accessToken;
+    grant.accessExpiresSecs = tokens.expiresSecs;
+    m_store.insertGrant(grant);
+    co_return HttpResponse::json(QJsonObject{{QStringLiteral("grantId"), grant.id},
+                                             {QStringLiteral("provider"), grant.provider},
+                                             {QStringLiteral("email"), grant.email}});
+}
+
+QCoro::Task<QString> LiveRouter::accessToken(StoredGrant grant, bool renew,
+                                             QDeadlineTimer deadline) {
+    if (!renew && grant.accessExpiresSecs - refreshMarginSecs > QDateTime::currentSecsSinceEpoch())
+        co_return grant.accessToken;
+    const IssuedTokens tokens =
+        co_await provider(grant.provider)->refresh(grant.refreshToken, deadline);
+    m_store.updateTokens(grant.id, tokens.accessToken, tokens.expiresSecs, tokens.refreshToken);
+    co_return tokens.accessToken;
+}
+
+QCoro::Task<ProviderPage> LiveRouter::withAccess(StoredGrant grant, ProviderCall call,
+                                                 QDeadlineTimer deadline) {
+    for (int attempt = 0;; ++attempt) {
+        try {
+            const QString token = co_await accessToken(grant, attempt > 0, deadline);
+            co_return co_await call(token);
+        } catch (const ProviderError &error) {
+            if (error.kind() == ProviderError::Kind::revoked) {
+                m_store.removeGrant(grant.id);
+                qCInfo(lcBackend) << "a" << grant.provider << "grant was revoked and is removed";
+                throw;
+            }
+            if (error.kind() != ProviderError::Kind::unauthorized || attempt > 0)
+                throw;
+        }
+    }
+}
+
+QCoro::Task<HttpResponse> LiveRouter::calendars(const HttpRequest &request, StoredGrant grant,
+                                                QDeadlineTimer deadline) {
+    const auto pageToken = queryValue(request, QStringLiteral("page_token"));
+    if (pageToken && (pageToken->isEmpty() || pageToken->size() > maxTokenChars))
+        co_return HttpResponse::error(400, QStringLiteral("invalid page_token"));
+    CalendarProvider *calendar = provider(grant.provider);
+    // Named, not a temporary: GCC 12 destroys a temporary argument of a coroutine twice when
+    // the coroutine ends in an exception.
+    const ProviderCall call = [calendar, pageToken, deadline](QString token) {
+        return calendar->calendars(std::move(token), pageToken, deadline);
+    };
+    const ProviderPage page = co_await withAccess(grant, call, deadline);
+    QJsonObject envelope{{QStringLiteral("data"), page.data}};
+    if (page.nextCursor)
+        envelope.insert(QStringLiteral("next_cursor"), *page.nextCursor);
+    co_return HttpResponse::json(envelope);
+}
+
+QCoro::Task<HttpResponse> LiveRouter::events(const HttpRequest &request, StoredGrant grant,
+                                             QDeadlineTimer deadline) {
+    EventQuery query;
+    query.calendarId = queryValue(request, QStringLiteral("calendarId")).value_or(QString());
+    if (query.calendarId.isEmpty() || query.calendarId.size() > 1024)
+        co_return HttpResponse::error(400, QStringLiteral("calendarId is required"));
+    constexpr qint64 farSecs = qint64(1) << 40;
+    for (auto [key, target] : {std::pair{QStringLiteral("start"), &query.startSecs},
+                               std::pair{QStringLiteral("end"), &query.endSecs}}) {
+        if (const auto text = queryValue(request, key)) {
+            *target = parseInteger(*text, -farSecs, farSecs);
+            if (!*target)
+                co_return HttpResponse::error(400,
+                                              QStringLiteral("start and end must be Unix seconds"));
+        }
+    }
+    if (const auto limit = queryValue(request, QStringLiteral("limit"))) {
+        const auto value = parseInteger(*limit, 1, 200);
+        if (!value)
+            co_return HttpResponse::error(400, QStringLiteral("invalid limit"));
+        query.limit = int(*value);
+    }
+    query.pageToken = queryValue(request, QStringLiteral("page_token"));
+    if (query.pageToken && (query.pageToken->isEmpty() || query.pageToken->size() > maxTokenChars))
+        co_return HttpResponse::error(400, QStringLiteral("invalid page_token"));
+
+    CalendarProvider *calendar = provider(grant.provider);
+    const ProviderCall call = [calendar, query, deadline](QString token) {
+        return calendar->events(std::move(token), query, deadline);
+    };
+    const ProviderPage page = co_await withAccess(grant, call, deadline);
+    QJsonObject envelope{{QStringLiteral("data"), page.data}};
+    if (page.nextCursor)
+        envelope.insert(QStringLiteral("next_cursor"), *page.nextCursor);
+    co_return HttpResponse::json(envelope);
+}
+
+QCoro::Task<HttpResponse> LiveRouter::revokeGrant(StoredGrant grant, QDeadlineTimer deadline) {
+    const bool revoked = co_await provider(grant.provider)->revoke(grant.refreshToken, deadline);
+    if (!revoked)
+        qCWarning(lcBackend) << "could not revoke a" << grant.provider
+                             << "grant at the provider; it is removed here all the same";
+    m_store.removeGrant(grant.id);
+    co_return HttpResponse::json(QJsonObject{{QStringLiteral("success"), true}});
+}

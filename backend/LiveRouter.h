@@ -1,0 +1,58 @@
+#pragma once
+
+#include "BackendConfig.h"
+#include "CalendarProvider.h"
+#include "CredentialSet.h"
+#include "GrantStore.h"
+#include "HttpServer.h"
+#include "UpstreamClient.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+// The backend contract served from the providers' own APIs. Every nylas/ request must carry
+// an accepted credential as a bearer token, and a grant answers only to the credential that
+// created it (any other is told it does not exist).
+class LiveRouter {
+public:
+    // A provider call, retries included, ends within this; the app waits 60 s.
+    static constexpr std::chrono::seconds requestBudget{25};
+    static constexpr qint64 signInLifetimeSecs = 600;
+    // An access token this close to expiry is renewed before use.
+    static constexpr qint64 refreshMarginSecs = 60;
+    static constexpr qsizetype maxTokenChars = 4096;
+
+    LiveRouter(const BackendConfig &config, const CredentialSet &credentials, GrantStore &store,
+               UpstreamClient &upstream);
+    ~LiveRouter();
+
+    void handle(const HttpRequest &request, const HttpServer::Responder &respond);
+
+private:
+    using ProviderCall = std::function<QCoro::Task<ProviderPage>(QString accessToken)>;
+
+    QCoro::Task<> serve(HttpRequest request, HttpServer::Responder respond);
+    QCoro::Task<HttpResponse> route(const HttpRequest &request, QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> exchangeToken(const HttpRequest &request, QByteArray owner,
+                                            QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> calendars(const HttpRequest &request, StoredGrant grant,
+                                        QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> events(const HttpRequest &request, StoredGrant grant,
+                                     QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> revokeGrant(StoredGrant grant, QDeadlineTimer deadline);
+    HttpResponse authUrl(const HttpRequest &request, const QByteArray &owner);
+
+    // Runs `call` with a fresh access token, renewing it once more when the provider refuses
+    // it. A refresh token the provider refused ends the grant.
+    QCoro::Task<ProviderPage> withAccess(StoredGrant grant, ProviderCall call,
+                                         QDeadlineTimer deadline);
+    QCoro::Task<QString> accessToken(StoredGrant grant, bool renew, QDeadlineTimer deadline);
+
+    CalendarProvider *provider(const QString &name) const;
+
+    const CredentialSet &m_credentials;
+    GrantStore &m_store;
+    std::unique_ptr<CalendarProvider> m_google;
+    std::unique_ptr<CalendarProvider> m_microsoft;
+};

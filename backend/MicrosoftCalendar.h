@@ -1,0 +1,50 @@
+#pragma once
+
+#include "BackendConfig.h"
+#include "CalendarProvider.h"
+#include "UpstreamClient.h"
+
+#include <QJsonObject>
+#include <QUrlQuery>
+
+// Microsoft accounts through the identity platform's "common" tenant (authorization code with
+// PKCE) and Microsoft Graph v1.0 (me/calendars, calendarView with times in UTC).
+class MicrosoftCalendar : public CalendarProvider {
+public:
+    static inline const QString scopes =
+        QStringLiteral("offline_access openid email profile "
+                       "https://graph.microsoft.com/Calendars.Read "
+                       "https://graph.microsoft.com/Mail.Read");
+
+    MicrosoftCalendar(MicrosoftSettings settings, UpstreamClient &upstream)
+        : m_settings(std::move(settings))
+        , m_upstream(upstream) {}
+
+    QUrl authorizationUrl(const QString &redirectUri, const QString &state,
+                          const QString &codeChallenge) const override;
+    QCoro::Task<IssuedTokens> exchangeCode(QString code, QString redirectUri, QString verifier,
+                                           QDeadlineTimer deadline) override;
+    QCoro::Task<IssuedTokens> refresh(QString refreshToken, QDeadlineTimer deadline) override;
+    QCoro::Task<bool> revoke(QString refreshToken, QDeadlineTimer deadline) override;
+    QCoro::Task<ProviderPage> calendars(QString accessToken, std::optional<QString> pageToken,
+                                        QDeadlineTimer deadline) override;
+    QCoro::Task<ProviderPage> events(QString accessToken, EventQuery query,
+                                     QDeadlineTimer deadline) override;
+
+    static QJsonObject calendarRecord(const QJsonObject &item);
+    static QJsonObject eventRecord(const QJsonObject &item, const QString &calendarId);
+
+private:
+    QCoro::Task<IssuedTokens> requestTokens(QList<std::pair<QString, QString>> form,
+                                            QDeadlineTimer deadline);
+    // GET of a Graph address: a path under v1.0 with its query, or a next link Graph issued.
+    QCoro::Task<QJsonObject> get(QUrl url, QString accessToken, QDeadlineTimer deadline);
+    QUrl graphUrl(const QString &path) const;
+    // A cursor handed back by the app, accepted only when it is one of Graph's own addresses
+    // (the access token goes wherever it points).
+    std::optional<QUrl> nextLink(const QString &cursor) const;
+    static ProviderPage page(const QJsonObject &answer, QJsonArray data);
+
+    MicrosoftSettings m_settings;
+    UpstreamClient &m_upstream;
+};

@@ -1,0 +1,183 @@
+#pragma once
+
+#include "LoopbackHttpServer.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QUrlQuery>
+
+// Google's OAuth 2.0 endpoints and Calendar API v3 on 127.0.0.1, answering in the shapes of
+// Google's public references: the token endpoint (authorization_code with PKCE, refresh_token,
+// invalid_grant), the revocation endpoint, calendarList and events.list with page tokens.
+class FakeGoogle {
+public:
+    using Response = LoopbackHttpServer::Response;
+    using Request = LoopbackHttpServer::Request;
+
+    static inline const QString clientId = QStringLiteral("1234-fake.apps.googleusercontent.com");
+    static inline const QString clientSecret = QStringLiteral("GOCSPX-fake-client-secret");
+    static inline const QString email = QStringLiteral("alex@example.test");
+    static inline const QString eventsPath =
+        QStringLiteral("/calendar/v3/calendars/primary/events");
+
+    QJsonArray calendars;
+    QJsonArray events;
+    int expiresIn = 3600;
+    // Answers for events.list served, one each, before the real ones.
+    QList<Response> eventFaults;
+    // Access tokens refused once more even though they are current.
+    int refuseAccess = 0;
+
+    bool start() {
+        server.on(QStringLiteral("/token"), [this](const Request &r) { return token(r); });
+        server.on(QStringLiteral("/revoke"), [this](const Request &r) {
+            const QString token =
+                form(r).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
+            revokedTokens.insert(token);
+            validRefresh.remove(token);
+            return Response::json("{}");
+        });
+        server.on(QStringLiteral("/calendar/v3/users/me/calendarList"), [this](const Request &r) {
+            if (auto refused = refuse(r))
+                return *refused;
+            return Response::json(
+                QJsonDocument(QJsonObject{{"kind", "calendar#calendarList"}, {"items", calendars}})
+                    .toJson());
+        });
+        server.on(eventsPath, [this](const Request &r) { return eventList(r); });
+        return server.start();
+    }
+    QString origin() const { return server.origin(); }
+
+    // What Google's consent page does when the user agrees: checks the request and issues a
+    // code bound to the challenge and redirect address. Empty when the request is wrong.
+    QString consent(const QUrl &authUrl) {
+        const QUrlQuery query(authUrl);
+        const auto value = [&](const char *key) {
+            return query.queryItemValue(QLatin1String(key), QUrl::FullyDecoded);
+        };
+        if (authUrl.path() != QLatin1String("/o/oauth2/v2/auth") ||
+            value("client_id") != clientId || value("response_type") != QLatin1String("code") ||
+            value("access_type") != QLatin1String("offline") ||
+            value("code_challenge_method") != QLatin1String("S256") ||
+            value("code_challenge").size() != 43 || value("state").size() < 22 ||
+            !value("scope").contains(QLatin1String("calendar.readonly")))
+            return {};
+        const QString code = QStringLiteral("4/0fake-code-%1").arg(++m_issued);
+        m_codes.insert(code, {value("code_challenge"), value("redirect_uri")});
+        return code;
+    }
+
+    QList<Request> requestsTo(const QString &path) const {
+        QList<Request> found;
+        for (const Request &r : server.requests())
+            if (r.path() == path)
+                found.append(r);
+        return found;
+    }
+    static QUrlQuery form(const Request &r) { return QUrlQuery(QString::fromUtf8(r.body)); }
+    static QUrlQuery query(const Request &r) {
+        return QUrlQuery(QUrl(QString::fromUtf8(r.target)));
+    }
+
+    QSet<QString> validAccess;
+    QSet<QString> validRefresh;
+    QSet<QString> revokedTokens;
+    QStringList issuedTokens;
+
+private:
+    struct PendingCode {
+        QString challenge;
+        QString redirect;
+    };
+
+    static Response oauthError(const char *error, int status = 400) {
+        return Response::json(
+            QJsonDocument(QJsonObject{{"error", error}, {"error_description", "refused"}}).toJson(),
+            status);
+    }
+
+    QString newToken(const char *prefix) {
+        const QString token =
+            QLatin1String(prefix) + QString::number(++m_issued) + QStringLiteral("-secretpart");
+        issuedTokens.append(token);
+        return token;
+    }
+
+    Response token(const Request &r) {
+        const QUrlQuery f = form(r);
+        const auto value = [&](const char *key) {
+            return f.queryItemValue(QLatin1String(key), QUrl::FullyDecoded);
+        };
+        if (value("client_id") != clientId || value("client_secret") != clientSecret)
+            return oauthError("invalid_client", 401);
+        QJsonObject answer{{"token_type", "Bearer"}, {"expires_in", expiresIn}};
+        if (value("grant_type") == QLatin1String("authorization_code")) {
+            const auto pending = m_codes.take(value("code"));
+            const QString challenge = QString::fromLatin1(
+                QCryptographicHash::hash(value("code_verifier").toLatin1(),
+                                         QCryptographicHash::Sha256)
+                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+            if (pending.challenge.isEmpty() || pending.challenge != challenge ||
+                pending.redirect != value("redirect_uri"))
+                return oauthError("invalid_grant");
+            const QString refresh = newToken("1//fake-refresh-");
+            validRefresh.insert(refresh);
+            answer.insert("refresh_token", refresh);
+            const QByteArray claims =
+                QJsonDocument(QJsonObject{{"iss", "https://accounts.google.com"},
+                                          {"email", email},
+                                          {"email_verified", true}})
+                    .toJson(QJsonDocument::Compact)
+                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+            answer.insert("id_token",
+                          QString::fromLatin1("eyJhbGciOiJSUzI1NiJ9." + claims + ".c2lnbmF0dXJl"));
+        } else if (value("grant_type") == QLatin1String("refresh_token")) {
+            if (!validRefresh.contains(value("refresh_token")))
+                return oauthError("invalid_grant");
+        } else {
+            return oauthError("unsupported_grant_type");
+        }
+        const QString access = newToken("ya29.fake-access-");
+        validAccess.insert(access);
+        answer.insert("access_token", access);
+        return Response::json(QJsonDocument(answer).toJson());
+    }
+
+    std::optional<Response> refuse(const Request &r) {
+        const QByteArray header = r.header("authorization");
+        const QString access = QString::fromUtf8(header.mid(7));
+        if (!header.startsWith("Bearer ") || !validAccess.contains(access) || refuseAccess > 0) {
+            refuseAccess = std::max(0, refuseAccess - 1);
+            return Response::json(R"({"error":{"code":401,"message":"Request had invalid )"
+                                  R"(authentication credentials.","status":"UNAUTHENTICATED"}})",
+                                  401);
+        }
+        return std::nullopt;
+    }
+
+    Response eventList(const Request &r) {
+        if (auto refused = refuse(r))
+            return *refused;
+        if (!eventFaults.isEmpty())
+            return eventFaults.takeFirst();
+        const QUrlQuery q = query(r);
+        const int max = q.queryItemValue(QStringLiteral("maxResults")).toInt();
+        const QString token = q.queryItemValue(QStringLiteral("pageToken"));
+        const int offset = token.isEmpty() ? 0 : token.mid(5).toInt();
+        QJsonArray items;
+        for (int i = offset; i < events.size() && i < offset + max; ++i)
+            items.append(events.at(i));
+        QJsonObject answer{{"kind", "calendar#events"}, {"summary", email}, {"items", items}};
+        if (offset + max < events.size())
+            answer.insert("nextPageToken", QStringLiteral("page_%1").arg(offset + max));
+        return Response::json(QJsonDocument(answer).toJson());
+    }
+
+    LoopbackHttpServer server;
+    QHash<QString, PendingCode> m_codes;
+    int m_issued = 0;
+};

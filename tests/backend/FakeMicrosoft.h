@@ -1,0 +1,160 @@
+#pragma once
+
+#include "LoopbackHttpServer.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QUrlQuery>
+
+// The Microsoft identity platform's v2.0 endpoints (common tenant) and Microsoft Graph v1.0 on
+// 127.0.0.1, in the shapes of their public references: authorization code with PKCE, refresh
+// tokens that rotate on every use, me/calendars and calendarView paged by @odata.nextLink.
+class FakeMicrosoft {
+public:
+    using Response = LoopbackHttpServer::Response;
+    using Request = LoopbackHttpServer::Request;
+
+    static inline const QString clientId = QStringLiteral("00000000-1111-2222-3333-444444444444");
+    static inline const QString clientSecret = QStringLiteral("ms~fake-client-secret");
+    static inline const QString email = QStringLiteral("sam@contoso.test");
+    static inline const QString viewPath = QStringLiteral("/v1.0/me/calendarView");
+
+    QJsonArray calendars;
+    QJsonArray events;
+    int expiresIn = 3600;
+    QSet<QString> validAccess;
+    QSet<QString> validRefresh;
+    QStringList issuedTokens;
+
+    bool start() {
+        server.on(QStringLiteral("/common/oauth2/v2.0/token"),
+                  [this](const Request &r) { return token(r); });
+        server.on(QStringLiteral("/v1.0/me/calendars"), [this](const Request &r) {
+            if (auto refused = refuse(r))
+                return *refused;
+            return Response::json(QJsonDocument(QJsonObject{{"value", calendars}}).toJson());
+        });
+        server.on(viewPath, [this](const Request &r) { return calendarView(r); });
+        return server.start();
+    }
+    QString origin() const { return server.origin(); }
+
+    QString consent(const QUrl &authUrl) {
+        const QUrlQuery query(authUrl);
+        const auto value = [&](const char *key) {
+            return query.queryItemValue(QLatin1String(key), QUrl::FullyDecoded);
+        };
+        if (authUrl.path() != QLatin1String("/common/oauth2/v2.0/authorize") ||
+            value("client_id") != clientId || value("response_type") != QLatin1String("code") ||
+            value("code_challenge_method") != QLatin1String("S256") ||
+            !value("scope").contains(QLatin1String("offline_access")) ||
+            !value("scope").contains(QLatin1String("Calendars.Read")))
+            return {};
+        const QString code = QStringLiteral("M.C5-fake-code-%1").arg(++m_issued);
+        m_codes.insert(code, {value("code_challenge"), value("redirect_uri")});
+        return code;
+    }
+
+    QList<Request> requestsTo(const QString &path) const {
+        QList<Request> found;
+        for (const Request &r : server.requests())
+            if (r.path() == path)
+                found.append(r);
+        return found;
+    }
+
+private:
+    struct PendingCode {
+        QString challenge;
+        QString redirect;
+    };
+
+    QString newToken(const char *prefix) {
+        const QString token =
+            QLatin1String(prefix) + QString::number(++m_issued) + QStringLiteral("-secretpart");
+        issuedTokens.append(token);
+        return token;
+    }
+
+    static Response oauthError(const char *error) {
+        return Response::json(
+            QJsonDocument(QJsonObject{{"error", error}, {"error_description", "AADSTS70000"}})
+                .toJson(),
+            400);
+    }
+
+    Response token(const Request &r) {
+        const QUrlQuery f(QString::fromUtf8(r.body));
+        const auto value = [&](const char *key) {
+            return f.queryItemValue(QLatin1String(key), QUrl::FullyDecoded);
+        };
+        if (value("client_id") != clientId || value("client_secret") != clientSecret)
+            return oauthError("invalid_client");
+        if (value("grant_type") == QLatin1String("authorization_code")) {
+            const auto pending = m_codes.take(value("code"));
+            const QString challenge = QString::fromLatin1(
+                QCryptographicHash::hash(value("code_verifier").toLatin1(),
+                                         QCryptographicHash::Sha256)
+                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+            if (pending.challenge.isEmpty() || pending.challenge != challenge ||
+                pending.redirect != value("redirect_uri"))
+                return oauthError("invalid_grant");
+        } else if (value("grant_type") != QLatin1String("refresh_token") ||
+                   !validRefresh.remove(value("refresh_token"))) {
+            return oauthError("invalid_grant");
+        }
+        const QString refresh = newToken("M.R3-fake-refresh-");
+        validRefresh.insert(refresh);
+        const QString access = newToken("EwB-fake-access-");
+        validAccess.insert(access);
+        const QByteArray claims =
+            QJsonDocument(QJsonObject{{"preferred_username", email}, {"name", "Sam"}})
+                .toJson(QJsonDocument::Compact)
+                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+        return Response::json(
+            QJsonDocument(QJsonObject{{"token_type", "Bearer"},
+                                      {"scope", value("scope")},
+                                      {"expires_in", expiresIn},
+                                      {"access_token", access},
+                                      {"refresh_token", refresh},
+                                      {"id_token", QString::fromLatin1("eyJ0eXAiOiJKV1QifQ." +
+                                                                       claims + ".c2ln")}})
+                .toJson());
+    }
+
+    std::optional<Response> refuse(const Request &r) {
+        const QByteArray header = r.header("authorization");
+        if (header.startsWith("Bearer ") && validAccess.contains(QString::fromUtf8(header.mid(7))))
+            return std::nullopt;
+        return Response::json(R"({"error":{"code":"InvalidAuthenticationToken"}})", 401);
+    }
+
+    Response calendarView(const Request &r) {
+        if (auto refused = refuse(r))
+            return *refused;
+        const QUrlQuery q(QUrl(QString::fromUtf8(r.target)));
+        const int skip = q.queryItemValue(QStringLiteral("$skip")).toInt();
+        const int top = q.queryItemValue(QStringLiteral("$top")).toInt();
+        QJsonArray items;
+        for (int i = skip; i < events.size() && i < skip + top; ++i)
+            items.append(events.at(i));
+        QJsonObject answer{{"@odata.context", "https://graph.microsoft.com/v1.0/$metadata"},
+                           {"value", items}};
+        if (skip + top < events.size()) {
+            QUrl next(origin() + viewPath);
+            QUrlQuery nextQuery(q);
+            nextQuery.removeAllQueryItems(QStringLiteral("$skip"));
+            nextQuery.addQueryItem(QStringLiteral("$skip"), QString::number(skip + top));
+            next.setQuery(nextQuery);
+            answer.insert("@odata.nextLink", QString::fromUtf8(next.toEncoded()));
+        }
+        return Response::json(QJsonDocument(answer).toJson());
+    }
+
+    LoopbackHttpServer server;
+    QHash<QString, PendingCode> m_codes;
+    int m_issued = 0;
+};

@@ -1,0 +1,620 @@
+// The backend serving real accounts: the binary with a configuration, against a fake Google
+// on loopback.
+#include "BackendProcess.h"
+#include "FakeGoogle.h"
+#include "FakeMicrosoft.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QUrlQuery>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray credentialA = "cred-alpha-0123456789abcdef";
+const QByteArray credentialB = "cred-bravo-0123456789abcdef";
+
+qint64 utc(const char *text) {
+    return QDateTime::fromString(QLatin1String(text), Qt::ISODate).toSecsSinceEpoch();
+}
+
+QJsonObject parse(const char *json) {
+    return QJsonDocument::fromJson(json).object();
+}
+
+// Google events.list items: a Meet call, a moved and a cancelled occurrence of a series with a
+// Zoom link, and an all-day event over two days.
+QJsonArray googleEvents() {
+    return {
+        parse(
+            R"({"id":"design","status":"confirmed","summary":"Design review",)"
+            R"("start":{"dateTime":"2026-12-08T10:00:00+01:00"},)"
+            R"("end":{"dateTime":"2026-12-08T11:00:00+01:00"},)"
+            R"("hangoutLink":"https://meet.google.com/abc-defg-hij",)"
+            R"("organizer":{"email":"alex@example.test","self":true},)"
+            R"("attendees":[{"email":"ann@x.test","displayName":"Ann","responseStatus":"accepted"},)"
+            R"({"email":"bo@y.test","responseStatus":"tentative"},)"
+            R"({"email":"cy@y.test","responseStatus":"needsAction"},)"
+            R"({"email":"di@y.test","responseStatus":"declined"},)"
+            R"({"displayName":"Room 4","resource":true}]})"),
+        parse(
+            R"({"id":"weekly_20261209T090000Z","status":"confirmed","summary":"Weekly sync",)"
+            R"("recurringEventId":"weekly","originalStartTime":{"dateTime":"2026-12-09T09:00:00Z"},)"
+            R"("start":{"dateTime":"2026-12-09T13:00:00Z"},"end":{"dateTime":"2026-12-09T13:30:00Z"},)"
+            R"("conferenceData":{"conferenceSolution":{"name":"Zoom Meeting"},)"
+            R"("entryPoints":[{"entryPointType":"phone","uri":"tel:+1-555-0100"},)"
+            R"({"entryPointType":"video","uri":"https://zoom.us/j/123"}]}})"),
+        parse(
+            R"({"id":"weekly_20261216T090000Z","status":"cancelled",)"
+            R"("recurringEventId":"weekly","originalStartTime":{"dateTime":"2026-12-16T09:00:00Z"}})"),
+        parse(R"({"id":"offsite","status":"confirmed","summary":"Offsite",)"
+              R"("start":{"date":"2026-12-10"},"end":{"date":"2026-12-12"}})"),
+    };
+}
+
+} // namespace
+
+class TestLiveBackend : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    FakeGoogle m_google;
+    FakeMicrosoft m_microsoft;
+    std::unique_ptr<BackendProcess> m_backend;
+    const QString m_redirect = u"http://127.0.0.1:8976/nylas/callback"_s;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    QByteArray configText() const {
+        const QString google =
+            u"[google]\nclient_id = %1\nclient_secret = %2\nauth_origin = %3\n"
+            "token_origin = %3\napi_origin = %3/\n"_s.arg(
+                FakeGoogle::clientId, FakeGoogle::clientSecret, m_google.origin());
+        const QString microsoft =
+            u"[microsoft]\nclient_id = %1\nclient_secret = %2\nlogin_origin = %3\n"
+            "graph_origin = %3\n"_s.arg(FakeMicrosoft::clientId, FakeMicrosoft::clientSecret,
+                                        m_microsoft.origin());
+        return (u"# a test backend\n[server]\npublic_url = https://zelvane.example.test\n"
+                "port = 0\ndatabase = %1\ntoken_key_file = %2\ncredentials_file = %3\n\n"_s.arg(
+                    path(u"grants.sqlite"_s), path(u"token.key"_s), path(u"credentials"_s)) +
+                google + microsoft)
+            .toUtf8();
+    }
+
+    static bool write(const QString &file, const QByteArray &bytes,
+                      QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner) {
+        QFile out(file);
+        return out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) &&
+               out.setPermissions(permissions);
+    }
+
+    bool startBackend(QStringList arguments = {}) {
+        if (arguments.isEmpty())
+            arguments = {u"--config"_s, path(u"backend.conf"_s)};
+        m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
+                                                     BackendProcess::Mode::live);
+        m_backend->captureErrorsIn(path(u"backend.log"_s));
+        return m_backend->start();
+    }
+
+    BackendProcess::Reply api(const QByteArray &method, const QString &endpoint,
+                              const QJsonObject &body = {},
+                              const QByteArray &credential = credentialA) {
+        return m_backend->request(method, u"/functions/v1/api/"_s + endpoint, body,
+                                  credential.isEmpty() ? QByteArray() : "Bearer " + credential);
+    }
+
+    // Sign-in as the app does it: the address, the user's consent, the exchange.
+    QJsonObject signIn(const QByteArray &credential = credentialA) {
+        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
+                               {{"provider", "google"}, {"redirectURI", m_redirect}}, credential)
+                               .json()[u"authUrl"_s]
+                               .toString());
+        const QString code = m_google.consent(authUrl);
+        if (code.isEmpty())
+            return {};
+        return api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}},
+                   credential)
+            .json();
+    }
+
+    BackendProcess::Reply events(const QString &grantId, const QString &extra = {}) {
+        return api("GET", u"nylas/events?grantId=%1&calendarId=primary&start=%2&end=%3&limit=50%4"_s
+                              .arg(grantId)
+                              .arg(utc("2026-12-07T00:00:00Z"))
+                              .arg(utc("2027-03-07T00:00:00Z"))
+                              .arg(extra));
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(m_google.start());
+        QVERIFY(m_microsoft.start());
+    }
+
+    void init() {
+        m_google.calendars = {
+            parse("{\"id\":\"alex@example.test\",\"summary\":\"alex@example.test\","
+                  "\"backgroundColor\":\"#9fe1e7\",\"primary\":true}"),
+            parse("{\"id\":\"team@group.calendar.google.com\",\"summary\":\"Team\","
+                  "\"summaryOverride\":\"Our team\",\"backgroundColor\":\"#f83a22\"}")};
+        m_google.events = googleEvents();
+        m_google.expiresIn = 3600;
+        m_google.eventFaults.clear();
+        m_google.refuseAccess = 0;
+        m_google.revokedTokens.clear();
+        m_google.validRefresh.clear();
+        m_google.validAccess.clear();
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::remove(path(u"grants.sqlite"_s) + QLatin1String(suffix));
+        QByteArray key(32, '\0');
+        for (int i = 0; i < key.size(); ++i)
+            key[i] = char(i * 37 + 11);
+        QVERIFY(write(path(u"token.key"_s), key));
+        QVERIFY(write(path(u"credentials"_s),
+                      "# two users\n" + credentialA + "\n\n" + credentialB + "\n"));
+        QVERIFY(write(path(u"backend.conf"_s), configText()));
+        // The message is built only on failure: reading the log waits for the process to end.
+        if (!startBackend())
+            QFAIL(qPrintable(m_backend->error() + m_backend->errorOutput()));
+    }
+
+    void cleanup() { m_backend.reset(); }
+
+    // The consent address carries what Google needs for offline access with PKCE; the grant,
+    // its calendars and a page of events come back in the contract's shapes.
+    void signInToEvents() {
+        const QJsonObject grant = signIn();
+        const QString grantId = grant[u"grantId"_s].toString();
+        QVERIFY2(QRegularExpression(u"^[0-9a-f]{32}$"_s).match(grantId).hasMatch(),
+                 qPrintable(grantId));
+        QCOMPARE(grant[u"provider"_s].toString(), u"google"_s);
+        QCOMPARE(grant[u"email"_s].toString(), FakeGoogle::email);
+
+        const QJsonArray calendars =
+            api("GET", u"nylas/calendars?grantId="_s + grantId).json()[u"data"_s].toArray();
+        QCOMPARE(calendars.size(), 2);
+        const QJsonObject primary =
+            parse("{\"id\":\"alex@example.test\","
+                  "\"name\":\"alex@example.test\",\"hex_color\":\"#9fe1e7\",\"is_primary\":true}");
+        QCOMPARE(calendars[0].toObject(), primary);
+        QCOMPARE(calendars[1][u"name"_s].toString(), u"Our team"_s);
+        QCOMPARE(calendars[1][u"is_primary"_s].toBool(), false);
+
+        const BackendProcess::Reply reply = events(grantId);
+        QCOMPARE(reply.status, 200);
+        const QJsonArray data = reply.json()[u"data"_s].toArray();
+        QCOMPARE(data.size(), 4);
+        const QJsonObject design = data[0].toObject();
+        QCOMPARE(design[u"when"_s].toObject(),
+                 (QJsonObject{{"start_time", utc("2026-12-08T09:00:00Z")},
+                              {"end_time", utc("2026-12-08T10:00:00Z")}}));
+        QCOMPARE(design[u"conferencing"_s][u"details"_s][u"url"_s].toString(),
+                 u"https://meet.google.com/abc-defg-hij"_s);
+        QStringList statuses;
+        for (const QJsonValue &p : design[u"participants"_s].toArray())
+            statuses << p[u"email"_s].toString() + u'=' + p[u"status"_s].toString();
+        QCOMPARE(statuses, (QStringList{"ann@x.test=yes", "bo@y.test=maybe", "cy@y.test=noreply",
+                                        "di@y.test=no"}));
+        QCOMPARE(design[u"participants"_s][0][u"name"_s].toString(), u"Ann"_s);
+        QCOMPARE(design[u"organizer"_s][u"email"_s].toString(), u"alex@example.test"_s);
+        QCOMPARE(data[1][u"when"_s][u"start_time"_s].toInteger(), utc("2026-12-09T13:00:00Z"));
+        const QJsonObject zoom = parse(
+            "{\"provider\":\"Zoom Meeting\",\"details\":{\"url\":\"https://zoom.us/j/123\"}}");
+        QCOMPARE(data[1][u"conferencing"_s].toObject(), zoom);
+        QCOMPARE(data[2][u"status"_s].toString(), u"cancelled"_s);
+        QCOMPARE(data[2][u"when"_s][u"start_time"_s].toInteger(), utc("2026-12-16T09:00:00Z"));
+        QCOMPARE(data[3][u"when"_s].toObject(),
+                 (QJsonObject{{"start_date", "2026-12-10"}, {"end_date", "2026-12-11"}}));
+
+        const QUrlQuery asked =
+            FakeGoogle::query(m_google.requestsTo(FakeGoogle::eventsPath).last());
+        QCOMPARE(asked.queryItemValue(u"singleEvents"_s), u"true"_s);
+        QCOMPARE(asked.queryItemValue(u"orderBy"_s), u"startTime"_s);
+        QCOMPARE(asked.queryItemValue(u"timeMin"_s, QUrl::FullyDecoded), u"2026-12-07T00:00:00Z"_s);
+        QCOMPARE(asked.queryItemValue(u"timeMax"_s, QUrl::FullyDecoded), u"2027-03-07T00:00:00Z"_s);
+        QCOMPARE(asked.queryItemValue(u"maxResults"_s), u"50"_s);
+    }
+
+    // Google's page token is the contract's cursor, both ways.
+    void paging() {
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        const QJsonObject first =
+            api("GET", u"nylas/events?grantId=%1&calendarId=primary&limit=3"_s.arg(grantId)).json();
+        QCOMPARE(first[u"data"_s].toArray().size(), 3);
+        const QString cursor = first[u"next_cursor"_s].toString();
+        QCOMPARE(cursor, u"page_3"_s);
+        const QJsonObject second =
+            api("GET", u"nylas/events?grantId=%1&calendarId=primary&limit=3&page_token=%2"_s.arg(
+                           grantId, cursor))
+                .json();
+        QCOMPARE(second[u"data"_s][0][u"id"_s].toString(), u"offsite"_s);
+        QVERIFY(!second.contains(u"next_cursor"_s));
+    }
+
+    // Tokens and PKCE verifiers never reach the database file in clear, and a grant survives a
+    // restart (the schema is already current the second time).
+    void tokensAreSealedAtRest() {
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        QVERIFY(!grantId.isEmpty());
+        api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}});
+        m_backend->stop();
+        QByteArray stored;
+        for (const QString &file : QDir(m_dir.path()).entryList({u"grants.sqlite*"_s})) {
+            QFile in(path(file));
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            stored += in.readAll();
+        }
+        QVERIFY(stored.contains(FakeGoogle::email.toUtf8()));
+        QVERIFY(!m_google.issuedTokens.isEmpty());
+        for (const QString &token : m_google.issuedTokens)
+            QVERIFY2(!stored.contains(token.toUtf8()), qPrintable(token));
+        QVERIFY(!stored.contains(credentialA));
+
+        QVERIFY(startBackend());
+        QCOMPARE(events(grantId).status, 200);
+    }
+
+    // Two processes behind one load balancer share the file: a sign-in started on one
+    // completes on the other, and the grant serves from both.
+    void twoProcessesShareOneFile() {
+        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
+                              BackendProcess::Mode::live);
+        second.captureErrorsIn(path(u"second.log"_s));
+        QVERIFY(second.start());
+        const QUrl authUrl(
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
+                .json()[u"authUrl"_s]
+                .toString());
+        const QString code = m_google.consent(authUrl);
+        const QString grantId =
+            second
+                .request("POST", u"/functions/v1/api/nylas/exchange-token"_s,
+                         {{"code", code}, {"redirectURI", m_redirect}}, "Bearer " + credentialA)
+                .json()[u"grantId"_s]
+                .toString();
+        QVERIFY(!grantId.isEmpty());
+        QCOMPARE(events(grantId).status, 200);
+        QCOMPARE(second
+                     .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId, {},
+                              "Bearer " + credentialA)
+                     .status,
+                 200);
+    }
+
+    // Short of descriptors, the backend leaves a crowd of idle clients in the backlog instead of
+    // failing on the database or its provider calls, and serves once they hang up.
+    void crowdWithFewDescriptors() {
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        m_backend = std::make_unique<BackendProcess>(
+            QStringList{u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
+            BackendProcess::Mode::live);
+        m_backend->captureErrorsIn(path(u"backend.log"_s));
+        m_backend->limitOpenFiles(64);
+        QVERIFY(m_backend->start());
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int i = 0; i < 150; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            crowd.back()->connectToHost(QHostAddress::LocalHost, m_backend->port());
+        }
+        QTest::qWait(500);
+        QCOMPARE_LT(m_backend->openFiles(), 64);
+        crowd.clear();
+        QVERIFY(QTest::qWaitFor([&] { return events(grantId).status == 200; }, 10'000));
+    }
+
+    // Microsoft: sign-in, calendars and calendarView in the contract's shapes, @odata.nextLink
+    // as the cursor (only Graph's own), and refresh tokens that rotate on every use.
+    void microsoftSignInToEvents() {
+        m_microsoft.calendars = {
+            parse(R"({"id":"AAMk-default","name":"Calendar","hexColor":"#ff8c00",)"
+                  R"("isDefaultCalendar":true})"),
+            parse(R"({"id":"AAMk-other","name":"Birthdays","hexColor":""})")};
+        m_microsoft.events = {
+            parse(R"({"id":"teams","subject":"Planning","isCancelled":false,"isAllDay":false,)"
+                  R"("start":{"dateTime":"2026-12-08T09:00:00.0000000","timeZone":"UTC"},)"
+                  R"("end":{"dateTime":"2026-12-08T09:30:00.0000000","timeZone":"UTC"},)"
+                  R"("onlineMeetingProvider":"teamsForBusiness",)"
+                  R"("onlineMeeting":{"joinUrl":"https://teams.microsoft.com/l/meetup-join/1"},)"
+                  R"("organizer":{"emailAddress":{"name":"Sam","address":"sam@contoso.test"}},)"
+                  R"("attendees":[{"type":"required","status":{"response":"tentativelyAccepted"},)"
+                  R"("emailAddress":{"name":"Kim","address":"kim@fabrikam.test"}},)"
+                  R"({"type":"optional","status":{"response":"none"},)"
+                  R"("emailAddress":{"address":"lee@fabrikam.test"}}]})"),
+            parse(R"({"id":"gone","subject":"Moved away","isCancelled":true,"isAllDay":false,)"
+                  R"("start":{"dateTime":"2026-12-09T10:00:00.0000000","timeZone":"UTC"},)"
+                  R"("end":{"dateTime":"2026-12-09T11:00:00.0000000","timeZone":"UTC"}})"),
+            parse(R"({"id":"holiday","subject":"Holiday","isAllDay":true,)"
+                  R"("start":{"dateTime":"2026-12-24T00:00:00.0000000","timeZone":"UTC"},)"
+                  R"("end":{"dateTime":"2026-12-25T00:00:00.0000000","timeZone":"UTC"}})")};
+        m_microsoft.expiresIn = 30;
+        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
+                               {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
+                               .json()[u"authUrl"_s]
+                               .toString());
+        const QString code = m_microsoft.consent(authUrl);
+        QVERIFY2(!code.isEmpty(), authUrl.toEncoded().constData());
+        const QJsonObject grant =
+            api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}})
+                .json();
+        QCOMPARE(grant[u"provider"_s].toString(), u"microsoft"_s);
+        QCOMPARE(grant[u"email"_s].toString(), FakeMicrosoft::email);
+        const QString grantId = grant[u"grantId"_s].toString();
+
+        const QJsonArray calendars =
+            api("GET", u"nylas/calendars?grantId="_s + grantId).json()[u"data"_s].toArray();
+        QCOMPARE(calendars.size(), 2);
+        QCOMPARE(calendars[0][u"is_primary"_s].toBool(), true);
+        QCOMPARE(calendars[0][u"hex_color"_s].toString(), u"#ff8c00"_s);
+        QVERIFY(!calendars[1].toObject().contains(u"hex_color"_s));
+
+        const QString first =
+            u"nylas/events?grantId=%1&calendarId=primary&start=%2&end=%3&limit=2"_s.arg(grantId)
+                .arg(utc("2026-12-07T00:00:00Z"))
+                .arg(utc("2027-03-07T00:00:00Z"));
+        const QJsonObject page = api("GET", first).json();
+        const QJsonArray data = page[u"data"_s].toArray();
+        QCOMPARE(data.size(), 2);
+        QCOMPARE(data[0][u"when"_s].toObject(),
+                 (QJsonObject{{"start_time", utc("2026-12-08T09:00:00Z")},
+                              {"end_time", utc("2026-12-08T09:30:00Z")}}));
+        QCOMPARE(data[0][u"conferencing"_s][u"details"_s][u"url"_s].toString(),
+                 u"https://teams.microsoft.com/l/meetup-join/1"_s);
+        QCOMPARE(data[0][u"participants"_s][0][u"status"_s].toString(), u"maybe"_s);
+        QCOMPARE(data[0][u"participants"_s][1][u"status"_s].toString(), u"noreply"_s);
+        QCOMPARE(data[0][u"organizer"_s][u"email"_s].toString(), u"sam@contoso.test"_s);
+        QCOMPARE(data[1][u"status"_s].toString(), u"cancelled"_s);
+        const QString cursor = page[u"next_cursor"_s].toString();
+        QVERIFY(cursor.startsWith(m_microsoft.origin() + FakeMicrosoft::viewPath));
+        const QJsonObject second =
+            api("GET", u"nylas/events?grantId=%1&calendarId=primary&"
+                       "limit=2&page_token=%2"_s.arg(
+                           grantId, QString::fromLatin1(QUrl::toPercentEncoding(cursor))))
+                .json();
+        QCOMPARE(second[u"data"_s][0][u"when"_s].toObject(), (QJsonObject{{"date", "2026-12-24"}}));
+        const auto request = m_microsoft.requestsTo(FakeMicrosoft::viewPath).first();
+        QCOMPARE(request.header("prefer"), QByteArray("outlook.timezone=\"UTC\""));
+        QCOMPARE(QUrlQuery(QUrl(QString::fromUtf8(request.target)))
+                     .queryItemValue(u"startDateTime"_s, QUrl::FullyDecoded),
+                 u"2026-12-07T00:00:00Z"_s);
+
+        // Every call refreshed a token about to expire, each time with the rotated one.
+        QVERIFY(m_microsoft.requestsTo(u"/common/oauth2/v2.0/token"_s).size() >= 4);
+        const QString elsewhere = u"http://127.0.0.1:9/v1.0/me/calendarView?$skip=2"_s;
+        QCOMPARE(api("GET", u"nylas/events?grantId=%1&calendarId=primary&page_token=%2"_s.arg(
+                                grantId, QString::fromLatin1(QUrl::toPercentEncoding(elsewhere))))
+                     .status,
+                 400);
+    }
+
+    // A grant answers only to the credential that made it; anything else is unauthorised.
+    void grantBelongsToItsCredential_data() {
+        QTest::addColumn<QByteArray>("credential");
+        QTest::addColumn<int>("status");
+        QTest::newRow("creator") << credentialA << 200;
+        QTest::newRow("another user") << credentialB << 404;
+        QTest::newRow("unknown credential") << QByteArray("cred-unknown-0123456789abcdef") << 401;
+        QTest::newRow("none") << QByteArray() << 401;
+    }
+    void grantBelongsToItsCredential() {
+        QFETCH(QByteArray, credential);
+        QFETCH(int, status);
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId, {}, credential).status,
+                 status);
+        QCOMPARE(api("DELETE", u"nylas/grant"_s, {{"grant_id", grantId}}, credential).status,
+                 status);
+        QCOMPARE(m_google.revokedTokens.isEmpty(), status != 200);
+    }
+
+    // The sign-in is bound to the credential and redirect that asked for it, and a code
+    // serves once.
+    void exchangeNeedsItsSignIn() {
+        const QUrl authUrl(
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
+                .json()[u"authUrl"_s]
+                .toString());
+        const QString code = m_google.consent(authUrl);
+        QVERIFY(!code.isEmpty());
+        const QJsonObject body{{"code", code}, {"redirectURI", m_redirect}};
+        QCOMPARE(api("POST", u"nylas/exchange-token"_s, body, credentialB).status, 400);
+        QCOMPARE(api("POST", u"nylas/exchange-token"_s,
+                     {{"code", code}, {"redirectURI", "http://127.0.0.1:9/nylas/callback"}})
+                     .status,
+                 400);
+        QCOMPARE(api("POST", u"nylas/exchange-token"_s, body).status, 200);
+        QCOMPARE(api("POST", u"nylas/exchange-token"_s, body).status, 400);
+
+        // Only the newest sign-ins of a credential are kept.
+        const QString first = m_google.consent(QUrl(
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
+                .json()[u"authUrl"_s]
+                .toString()));
+        const QString other = u"http://127.0.0.1:43000/nylas/callback"_s;
+        for (int i = 0; i < 20; ++i)
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", other}});
+        QCOMPARE(
+            api("POST", u"nylas/exchange-token"_s, {{"code", first}, {"redirectURI", m_redirect}})
+                .status,
+            400);
+        QCOMPARE(api("POST", u"nylas/auth-url"_s,
+                     {{"provider", "google"}, {"redirectURI", "https://evil.test/cb"}})
+                     .status,
+                 400);
+    }
+
+    // An access token near its end is renewed before use; one Google refuses is renewed once.
+    void accessTokenRenewal_data() {
+        QTest::addColumn<int>("expiresIn");
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("refreshes");
+        QTest::newRow("fresh") << 3600 << 0 << 200 << 0;
+        QTest::newRow("about to expire") << 30 << 0 << 200 << 1;
+        QTest::newRow("refused once") << 3600 << 1 << 200 << 1;
+        QTest::newRow("refused twice") << 3600 << 2 << 502 << 1;
+    }
+    void accessTokenRenewal() {
+        QFETCH(int, expiresIn);
+        QFETCH(int, refused);
+        QFETCH(int, status);
+        QFETCH(int, refreshes);
+        m_google.expiresIn = expiresIn;
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        m_google.expiresIn = 3600;
+        m_google.refuseAccess = refused;
+        const qsizetype before = m_google.requestsTo(u"/token"_s).size();
+        QCOMPARE(events(grantId).status, status);
+        QCOMPARE(int(m_google.requestsTo(u"/token"_s).size() - before), refreshes);
+        for (const auto &request : m_google.requestsTo(u"/token"_s).mid(before))
+            QCOMPARE(FakeGoogle::form(request).queryItemValue(u"grant_type"_s), u"refresh_token"_s);
+    }
+
+    // A refresh token revoked at Google ends the grant.
+    void revokedRefreshTokenEndsTheGrant() {
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        m_google.validRefresh.clear();
+        m_google.validAccess.clear();
+        const BackendProcess::Reply reply = events(grantId);
+        QCOMPARE(reply.status, 404);
+        QVERIFY(reply.json()[u"error"_s].toString().contains(u"sign in again"_s));
+        QCOMPARE(events(grantId).json()[u"error"_s].toString(), u"grant not found"_s);
+    }
+
+    void deleteRevokesAtGoogle() {
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        const QString refresh = *m_google.validRefresh.begin();
+        QCOMPARE(api("DELETE", u"nylas/grant"_s, {{"grant_id", grantId}}).status, 200);
+        QVERIFY(m_google.revokedTokens.contains(refresh));
+        QCOMPARE(events(grantId).status, 404);
+    }
+
+    // Busy and failing answers are tried again within the request's time; what still fails,
+    // and anything that is not Google's shape, is the contract's upstream error.
+    void providerFailures_data() {
+        using Response = FakeGoogle::Response;
+        QTest::addColumn<QList<Response>>("faults");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("calls");
+        Response limited = Response::json("{\"error\":{\"code\":429}}", 429);
+        limited.headers = {{"Retry-After", "1"}};
+        Response tooLong = limited;
+        tooLong.headers = {{"Retry-After", "3600"}};
+        const Response down = Response::json("{\"error\":{\"code\":503}}", 503);
+        QTest::newRow("429 then fine") << QList<Response>{limited} << 200 << 2;
+        QTest::newRow("429 longer than the budget") << QList<Response>{tooLong} << 502 << 1;
+        QTest::newRow("503 twice then fine") << QList<Response>{down, down} << 200 << 3;
+        QTest::newRow("500 every time")
+            << QList<Response>(4, Response::json("{}", 500)) << 502 << 4;
+        QTest::newRow("not JSON") << QList<Response>{Response::json("{\"items\": [")} << 502 << 1;
+        QTest::newRow("items not a list")
+            << QList<Response>{Response::json("{\"items\": {\"id\": \"x\"}}")} << 502 << 1;
+        QTest::newRow("event without id")
+            << QList<Response>{Response::json("{\"items\": [{\"summary\": \"x\"}]}")} << 502 << 1;
+        QTest::newRow("start not a time")
+            << QList<Response>{Response::json(
+                   "{\"items\": [{\"id\": \"x\", \"start\": {\"dateTime\": \"tomorrow\"}}]}")}
+            << 502 << 1;
+    }
+    void providerFailures() {
+        QFETCH(QList<FakeGoogle::Response>, faults);
+        QFETCH(int, status);
+        QFETCH(int, calls);
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        m_google.eventFaults = faults;
+        const qsizetype before = m_google.requestsTo(FakeGoogle::eventsPath).size();
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(events(grantId).status, status);
+        QCOMPARE(int(m_google.requestsTo(FakeGoogle::eventsPath).size() - before), calls);
+        if (QByteArray(QTest::currentDataTag()).startsWith("429 then"))
+            QVERIFY(timer.elapsed() >= 900);
+        QCOMPARE(events(grantId).status, 200);
+    }
+
+    // Whatever was exchanged, the log names no token, code, credential or client secret.
+    void logsHoldNoSecrets() {
+        const QUrl authUrl(
+            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
+                .json()[u"authUrl"_s]
+                .toString());
+        const QString code = m_google.consent(authUrl);
+        const QString grantId =
+            api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}})
+                .json()[u"grantId"_s]
+                .toString();
+        m_google.eventFaults = {FakeGoogle::Response::json("[", 200)};
+        QCOMPARE(events(grantId).status, 502);
+        m_google.refuseAccess = 1;
+        QCOMPARE(events(grantId).status, 200);
+        QCOMPARE(api("DELETE", u"nylas/grant"_s, {{"grant_id", grantId}}).status, 200);
+        m_backend->stop();
+        const QByteArray log = m_backend->errorOutput();
+        QVERIFY2(log.contains("nylas/events"), log.constData());
+        QStringList secrets{code, QString::fromLatin1(credentialA), FakeGoogle::clientSecret,
+                            grantId, QUrlQuery(authUrl).queryItemValue(u"state"_s)};
+        secrets += m_google.issuedTokens;
+        for (const QString &secret : secrets)
+            QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(secret));
+    }
+
+    // A setting that cannot work stops the start with one line that names it.
+    void unusableSetupStopsTheStart_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("named");
+        const QStringList config{u"--config"_s, path(u"backend.conf"_s)};
+        QTest::newRow("short key")
+            << u"token.key"_s << QByteArray(31, 'k') << config << u"server.token_key_file"_s;
+        QTest::newRow("no credential") << u"credentials"_s << QByteArray("# none yet\n") << config
+                                       << u"server.credentials_file"_s;
+        QTest::newRow("weak credential")
+            << u"credentials"_s << QByteArray("short\n") << config << u"server.credentials_file"_s;
+        QTest::newRow("database elsewhere")
+            << u"backend.conf"_s
+            << configText().replace(path(u"grants.sqlite"_s).toUtf8(), "/nonexistent/dir/g.db")
+            << config << u"server.database"_s;
+        QTest::newRow("admin is for the demo")
+            << QString() << QByteArray() << (config + QStringList{u"--admin"_s}) << u"--admin"_s;
+        QTest::newRow("no mode") << QString() << QByteArray() << QStringList() << u"--demo"_s;
+    }
+    void unusableSetupStopsTheStart() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, named);
+        m_backend->stop();
+        if (!file.isEmpty())
+            QVERIFY(write(path(file), content));
+        m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
+                                                     BackendProcess::Mode::live);
+        m_backend->captureErrorsIn(path(u"backend.log"_s));
+        QVERIFY(!m_backend->start());
+        const QByteArray message = m_backend->errorOutput();
+        QVERIFY2(message.contains(named.toUtf8()), message.constData());
+        QCOMPARE(message.count('\n'), 1);
+        QCOMPARE(m_backend->exitCode(), 2);
+    }
+
+    void keyReadableByOthersIsRefused() {
+        m_backend->stop();
+        QVERIFY(write(path(u"token.key"_s), QByteArray(32, 'k'),
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        QVERIFY(!startBackend());
+        QVERIFY(m_backend->errorOutput().contains("server.token_key_file"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLiveBackend)
+#include "tst_livebackend.moc"
