@@ -39,10 +39,16 @@ public:
     }
     ~BackendProcess() { stop(); }
 
-    // Ends the stand-in; its address then refuses every connection.
+    // Ends the process the way a service manager does (killed if it does not end in time); its
+    // address then refuses every connection.
     void stop() {
-        m_process.kill();
-        m_process.waitForFinished(5'000);
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5'000)) {
+            m_process.kill();
+            m_process.waitForFinished(5'000);
+        }
     }
 
     // Before start(): the process may hold at most `count` descriptors.
@@ -88,11 +94,6 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     int exitCode() const { return m_process.exitCode(); }
-    // Ends the process the way a service manager does.
-    void stop() {
-        m_process.terminate();
-        m_process.waitForFinished(5'000);
-    }
 
     quint16 port() const { return m_port; }
     QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
