@@ -90,7 +90,20 @@ struct ExpandJob {
     ICalTimezone *localZone = nullptr;
     qint64 from = 0, to = 0;
     DesktopEventReader reader;
+    // Each TZID asked once: a zone the tz database lacks is a call to the store.
+    mutable QHash<QByteArray, ICalTimezone *> zones;
 };
+
+ICalTimezone *resolveZone(const gchar *tzid, gpointer data, GCancellable *cancellable,
+                          GError **error) {
+    const auto *job = static_cast<const ExpandJob *>(data);
+    const QByteArray key(tzid ? tzid : "");
+    if (const auto found = job->zones.constFind(key); found != job->zones.cend())
+        return *found;
+    ICalTimezone *zone = e_cal_client_tzlookup_cb(tzid, job->client.get(), cancellable, error);
+    job->zones.insert(key, zone);
+    return zone;
+}
 
 struct Expansion {
     const ExpandJob &job;
@@ -135,7 +148,7 @@ QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
     Ref<ICalTime> to(i_cal_time_new_from_timet_with_zone(time_t(job.to), FALSE,
                                                          i_cal_timezone_get_utc_timezone()));
     const auto zoneOf = [&job](const char *tzid) -> icaltimezone * {
-        ICalTimezone *zone = e_cal_client_tzlookup_cb(tzid, job.client.get(), nullptr, nullptr);
+        ICalTimezone *zone = resolveZone(tzid, const_cast<ExpandJob *>(&job), nullptr, nullptr);
         return zone ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(zone)))
                     : nullptr;
     };
@@ -160,9 +173,9 @@ QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
             const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
             Expansion expansion{job, details, uid, rid ? nullptr : &replaced, rid, events};
             GError *raw = nullptr;
-            e_cal_recur_generate_instances_sync(ical, from.get(), to.get(), &takeInstance,
-                                                &expansion, e_cal_client_tzlookup_cb,
-                                                job.client.get(), job.localZone, nullptr, &raw);
+            e_cal_recur_generate_instances_sync(
+                ical, from.get(), to.get(), &takeInstance, &expansion, &resolveZone,
+                const_cast<ExpandJob *>(&job), job.localZone, nullptr, &raw);
             if (const ErrorPtr error(raw); error)
                 qCWarning(lcSync) << "Expanding desktop event" << uid
                                   << "failed:" << error->message;
@@ -171,6 +184,23 @@ QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
             result.insert(uid, std::move(events));
     }
     return result;
+}
+// A whole calendar read and expanded on a worker: thousands of events are parsed there, not
+// on the thread that runs the interface. Absent when the store refused the reading.
+std::optional<QHash<QString, QList<CalendarEvent>>> readAll(ExpandJob &job, const QByteArray &query,
+                                                            GCancellable *cancellable,
+                                                            const QString &calendarId) {
+    GSList *components = nullptr;
+    GError *raw = nullptr;
+    e_cal_client_get_object_list_as_comps_sync(job.client.get(), query.constData(), &components,
+                                               cancellable, &raw);
+    job.components = std::make_unique<ComponentList>(components);
+    if (const ErrorPtr error(raw); error) {
+        qCWarning(lcSync) << "Reading desktop calendar" << calendarId
+                          << "failed:" << error->message;
+        return std::nullopt;
+    }
+    return expand(job);
 }
 } // namespace
 
@@ -616,43 +646,30 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const Ref<ECalClient> held{E_CAL_CLIENT(g_object_ref(client))};
     calendar->loading = true;
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
-    const QByteArray query = rangeQuery(from, to);
-    GCancellable *cancellable = G_CANCELLABLE(g_object_ref(calendar->cancellable));
-    const Ref<GAsyncResult> listed =
-        co_await AsyncCall([client, cancellable, &query](GAsyncReadyCallback ready, gpointer data) {
-            e_cal_client_get_object_list_as_comps(client, query.constData(), cancellable, ready,
-                                                  data);
-        });
-    g_object_unref(cancellable);
-    GSList *components = nullptr;
-    GError *raw = nullptr;
-    e_cal_client_get_object_list_as_comps_finish(client, listed.get(), &components, &raw);
-    const ErrorPtr error(raw);
     auto job = std::make_shared<ExpandJob>();
-    job->components = std::make_unique<ComponentList>(components);
-    if (!self || !isCurrent(calendar) || calendar->client != client)
-        co_return;
-    if (error) {
-        // A failed reading keeps the meetings of the last good one.
-        qCWarning(lcSync) << "Reading desktop calendar" << calendar->info.id
-                          << "failed:" << error->message;
-        calendar->loading = false;
-        co_return;
-    }
     job->client.reset(E_CAL_CLIENT(g_object_ref(client)));
     job->localZone = e_cal_util_get_system_timezone();
     job->from = from.toSecsSinceEpoch();
     job->to = to.toSecsSinceEpoch();
     job->reader = DesktopEventReader(calendar->info.id, calendar->info.name,
                                      calendar->info.hexColor, m_ownAddresses);
-    // Changes reported meanwhile are in this reading already.
+    // Changes reported from here on are in this reading already.
     calendar->pending.clear();
-    QFuture<QHash<QString, QList<CalendarEvent>>> expanding =
-        QtConcurrent::run([job] { return expand(*job); });
-    QHash<QString, QList<CalendarEvent>> byUid = co_await expanding;
+    const std::shared_ptr<GCancellable> cancellable(
+        G_CANCELLABLE(g_object_ref(calendar->cancellable)), g_object_unref);
+    const QByteArray query = rangeQuery(from, to);
+    const QString id = calendar->info.id;
+    QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading = QtConcurrent::run(
+        [job, query, cancellable, id] { return readAll(*job, query, cancellable.get(), id); });
+    std::optional<QHash<QString, QList<CalendarEvent>>> byUid = co_await reading;
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
-    calendar->byUid = std::move(byUid);
+    if (!byUid) {
+        // A failed reading keeps the meetings of the last good one.
+        calendar->loading = false;
+        co_return;
+    }
+    calendar->byUid = std::move(*byUid);
     calendar->readings.clear();
     calendar->expandedAt = from;
     calendar->loading = false;
