@@ -17,8 +17,9 @@ QJsonObject optionalObject(const QJsonObject &object, const QString &key);
 // An RFC 3339 instant in Unix seconds.
 qint64 instant(const QString &text);
 
-// The "email" claim (else an address in "preferred_username") of an OpenID Connect ID token received straight from the token endpoint
-// over TLS (so its signature need not be checked); nothing when it has none.
+// The "email" claim (else an address in "preferred_username") of an OpenID Connect ID token
+// received straight from the token endpoint over TLS (so its signature need not be checked);
+// nothing when it has none.
 std::optional<QString> idTokenEmail(const QString &idToken);
 
 } // namespace ProviderJson

@@ -71,8 +71,7 @@ private Q_SLOTS:
         QCOMPARE(woken.size(), 1);
         QCOMPARE(app.overlayController()->windows().size(), QGuiApplication::screens().size());
         QCOMPARE(app.overlayController()->windows().first()->windowTitle(), u"Standup"_s);
-        qInfo("wake-to-reminder: %.1f ms from PrepareForSleep(false) to the painted reminder",
-              ms);
+        qInfo("wake-to-reminder: %.1f ms from PrepareForSleep(false) to the painted reminder", ms);
 
         app.overlayController()->closeAll();
         QVERIFY(announce(logind, true));
