@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "core/AppSettings.h"
 #include "prep/AttendeeResearchService.h"
+#include "reminders/FiredReminders.h"
 #include "reminders/ReminderScheduler.h"
 #include "sync/CalendarService.h"
 
@@ -208,7 +209,7 @@ private Q_SLOTS:
     // A meeting that started in the ten minutes before the app did gets one late reminder;
     // one that started earlier, or has ended, gets none. A restart shows nothing twice.
     void meetingsUnderWayAtStartUp() {
-        calendar->publishEvents({event(u"just"_s, -5), event(u"ten"_s, -599),
+        calendar->publishEvents({event(u"just"_s, -5), event(u"ten"_s, -600),
                                  event(u"eleven"_s, -660), event(u"ended"_s, -1801),
                                  event(u"soon"_s, 10)});
         scheduler->start();
@@ -217,6 +218,17 @@ private Q_SLOTS:
         for (const Firing &f : firings)
             fired << f.eventId + u' ' + QString::number(f.offset);
         QCOMPARE(fired, (QStringList{u"just -1"_s, u"ten -1"_s, u"soon 0"_s}));
+    }
+
+    // A shown reminder is remembered for a day, then forgotten.
+    void firedRemindersAreKeptADay() {
+        FiredReminders fired{QString()};
+        const QDateTime first = clock->now();
+        fired.insert(u"a"_s, first);
+        fired.insert(u"b"_s, first.addSecs(24 * 3600));
+        QVERIFY(fired.contains(u"a"_s));
+        fired.insert(u"c"_s, first.addSecs(24 * 3600 + 1));
+        QVERIFY(!fired.contains(u"a"_s) && fired.contains(u"b"_s) && fired.contains(u"c"_s));
     }
 
     // The record of shown reminders outlives the app: started again inside the same windows,

@@ -674,10 +674,14 @@ private Q_SLOTS:
         QTRY_COMPARE(service->accounts().size(), 1);
         QVERIFY(!form.isAdding() && !form.error());
         const QString id = service->accounts().first().id;
-        // The download that added the feed counts: the first poll is already conditional.
-        server->clearRequests();
+        // The download that added the feed counts: every later one is conditional.
         settle(service->fetchEvents());
-        QCOMPARE(server->requests().value(0).header("If-None-Match"), QByteArray("\"v1\""));
+        QList<QByteArray> validators;
+        for (const auto &request : server->requests())
+            if (request.path() == u"/basic.ics")
+                validators << request.header("If-None-Match");
+        QVERIFY(validators.size() >= 2);
+        QCOMPARE(validators.mid(1), QList<QByteArray>(validators.size() - 1, "\"v1\""));
         QCOMPARE(service->events().size(), 1);
         // The feed is one calendar, named like its account, that General can switch off.
         QCOMPARE(service->accountCalendars().value(id).value(0).id, id);
