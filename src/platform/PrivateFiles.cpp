@@ -74,9 +74,10 @@ bool PrivateFiles::restrictFile(const QString &path) {
     return (info.st_mode & 07777) == 0600 || ::fchmod(fd.get(), 0600) == 0;
 }
 
-std::optional<QByteArray> PrivateFiles::readRegularFile(const QString &path, qint64 maxBytes) {
-    const Descriptor fd(::open(QFile::encodeName(path).constData(),
-                               O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW));
+namespace {
+constexpr int readFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
+
+std::optional<QByteArray> readOpened(const Descriptor &fd, qint64 maxBytes) {
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         info.st_size > maxBytes)
@@ -95,6 +96,11 @@ std::optional<QByteArray> PrivateFiles::readRegularFile(const QString &path, qin
     }
     bytes.truncate(filled);
     return bytes;
+}
+} // namespace
+
+std::optional<QByteArray> PrivateFiles::readRegularFile(const QString &path, qint64 maxBytes) {
+    return readOpened(Descriptor(::open(QFile::encodeName(path).constData(), readFlags)), maxBytes);
 }
 
 PrivateFiles::Folder::Folder(const QString &path)
@@ -142,6 +148,13 @@ PrivateFiles::Folder::Entry PrivateFiles::Folder::entry(const QString &name) con
         return {};
     qCWarning(lcPlatform) << "cannot look at" << name << "in" << m_path << qt_error_string(errno);
     return {Entry::Kind::other, 0};
+}
+
+std::optional<QByteArray> PrivateFiles::Folder::read(const QString &name, qint64 maxBytes) const {
+    if (!isOpen() || !isPlainName(name))
+        return std::nullopt;
+    return readOpened(Descriptor(::openat(m_fd, QFile::encodeName(name).constData(), readFlags)),
+                      maxBytes);
 }
 
 bool PrivateFiles::Folder::write(const QString &name, const QByteArray &bytes, mode_t mode) const {

@@ -38,6 +38,9 @@ public:
     };
     // What `name` is, without following it.
     Entry entry(const QString &name) const;
+    // The contents of the regular file `name` of at most `maxBytes`, as readRegularFile reads
+    // them; nothing when the folder is not open.
+    std::optional<QByteArray> read(const QString &name, qint64 maxBytes) const;
     // Replaces `name` with a regular file of `bytes` and permissions `mode`: written to a new
     // temporary file, synced and renamed over `name`. Readers see the old or the new file whole,
     // and a link or any other entry under `name` is replaced, never written through.

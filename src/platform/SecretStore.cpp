@@ -3,11 +3,11 @@
 #include "PlatformLog.h"
 
 #include <QPointer>
-#include <coroutine>
-#include <functional>
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #undef signals
+#include "GLibCall.h"
+
 #include <libsecret/secret.h>
 
 namespace {
@@ -31,42 +31,9 @@ const SecretSchema *schema() {
 
 const QByteArray serviceName = QByteArrayLiteral("app.zelvane.Zelvane");
 
-struct ResultDeleter {
-    void operator()(GAsyncResult *result) const { g_object_unref(result); }
-};
-using Result = std::unique_ptr<GAsyncResult, ResultDeleter>;
-
-struct ErrorDeleter {
-    void operator()(GError *error) const { g_error_free(error); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
-
-// Awaits one libsecret call: `start` begins it with the ready callback, and the coroutine
-// resumes from that callback. GLib never calls it synchronously, and runs it from the
-// thread-default main context, which QEventDispatcherGlib iterates in the Qt event loop.
-class AsyncCall {
-public:
-    explicit AsyncCall(std::function<void(GAsyncReadyCallback, gpointer)> start)
-        : m_start(std::move(start)) {}
-
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> waiter) {
-        m_waiter = waiter;
-        m_start(&AsyncCall::ready, this);
-    }
-    Result await_resume() { return std::move(m_result); }
-
-private:
-    static void ready(GObject *, GAsyncResult *result, gpointer data) {
-        auto *call = static_cast<AsyncCall *>(data);
-        call->m_result.reset(G_ASYNC_RESULT(g_object_ref(result)));
-        call->m_waiter.resume();
-    }
-
-    std::function<void(GAsyncReadyCallback, gpointer)> m_start;
-    std::coroutine_handle<> m_waiter;
-    Result m_result;
-};
+using GLib::AsyncCall;
+using GLib::ErrorPtr;
+using Result = GLib::Ref<GAsyncResult>;
 } // namespace
 
 struct SecretStore::Cancellable {

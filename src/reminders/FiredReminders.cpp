@@ -13,13 +13,10 @@ constexpr qint64 keptSeconds = 24 * 3600;
 }
 
 FiredReminders::FiredReminders(const QString &folder) {
-    if (folder.isEmpty())
-        return;
-    m_folder = std::make_unique<PrivateFiles::Folder>(folder);
-    if (!m_folder->isOpen())
-        return;
+    if (!folder.isEmpty())
+        m_folder = std::make_unique<PrivateFiles::Folder>(folder);
     const auto bytes =
-        PrivateFiles::readRegularFile(folder + u'/' + QLatin1String(fileName), maxFileBytes);
+        m_folder ? m_folder->read(QLatin1String(fileName), maxFileBytes) : std::nullopt;
     if (!bytes)
         return;
     // Anything but an object of key -> seconds since the epoch is a record to start afresh.

@@ -19,46 +19,15 @@
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #undef signals
+#include "platform/GLibCall.h"
+
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 
 namespace {
-struct ErrorDeleter {
-    void operator()(GError *error) const { g_error_free(error); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
-
-struct ObjectDeleter {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T> using Ref = std::unique_ptr<T, ObjectDeleter>;
-
-// Awaits one GLib asynchronous call: `start` begins it with the ready callback, and the
-// coroutine resumes from that callback. GLib runs it from the thread-default main context,
-// which Qt's GLib event dispatcher iterates, never from inside the call that starts it.
-class AsyncCall {
-public:
-    explicit AsyncCall(std::function<void(GAsyncReadyCallback, gpointer)> start)
-        : m_start(std::move(start)) {}
-
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> waiter) {
-        m_waiter = waiter;
-        m_start(&AsyncCall::ready, this);
-    }
-    Ref<GAsyncResult> await_resume() { return std::move(m_result); }
-
-private:
-    static void ready(GObject *, GAsyncResult *result, gpointer data) {
-        auto *call = static_cast<AsyncCall *>(data);
-        call->m_result.reset(G_ASYNC_RESULT(g_object_ref(result)));
-        call->m_waiter.resume();
-    }
-
-    std::function<void(GAsyncReadyCallback, gpointer)> m_start;
-    std::coroutine_handle<> m_waiter;
-    Ref<GAsyncResult> m_result;
-};
+using GLib::AsyncCall;
+using GLib::ErrorPtr;
+using GLib::Ref;
 
 QString text(const gchar *value) {
     return value ? QString::fromUtf8(value) : QString();
@@ -93,6 +62,16 @@ struct ExpandJob {
     // Each TZID asked once: a zone the tz database lacks is a call to the store.
     mutable QHash<QByteArray, ICalTimezone *> zones;
 };
+
+// Sets `job` up to read `client`'s events over [from, to) with `reader`.
+void setUpJob(ExpandJob &job, ECalClient *client, const QDateTime &from, const QDateTime &to,
+              DesktopEventReader reader) {
+    job.client.reset(E_CAL_CLIENT(g_object_ref(client)));
+    job.localZone = e_cal_util_get_system_timezone();
+    job.from = from.toSecsSinceEpoch();
+    job.to = to.toSecsSinceEpoch();
+    job.reader = std::move(reader);
+}
 
 ICalTimezone *resolveZone(const gchar *tzid, gpointer data, GCancellable *cancellable,
                           GError **error) {
@@ -647,12 +626,9 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     calendar->loading = true;
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
     auto job = std::make_shared<ExpandJob>();
-    job->client.reset(E_CAL_CLIENT(g_object_ref(client)));
-    job->localZone = e_cal_util_get_system_timezone();
-    job->from = from.toSecsSinceEpoch();
-    job->to = to.toSecsSinceEpoch();
-    job->reader = DesktopEventReader(calendar->info.id, calendar->info.name,
-                                     calendar->info.hexColor, m_ownAddresses);
+    setUpJob(*job, client, from, to,
+             DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
+                                m_ownAddresses));
     // Changes reported from here on are in this reading already.
     calendar->pending.clear();
     const std::shared_ptr<GCancellable> cancellable(
@@ -759,12 +735,9 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
     QList<CalendarEvent> events;
     if (!removed) {
         const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
-        job->client.reset(E_CAL_CLIENT(g_object_ref(client)));
-        job->localZone = e_cal_util_get_system_timezone();
-        job->from = from.toSecsSinceEpoch();
-        job->to = to.toSecsSinceEpoch();
-        job->reader = DesktopEventReader(calendar->info.id, calendar->info.name,
-                                         calendar->info.hexColor, m_ownAddresses);
+        setUpJob(*job, client, from, to,
+                 DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
+                                    m_ownAddresses));
         QFuture<QHash<QString, QList<CalendarEvent>>> expanding =
             QtConcurrent::run([job] { return expand(*job); });
         QHash<QString, QList<CalendarEvent>> byUid = co_await expanding;

@@ -85,13 +85,10 @@ CalendarEvent eventFromJson(const QJsonValue &value) {
 } // namespace
 
 EventCache::EventCache(const QString &folder) {
-    if (folder.isEmpty())
-        return;
-    m_folder = std::make_unique<PrivateFiles::Folder>(folder);
-    if (!m_folder->isOpen())
-        return;
+    if (!folder.isEmpty())
+        m_folder = std::make_unique<PrivateFiles::Folder>(folder);
     const auto bytes =
-        PrivateFiles::readRegularFile(folder + u'/' + QLatin1String(fileName), maxFileBytes);
+        m_folder ? m_folder->read(QLatin1String(fileName), maxFileBytes) : std::nullopt;
     if (!bytes)
         return;
     // A file that does not read whole is no list at all: half a list could drop a meeting
