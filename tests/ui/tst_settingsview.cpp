@@ -148,6 +148,12 @@ private Q_SLOTS:
                      qobject_cast<QComboBox *>(w)) &&
                     w->isVisible() && w->isEnabled())
                     expected << w;
+            // Nothing runs off the window's side.
+            for (QWidget *w : expected) {
+                const QRect area(w->mapTo(view.get(), QPoint()), w->size());
+                QVERIFY2(area.left() >= 0 && area.right() < view->width(),
+                         qPrintable(w->accessibleName()));
+            }
             std::sort(expected.begin(), expected.end(), [&](QWidget *a, QWidget *b) {
                 const QPoint pa = centre(a), pb = centre(b);
                 return std::abs(pa.y() - pb.y()) > 2 ? pa.y() < pb.y() : pa.x() < pb.x();

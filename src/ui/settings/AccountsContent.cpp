@@ -13,6 +13,7 @@
 #include "ui/Widgets.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,15 +83,20 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
 
     addSection(QStringLiteral("Add Account"));
     auto *buttons = new QWidget(this);
-    auto *buttonRow = new QHBoxLayout(buttons);
-    buttonRow->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
-    buttonRow->setSpacing(12);
-    for (CalendarProvider provider : {CalendarProvider::google, CalendarProvider::microsoft,
-                                      CalendarProvider::feed, CalendarProvider::desktop}) {
+    // Two to a row: four side by side do not fit the narrowest window.
+    auto *buttonGrid = new QGridLayout(buttons);
+    buttonGrid->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
+    buttonGrid->setHorizontalSpacing(12);
+    buttonGrid->setVerticalSpacing(8);
+    buttonGrid->setColumnStretch(2, 1);
+    const QList<CalendarProvider> providers{CalendarProvider::google, CalendarProvider::microsoft,
+                                            CalendarProvider::feed, CalendarProvider::desktop};
+    for (qsizetype i = 0; i < providers.size(); ++i) {
+        const CalendarProvider provider = providers[i];
         auto *button =
             new ConnectButton(CalendarProviders::toString(provider),
                               ProviderRow::symbolName(provider), ProviderRow::color(provider));
-        buttonRow->addWidget(button);
+        buttonGrid->addWidget(button, int(i / 2), int(i % 2), Qt::AlignLeft);
         m_connect.insert(provider, button);
         // A feed has no sign-in: its form opens instead.
         connect(button, &QAbstractButton::clicked, this, [this, provider] {
@@ -100,7 +106,6 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
                 m_model.connectProvider(provider);
         });
     }
-    buttonRow->addStretch();
     addWidget(buttons);
     m_desktopUnavailable =
         Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::textTertiary());
