@@ -69,7 +69,7 @@ class OnboardingView : public QWidget {
 
 public:
     static constexpr int contentWidth = 500;
-    static constexpr int contentHeight = 480;
+    static constexpr int contentHeight = 540;
 
     explicit OnboardingView(CalendarService &calendarService, QWidget *parent = nullptr);
 

@@ -643,6 +643,9 @@ private Q_SLOTS:
                 shows(&onboarding, u"Calendar connected"_s));
         QCOMPARE(focused()->accessibleName(), u"Get Started"_s);
         QTRY_COMPARE(feedRow->height(), feedRow->sizeHint().height());
+        // Every choice, the line under them and the step marks fit without being squeezed.
+        QVERIFY2(onboarding.minimumSizeHint().height() <= OnboardingView::contentHeight,
+                 qPrintable(QString::number(onboarding.minimumSizeHint().height())));
     }
 
     // The switch shows the stored choice without acting on it; each change by keyboard is
