@@ -35,8 +35,7 @@ QCoro::Task<ConnectedAccount> FeedPoller::add(QString address, QString displayNa
     // Without a name from the user, the feed's own tells it apart from the others.
     displayName = displayName.trimmed();
     if (displayName.isEmpty())
-        displayName =
-            FeedParser::calendarName(download.body).value_or(QStringLiteral("Calendar Feed"));
+        displayName = FeedParser::calendarName(download.body).value_or(tr("Calendar Feed"));
     ConnectedAccount account =
         ConnectedAccount::create(CalendarProvider::feed, displayName, QString());
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());

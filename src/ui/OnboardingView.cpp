@@ -244,7 +244,7 @@ QWidget *OnboardingView::buildConnect() {
         centred(textLabel(QStringLiteral("Connect Your Calendar"), Theme::Typography::h1(),
                           Theme::Colors::textPrimary(), page)));
     m_connectSubtitle =
-        centred(textLabel(QStringLiteral("Sign in to see upcoming meetings and trigger reminders."),
+        centred(textLabel(tr("Sign in to see upcoming meetings and trigger reminders."),
                           Theme::Typography::body(), Theme::Colors::textSecondary(), page));
     column->addWidget(m_connectSubtitle);
 
@@ -298,7 +298,7 @@ void OnboardingView::showFeedForm(bool shown) {
     m_connectSubtitle->setText(
         shown ? tr("Add your calendar's feed address to see upcoming meetings and trigger "
                    "reminders.")
-              : QStringLiteral("Sign in to see upcoming meetings and trigger reminders."));
+              : tr("Sign in to see upcoming meetings and trigger reminders."));
     if (shown)
         m_feedForm->addressField()->setFocus();
     else if (providerRow(CalendarProvider::feed)->isConnected())

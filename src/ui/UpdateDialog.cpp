@@ -11,7 +11,7 @@
 
 UpdateDialog::UpdateDialog(QWidget *parent)
     : AppDialog(parent) {
-    setWindowTitle(QStringLiteral("Software Update"));
+    setWindowTitle(tr("Software Update"));
     setMinimumWidth(460);
 }
 
@@ -37,59 +37,56 @@ QProgressBar *UpdateDialog::addProgressBar(const QString &accessibleName) {
 }
 
 void UpdateDialog::showChecking() {
-    reset(Step::checking, QStringLiteral("Checking for updates…"), {});
-    m_progress = addProgressBar(QStringLiteral("Checking for updates…"));
-    connect(addButton(QStringLiteral("Cancel"), CapsuleButton::Style::secondary, true),
+    reset(Step::checking, tr("Checking for updates…"), {});
+    m_progress = addProgressBar(tr("Checking for updates…"));
+    connect(addButton(tr("Cancel"), CapsuleButton::Style::secondary, true),
             &QAbstractButton::clicked, this, &UpdateDialog::cancelRequested);
     showPage();
 }
 
 void UpdateDialog::showUpToDate(const QString &runningVersion) {
-    reset(Step::upToDate, QStringLiteral("You're up to date!"),
-          QStringLiteral("Zelvane %1 is currently the newest version available.")
-              .arg(runningVersion));
-    connect(addButton(QStringLiteral("OK"), CapsuleButton::Style::primary, true),
-            &QAbstractButton::clicked, this, &QDialog::close);
+    reset(Step::upToDate, tr("You're up to date!"),
+          tr("Zelvane %1 is currently the newest version available.").arg(runningVersion));
+    connect(addButton(tr("OK"), CapsuleButton::Style::primary, true), &QAbstractButton::clicked,
+            this, &QDialog::close);
     showPage();
 }
 
 void UpdateDialog::showUpdateFound(const QString &version, const QString &runningVersion,
                                    const QString &releaseNotes, const QUrl &releaseNotesLink) {
-    reset(Step::found, QStringLiteral("A new version of Zelvane is available!"),
-          QStringLiteral("Zelvane %1 is now available — you have %2. Would you like to install "
-                         "it now?")
+    reset(Step::found, tr("A new version of Zelvane is available!"),
+          tr("Zelvane %1 is now available — you have %2. Would you like to install "
+             "it now?")
               .arg(version, runningVersion));
     if (!releaseNotes.isEmpty()) {
-        pageLayout()->addWidget(Widgets::label(QStringLiteral("Release Notes"),
-                                               Theme::Typography::bodyMedium(),
+        pageLayout()->addWidget(Widgets::label(tr("Release Notes"), Theme::Typography::bodyMedium(),
                                                Theme::Colors::textPrimary(), page()));
         auto *notes = new QTextBrowser(page());
         // Feed text is shown as text: no markup, no remote resources.
         notes->setPlainText(releaseNotes);
-        notes->setAccessibleName(QStringLiteral("Release Notes"));
+        notes->setAccessibleName(tr("Release Notes"));
         notes->setMinimumHeight(140);
         notes->setFrameShape(QFrame::NoFrame);
         pageLayout()->addWidget(notes);
     }
     if (releaseNotesLink.isValid()) {
-        QAbstractButton *link =
-            addButton(QStringLiteral("Release Notes…"), CapsuleButton::Style::ghost, false);
+        QAbstractButton *link = addButton(tr("Release Notes…"), CapsuleButton::Style::ghost, false);
         connect(link, &QAbstractButton::clicked, this,
                 [releaseNotesLink] { QDesktopServices::openUrl(releaseNotesLink); });
     }
-    connect(addButton(QStringLiteral("Skip This Version"), CapsuleButton::Style::secondary, false),
+    connect(addButton(tr("Skip This Version"), CapsuleButton::Style::secondary, false),
             &QAbstractButton::clicked, this, &UpdateDialog::skipRequested);
-    connect(addButton(QStringLiteral("Later"), CapsuleButton::Style::secondary, false),
+    connect(addButton(tr("Later"), CapsuleButton::Style::secondary, false),
             &QAbstractButton::clicked, this, &UpdateDialog::laterRequested);
-    connect(addButton(QStringLiteral("Install"), CapsuleButton::Style::primary, true),
+    connect(addButton(tr("Install"), CapsuleButton::Style::primary, true),
             &QAbstractButton::clicked, this, &UpdateDialog::installRequested);
     showPage();
 }
 
 void UpdateDialog::showDownloading() {
-    reset(Step::downloading, QStringLiteral("Downloading update…"), {});
-    m_progress = addProgressBar(QStringLiteral("Download progress"));
-    connect(addButton(QStringLiteral("Cancel"), CapsuleButton::Style::secondary, true),
+    reset(Step::downloading, tr("Downloading update…"), {});
+    m_progress = addProgressBar(tr("Download progress"));
+    connect(addButton(tr("Cancel"), CapsuleButton::Style::secondary, true),
             &QAbstractButton::clicked, this, &UpdateDialog::cancelRequested);
     showPage();
 }
@@ -103,25 +100,25 @@ void UpdateDialog::setProgress(qint64 received, qint64 total) {
 }
 
 void UpdateDialog::showInstalling() {
-    reset(Step::installing, QStringLiteral("Installing update…"),
-          QStringLiteral("Zelvane restarts when the new version is in place."));
-    m_progress = addProgressBar(QStringLiteral("Installing update…"));
+    reset(Step::installing, tr("Installing update…"),
+          tr("Zelvane restarts when the new version is in place."));
+    m_progress = addProgressBar(tr("Installing update…"));
     showPage();
 }
 
 void UpdateDialog::showHandedToInstaller() {
-    reset(Step::message, QStringLiteral("Finish the update in your software installer"),
-          QStringLiteral("The verified update was opened in your desktop's software installer. "
-                         "Restart Zelvane when it is installed."));
-    connect(addButton(QStringLiteral("OK"), CapsuleButton::Style::primary, true),
-            &QAbstractButton::clicked, this, &QDialog::close);
+    reset(Step::message, tr("Finish the update in your software installer"),
+          tr("The verified update was opened in your desktop's software installer. "
+             "Restart Zelvane when it is installed."));
+    connect(addButton(tr("OK"), CapsuleButton::Style::primary, true), &QAbstractButton::clicked,
+            this, &QDialog::close);
     showPage();
 }
 
 void UpdateDialog::showError(const QString &description) {
-    reset(Step::message, QStringLiteral("Update failed"), description);
-    connect(addButton(QStringLiteral("OK"), CapsuleButton::Style::primary, true),
-            &QAbstractButton::clicked, this, &QDialog::close);
+    reset(Step::message, tr("Update failed"), description);
+    connect(addButton(tr("OK"), CapsuleButton::Style::primary, true), &QAbstractButton::clicked,
+            this, &QDialog::close);
     showPage();
 }
 
