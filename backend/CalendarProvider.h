@@ -49,8 +49,13 @@ struct EventQuery {
     std::optional<QString> pageToken;
 };
 
-// A calendar provider reached with OAuth 2.0: builds its consent address and answers in the
-// contract's records (calendars, events) from its own API.
+struct MessageQuery {
+    QString text; // the provider's own search words; empty lists the newest
+    int limit = 10;
+};
+
+// A calendar and mail provider reached with OAuth 2.0: builds its consent address and answers
+// in the contract's records (calendars, events, messages) from its own API.
 class CalendarProvider {
 public:
     virtual ~CalendarProvider() = default;
@@ -66,4 +71,7 @@ public:
     calendars(QString accessToken, std::optional<QString> pageToken, QDeadlineTimer deadline) = 0;
     virtual QCoro::Task<ProviderPage> events(QString accessToken, EventQuery query,
                                              QDeadlineTimer deadline) = 0;
+    // The newest messages matching the query, at most `limit`; no cursor.
+    virtual QCoro::Task<ProviderPage> messages(QString accessToken, MessageQuery query,
+                                               QDeadlineTimer deadline) = 0;
 };

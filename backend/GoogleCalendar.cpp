@@ -78,6 +78,60 @@ QJsonObject conferencing(const QJsonObject &item) {
     return {};
 }
 
+// A From header: "Name <address>", "\"Last, First\" <address>" or a bare address.
+std::optional<QJsonObject> mailbox(const QString &header) {
+    const QString text = header.trimmed();
+    const qsizetype open = text.lastIndexOf(u'<');
+    if (open >= 0 && text.endsWith(u'>')) {
+        const QString email = text.mid(open + 1, text.size() - open - 2).trimmed();
+        if (!email.contains(u'@'))
+            return std::nullopt;
+        QJsonObject who{{QStringLiteral("email"), email}};
+        QString name = text.left(open).trimmed();
+        if (name.size() >= 2 && name.startsWith(u'"') && name.endsWith(u'"'))
+            name = name.mid(1, name.size() - 2).replace(QLatin1String("\\\""), QLatin1String("\""));
+        if (!name.isEmpty())
+            who.insert(QStringLiteral("name"), name);
+        return who;
+    }
+    if (!text.contains(u'@') || text.contains(u' '))
+        return std::nullopt;
+    return QJsonObject{{QStringLiteral("email"), text}};
+}
+
+// Gmail's snippets are HTML-escaped text; the contract's are plain.
+QString unescapeHtml(const QString &text) {
+    static const QHash<QString, QChar> named{
+        {QStringLiteral("amp"), u'&'},   {QStringLiteral("lt"), u'<'},
+        {QStringLiteral("gt"), u'>'},    {QStringLiteral("quot"), u'"'},
+        {QStringLiteral("apos"), u'\''}, {QStringLiteral("nbsp"), QChar(0xa0)}};
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype end = text.at(i) == u'&' ? text.indexOf(u';', i) : -1;
+        if (end > i && end - i <= 10) {
+            const QString entity = text.mid(i + 1, end - i - 1);
+            bool ok = false;
+            const uint code = entity.startsWith(u'#') ? (entity.startsWith(QLatin1String("#x"))
+                                                             ? entity.mid(2).toUInt(&ok, 16)
+                                                             : entity.mid(1).toUInt(&ok, 10))
+                                                      : 0;
+            if (ok && code > 0 && code <= 0x10ffff && QChar::isPrint(char32_t(code))) {
+                plain += QString::fromUcs4(reinterpret_cast<const char32_t *>(&code), 1);
+                i = end;
+                continue;
+            }
+            if (const auto known = named.constFind(entity); known != named.constEnd()) {
+                plain += *known;
+                i = end;
+                continue;
+            }
+        }
+        plain += text.at(i);
+    }
+    return plain;
+}
+
 void insertIfSet(QJsonObject &record, const QString &key, const std::optional<QString> &value) {
     if (value)
         record.insert(key, *value);
@@ -292,6 +346,92 @@ QJsonObject GoogleCalendar::eventRecord(const QJsonObject &item, const QString &
         insertIfSet(who, QStringLiteral("name"),
                     optionalString(organizer, QStringLiteral("displayName")));
         record.insert(QStringLiteral("organizer"), who);
+    }
+    return record;
+}
+
+QCoro::Task<ProviderPage> GoogleCalendar::messages(QString accessToken, MessageQuery request,
+                                                   QDeadlineTimer deadline) {
+    QUrlQuery query;
+    if (!request.text.isEmpty())
+        query.addQueryItem(QStringLiteral("q"),
+                           QString::fromLatin1(QUrl::toPercentEncoding(request.text)));
+    query.addQueryItem(QStringLiteral("maxResults"), QString::number(request.limit));
+    const QJsonObject answer =
+        co_await get(QStringLiteral("/gmail/v1/users/me/messages"), query, accessToken, deadline);
+    const QJsonValue found = answer.value(QStringLiteral("messages"));
+    if (!found.isArray() && !found.isUndefined())
+        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: messages");
+    // Gmail lists only ids: the metadata reads run side by side.
+    std::vector<QCoro::Task<std::optional<QJsonObject>>> reads;
+    for (const QJsonValue &item : found.toArray()) {
+        if (int(reads.size()) == request.limit)
+            break;
+        reads.push_back(
+            message(requiredString(item.toObject(), QStringLiteral("id")), accessToken, deadline));
+    }
+    ProviderPage page;
+    std::exception_ptr failure;
+    for (auto &read : reads) {
+        try {
+            if (const auto record = co_await read)
+                page.data.append(*record);
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return page;
+}
+
+QCoro::Task<std::optional<QJsonObject>> GoogleCalendar::message(QString id, QString accessToken,
+                                                                QDeadlineTimer deadline) {
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("format"), QStringLiteral("metadata"));
+    query.addQueryItem(QStringLiteral("metadataHeaders"), QStringLiteral("Subject"));
+    query.addQueryItem(QStringLiteral("metadataHeaders"), QStringLiteral("From"));
+    const QString path = QStringLiteral("/gmail/v1/users/me/messages/") +
+                         QString::fromLatin1(QUrl::toPercentEncoding(id));
+    try {
+        co_return messageRecord(co_await get(path, query, accessToken, deadline));
+    } catch (const ProviderError &error) {
+        if (error.kind() != ProviderError::Kind::notFound)
+            throw;
+    }
+    co_return std::nullopt;
+}
+
+QJsonObject GoogleCalendar::messageRecord(const QJsonObject &item) {
+    QJsonObject record{{QStringLiteral("id"), requiredString(item, QStringLiteral("id"))}};
+    insertIfSet(record, QStringLiteral("thread_id"),
+                optionalString(item, QStringLiteral("threadId")));
+    if (const auto snippet = optionalString(item, QStringLiteral("snippet")))
+        record.insert(QStringLiteral("snippet"), unescapeHtml(*snippet));
+    if (const auto internalDate = optionalString(item, QStringLiteral("internalDate"))) {
+        bool ok = false;
+        const qint64 millis = internalDate->toLongLong(&ok);
+        if (!ok)
+            throw ProviderError(ProviderError::Kind::upstream,
+                                "malformed provider answer: internalDate");
+        record.insert(QStringLiteral("date"), millis / 1000);
+    }
+    const QJsonValue headers =
+        optionalObject(item, QStringLiteral("payload")).value(QStringLiteral("headers"));
+    if (!headers.isArray() && !headers.isUndefined())
+        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: headers");
+    for (const QJsonValue &value : headers.toArray()) {
+        const QJsonObject header = value.toObject();
+        const QString name = optionalString(header, QStringLiteral("name")).value_or(QString());
+        const QString text = optionalString(header, QStringLiteral("value")).value_or(QString());
+        if (name.compare(QLatin1String("Subject"), Qt::CaseInsensitive) == 0 &&
+            !record.contains(QStringLiteral("subject")))
+            record.insert(QStringLiteral("subject"), text);
+        else if (name.compare(QLatin1String("From"), Qt::CaseInsensitive) == 0 &&
+                 !record.contains(QStringLiteral("from")))
+            if (const auto who = mailbox(text))
+                record.insert(QStringLiteral("from"), QJsonArray{*who});
     }
     return record;
 }

@@ -143,8 +143,6 @@ QCoro::Task<HttpResponse> LiveRouter::route(const HttpRequest &request, QDeadlin
         co_return authUrl(request, *owner);
     if (name == QLatin1String("exchange-token"))
         co_return co_await exchangeToken(request, *owner, deadline);
-    if (name == QLatin1String("messages"))
-        co_return HttpResponse::error(501, QStringLiteral("not served by this backend"));
 
     std::optional<QString> grantId;
     if (name == QLatin1String("grant")) {
@@ -164,6 +162,8 @@ QCoro::Task<HttpResponse> LiveRouter::route(const HttpRequest &request, QDeadlin
         co_return co_await calendars(request, *grant, deadline);
     if (name == QLatin1String("events"))
         co_return co_await events(request, *grant, deadline);
+    if (name == QLatin1String("messages"))
+        co_return co_await messages(request, *grant, deadline);
     co_return co_await revokeGrant(*grant, deadline);
 }
 
@@ -324,6 +324,26 @@ QCoro::Task<HttpResponse> LiveRouter::events(const HttpRequest &request, StoredG
     if (page.nextCursor)
         envelope.insert(QStringLiteral("next_cursor"), *page.nextCursor);
     co_return HttpResponse::json(envelope);
+}
+
+QCoro::Task<HttpResponse> LiveRouter::messages(const HttpRequest &request, StoredGrant grant,
+                                               QDeadlineTimer deadline) {
+    MessageQuery query;
+    query.text = queryValue(request, QStringLiteral("q")).value_or(QString()).trimmed();
+    if (query.text.size() > maxQueryChars)
+        co_return HttpResponse::error(400, QStringLiteral("q is too long"));
+    if (const auto limit = queryValue(request, QStringLiteral("limit"))) {
+        const auto value = parseInteger(*limit, 1, 200);
+        if (!value)
+            co_return HttpResponse::error(400, QStringLiteral("invalid limit"));
+        query.limit = int(std::min<qint64>(*value, maxMessages));
+    }
+    CalendarProvider *mail = provider(grant.provider);
+    const ProviderCall call = [mail, query, deadline](QString token) {
+        return mail->messages(std::move(token), query, deadline);
+    };
+    const ProviderPage page = co_await withAccess(grant, call, deadline);
+    co_return HttpResponse::json(QJsonObject{{QStringLiteral("data"), page.data}});
 }
 
 QCoro::Task<HttpResponse> LiveRouter::revokeGrant(StoredGrant grant, QDeadlineTimer deadline) {

@@ -22,6 +22,9 @@ public:
     // An access token this close to expiry is renewed before use.
     static constexpr qint64 refreshMarginSecs = 60;
     static constexpr qsizetype maxTokenChars = 4096;
+    static constexpr qsizetype maxQueryChars = 512;
+    // Gmail costs one call per message found, so a search is served this many at most.
+    static constexpr int maxMessages = 50;
 
     LiveRouter(const BackendConfig &config, const CredentialSet &credentials, GrantStore &store,
                UpstreamClient &upstream);
@@ -40,6 +43,8 @@ private:
                                         QDeadlineTimer deadline);
     QCoro::Task<HttpResponse> events(const HttpRequest &request, StoredGrant grant,
                                      QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> messages(const HttpRequest &request, StoredGrant grant,
+                                       QDeadlineTimer deadline);
     QCoro::Task<HttpResponse> revokeGrant(StoredGrant grant, QDeadlineTimer deadline);
     HttpResponse authUrl(const HttpRequest &request, const QByteArray &owner);
 

@@ -300,3 +300,46 @@ QJsonObject MicrosoftCalendar::eventRecord(const QJsonObject &item, const QStrin
         record.insert(QStringLiteral("organizer"), *organizer);
     return record;
 }
+
+QCoro::Task<ProviderPage> MicrosoftCalendar::messages(QString accessToken, MessageQuery request,
+                                                      QDeadlineTimer deadline) {
+    QUrl url = graphUrl(QStringLiteral("/me/messages"));
+    QUrlQuery query;
+    // $search takes one quoted phrase; a quote inside it would end the phrase.
+    QString words = request.text;
+    words.remove(u'"').remove(u'\\');
+    if (!words.trimmed().isEmpty())
+        query.addQueryItem(QStringLiteral("$search"),
+                           QString::fromLatin1(QUrl::toPercentEncoding(u'"' + words + u'"')));
+    query.addQueryItem(QStringLiteral("$top"), QString::number(request.limit));
+    query.addQueryItem(
+        QStringLiteral("$select"),
+        QStringLiteral("id,subject,from,receivedDateTime,bodyPreview,conversationId"));
+    url.setQuery(query);
+    const QJsonObject answer = co_await get(url, accessToken, deadline);
+    const QJsonValue items = answer.value(QStringLiteral("value"));
+    if (!items.isArray())
+        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: value");
+    ProviderPage result;
+    for (const QJsonValue &item : items.toArray()) {
+        if (result.data.size() == request.limit)
+            break;
+        result.data.append(messageRecord(item.toObject()));
+    }
+    co_return result;
+}
+
+QJsonObject MicrosoftCalendar::messageRecord(const QJsonObject &item) {
+    QJsonObject record{{QStringLiteral("id"), requiredString(item, QStringLiteral("id"))}};
+    if (const auto subject = optionalString(item, QStringLiteral("subject")))
+        record.insert(QStringLiteral("subject"), *subject);
+    if (const auto sender = person(optionalObject(item, QStringLiteral("from"))))
+        record.insert(QStringLiteral("from"), QJsonArray{*sender});
+    if (const auto received = optionalString(item, QStringLiteral("receivedDateTime")))
+        record.insert(QStringLiteral("date"), instant(*received));
+    if (const auto preview = optionalString(item, QStringLiteral("bodyPreview")))
+        record.insert(QStringLiteral("snippet"), *preview);
+    if (const auto conversation = optionalString(item, QStringLiteral("conversationId")))
+        record.insert(QStringLiteral("thread_id"), *conversation);
+    return record;
+}

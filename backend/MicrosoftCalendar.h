@@ -8,7 +8,8 @@
 #include <QUrlQuery>
 
 // Microsoft accounts through the identity platform's "common" tenant (authorization code with
-// PKCE) and Microsoft Graph v1.0 (me/calendars, calendarView with times in UTC).
+// PKCE) and Microsoft Graph v1.0 (me/calendars, calendarView with times in UTC, me/messages
+// with $search).
 class MicrosoftCalendar : public CalendarProvider {
 public:
     static inline const QString scopes =
@@ -30,9 +31,12 @@ public:
                                         QDeadlineTimer deadline) override;
     QCoro::Task<ProviderPage> events(QString accessToken, EventQuery query,
                                      QDeadlineTimer deadline) override;
+    QCoro::Task<ProviderPage> messages(QString accessToken, MessageQuery query,
+                                       QDeadlineTimer deadline) override;
 
     static QJsonObject calendarRecord(const QJsonObject &item);
     static QJsonObject eventRecord(const QJsonObject &item, const QString &calendarId);
+    static QJsonObject messageRecord(const QJsonObject &item);
 
 private:
     QCoro::Task<IssuedTokens> requestTokens(QList<std::pair<QString, QString>> form,

@@ -9,9 +9,10 @@
 #include <QSet>
 #include <QUrlQuery>
 
-// Google's OAuth 2.0 endpoints and Calendar API v3 on 127.0.0.1, answering in the shapes of
-// Google's public references: the token endpoint (authorization_code with PKCE, refresh_token,
-// invalid_grant), the revocation endpoint, calendarList and events.list with page tokens.
+// Google's OAuth 2.0 endpoints, Calendar API v3 and Gmail API on 127.0.0.1, answering in the
+// shapes of Google's public references: the token endpoint (authorization_code with PKCE,
+// refresh_token, invalid_grant), the revocation endpoint, calendarList and events.list with
+// page tokens, messages.list (ids only) and messages.get in the metadata format.
 class FakeGoogle {
 public:
     using Response = LoopbackHttpServer::Response;
@@ -22,6 +23,7 @@ public:
     static inline const QString email = QStringLiteral("alex@example.test");
     static inline const QString eventsPath =
         QStringLiteral("/calendar/v3/calendars/primary/events");
+    static inline const QString messagesPath = QStringLiteral("/gmail/v1/users/me/messages");
 
     QJsonArray calendars;
     QJsonArray events;
@@ -30,6 +32,12 @@ public:
     QList<Response> eventFaults;
     // Access tokens refused once more even though they are current.
     int refuseAccess = 0;
+    // Gmail messages in the "full" format; a search matches words of the headers and snippet.
+    QJsonArray mail;
+    // Ids the search lists though the message is gone by the time it is read.
+    QStringList vanished;
+    // Answers for messages.get served, one each, before the real ones.
+    QList<Response> messageFaults;
 
     bool start() {
         server.on(QStringLiteral("/token"), [this](const Request &r) { return token(r); });
@@ -48,6 +56,12 @@ public:
                     .toJson());
         });
         server.on(eventsPath, [this](const Request &r) { return eventList(r); });
+        server.on(messagesPath, [this](const Request &r) { return messageList(r); });
+        server.setHandler([this](const Request &r) {
+            if (!r.path().startsWith(messagesPath + u'/'))
+                return Response::text("not found", 404);
+            return messageGet(r, r.path().mid(messagesPath.size() + 1));
+        });
         return server.start();
     }
     QString origin() const { return server.origin(); }
@@ -175,6 +189,61 @@ private:
         if (offset + max < events.size())
             answer.insert("nextPageToken", QStringLiteral("page_%1").arg(offset + max));
         return Response::json(QJsonDocument(answer).toJson());
+    }
+
+    static QString header(const QJsonObject &message, const QString &name) {
+        for (const QJsonValue &h : message["payload"]["headers"].toArray())
+            if (h["name"].toString() == name)
+                return h["value"].toString();
+        return {};
+    }
+
+    Response messageList(const Request &r) {
+        if (auto refused = refuse(r))
+            return *refused;
+        const QUrlQuery q = query(r);
+        const QString words = q.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded);
+        const int max = q.queryItemValue(QStringLiteral("maxResults")).toInt();
+        QJsonArray found;
+        for (const QString &id : vanished)
+            found.append(QJsonObject{{"id", id}, {"threadId", id}});
+        for (const QJsonValue &m : mail) {
+            const QString text = header(m.toObject(), QStringLiteral("From")) + u' ' +
+                                 header(m.toObject(), QStringLiteral("Subject")) + u' ' +
+                                 m["snippet"].toString();
+            if (found.size() < max && text.contains(words, Qt::CaseInsensitive))
+                found.append(QJsonObject{{"id", m["id"]}, {"threadId", m["threadId"]}});
+        }
+        QJsonObject answer{{"resultSizeEstimate", found.size()}};
+        if (!found.isEmpty())
+            answer.insert("messages", found);
+        return Response::json(QJsonDocument(answer).toJson());
+    }
+
+    Response messageGet(const Request &r, const QString &id) {
+        if (auto refused = refuse(r))
+            return *refused;
+        if (!messageFaults.isEmpty())
+            return messageFaults.takeFirst();
+        const QUrlQuery q = query(r);
+        const QStringList wanted = q.allQueryItemValues(QStringLiteral("metadataHeaders"));
+        for (const QJsonValue &value : mail) {
+            QJsonObject m = value.toObject();
+            if (m["id"].toString() != id)
+                continue;
+            if (q.queryItemValue(QStringLiteral("format")) == QLatin1String("metadata")) {
+                QJsonArray kept;
+                for (const QJsonValue &h : m.value("payload").toObject().value("headers").toArray())
+                    if (wanted.contains(h["name"].toString()))
+                        kept.append(h);
+                m["payload"] =
+                    QJsonObject{{"mimeType", "multipart/alternative"}, {"headers", kept}};
+            }
+            return Response::json(QJsonDocument(m).toJson());
+        }
+        return Response::json(R"({"error":{"code":404,"message":"Requested entity was not )"
+                              R"(found.","status":"NOT_FOUND"}})",
+                              404);
     }
 
     LoopbackHttpServer server;

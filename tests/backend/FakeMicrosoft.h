@@ -11,7 +11,8 @@
 
 // The Microsoft identity platform's v2.0 endpoints (common tenant) and Microsoft Graph v1.0 on
 // 127.0.0.1, in the shapes of their public references: authorization code with PKCE, refresh
-// tokens that rotate on every use, me/calendars and calendarView paged by @odata.nextLink.
+// tokens that rotate on every use, me/calendars and calendarView paged by @odata.nextLink,
+// me/messages with $search (one quoted phrase), $top and $select.
 class FakeMicrosoft {
 public:
     using Response = LoopbackHttpServer::Response;
@@ -21,9 +22,11 @@ public:
     static inline const QString clientSecret = QStringLiteral("ms~fake-client-secret");
     static inline const QString email = QStringLiteral("sam@contoso.test");
     static inline const QString viewPath = QStringLiteral("/v1.0/me/calendarView");
+    static inline const QString messagesPath = QStringLiteral("/v1.0/me/messages");
 
     QJsonArray calendars;
     QJsonArray events;
+    QJsonArray mail; // Graph message resources, newest first
     int expiresIn = 3600;
     QSet<QString> validAccess;
     QSet<QString> validRefresh;
@@ -38,6 +41,7 @@ public:
             return Response::json(QJsonDocument(QJsonObject{{"value", calendars}}).toJson());
         });
         server.on(viewPath, [this](const Request &r) { return calendarView(r); });
+        server.on(messagesPath, [this](const Request &r) { return messages(r); });
         return server.start();
     }
     QString origin() const { return server.origin(); }
@@ -152,6 +156,37 @@ private:
             answer.insert("@odata.nextLink", QString::fromUtf8(next.toEncoded()));
         }
         return Response::json(QJsonDocument(answer).toJson());
+    }
+
+    Response messages(const Request &r) {
+        if (auto refused = refuse(r))
+            return *refused;
+        const QUrlQuery q(QUrl(QString::fromUtf8(r.target)));
+        QString search = q.queryItemValue(QStringLiteral("$search"), QUrl::FullyDecoded);
+        if (!search.isEmpty()) {
+            if (search.size() < 2 || !search.startsWith(u'"') || !search.endsWith(u'"'))
+                return Response::json(R"({"error":{"code":"BadRequest",)"
+                                      R"("message":"Syntax error in $search"}})",
+                                      400);
+            search = search.mid(1, search.size() - 2);
+        }
+        const int top = q.queryItemValue(QStringLiteral("$top")).toInt();
+        const QStringList select =
+            q.queryItemValue(QStringLiteral("$select"), QUrl::FullyDecoded).split(u',');
+        QJsonArray items;
+        for (const QJsonValue &value : mail) {
+            const QJsonObject m = value.toObject();
+            const QString text = m["subject"].toString() + u' ' + m["bodyPreview"].toString() +
+                                 u' ' + m["from"]["emailAddress"]["address"].toString();
+            if (items.size() == top || !text.contains(search, Qt::CaseInsensitive))
+                continue;
+            QJsonObject kept{{"@odata.etag", "W/\"CQAAABYAAAA\""}};
+            for (const QString &key : select)
+                if (m.contains(key))
+                    kept.insert(key, m[key]);
+            items.append(kept);
+        }
+        return Response::json(QJsonDocument(QJsonObject{{"value", items}}).toJson());
     }
 
     LoopbackHttpServer server;

@@ -61,6 +61,43 @@ QJsonArray googleEvents() {
     };
 }
 
+// Gmail messages in the "full" format: a display name in quotes, a bare address, an escaped
+// snippet.
+QJsonArray gmailMessages() {
+    return {
+        parse(
+            R"({"id":"18c1","threadId":"18b0","labelIds":["INBOX"],)"
+            R"("snippet":"Agenda &amp; slides &#x2014; see you &lt;Tuesday&gt; &#8230;","internalDate":"1796545800123",)"
+            R"("payload":{"mimeType":"multipart/alternative","headers":[)"
+            R"({"name":"Delivered-To","value":"alex@example.test"},)"
+            R"({"name":"From","value":"\u0022Lind, Ann\u0022 <ann@x.test>"},)"
+            R"({"name":"Subject","value":"Design review prep"}]}})"),
+        parse(R"({"id":"18c2","threadId":"18c2","snippet":"Short note",)"
+              R"("internalDate":"1796450000000","payload":{"headers":[)"
+              R"({"name":"From","value":"bo@y.test"}]}})"),
+        parse(
+            R"({"id":"18c3","threadId":"18c3","snippet":"Unrelated",)"
+            R"("internalDate":"1796400000000","payload":{"headers":[)"
+            R"({"name":"From","value":"Zed <zed@z.test>"},{"name":"Subject","value":"Lunch"}]}})"),
+    };
+}
+
+// Graph message resources, newest first.
+QJsonArray graphMessages() {
+    return {
+        parse(R"({"id":"AAMkAD-1","subject":"Contract draft","bodyPreview":"See the draft",)"
+              R"("receivedDateTime":"2026-12-06T08:30:00Z","conversationId":"AAQkAD-c1",)"
+              R"("from":{"emailAddress":{"name":"Kim Berg","address":"kim@fabrikam.test"}},)"
+              R"("isRead":false})"),
+        parse(R"({"id":"AAMkAD-2","subject":"Re: Contract draft","bodyPreview":"Thanks",)"
+              R"("receivedDateTime":"2026-12-05T17:00:00Z","conversationId":"AAQkAD-c1",)"
+              R"("from":{"emailAddress":{"address":"kim@fabrikam.test"}}})"),
+        parse(R"({"id":"AAMkAD-3","subject":"Newsletter","bodyPreview":"News",)"
+              R"("receivedDateTime":"2026-12-04T17:00:00Z",)"
+              R"("from":{"emailAddress":{"name":"News","address":"news@other.test"}}})"),
+    };
+}
+
 } // namespace
 
 class TestLiveBackend : public QObject {
@@ -114,12 +151,14 @@ class TestLiveBackend : public QObject {
     }
 
     // Sign-in as the app does it: the address, the user's consent, the exchange.
-    QJsonObject signIn(const QByteArray &credential = credentialA) {
+    QJsonObject signIn(const QByteArray &credential = credentialA,
+                       const QString &provider = u"google"_s) {
         const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
-                               {{"provider", "google"}, {"redirectURI", m_redirect}}, credential)
+                               {{"provider", provider}, {"redirectURI", m_redirect}}, credential)
                                .json()[u"authUrl"_s]
                                .toString());
-        const QString code = m_google.consent(authUrl);
+        const QString code =
+            provider == u"google"_s ? m_google.consent(authUrl) : m_microsoft.consent(authUrl);
         if (code.isEmpty())
             return {};
         return api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}},
@@ -152,6 +191,10 @@ private slots:
         m_google.expiresIn = 3600;
         m_google.eventFaults.clear();
         m_google.refuseAccess = 0;
+        m_google.mail = gmailMessages();
+        m_google.vanished.clear();
+        m_google.messageFaults.clear();
+        m_microsoft.mail = graphMessages();
         m_google.revokedTokens.clear();
         m_google.validRefresh.clear();
         m_google.validAccess.clear();
@@ -395,6 +438,93 @@ private slots:
                                 grantId, QString::fromLatin1(QUrl::toPercentEncoding(elsewhere))))
                      .status,
                  400);
+    }
+
+    // A Gmail search lists ids; each message's Subject and From come from its metadata, and a
+    // message gone between the two is left out.
+    void gmailSearch() {
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        m_google.vanished = {u"18c0"_s};
+        const BackendProcess::Reply reply =
+            api("GET", u"nylas/messages?grantId=%1&q=%2&limit=5"_s.arg(grantId, u"y.test"_s));
+        QCOMPARE(reply.status, 200);
+        const QJsonArray data = reply.json()[u"data"_s].toArray();
+        QCOMPARE(data.size(), 1);
+        QCOMPARE(data[0].toObject(), parse(R"({"id":"18c2","thread_id":"18c2",)"
+                                           R"("snippet":"Short note","date":1796450000,)"
+                                           R"("from":[{"email":"bo@y.test"}]})"));
+
+        const QJsonObject ann =
+            api("GET", u"nylas/messages?grantId=%1&q=ann%40x.test&limit=5"_s.arg(grantId))
+                .json()[u"data"_s][0]
+                .toObject();
+        QCOMPARE(ann, parse(R"({"id":"18c1","thread_id":"18b0","subject":"Design review prep",)"
+                            R"("snippet":"Agenda & slides — see you <Tuesday> …",)"
+                            R"("date":1796545800,)"
+                            R"("from":[{"email":"ann@x.test","name":"Lind, Ann"}]})"));
+        const QUrlQuery listed =
+            FakeGoogle::query(m_google.requestsTo(FakeGoogle::messagesPath).last());
+        QCOMPARE(listed.queryItemValue(u"q"_s, QUrl::FullyDecoded), u"ann@x.test"_s);
+        QCOMPARE(listed.queryItemValue(u"maxResults"_s), u"5"_s);
+    }
+
+    // Graph's $search takes one quoted phrase; the sender, received time and conversation
+    // become the contract's from, date and thread.
+    void outlookSearch() {
+        const QString grantId = signIn(credentialA, u"microsoft"_s)[u"grantId"_s].toString();
+        QVERIFY(!grantId.isEmpty());
+        const BackendProcess::Reply reply =
+            api("GET",
+                u"nylas/messages?grantId=%1&q=%2&limit=5"_s.arg(grantId, u"kim%40fabrikam.test"_s));
+        QCOMPARE(reply.status, 200);
+        const QJsonArray data = reply.json()[u"data"_s].toArray();
+        QCOMPARE(data.size(), 2);
+        QCOMPARE(data[0].toObject(),
+                 parse(R"({"id":"AAMkAD-1","subject":"Contract draft","snippet":"See the draft",)"
+                       R"("thread_id":"AAQkAD-c1","date":1796545800,)"
+                       R"("from":[{"email":"kim@fabrikam.test","name":"Kim Berg"}]})"));
+        QCOMPARE(data[1][u"from"_s].toArray(),
+                 (QJsonArray{QJsonObject{{"email", "kim@fabrikam.test"}}}));
+        const QUrlQuery asked(QUrl(
+            QString::fromUtf8(m_microsoft.requestsTo(FakeMicrosoft::messagesPath).last().target)));
+        QCOMPARE(asked.queryItemValue(u"$search"_s, QUrl::FullyDecoded),
+                 u"\"kim@fabrikam.test\""_s);
+        QCOMPARE(asked.queryItemValue(u"$top"_s), u"5"_s);
+
+        // A quote in the words cannot end Graph's phrase early.
+        QCOMPARE(api("GET", u"nylas/messages?grantId=%1&q=%2"_s.arg(grantId, u"a%22b"_s)).status,
+                 200);
+    }
+
+    // The search's own words and sizes are checked before any provider call; a message
+    // Google answers malformed is the contract's upstream error.
+    void messageSearchRefusals_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QByteArray>("fault");
+        QTest::addColumn<int>("status");
+        QTest::newRow("limit zero") << u"q=a&limit=0"_s << QByteArray() << 400;
+        QTest::newRow("limit not a number") << u"q=a&limit=five"_s << QByteArray() << 400;
+        QTest::newRow("query too long") << u"q="_s + QString(600, u'a') << QByteArray() << 400;
+        QTest::newRow("large limit is cut") << u"q=test&limit=200"_s << QByteArray() << 200;
+        QTest::newRow("metadata not JSON") << u"q=test"_s << QByteArray("{\"id\":") << 502;
+        QTest::newRow("metadata without id")
+            << u"q=test"_s << QByteArray("{\"snippet\":\"x\"}") << 502;
+        QTest::newRow("date not a number")
+            << u"q=test"_s << QByteArray("{\"id\":\"1\",\"internalDate\":\"soon\"}") << 502;
+    }
+    void messageSearchRefusals() {
+        QFETCH(QString, query);
+        QFETCH(QByteArray, fault);
+        QFETCH(int, status);
+        const QString grantId = signIn()[u"grantId"_s].toString();
+        if (!fault.isEmpty())
+            m_google.messageFaults = {FakeGoogle::Response::json(fault)};
+        const qsizetype before = m_google.requestsTo(FakeGoogle::messagesPath).size();
+        QCOMPARE(api("GET", u"nylas/messages?grantId=%1&%2"_s.arg(grantId, query)).status, status);
+        const auto lists = m_google.requestsTo(FakeGoogle::messagesPath).mid(before);
+        QCOMPARE(lists.size(), status == 400 ? 0 : 1);
+        if (QByteArray(QTest::currentDataTag()) == "large limit is cut")
+            QCOMPARE(FakeGoogle::query(lists.first()).queryItemValue(u"maxResults"_s), u"50"_s);
     }
 
     // A grant answers only to the credential that made it; anything else is unauthorised.
