@@ -3,7 +3,9 @@
 #include <QCoroNetworkReply>
 #include <QCoroTimer>
 #include <QDateTime>
+#include <QLocale>
 #include <QNetworkReply>
+#include <QTimeZone>
 #include <QTimer>
 #include <memory>
 
@@ -21,7 +23,14 @@ std::optional<std::chrono::milliseconds> retryAfter(const QByteArray &value) {
     const qint64 seconds = value.trimmed().toLongLong(&ok);
     if (ok && seconds >= 0)
         return std::chrono::seconds(std::min<qint64>(seconds, 24 * 3600));
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+    // An HTTP date is always written in GMT ("Sun, 06 Nov 1994 08:49:37 GMT"), a zone Qt's
+    // RFC 2822 reader does not take.
+    QString text = QString::fromLatin1(value.trimmed());
+    if (!text.endsWith(QLatin1String(" GMT")))
+        return std::nullopt;
+    text.chop(4);
+    QDateTime when = QLocale::c().toDateTime(text, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss"));
+    when.setTimeZone(QTimeZone::utc());
     if (!when.isValid())
         return std::nullopt;
     return std::chrono::milliseconds(
