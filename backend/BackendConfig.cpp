@@ -42,6 +42,7 @@ const QList<SectionRules> &sections() {
          {{"account", nullptr},
           {"token", nullptr},
           {"sender", nullptr},
+          {"daily_limit", "50"},
           {"origin", "https://api.twilio.com"}}},
     };
     return rules;
@@ -175,9 +176,14 @@ BackendConfig BackendConfig::parse(const QByteArray &text) {
         fail(QStringLiteral("google.client_id is missing (configure [google] or [microsoft])"));
     if (values.has("slack"))
         config.slack = SlackSettings{values.client("slack"), values.url("slack", "origin")};
-    if (values.has("sms"))
+    if (values.has("sms")) {
         config.sms = SmsSettings{values.text("sms", "account"), values.text("sms", "token"),
                                  values.text("sms", "sender"), values.url("sms", "origin")};
+        const uint limit = values.text("sms", "daily_limit").toUInt(&ok);
+        if (!ok || limit < 1 || limit > 10'000)
+            fail(QStringLiteral("sms.daily_limit must be a number from 1 to 10000"));
+        config.sms->dailyLimit = int(limit);
+    }
     return config;
 }
 

@@ -36,12 +36,14 @@ struct SlackSettings {
     QUrl origin;
 };
 
-// A gateway with Twilio's Messages resource: account, token, sending number.
+// A gateway with Twilio's Messages resource: account, token, sending number, and how many
+// messages each credential may send a day (UTC).
 struct SmsSettings {
     QString account;
     QString token;
     QString sender;
     QUrl origin;
+    int dailyLimit = 50;
 };
 
 // The configuration of a real (non-demo) backend, read from a strict INI file: sections and

@@ -18,6 +18,8 @@ const QList<QStringList> &migrations() {
                         "provider TEXT NOT NULL, redirect_uri TEXT NOT NULL, verifier BLOB NOT "
                         "NULL, expires INTEGER NOT NULL)"),
          QStringLiteral("CREATE INDEX sign_ins_by_owner ON sign_ins (owner, redirect_uri)")},
+        {QStringLiteral("CREATE TABLE sms_sent (owner BLOB NOT NULL, day INTEGER NOT NULL, "
+                        "count INTEGER NOT NULL, PRIMARY KEY (owner, day))")},
     };
     return steps;
 }
@@ -223,4 +225,41 @@ std::optional<PendingSignIn> GrantStore::takeSignIn(const QByteArray &owner,
     if (!remove.exec() || remove.numRowsAffected() != 1 || !verifier)
         return std::nullopt;
     return signIn;
+}
+
+std::optional<int> GrantStore::reserveSms(const QByteArray &owner, qint64 day, int allowance) {
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("DELETE FROM sms_sent WHERE day < ?"));
+    query.addBindValue(day - 1);
+    if (!query.exec())
+        fail(QStringLiteral("dropping old message counts"), query.lastError());
+    query.prepare(QStringLiteral("INSERT INTO sms_sent (owner, day, count) VALUES (?, ?, 0) "
+                                 "ON CONFLICT DO NOTHING"));
+    query.addBindValue(owner);
+    query.addBindValue(day);
+    if (!query.exec())
+        fail(QStringLiteral("counting a message"), query.lastError());
+    // One statement counts and checks, so processes sharing the file cannot both take the last.
+    QSqlQuery take(db);
+    take.prepare(QStringLiteral("UPDATE sms_sent SET count = count + 1 WHERE owner = ? AND "
+                                "day = ? AND count < ? RETURNING count"));
+    take.addBindValue(owner);
+    take.addBindValue(day);
+    take.addBindValue(allowance);
+    if (!take.exec())
+        fail(QStringLiteral("counting a message"), take.lastError());
+    if (!take.next())
+        return std::nullopt;
+    return allowance - take.value(0).toInt();
+}
+
+void GrantStore::releaseSms(const QByteArray &owner, qint64 day) {
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(QStringLiteral(
+        "UPDATE sms_sent SET count = count - 1 WHERE owner = ? AND day = ? AND count > 0"));
+    query.addBindValue(owner);
+    query.addBindValue(day);
+    if (!query.exec())
+        fail(QStringLiteral("returning a message"), query.lastError());
 }

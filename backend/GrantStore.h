@@ -35,12 +35,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Grants and pending sign-ins in one SQLite file (write-ahead log, so several processes may
-// share it). Tokens and PKCE verifiers are sealed by the cipher before they are written. The
-// schema carries its version and is brought up to date when the store opens.
+// Grants, pending sign-ins and each credential's text messages of the day in one SQLite file
+// (write-ahead log, so several processes may share it). Tokens and PKCE verifiers are sealed by the
+// cipher before they are written. The schema carries its version and is brought up to date when the
+// store opens.
 class GrantStore {
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
     static constexpr int maxSignInsPerOwner = 20;
 
     // Throws StoreError when the file cannot be opened or migrated.
@@ -61,6 +62,12 @@ public:
     // empty), removed so it serves once. Expired sign-ins are dropped on the way.
     std::optional<PendingSignIn> takeSignIn(const QByteArray &owner, const QString &redirectUri,
                                             qint64 nowSecs);
+
+    // Takes one of the day's `allowance` messages for `owner` (a UTC day number) and returns
+    // how many remain, or nothing when none did.
+    std::optional<int> reserveSms(const QByteArray &owner, qint64 day, int allowance);
+    // Gives back a reserved message that was not sent.
+    void releaseSms(const QByteArray &owner, qint64 day);
 
     int version();
 

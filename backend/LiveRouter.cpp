@@ -59,6 +59,12 @@ LiveRouter::LiveRouter(const BackendConfig &config, const CredentialSet &credent
         m_google = std::make_unique<GoogleCalendar>(*config.google, upstream);
     if (config.microsoft)
         m_microsoft = std::make_unique<MicrosoftCalendar>(*config.microsoft, upstream);
+    if (config.slack)
+        m_slack = std::make_unique<SlackOAuth>(*config.slack, upstream);
+    if (config.sms) {
+        m_sms = std::make_unique<SmsGateway>(*config.sms, upstream);
+        m_smsAllowance = config.sms->dailyLimit;
+    }
 }
 
 LiveRouter::~LiveRouter() = default;
@@ -115,10 +121,7 @@ QCoro::Task<HttpResponse> LiveRouter::route(const HttpRequest &request, QDeadlin
         co_return HttpResponse::error(404, QStringLiteral("Not found"));
     const QString endpoint = request.path.mid(apiBase.size());
     if (!endpoint.startsWith(QLatin1String("nylas/")))
-        co_return HttpResponse::error(
-            endpoint == QLatin1String("sms") || endpoint.startsWith(QLatin1String("slack/")) ? 501
-                                                                                             : 404,
-            QStringLiteral("not served by this backend"));
+        co_return co_await product(endpoint, request, deadline);
 
     const QString name = endpoint.mid(6);
     static const QHash<QString, QString> methods{
@@ -344,6 +347,75 @@ QCoro::Task<HttpResponse> LiveRouter::messages(const HttpRequest &request, Store
     };
     const ProviderPage page = co_await withAccess(grant, call, deadline);
     co_return HttpResponse::json(QJsonObject{{QStringLiteral("data"), page.data}});
+}
+
+QCoro::Task<HttpResponse> LiveRouter::product(const QString &endpoint, const HttpRequest &request,
+                                              QDeadlineTimer deadline) {
+    const bool slack = endpoint.startsWith(QLatin1String("slack/"));
+    if (endpoint != QLatin1String("sms") && endpoint != QLatin1String("slack/exchange") &&
+        endpoint != QLatin1String("slack/callback"))
+        co_return HttpResponse::error(404, QStringLiteral("Not found"));
+    if (slack ? !m_slack : !m_sms)
+        co_return HttpResponse::error(501, QStringLiteral("not served by this backend"));
+    const QLatin1String method(endpoint == QLatin1String("slack/callback") ? "GET" : "POST");
+    if (request.method != method)
+        co_return HttpResponse::error(405, QStringLiteral("method not allowed"));
+    if (endpoint == QLatin1String("slack/callback"))
+        co_return SlackOAuth::callback(request);
+    if (slack)
+        co_return co_await slackExchange(request, deadline);
+    co_return co_await sms(request, deadline);
+}
+
+QCoro::Task<HttpResponse> LiveRouter::slackExchange(const HttpRequest &request,
+                                                    QDeadlineTimer deadline) {
+    const auto body = jsonObjectBody(request);
+    const auto code = body ? stringMember(*body, QStringLiteral("code")) : std::nullopt;
+    const auto redirect = body ? stringMember(*body, QStringLiteral("redirect_uri")) : std::nullopt;
+    if (!code || code->isEmpty() || code->size() > maxTokenChars || !redirect ||
+        redirect->size() > 2048 || !QUrl(*redirect, QUrl::StrictMode).isValid())
+        co_return HttpResponse::error(400, QStringLiteral("invalid_code"));
+    try {
+        const QString token = co_await m_slack->exchange(*code, *redirect, deadline);
+        co_return HttpResponse::json(QJsonObject{{QStringLiteral("accessToken"), token}});
+    } catch (const ProviderError &error) {
+        if (error.kind() != ProviderError::Kind::revoked)
+            throw;
+    }
+    co_return HttpResponse::error(400, QStringLiteral("invalid_code"));
+}
+
+QCoro::Task<HttpResponse> LiveRouter::sms(const HttpRequest &request, QDeadlineTimer deadline) {
+    const auto body = jsonObjectBody(request);
+    if (!body)
+        co_return HttpResponse::error(400, QStringLiteral("Request body must be a JSON object"));
+    const auto credential = stringMember(*body, QStringLiteral("credential"));
+    const auto to = stringMember(*body, QStringLiteral("to"));
+    const auto text = stringMember(*body, QStringLiteral("body"));
+    if (!credential || !to || !text)
+        co_return HttpResponse::error(400, QStringLiteral("credential, to and body are required"));
+    const auto owner = m_credentials.owner(*credential);
+    if (!owner)
+        co_return HttpResponse::error(401, QStringLiteral("Invalid credential"));
+    const auto number = SmsGateway::e164(*to);
+    if (!number)
+        co_return HttpResponse::error(400, QStringLiteral("Invalid phone number"));
+    if (text->trimmed().isEmpty() || text->size() > SmsGateway::maxBodyChars)
+        co_return HttpResponse::error(400,
+                                      QStringLiteral("The message must have 1 to %1 characters")
+                                          .arg(SmsGateway::maxBodyChars));
+    const qint64 day = QDateTime::currentSecsSinceEpoch() / 86'400;
+    const auto remaining = m_store.reserveSms(*owner, day, m_smsAllowance);
+    if (!remaining)
+        co_return HttpResponse::error(429, QStringLiteral("SMS limit reached"));
+    try {
+        co_await m_sms->send(*number, *text, deadline);
+    } catch (const ProviderError &) {
+        m_store.releaseSms(*owner, day);
+        throw;
+    }
+    co_return HttpResponse::json(
+        QJsonObject{{QStringLiteral("success"), true}, {QStringLiteral("remaining"), *remaining}});
 }
 
 QCoro::Task<HttpResponse> LiveRouter::revokeGrant(StoredGrant grant, QDeadlineTimer deadline) {

@@ -5,6 +5,8 @@
 #include "CredentialSet.h"
 #include "GrantStore.h"
 #include "HttpServer.h"
+#include "SlackOAuth.h"
+#include "SmsGateway.h"
 #include "UpstreamClient.h"
 
 #include <chrono>
@@ -13,7 +15,8 @@
 
 // The backend contract served from the providers' own APIs. Every nylas/ request must carry
 // an accepted credential as a bearer token, and a grant answers only to the credential that
-// created it (any other is told it does not exist).
+// created it (any other is told it does not exist). sms carries the credential in its body;
+// the Slack endpoints need none (Slack itself binds a code to this backend's app).
 class LiveRouter {
 public:
     // A provider call, retries included, ends within this; the app waits 60 s.
@@ -46,6 +49,10 @@ private:
     QCoro::Task<HttpResponse> messages(const HttpRequest &request, StoredGrant grant,
                                        QDeadlineTimer deadline);
     QCoro::Task<HttpResponse> revokeGrant(StoredGrant grant, QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> product(const QString &endpoint, const HttpRequest &request,
+                                      QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> sms(const HttpRequest &request, QDeadlineTimer deadline);
+    QCoro::Task<HttpResponse> slackExchange(const HttpRequest &request, QDeadlineTimer deadline);
     HttpResponse authUrl(const HttpRequest &request, const QByteArray &owner);
 
     // Runs `call` with a fresh access token, renewing it once more when the provider refuses
@@ -60,4 +67,7 @@ private:
     GrantStore &m_store;
     std::unique_ptr<CalendarProvider> m_google;
     std::unique_ptr<CalendarProvider> m_microsoft;
+    std::unique_ptr<SlackOAuth> m_slack;
+    std::unique_ptr<SmsGateway> m_sms;
+    int m_smsAllowance = 0;
 };

@@ -1,6 +1,7 @@
 #include "ProductRoutes.h"
 
 #include "RequestHelpers.h"
+#include "SlackOAuth.h"
 
 #include <QRandomGenerator>
 
@@ -18,7 +19,7 @@ std::optional<HttpResponse> ProductRoutes::handle(const QString &endpoint,
     if (endpoint == QLatin1String("slack/exchange"))
         return onlyWith("POST", [&] { return slackExchange(request); });
     if (endpoint == QLatin1String("slack/callback"))
-        return onlyWith("GET", [&] { return slackCallback(request); });
+        return onlyWith("GET", [&] { return SlackOAuth::callback(request); });
     return std::nullopt;
 }
 
@@ -52,25 +53,4 @@ HttpResponse ProductRoutes::slackExchange(const HttpRequest &request) {
         QStringLiteral("xoxp-demo-%1")
             .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
     return HttpResponse::json(QJsonObject{{QStringLiteral("accessToken"), token}});
-}
-
-// Slack sends the browser here; the app's loopback port travels at the end of "state".
-HttpResponse ProductRoutes::slackCallback(const HttpRequest &request) {
-    const QString state = queryValue(request, QStringLiteral("state")).value_or(QString());
-    const qsizetype colon = state.lastIndexOf(QLatin1Char(':'));
-    const auto port = colon < 0 ? std::nullopt : parseInteger(state.mid(colon + 1), 1, 65535);
-    if (!port)
-        return HttpResponse::html(
-            QStringLiteral("Slack sign-in failed"),
-            QStringLiteral("<h1>Slack sign-in failed</h1>\n<p>The sign-in did not say where "
-                           "Zelvane is listening. Start the Slack connection again from "
-                           "Zelvane's settings.</p>"),
-            400);
-    QList<std::pair<QString, QString>> items;
-    for (const QString &key :
-         {QStringLiteral("code"), QStringLiteral("state"), QStringLiteral("error")})
-        if (const auto value = queryValue(request, key))
-            items.append({key, *value});
-    const QUrl target(QStringLiteral("http://127.0.0.1:%1/slack/callback").arg(*port));
-    return HttpResponse::redirect(withQueryItems(target, items));
 }

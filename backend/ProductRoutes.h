@@ -19,7 +19,6 @@ public:
 private:
     HttpResponse sms(const HttpRequest &request);
     HttpResponse slackExchange(const HttpRequest &request);
-    static HttpResponse slackCallback(const HttpRequest &request);
 
     BackendState &m_state;
     std::optional<QString> m_credential;

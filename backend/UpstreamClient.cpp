@@ -11,7 +11,9 @@
 
 namespace {
 
-bool worthRetrying(const UpstreamReply &reply) {
+bool worthRetrying(const UpstreamReply &reply, UpstreamClient::Resend resend) {
+    if (resend == UpstreamClient::Resend::onlyWhenThrottled)
+        return reply.status == 429;
     return reply.status == 0 || reply.status == 429 || reply.status >= 500;
 }
 
@@ -50,12 +52,13 @@ QByteArray UpstreamClient::formBody(const QList<std::pair<QString, QString>> &fi
 }
 
 QCoro::Task<UpstreamReply> UpstreamClient::send(QByteArray verb, QNetworkRequest request,
-                                                QByteArray body, QDeadlineTimer deadline) {
+                                                QByteArray body, QDeadlineTimer deadline,
+                                                Resend resend) {
     std::chrono::milliseconds backOff = firstBackOff;
     UpstreamReply reply;
     for (int attempt = 1;; ++attempt) {
         reply = co_await sendOnce(verb, request, body, deadline);
-        if (!worthRetrying(reply) || attempt == maxAttempts)
+        if (!worthRetrying(reply, resend) || attempt == maxAttempts)
             co_return reply;
         const std::chrono::milliseconds wait = reply.retryAfter.value_or(backOff);
         if (wait.count() >= deadline.remainingTime())

@@ -19,18 +19,21 @@ struct UpstreamReply {
 // Calls a provider's HTTP API within the deadline of the request being served. Transport
 // failures, 429 and 5xx are tried again: after Retry-After when the provider names one,
 // otherwise with a doubling back-off; a wait that would pass the deadline is not taken and
-// the last answer is returned instead.
+// the last answer is returned instead. A request that must not take effect twice (a text
+// message) is sent again only after a 429, the one answer that says nothing was done.
 class UpstreamClient {
 public:
     static constexpr int maxAttempts = 4;
     static constexpr std::chrono::milliseconds firstBackOff{250};
     static constexpr qint64 maxBodyBytes = 8 * 1024 * 1024;
 
+    enum class Resend { onFailure, onlyWhenThrottled };
+
     explicit UpstreamClient(QNetworkAccessManager &network)
         : m_network(network) {}
 
     QCoro::Task<UpstreamReply> send(QByteArray verb, QNetworkRequest request, QByteArray body,
-                                    QDeadlineTimer deadline);
+                                    QDeadlineTimer deadline, Resend resend = Resend::onFailure);
 
     // An application/x-www-form-urlencoded body.
     static QByteArray formBody(const QList<std::pair<QString, QString>> &fields);

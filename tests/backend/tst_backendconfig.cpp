@@ -64,6 +64,12 @@ private slots:
         QTest::newRow("incomplete section")
             << QByteArray("[google]") << QByteArray("[sms]\naccount = AC1\n[google]")
             << u"sms.token is missing"_s;
+        for (const char *limit : {"0", "10001", "many"})
+            QTest::addRow("daily limit %s", limit)
+                << QByteArray("[google]")
+                << "[sms]\naccount = AC1\ntoken = t\nsender = +15005550006\ndaily_limit = " +
+                       QByteArray(limit) + "\n[google]"
+                << u"sms.daily_limit must be a number from 1 to 10000"_s;
     }
     void badFile() {
         QFETCH(QByteArray, from);

@@ -3,6 +3,7 @@
 #include "BackendProcess.h"
 #include "FakeGoogle.h"
 #include "FakeMicrosoft.h"
+#include "FakeSlackAndSms.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -106,8 +107,10 @@ class TestLiveBackend : public QObject {
     QTemporaryDir m_dir;
     FakeGoogle m_google;
     FakeMicrosoft m_microsoft;
+    FakeSlackAndSms m_slackSms;
     std::unique_ptr<BackendProcess> m_backend;
     const QString m_redirect = u"http://127.0.0.1:8976/nylas/callback"_s;
+    static constexpr int smsAllowance = 3;
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
@@ -120,10 +123,18 @@ class TestLiveBackend : public QObject {
             u"[microsoft]\nclient_id = %1\nclient_secret = %2\nlogin_origin = %3\n"
             "graph_origin = %3\n"_s.arg(FakeMicrosoft::clientId, FakeMicrosoft::clientSecret,
                                         m_microsoft.origin());
+        const QString slack = u"[slack]\nclient_id = %1\nclient_secret = %2\norigin = %3\n"_s.arg(
+            FakeSlackAndSms::slackClientId, FakeSlackAndSms::slackClientSecret,
+            m_slackSms.origin());
+        const QString sms =
+            u"[sms]\naccount = %1\ntoken = %2\nsender = %3\ndaily_limit = %4\norigin = %5\n"_s
+                .arg(FakeSlackAndSms::account, FakeSlackAndSms::authToken, FakeSlackAndSms::sender)
+                .arg(smsAllowance)
+                .arg(m_slackSms.origin());
         return (u"# a test backend\n[server]\npublic_url = https://zelvane.example.test\n"
                 "port = 0\ndatabase = %1\ntoken_key_file = %2\ncredentials_file = %3\n\n"_s.arg(
                     path(u"grants.sqlite"_s), path(u"token.key"_s), path(u"credentials"_s)) +
-                google + microsoft)
+                google + microsoft + slack + sms)
             .toUtf8();
     }
 
@@ -179,6 +190,7 @@ private slots:
         QVERIFY(m_dir.isValid());
         QVERIFY(m_google.start());
         QVERIFY(m_microsoft.start());
+        QVERIFY(m_slackSms.start());
     }
 
     void init() {
@@ -195,6 +207,8 @@ private slots:
         m_google.vanished.clear();
         m_google.messageFaults.clear();
         m_microsoft.mail = graphMessages();
+        m_slackSms.slackFaults.clear();
+        m_slackSms.smsFaults.clear();
         m_google.revokedTokens.clear();
         m_google.validRefresh.clear();
         m_google.validAccess.clear();
@@ -527,6 +541,165 @@ private slots:
             QCOMPARE(FakeGoogle::query(lists.first()).queryItemValue(u"maxResults"_s), u"50"_s);
     }
 
+    // slack/exchange turns the code into the user's token through oauth.v2.access with the
+    // backend's app; codes Slack refuses are the app's error, everything else is upstream's.
+    void slackExchange_data() {
+        using Response = FakeSlackAndSms::Response;
+        QTest::addColumn<QString>("redirect");
+        QTest::addColumn<QList<Response>>("faults");
+        QTest::addColumn<bool>("spendFirst");
+        QTest::addColumn<int>("status");
+        Response limited = Response::json(R"({"ok":false,"error":"ratelimited"})", 429);
+        limited.headers = {{"Retry-After", "1"}};
+        const QString callback = FakeSlackAndSms::callback;
+        QTest::newRow("good code") << callback << QList<Response>() << false << 200;
+        QTest::newRow("code used twice") << callback << QList<Response>() << true << 400;
+        QTest::newRow("other redirect")
+            << u"https://elsewhere.test/cb"_s << QList<Response>() << false << 400;
+        QTest::newRow("rate limited once") << callback << QList<Response>{limited} << false << 200;
+        QTest::newRow("app refused")
+            << callback
+            << QList<Response>{Response::json(R"({"ok":false,"error":"bad_client_secret"})")}
+            << false << 502;
+        QTest::newRow("no user token")
+            << callback
+            << QList<Response>{Response::json(R"({"ok":true,"access_token":"xoxb-bot"})")} << false
+            << 502;
+        QTest::newRow("not JSON") << callback << QList<Response>{Response::json("<html>")} << false
+                                  << 502;
+    }
+    void slackExchange() {
+        QFETCH(QString, redirect);
+        QFETCH(QList<FakeSlackAndSms::Response>, faults);
+        QFETCH(bool, spendFirst);
+        QFETCH(int, status);
+        const QString code = m_slackSms.issueCode();
+        const QJsonObject body{{"code", code}, {"redirect_uri", redirect}};
+        if (spendFirst)
+            QCOMPARE(api("POST", u"slack/exchange"_s, body, {}).status, 200);
+        m_slackSms.slackFaults = faults;
+        const BackendProcess::Reply reply = api("POST", u"slack/exchange"_s, body, {});
+        QCOMPARE(reply.status, status);
+        if (status == 200)
+            QCOMPARE(reply.json(), (QJsonObject{{"accessToken", FakeSlackAndSms::userToken}}));
+        const QUrlQuery sent = m_slackSms.formsTo(FakeSlackAndSms::accessPath).last();
+        QCOMPARE(sent.queryItemValue(u"code"_s, QUrl::FullyDecoded), code);
+        QCOMPARE(sent.queryItemValue(u"client_id"_s, QUrl::FullyDecoded),
+                 FakeSlackAndSms::slackClientId);
+    }
+
+    // Slack's redirect reaches the app's listener, whose port ends "state"; the request must be
+    // well formed before anything is asked of Slack.
+    void slackCallbackAndMalformedExchange() {
+        const BackendProcess::Reply back =
+            api("GET", u"slack/callback?code=c-1&state=0f1e2d3c:43117"_s, {}, {});
+        QCOMPARE(back.status, 302);
+        QCOMPARE(back.location.toString(),
+                 u"http://127.0.0.1:43117/slack/callback?code=c-1&state=0f1e2d3c:43117"_s);
+        QCOMPARE(api("GET", u"slack/callback?code=c-1&state=nothing"_s, {}, {}).status, 400);
+        QCOMPARE(api("POST", u"slack/callback"_s, {}, {}).status, 405);
+        const qsizetype before = m_slackSms.requestsTo(FakeSlackAndSms::accessPath).size();
+        for (const QJsonObject &body :
+             {QJsonObject{{"code", "x"}}, QJsonObject{{"code", 5}, {"redirect_uri", "https://a"}},
+              QJsonObject{{"code", QString(5000, u'c')}, {"redirect_uri", "https://a"}}})
+            QCOMPARE(api("POST", u"slack/exchange"_s, body, {}).status, 400);
+        QCOMPARE(m_slackSms.requestsTo(FakeSlackAndSms::accessPath).size(), before);
+    }
+
+    // sms sends through the gateway as Twilio's Messages resource: the number in E.164, the
+    // configured sender, Basic authentication. Refusals are the app's error (with the body's
+    // text), and a message the gateway may have taken is never sent twice.
+    void sms_data() {
+        using Response = FakeSlackAndSms::Response;
+        QTest::addColumn<QByteArray>("credential");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<Response>>("faults");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("gatewayCalls");
+        QTest::addColumn<QString>("error");
+        Response limited = Response::json(R"({"code":20429,"message":"Too Many Requests"})", 429);
+        limited.headers = {{"Retry-After", "1"}};
+        const QString hello = u"Design review in 5 min"_s;
+        QTest::newRow("sent") << credentialA << u"+49 170 123-4567"_s << hello << QList<Response>()
+                              << 200 << 1 << QString();
+        QTest::newRow("international prefix") << credentialB << u"0044 (20) 7946.0018"_s << hello
+                                              << QList<Response>() << 200 << 1 << QString();
+        QTest::newRow("unknown credential")
+            << QByteArray("cred-unknown-0123456789abcdef") << u"+4917012345"_s << hello
+            << QList<Response>() << 401 << 0 << u"Invalid credential"_s;
+        QTest::newRow("not a number") << credentialA << u"call me"_s << hello << QList<Response>()
+                                      << 400 << 0 << u"Invalid phone number"_s;
+        QTest::newRow("empty text")
+            << credentialA << u"+4917012345"_s << u" "_s << QList<Response>() << 400 << 0
+            << u"The message must have 1 to 1600 characters"_s;
+        QTest::newRow("refused number")
+            << credentialA << u"+4917012345"_s << hello
+            << QList<Response>{Response::json(
+                   R"({"code":21614,"message":"not a mobile number","status":400})", 400)}
+            << 400 << 1 << u"The SMS gateway refused the message (error 21614)"_s;
+        QTest::newRow("throttled once") << credentialA << u"+4917012345"_s << hello
+                                        << QList<Response>{limited} << 200 << 2 << QString();
+        QTest::newRow("gateway failing")
+            << credentialA << u"+4917012345"_s << hello
+            << QList<Response>{Response::json(R"({"code":20500})", 500)} << 502 << 1
+            << u"upstream_error"_s;
+        QTest::newRow("answer not JSON") << credentialA << u"+4917012345"_s << hello
+                                         << QList<Response>{Response::json("<Response/>", 201)}
+                                         << 502 << 1 << u"upstream_error"_s;
+    }
+    void sms() {
+        QFETCH(QByteArray, credential);
+        QFETCH(QString, to);
+        QFETCH(QString, text);
+        QFETCH(QList<FakeSlackAndSms::Response>, faults);
+        QFETCH(int, status);
+        QFETCH(int, gatewayCalls);
+        QFETCH(QString, error);
+        m_slackSms.smsFaults = faults;
+        const qsizetype before = m_slackSms.requestsTo(FakeSlackAndSms::messagesPath).size();
+        const BackendProcess::Reply reply =
+            api("POST", u"sms"_s,
+                {{"credential", QString::fromLatin1(credential)}, {"to", to}, {"body", text}}, {});
+        QCOMPARE(reply.status, status);
+        const auto calls = m_slackSms.formsTo(FakeSlackAndSms::messagesPath).mid(before);
+        QCOMPARE(int(calls.size()), gatewayCalls);
+        if (status != 200) {
+            QCOMPARE(reply.json()[u"error"_s].toString(), error);
+            return;
+        }
+        QCOMPARE(reply.json(), (QJsonObject{{"success", true}, {"remaining", smsAllowance - 1}}));
+        const QUrlQuery sent = calls.last();
+        QVERIFY(QRegularExpression(u"^\\+[0-9]+$"_s)
+                    .match(sent.queryItemValue(u"To"_s, QUrl::FullyDecoded))
+                    .hasMatch());
+        QCOMPARE(sent.queryItemValue(u"From"_s, QUrl::FullyDecoded), FakeSlackAndSms::sender);
+        QCOMPARE(sent.queryItemValue(u"Body"_s, QUrl::FullyDecoded), text);
+    }
+
+    // Each credential has its own allowance a day, kept in the database: a failed send gives
+    // its message back, and the count survives a restart.
+    void smsAllowanceIsPerCredential() {
+        const auto send = [this](const QByteArray &credential) {
+            return api("POST", u"sms"_s,
+                       {{"credential", QString::fromLatin1(credential)},
+                        {"to", "+4917012345"},
+                        {"body", "hi"}},
+                       {});
+        };
+        m_slackSms.smsFaults = {FakeSlackAndSms::Response::json("{}", 503)};
+        QCOMPARE(send(credentialA).status, 502);
+        QCOMPARE(send(credentialA).json()[u"remaining"_s].toInt(), smsAllowance - 1);
+        m_backend->stop();
+        QVERIFY(startBackend());
+        QCOMPARE(send(credentialA).json()[u"remaining"_s].toInt(), smsAllowance - 2);
+        QCOMPARE(send(credentialA).json()[u"remaining"_s].toInt(), 0);
+        const BackendProcess::Reply refused = send(credentialA);
+        QCOMPARE(refused.status, 429);
+        QCOMPARE(refused.json()[u"error"_s].toString(), u"SMS limit reached"_s);
+        QCOMPARE(send(credentialB).json()[u"remaining"_s].toInt(), smsAllowance - 1);
+    }
+
     // A grant answers only to the credential that made it; anything else is unauthorised.
     void grantBelongsToItsCredential_data() {
         QTest::addColumn<QByteArray>("credential");
@@ -723,11 +896,40 @@ private slots:
         m_google.refuseAccess = 1;
         QCOMPARE(events(grantId).status, 200);
         QCOMPARE(api("DELETE", u"nylas/grant"_s, {{"grant_id", grantId}}).status, 200);
+        const QString slackCode = m_slackSms.issueCode();
+        m_slackSms.slackFaults = {
+            FakeSlackAndSms::Response::json(R"({"ok":false,"error":"bad_client_secret"})")};
+        QCOMPARE(api("POST", u"slack/exchange"_s,
+                     {{"code", slackCode}, {"redirect_uri", FakeSlackAndSms::callback}}, {})
+                     .status,
+                 502);
+        QCOMPARE(api("POST", u"slack/exchange"_s,
+                     {{"code", slackCode}, {"redirect_uri", FakeSlackAndSms::callback}}, {})
+                     .status,
+                 200);
+        m_slackSms.smsFaults = {FakeSlackAndSms::Response::json("{}", 500)};
+        QCOMPARE(api("POST", u"sms"_s,
+                     {{"credential", QString::fromLatin1(credentialB)},
+                      {"to", "+4917012345"},
+                      {"body", "Design review in 5 min"}},
+                     {})
+                     .status,
+                 502);
         m_backend->stop();
         const QByteArray log = m_backend->errorOutput();
-        QVERIFY2(log.contains("nylas/events"), log.constData());
-        QStringList secrets{code, QString::fromLatin1(credentialA), FakeGoogle::clientSecret,
-                            grantId, QUrlQuery(authUrl).queryItemValue(u"state"_s)};
+        QVERIFY2(log.contains("nylas/events") && log.contains("slack/exchange"), log.constData());
+        QStringList secrets{code,
+                            QString::fromLatin1(credentialA),
+                            QString::fromLatin1(credentialB),
+                            FakeGoogle::clientSecret,
+                            grantId,
+                            QUrlQuery(authUrl).queryItemValue(u"state"_s),
+                            slackCode,
+                            FakeSlackAndSms::userToken,
+                            FakeSlackAndSms::slackClientSecret,
+                            FakeSlackAndSms::authToken,
+                            u"+4917012345"_s,
+                            u"Design review"_s};
         secrets += m_google.issuedTokens;
         for (const QString &secret : secrets)
             QVERIFY2(!log.contains(secret.toUtf8()), qPrintable(secret));
