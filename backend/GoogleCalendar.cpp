@@ -11,17 +11,8 @@ using namespace ProviderJson;
 
 namespace {
 
-const QByteArray post = QByteArrayLiteral("POST");
-
 QString rfc3339(qint64 secs) {
     return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(Qt::ISODate);
-}
-
-[[noreturn]] void upstreamFailure(const QString &what, int status) {
-    qCWarning(lcBackend) << "Google" << what << "answered" << status;
-    throw ProviderError(
-        ProviderError::Kind::upstream,
-        QStringLiteral("Google %1 failed (%2)").arg(what).arg(status).toStdString());
 }
 
 QString participantStatus(const QString &responseStatus) {
@@ -139,87 +130,30 @@ void insertIfSet(QJsonObject &record, const QString &key, const std::optional<QS
 
 } // namespace
 
-QUrl GoogleCalendar::authorizationUrl(const QString &redirectUri, const QString &state,
-                                      const QString &codeChallenge) const {
+QUrl GoogleCalendar::consentPage() const {
     QUrl url = m_settings.authOrigin;
     url.setPath(url.path() + QStringLiteral("/o/oauth2/v2/auth"));
-    QUrlQuery query;
-    for (const auto &[key, value] : QList<std::pair<QString, QString>>{
-             {QStringLiteral("client_id"), m_settings.client.clientId},
-             {QStringLiteral("redirect_uri"), redirectUri},
-             {QStringLiteral("response_type"), QStringLiteral("code")},
-             {QStringLiteral("scope"), scopes},
-             {QStringLiteral("access_type"), QStringLiteral("offline")},
-             {QStringLiteral("prompt"), QStringLiteral("consent")},
-             {QStringLiteral("state"), state},
-             {QStringLiteral("code_challenge"), codeChallenge},
-             {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}})
-        query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
-    url.setQuery(query);
     return url;
 }
 
-QCoro::Task<IssuedTokens> GoogleCalendar::exchangeCode(QString code, QString redirectUri,
-                                                       QString verifier, QDeadlineTimer deadline) {
-    QList<std::pair<QString, QString>> form;
-    form.append({QStringLiteral("grant_type"), QStringLiteral("authorization_code")});
-    form.append({QStringLiteral("code"), code});
-    form.append({QStringLiteral("redirect_uri"), redirectUri});
-    form.append({QStringLiteral("code_verifier"), verifier});
-    co_return co_await requestTokens(form, deadline);
-}
-
-QCoro::Task<IssuedTokens> GoogleCalendar::refresh(QString refreshToken, QDeadlineTimer deadline) {
-    QList<std::pair<QString, QString>> form;
-    form.append({QStringLiteral("grant_type"), QStringLiteral("refresh_token")});
-    form.append({QStringLiteral("refresh_token"), refreshToken});
-    co_return co_await requestTokens(form, deadline);
-}
-
-QCoro::Task<IssuedTokens> GoogleCalendar::requestTokens(QList<std::pair<QString, QString>> form,
-                                                        QDeadlineTimer deadline) {
-    form.append({QStringLiteral("client_id"), m_settings.client.clientId});
-    form.append({QStringLiteral("client_secret"), m_settings.client.clientSecret});
+QUrl GoogleCalendar::tokenEndpoint() const {
     QUrl url = m_settings.tokenOrigin;
     url.setPath(url.path() + QStringLiteral("/token"));
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const UpstreamReply reply =
-        co_await m_upstream.send(post, request, UpstreamClient::formBody(form), deadline);
-    if (reply.status == 400 || reply.status == 401) {
-        // invalid_grant: the code or refresh token is spent, expired or revoked. Anything
-        // else at this endpoint (invalid_client, ...) is the backend's own setup.
-        const QJsonObject error = object(reply.body);
-        if (error.value(QStringLiteral("error")).toString() == QLatin1String("invalid_grant"))
-            throw ProviderError(ProviderError::Kind::revoked, "Google refused the grant");
-    }
-    if (reply.status != 200)
-        upstreamFailure(QStringLiteral("token endpoint"), reply.status);
-    const QJsonObject answer = object(reply.body);
-    IssuedTokens tokens;
-    tokens.accessToken = requiredString(answer, QStringLiteral("access_token"));
-    tokens.refreshToken =
-        optionalString(answer, QStringLiteral("refresh_token")).value_or(QString());
-    const QJsonValue expiresIn = answer.value(QStringLiteral("expires_in"));
-    if (!expiresIn.isDouble() || expiresIn.toDouble() <= 0)
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: expires_in");
-    tokens.expiresSecs = QDateTime::currentSecsSinceEpoch() + qint64(expiresIn.toDouble());
-    if (const auto idToken = optionalString(answer, QStringLiteral("id_token")))
-        tokens.email = idTokenEmail(*idToken).value_or(QString());
-    co_return tokens;
+    return url;
+}
+
+// Offline access gives a refresh token; consent asks again so a second sign-in gets one too.
+OAuthProvider::Fields GoogleCalendar::consentExtras() const {
+    return {{QStringLiteral("access_type"), QStringLiteral("offline")},
+            {QStringLiteral("prompt"), QStringLiteral("consent")}};
 }
 
 QCoro::Task<bool> GoogleCalendar::revoke(QString refreshToken, QDeadlineTimer deadline) {
     QUrl url = m_settings.tokenOrigin;
     url.setPath(url.path() + QStringLiteral("/revoke"));
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
-    QList<std::pair<QString, QString>> form;
-    form.append({QStringLiteral("token"), refreshToken});
-    const UpstreamReply reply =
-        co_await m_upstream.send(post, request, UpstreamClient::formBody(form), deadline);
+    const UpstreamClient::Form form{{QStringLiteral("token"), refreshToken}};
+    const QNetworkRequest request(url);
+    const UpstreamReply reply = co_await upstream().postForm(request, form, deadline);
     // 400 (invalid_token): already revoked or expired, which is what was wanted.
     co_return reply.status == 200 || reply.status == 400;
 }
@@ -229,17 +163,8 @@ QCoro::Task<QJsonObject> GoogleCalendar::get(QString path, QUrlQuery query, QStr
     QUrl url = m_settings.apiOrigin;
     url.setPath(url.path() + path);
     url.setQuery(query);
-    QNetworkRequest request(url);
-    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
-    const UpstreamReply reply =
-        co_await m_upstream.send(QByteArrayLiteral("GET"), request, QByteArray(), deadline);
-    if (reply.status == 401)
-        throw ProviderError(ProviderError::Kind::unauthorized, "Google refused the access token");
-    if (reply.status == 404 || reply.status == 410)
-        throw ProviderError(ProviderError::Kind::notFound, "not found at Google");
-    if (reply.status != 200)
-        upstreamFailure(path.section(u'/', 0, 3), reply.status);
-    co_return object(reply.body);
+    const QNetworkRequest request(url);
+    co_return co_await getJson(request, accessToken, deadline);
 }
 
 QCoro::Task<ProviderPage> GoogleCalendar::calendars(QString accessToken,
@@ -253,7 +178,7 @@ QCoro::Task<ProviderPage> GoogleCalendar::calendars(QString accessToken,
     const QString path = QStringLiteral("/calendar/v3/users/me/calendarList");
     const QJsonObject answer = co_await get(path, query, accessToken, deadline);
     ProviderPage page;
-    for (const QJsonValue &item : answer.value(QStringLiteral("items")).toArray())
+    for (const QJsonValue &item : optionalArray(answer, QStringLiteral("items")))
         page.data.append(calendarRecord(item.toObject()));
     page.nextCursor = optionalString(answer, QStringLiteral("nextPageToken"));
     co_return page;
@@ -278,11 +203,8 @@ QCoro::Task<ProviderPage> GoogleCalendar::events(QString accessToken, EventQuery
     const QString path = QStringLiteral("/calendar/v3/calendars/%1/events")
                              .arg(QString::fromLatin1(QUrl::toPercentEncoding(request.calendarId)));
     const QJsonObject answer = co_await get(path, query, accessToken, deadline);
-    const QJsonValue items = answer.value(QStringLiteral("items"));
-    if (!items.isArray() && !items.isUndefined())
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: items");
     ProviderPage page;
-    for (const QJsonValue &item : items.toArray())
+    for (const QJsonValue &item : optionalArray(answer, QStringLiteral("items")))
         page.data.append(eventRecord(item.toObject(), request.calendarId));
     page.nextCursor = optionalString(answer, QStringLiteral("nextPageToken"));
     co_return page;
@@ -359,12 +281,10 @@ QCoro::Task<ProviderPage> GoogleCalendar::messages(QString accessToken, MessageQ
     query.addQueryItem(QStringLiteral("maxResults"), QString::number(request.limit));
     const QJsonObject answer =
         co_await get(QStringLiteral("/gmail/v1/users/me/messages"), query, accessToken, deadline);
-    const QJsonValue found = answer.value(QStringLiteral("messages"));
-    if (!found.isArray() && !found.isUndefined())
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: messages");
+    const QJsonArray found = optionalArray(answer, QStringLiteral("messages"));
     // Gmail lists only ids: the metadata reads run side by side.
     std::vector<QCoro::Task<std::optional<QJsonObject>>> reads;
-    for (const QJsonValue &item : found.toArray()) {
+    for (const QJsonValue &item : found) {
         if (int(reads.size()) == request.limit)
             break;
         reads.push_back(
@@ -417,11 +337,9 @@ QJsonObject GoogleCalendar::messageRecord(const QJsonObject &item) {
                                 "malformed provider answer: internalDate");
         record.insert(QStringLiteral("date"), millis / 1000);
     }
-    const QJsonValue headers =
-        optionalObject(item, QStringLiteral("payload")).value(QStringLiteral("headers"));
-    if (!headers.isArray() && !headers.isUndefined())
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: headers");
-    for (const QJsonValue &value : headers.toArray()) {
+    const QJsonArray headers =
+        optionalArray(optionalObject(item, QStringLiteral("payload")), QStringLiteral("headers"));
+    for (const QJsonValue &value : headers) {
         const QJsonObject header = value.toObject();
         const QString name = optionalString(header, QStringLiteral("name")).value_or(QString());
         const QString text = optionalString(header, QStringLiteral("value")).value_or(QString());

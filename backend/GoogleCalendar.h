@@ -1,8 +1,7 @@
 #pragma once
 
 #include "BackendConfig.h"
-#include "CalendarProvider.h"
-#include "UpstreamClient.h"
+#include "OAuthProvider.h"
 
 #include <QJsonObject>
 #include <QUrlQuery>
@@ -10,21 +9,16 @@
 // Google through its OAuth 2.0 endpoints, Calendar API v3 (calendarList, events.list with
 // single events ordered by start, cancelled ones included) and the Gmail API (messages.list
 // with a search, then each message's metadata).
-class GoogleCalendar : public CalendarProvider {
+class GoogleCalendar : public OAuthProvider {
 public:
-    static inline const QString scopes =
+    static inline const QString defaultScopes =
         QStringLiteral("openid email https://www.googleapis.com/auth/calendar.readonly "
                        "https://www.googleapis.com/auth/gmail.readonly");
 
     GoogleCalendar(GoogleSettings settings, UpstreamClient &upstream)
-        : m_settings(std::move(settings))
-        , m_upstream(upstream) {}
+        : OAuthProvider("Google", settings.client, upstream)
+        , m_settings(std::move(settings)) {}
 
-    QUrl authorizationUrl(const QString &redirectUri, const QString &state,
-                          const QString &codeChallenge) const override;
-    QCoro::Task<IssuedTokens> exchangeCode(QString code, QString redirectUri, QString verifier,
-                                           QDeadlineTimer deadline) override;
-    QCoro::Task<IssuedTokens> refresh(QString refreshToken, QDeadlineTimer deadline) override;
     QCoro::Task<bool> revoke(QString refreshToken, QDeadlineTimer deadline) override;
     QCoro::Task<ProviderPage> calendars(QString accessToken, std::optional<QString> pageToken,
                                         QDeadlineTimer deadline) override;
@@ -38,9 +32,13 @@ public:
     static QJsonObject eventRecord(const QJsonObject &item, const QString &calendarId);
     static QJsonObject messageRecord(const QJsonObject &item);
 
+protected:
+    QUrl consentPage() const override;
+    QUrl tokenEndpoint() const override;
+    QString scopes() const override { return defaultScopes; }
+    Fields consentExtras() const override;
+
 private:
-    QCoro::Task<IssuedTokens> requestTokens(QList<std::pair<QString, QString>> form,
-                                            QDeadlineTimer deadline);
     QCoro::Task<QJsonObject> get(QString path, QUrlQuery query, QString accessToken,
                                  QDeadlineTimer deadline);
     // One message's metadata; nothing when it was deleted since the search listed it.
@@ -48,5 +46,4 @@ private:
                                                     QDeadlineTimer deadline);
 
     GoogleSettings m_settings;
-    UpstreamClient &m_upstream;
 };

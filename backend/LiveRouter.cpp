@@ -45,6 +45,18 @@ std::optional<QString> bearer(const HttpRequest &request) {
     return value.mid(7);
 }
 
+// The contract's list: "data", and "next_cursor" when there is more.
+HttpResponse envelope(const ProviderPage &page) {
+    QJsonObject body{{QStringLiteral("data"), page.data}};
+    if (page.nextCursor)
+        body.insert(QStringLiteral("next_cursor"), *page.nextCursor);
+    return HttpResponse::json(body);
+}
+
+bool validPageToken(const std::optional<QString> &token) {
+    return !token || (!token->isEmpty() && token->size() <= LiveRouter::maxTokenChars);
+}
+
 HttpResponse upstreamError() {
     return HttpResponse::error(502, QStringLiteral("upstream_error"));
 }
@@ -277,7 +289,7 @@ QCoro::Task<ProviderPage> LiveRouter::withAccess(StoredGrant grant, ProviderCall
 QCoro::Task<HttpResponse> LiveRouter::calendars(const HttpRequest &request, StoredGrant grant,
                                                 QDeadlineTimer deadline) {
     const auto pageToken = queryValue(request, QStringLiteral("page_token"));
-    if (pageToken && (pageToken->isEmpty() || pageToken->size() > maxTokenChars))
+    if (!validPageToken(pageToken))
         co_return HttpResponse::error(400, QStringLiteral("invalid page_token"));
     CalendarProvider *calendar = provider(grant.provider);
     // Named, not a temporary: GCC 12 destroys a temporary argument of a coroutine twice when
@@ -285,11 +297,7 @@ QCoro::Task<HttpResponse> LiveRouter::calendars(const HttpRequest &request, Stor
     const ProviderCall call = [calendar, pageToken, deadline](QString token) {
         return calendar->calendars(std::move(token), pageToken, deadline);
     };
-    const ProviderPage page = co_await withAccess(grant, call, deadline);
-    QJsonObject envelope{{QStringLiteral("data"), page.data}};
-    if (page.nextCursor)
-        envelope.insert(QStringLiteral("next_cursor"), *page.nextCursor);
-    co_return HttpResponse::json(envelope);
+    co_return envelope(co_await withAccess(grant, call, deadline));
 }
 
 QCoro::Task<HttpResponse> LiveRouter::events(const HttpRequest &request, StoredGrant grant,
@@ -315,18 +323,14 @@ QCoro::Task<HttpResponse> LiveRouter::events(const HttpRequest &request, StoredG
         query.limit = int(*value);
     }
     query.pageToken = queryValue(request, QStringLiteral("page_token"));
-    if (query.pageToken && (query.pageToken->isEmpty() || query.pageToken->size() > maxTokenChars))
+    if (!validPageToken(query.pageToken))
         co_return HttpResponse::error(400, QStringLiteral("invalid page_token"));
 
     CalendarProvider *calendar = provider(grant.provider);
     const ProviderCall call = [calendar, query, deadline](QString token) {
         return calendar->events(std::move(token), query, deadline);
     };
-    const ProviderPage page = co_await withAccess(grant, call, deadline);
-    QJsonObject envelope{{QStringLiteral("data"), page.data}};
-    if (page.nextCursor)
-        envelope.insert(QStringLiteral("next_cursor"), *page.nextCursor);
-    co_return HttpResponse::json(envelope);
+    co_return envelope(co_await withAccess(grant, call, deadline));
 }
 
 QCoro::Task<HttpResponse> LiveRouter::messages(const HttpRequest &request, StoredGrant grant,
@@ -345,8 +349,7 @@ QCoro::Task<HttpResponse> LiveRouter::messages(const HttpRequest &request, Store
     const ProviderCall call = [mail, query, deadline](QString token) {
         return mail->messages(std::move(token), query, deadline);
     };
-    const ProviderPage page = co_await withAccess(grant, call, deadline);
-    co_return HttpResponse::json(QJsonObject{{QStringLiteral("data"), page.data}});
+    co_return envelope(co_await withAccess(grant, call, deadline));
 }
 
 QCoro::Task<HttpResponse> LiveRouter::product(const QString &endpoint, const HttpRequest &request,

@@ -11,9 +11,6 @@ using namespace ProviderJson;
 
 namespace {
 
-const QByteArray post = QByteArrayLiteral("POST");
-const QByteArray getVerb = QByteArrayLiteral("GET");
-
 QString graphTime(qint64 secs) {
     return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(Qt::ISODate);
 }
@@ -50,86 +47,27 @@ std::optional<QJsonObject> person(const QJsonObject &holder) {
     return who;
 }
 
-[[noreturn]] void upstreamFailure(const char *what, int status) {
-    qCWarning(lcBackend) << "Microsoft" << what << "answered" << status;
-    throw ProviderError(ProviderError::Kind::upstream, QStringLiteral("Microsoft %1 failed (%2)")
-                                                           .arg(QLatin1String(what))
-                                                           .arg(status)
-                                                           .toStdString());
-}
-
 } // namespace
 
-QUrl MicrosoftCalendar::authorizationUrl(const QString &redirectUri, const QString &state,
-                                         const QString &codeChallenge) const {
+QUrl MicrosoftCalendar::consentPage() const {
     QUrl url = m_settings.loginOrigin;
     url.setPath(url.path() + QStringLiteral("/common/oauth2/v2.0/authorize"));
-    QUrlQuery query;
-    for (const auto &[key, value] : QList<std::pair<QString, QString>>{
-             {QStringLiteral("client_id"), m_settings.client.clientId},
-             {QStringLiteral("response_type"), QStringLiteral("code")},
-             {QStringLiteral("redirect_uri"), redirectUri},
-             {QStringLiteral("response_mode"), QStringLiteral("query")},
-             {QStringLiteral("scope"), scopes},
-             {QStringLiteral("state"), state},
-             {QStringLiteral("code_challenge"), codeChallenge},
-             {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}})
-        query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
-    url.setQuery(query);
     return url;
 }
 
-QCoro::Task<IssuedTokens> MicrosoftCalendar::exchangeCode(QString code, QString redirectUri,
-                                                          QString verifier,
-                                                          QDeadlineTimer deadline) {
-    QList<std::pair<QString, QString>> form;
-    form.append({QStringLiteral("grant_type"), QStringLiteral("authorization_code")});
-    form.append({QStringLiteral("code"), code});
-    form.append({QStringLiteral("redirect_uri"), redirectUri});
-    form.append({QStringLiteral("code_verifier"), verifier});
-    co_return co_await requestTokens(form, deadline);
-}
-
-QCoro::Task<IssuedTokens> MicrosoftCalendar::refresh(QString refreshToken,
-                                                     QDeadlineTimer deadline) {
-    QList<std::pair<QString, QString>> form;
-    form.append({QStringLiteral("grant_type"), QStringLiteral("refresh_token")});
-    form.append({QStringLiteral("refresh_token"), refreshToken});
-    co_return co_await requestTokens(form, deadline);
-}
-
-QCoro::Task<IssuedTokens> MicrosoftCalendar::requestTokens(QList<std::pair<QString, QString>> form,
-                                                           QDeadlineTimer deadline) {
-    form.append({QStringLiteral("client_id"), m_settings.client.clientId});
-    form.append({QStringLiteral("client_secret"), m_settings.client.clientSecret});
-    form.append({QStringLiteral("scope"), scopes});
+QUrl MicrosoftCalendar::tokenEndpoint() const {
     QUrl url = m_settings.loginOrigin;
     url.setPath(url.path() + QStringLiteral("/common/oauth2/v2.0/token"));
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
-    const QByteArray body = UpstreamClient::formBody(form);
-    const UpstreamReply reply = co_await m_upstream.send(post, request, body, deadline);
-    if (reply.status == 400 || reply.status == 401) {
-        const QJsonObject error = object(reply.body);
-        if (error.value(QStringLiteral("error")).toString() == QLatin1String("invalid_grant"))
-            throw ProviderError(ProviderError::Kind::revoked, "Microsoft refused the grant");
-    }
-    if (reply.status != 200)
-        upstreamFailure("token endpoint", reply.status);
-    const QJsonObject answer = object(reply.body);
-    IssuedTokens tokens;
-    tokens.accessToken = requiredString(answer, QStringLiteral("access_token"));
-    // Microsoft rotates refresh tokens: each refresh may bring a new one.
-    tokens.refreshToken =
-        optionalString(answer, QStringLiteral("refresh_token")).value_or(QString());
-    const QJsonValue expiresIn = answer.value(QStringLiteral("expires_in"));
-    if (!expiresIn.isDouble() || expiresIn.toDouble() <= 0)
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: expires_in");
-    tokens.expiresSecs = QDateTime::currentSecsSinceEpoch() + qint64(expiresIn.toDouble());
-    if (const auto idToken = optionalString(answer, QStringLiteral("id_token")))
-        tokens.email = idTokenEmail(*idToken).value_or(QString());
-    co_return tokens;
+    return url;
+}
+
+OAuthProvider::Fields MicrosoftCalendar::consentExtras() const {
+    return {{QStringLiteral("response_mode"), QStringLiteral("query")}};
+}
+
+// The identity platform wants the scopes again with every token request.
+OAuthProvider::Fields MicrosoftCalendar::tokenExtras() const {
+    return {{QStringLiteral("scope"), defaultScopes}};
 }
 
 // The identity platform has no endpoint that revokes one refresh token for an app (only every
@@ -157,18 +95,8 @@ std::optional<QUrl> MicrosoftCalendar::nextLink(const QString &cursor) const {
 QCoro::Task<QJsonObject> MicrosoftCalendar::get(QUrl url, QString accessToken,
                                                 QDeadlineTimer deadline) {
     QNetworkRequest request(url);
-    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
     request.setRawHeader("Prefer", "outlook.timezone=\"UTC\"");
-    const QByteArray none;
-    const UpstreamReply reply = co_await m_upstream.send(getVerb, request, none, deadline);
-    if (reply.status == 401)
-        throw ProviderError(ProviderError::Kind::unauthorized,
-                            "Microsoft refused the access token");
-    if (reply.status == 404)
-        throw ProviderError(ProviderError::Kind::notFound, "not found at Microsoft");
-    if (reply.status != 200)
-        upstreamFailure("Graph", reply.status);
-    co_return object(reply.body);
+    co_return co_await getJson(request, accessToken, deadline);
 }
 
 ProviderPage MicrosoftCalendar::page(const QJsonObject &answer, QJsonArray data) {
@@ -189,11 +117,9 @@ QCoro::Task<ProviderPage> MicrosoftCalendar::calendars(QString accessToken,
         url = *link;
     }
     const QJsonObject answer = co_await get(url, accessToken, deadline);
-    const QJsonValue items = answer.value(QStringLiteral("value"));
-    if (!items.isArray())
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: value");
+    const QJsonArray items = requiredArray(answer, QStringLiteral("value"));
     QJsonArray data;
-    for (const QJsonValue &item : items.toArray())
+    for (const QJsonValue &item : items)
         data.append(calendarRecord(item.toObject()));
     co_return page(answer, data);
 }
@@ -222,11 +148,9 @@ QCoro::Task<ProviderPage> MicrosoftCalendar::events(QString accessToken, EventQu
         url.setQuery(query);
     }
     const QJsonObject answer = co_await get(url, accessToken, deadline);
-    const QJsonValue items = answer.value(QStringLiteral("value"));
-    if (!items.isArray())
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: value");
+    const QJsonArray items = requiredArray(answer, QStringLiteral("value"));
     QJsonArray data;
-    for (const QJsonValue &item : items.toArray())
+    for (const QJsonValue &item : items)
         data.append(eventRecord(item.toObject(), request.calendarId));
     co_return page(answer, data);
 }
@@ -317,11 +241,9 @@ QCoro::Task<ProviderPage> MicrosoftCalendar::messages(QString accessToken, Messa
         QStringLiteral("id,subject,from,receivedDateTime,bodyPreview,conversationId"));
     url.setQuery(query);
     const QJsonObject answer = co_await get(url, accessToken, deadline);
-    const QJsonValue items = answer.value(QStringLiteral("value"));
-    if (!items.isArray())
-        throw ProviderError(ProviderError::Kind::upstream, "malformed provider answer: value");
+    const QJsonArray items = requiredArray(answer, QStringLiteral("value"));
     ProviderPage result;
-    for (const QJsonValue &item : items.toArray()) {
+    for (const QJsonValue &item : items) {
         if (result.data.size() == request.limit)
             break;
         result.data.append(messageRecord(item.toObject()));

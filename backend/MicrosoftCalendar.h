@@ -1,8 +1,7 @@
 #pragma once
 
 #include "BackendConfig.h"
-#include "CalendarProvider.h"
-#include "UpstreamClient.h"
+#include "OAuthProvider.h"
 
 #include <QJsonObject>
 #include <QUrlQuery>
@@ -10,22 +9,17 @@
 // Microsoft accounts through the identity platform's "common" tenant (authorization code with
 // PKCE) and Microsoft Graph v1.0 (me/calendars, calendarView with times in UTC, me/messages
 // with $search).
-class MicrosoftCalendar : public CalendarProvider {
+class MicrosoftCalendar : public OAuthProvider {
 public:
-    static inline const QString scopes =
+    static inline const QString defaultScopes =
         QStringLiteral("offline_access openid email profile "
                        "https://graph.microsoft.com/Calendars.Read "
                        "https://graph.microsoft.com/Mail.Read");
 
     MicrosoftCalendar(MicrosoftSettings settings, UpstreamClient &upstream)
-        : m_settings(std::move(settings))
-        , m_upstream(upstream) {}
+        : OAuthProvider("Microsoft", settings.client, upstream)
+        , m_settings(std::move(settings)) {}
 
-    QUrl authorizationUrl(const QString &redirectUri, const QString &state,
-                          const QString &codeChallenge) const override;
-    QCoro::Task<IssuedTokens> exchangeCode(QString code, QString redirectUri, QString verifier,
-                                           QDeadlineTimer deadline) override;
-    QCoro::Task<IssuedTokens> refresh(QString refreshToken, QDeadlineTimer deadline) override;
     QCoro::Task<bool> revoke(QString refreshToken, QDeadlineTimer deadline) override;
     QCoro::Task<ProviderPage> calendars(QString accessToken, std::optional<QString> pageToken,
                                         QDeadlineTimer deadline) override;
@@ -38,9 +32,14 @@ public:
     static QJsonObject eventRecord(const QJsonObject &item, const QString &calendarId);
     static QJsonObject messageRecord(const QJsonObject &item);
 
+protected:
+    QUrl consentPage() const override;
+    QUrl tokenEndpoint() const override;
+    QString scopes() const override { return defaultScopes; }
+    Fields consentExtras() const override;
+    Fields tokenExtras() const override;
+
 private:
-    QCoro::Task<IssuedTokens> requestTokens(QList<std::pair<QString, QString>> form,
-                                            QDeadlineTimer deadline);
     // GET of a Graph address: a path under v1.0 with its query, or a next link Graph issued.
     QCoro::Task<QJsonObject> get(QUrl url, QString accessToken, QDeadlineTimer deadline);
     QUrl graphUrl(const QString &path) const;
@@ -50,5 +49,4 @@ private:
     static ProviderPage page(const QJsonObject &answer, QJsonArray data);
 
     MicrosoftSettings m_settings;
-    UpstreamClient &m_upstream;
 };

@@ -47,6 +47,20 @@ QJsonObject optionalObject(const QJsonObject &object, const QString &key) {
     return value.toObject();
 }
 
+QJsonArray requiredArray(const QJsonObject &object, const QString &key) {
+    const QJsonValue value = object.value(key);
+    if (!value.isArray())
+        malformed(key);
+    return value.toArray();
+}
+
+QJsonArray optionalArray(const QJsonObject &object, const QString &key) {
+    const QJsonValue value = object.value(key);
+    if (value.isUndefined())
+        return {};
+    return requiredArray(object, key);
+}
+
 qint64 instant(const QString &text) {
     const QDateTime when = QDateTime::fromString(text, Qt::ISODateWithMs);
     if (!when.isValid() || !text.contains(u'T'))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <optional>
@@ -14,6 +15,9 @@ QString requiredString(const QJsonObject &object, const QString &key);
 // Absent or null gives nothing; any other type than a string throws.
 std::optional<QString> optionalString(const QJsonObject &object, const QString &key);
 QJsonObject optionalObject(const QJsonObject &object, const QString &key);
+QJsonArray requiredArray(const QJsonObject &object, const QString &key);
+// Absent gives an empty list; any other type than a list throws.
+QJsonArray optionalArray(const QJsonObject &object, const QString &key);
 // An RFC 3339 instant in Unix seconds.
 qint64 instant(const QString &text);
 

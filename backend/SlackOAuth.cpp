@@ -12,16 +12,13 @@ QCoro::Task<QString> SlackOAuth::exchange(QString code, QString redirectUri,
                                           QDeadlineTimer deadline) {
     QUrl url = m_settings.origin;
     url.setPath(url.path() + QStringLiteral("/api/oauth.v2.access"));
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
-    QList<std::pair<QString, QString>> form;
-    form.append({QStringLiteral("code"), code});
-    form.append({QStringLiteral("redirect_uri"), redirectUri});
-    form.append({QStringLiteral("client_id"), m_settings.client.clientId});
-    form.append({QStringLiteral("client_secret"), m_settings.client.clientSecret});
-    const UpstreamReply reply = co_await m_upstream.send(QByteArrayLiteral("POST"), request,
-                                                         UpstreamClient::formBody(form), deadline);
+    const UpstreamClient::Form form{
+        {QStringLiteral("code"), code},
+        {QStringLiteral("redirect_uri"), redirectUri},
+        {QStringLiteral("client_id"), m_settings.client.clientId},
+        {QStringLiteral("client_secret"), m_settings.client.clientSecret}};
+    const QNetworkRequest request(url);
+    const UpstreamReply reply = co_await m_upstream.postForm(request, form, deadline);
     if (reply.status != 200) {
         qCWarning(lcBackend) << "Slack oauth.v2.access answered" << reply.status;
         throw ProviderError(ProviderError::Kind::upstream,

@@ -26,18 +26,14 @@ QCoro::Task<> SmsGateway::send(QString to, QString body, QDeadlineTimer deadline
                 QStringLiteral("/2010-04-01/Accounts/%1/Messages.json")
                     .arg(QString::fromLatin1(QUrl::toPercentEncoding(m_settings.account))));
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Authorization",
                          "Basic " +
                              (m_settings.account + u':' + m_settings.token).toUtf8().toBase64());
-    QList<std::pair<QString, QString>> form;
-    form.append({QStringLiteral("To"), to});
-    form.append({QStringLiteral("From"), m_settings.sender});
-    form.append({QStringLiteral("Body"), body});
-    const UpstreamReply reply =
-        co_await m_upstream.send(QByteArrayLiteral("POST"), request, UpstreamClient::formBody(form),
-                                 deadline, UpstreamClient::Resend::onlyWhenThrottled);
+    const UpstreamClient::Form form{{QStringLiteral("To"), to},
+                                    {QStringLiteral("From"), m_settings.sender},
+                                    {QStringLiteral("Body"), body}};
+    const UpstreamReply reply = co_await m_upstream.postForm(
+        request, form, deadline, UpstreamClient::Resend::onlyWhenThrottled);
     if (reply.status == 200 || reply.status == 201) {
         requiredString(object(reply.body), QStringLiteral("sid"));
         co_return;

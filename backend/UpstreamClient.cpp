@@ -41,14 +41,17 @@ std::optional<std::chrono::milliseconds> retryAfter(const QByteArray &value) {
 
 } // namespace
 
-QByteArray UpstreamClient::formBody(const QList<std::pair<QString, QString>> &fields) {
+QCoro::Task<UpstreamReply> UpstreamClient::postForm(QNetworkRequest request, Form fields,
+                                                    QDeadlineTimer deadline, Resend resend) {
     QByteArray body;
     for (const auto &[key, value] : fields) {
         if (!body.isEmpty())
             body += '&';
         body += QUrl::toPercentEncoding(key) + '=' + QUrl::toPercentEncoding(value);
     }
-    return body;
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    co_return co_await send(QByteArrayLiteral("POST"), request, body, deadline, resend);
 }
 
 QCoro::Task<UpstreamReply> UpstreamClient::send(QByteArray verb, QNetworkRequest request,

@@ -35,8 +35,11 @@ public:
     QCoro::Task<UpstreamReply> send(QByteArray verb, QNetworkRequest request, QByteArray body,
                                     QDeadlineTimer deadline, Resend resend = Resend::onFailure);
 
-    // An application/x-www-form-urlencoded body.
-    static QByteArray formBody(const QList<std::pair<QString, QString>> &fields);
+    using Form = QList<std::pair<QString, QString>>;
+
+    // A POST of an application/x-www-form-urlencoded body, as OAuth and the gateways take it.
+    QCoro::Task<UpstreamReply> postForm(QNetworkRequest request, Form fields,
+                                        QDeadlineTimer deadline, Resend resend = Resend::onFailure);
 
 private:
     QCoro::Task<UpstreamReply> sendOnce(const QByteArray &verb, QNetworkRequest request,
