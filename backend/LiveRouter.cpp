@@ -5,6 +5,7 @@
 #include "MicrosoftCalendar.h"
 #include "RequestHelpers.h"
 
+#include <QCoroTimer>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -270,19 +271,40 @@ QCoro::Task<QString> LiveRouter::accessToken(StoredGrant grant, bool renew,
 
 QCoro::Task<ProviderPage> LiveRouter::withAccess(StoredGrant grant, ProviderCall call,
                                                  QDeadlineTimer deadline) {
-    for (int attempt = 0;; ++attempt) {
+    bool renew = false;
+    for (int rereads = 0;;) {
+        std::exception_ptr refusal;
         try {
-            const QString token = co_await accessToken(grant, attempt > 0, deadline);
+            const QString token = co_await accessToken(grant, renew, deadline);
             co_return co_await call(token);
         } catch (const ProviderError &error) {
-            if (error.kind() == ProviderError::Kind::revoked) {
-                m_store.removeGrant(grant.id);
-                qCInfo(lcBackend) << "a" << grant.provider << "grant was revoked and is removed";
+            if (error.kind() == ProviderError::Kind::revoked)
+                refusal = std::current_exception();
+            else if (error.kind() != ProviderError::Kind::unauthorized || renew)
                 throw;
-            }
-            if (error.kind() != ProviderError::Kind::unauthorized || attempt > 0)
-                throw;
+            renew = true;
         }
+        if (!refusal)
+            continue;
+        // A provider that rotates refresh tokens refuses the old one once another request
+        // (here or in another process) has renewed it; that request stores the new one a moment
+        // later. Only a refusal of the token still stored ends the grant.
+        std::optional<StoredGrant> stored;
+        for (int look = 0; look < rotationLooks; ++look) {
+            stored = m_store.grant(grant.id);
+            if (!stored || stored->refreshToken != grant.refreshToken)
+                break;
+            co_await QCoro::sleepFor(rotationWait);
+        }
+        if (stored && stored->refreshToken != grant.refreshToken && ++rereads <= maxRereads) {
+            grant = *stored;
+            renew = false;
+            continue;
+        }
+        if (stored)
+            m_store.removeGrant(grant.id);
+        qCInfo(lcBackend) << "a" << grant.provider << "grant was revoked and is removed";
+        std::rethrow_exception(refusal);
     }
 }
 

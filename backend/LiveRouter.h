@@ -24,6 +24,11 @@ public:
     static constexpr qint64 signInLifetimeSecs = 600;
     // An access token this close to expiry is renewed before use.
     static constexpr qint64 refreshMarginSecs = 60;
+    // How often a request takes a refresh token another request rotated before giving up, and
+    // how long it waits for a racing renewal to be stored.
+    static constexpr int maxRereads = 8;
+    static constexpr int rotationLooks = 5;
+    static constexpr std::chrono::milliseconds rotationWait{100};
     static constexpr qsizetype maxTokenChars = 4096;
     static constexpr qsizetype maxQueryChars = 512;
     // Gmail costs one call per message found, so a search is served this many at most.
@@ -56,7 +61,8 @@ private:
     HttpResponse authUrl(const HttpRequest &request, const QByteArray &owner);
 
     // Runs `call` with a fresh access token, renewing it once more when the provider refuses
-    // it. A refresh token the provider refused ends the grant.
+    // it. A refresh token the provider refused ends the grant, unless the store already holds
+    // a newer one.
     QCoro::Task<ProviderPage> withAccess(StoredGrant grant, ProviderCall call,
                                          QDeadlineTimer deadline);
     QCoro::Task<QString> accessToken(StoredGrant grant, bool renew, QDeadlineTimer deadline);

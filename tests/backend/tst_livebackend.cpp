@@ -207,6 +207,7 @@ private slots:
         m_google.vanished.clear();
         m_google.messageFaults.clear();
         m_microsoft.mail = graphMessages();
+        m_microsoft.expiresIn = 3600;
         m_slackSms.slackFaults.clear();
         m_slackSms.smsFaults.clear();
         m_google.revokedTokens.clear();
@@ -347,6 +348,37 @@ private slots:
                               "Bearer " + credentialA)
                      .status,
                  200);
+    }
+
+    // Microsoft rotates refresh tokens. Requests of one grant racing on two processes each
+    // renew the token; the one whose old token was already rotated away takes the newer one
+    // from the file instead of ending the grant.
+    void rotatedTokensRaceAcrossProcesses() {
+        m_microsoft.expiresIn = 30; // every request renews
+        const QString grantId = signIn(credentialA, u"microsoft"_s)[u"grantId"_s].toString();
+        QVERIFY(!grantId.isEmpty());
+        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
+                              BackendProcess::Mode::live);
+        second.captureErrorsIn(path(u"second.log"_s));
+        QVERIFY(second.start());
+        QNetworkAccessManager network;
+        std::vector<std::unique_ptr<QNetworkReply>> replies;
+        for (int round = 0; round < 3; ++round)
+            for (const QString &origin : {m_backend->origin(), second.origin()}) {
+                QNetworkRequest request(
+                    QUrl(origin + u"/functions/v1/api/nylas/calendars?grantId="_s + grantId));
+                request.setRawHeader("Authorization", "Bearer " + credentialA);
+                replies.emplace_back(network.get(request));
+            }
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(replies.begin(), replies.end(),
+                                   [](const auto &reply) { return reply->isFinished(); });
+            },
+            15'000));
+        for (const auto &reply : replies)
+            QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId).status, 200);
     }
 
     // Short of descriptors, the backend leaves a crowd of idle clients in the backlog instead of
