@@ -20,7 +20,8 @@ namespace {
 
 const char *const description = R"(The Zelvane product backend.
 
-  zelvane-backend --config FILE   serves real Google and Microsoft accounts as set in FILE (see
+  zelvane-backend --config FILE   serves real Google and Microsoft accounts, the Slack sign-in
+                                  and text messages as set in FILE (see
                                   packaging/zelvane-backend.conf.example); HTTPS is expected
                                   from a reverse proxy in front of it
   zelvane-backend --demo          a stand-in on 127.0.0.1 with demo data, for the demo,
