@@ -1,5 +1,7 @@
 #include "AppServices.h"
 
+#include "core/AppConfig.h"
+#include "core/AppSettings.h"
 #include "platform/BuildTreeCopy.h"
 #include "platform/PackageKitInstall.h"
 #include "platform/UpdateSignature.h"
@@ -49,6 +51,17 @@ AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *i
     QObject::connect(&sleep, &SleepMonitor::aboutToSleep, &scheduler,
                      &ReminderScheduler::noteSleeping);
     QObject::connect(&sleep, &SleepMonitor::woke, &scheduler, &ReminderScheduler::noteWoken);
+    // Every request reads the backend's address anew, so a changed one applies to the next.
+    const auto chooseBackend = [&settings] {
+        AppConfig::setChosenBackendOrigin(
+            settings.value(AppSettings::Key::BackendOrigin).toString());
+    };
+    chooseBackend();
+    QObject::connect(&settings, &AppSettings::changed, &settings,
+                     [chooseBackend](AppSettings::Key key) {
+                         if (key == AppSettings::Key::BackendOrigin)
+                             chooseBackend();
+                     });
 }
 
 AppServices::~AppServices() = default;

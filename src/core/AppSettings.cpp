@@ -59,6 +59,8 @@ KeyEntry entry(AppSettings::Key key) {
         return {"smsPhoneNumber", QString()};
     case K::AIKeyStatus:
         return {"aiKeyStatus", QByteArray()};
+    case K::BackendOrigin:
+        return {"backendOrigin", QString()};
     }
     Q_UNREACHABLE();
 }

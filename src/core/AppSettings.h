@@ -39,7 +39,8 @@ public:
         UpdateHasLaunchedBefore,
         SmsEnabled,
         SmsPhoneNumber,
-        AIKeyStatus, // JSON object: provider -> whether the stored key last worked with it
+        AIKeyStatus,   // JSON object: provider -> whether the stored key last worked with it
+        BackendOrigin, // a backend the user runs; empty: the product's own
     };
     Q_ENUM(Key)
 

@@ -290,6 +290,40 @@ private Q_SLOTS:
         QVERIFY(!AppConfig::backendURL(u"sms"_s));
         qunsetenv("ZELVANE_BACKEND_ORIGIN");
         QVERIFY(AppConfig::backendURL(u"sms"_s)->scheme() == u"https");
+
+        // The address chosen under Accounts applies unless the environment names another.
+        AppConfig::setChosenBackendOrigin(u"https://backend.example.test"_s);
+        QCOMPARE(AppConfig::slackCallbackURL(),
+                 u"https://backend.example.test/functions/v1/api/slack/callback"_s);
+        qputenv("ZELVANE_BACKEND_ORIGIN", "http://127.0.0.1:4321");
+        QCOMPARE(AppConfig::backendOrigin(), u"http://127.0.0.1:4321"_s);
+        qunsetenv("ZELVANE_BACKEND_ORIGIN");
+        AppConfig::setChosenBackendOrigin(u"ftp://backend.example.test"_s);
+        QCOMPARE(AppConfig::backendOrigin(), u"https://api.zelvane.app"_s);
+        AppConfig::setChosenBackendOrigin(QString());
+    }
+
+    // What may be typed as a backend address: an origin, over https unless it is this machine.
+    void chosenBackendAddresses_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("origin"); // empty: refused
+        QTest::newRow("https") << u"https://backend.example.test"_s
+                               << u"https://backend.example.test"_s;
+        QTest::newRow("port, slash, spaces")
+            << u"  https://Backend.example.test:8443/ "_s << u"https://backend.example.test:8443"_s;
+        QTest::newRow("http on this machine")
+            << u"http://127.0.0.1:8080"_s << u"http://127.0.0.1:8080"_s;
+        QTest::newRow("http elsewhere") << u"http://backend.example.test"_s << QString();
+        QTest::newRow("with a path") << u"https://backend.example.test/api"_s << QString();
+        QTest::newRow("with a query") << u"https://backend.example.test/?a=1"_s << QString();
+        QTest::newRow("with a user") << u"https://me:pw@backend.example.test"_s << QString();
+        QTest::newRow("no scheme") << u"backend.example.test"_s << QString();
+        QTest::newRow("empty") << QString() << QString();
+    }
+    void chosenBackendAddresses() {
+        QFETCH(QString, typed);
+        QFETCH(QString, origin);
+        QCOMPARE(AppConfig::backendOriginFrom(typed).value_or(QString()), origin);
     }
 };
 

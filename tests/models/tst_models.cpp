@@ -5,8 +5,11 @@
 #include "Settle.h"
 #include "TestEnvironment.h"
 #include "app/AppServices.h"
+#include "core/AppConfig.h"
+#include "core/AppSettings.h"
 #include "models/AccountsModel.h"
 #include "models/AddFeedModel.h"
+#include "models/BackendAddressModel.h"
 #include "models/OnboardingFlow.h"
 #include "models/SignInModel.h"
 
@@ -121,6 +124,35 @@ private Q_SLOTS:
         QVERIFY(signIn.isConnecting() && !signIn.error());
         QTRY_VERIFY_WITH_TIMEOUT(!signIn.isConnecting(), 10'000);
         QTRY_COMPARE_WITH_TIMEOUT(returned.size(), 2 * returns, 10'000);
+    }
+
+    // An address kept under Accounts is where the next sign-in goes; a refused one keeps
+    // nothing and says why, and an empty one returns to the product's backend.
+    void backendAddress() {
+        const QByteArray fromEnvironment = qgetenv("ZELVANE_BACKEND_ORIGIN");
+        qunsetenv("ZELVANE_BACKEND_ORIGIN");
+        const auto restore =
+            qScopeGuard([&] { qputenv("ZELVANE_BACKEND_ORIGIN", fromEnvironment); });
+        BackendAddressModel model(*settings);
+        QSignalSpy changed(&model, &BackendAddressModel::changed);
+        QVERIFY(!model.setAddress(u"http://backend.example.test"_s));
+        QVERIFY(model.error());
+        QCOMPARE(model.address(), QString());
+        QCOMPARE(changed.size(), 1);
+
+        QVERIFY(model.setAddress(standIn->origin() + u"/ "_s));
+        QVERIFY(!model.error());
+        QCOMPARE(model.address(), standIn->origin());
+        QCOMPARE(AppConfig::backendOrigin(), standIn->origin()); // nothing leaves this machine
+        allow = true;
+        SignInModel signIn(calendar());
+        signIn.connectCalendar(CalendarProvider::google);
+        QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), 1, 10'000);
+        QCOMPARE(signInPagesAsked(), 1);
+
+        QVERIFY(model.setAddress(u"  "_s));
+        QVERIFY(!settings->contains(AppSettings::Key::BackendOrigin));
+        QCOMPARE(AppConfig::backendOrigin(), u"https://api.zelvane.app"_s);
     }
 
     // Slack's sign-in runs beside the calendar's: while it waits for the browser a calendar

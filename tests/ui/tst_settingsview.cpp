@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -491,6 +492,32 @@ private Q_SLOTS:
         QCOMPARE(reread->value(AppSettings::Key::SmsPhoneNumber), QVariant(u"+15551234567"_s));
         QCOMPARE(QFile::permissions(env->configHome() + u"/Zelvane/Zelvane.conf"_s),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    }
+
+    // The backend address is kept when Save is pressed or Enter typed, as an origin; a refused
+    // one is named under the field and nothing is kept.
+    void backendAddressField() {
+        openWith({});
+        view->selectTab(SidebarTab::accounts);
+        AccountsContent *accounts = view->accounts();
+        QLineEdit *field = accounts->backendField();
+        QCOMPARE(field->accessibleName(), u"Backend address"_s);
+        QVERIFY(!accounts->backendErrorLabel()->isVisible());
+        field->setFocus();
+        QTest::keyClicks(field, u"http://backend.example.test"_s);
+        QTest::mouseClick(accounts->backendSaveButton(), Qt::LeftButton);
+        QVERIFY(accounts->backendErrorLabel()->isVisible());
+        QVERIFY(accounts->backendErrorLabel()->text().contains(u"https://"_s));
+        QVERIFY(!settings->contains(AppSettings::Key::BackendOrigin));
+        QCOMPARE(field->text(), u"http://backend.example.test"_s);
+
+        field->selectAll();
+        QTest::keyClicks(field, u"https://backend.example.test:8443/"_s);
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(!accounts->backendErrorLabel()->isVisible());
+        QCOMPARE(settings->value(AppSettings::Key::BackendOrigin).toString(),
+                 u"https://backend.example.test:8443"_s);
+        QCOMPARE(field->text(), u"https://backend.example.test:8443"_s);
     }
 
     // Coming back to the tab drops the last connection error and reads Slack's state again,

@@ -3,6 +3,7 @@
 #include "SettingsBlocks.h"
 #include "models/AccountsModel.h"
 #include "models/AddFeedModel.h"
+#include "models/BackendAddressModel.h"
 #include "ui/AppDialog.h"
 #include "ui/CalendarFeedForm.h"
 #include "ui/CapsuleButton.h"
@@ -70,10 +71,12 @@ void ConnectButton::paintEvent(QPaintEvent *) {
                text());
 }
 
-AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
+AccountsContent::AccountsContent(AccountsModel &model, BackendAddressModel &backend,
+                                 QWidget *parent)
     : SettingsTab(QStringLiteral("Accounts"),
                   QStringLiteral("Manage your calendar and messaging connections."), parent)
-    , m_model(model) {
+    , m_model(model)
+    , m_backend(backend) {
     addSection(QStringLiteral("Connected"));
     m_accountsHolder = new QWidget(this);
     m_accountsLayout = new QVBoxLayout(m_accountsHolder);
@@ -125,6 +128,7 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
     m_slackLayout = new QVBoxLayout(m_slackHolder);
     m_slackLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset, 0);
     addWidget(m_slackHolder);
+    addBackendSection();
 
     connect(&m_model, &AccountsModel::changed, this, &AccountsContent::refresh);
     connect(&m_model, &AccountsModel::signInReturned, this, [this] {
@@ -132,6 +136,61 @@ AccountsContent::AccountsContent(AccountsModel &model, QWidget *parent)
             Widgets::bringToFront(window());
     });
     refresh();
+}
+
+void AccountsContent::addBackendSection() {
+    addSection(tr("Backend"));
+    auto *card = new SettingsCard;
+    SettingsRow *row = card->addRow();
+    const QString name = tr("Backend address");
+    row->rowLayout()->addWidget(
+        Widgets::label(name, Theme::Typography::body(), Theme::Colors::textPrimary()));
+    m_backendField = new QLineEdit;
+    m_backendField->setFrame(false);
+    m_backendField->setFont(Theme::Typography::body());
+    m_backendField->setMinimumWidth(200);
+    m_backendField->setAlignment(Qt::AlignRight);
+    m_backendField->setPlaceholderText(QStringLiteral("https://api.zelvane.app"));
+    m_backendField->setAccessibleName(name);
+    m_backendField->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
+    row->rowLayout()->addWidget(m_backendField, 1);
+    m_backendSave = new CapsuleButton(tr("Save"), CapsuleButton::Style::secondary);
+    m_backendSave->setAccessibleName(m_backendSave->text());
+    row->rowLayout()->addWidget(m_backendSave);
+    addInset(card);
+
+    const auto save = [this] { m_backend.setAddress(m_backendField->text()); };
+    connect(m_backendSave, &QAbstractButton::clicked, this, save);
+    connect(m_backendField, &QLineEdit::returnPressed, this, save);
+
+    // Grants belong to the backend that made them.
+    auto *note = Widgets::label(
+        BackendAddressModel::setByEnvironment()
+            ? tr("ZELVANE_BACKEND_ORIGIN is set for this run, so this address is not used now.")
+            : tr("Leave it empty for Zelvane's own backend. Calendars connected through another "
+                 "backend must be connected again after a change."),
+        Theme::Typography::tiny(), Theme::Colors::textTertiary());
+    note->setWordWrap(true);
+    note->setAccessibleName(note->text());
+    addInset(note, 6);
+    m_backendError = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red());
+    m_backendError->setWordWrap(true);
+    addInset(m_backendError, 6);
+
+    connect(&m_backend, &BackendAddressModel::changed, this, &AccountsContent::refreshBackend);
+    m_backendField->setText(m_backend.address());
+    refreshBackend();
+}
+
+void AccountsContent::refreshBackend() {
+    const auto &error = m_backend.error();
+    m_backendError->setText(error.value_or(QString()));
+    m_backendError->setAccessibleName(m_backendError->text());
+    m_backendError->setVisible(error.has_value());
+    // A kept address is shown as kept (trimmed, without a trailing slash); a refused one stays
+    // as typed, to be corrected.
+    if (!error)
+        m_backendField->setText(m_backend.address());
 }
 
 ConnectButton *AccountsContent::connectButton(CalendarProvider provider) const {

@@ -8,6 +8,9 @@
 #include <QWidget>
 
 class AccountsModel;
+class BackendAddressModel;
+class CapsuleButton;
+class QLineEdit;
 class CalendarFeedForm;
 class QLabel;
 class QVBoxLayout;
@@ -32,12 +35,12 @@ private:
 };
 
 // The Accounts settings tab: connected calendar accounts, adding one (by sign-in or as a
-// calendar feed), and Slack.
+// calendar feed), Slack, and the backend they are connected through.
 class AccountsContent : public SettingsTab {
     Q_OBJECT
 
 public:
-    explicit AccountsContent(AccountsModel &model, QWidget *parent = nullptr);
+    AccountsContent(AccountsModel &model, BackendAddressModel &backend, QWidget *parent = nullptr);
 
     ConnectButton *connectButton(CalendarProvider provider) const;
     QLabel *errorLabel() const { return m_error; }
@@ -46,6 +49,9 @@ public:
     CalendarFeedForm *feedForm() const { return m_feedForm; }
     // The red reason under a failing feed's row, or null.
     QLabel *feedProblemLabel(const QString &accountId) const;
+    QLineEdit *backendField() const { return m_backendField; }
+    CapsuleButton *backendSaveButton() const { return m_backendSave; }
+    QLabel *backendErrorLabel() const { return m_backendError; }
 
 Q_SIGNALS:
     void rebuilt();
@@ -58,10 +64,13 @@ private:
     void rebuildAccounts();
     void rebuildSlack();
     void showFeedForm(bool shown);
+    void addBackendSection();
+    void refreshBackend();
     // Removing an account drops its reminders at once, so the user is asked first.
     void confirmRemoval(const ConnectedAccount &account);
 
     AccountsModel &m_model;
+    BackendAddressModel &m_backend;
     SettingsCard *m_accountsCard = nullptr;
     QWidget *m_accountsHolder;
     QVBoxLayout *m_accountsLayout;
@@ -73,4 +82,7 @@ private:
     QVBoxLayout *m_slackLayout;
     QString m_shownAccounts;
     QString m_shownSlack;
+    QLineEdit *m_backendField = nullptr;
+    CapsuleButton *m_backendSave = nullptr;
+    QLabel *m_backendError = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "SettingsBlocks.h"
 #include "models/AISettingsModel.h"
 #include "models/AccountsModel.h"
+#include "models/BackendAddressModel.h"
 #include "models/GeneralSettingsModel.h"
 #include "ui/Controls.h"
 #include "ui/SymbolIcons.h"
@@ -193,6 +194,7 @@ SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
     : QWidget(parent)
     , m_generalModel(new GeneralSettingsModel(services.settings, services.calendarService, this))
     , m_accountsModel(new AccountsModel(services.calendarService, services.slack, this))
+    , m_backendModel(new BackendAddressModel(services.settings, this))
     , m_aiModel(new AISettingsModel(services.llm, services.secrets, this)) {
     setMinimumSize(minimumWidth, minimumHeight);
     fill(this, Theme::Colors::surface());
@@ -237,7 +239,7 @@ SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
     QWidget *bannerHolder = SettingsBlocks::inset(m_banner, 24, 20);
     bannerHolder->setVisible(false);
     column->addWidget(bannerHolder);
-    m_accounts = new AccountsContent(*m_accountsModel);
+    m_accounts = new AccountsContent(*m_accountsModel, *m_backendModel);
     m_general = new GeneralContent(*m_generalModel);
     m_ai = new AIContent(*m_aiModel);
     m_sms = new SMSContent(services.sms);

@@ -7,6 +7,7 @@
 
 class AccountsContent;
 class AccountsModel;
+class BackendAddressModel;
 class AIContent;
 class AISettingsModel;
 class AppSettings;
@@ -98,6 +99,7 @@ private:
 
     GeneralSettingsModel *m_generalModel;
     AccountsModel *m_accountsModel;
+    BackendAddressModel *m_backendModel;
     AISettingsModel *m_aiModel;
     SidebarTab m_selected = SidebarTab::accounts;
     QList<SidebarItem *> m_items;
