@@ -508,6 +508,8 @@ private Q_SLOTS:
         QTest::mouseClick(accounts->backendSaveButton(), Qt::LeftButton);
         QVERIFY(accounts->backendErrorLabel()->isVisible());
         QVERIFY(accounts->backendErrorLabel()->text().contains(u"https://"_s));
+        view->findChild<QScrollArea *>()->ensureWidgetVisible(accounts->backendErrorLabel());
+        QVERIFY(saveScreenshot(view.get(), u"settings-backend-address-refused"_s));
         QVERIFY(!settings->contains(AppSettings::Key::BackendOrigin));
         QCOMPARE(field->text(), u"http://backend.example.test"_s);
 

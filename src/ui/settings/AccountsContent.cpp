@@ -149,7 +149,6 @@ void AccountsContent::addBackendSection() {
     m_backendField->setFrame(false);
     m_backendField->setFont(Theme::Typography::body());
     m_backendField->setMinimumWidth(200);
-    m_backendField->setAlignment(Qt::AlignRight);
     m_backendField->setPlaceholderText(QStringLiteral("https://api.zelvane.app"));
     m_backendField->setAccessibleName(name);
     m_backendField->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
