@@ -35,17 +35,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Grants, pending sign-ins and each credential's text messages of the day in one SQLite file
-// (write-ahead log, so several processes may share it). Tokens and PKCE verifiers are sealed by the
-// cipher before they are written. The schema carries its version and is brought up to date when the
-// store opens.
+// Grants, pending sign-ins and each credential's text messages of the day, in one SQLite file
+// (write-ahead log, so several processes may share it) or one PostgreSQL database. Tokens and
+// PKCE verifiers are sealed by the cipher before they are written. The schema carries its
+// version and is brought up to date when the store opens.
 class GrantStore {
 public:
     static constexpr int schemaVersion = 2;
     static constexpr int maxSignInsPerOwner = 20;
 
-    // Throws StoreError when the file cannot be opened or migrated.
-    GrantStore(const QString &path, const TokenCipher &cipher);
+    // `database` is a file (SQLite) or a postgresql:// address. Throws StoreError when it
+    // cannot be opened or migrated.
+    GrantStore(const QString &database, const TokenCipher &cipher);
     ~GrantStore();
     GrantStore(const GrantStore &) = delete;
     GrantStore &operator=(const GrantStore &) = delete;
@@ -72,8 +73,10 @@ public:
     int version();
 
 private:
+    void openPostgres(const QString &address);
     void migrate();
 
     const TokenCipher &m_cipher;
     QString m_connection;
+    bool m_postgres;
 };

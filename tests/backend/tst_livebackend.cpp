@@ -4,6 +4,7 @@
 #include "FakeGoogle.h"
 #include "FakeMicrosoft.h"
 #include "FakeSlackAndSms.h"
+#include "PostgresServer.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -348,6 +349,65 @@ private slots:
                               "Bearer " + credentialA)
                      .status,
                  200);
+    }
+
+    // The same on PostgreSQL: two processes on one database share sign-ins, grants, token
+    // renewals and the day's text messages.
+    void twoProcessesShareOnePostgresDatabase() {
+        PostgresServer postgres;
+        QString why;
+        if (!postgres.start(&why))
+            QSKIP(qPrintable(why));
+        m_backend->stop();
+        QByteArray config = configText();
+        config.replace(path(u"grants.sqlite"_s).toUtf8(), postgres.address().toUtf8());
+        QVERIFY(config.contains("database = postgresql://"));
+        QVERIFY(write(path(u"backend.conf"_s), config));
+        QVERIFY(startBackend());
+        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
+                              BackendProcess::Mode::live);
+        second.captureErrorsIn(path(u"second.log"_s));
+        QVERIFY(second.start());
+
+        m_microsoft.expiresIn = 30; // every request renews, rotating the refresh token
+        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
+                               {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
+                               .json()[u"authUrl"_s]
+                               .toString());
+        const QString grantId =
+            second
+                .request("POST", u"/functions/v1/api/nylas/exchange-token"_s,
+                         {{"code", m_microsoft.consent(authUrl)}, {"redirectURI", m_redirect}},
+                         "Bearer " + credentialA)
+                .json()[u"grantId"_s]
+                .toString();
+        QVERIFY(!grantId.isEmpty());
+        for (int round = 0; round < 2; ++round) {
+            QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId).status, 200);
+            QCOMPARE(second
+                         .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId,
+                                  {}, "Bearer " + credentialA)
+                         .status,
+                     200);
+        }
+        QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId, {}, credentialB).status, 404);
+        const QJsonObject message{{"credential", QString::fromLatin1(credentialA)},
+                                  {"to", "+4917012345"},
+                                  {"body", "hi"}};
+        QCOMPARE(api("POST", u"sms"_s, message, {}).json()[u"remaining"_s].toInt(),
+                 smsAllowance - 1);
+        QCOMPARE(second.request("POST", u"/functions/v1/api/sms"_s, message)
+                     .json()[u"remaining"_s]
+                     .toInt(),
+                 smsAllowance - 2);
+        QCOMPARE(api("DELETE", u"nylas/grant"_s, {{"grant_id", grantId}}).status, 200);
+        QCOMPARE(second
+                     .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId, {},
+                              "Bearer " + credentialA)
+                     .status,
+                 404);
+        m_backend->stop();
+        second.stop();
     }
 
     // Microsoft rotates refresh tokens. Requests of one grant racing on two processes each
@@ -984,6 +1044,11 @@ private slots:
             << u"backend.conf"_s
             << configText().replace(path(u"grants.sqlite"_s).toUtf8(), "/nonexistent/dir/g.db")
             << config << u"server.database"_s;
+        QTest::newRow("no PostgreSQL server there")
+            << u"backend.conf"_s
+            << configText().replace(path(u"grants.sqlite"_s).toUtf8(),
+                                    "postgresql://zelvane:pw@/zelvane?host=/nonexistent/dir")
+            << config << u"server.database: PostgreSQL database zelvane"_s;
         QTest::newRow("admin is for the demo")
             << QString() << QByteArray() << (config + QStringList{u"--admin"_s}) << u"--admin"_s;
         QTest::newRow("no mode") << QString() << QByteArray() << QStringList() << u"--demo"_s;
@@ -1003,6 +1068,7 @@ private slots:
         const QByteArray message = m_backend->errorOutput();
         QVERIFY2(message.contains(named.toUtf8()), message.constData());
         QCOMPARE(message.count('\n'), 1);
+        QVERIFY(!message.contains(":pw@"));
         QCOMPARE(m_backend->exitCode(), 2);
     }
 
