@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -354,6 +355,8 @@ private slots:
     // The same on PostgreSQL: two processes on one database share sign-ins, grants, token
     // renewals and the day's text messages.
     void twoProcessesShareOnePostgresDatabase() {
+        if (!QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
+            QSKIP("Qt's PostgreSQL driver is not installed (scripts/setup-deps)");
         PostgresServer postgres;
         QString why;
         if (!postgres.start(&why))
