@@ -1,10 +1,12 @@
 // The windows and controls on their own: buttons, the meeting brief and its preview, and the
 // full-screen reminder with the controller that puts one window on each of two screens.
+#include "AccessibleWalk.h"
 #include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "WidgetTestSupport.h"
 #include "core/AppSettings.h"
 #include "ui/AppDialog.h"
+#include "ui/BatteryAlertView.h"
 #include "ui/BriefPreviewView.h"
 #include "ui/CapsuleButton.h"
 #include "ui/MeetingBriefCard.h"
@@ -635,6 +637,74 @@ private Q_SLOTS:
         QCOMPARE(finished.first().first().toInt(),
                  int(accepted ? QDialog::Accepted : QDialog::Rejected));
         QVERIFY(!dialog.isVisible());
+    }
+
+    // Each window worked through its accessible actions alone, as Orca or switch access works
+    // it: every action does what a click does. The reminder's buttons are met in reading order.
+    void accessibleActions_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("reminder") << u"reminder"_s
+                                  << QStringList{u"join"_s, u"snooze"_s, u"dismiss"_s};
+        QTest::newRow("reminder, no link")
+            << u"reminder, no link"_s << QStringList{u"snooze"_s, u"dismiss"_s};
+        QTest::newRow("brief preview") << u"brief preview"_s << QStringList{u"dismiss"_s};
+        QTest::newRow("battery alert") << u"battery alert"_s << QStringList{u"dismiss"_s};
+        QTest::newRow("update found")
+            << u"update found"_s << QStringList{u"skip"_s, u"later"_s, u"install"_s};
+        QTest::newRow("update checking") << u"update checking"_s << QStringList{u"cancel"_s};
+        QTest::newRow("update downloading") << u"update downloading"_s << QStringList{u"cancel"_s};
+    }
+    void accessibleActions() {
+        QFETCH(QString, window);
+        QFETCH(QStringList, expected);
+        const auto record = [this](auto *sender, auto signal, const QString &name) {
+            connect(sender, signal, this, [this, name] { calls << name; });
+        };
+        std::unique_ptr<QWidget> shown;
+        QSize size(1280, 800);
+        if (window.startsWith(u"reminder"_s)) {
+            const bool withLink = !window.endsWith(u"no link"_s);
+            shown =
+                present(upcoming(meetingStart, withLink ? std::optional(zoomLink) : std::nullopt),
+                        sampleBrief);
+            clock.advance(ReminderOverlayView::keyGuard);
+        } else if (window == u"brief preview"_s) {
+            auto view = std::make_unique<BriefPreviewView>(upcoming(meetingStart, zoomLink),
+                                                           sampleBrief, clock);
+            record(view.get(), &BriefPreviewView::dismissRequested, u"dismiss"_s);
+            shown = std::move(view);
+            size = {520, 480};
+        } else if (window == u"battery alert"_s) {
+            auto view = std::make_unique<BatteryAlertView>();
+            record(view.get(), &BatteryAlertView::dismissRequested, u"dismiss"_s);
+            shown = std::move(view);
+        } else {
+            auto dialog = std::make_unique<UpdateDialog>();
+            if (window == u"update found"_s)
+                dialog->showUpdateFound(u"1.10.0"_s, u"1.9.2"_s, u"Faster reminders."_s,
+                                        QUrl(u"https://zelvane.app/notes"_s));
+            else if (window == u"update checking"_s)
+                dialog->showChecking();
+            else
+                dialog->showDownloading();
+            record(dialog.get(), &UpdateDialog::installRequested, u"install"_s);
+            record(dialog.get(), &UpdateDialog::laterRequested, u"later"_s);
+            record(dialog.get(), &UpdateDialog::skipRequested, u"skip"_s);
+            record(dialog.get(), &UpdateDialog::cancelRequested, u"cancel"_s);
+            size = dialog->sizeHint();
+            shown = std::move(dialog);
+        }
+        QVERIFY(showActive(shown.get(), size));
+        opened.clear();
+        const AccessibleWalk::Report report = AccessibleWalk::walk(shown.get());
+        qInfo("%s: %lld controls, %lld broken", qPrintable(window), report.covered.size(),
+              report.broken.size());
+        QVERIFY2(report.broken.isEmpty(), qPrintable(report.problems().join(u'\n')));
+        // What the actions asked for, in the order the controls are read.
+        QCOMPARE(calls, expected);
+        if (window == u"brief preview"_s)
+            QCOMPARE(opened, QList<QUrl>{zoomLink});
     }
 
     // A window on each screen, a sound if asked for, one announcement once both have painted.
