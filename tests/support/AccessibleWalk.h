@@ -143,7 +143,9 @@ inline std::optional<QStringList> exercise(QAccessible::Id id, const QString &ac
     const bool exclusive =
         checkable && (button->autoExclusive() || (button->group() && button->group()->exclusive()));
     const bool wasChecked = checkable && button->isChecked();
+    std::unique_ptr<QSignalSpy> released;
     if (button) {
+        released = std::make_unique<QSignalSpy>(button, &QAbstractButton::released);
         expect(button, &QAbstractButton::clicked, u"clicked"_s);
         // A click on the chosen one of exclusive buttons changes nothing.
         if (!(exclusive && wasChecked))
@@ -173,9 +175,15 @@ inline std::optional<QStringList> exercise(QAccessible::Id id, const QString &ac
     };
     std::ignore = QTest::qWaitFor([&] { return !alive || happened(); }, 1000);
 
-    // Gone before it could act (a rebuild set off by an earlier control): met again later.
-    if (!alive && !happened())
-        return std::nullopt;
+    if (!alive) {
+        // Removed by its own click (a row that removes itself): its release came first, and
+        // what listens to its click ran, the spy connected after them did not get to.
+        if (released && !released->isEmpty())
+            return QStringList();
+        // Gone before it could act (a rebuild set off by an earlier control): met again later.
+        if (!happened())
+            return std::nullopt;
+    }
     QStringList problems;
     if (combo && alive && !combo->view()->isVisible())
         problems << action + u": the list did not open"_s;

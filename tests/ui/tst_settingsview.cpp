@@ -94,6 +94,14 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(calendar().accountCalendars().size(), accounts.size(), 10'000);
     }
 
+    // The last calendar sign-in page the app sent the browser to.
+    QUrl signInPage() const {
+        for (auto it = opened.crbegin(); it != opened.crend(); ++it)
+            if (QUrlQuery(*it).hasQueryItem(u"provider"_s))
+                return *it;
+        return {};
+    }
+
     QString feedAddress() const { return feeds.origin() + u"/private/basic.ics"_s; }
 
 private Q_SLOTS:
@@ -759,6 +767,16 @@ private Q_SLOTS:
         // Every control of every tab, the sidebar and the update banner.
         qsizetype covered = 0;
         QStringList problems;
+        // The browser comes back to the last sign-in it was sent to.
+        const auto finishSignIn = [&] {
+            QUrl back;
+            QTRY_VERIFY(!(back = signInPage()).isEmpty());
+            opened.clear();
+            back.setPath(u"/signin/continue"_s);
+            const qsizetype accounts = calendar().accounts().size();
+            std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(back)));
+            QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), accounts + 1, 10'000);
+        };
         const auto walk = [&](QWidget *root) {
             const AccessibleWalk::Report report = AccessibleWalk::walk(root);
             qInfo("%s: %lld controls, %lld broken", root->metaObject()->className(),
@@ -774,6 +792,14 @@ private Q_SLOTS:
         for (SidebarTab tab : SidebarTabs::all()) {
             view->selectTab(tab);
             walk(view->tabContent(tab));
+            if (tab != SidebarTab::accounts)
+                continue;
+            // The Connect buttons opened sign-ins: the last calendar's comes back from the
+            // browser, Slack's is cancelled.
+            finishSignIn();
+            auto *slack = view->accounts()->findChild<QAbstractButton *>(u"slack-action"_s);
+            QTRY_COMPARE(slack->accessibleName(), u"Cancel"_s);
+            slack->click();
         }
         walk(view->quitButton()->parentWidget());
         view->selectTab(SidebarTab::accounts);
@@ -788,6 +814,7 @@ private Q_SLOTS:
                 steps << onboarding.flow()->step();
         });
         walk(&onboarding);
+        finishSignIn();
         qInfo("%lld controls in all", covered);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
         // Continue led on, Back led back.
