@@ -1,5 +1,7 @@
 #include "StatusMenuModel.h"
 
+#include "core/ClockTime.h"
+
 #include <QCoreApplication>
 
 namespace StatusMenuModel {
@@ -13,7 +15,7 @@ QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
         return QStringLiteral("NOW");
     if (index == 0 && minutes <= countdownMinutes)
         return QStringLiteral("in %1 min").arg(minutes);
-    return locale.toString(event.startDate.toLocalTime().time(), QLocale::ShortFormat);
+    return ClockTime::format(event.startDate.toLocalTime().time(), locale);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include "app/StatusMenu.h"
 #include "app/StatusMenuModel.h"
 #include "core/AppSettings.h"
+#include "models/TrayCountdown.h"
 #include "platform/Autostart.h"
 #include "platform/DesktopNotification.h"
 #include "ui/CapsuleButton.h"
@@ -177,6 +178,32 @@ private Q_SLOTS:
                     titles << entry.title;
             QCOMPARE(titles, expected);
         }
+    }
+
+    // The menu and the tray's tooltip write clock times the user's way, never with seconds,
+    // also where the system's locale is C.
+    void trayTimesWithoutSeconds_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("time");
+        QTest::newRow("C") << QLocale(u"C"_s) << u"10:00"_s;
+        QTest::newRow("de_DE") << QLocale(u"de_DE"_s) << u"10:00"_s;
+        QTest::newRow("en_US") << QLocale(u"en_US"_s) << u"10:00 AM"_s;
+    }
+    void trayTimesWithoutSeconds() {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, time);
+        // An hour and 29 seconds away: shown seconds would read "10:00:29".
+        const QList<CalendarEvent> events{meeting("a", 3629, "Planning")};
+        StatusMenuState state = stateWith(events);
+        state.locale = locale;
+        QStringList titles;
+        for (const StatusMenuEntry &entry : StatusMenuModel::entries(state))
+            if (entry.kind == StatusMenuEntry::Kind::meeting)
+                titles << QString(entry.title).replace(QChar(0x202F), u' ');
+        QCOMPARE(titles, QStringList{time + u"  Planning"_s});
+        QCOMPARE(
+            TrayCountdown::statusAt(events, menuNow, locale).toolTip.replace(QChar(0x202F), u' '),
+            u"Planning at "_s + time);
     }
 
     // The menu shows the entries of the moment it opens; an entry is enabled only when someone

@@ -24,6 +24,8 @@
 #include <QDesktopServices>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTextBrowser>
@@ -332,6 +334,35 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         // Newer locale data puts a narrow no-break space before AM/PM.
         QCOMPARE(text.replace(QChar(0x202F), u' '), expected);
+    }
+
+    // The reminder and the brief preview write clock times the user's way, never with seconds:
+    // the suite runs under C.UTF-8, whose short format is Qt's C locale's ("HH:mm:ss").
+    void clockTimesWithoutSeconds_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("system (C.UTF-8)") << QLocale::system() << u"10:00 – 10:30"_s;
+        QTest::newRow("de_DE") << QLocale(u"de_DE"_s) << u"10:00 – 10:30"_s;
+        QTest::newRow("en_US") << QLocale(u"en_US"_s) << u"10:00 AM – 10:30 AM"_s;
+    }
+    void clockTimesWithoutSeconds() {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, start);
+        const QLocale before;
+        QLocale::setDefault(locale);
+        const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+        // Seconds into the minute, so any shown seconds would read as such.
+        const QDateTime odd = meetingStart.addSecs(29);
+        auto reminder = present(upcoming(odd, zoomLink));
+        BriefPreviewView preview(upcoming(odd, zoomLink), sampleBrief, clock);
+        QVERIFY(showActive(&preview, {520, 480}));
+        const QStringList texts = visibleTexts(reminder.get()) + visibleTexts(&preview);
+        const QRegularExpression seconds(u"\\d[:.]\\d\\d[:.]\\d\\d"_s);
+        for (const QString &text : texts)
+            QVERIFY2(!seconds.match(text).hasMatch(), qPrintable(text));
+        const QString range = texts.join(u'\n').replace(QChar(0x202F), u' ');
+        QVERIFY2(range.contains(start), qPrintable(range));
+        QVERIFY2(range.contains(start.replace(u" – "_s, u" - "_s)), qPrintable(range));
     }
 
     // Buttons and how the meeting is held, for each kind of meeting; the card centred, wider with
