@@ -788,6 +788,7 @@ private Q_SLOTS:
             problems << report.problems();
         };
         view->setUpdateAvailable(true);
+        view->general()->enableUpdates();
         walk(view->updateBanner());
         for (SidebarTab tab : SidebarTabs::all()) {
             view->selectTab(tab);

@@ -685,6 +685,10 @@ private Q_SLOTS:
             << u"update found"_s << QStringList{u"skip"_s, u"later"_s, u"install"_s};
         QTest::newRow("update checking") << u"update checking"_s << QStringList{u"cancel"_s};
         QTest::newRow("update downloading") << u"update downloading"_s << QStringList{u"cancel"_s};
+        QTest::newRow("up to date") << u"up to date"_s << QStringList{u"closed"_s};
+        QTest::newRow("update failed") << u"update failed"_s << QStringList{u"closed"_s};
+        QTest::newRow("confirmation")
+            << u"confirmation"_s << QStringList{u"rejected"_s, u"accepted"_s};
     }
     void accessibleActions() {
         QFETCH(QString, window);
@@ -710,6 +714,16 @@ private Q_SLOTS:
             auto view = std::make_unique<BatteryAlertView>();
             record(view.get(), &BatteryAlertView::dismissRequested, u"dismiss"_s);
             shown = std::move(view);
+        } else if (window == u"confirmation"_s) {
+            auto dialog = std::make_unique<ConfirmationDialog>(u"Remove sam@northwind.test?"_s,
+                                                               u"It goes."_s, u"Remove"_s);
+            record(dialog.get(), &QDialog::rejected, u"rejected"_s);
+            record(dialog.get(), &QDialog::accepted, u"accepted"_s);
+            // Shown again after each answer, so the walk meets both buttons.
+            connect(dialog.get(), &QDialog::finished, dialog.get(), &QWidget::show,
+                    Qt::QueuedConnection);
+            size = dialog->sizeHint();
+            shown = std::move(dialog);
         } else {
             auto dialog = std::make_unique<UpdateDialog>();
             if (window == u"update found"_s)
@@ -717,8 +731,14 @@ private Q_SLOTS:
                                         QUrl(u"https://zelvane.app/notes"_s));
             else if (window == u"update checking"_s)
                 dialog->showChecking();
-            else
+            else if (window == u"update downloading"_s)
                 dialog->showDownloading();
+            else if (window == u"up to date"_s)
+                dialog->showUpToDate(u"1.9.2"_s);
+            else
+                dialog->showError(u"The update could not be read."_s);
+            if (window == u"up to date"_s || window == u"update failed"_s)
+                record(dialog.get(), &QDialog::finished, u"closed"_s);
             record(dialog.get(), &UpdateDialog::installRequested, u"install"_s);
             record(dialog.get(), &UpdateDialog::laterRequested, u"later"_s);
             record(dialog.get(), &UpdateDialog::skipRequested, u"skip"_s);

@@ -341,7 +341,7 @@ QWidget *SettingsView::buildSidebar() {
     items->setSpacing(2);
     for (SidebarTab tab : SidebarTabs::all()) {
         auto *item = new SidebarItem(SidebarTabs::toString(tab), SidebarTabs::icon(tab), tabList);
-        // Toggled, not clicked: arrow keys and assistive tools choose a tab without a click.
+        // Toggled, not clicked: assistive tools choose a tab without a click.
         connect(item, &QAbstractButton::toggled, this, [this, tab](bool on) {
             if (on && tab != m_selected)
                 selectTab(tab);
