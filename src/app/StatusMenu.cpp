@@ -3,7 +3,6 @@
 #include "ui/SymbolIcons.h"
 #include "ui/Theme.h"
 
-#include <QKeySequence>
 #include <QMenu>
 #include <QMetaMethod>
 #include <utility>
@@ -107,8 +106,6 @@ void StatusMenu::addEntry(QMenu *menu, const StatusMenuEntry &entry) {
         entry.action == StatusMenuEntry::Action::join)
         action->setIcon(
             SymbolIcons::icon(QStringLiteral("video.fill"), Theme::Colors::textSecondary()));
-    if (!entry.keyEquivalent.isEmpty())
-        action->setShortcut(QKeySequence(QStringLiteral("Ctrl+") + entry.keyEquivalent.toUpper()));
     const std::function<void()> announce = announcerFor(entry);
     action->setEnabled(bool(announce));
     if (announce)

@@ -1,5 +1,7 @@
 #include "StatusMenuModel.h"
 
+#include "core/ClockTime.h"
+
 #include <QCoreApplication>
 
 namespace StatusMenuModel {
@@ -13,7 +15,7 @@ QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
         return QStringLiteral("NOW");
     if (index == 0 && minutes <= countdownMinutes)
         return QStringLiteral("in %1 min").arg(minutes);
-    return locale.toString(event.startDate.toLocalTime().time(), QLocale::ShortFormat);
+    return ClockTime::format(event.startDate.toLocalTime().time(), locale);
 }
 
 namespace {
@@ -21,13 +23,11 @@ StatusMenuEntry separator() {
     return {};
 }
 
-StatusMenuEntry item(StatusMenuEntry::Kind kind, QString title, QString key,
-                     StatusMenuEntry::Action action,
+StatusMenuEntry item(StatusMenuEntry::Kind kind, QString title, StatusMenuEntry::Action action,
                      StatusMenuEntry::Style style = StatusMenuEntry::Style::plain) {
     StatusMenuEntry entry;
     entry.kind = kind;
     entry.title = std::move(title);
-    entry.keyEquivalent = std::move(key);
     entry.action = action;
     entry.style = style;
     return entry;
@@ -51,7 +51,7 @@ StatusMenuEntry meetingEntry(const CalendarEvent &event, int index, const Status
         item(StatusMenuEntry::Kind::meeting,
              prefix + timeText(event, index, state.now, state.locale) + QStringLiteral("  ") +
                  event.title,
-             {}, action,
+             action,
              index == 0 ? StatusMenuEntry::Style::firstMeeting : StatusMenuEntry::Style::meeting);
     entry.event = event;
     if (ready && joinable) {
@@ -59,7 +59,7 @@ StatusMenuEntry meetingEntry(const CalendarEvent &event, int index, const Status
              {std::pair{QCoreApplication::translate("StatusMenu", "Join"), Action::join},
               std::pair{QCoreApplication::translate("StatusMenu", "View Brief"),
                         Action::viewBrief}}) {
-            StatusMenuEntry sub = item(StatusMenuEntry::Kind::meetingAction, title, {}, act);
+            StatusMenuEntry sub = item(StatusMenuEntry::Kind::meetingAction, title, act);
             sub.event = event;
             entry.submenu << sub;
         }
@@ -75,7 +75,7 @@ QList<StatusMenuEntry> entries(const StatusMenuState &state) {
 
     if (state.updateAvailable) {
         result << item(Kind::updateNow, QStringLiteral("⬆  Update Available — Install Now"),
-                       QStringLiteral("u"), Action::installUpdate, StatusMenuEntry::Style::update)
+                       Action::installUpdate, StatusMenuEntry::Style::update)
                << separator();
     }
 
@@ -92,26 +92,23 @@ QList<StatusMenuEntry> entries(const StatusMenuState &state) {
     if (index == 0 && !state.hasCalendar) {
         // Without this a new user who skipped the calendar finds an empty menu and no way on.
         result << item(Kind::noCalendar,
-                       QCoreApplication::translate("StatusMenu", "No calendar connected"), {},
+                       QCoreApplication::translate("StatusMenu", "No calendar connected"),
                        Action::none, StatusMenuEntry::Style::placeholder)
                << item(Kind::connectCalendar,
-                       QCoreApplication::translate("StatusMenu", "Connect a Calendar…"), {},
+                       QCoreApplication::translate("StatusMenu", "Connect a Calendar…"),
                        Action::connectCalendar);
     } else if (index == 0) {
-        result << item(Kind::noMeetings, QStringLiteral("No upcoming meetings"), {}, Action::none,
+        result << item(Kind::noMeetings, QStringLiteral("No upcoming meetings"), Action::none,
                        StatusMenuEntry::Style::placeholder);
     }
 
-    result << separator()
-           << item(Kind::openApp, QStringLiteral("Open Zelvane"), QStringLiteral("o"),
-                   Action::openApp);
+    result << separator() << item(Kind::openApp, QStringLiteral("Open Zelvane"), Action::openApp);
     if (!state.updateAvailable) {
         result << separator()
-               << item(Kind::checkForUpdates, QStringLiteral("Check for Updates…"), {},
+               << item(Kind::checkForUpdates, QStringLiteral("Check for Updates…"),
                        Action::checkForUpdates);
     }
-    result << separator()
-           << item(Kind::quit, QStringLiteral("Quit Zelvane"), QStringLiteral("q"), Action::quit);
+    result << separator() << item(Kind::quit, QStringLiteral("Quit Zelvane"), Action::quit);
     return result;
 }
 

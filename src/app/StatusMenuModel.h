@@ -42,7 +42,6 @@ struct StatusMenuEntry {
 
     Kind kind = Kind::separator;
     QString title;
-    QString keyEquivalent;
     Action action = Action::none;
     Style style = Style::plain;
     std::optional<CalendarEvent> event;

@@ -1,5 +1,6 @@
 #include "CalendarEvent.h"
 
+#include "ClockTime.h"
 #include "JsonRead.h"
 
 #include <QCoreApplication>
@@ -38,8 +39,8 @@ std::chrono::milliseconds CalendarEvent::timeUntilStart(const QDateTime &now) co
 }
 
 QString CalendarEvent::reminderTimeText(const QDateTime &now, const QLocale &locale) const {
-    const QString start = locale.toString(startDate.toLocalTime().time(), QLocale::ShortFormat);
-    const QString end = locale.toString(endDate.toLocalTime().time(), QLocale::ShortFormat);
+    const QString start = ClockTime::format(startDate.toLocalTime().time(), locale);
+    const QString end = ClockTime::format(endDate.toLocalTime().time(), locale);
     const QString range = start + QStringLiteral(" – ") + end;
     const auto untilStart = timeUntilStart(now);
     // A reminder shown late (the machine slept, the app was not running) says how late.

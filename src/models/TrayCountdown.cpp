@@ -1,18 +1,10 @@
 #include "TrayCountdown.h"
 
 #include "core/Clock.h"
+#include "core/ClockTime.h"
 #include "sync/CalendarService.h"
 
 #include <algorithm>
-
-namespace {
-QString clockTime(const QDateTime &instant, const QLocale &locale) {
-    // The C locale's short format carries seconds.
-    const QTime time = instant.toLocalTime().time();
-    return locale == QLocale::c() ? time.toString(QStringLiteral("HH:mm"))
-                                  : locale.toString(time, QLocale::ShortFormat);
-}
-} // namespace
 
 TrayCountdown::TrayCountdown(CalendarService &calendar, Clock &clock, QObject *parent)
     : QObject(parent)
@@ -54,6 +46,8 @@ TrayStatus TrayCountdown::statusAt(const QList<CalendarEvent> &events, const QDa
         status.toolTip = tr("No more meetings today");
         return status;
     }
-    status.toolTip = tr("%1 at %2").arg(next->title, clockTime(next->startDate, locale));
+    status.toolTip =
+        tr("%1 at %2")
+            .arg(next->title, ClockTime::format(next->startDate.toLocalTime().time(), locale));
     return status;
 }

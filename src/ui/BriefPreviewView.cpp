@@ -5,6 +5,7 @@
 #include "PlatformJoinButton.h"
 #include "Theme.h"
 #include "Widgets.h"
+#include "core/ClockTime.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -37,8 +38,8 @@ QString plural(qint64 count, const char *unit) {
 QString BriefPreviewView::timeString(const CalendarEvent &event, const QLocale &locale) {
     const QDateTime start = event.startDate.toLocalTime();
     return locale.toString(start.date(), mediumDateFormat(locale)) + QLatin1Char(' ') +
-           locale.toString(start.time(), QLocale::ShortFormat) + QStringLiteral(" - ") +
-           locale.toString(event.endDate.toLocalTime().time(), QLocale::ShortFormat);
+           ClockTime::format(start.time(), locale) + QStringLiteral(" - ") +
+           ClockTime::format(event.endDate.toLocalTime().time(), locale);
 }
 
 QString BriefPreviewView::preparedText(const QDateTime &generatedAt, const QDateTime &now) {

@@ -1,5 +1,6 @@
 #include "core/AppConfig.h"
 #include "core/CalendarEvent.h"
+#include "core/ClockTime.h"
 #include "core/HexColor.h"
 #include "core/JsonRead.h"
 #include "core/MeetingBrief.h"
@@ -7,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
@@ -22,6 +24,43 @@ class TestRecords : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Clock times in the locale's short format, to the minute: the C locale's own carries
+    // seconds, and a system set to C (or C.UTF-8) must not show them either.
+    void clockTimes_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("C") << QLocale::c() << u"14:05"_s;
+        QTest::newRow("C by name") << QLocale(u"C"_s) << u"14:05"_s;
+        QTest::newRow("de_DE") << QLocale(u"de_DE"_s) << u"14:05"_s;
+        QTest::newRow("en_US") << QLocale(u"en_US"_s) << u"2:05 PM"_s;
+        QTest::newRow("fi_FI") << QLocale(u"fi_FI"_s) << u"14.05"_s;
+    }
+    void clockTimes() {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, expected);
+        // Newer locale data puts a narrow no-break space before AM/PM.
+        QCOMPARE(ClockTime::format(QTime(14, 5, 37), locale).replace(QChar(0x202F), u' '),
+                 expected);
+    }
+
+    // No locale Qt knows shows the seconds or a fraction of them.
+    void clockTimesOfEveryLocale() {
+        const QList<QLocale> all = QLocale::matchingLocales(
+            QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+        QVERIFY(all.size() > 100);
+        for (const QLocale &locale : all) {
+            const QString format = ClockTime::shortFormat(locale);
+            QString unquoted = format;
+            unquoted.remove(QRegularExpression(u"'[^']*'"_s));
+            QVERIFY2(!unquoted.contains(u's') && !unquoted.contains(u'z'),
+                     qPrintable(locale.name() + u' ' + format));
+            const QString shown = ClockTime::format(QTime(14, 5, 37, 980), locale);
+            QVERIFY2(!shown.contains(locale.toString(37)) && !shown.contains(locale.toString(98)),
+                     qPrintable(locale.name() + u' ' + shown));
+            QVERIFY2(shown.contains(locale.toString(5)), qPrintable(locale.name() + u' ' + shown));
+        }
+    }
+
     // Each text as the six-digit reader (no colour: refused) and the scanning reader see it.
     void hexColors_data() {
         QTest::addColumn<QString>("text");

@@ -1,6 +1,7 @@
 // The real zelvane binary against the backend stand-in on a real X server with two screens
 // (run through run-on-xorg.sh). Windows are inspected and driven with xdotool, xprop and
 // xwininfo, as a user's desktop would see them.
+#include "AtSpiClient.h"
 #include "BackendProcess.h"
 #include "DesktopStore.h"
 #include "LoopbackHttpServer.h"
@@ -245,8 +246,10 @@ private:
                 {"when", QJsonObject{{"start_time", start}, {"end_time", start + 1800}}}};
     }
 
-    void startApp() {
+    void startApp(const QStringList &extraEnvironment = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString &entry : extraEnvironment)
+            env.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
         env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
         env.insert(u"HOME"_s, home->path());
         env.insert(u"XDG_CONFIG_HOME"_s, home->path() + u"/config"_s);
@@ -630,6 +633,72 @@ private Q_SLOTS:
         QVERIFY(host.click(u"Open Zelvane"_s));
         QTRY_COMPARE_WITH_TIMEOUT(stackingOrder().value(stackingOrder().size() - 1), window, 5000);
         QCOMPARE(visibleWindows(u"Zelvane"_s), QList<qulonglong>{window});
+        QCOMPARE(app.state(), QProcess::Running);
+    }
+
+    // A screen reader over AT-SPI: the settings sidebar reads as page tabs, whose action
+    // opens the page; the calendar's switch is a check box whose action switches the calendar
+    // off, and which then reads as unchecked.
+    void settingsThroughAssistiveTools() {
+        TrayHost host;
+        QVERIFY(host.listen());
+        const QString grantId = connectAccount({});
+        QVERIFY(!grantId.isEmpty());
+        const QString primary = u"cal-primary-"_s + grantId.left(8);
+        startApp({u"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"_s});
+        QTRY_VERIFY_WITH_TIMEOUT(!host.item.isEmpty(), 20'000);
+        QVERIFY(host.click(u"Open Zelvane"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(visibleWindows(u"Zelvane"_s).size(), 1, 10'000);
+
+        AtSpiClient atspi;
+        QVERIFY2(atspi.connect(), qPrintable(atspi.error()));
+        std::optional<AtSpiClient::Node> zelvane;
+        QTRY_VERIFY_WITH_TIMEOUT((zelvane = [&]() -> std::optional<AtSpiClient::Node> {
+                                     for (const AtSpiClient::Node &app : atspi.applications())
+                                         if (atspi.name(app) == u"Zelvane"_s)
+                                             return app;
+                                     return std::nullopt;
+                                 }()),
+                                 20'000);
+        const auto named = [&](const QString &role, const QString &name) {
+            return atspi.find(*zelvane, [&](const AtSpiClient::Node &node) {
+                return atspi.role(node) == role && atspi.name(node) == name &&
+                       atspi.has(node, AtSpiClient::showing);
+            });
+        };
+        const auto tabs = named(u"page tab list"_s, u"Settings"_s);
+        QVERIFY(tabs);
+        QStringList tabNames;
+        for (const AtSpiClient::Node &tab : atspi.children(*tabs)) {
+            QCOMPARE(atspi.role(tab), u"page tab"_s);
+            tabNames << atspi.name(tab);
+        }
+        QCOMPARE(tabNames,
+                 (QStringList{u"Accounts"_s, u"General"_s, u"AI Research (Beta)"_s, u"SMS"_s}));
+        const auto general = named(u"page tab"_s, u"General"_s);
+        QVERIFY(general && !atspi.has(*general, AtSpiClient::selected));
+        QCOMPARE(atspi.actions(*general).value(0), u"Press"_s);
+        QVERIFY(atspi.activate(*general));
+        QTRY_VERIFY_WITH_TIMEOUT(atspi.has(*general, AtSpiClient::selected), 5000);
+        QVERIFY(!atspi.has(*named(u"page tab"_s, u"Accounts"_s), AtSpiClient::selected));
+
+        // The account's calendars fold open through the row's action; the primary calendar's
+        // switch bears the calendar's name.
+        std::optional<AtSpiClient::Node> fold;
+        QTRY_VERIFY_WITH_TIMEOUT((fold = named(u"push button"_s, u"Calendars"_s)), 10'000);
+        QVERIFY(atspi.activate(*fold));
+        std::optional<AtSpiClient::Node> calendar;
+        QTRY_VERIFY_WITH_TIMEOUT((calendar = named(u"check box"_s, u"e2e@zelvane.test"_s)), 10'000);
+        QVERIFY(atspi.has(*calendar, AtSpiClient::checked));
+        QVERIFY(atspi.activate(*calendar));
+        const auto disabled = [this] {
+            return QSettings(confPath(), QSettings::IniFormat)
+                .value(u"disabledCalendars"_s)
+                .toString();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(disabled().contains(primary), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!atspi.has(*calendar, AtSpiClient::checked), 5000);
+        screenshot(u"settings-through-atspi.png"_s);
         QCOMPARE(app.state(), QProcess::Running);
     }
 

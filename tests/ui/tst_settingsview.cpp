@@ -1,3 +1,4 @@
+#include "AccessibleWalk.h"
 #include "BackendProcess.h"
 #include "LoopbackHttpServer.h"
 #include "Settle.h"
@@ -92,6 +93,14 @@ private:
         calendar().fetchEvents();
         QVERIFY(showActive(view.get(), {720, 520}));
         QTRY_COMPARE_WITH_TIMEOUT(calendar().accountCalendars().size(), accounts.size(), 10'000);
+    }
+
+    // The last calendar sign-in page the app sent the browser to.
+    QUrl signInPage() const {
+        for (auto it = opened.crbegin(); it != opened.crend(); ++it)
+            if (QUrlQuery(*it).hasQueryItem(u"provider"_s))
+                return *it;
+        return {};
     }
 
     QString feedAddress() const { return feeds.origin() + u"/private/basic.ics"_s; }
@@ -729,6 +738,117 @@ private Q_SLOTS:
         QVERIFY(error->isVisibleTo(accounts) && !error->text().isEmpty());
         QVERIFY(!accounts->errorLabel()->isVisible());
         QCOMPARE(slackButton()->accessibleName(), u"Connect"_s);
+    }
+
+    // Worked through accessible actions alone, as Orca, switch access or voice control work
+    // it. The sidebar is a list of page tabs whose action changes the page and whose selected
+    // tab is announced; a switch's action changes its setting and its checked state is
+    // announced; every other control in every tab, the feed form and onboarding does what a
+    // click does.
+    void accessibleActions() {
+        QDesktopServices::setUrlHandler(u"https"_s, this, "open");
+        const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(u"https"_s); });
+        const ConnectedAccount account = grant(u"sam@northwind.test"_s, CalendarProvider::google);
+        openWith({account});
+        const auto iface = [](QObject *o) { return QAccessible::queryAccessibleInterface(o); };
+        const auto activate = [](QAccessibleInterface *control) {
+            // What a screen reader's "activate" does: the first action.
+            control->actionInterface()->doAction(
+                control->actionInterface()->actionNames().value(0));
+        };
+        QAccessibleInterface *tabList = iface(view->sidebarItem(SidebarTab::accounts))->parent();
+        QCOMPARE(tabList->role(), QAccessible::PageTabList);
+        for (SidebarTab tab : SidebarTabs::all()) {
+            QAccessibleInterface *item = iface(view->sidebarItem(tab));
+            QCOMPARE(item->role(), QAccessible::PageTab);
+            QCOMPARE(item->parent()->object(), tabList->object());
+            QCOMPARE(item->text(QAccessible::Name), SidebarTabs::toString(tab));
+            activate(item);
+            QTRY_COMPARE(view->selectedTab(), tab);
+            for (SidebarTab other : SidebarTabs::all()) {
+                QCOMPARE(view->tabContent(other)->isVisible(), other == tab);
+                QCOMPARE(bool(iface(view->sidebarItem(other))->state().selected), other == tab);
+            }
+        }
+
+        view->selectTab(SidebarTab::general);
+        GeneralContent *general = view->general();
+        activate(iface(general->findChild<QAbstractButton *>(u"calendars:"_s + account.id)));
+        const ProxyCalendar primary = calendar().accountCalendars().value(account.id).at(0);
+        QTRY_VERIFY(button(general, primary.name));
+        const QList<std::pair<QString, std::function<bool()>>> switches{
+            {u"Play sound"_s, [this] { return settings->soundEnabled(); }},
+            {u"Respect Do Not Disturb"_s, [this] { return settings->respectDND(); }},
+            {u"Open at login"_s, [this] { return settings->launchAtLogin(); }},
+            {primary.name, [&] { return settings->isCalendarEnabled(primary.id); }}};
+        for (const auto &[name, stored] : switches) {
+            QAbstractButton *toggle = button(general, name);
+            QVERIFY2(toggle, qPrintable(name));
+            QAccessibleInterface *control = iface(toggle);
+            QVERIFY2(control->role() == QAccessible::CheckBox, qPrintable(name));
+            for (bool expected : {!stored(), stored()}) {
+                activate(control);
+                QTRY_COMPARE(stored(), expected);
+                QCOMPARE(bool(control->state().checked), expected);
+            }
+        }
+
+        // Every control of every tab, the sidebar and the update banner.
+        qsizetype covered = 0;
+        QStringList problems;
+        // The browser comes back to the last sign-in it was sent to.
+        const auto finishSignIn = [&] {
+            QUrl back;
+            QTRY_VERIFY(!(back = signInPage()).isEmpty());
+            opened.clear();
+            back.setPath(u"/signin/continue"_s);
+            const qsizetype accounts = calendar().accounts().size();
+            std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(back)));
+            QTRY_COMPARE_WITH_TIMEOUT(calendar().accounts().size(), accounts + 1, 10'000);
+        };
+        const auto walk = [&](QWidget *root) {
+            const AccessibleWalk::Report report = AccessibleWalk::walk(root);
+            qInfo("%s: %lld controls, %lld broken", root->metaObject()->className(),
+                  report.covered.size(), report.broken.size());
+            covered += report.covered.size();
+            for (const QString &control : report.covered)
+                qInfo("  %s %s", qPrintable(control),
+                      qPrintable(report.broken.value(control).join(u"; "_s)));
+            problems << report.problems();
+        };
+        view->setUpdateAvailable(true);
+        view->general()->enableUpdates();
+        walk(view->updateBanner());
+        for (SidebarTab tab : SidebarTabs::all()) {
+            view->selectTab(tab);
+            walk(view->tabContent(tab));
+            if (tab != SidebarTab::accounts)
+                continue;
+            // The Connect buttons opened sign-ins: the last calendar's comes back from the
+            // browser, Slack's is cancelled.
+            finishSignIn();
+            auto *slack = view->accounts()->findChild<QAbstractButton *>(u"slack-action"_s);
+            QTRY_COMPARE(slack->accessibleName(), u"Cancel"_s);
+            slack->click();
+        }
+        walk(view->quitButton()->parentWidget());
+        view->selectTab(SidebarTab::accounts);
+        QTest::keyClick(view->accounts()->connectButton(CalendarProvider::feed), Qt::Key_Space);
+        walk(view->accounts()->feedForm());
+        OnboardingView onboarding(calendar());
+        onboarding.setFixedSize(OnboardingView::contentWidth, OnboardingView::contentHeight);
+        QVERIFY(showActive(&onboarding, onboarding.size()));
+        QList<int> steps;
+        connect(onboarding.flow(), &OnboardingFlow::changed, this, [&] {
+            if (steps.isEmpty() || steps.last() != onboarding.flow()->step())
+                steps << onboarding.flow()->step();
+        });
+        walk(&onboarding);
+        finishSignIn();
+        qInfo("%lld controls in all", covered);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
+        // Continue led on, Back led back.
+        QCOMPARE(steps, (QList<int>{OnboardingFlow::connectCalendar, OnboardingFlow::welcome}));
     }
 
     // Without a name of the user's, a feed is called by its own; its row shows where it comes

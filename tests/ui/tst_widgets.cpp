@@ -1,10 +1,12 @@
 // The windows and controls on their own: buttons, the meeting brief and its preview, and the
 // full-screen reminder with the controller that puts one window on each of two screens.
+#include "AccessibleWalk.h"
 #include "ManualClock.h"
 #include "TestEnvironment.h"
 #include "WidgetTestSupport.h"
 #include "core/AppSettings.h"
 #include "ui/AppDialog.h"
+#include "ui/BatteryAlertView.h"
 #include "ui/BriefPreviewView.h"
 #include "ui/CapsuleButton.h"
 #include "ui/MeetingBriefCard.h"
@@ -22,6 +24,8 @@
 #include <QDesktopServices>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTextBrowser>
@@ -332,6 +336,35 @@ private Q_SLOTS:
         QCOMPARE(text.replace(QChar(0x202F), u' '), expected);
     }
 
+    // The reminder and the brief preview write clock times the user's way, never with seconds:
+    // the suite runs under C.UTF-8, whose short format is Qt's C locale's ("HH:mm:ss").
+    void clockTimesWithoutSeconds_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("system (C.UTF-8)") << QLocale::system() << u"10:00 – 10:30"_s;
+        QTest::newRow("de_DE") << QLocale(u"de_DE"_s) << u"10:00 – 10:30"_s;
+        QTest::newRow("en_US") << QLocale(u"en_US"_s) << u"10:00 AM – 10:30 AM"_s;
+    }
+    void clockTimesWithoutSeconds() {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, start);
+        const QLocale before;
+        QLocale::setDefault(locale);
+        const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+        // Seconds into the minute, so any shown seconds would read as such.
+        const QDateTime odd = meetingStart.addSecs(29);
+        auto reminder = present(upcoming(odd, zoomLink));
+        BriefPreviewView preview(upcoming(odd, zoomLink), sampleBrief, clock);
+        QVERIFY(showActive(&preview, {520, 480}));
+        const QStringList texts = visibleTexts(reminder.get()) + visibleTexts(&preview);
+        const QRegularExpression seconds(u"\\d[:.]\\d\\d[:.]\\d\\d"_s);
+        for (const QString &text : texts)
+            QVERIFY2(!seconds.match(text).hasMatch(), qPrintable(text));
+        const QString range = texts.join(u'\n').replace(QChar(0x202F), u' ');
+        QVERIFY2(range.contains(start), qPrintable(range));
+        QVERIFY2(range.contains(start.replace(u" – "_s, u" - "_s)), qPrintable(range));
+    }
+
     // Buttons and how the meeting is held, for each kind of meeting; the card centred, wider with
     // a brief, narrower on a narrow screen, and with its buttons on screen when a brief scrolls.
     void card_data() {
@@ -635,6 +668,94 @@ private Q_SLOTS:
         QCOMPARE(finished.first().first().toInt(),
                  int(accepted ? QDialog::Accepted : QDialog::Rejected));
         QVERIFY(!dialog.isVisible());
+    }
+
+    // Each window worked through its accessible actions alone, as Orca or switch access works
+    // it: every action does what a click does. The reminder's buttons are met in reading order.
+    void accessibleActions_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("reminder") << u"reminder"_s
+                                  << QStringList{u"join"_s, u"snooze"_s, u"dismiss"_s};
+        QTest::newRow("reminder, no link")
+            << u"reminder, no link"_s << QStringList{u"snooze"_s, u"dismiss"_s};
+        QTest::newRow("brief preview") << u"brief preview"_s << QStringList{u"dismiss"_s};
+        QTest::newRow("battery alert") << u"battery alert"_s << QStringList{u"dismiss"_s};
+        QTest::newRow("update found")
+            << u"update found"_s << QStringList{u"skip"_s, u"later"_s, u"install"_s};
+        QTest::newRow("update checking") << u"update checking"_s << QStringList{u"cancel"_s};
+        QTest::newRow("update downloading") << u"update downloading"_s << QStringList{u"cancel"_s};
+        QTest::newRow("up to date") << u"up to date"_s << QStringList{u"closed"_s};
+        QTest::newRow("update failed") << u"update failed"_s << QStringList{u"closed"_s};
+        QTest::newRow("confirmation")
+            << u"confirmation"_s << QStringList{u"rejected"_s, u"accepted"_s};
+    }
+    void accessibleActions() {
+        QFETCH(QString, window);
+        QFETCH(QStringList, expected);
+        const auto record = [this](auto *sender, auto signal, const QString &name) {
+            connect(sender, signal, this, [this, name] { calls << name; });
+        };
+        std::unique_ptr<QWidget> shown;
+        QSize size(1280, 800);
+        if (window.startsWith(u"reminder"_s)) {
+            const bool withLink = !window.endsWith(u"no link"_s);
+            shown =
+                present(upcoming(meetingStart, withLink ? std::optional(zoomLink) : std::nullopt),
+                        sampleBrief);
+            clock.advance(ReminderOverlayView::keyGuard);
+        } else if (window == u"brief preview"_s) {
+            auto view = std::make_unique<BriefPreviewView>(upcoming(meetingStart, zoomLink),
+                                                           sampleBrief, clock);
+            record(view.get(), &BriefPreviewView::dismissRequested, u"dismiss"_s);
+            shown = std::move(view);
+            size = {520, 480};
+        } else if (window == u"battery alert"_s) {
+            auto view = std::make_unique<BatteryAlertView>();
+            record(view.get(), &BatteryAlertView::dismissRequested, u"dismiss"_s);
+            shown = std::move(view);
+        } else if (window == u"confirmation"_s) {
+            auto dialog = std::make_unique<ConfirmationDialog>(u"Remove sam@northwind.test?"_s,
+                                                               u"It goes."_s, u"Remove"_s);
+            record(dialog.get(), &QDialog::rejected, u"rejected"_s);
+            record(dialog.get(), &QDialog::accepted, u"accepted"_s);
+            // Shown again after each answer, so the walk meets both buttons.
+            connect(dialog.get(), &QDialog::finished, dialog.get(), &QWidget::show,
+                    Qt::QueuedConnection);
+            size = dialog->sizeHint();
+            shown = std::move(dialog);
+        } else {
+            auto dialog = std::make_unique<UpdateDialog>();
+            if (window == u"update found"_s)
+                dialog->showUpdateFound(u"1.10.0"_s, u"1.9.2"_s, u"Faster reminders."_s,
+                                        QUrl(u"https://zelvane.app/notes"_s));
+            else if (window == u"update checking"_s)
+                dialog->showChecking();
+            else if (window == u"update downloading"_s)
+                dialog->showDownloading();
+            else if (window == u"up to date"_s)
+                dialog->showUpToDate(u"1.9.2"_s);
+            else
+                dialog->showError(u"The update could not be read."_s);
+            if (window == u"up to date"_s || window == u"update failed"_s)
+                record(dialog.get(), &QDialog::finished, u"closed"_s);
+            record(dialog.get(), &UpdateDialog::installRequested, u"install"_s);
+            record(dialog.get(), &UpdateDialog::laterRequested, u"later"_s);
+            record(dialog.get(), &UpdateDialog::skipRequested, u"skip"_s);
+            record(dialog.get(), &UpdateDialog::cancelRequested, u"cancel"_s);
+            size = dialog->sizeHint();
+            shown = std::move(dialog);
+        }
+        QVERIFY(showActive(shown.get(), size));
+        opened.clear();
+        const AccessibleWalk::Report report = AccessibleWalk::walk(shown.get());
+        qInfo("%s: %lld controls, %lld broken", qPrintable(window), report.covered.size(),
+              report.broken.size());
+        QVERIFY2(report.broken.isEmpty(), qPrintable(report.problems().join(u'\n')));
+        // What the actions asked for, in the order the controls are read.
+        QCOMPARE(calls, expected);
+        if (window == u"brief preview"_s)
+            QCOMPARE(opened, QList<QUrl>{zoomLink});
     }
 
     // A window on each screen, a sound if asked for, one announcement once both have painted.

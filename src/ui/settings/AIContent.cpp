@@ -65,9 +65,13 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
         button->addContent(check);
         row->holdButton(button);
         // Toggled, not clicked: assistive tools choose a row without a click.
-        connect(button, &QAbstractButton::toggled, this, [this, provider](bool on) {
+        connect(button, &QAbstractButton::toggled, this, [this, provider, button](bool on) {
             if (on && provider != m_model.provider())
                 m_model.chooseProvider(provider);
+            // Each row sits alone in its own, out of reach of auto-exclusion: the chosen one
+            // is kept checked here.
+            else if (!on && provider == m_model.provider())
+                button->setChecked(true);
         });
         m_providers.insert(provider, {button, badge, check});
     }

@@ -56,10 +56,16 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
     m_respectDND->setObjectName(QStringLiteral("respect-dnd"));
     switchRow(alerts, QStringLiteral("Respect Do Not Disturb"), m_respectDND);
     addInset(alerts);
-    connect(m_playSound, &QAbstractButton::clicked, this,
-            [this](bool on) { m_model.setSoundEnabled(on); });
-    connect(m_respectDND, &QAbstractButton::clicked, this,
-            [this](bool on) { m_model.setRespectDND(on); });
+    // Toggled, not clicked: assistive tools switch them without a click. Showing the stored
+    // value writes nothing.
+    connect(m_playSound, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != m_model.soundEnabled())
+            m_model.setSoundEnabled(on);
+    });
+    connect(m_respectDND, &QAbstractButton::toggled, this, [this](bool on) {
+        if (on != m_model.respectDND())
+            m_model.setRespectDND(on);
+    });
 
     addSection(QStringLiteral("Updates"));
     auto *updates = new SettingsCard;
@@ -79,7 +85,7 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
         w->setEnabled(false);
         w->setToolTip(updatesUnavailable);
     }
-    connect(m_automaticUpdates, &QAbstractButton::clicked, this,
+    connect(m_automaticUpdates, &QAbstractButton::toggled, this,
             &GeneralContent::automaticUpdatesToggled);
     connect(m_checkNow, &QAbstractButton::clicked, this, &GeneralContent::checkNowRequested);
     addInset(updates);
@@ -113,6 +119,8 @@ void GeneralContent::enableUpdates() {
 }
 
 void GeneralContent::setAutomaticUpdates(bool enabled) {
+    // Shown, not chosen: only the user's change is announced.
+    const QSignalBlocker quiet(m_automaticUpdates);
     m_automaticUpdates->setChecked(enabled);
 }
 
@@ -291,8 +299,10 @@ QWidget *GeneralContent::buildCalendarList(const QString &accountId) {
         auto *toggle = new SwitchButton(calendar.name, row);
         toggle->setObjectName(QStringLiteral("calendar:") + calendar.id);
         m_calendarSwitches.insert(calendar.id, toggle);
-        connect(toggle, &QAbstractButton::clicked, this,
-                [this, id = calendar.id](bool on) { m_model.setCalendarEnabled(id, on); });
+        connect(toggle, &QAbstractButton::toggled, this, [this, id = calendar.id](bool on) {
+            if (on != m_model.isCalendarEnabled(id))
+                m_model.setCalendarEnabled(id, on);
+        });
         row->rowLayout()->addWidget(toggle);
         layout->addWidget(row);
     }

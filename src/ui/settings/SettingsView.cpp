@@ -14,6 +14,8 @@
 #include "ui/Theme.h"
 #include "ui/Widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -108,6 +110,46 @@ protected:
 private:
     QAbstractButton *m_button;
 };
+
+// A sidebar entry as a screen reader meets it: a page tab, selected while its page shows, whose
+// action opens its page as a click does (a checkable button's own action only toggles it).
+class AccessibleSidebarTab : public QAccessibleWidget {
+public:
+    explicit AccessibleSidebarTab(SidebarItem *item)
+        : QAccessibleWidget(item, QAccessible::PageTab) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.selectable = true;
+        state.selected = item()->isSelected();
+        return state;
+    }
+    QStringList actionNames() const override {
+        QStringList names;
+        if (widget()->isEnabled())
+            names << pressAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &actionName) override {
+        if (actionName != pressAction())
+            QAccessibleWidget::doAction(actionName);
+        else if (widget()->isEnabled())
+            item()->click();
+    }
+
+private:
+    SidebarItem *item() const { return static_cast<SidebarItem *>(widget()); }
+};
+
+QAccessibleInterface *sidebarAccessible(const QString &className, QObject *object) {
+    if (className == QLatin1String(SidebarItem::staticMetaObject.className()))
+        if (auto *item = qobject_cast<SidebarItem *>(object))
+            return new AccessibleSidebarTab(item);
+    if (className == QLatin1String(SidebarTabList::staticMetaObject.className()))
+        if (auto *list = qobject_cast<SidebarTabList *>(object))
+            return new QAccessibleWidget(list, QAccessible::PageTabList);
+    return nullptr;
+}
 } // namespace
 
 const QList<SidebarTab> &SidebarTabs::all() {
@@ -190,12 +232,21 @@ void SidebarItem::paintEvent(QPaintEvent *) {
         Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
+SidebarTabList::SidebarTabList(QWidget *parent)
+    : QWidget(parent) {
+    setAccessibleName(tr("Settings"));
+}
+
 SettingsView::SettingsView(const SettingsServices &services, QWidget *parent)
     : QWidget(parent)
     , m_generalModel(new GeneralSettingsModel(services.settings, services.calendarService, this))
     , m_accountsModel(new AccountsModel(services.calendarService, services.slack, this))
     , m_backendModel(new BackendAddressModel(services.settings, this))
     , m_aiModel(new AISettingsModel(services.llm, services.secrets, this)) {
+    [[maybe_unused]] static const bool factoryInstalled = [] {
+        QAccessible::installFactory(sidebarAccessible);
+        return true;
+    }();
     setMinimumSize(minimumWidth, minimumHeight);
     fill(this, Theme::Colors::surface());
 
@@ -286,16 +337,21 @@ QWidget *SettingsView::buildSidebar() {
     caption->setContentsMargins(16, 0, 16, 8);
     layout->addWidget(caption);
 
-    auto *items = new QVBoxLayout;
+    auto *tabList = new SidebarTabList(sidebar);
+    auto *items = new QVBoxLayout(tabList);
     items->setContentsMargins(8, 0, 8, 0);
     items->setSpacing(2);
     for (SidebarTab tab : SidebarTabs::all()) {
-        auto *item = new SidebarItem(SidebarTabs::toString(tab), SidebarTabs::icon(tab), sidebar);
-        connect(item, &QAbstractButton::clicked, this, [this, tab] { selectTab(tab); });
+        auto *item = new SidebarItem(SidebarTabs::toString(tab), SidebarTabs::icon(tab), tabList);
+        // Toggled, not clicked: assistive tools choose a tab without a click.
+        connect(item, &QAbstractButton::toggled, this, [this, tab](bool on) {
+            if (on && tab != m_selected)
+                selectTab(tab);
+        });
         items->addWidget(item);
         m_items.append(item);
     }
-    layout->addLayout(items);
+    layout->addWidget(tabList);
     layout->addStretch();
 
     // Without a tray there is no menu to quit from, so the window offers it too.
@@ -342,7 +398,15 @@ QWidget *SettingsView::tabContent(SidebarTab tab) const {
 void SettingsView::selectTab(SidebarTab tab) {
     m_selected = tab;
     for (SidebarTab each : SidebarTabs::all()) {
-        sidebarItem(each)->setSelected(each == tab);
+        SidebarItem *item = sidebarItem(each);
+        if (item->isSelected() != (each == tab)) {
+            item->setSelected(each == tab);
+            // Screen readers announce the newly selected tab.
+            QAccessible::State changed;
+            changed.selected = true;
+            QAccessibleStateChangeEvent event(item, changed);
+            QAccessible::updateAccessibility(&event);
+        }
         tabContent(each)->setVisible(each == tab);
     }
     m_scroll->verticalScrollBar()->setValue(0);

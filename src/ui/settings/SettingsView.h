@@ -59,6 +59,14 @@ private:
     QString m_icon;
 };
 
+// The sidebar's tabs, which screen readers meet as a list of page tabs.
+class SidebarTabList : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SidebarTabList(QWidget *parent = nullptr);
+};
+
 // The settings window's content: a sidebar of tabs beside the selected tab in a scrolling pane.
 class SettingsView : public QWidget {
     Q_OBJECT
