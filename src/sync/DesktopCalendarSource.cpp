@@ -42,6 +42,9 @@ QByteArray rangeQuery(const QDateTime &from, const QDateTime &to) {
            "\"))";
 }
 
+// How many slices of the window a calendar is read in.
+constexpr qint64 readSlices = 4;
+
 // Components as the store hands them over, released together.
 struct ComponentList {
     GSList *list = nullptr;
@@ -84,12 +87,20 @@ ICalTimezone *resolveZone(const gchar *tzid, gpointer data, GCancellable *cancel
     return zone;
 }
 
+// What expanding some components of a calendar gave, by UID. Instances of an event without a
+// RECURRENCE-ID (a series, or a single event) are kept apart until every detached instance is
+// known, since a detached one may sit in another slice of the window than the one it replaces.
+struct Expanded {
+    QHash<QString, QList<CalendarEvent>> own;
+    QHash<QString, QList<CalendarEvent>> detached;
+    // The starts a detached instance takes over from its series.
+    QHash<QString, QSet<qint64>> replaced;
+};
+
 struct Expansion {
     const ExpandJob &job;
     const DesktopEventReader::Details &details;
     const QString &uid;
-    // Starts of the series' instances that a detached instance replaces (masters only).
-    const QSet<qint64> *replaced;
     std::optional<qint64> recurrenceId;
     QList<CalendarEvent> &out;
 };
@@ -106,22 +117,14 @@ gboolean takeInstance(ICalComponent *, ICalTime *start, ICalTime *end, gpointer 
     const auto endSecs = DesktopEventReader::seconds(*e);
     if (!startSecs || !endSecs)
         return TRUE;
-    if (x->replaced && x->replaced->contains(*startSecs))
-        return TRUE;
     x->out.append(x->job.reader.event(x->details, x->uid, *startSecs, *endSecs,
                                       x->recurrenceId.value_or(*startSecs)));
     return TRUE;
 }
 
-// Every meeting of the components inside the job's window, by UID. A series is expanded by
-// the store's own recurrence code with the event's zone; an instance detached from it (moved,
-// renamed, cancelled) replaces the series' instance it was cut from.
-QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
-    QHash<QString, QList<ECalComponent *>> byUid;
-    for (GSList *l = job.components->list; l; l = l->next) {
-        auto *component = E_CAL_COMPONENT(l->data);
-        byUid[text(e_cal_component_get_uid(component))].append(component);
-    }
+// The meetings of the components inside the job's window. A series is expanded by the store's
+// own recurrence code with the event's zone.
+Expanded expand(const ExpandJob &job) {
     Ref<ICalTime> from(i_cal_time_new_from_timet_with_zone(time_t(job.from), FALSE,
                                                            i_cal_timezone_get_utc_timezone()));
     Ref<ICalTime> to(i_cal_time_new_from_timet_with_zone(time_t(job.to), FALSE,
@@ -131,44 +134,86 @@ QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
         return zone ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(zone)))
                     : nullptr;
     };
-    QHash<QString, QList<CalendarEvent>> result;
-    for (auto group = byUid.cbegin(); group != byUid.cend(); ++group) {
-        const QString &uid = group.key();
-        QSet<qint64> replaced;
-        for (ECalComponent *component : group.value()) {
-            auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(
-                I_CAL_OBJECT(e_cal_component_get_icalcomponent(component))));
-            if (const auto rid = DesktopEventReader::recurrenceId(native, zoneOf))
-                replaced.insert(*rid);
-        }
+    Expanded result;
+    for (GSList *l = job.components->list; l; l = l->next) {
+        auto *component = E_CAL_COMPONENT(l->data);
+        ICalComponent *ical = e_cal_component_get_icalcomponent(component);
+        auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
+        const QString uid = text(e_cal_component_get_uid(component));
+        // A cancelled or declined detached instance still takes its place in the series.
+        const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
+        if (rid)
+            result.replaced[uid].insert(*rid);
+        const DesktopEventReader::Details details = job.reader.details(native);
+        if (details.cancelled || details.declined)
+            continue;
         QList<CalendarEvent> events;
-        for (ECalComponent *component : group.value()) {
-            ICalComponent *ical = e_cal_component_get_icalcomponent(component);
-            auto *native =
-                static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
-            const DesktopEventReader::Details details = job.reader.details(native);
-            if (details.cancelled || details.declined)
-                continue;
-            const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
-            Expansion expansion{job, details, uid, rid ? nullptr : &replaced, rid, events};
-            GError *raw = nullptr;
-            e_cal_recur_generate_instances_sync(
-                ical, from.get(), to.get(), &takeInstance, &expansion, &resolveZone,
-                const_cast<ExpandJob *>(&job), job.localZone, nullptr, &raw);
-            if (const ErrorPtr error(raw); error)
-                qCWarning(lcSync) << "Expanding desktop event" << uid
-                                  << "failed:" << error->message;
-        }
+        Expansion expansion{job, details, uid, rid, events};
+        GError *raw = nullptr;
+        e_cal_recur_generate_instances_sync(ical, from.get(), to.get(), &takeInstance, &expansion,
+                                            &resolveZone, const_cast<ExpandJob *>(&job),
+                                            job.localZone, nullptr, &raw);
+        if (const ErrorPtr error(raw); error)
+            qCWarning(lcSync) << "Expanding desktop event" << uid << "failed:" << error->message;
         if (!events.isEmpty())
-            result.insert(uid, std::move(events));
+            (rid ? result.detached : result.own)[uid].append(std::move(events));
     }
     return result;
 }
-// A whole calendar read and expanded on a worker: thousands of events are parsed there, not
-// on the thread that runs the interface. Absent when the store refused the reading.
-std::optional<QHash<QString, QList<CalendarEvent>>> readAll(ExpandJob &job, const QByteArray &query,
-                                                            GCancellable *cancellable,
-                                                            const QString &calendarId) {
+
+// Every meeting of a reading, by UID, from the expansions of its slices: an instance that two
+// slices both hold (it spans their boundary, or is a series found in each) is taken once, and a
+// detached instance replaces the series' instance it was cut from.
+QHash<QString, QList<CalendarEvent>> merge(const QList<Expanded> &parts) {
+    QHash<QString, QSet<qint64>> replaced;
+    for (const Expanded &part : parts)
+        for (auto it = part.replaced.cbegin(); it != part.replaced.cend(); ++it)
+            replaced[it.key()].unite(it.value());
+    QHash<QString, QList<CalendarEvent>> result;
+    // Ids already taken, kept only for the UIDs found more than once.
+    QHash<QString, QSet<QString>> taken;
+    const auto take = [&](const QString &uid, const QList<CalendarEvent> &events,
+                          const QSet<qint64> *gone) {
+        const auto kept = [gone](const CalendarEvent &event) {
+            return !gone || !gone->contains(event.startDate.toSecsSinceEpoch());
+        };
+        auto found = result.find(uid);
+        if (found == result.end()) {
+            QList<CalendarEvent> &into = result[uid];
+            into.reserve(events.size());
+            std::copy_if(events.cbegin(), events.cend(), std::back_inserter(into), kept);
+            return;
+        }
+        auto ids = taken.find(uid);
+        if (ids == taken.end()) {
+            ids = taken.insert(uid, {});
+            for (const CalendarEvent &event : std::as_const(*found))
+                ids->insert(event.id);
+        }
+        for (const CalendarEvent &event : events)
+            if (kept(event) && !ids->contains(event.id)) {
+                ids->insert(event.id);
+                found->append(event);
+            }
+    };
+    for (const Expanded &part : parts) {
+        for (auto it = part.own.cbegin(); it != part.own.cend(); ++it) {
+            const auto gone = replaced.constFind(it.key());
+            take(it.key(), it.value(), gone == replaced.cend() ? nullptr : &*gone);
+        }
+        for (auto it = part.detached.cbegin(); it != part.detached.cend(); ++it)
+            take(it.key(), it.value(), nullptr);
+    }
+    result.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
+    return result;
+}
+
+// One slice of a calendar's window read and expanded on a worker: thousands of events are
+// parsed there, not on the thread that runs the interface. Absent when the store refused it.
+std::optional<Expanded> readSlice(ExpandJob &job, GCancellable *cancellable,
+                                  const QString &calendarId) {
+    const QByteArray query = rangeQuery(QDateTime::fromSecsSinceEpoch(job.from, Qt::UTC),
+                                        QDateTime::fromSecsSinceEpoch(job.to, Qt::UTC));
     GSList *components = nullptr;
     GError *raw = nullptr;
     e_cal_client_get_object_list_as_comps_sync(job.client.get(), query.constData(), &components,
@@ -179,7 +224,9 @@ std::optional<QHash<QString, QList<CalendarEvent>>> readAll(ExpandJob &job, cons
                           << "failed:" << error->message;
         return std::nullopt;
     }
-    return expand(job);
+    Expanded expanded = expand(job);
+    job.components.reset();
+    return expanded;
 }
 } // namespace
 
@@ -624,28 +671,46 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     // Held, so the comparison after each wait is with a live object.
     const Ref<ECalClient> held{E_CAL_CLIENT(g_object_ref(client))};
     calendar->loading = true;
-    const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
-    auto job = std::make_shared<ExpandJob>();
-    setUpJob(*job, client, from, to,
-             DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
-                                m_ownAddresses));
+    const QDateTime from = m_clock.now();
+    const DesktopEventReader reader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
+                                    m_ownAddresses);
     // Changes reported from here on are in this reading already.
     calendar->pending.clear();
     const std::shared_ptr<GCancellable> cancellable(
         G_CANCELLABLE(g_object_ref(calendar->cancellable)), g_object_unref);
-    const QByteArray query = rangeQuery(from, to);
     const QString id = calendar->info.id;
-    QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading = QtConcurrent::run(
-        [job, query, cancellable, id] { return readAll(*job, query, cancellable.get(), id); });
-    std::optional<QHash<QString, QList<CalendarEvent>>> byUid = co_await reading;
+    // The window is read in slices, all asked at once: the store works out one while the
+    // slices it has answered are expanded here.
+    QList<QFuture<std::optional<Expanded>>> slices;
+    for (qint64 slice = 0; slice < readSlices; ++slice) {
+        auto job = std::make_shared<ExpandJob>();
+        setUpJob(*job, client, from.addSecs(window.count() * slice / readSlices),
+                 from.addSecs(window.count() * (slice + 1) / readSlices), reader);
+        slices.append(QtConcurrent::run(
+            [job, cancellable, id] { return readSlice(*job, cancellable.get(), id); }));
+    }
+    QList<Expanded> parts;
+    bool refused = false;
+    for (QFuture<std::optional<Expanded>> &slice : slices) {
+        std::optional<Expanded> part = co_await slice;
+        if (part)
+            parts.append(std::move(*part));
+        else
+            refused = true;
+    }
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
-    if (!byUid) {
+    if (refused) {
         // A failed reading keeps the meetings of the last good one.
         calendar->loading = false;
         co_return;
     }
-    calendar->byUid = std::move(*byUid);
+    QFuture<QHash<QString, QList<CalendarEvent>>> merging =
+        QtConcurrent::run([parts = std::move(parts)] { return merge(parts); });
+    QHash<QString, QList<CalendarEvent>> byUid = co_await merging;
+    if (!self || !isCurrent(calendar) || calendar->client != client)
+        co_return;
+    calendar->byUid = std::move(byUid);
     calendar->readings.clear();
     calendar->expandedAt = from;
     calendar->loading = false;
@@ -739,7 +804,7 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
                  DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
                                     m_ownAddresses));
         QFuture<QHash<QString, QList<CalendarEvent>>> expanding =
-            QtConcurrent::run([job] { return expand(*job); });
+            QtConcurrent::run([job] { return merge({expand(*job)}); });
         QHash<QString, QList<CalendarEvent>> byUid = co_await expanding;
         if (!stillWanted())
             co_return;
