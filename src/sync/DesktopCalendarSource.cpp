@@ -11,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QMutex>
 #include <QPointer>
 #include <QtConcurrent>
 #include <algorithm>
@@ -55,6 +56,30 @@ struct ComponentList {
     ~ComponentList() { g_slist_free_full(list, g_object_unref); }
 };
 
+// The components one reading has taken to expand, shared by the workers reading its slices:
+// the store returns an event in every slice it occurs in, and it is expanded once, over the
+// whole window, by the first worker to meet it.
+class Claims {
+public:
+    bool claim(const QString &uid, std::optional<qint64> recurrenceId) {
+        const QMutexLocker lock(&m_mutex);
+        if (!recurrenceId)
+            return insert(m_events, uid);
+        return insert(m_detached, std::pair(uid, *recurrenceId));
+    }
+
+private:
+    template <typename Key> static bool insert(QSet<Key> &set, const Key &key) {
+        const qsizetype before = set.size();
+        set.insert(key);
+        return set.size() != before;
+    }
+
+    QMutex m_mutex;
+    QSet<QString> m_events;
+    QSet<std::pair<QString, qint64>> m_detached;
+};
+
 // What a worker needs to expand one batch of a calendar's components.
 struct ExpandJob {
     std::unique_ptr<ComponentList> components;
@@ -62,6 +87,9 @@ struct ExpandJob {
     ICalTimezone *localZone = nullptr;
     qint64 from = 0, to = 0;
     DesktopEventReader reader;
+    // Set when the batch is one slice of a reading.
+    std::shared_ptr<Claims> claims;
+    qint64 sliceFrom = 0, sliceTo = 0;
     // Each TZID asked once: a zone the tz database lacks is a call to the store.
     mutable QHash<QByteArray, ICalTimezone *> zones;
 };
@@ -89,7 +117,7 @@ ICalTimezone *resolveZone(const gchar *tzid, gpointer data, GCancellable *cancel
 
 // What expanding some components of a calendar gave, by UID. Instances of an event without a
 // RECURRENCE-ID (a series, or a single event) are kept apart until every detached instance is
-// known, since a detached one may sit in another slice of the window than the one it replaces.
+// known, since a detached one may come with another slice of the window than its series.
 struct Expanded {
     QHash<QString, QList<CalendarEvent>> own;
     QHash<QString, QList<CalendarEvent>> detached;
@@ -140,8 +168,10 @@ Expanded expand(const ExpandJob &job) {
         ICalComponent *ical = e_cal_component_get_icalcomponent(component);
         auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
         const QString uid = text(e_cal_component_get_uid(component));
-        // A cancelled or declined detached instance still takes its place in the series.
         const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
+        if (job.claims && !job.claims->claim(uid, rid))
+            continue;
+        // A cancelled or declined detached instance still takes its place in the series.
         if (rid)
             result.replaced[uid].insert(*rid);
         const DesktopEventReader::Details details = job.reader.details(native);
@@ -161,48 +191,24 @@ Expanded expand(const ExpandJob &job) {
     return result;
 }
 
-// Every meeting of a reading, by UID, from the expansions of its slices: an instance that two
-// slices both hold (it spans their boundary, or is a series found in each) is taken once, and a
-// detached instance replaces the series' instance it was cut from.
-QHash<QString, QList<CalendarEvent>> merge(const QList<Expanded> &parts) {
+// Every meeting of a reading, by UID, from the expansions of its slices: a detached instance
+// replaces the series' instance it was cut from.
+QHash<QString, QList<CalendarEvent>> merge(QList<Expanded> parts) {
     QHash<QString, QSet<qint64>> replaced;
-    for (const Expanded &part : parts)
+    for (const Expanded &part : std::as_const(parts))
         for (auto it = part.replaced.cbegin(); it != part.replaced.cend(); ++it)
             replaced[it.key()].unite(it.value());
     QHash<QString, QList<CalendarEvent>> result;
-    // Ids already taken, kept only for the UIDs found more than once.
-    QHash<QString, QSet<QString>> taken;
-    const auto take = [&](const QString &uid, const QList<CalendarEvent> &events,
-                          const QSet<qint64> *gone) {
-        const auto kept = [gone](const CalendarEvent &event) {
-            return !gone || !gone->contains(event.startDate.toSecsSinceEpoch());
-        };
-        auto found = result.find(uid);
-        if (found == result.end()) {
-            QList<CalendarEvent> &into = result[uid];
-            into.reserve(events.size());
-            std::copy_if(events.cbegin(), events.cend(), std::back_inserter(into), kept);
-            return;
+    for (Expanded &part : parts) {
+        for (auto it = part.own.begin(); it != part.own.end(); ++it) {
+            if (const auto gone = replaced.constFind(it.key()); gone != replaced.cend())
+                it->removeIf([&gone](const CalendarEvent &event) {
+                    return gone->contains(event.startDate.toSecsSinceEpoch());
+                });
+            result[it.key()].append(std::move(*it));
         }
-        auto ids = taken.find(uid);
-        if (ids == taken.end()) {
-            ids = taken.insert(uid, {});
-            for (const CalendarEvent &event : std::as_const(*found))
-                ids->insert(event.id);
-        }
-        for (const CalendarEvent &event : events)
-            if (kept(event) && !ids->contains(event.id)) {
-                ids->insert(event.id);
-                found->append(event);
-            }
-    };
-    for (const Expanded &part : parts) {
-        for (auto it = part.own.cbegin(); it != part.own.cend(); ++it) {
-            const auto gone = replaced.constFind(it.key());
-            take(it.key(), it.value(), gone == replaced.cend() ? nullptr : &*gone);
-        }
-        for (auto it = part.detached.cbegin(); it != part.detached.cend(); ++it)
-            take(it.key(), it.value(), nullptr);
+        for (auto it = part.detached.begin(); it != part.detached.end(); ++it)
+            result[it.key()].append(std::move(*it));
     }
     result.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
     return result;
@@ -212,8 +218,8 @@ QHash<QString, QList<CalendarEvent>> merge(const QList<Expanded> &parts) {
 // parsed there, not on the thread that runs the interface. Absent when the store refused it.
 std::optional<Expanded> readSlice(ExpandJob &job, GCancellable *cancellable,
                                   const QString &calendarId) {
-    const QByteArray query = rangeQuery(QDateTime::fromSecsSinceEpoch(job.from, Qt::UTC),
-                                        QDateTime::fromSecsSinceEpoch(job.to, Qt::UTC));
+    const QByteArray query = rangeQuery(QDateTime::fromSecsSinceEpoch(job.sliceFrom, Qt::UTC),
+                                        QDateTime::fromSecsSinceEpoch(job.sliceTo, Qt::UTC));
     GSList *components = nullptr;
     GError *raw = nullptr;
     e_cal_client_get_object_list_as_comps_sync(job.client.get(), query.constData(), &components,
@@ -681,11 +687,14 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const QString id = calendar->info.id;
     // The window is read in slices, all asked at once: the store works out one while the
     // slices it has answered are expanded here.
+    const auto claims = std::make_shared<Claims>();
     QList<QFuture<std::optional<Expanded>>> slices;
     for (qint64 slice = 0; slice < readSlices; ++slice) {
         auto job = std::make_shared<ExpandJob>();
-        setUpJob(*job, client, from.addSecs(window.count() * slice / readSlices),
-                 from.addSecs(window.count() * (slice + 1) / readSlices), reader);
+        setUpJob(*job, client, from, from.addSecs(window.count()), reader);
+        job->claims = claims;
+        job->sliceFrom = job->from + window.count() * slice / readSlices;
+        job->sliceTo = job->from + window.count() * (slice + 1) / readSlices;
         slices.append(QtConcurrent::run(
             [job, cancellable, id] { return readSlice(*job, cancellable.get(), id); }));
     }
@@ -706,7 +715,7 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
         co_return;
     }
     QFuture<QHash<QString, QList<CalendarEvent>>> merging =
-        QtConcurrent::run([parts = std::move(parts)] { return merge(parts); });
+        QtConcurrent::run([parts = std::move(parts)]() mutable { return merge(std::move(parts)); });
     QHash<QString, QList<CalendarEvent>> byUid = co_await merging;
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
