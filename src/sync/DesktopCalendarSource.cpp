@@ -11,8 +11,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QMutex>
 #include <QPointer>
+#include <QThreadPool>
 #include <QtConcurrent>
 #include <algorithm>
 #include <coroutine>
@@ -43,9 +43,6 @@ QByteArray rangeQuery(const QDateTime &from, const QDateTime &to) {
            "\"))";
 }
 
-// How many slices of the window a calendar is read in.
-constexpr qint64 readSlices = 4;
-
 // Components as the store hands them over, released together.
 struct ComponentList {
     GSList *list = nullptr;
@@ -56,30 +53,6 @@ struct ComponentList {
     ~ComponentList() { g_slist_free_full(list, g_object_unref); }
 };
 
-// The components one reading has taken to expand, shared by the workers reading its slices:
-// the store returns an event in every slice it occurs in, and it is expanded once, over the
-// whole window, by the first worker to meet it.
-class Claims {
-public:
-    bool claim(const QString &uid, std::optional<qint64> recurrenceId) {
-        const QMutexLocker lock(&m_mutex);
-        if (!recurrenceId)
-            return insert(m_events, uid);
-        return insert(m_detached, std::pair(uid, *recurrenceId));
-    }
-
-private:
-    template <typename Key> static bool insert(QSet<Key> &set, const Key &key) {
-        const qsizetype before = set.size();
-        set.insert(key);
-        return set.size() != before;
-    }
-
-    QMutex m_mutex;
-    QSet<QString> m_events;
-    QSet<std::pair<QString, qint64>> m_detached;
-};
-
 // What a worker needs to expand one batch of a calendar's components.
 struct ExpandJob {
     std::unique_ptr<ComponentList> components;
@@ -87,9 +60,6 @@ struct ExpandJob {
     ICalTimezone *localZone = nullptr;
     qint64 from = 0, to = 0;
     DesktopEventReader reader;
-    // Set when the batch is one slice of a reading.
-    std::shared_ptr<Claims> claims;
-    qint64 sliceFrom = 0, sliceTo = 0;
     // Each TZID asked once: a zone the tz database lacks is a call to the store.
     mutable QHash<QByteArray, ICalTimezone *> zones;
 };
@@ -117,7 +87,7 @@ ICalTimezone *resolveZone(const gchar *tzid, gpointer data, GCancellable *cancel
 
 // What expanding some components of a calendar gave, by UID. Instances of an event without a
 // RECURRENCE-ID (a series, or a single event) are kept apart until every detached instance is
-// known, since a detached one may come with another slice of the window than its series.
+// known, since a detached one may be expanded by another worker than its series.
 struct Expanded {
     QHash<QString, QList<CalendarEvent>> own;
     QHash<QString, QList<CalendarEvent>> detached;
@@ -169,8 +139,6 @@ Expanded expand(const ExpandJob &job) {
         auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
         const QString uid = text(e_cal_component_get_uid(component));
         const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
-        if (job.claims && !job.claims->claim(uid, rid))
-            continue;
         // A cancelled or declined detached instance still takes its place in the series.
         if (rid)
             result.replaced[uid].insert(*rid);
@@ -191,7 +159,7 @@ Expanded expand(const ExpandJob &job) {
     return result;
 }
 
-// Every meeting of a reading, by UID, from the expansions of its slices: a detached instance
+// Every meeting of a reading, by UID, from the expansions of its parts: a detached instance
 // replaces the series' instance it was cut from.
 QHash<QString, QList<CalendarEvent>> merge(QList<Expanded> parts) {
     QHash<QString, QSet<qint64>> replaced;
@@ -214,25 +182,39 @@ QHash<QString, QList<CalendarEvent>> merge(QList<Expanded> parts) {
     return result;
 }
 
-// One slice of a calendar's window read and expanded on a worker: thousands of events are
-// parsed there, not on the thread that runs the interface. Absent when the store refused it.
-std::optional<Expanded> readSlice(ExpandJob &job, GCancellable *cancellable,
-                                  const QString &calendarId) {
-    const QByteArray query = rangeQuery(QDateTime::fromSecsSinceEpoch(job.sliceFrom, Qt::UTC),
-                                        QDateTime::fromSecsSinceEpoch(job.sliceTo, Qt::UTC));
+// A calendar's components over [from, to), read on a worker and shared out into `parts` jobs
+// to expand side by side: thousands of events are parsed there, not on the thread that runs
+// the interface. Absent when the store refused the reading.
+std::optional<QList<std::shared_ptr<ExpandJob>>> readAll(ECalClient *client, const QDateTime &from,
+                                                         const QDateTime &to,
+                                                         const DesktopEventReader &reader,
+                                                         qsizetype parts, GCancellable *cancellable,
+                                                         const QString &calendarId) {
     GSList *components = nullptr;
     GError *raw = nullptr;
-    e_cal_client_get_object_list_as_comps_sync(job.client.get(), query.constData(), &components,
-                                               cancellable, &raw);
-    job.components = std::make_unique<ComponentList>(components);
+    e_cal_client_get_object_list_as_comps_sync(client, rangeQuery(from, to).constData(),
+                                               &components, cancellable, &raw);
     if (const ErrorPtr error(raw); error) {
+        g_slist_free_full(components, g_object_unref);
         qCWarning(lcSync) << "Reading desktop calendar" << calendarId
                           << "failed:" << error->message;
         return std::nullopt;
     }
-    Expanded expanded = expand(job);
-    job.components.reset();
-    return expanded;
+    const qsizetype count = g_slist_length(components);
+    QList<std::shared_ptr<ExpandJob>> jobs;
+    for (qsizetype part = 0; part < parts; ++part) {
+        // This part's share is cut off the front of the list.
+        const qsizetype share = count * (part + 1) / parts - count * part / parts;
+        GSList *rest = share > 0 ? g_slist_nth(components, guint(share)) : components;
+        if (share > 0)
+            g_slist_nth(components, guint(share - 1))->next = nullptr;
+        auto job = std::make_shared<ExpandJob>();
+        setUpJob(*job, client, from, to, reader);
+        job->components = std::make_unique<ComponentList>(share > 0 ? components : nullptr);
+        components = rest;
+        jobs.append(std::move(job));
+    }
+    return jobs;
 }
 } // namespace
 
@@ -685,37 +667,35 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const std::shared_ptr<GCancellable> cancellable(
         G_CANCELLABLE(g_object_ref(calendar->cancellable)), g_object_unref);
     const QString id = calendar->info.id;
-    // The window is read in slices, all asked at once: the store works out one while the
-    // slices it has answered are expanded here.
-    const auto claims = std::make_shared<Claims>();
-    QList<QFuture<std::optional<Expanded>>> slices;
-    for (qint64 slice = 0; slice < readSlices; ++slice) {
-        auto job = std::make_shared<ExpandJob>();
-        setUpJob(*job, client, from, from.addSecs(window.count()), reader);
-        job->claims = claims;
-        job->sliceFrom = job->from + window.count() * slice / readSlices;
-        job->sliceTo = job->from + window.count() * (slice + 1) / readSlices;
-        slices.append(QtConcurrent::run(
-            [job, cancellable, id] { return readSlice(*job, cancellable.get(), id); }));
-    }
-    QList<Expanded> parts;
-    bool refused = false;
-    for (QFuture<std::optional<Expanded>> &slice : slices) {
-        std::optional<Expanded> part = co_await slice;
-        if (part)
-            parts.append(std::move(*part));
-        else
-            refused = true;
-    }
+    // The expansion is shared out over the processors.
+    const qsizetype parts = std::max(1, QThreadPool::globalInstance()->maxThreadCount());
+    QFuture<std::optional<QList<std::shared_ptr<ExpandJob>>>> reading =
+        QtConcurrent::run([owned = Ref<ECalClient>(E_CAL_CLIENT(g_object_ref(client))), from,
+                           to = from.addSecs(window.count()), reader, parts, cancellable, id] {
+            return readAll(owned.get(), from, to, reader, parts, cancellable.get(), id);
+        });
+    const std::optional<QList<std::shared_ptr<ExpandJob>>> jobs = co_await reading;
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
-    if (refused) {
+    if (!jobs) {
         // A failed reading keeps the meetings of the last good one.
         calendar->loading = false;
         co_return;
     }
-    QFuture<QHash<QString, QList<CalendarEvent>>> merging =
-        QtConcurrent::run([parts = std::move(parts)]() mutable { return merge(std::move(parts)); });
+    QList<QFuture<Expanded>> expanding;
+    for (const std::shared_ptr<ExpandJob> &job : *jobs)
+        expanding.append(QtConcurrent::run([job] {
+            Expanded expanded = expand(*job);
+            job->components.reset();
+            return expanded;
+        }));
+    QList<Expanded> expanded;
+    for (QFuture<Expanded> &part : expanding)
+        expanded.append(co_await part);
+    if (!self || !isCurrent(calendar) || calendar->client != client)
+        co_return;
+    QFuture<QHash<QString, QList<CalendarEvent>>> merging = QtConcurrent::run(
+        [parts = std::move(expanded)]() mutable { return merge(std::move(parts)); });
     QHash<QString, QList<CalendarEvent>> byUid = co_await merging;
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
