@@ -12,7 +12,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QPointer>
-#include <QThreadPool>
 #include <QtConcurrent>
 #include <algorithm>
 #include <coroutine>
@@ -85,20 +84,12 @@ ICalTimezone *resolveZone(const gchar *tzid, gpointer data, GCancellable *cancel
     return zone;
 }
 
-// What expanding some components of a calendar gave, by UID. Instances of an event without a
-// RECURRENCE-ID (a series, or a single event) are kept apart until every detached instance is
-// known, since a detached one may be expanded by another worker than its series.
-struct Expanded {
-    QHash<QString, QList<CalendarEvent>> own;
-    QHash<QString, QList<CalendarEvent>> detached;
-    // The starts a detached instance takes over from its series.
-    QHash<QString, QSet<qint64>> replaced;
-};
-
 struct Expansion {
     const ExpandJob &job;
     const DesktopEventReader::Details &details;
     const QString &uid;
+    // Starts of the series' instances that a detached instance replaces (masters only).
+    const QSet<qint64> *replaced;
     std::optional<qint64> recurrenceId;
     QList<CalendarEvent> &out;
 };
@@ -115,14 +106,22 @@ gboolean takeInstance(ICalComponent *, ICalTime *start, ICalTime *end, gpointer 
     const auto endSecs = DesktopEventReader::seconds(*e);
     if (!startSecs || !endSecs)
         return TRUE;
+    if (x->replaced && x->replaced->contains(*startSecs))
+        return TRUE;
     x->out.append(x->job.reader.event(x->details, x->uid, *startSecs, *endSecs,
                                       x->recurrenceId.value_or(*startSecs)));
     return TRUE;
 }
 
-// The meetings of the components inside the job's window. A series is expanded by the store's
-// own recurrence code with the event's zone.
-Expanded expand(const ExpandJob &job) {
+// Every meeting of the components inside the job's window, by UID. A series is expanded by
+// the store's own recurrence code with the event's zone; an instance detached from it (moved,
+// renamed, cancelled) replaces the series' instance it was cut from.
+QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
+    QHash<QString, QList<ECalComponent *>> byUid;
+    for (GSList *l = job.components->list; l; l = l->next) {
+        auto *component = E_CAL_COMPONENT(l->data);
+        byUid[text(e_cal_component_get_uid(component))].append(component);
+    }
     Ref<ICalTime> from(i_cal_time_new_from_timet_with_zone(time_t(job.from), FALSE,
                                                            i_cal_timezone_get_utc_timezone()));
     Ref<ICalTime> to(i_cal_time_new_from_timet_with_zone(time_t(job.to), FALSE,
@@ -132,89 +131,55 @@ Expanded expand(const ExpandJob &job) {
         return zone ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(zone)))
                     : nullptr;
     };
-    Expanded result;
-    for (GSList *l = job.components->list; l; l = l->next) {
-        auto *component = E_CAL_COMPONENT(l->data);
-        ICalComponent *ical = e_cal_component_get_icalcomponent(component);
-        auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
-        const QString uid = text(e_cal_component_get_uid(component));
-        const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
-        // A cancelled or declined detached instance still takes its place in the series.
-        if (rid)
-            result.replaced[uid].insert(*rid);
-        const DesktopEventReader::Details details = job.reader.details(native);
-        if (details.cancelled || details.declined)
-            continue;
-        QList<CalendarEvent> events;
-        Expansion expansion{job, details, uid, rid, events};
-        GError *raw = nullptr;
-        e_cal_recur_generate_instances_sync(ical, from.get(), to.get(), &takeInstance, &expansion,
-                                            &resolveZone, const_cast<ExpandJob *>(&job),
-                                            job.localZone, nullptr, &raw);
-        if (const ErrorPtr error(raw); error)
-            qCWarning(lcSync) << "Expanding desktop event" << uid << "failed:" << error->message;
-        if (!events.isEmpty())
-            (rid ? result.detached : result.own)[uid].append(std::move(events));
-    }
-    return result;
-}
-
-// Every meeting of a reading, by UID, from the expansions of its parts: a detached instance
-// replaces the series' instance it was cut from.
-QHash<QString, QList<CalendarEvent>> merge(QList<Expanded> parts) {
-    QHash<QString, QSet<qint64>> replaced;
-    for (const Expanded &part : std::as_const(parts))
-        for (auto it = part.replaced.cbegin(); it != part.replaced.cend(); ++it)
-            replaced[it.key()].unite(it.value());
     QHash<QString, QList<CalendarEvent>> result;
-    for (Expanded &part : parts) {
-        for (auto it = part.own.begin(); it != part.own.end(); ++it) {
-            if (const auto gone = replaced.constFind(it.key()); gone != replaced.cend())
-                it->removeIf([&gone](const CalendarEvent &event) {
-                    return gone->contains(event.startDate.toSecsSinceEpoch());
-                });
-            result[it.key()].append(std::move(*it));
+    for (auto group = byUid.cbegin(); group != byUid.cend(); ++group) {
+        const QString &uid = group.key();
+        QSet<qint64> replaced;
+        for (ECalComponent *component : group.value()) {
+            auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(
+                I_CAL_OBJECT(e_cal_component_get_icalcomponent(component))));
+            if (const auto rid = DesktopEventReader::recurrenceId(native, zoneOf))
+                replaced.insert(*rid);
         }
-        for (auto it = part.detached.begin(); it != part.detached.end(); ++it)
-            result[it.key()].append(std::move(*it));
+        QList<CalendarEvent> events;
+        for (ECalComponent *component : group.value()) {
+            ICalComponent *ical = e_cal_component_get_icalcomponent(component);
+            auto *native =
+                static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
+            const DesktopEventReader::Details details = job.reader.details(native);
+            if (details.cancelled || details.declined)
+                continue;
+            const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
+            Expansion expansion{job, details, uid, rid ? nullptr : &replaced, rid, events};
+            GError *raw = nullptr;
+            e_cal_recur_generate_instances_sync(
+                ical, from.get(), to.get(), &takeInstance, &expansion, &resolveZone,
+                const_cast<ExpandJob *>(&job), job.localZone, nullptr, &raw);
+            if (const ErrorPtr error(raw); error)
+                qCWarning(lcSync) << "Expanding desktop event" << uid
+                                  << "failed:" << error->message;
+        }
+        if (!events.isEmpty())
+            result.insert(uid, std::move(events));
     }
-    result.removeIf([](const auto &entry) { return entry.value().isEmpty(); });
     return result;
 }
-
-// A calendar's components over [from, to), read on a worker and shared out into `parts` jobs
-// to expand side by side: thousands of events are parsed there, not on the thread that runs
-// the interface. Absent when the store refused the reading.
-std::optional<QList<std::shared_ptr<ExpandJob>>> readAll(ECalClient *client, const QDateTime &from,
-                                                         const QDateTime &to,
-                                                         const DesktopEventReader &reader,
-                                                         qsizetype parts, GCancellable *cancellable,
-                                                         const QString &calendarId) {
+// A whole calendar read and expanded on a worker: thousands of events are parsed there, not
+// on the thread that runs the interface. Absent when the store refused the reading.
+std::optional<QHash<QString, QList<CalendarEvent>>> readAll(ExpandJob &job, const QByteArray &query,
+                                                            GCancellable *cancellable,
+                                                            const QString &calendarId) {
     GSList *components = nullptr;
     GError *raw = nullptr;
-    e_cal_client_get_object_list_as_comps_sync(client, rangeQuery(from, to).constData(),
-                                               &components, cancellable, &raw);
+    e_cal_client_get_object_list_as_comps_sync(job.client.get(), query.constData(), &components,
+                                               cancellable, &raw);
+    job.components = std::make_unique<ComponentList>(components);
     if (const ErrorPtr error(raw); error) {
-        g_slist_free_full(components, g_object_unref);
         qCWarning(lcSync) << "Reading desktop calendar" << calendarId
                           << "failed:" << error->message;
         return std::nullopt;
     }
-    const qsizetype count = g_slist_length(components);
-    QList<std::shared_ptr<ExpandJob>> jobs;
-    for (qsizetype part = 0; part < parts; ++part) {
-        // This part's share is cut off the front of the list.
-        const qsizetype share = count * (part + 1) / parts - count * part / parts;
-        GSList *rest = share > 0 ? g_slist_nth(components, guint(share)) : components;
-        if (share > 0)
-            g_slist_nth(components, guint(share - 1))->next = nullptr;
-        auto job = std::make_shared<ExpandJob>();
-        setUpJob(*job, client, from, to, reader);
-        job->components = std::make_unique<ComponentList>(share > 0 ? components : nullptr);
-        components = rest;
-        jobs.append(std::move(job));
-    }
-    return jobs;
+    return expand(job);
 }
 } // namespace
 
@@ -659,47 +624,28 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     // Held, so the comparison after each wait is with a live object.
     const Ref<ECalClient> held{E_CAL_CLIENT(g_object_ref(client))};
     calendar->loading = true;
-    const QDateTime from = m_clock.now();
-    const DesktopEventReader reader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
-                                    m_ownAddresses);
+    const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
+    auto job = std::make_shared<ExpandJob>();
+    setUpJob(*job, client, from, to,
+             DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
+                                m_ownAddresses));
     // Changes reported from here on are in this reading already.
     calendar->pending.clear();
     const std::shared_ptr<GCancellable> cancellable(
         G_CANCELLABLE(g_object_ref(calendar->cancellable)), g_object_unref);
+    const QByteArray query = rangeQuery(from, to);
     const QString id = calendar->info.id;
-    // The expansion is shared out over the processors.
-    const qsizetype parts = std::max(1, QThreadPool::globalInstance()->maxThreadCount());
-    QFuture<std::optional<QList<std::shared_ptr<ExpandJob>>>> reading =
-        QtConcurrent::run([owned = Ref<ECalClient>(E_CAL_CLIENT(g_object_ref(client))), from,
-                           to = from.addSecs(window.count()), reader, parts, cancellable, id] {
-            return readAll(owned.get(), from, to, reader, parts, cancellable.get(), id);
-        });
-    const std::optional<QList<std::shared_ptr<ExpandJob>>> jobs = co_await reading;
+    QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading = QtConcurrent::run(
+        [job, query, cancellable, id] { return readAll(*job, query, cancellable.get(), id); });
+    std::optional<QHash<QString, QList<CalendarEvent>>> byUid = co_await reading;
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
-    if (!jobs) {
+    if (!byUid) {
         // A failed reading keeps the meetings of the last good one.
         calendar->loading = false;
         co_return;
     }
-    QList<QFuture<Expanded>> expanding;
-    for (const std::shared_ptr<ExpandJob> &job : *jobs)
-        expanding.append(QtConcurrent::run([job] {
-            Expanded expanded = expand(*job);
-            job->components.reset();
-            return expanded;
-        }));
-    QList<Expanded> expanded;
-    for (QFuture<Expanded> &part : expanding)
-        expanded.append(co_await part);
-    if (!self || !isCurrent(calendar) || calendar->client != client)
-        co_return;
-    QFuture<QHash<QString, QList<CalendarEvent>>> merging = QtConcurrent::run(
-        [parts = std::move(expanded)]() mutable { return merge(std::move(parts)); });
-    QHash<QString, QList<CalendarEvent>> byUid = co_await merging;
-    if (!self || !isCurrent(calendar) || calendar->client != client)
-        co_return;
-    calendar->byUid = std::move(byUid);
+    calendar->byUid = std::move(*byUid);
     calendar->readings.clear();
     calendar->expandedAt = from;
     calendar->loading = false;
@@ -793,7 +739,7 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
                  DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
                                     m_ownAddresses));
         QFuture<QHash<QString, QList<CalendarEvent>>> expanding =
-            QtConcurrent::run([job] { return merge({expand(*job)}); });
+            QtConcurrent::run([job] { return expand(*job); });
         QHash<QString, QList<CalendarEvent>> byUid = co_await expanding;
         if (!stillWanted())
             co_return;
