@@ -261,8 +261,8 @@ private Q_SLOTS:
         QCOMPARE(r.provider, CalendarProvider::desktop);
     }
 
-    // Events across the whole window, read in parts: one that lasts weeks is one meeting, and
-    // instances moved from one end of the window to the other still take their series' place.
+    // Events across the whole window: one that lasts weeks is one meeting, and instances moved
+    // from one end of the window to the other still take their series' place.
     void eventsAcrossTheWindow() {
         startStore();
         const QString far = store->createCalendar(u"Far"_s, u"#226644"_s);
