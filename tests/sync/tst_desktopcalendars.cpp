@@ -261,62 +261,6 @@ private Q_SLOTS:
         QCOMPARE(r.provider, CalendarProvider::desktop);
     }
 
-    // Events across the whole window: one that lasts weeks is one meeting, and instances moved
-    // from one end of the window to the other still take their series' place.
-    void eventsAcrossTheWindow() {
-        startStore();
-        const QString far = store->createCalendar(u"Far"_s, u"#226644"_s);
-        QByteArray events =
-            "BEGIN:VEVENT\r\nUID:weekly@test\r\nDTSTAMP:20300101T000000Z\r\n"
-            "DTSTART:20300306T100000Z\r\nDTEND:20300306T110000Z\r\n"
-            "RRULE:FREQ=WEEKLY;COUNT=12\r\nSUMMARY:Weekly\r\nEND:VEVENT\r\n"
-            "BEGIN:VEVENT\r\nUID:weekly@test\r\nDTSTAMP:20300101T000000Z\r\n"
-            "RECURRENCE-ID:20300306T100000Z\r\nDTSTART:20300529T100000Z\r\n"
-            "DTEND:20300529T110000Z\r\nSUMMARY:Weekly (late)\r\nEND:VEVENT\r\n"
-            "BEGIN:VEVENT\r\nUID:weekly@test\r\nDTSTAMP:20300101T000000Z\r\n"
-            "RECURRENCE-ID:20300522T100000Z\r\nDTSTART:20300305T100000Z\r\n"
-            "DTEND:20300305T110000Z\r\nSUMMARY:Weekly (early)\r\nEND:VEVENT\r\n" +
-            single("offsite@test", "Offsite", "20300310T090000Z", "20300520T170000Z");
-        for (int i = 0; i < 40; ++i) {
-            const QByteArray day = utc(3, 5, 12).addDays(2 * i).toString(u"yyyyMMdd").toLatin1();
-            events += single("filler" + QByteArray::number(i) + "@test", "Filler", day + "T120000Z",
-                             day + "T123000Z");
-        }
-        store->put(far, calendar(events));
-        DesktopCalendarSource source(clock);
-        source.watch();
-        openAndLoad(source, far);
-        const auto inFar = [&] {
-            QList<CalendarEvent> found;
-            for (const CalendarEvent &event : source.events(accountId))
-                if (event.calendarId == far)
-                    found.append(event);
-            return sorted(found);
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(inFar().size(), 53, 20000);
-        const QList<CalendarEvent> read = inFar();
-        const QStringList names = titles(read);
-        QCOMPARE(names.count(u"Filler"_s), 40);
-        QCOMPARE(names.count(u"Offsite"_s), 1);
-        QCOMPARE(names.count(u"Weekly"_s), 10);
-        const CalendarEvent offsite = *find(read, u"Offsite"_s);
-        QCOMPARE(offsite.startDate, utc(3, 10, 9));
-        QCOMPARE(offsite.endDate, utc(5, 20, 17));
-        const CalendarEvent early = *find(read, u"Weekly (early)"_s);
-        const CalendarEvent late = *find(read, u"Weekly (late)"_s);
-        QCOMPARE(early.startDate, utc(3, 5, 10));
-        QCOMPARE(late.startDate, utc(5, 29, 10));
-        QCOMPARE(late.id, DesktopEventReader::eventId(far, u"weekly@test"_s,
-                                                      utc(3, 6, 10).toSecsSinceEpoch()));
-        for (const CalendarEvent &event : read)
-            if (event.title == u"Weekly")
-                QVERIFY(event.startDate != utc(3, 6, 10) && event.startDate != utc(5, 22, 10));
-        QSet<QString> ids;
-        for (const CalendarEvent &event : read)
-            ids.insert(event.id);
-        QCOMPARE(ids.size(), read.size());
-    }
-
     // An online account's calendars come under its address, and that address is the user's
     // own: a meeting it declined is left out.
     void onlineAccountCalendarsGrouped() {
