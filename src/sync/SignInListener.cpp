@@ -11,25 +11,29 @@
 #include <QUuid>
 
 QString SignInError::description() const {
-    return QStringLiteral("Authorization failed. No auth code received.");
+    return QCoreApplication::translate("SignInError",
+                                       "Authorization failed. No auth code received.");
 }
 
 QString SlackError::description() const {
     switch (m_kind) {
     case Kind::apiError:
-        return QStringLiteral("Slack API error: ") + m_message;
+        return QCoreApplication::translate("SlackError", "Slack API error: %1").arg(m_message);
     case Kind::notConnected:
-        return QStringLiteral("Slack is not connected. Please connect Slack first.");
+        return QCoreApplication::translate("SlackError",
+                                           "Slack is not connected. Please connect Slack first.");
     case Kind::authTimeout:
-        return QStringLiteral("Slack authorization timed out. Please try again.");
+        return QCoreApplication::translate("SlackError",
+                                           "Slack authorization timed out. Please try again.");
     case Kind::authFailed:
-        return QStringLiteral("Slack authorization failed. No auth code received.");
+        return QCoreApplication::translate("SlackError",
+                                           "Slack authorization failed. No auth code received.");
     case Kind::cancelled:
-        return QStringLiteral("Slack authorization was cancelled.");
+        return QCoreApplication::translate("SlackError", "Slack authorization was cancelled.");
     case Kind::requestFailed:
         break;
     }
-    return QStringLiteral("Slack API request failed.");
+    return QCoreApplication::translate("SlackError", "Slack API request failed.");
 }
 
 namespace SignInHttp {
