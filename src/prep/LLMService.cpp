@@ -24,7 +24,7 @@ QString redacted(QString text, const QString &apiKey) {
 
 TransportError cancelled() {
     return TransportError(QNetworkReply::OperationCanceledError,
-                          QStringLiteral("Operation canceled"));
+                          QCoreApplication::translate("TransportError", "Operation canceled"));
 }
 
 QString bodyText(const QByteArray &body) {

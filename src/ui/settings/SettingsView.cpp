@@ -40,6 +40,8 @@ void fill(QWidget *widget, const QColor &color) {
 
 // The banner's one button: white capsule, brand-coloured title.
 class BannerButton : public TextButton {
+    Q_DECLARE_TR_FUNCTIONS(BannerButton)
+
 public:
     explicit BannerButton(QWidget *parent)
         : TextButton(tr("Update Now"), Theme::Typography::bodyMedium(), Theme::Colors::primary(),
@@ -66,6 +68,8 @@ protected:
 
 // The banner shown over the tabs while an update is waiting; its button asks for the update.
 class UpdateBanner : public QWidget {
+    Q_DECLARE_TR_FUNCTIONS(UpdateBanner)
+
 public:
     UpdateBanner() {
         auto *layout = new QHBoxLayout(this);
