@@ -1202,6 +1202,33 @@ KI-gestützter Vorbereitung.</translation>
     </message>
 </context>
 <context>
+    <name>SignInHttp</name>
+    <message>
+        <source>You can close this tab and return to Zelvane.</source>
+        <translation>Sie können diesen Tab schließen und zu Zelvane zurückkehren.</translation>
+    </message>
+    <message>
+        <source>Account connected!</source>
+        <translation>Konto verbunden!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Authorization failed. Please try again from the Zelvane app.</source>
+        <translation>Autorisierung fehlgeschlagen. Bitte versuchen Sie es in der Zelvane-App erneut.</translation>
+    </message>
+    <message>
+        <source>Slack Connected!</source>
+        <translation>Slack verbunden!</translation>
+    </message>
+    <message>
+        <source>Slack authorization failed. Please try again.</source>
+        <translation>Die Autorisierung bei Slack ist fehlgeschlagen. Bitte versuchen Sie es erneut.</translation>
+    </message>
+</context>
+<context>
     <name>SignInModel</name>
     <message>
         <source>The sign-in could not be started.</source>

@@ -37,30 +37,46 @@ QString SlackError::description() const {
 }
 
 namespace SignInHttp {
-const QByteArray calendarSuccessBody = QByteArrayLiteral(
-    "<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
-    "<h2>Account connected!</h2>\n"
-    "<p>You can close this tab and return to Zelvane.</p>\n"
-    "</body></html>");
-const QByteArray calendarFailureBody = QByteArrayLiteral(
-    "<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
-    "<h2>Error</h2>\n"
-    "<p>Authorization failed. Please try again from the Zelvane app.</p>\n"
-    "</body></html>");
-const QByteArray slackSuccessBody = QByteArrayLiteral(
-    "<html><body style='font-family:system-ui;text-align:center;padding:60px'><h2>Slack "
-    "Connected!</h2><p>You can close this tab and return to Zelvane.</p></body></html>");
-const QByteArray slackFailureBody = QByteArrayLiteral(
-    "<html><body style='font-family:system-ui;text-align:center;padding:60px'><h2>Error</h2>"
-    "<p>Slack authorization failed. Please try again.</p></body></html>");
-
 namespace {
+QByteArray page(const QString &heading, const QString &text) {
+    return (u"<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
+            u"<h2>" +
+            heading.toHtmlEscaped() + u"</h2>\n<p>" + text.toHtmlEscaped() +
+            u"</p>\n</body></html>")
+        .toUtf8();
+}
+
+QString backToZelvane() {
+    return QCoreApplication::translate("SignInHttp",
+                                       "You can close this tab and return to Zelvane.");
+}
+
 QByteArray answerWith(const char *statusLine, const QByteArray &body) {
     return QByteArray(statusLine) +
-           "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
+           "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 } // namespace
+
+QByteArray calendarSuccessBody() {
+    return page(QCoreApplication::translate("SignInHttp", "Account connected!"), backToZelvane());
+}
+
+QByteArray calendarFailureBody() {
+    return page(QCoreApplication::translate("SignInHttp", "Error"),
+                QCoreApplication::translate(
+                    "SignInHttp", "Authorization failed. Please try again from the Zelvane app."));
+}
+
+QByteArray slackSuccessBody() {
+    return page(QCoreApplication::translate("SignInHttp", "Slack Connected!"), backToZelvane());
+}
+
+QByteArray slackFailureBody() {
+    return page(
+        QCoreApplication::translate("SignInHttp", "Error"),
+        QCoreApplication::translate("SignInHttp", "Slack authorization failed. Please try again."));
+}
 
 QByteArray successAnswer(const QByteArray &body) {
     return answerWith("HTTP/1.1 200 OK", body);
@@ -260,11 +276,11 @@ void CalendarSignInListener::handleCallback(QTcpSocket *socket,
     const CalendarProvider provider = *m_pendingProvider;
     const auto code = request.value(u"code");
     if (code && !code->isEmpty()) {
-        answer(socket, SignInHttp::successAnswer(SignInHttp::calendarSuccessBody));
+        answer(socket, SignInHttp::successAnswer(SignInHttp::calendarSuccessBody()));
         stopListening();
         Q_EMIT codeReceived(*code, provider);
     } else {
-        answer(socket, SignInHttp::failureAnswer(SignInHttp::calendarFailureBody));
+        answer(socket, SignInHttp::failureAnswer(SignInHttp::calendarFailureBody()));
         stopListening();
         Q_EMIT failed();
     }
@@ -315,10 +331,10 @@ void SlackSignInListener::handleCallback(QTcpSocket *socket, const SignInHttp::R
     }
     const auto code = request.value(u"code");
     if (code && !code->isEmpty()) {
-        answer(socket, SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
+        answer(socket, SignInHttp::successAnswer(SignInHttp::slackSuccessBody()));
         finish(*code, std::nullopt);
     } else {
-        answer(socket, SignInHttp::failureAnswer(SignInHttp::slackFailureBody));
+        answer(socket, SignInHttp::failureAnswer(SignInHttp::slackFailureBody()));
         finish(std::nullopt, SlackError::authFailed());
     }
 }
