@@ -39,10 +39,10 @@ QString SlackError::description() const {
 namespace SignInHttp {
 namespace {
 QByteArray page(const QString &heading, const QString &text) {
-    return (u"<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
-            u"<h2>" +
-            heading.toHtmlEscaped() + u"</h2>\n<p>" + text.toHtmlEscaped() +
-            u"</p>\n</body></html>")
+    return QStringLiteral(
+               "<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
+               "<h2>%1</h2>\n<p>%2</p>\n</body></html>")
+        .arg(heading.toHtmlEscaped(), text.toHtmlEscaped())
         .toUtf8();
 }
 

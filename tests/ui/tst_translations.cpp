@@ -163,6 +163,22 @@ private Q_SLOTS:
         QVERIFY(english.size() > 200);
     }
 
+    // A locale finds the translation of its language, a region of it included; others keep
+    // the English texts.
+    void locales_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<bool>("translated");
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << true;
+        QTest::newRow("Austrian German") << QLocale(QLocale::German, QLocale::Austria) << true;
+        QTest::newRow("French") << QLocale(QLocale::French, QLocale::France) << false;
+        QTest::newRow("C") << QLocale::c() << false;
+    }
+    void locales() {
+        QFETCH(QLocale, locale);
+        QFETCH(bool, translated);
+        QCOMPARE(Translations(locale).ownLoaded(), translated);
+    }
+
     // The check itself: English that German covers is caught, in whole or, for a text that
     // goes on, at its start; German, names and numbers pass.
     void patterns_data() {
