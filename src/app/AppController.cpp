@@ -179,9 +179,9 @@ void AppController::announceBackgroundRunning() {
         return;
     m_settings.setValue(AppSettings::Key::BackgroundNoticeShown, true);
     m_services.notifications.show(
-        QStringLiteral("Zelvane is running in the background"),
-        QStringLiteral("It reminds you of your meetings without a tray icon. To open Zelvane, "
-                       "start it again from your applications menu."));
+        tr("Zelvane is running in the background"),
+        tr("It reminds you of your meetings without a tray icon. To open Zelvane, "
+           "start it again from your applications menu."));
 }
 
 void AppController::setupUpdates() {
@@ -271,7 +271,7 @@ void AppController::showOnboarding() {
     });
     view->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint);
-    view->setWindowTitle(QStringLiteral("Welcome to Zelvane"));
+    view->setWindowTitle(tr("Welcome to Zelvane"));
     view->setFixedSize(OnboardingView::contentWidth, OnboardingView::contentHeight);
     centreOnPrimaryScreen(view);
     m_onboardingWindow = view;
@@ -322,7 +322,7 @@ void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBr
     });
     view->setWindowFlags(Qt::Window);
     view->setAttribute(Qt::WA_DeleteOnClose);
-    view->setWindowTitle(QStringLiteral("Meeting Brief"));
+    view->setWindowTitle(tr("Meeting Brief"));
     view->resize(520, 480);
     centreOnPrimaryScreen(view);
     m_briefWindow = view;
@@ -333,7 +333,7 @@ void AppController::showBriefPreview(const CalendarEvent &event, const MeetingBr
 
 void AppController::showBatteryAlert() {
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        auto *window = new OverlayWindow(screen, QStringLiteral("Battery Critical"));
+        auto *window = new OverlayWindow(screen, tr("Battery Critical"));
         window->setAttribute(Qt::WA_DeleteOnClose);
         auto *view = new BatteryAlertView;
         connect(view, &BatteryAlertView::dismissRequested, window, &QWidget::close);

@@ -60,8 +60,8 @@ QCoro::Task<bool> ReminderPresenter::notify(CalendarEvent event) {
         body += u'\n' + event.calendarTitle.toHtmlEscaped();
     QStringList actions;
     if (event.meetingLink)
-        actions << joinKey << QStringLiteral("Join");
-    actions << dismissKey << QStringLiteral("Dismiss");
+        actions << joinKey << tr("Join");
+    actions << dismissKey << tr("Dismiss");
     const std::optional<uint> id = co_await m_notifications.show(
         event.title, body, actions, DesktopNotification::Urgency::critical);
     if (!id || !self)

@@ -12,9 +12,9 @@ QString timeText(const CalendarEvent &event, int index, const QDateTime &now,
         int(std::chrono::duration_cast<std::chrono::minutes>(event.timeUntilStart(now)).count());
     // A meeting under way reads NOW wherever it stands.
     if (minutes <= 0)
-        return QStringLiteral("NOW");
+        return QCoreApplication::translate("StatusMenu", "NOW");
     if (index == 0 && minutes <= countdownMinutes)
-        return QStringLiteral("in %1 min").arg(minutes);
+        return QCoreApplication::translate("StatusMenu", "in %n min", nullptr, minutes);
     return ClockTime::format(event.startDate.toLocalTime().time(), locale);
 }
 
@@ -74,7 +74,9 @@ QList<StatusMenuEntry> entries(const StatusMenuState &state) {
     QList<StatusMenuEntry> result;
 
     if (state.updateAvailable) {
-        result << item(Kind::updateNow, QStringLiteral("⬆  Update Available — Install Now"),
+        result << item(Kind::updateNow,
+                       QCoreApplication::translate("StatusMenu",
+                                                   "⬆  Update Available — Install Now"),
                        Action::installUpdate, StatusMenuEntry::Style::update)
                << separator();
     }
@@ -98,17 +100,23 @@ QList<StatusMenuEntry> entries(const StatusMenuState &state) {
                        QCoreApplication::translate("StatusMenu", "Connect a Calendar…"),
                        Action::connectCalendar);
     } else if (index == 0) {
-        result << item(Kind::noMeetings, QStringLiteral("No upcoming meetings"), Action::none,
-                       StatusMenuEntry::Style::placeholder);
+        result << item(Kind::noMeetings,
+                       QCoreApplication::translate("StatusMenu", "No upcoming meetings"),
+                       Action::none, StatusMenuEntry::Style::placeholder);
     }
 
-    result << separator() << item(Kind::openApp, QStringLiteral("Open Zelvane"), Action::openApp);
+    result << separator()
+           << item(Kind::openApp, QCoreApplication::translate("StatusMenu", "Open Zelvane"),
+                   Action::openApp);
     if (!state.updateAvailable) {
         result << separator()
-               << item(Kind::checkForUpdates, QStringLiteral("Check for Updates…"),
+               << item(Kind::checkForUpdates,
+                       QCoreApplication::translate("StatusMenu", "Check for Updates…"),
                        Action::checkForUpdates);
     }
-    result << separator() << item(Kind::quit, QStringLiteral("Quit Zelvane"), Action::quit);
+    result << separator()
+           << item(Kind::quit, QCoreApplication::translate("StatusMenu", "Quit Zelvane"),
+                   Action::quit);
     return result;
 }
 

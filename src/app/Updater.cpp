@@ -22,16 +22,16 @@ QString transportText(QNetworkReply::NetworkError code) {
     switch (code) {
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::TimeoutError:
-        return QStringLiteral("The update server stopped responding. Try again later.");
+        return Updater::tr("The update server stopped responding. Try again later.");
     case QNetworkReply::HostNotFoundError:
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::NetworkSessionFailedError:
-        return QStringLiteral("The update server could not be reached. Check your internet "
-                              "connection and try again.");
+        return Updater::tr("The update server could not be reached. Check your internet "
+                           "connection and try again.");
     default:
-        return QStringLiteral("The update could not be downloaded.");
+        return Updater::tr("The update could not be downloaded.");
     }
 }
 
@@ -125,18 +125,16 @@ QCoro::Task<std::optional<AppcastItem>> Updater::check() {
         throw UpdateError(tr("The update feed moved to another server, which Zelvane does not "
                              "follow. Try again later."));
     } catch (const Error &) {
-        throw UpdateError(QStringLiteral("The update could not be downloaded."));
+        throw UpdateError(tr("The update could not be downloaded."));
     }
     if (!self)
         co_return std::nullopt;
     if (reply.status != 200)
         throw UpdateError(
-            QStringLiteral("The update feed answered with status %1. Try again later.")
-                .arg(reply.status));
+            tr("The update feed answered with status %1. Try again later.").arg(reply.status));
     const auto items = Appcast::parse(reply.body);
     if (!items)
-        throw UpdateError(
-            QStringLiteral("The update information could not be read. Try again later."));
+        throw UpdateError(tr("The update information could not be read. Try again later."));
 
     const std::optional<AppcastItem> newest = Appcast::newest(*items);
     if (newest)
@@ -156,7 +154,7 @@ QCoro::Task<QString> Updater::download(AppcastEnclosure enclosure, bool announce
     auto file = std::make_shared<QTemporaryFile>(m_config.downloadDir +
                                                  QStringLiteral("/zelvane-update-XXXXXX") + suffix);
     if (!file->open())
-        throw UpdateError(QStringLiteral("There is no room to save the update."));
+        throw UpdateError(tr("There is no room to save the update."));
 
     const qint64 expected = enclosure.length;
     bool tooLong = false, writeFailed = false;
@@ -187,25 +185,25 @@ QCoro::Task<QString> Updater::download(AppcastEnclosure enclosure, bool announce
         failure = QNetworkReply::UnknownNetworkError;
     }
     if (!self || m_cancelled)
-        throw UpdateError(QStringLiteral("The update was cancelled."));
+        throw UpdateError(tr("The update was cancelled."));
     if (writeFailed)
-        throw UpdateError(QStringLiteral("There is no room to save the update."));
+        throw UpdateError(tr("There is no room to save the update."));
     if (tooLong)
-        throw UpdateError(QStringLiteral("The download is larger than announced, so it was "
-                                         "deleted and not installed."));
+        throw UpdateError(tr("The download is larger than announced, so it was "
+                             "deleted and not installed."));
     if (!failure && status != 200)
-        throw UpdateError(QStringLiteral("The update server answered with status %1. Try again "
-                                         "later.")
+        throw UpdateError(tr("The update server answered with status %1. Try again "
+                             "later.")
                               .arg(status));
     if (failure && file->size() == 0)
         throw UpdateError(transportText(*failure));
     file->flush();
     if (file->size() != expected)
-        throw UpdateError(QStringLiteral("The download was incomplete, so it was deleted and not "
-                                         "installed. Try again later."));
+        throw UpdateError(tr("The download was incomplete, so it was deleted and not "
+                             "installed. Try again later."));
     if (!UpdateSignature::verifyFile(file->fileName(), enclosure.edSignature, m_config.publicKey))
-        throw UpdateError(QStringLiteral("The update's signature is not valid, so it was deleted "
-                                         "and not installed."));
+        throw UpdateError(tr("The update's signature is not valid, so it was deleted "
+                             "and not installed."));
     file->setAutoRemove(false);
     co_return file->fileName();
 }
@@ -278,7 +276,7 @@ QCoro::Task<> Updater::runCheck(bool userInitiated) {
         if (self) {
             setBusy(false);
             if (userInitiated)
-                Q_EMIT failed(QStringLiteral("The update check failed."));
+                Q_EMIT failed(tr("The update check failed."));
         }
     }
 }
@@ -299,8 +297,8 @@ QCoro::Task<> Updater::runInstall(AppcastItem item) {
             const std::optional<AppcastEnclosure> enclosure =
                 item.enclosureFor(m_installer.usesDebianPackage());
             if (!enclosure)
-                throw UpdateError(QStringLiteral("This update offers no download for this kind "
-                                                 "of installation."));
+                throw UpdateError(tr("This update offers no download for this kind "
+                                     "of installation."));
             Q_EMIT downloadStarted();
             file = co_await download(*enclosure);
         }
@@ -333,7 +331,7 @@ QCoro::Task<> Updater::runInstall(AppcastItem item) {
         qCWarning(lcApp) << "update install failed:" << error.what();
         if (self) {
             setBusy(false);
-            Q_EMIT failed(QStringLiteral("The update could not be installed."));
+            Q_EMIT failed(tr("The update could not be installed."));
         }
     }
 }
@@ -367,8 +365,8 @@ QCoro::Task<> Updater::prepareInBackground(AppcastItem item) {
         const std::optional<AppcastEnclosure> enclosure =
             item.enclosureFor(m_installer.usesDebianPackage());
         if (!enclosure)
-            throw UpdateError(QStringLiteral("This update offers no download for this kind of "
-                                             "installation."));
+            throw UpdateError(tr("This update offers no download for this kind of "
+                                 "installation."));
         const QString file = co_await download(*enclosure, false);
         if (!self) {
             QFile::remove(file);

@@ -1,6 +1,7 @@
 #include "AppController.h"
 #include "AppLog.h"
 #include "AppServices.h"
+#include "Translations.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "platform/Relaunch.h"
@@ -112,6 +113,7 @@ void answerInformationRequests(int argc, char *argv[]) {
     QCoreApplication probe(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVANE_VERSION));
+    const Translations translations;
     QCommandLineParser parser;
     parser.setApplicationDescription(QCoreApplication::translate(
         "main", "Zelvane makes upcoming meetings impossible to miss: it lives in the system tray "
@@ -137,6 +139,8 @@ int main(int argc, char *argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("app.zelvane.Zelvane"));
     QApplication::setQuitOnLastWindowClosed(false);
     handleSignals(app);
+    // Before any window or tray menu exists, so every text is created in the user's language.
+    const Translations translations;
 
     AppSettings settings(AppSettings::defaultStore());
     SingleInstance instance;

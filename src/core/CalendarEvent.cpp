@@ -20,11 +20,16 @@ QString CalendarProviders::toString(CalendarProvider provider) {
     case CalendarProvider::microsoft:
         return QStringLiteral("Microsoft");
     case CalendarProvider::feed:
-        return QStringLiteral("Calendar Feed");
+        return QStringLiteral(QT_TRANSLATE_NOOP("CalendarProviders", "Calendar Feed"));
     case CalendarProvider::desktop:
-        return QStringLiteral("Desktop Calendars");
+        return QStringLiteral(QT_TRANSLATE_NOOP("CalendarProviders", "Desktop Calendars"));
     }
     return {};
+}
+
+QString CalendarProviders::displayName(CalendarProvider provider) {
+    return QCoreApplication::translate("CalendarProviders",
+                                       toString(provider).toUtf8().constData());
 }
 
 std::optional<CalendarProvider> CalendarProviders::fromString(QStringView raw) {
@@ -51,11 +56,14 @@ QString CalendarEvent::reminderTimeText(const QDateTime &now, const QLocale &loc
                range;
     }
     if (untilStart <= std::chrono::milliseconds::zero())
-        return QStringLiteral("NOW • ") + range;
+        return QCoreApplication::translate("CalendarEvent", "NOW • ") + range;
     if (untilStart < std::chrono::minutes(1))
-        return QStringLiteral("Starting in less than a minute • ") + range;
+        return QCoreApplication::translate("CalendarEvent", "Starting in less than a minute • ") +
+               range;
     const auto minutes = std::chrono::floor<std::chrono::minutes>(untilStart).count();
-    return QStringLiteral("Starting in %1 min • ").arg(qint64(minutes)) + range;
+    return QCoreApplication::translate("CalendarEvent", "Starting in %n min • ", nullptr,
+                                       int(minutes)) +
+           range;
 }
 
 std::optional<MeetingPlatform> CalendarEvent::meetingPlatform() const {

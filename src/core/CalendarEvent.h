@@ -22,6 +22,8 @@ namespace CalendarProviders {
 const QList<CalendarProvider> &all();
 // "Google" / "Microsoft" / "Calendar Feed" / "Desktop Calendars"
 QString toString(CalendarProvider provider);
+// toString() in the user's language, for display.
+QString displayName(CalendarProvider provider);
 std::optional<CalendarProvider> fromString(QStringView raw);
 } // namespace CalendarProviders
 

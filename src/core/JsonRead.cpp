@@ -1,10 +1,12 @@
 #include "JsonRead.h"
 
+#include <QCoreApplication>
 #include <QJsonParseError>
 #include <cmath>
 
 QString DecodingError::description() const {
-    return QStringLiteral("The data couldn't be read because it isn't in the correct format.");
+    return QCoreApplication::translate(
+        "DecodingError", "The data couldn't be read because it isn't in the correct format.");
 }
 
 namespace JsonRead {

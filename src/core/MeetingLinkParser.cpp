@@ -3,6 +3,7 @@
 #include "HexColor.h"
 #include "MeetingServices.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <QUrlQuery>
 
@@ -83,7 +84,7 @@ const QList<MeetingPlatformInfo> &MeetingPlatforms::table() {
          QStringLiteral("Zoom"),
          QStringLiteral("2D8CFF"),
          QStringLiteral("ZoomIcon"),
-         QStringLiteral("Join Zoom Meeting"),
+         QStringLiteral(QT_TRANSLATE_NOOP("MeetingPlatforms", "Join Zoom Meeting")),
          QStringLiteral(R"(https?://[\w.-]*zoom\.us/[jw]/[\w?=&/.-]+)"),
          QStringLiteral("zoom.us"),
          {QStringLiteral("zoom")}},
@@ -91,7 +92,7 @@ const QList<MeetingPlatformInfo> &MeetingPlatforms::table() {
          QStringLiteral("Google Meet"),
          QStringLiteral("00897B"),
          QStringLiteral("GoogleMeetIcon"),
-         QStringLiteral("Join with Google Meet"),
+         QStringLiteral(QT_TRANSLATE_NOOP("MeetingPlatforms", "Join with Google Meet")),
          QStringLiteral(R"(https?://meet\.google\.com/[\w-]+)"),
          QStringLiteral("meet.google.com"),
          {QStringLiteral("google"), QStringLiteral("hangouts"), QStringLiteral("meet")}},
@@ -99,7 +100,7 @@ const QList<MeetingPlatformInfo> &MeetingPlatforms::table() {
          QStringLiteral("Microsoft Teams"),
          QStringLiteral("6264A7"),
          QStringLiteral("TeamsIcon"),
-         QStringLiteral("Join Teams Meeting"),
+         QStringLiteral(QT_TRANSLATE_NOOP("MeetingPlatforms", "Join Teams Meeting")),
          QStringLiteral(R"(https?://teams\.microsoft\.com/l/meetup-join/[\w%/.-]+)"),
          QStringLiteral("teams.microsoft.com"),
          {QStringLiteral("teams"), QStringLiteral("microsoft")}},
@@ -107,7 +108,7 @@ const QList<MeetingPlatformInfo> &MeetingPlatforms::table() {
          QStringLiteral("Webex"),
          QStringLiteral("07C160"),
          QStringLiteral("WebexIcon"),
-         QStringLiteral("Join Webex"),
+         QStringLiteral(QT_TRANSLATE_NOOP("MeetingPlatforms", "Join Webex")),
          QStringLiteral(R"(https?://[\w.-]*webex\.com/[\w/.-]+)"),
          QStringLiteral("webex.com"),
          {QStringLiteral("webex")}},
@@ -156,7 +157,8 @@ QString MeetingPlatforms::iconAssetName(MeetingPlatform platform) {
 }
 
 QString MeetingPlatforms::joinTitle(MeetingPlatform platform) {
-    return info(platform).joinTitle;
+    return QCoreApplication::translate("MeetingPlatforms",
+                                       info(platform).joinTitle.toUtf8().constData());
 }
 
 MeetingType MeetingType::video(MeetingPlatform platform, QUrl url) {

@@ -1,5 +1,7 @@
 #include "ReminderOffset.h"
 
+#include <QCoreApplication>
+
 const QList<ReminderOffset> &ReminderOffsets::all() {
     static const QList<ReminderOffset> offsets{
         ReminderOffset::atStart, ReminderOffset::oneMin, ReminderOffset::twoMin,
@@ -18,17 +20,17 @@ std::optional<ReminderOffset> ReminderOffsets::fromRaw(qint64 raw) {
 QString ReminderOffsets::label(ReminderOffset offset) {
     switch (offset) {
     case ReminderOffset::atStart:
-        return QStringLiteral("At start");
+        return QCoreApplication::translate("ReminderOffsets", "At start");
     case ReminderOffset::oneMin:
-        return QStringLiteral("1 minute before");
+        return QCoreApplication::translate("ReminderOffsets", "1 minute before");
     case ReminderOffset::twoMin:
-        return QStringLiteral("2 minutes before");
+        return QCoreApplication::translate("ReminderOffsets", "2 minutes before");
     case ReminderOffset::fiveMin:
-        return QStringLiteral("5 minutes before");
+        return QCoreApplication::translate("ReminderOffsets", "5 minutes before");
     case ReminderOffset::tenMin:
-        return QStringLiteral("10 minutes before");
+        return QCoreApplication::translate("ReminderOffsets", "10 minutes before");
     case ReminderOffset::fifteenMin:
-        return QStringLiteral("15 minutes before");
+        return QCoreApplication::translate("ReminderOffsets", "15 minutes before");
     }
     return {};
 }

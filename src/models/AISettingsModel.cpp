@@ -144,12 +144,11 @@ QCoro::Task<> AISettingsModel::runTest() {
     // A click is a boundary: every failure becomes the shown outcome.
     try {
         const bool accepted = co_await m_llm.testConnection();
-        result = accepted ? QStringLiteral("Success — you're all set!")
-                          : QStringLiteral("Failed — check your key");
+        result = accepted ? successText() : tr("Failed — check your key");
     } catch (const Error &e) {
-        result = QStringLiteral("Error: ") + e.description();
+        result = tr("Error: %1").arg(e.description());
     } catch (const std::exception &e) {
-        result = QStringLiteral("Error: ") + QString::fromUtf8(e.what());
+        result = tr("Error: %1").arg(QString::fromUtf8(e.what()));
     }
     if (!self)
         co_return;
@@ -159,16 +158,19 @@ QCoro::Task<> AISettingsModel::runTest() {
 }
 
 QString AISettingsModel::keyPlaceholder(LLMProvider provider) {
-    return QStringLiteral("Paste your ") + LLMProviders::toString(provider) +
-           QStringLiteral(" API key");
+    return tr("Paste your %1 API key").arg(LLMProviders::toString(provider));
 }
 
 QString AISettingsModel::privacyNote(LLMProvider provider) {
-    return QStringLiteral("Your API key is stored securely in your system keyring. It is never "
-                          "sent to Zelvane — only directly to ") +
-           LLMProviders::toString(provider) + QLatin1Char('.');
+    return tr("Your API key is stored securely in your system keyring. It is never sent to "
+              "Zelvane — only directly to %1.")
+        .arg(LLMProviders::toString(provider));
+}
+
+QString AISettingsModel::successText() {
+    return tr("Success — you're all set!");
 }
 
 bool AISettingsModel::isSuccess(const QString &testResult) {
-    return testResult.contains(QLatin1String("Success"));
+    return testResult == successText();
 }

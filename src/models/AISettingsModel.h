@@ -53,6 +53,8 @@ public:
     static QString keyPlaceholder(LLMProvider provider);
     static QString privacyNote(LLMProvider provider);
     static bool isSuccess(const QString &testResult);
+    // The outcome shown when the provider accepted the key.
+    static QString successText();
 
 Q_SIGNALS:
     void changed();

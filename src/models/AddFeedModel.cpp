@@ -38,7 +38,7 @@ QCoro::Task<> AddFeedModel::run(QString address, QString displayName) {
         error = e.description();
     } catch (...) {
         // Foreign messages might quote the address, so none is shown or logged.
-        error = QStringLiteral("The calendar feed could not be added.");
+        error = tr("The calendar feed could not be added.");
     }
     if (error)
         qCWarning(lcModels) << "Adding a calendar feed failed:" << *error;

@@ -27,7 +27,8 @@ QList<ConnectedAccount> GeneralSettingsModel::accounts() const {
 }
 
 QString GeneralSettingsModel::sectionTitle(const ConnectedAccount &account) {
-    return account.email.isEmpty() ? CalendarProviders::toString(account.provider) : account.email;
+    return account.email.isEmpty() ? CalendarProviders::displayName(account.provider)
+                                   : account.email;
 }
 
 QList<ProxyCalendar> GeneralSettingsModel::calendars(const QString &accountId) const {

@@ -15,7 +15,7 @@ QString describe(std::exception_ptr failure) {
         return QString::fromUtf8(e.what());
     } catch (...) {
     }
-    return QStringLiteral("The sign-in could not be started.");
+    return SignInModel::tr("The sign-in could not be started.");
 }
 } // namespace
 

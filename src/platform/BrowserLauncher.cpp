@@ -1,9 +1,11 @@
 #include "BrowserLauncher.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 
 QString BrowserError::description() const {
-    return QStringLiteral("No web browser could be opened. Set a default browser and try again.");
+    return QCoreApplication::translate(
+        "BrowserError", "No web browser could be opened. Set a default browser and try again.");
 }
 
 void BrowserLauncher::openPage(const QUrl &url) {

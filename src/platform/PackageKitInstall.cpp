@@ -3,6 +3,7 @@
 #include "PlatformLog.h"
 #include "Relaunch.h"
 
+#include <QCoreApplication>
 #include <QCoroDBusPendingCall>
 #include <QCoroSignal>
 #include <QDBusMessage>
@@ -62,9 +63,11 @@ QCoro::Task<UpdateInstaller::Outcome> PackageKitInstall::install(QString file, Q
     const bool viaPackageKit = co_await installWithPackageKit(file);
     if (!viaPackageKit) {
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
-            throw InstallError(QStringLiteral("No software installer is available. Install the "
-                                              "downloaded package %1 with your package manager.")
-                                   .arg(file));
+            throw InstallError(
+                QCoreApplication::translate("InstallError",
+                                            "No software installer is available. Install the "
+                                            "downloaded package %1 with your package manager.")
+                    .arg(file));
         co_return Outcome::handedToInstaller;
     }
     if (!self)
@@ -72,9 +75,11 @@ QCoro::Task<UpdateInstaller::Outcome> PackageKitInstall::install(QString file, Q
     const bool started =
         co_await Relaunch::startAndConfirm(m_executable, m_instance, m_startTimeout);
     if (!started)
-        throw InstallError(QStringLiteral("Zelvane %1 was installed but did not start. Start it "
-                                          "from your applications menu.")
-                               .arg(version));
+        throw InstallError(
+            QCoreApplication::translate("InstallError",
+                                        "Zelvane %1 was installed but did not start. Start it "
+                                        "from your applications menu.")
+                .arg(version));
     co_return Outcome::restarted;
 }
 
@@ -88,12 +93,14 @@ QCoro::Task<bool> PackageKitInstall::installWithPackageKit(const QString &file) 
     if (created.type() != QDBusMessage::ReplyMessage) {
         if (isMissingService(created))
             co_return false;
-        throw InstallError(QStringLiteral("The package manager refused the update: %1")
+        throw InstallError(QCoreApplication::translate("InstallError",
+                                                       "The package manager refused the update: %1")
                                .arg(created.errorMessage()));
     }
     const QString transaction = created.arguments().value(0).value<QDBusObjectPath>().path();
     if (transaction.isEmpty())
-        throw InstallError(QStringLiteral("The package manager gave no transaction."));
+        throw InstallError(QCoreApplication::translate("InstallError",
+                                                       "The package manager gave no transaction."));
 
     TransactionWatcher watcher;
     bus.connect(service, transaction, transactionInterface, QStringLiteral("ErrorCode"), &watcher,
@@ -112,20 +119,25 @@ QCoro::Task<bool> PackageKitInstall::installWithPackageKit(const QString &file) 
     call << noFlags << QStringList{path};
     const QDBusMessage reply = co_await bus.asyncCall(call);
     if (reply.type() != QDBusMessage::ReplyMessage)
-        throw InstallError(
-            QStringLiteral("The package manager refused the update: %1").arg(reply.errorMessage()));
+        throw InstallError(QCoreApplication::translate("InstallError",
+                                                       "The package manager refused the update: %1")
+                               .arg(reply.errorMessage()));
     if (watcher.exit == 0)
         co_await qCoro(&watcher, &TransactionWatcher::finished);
     if (watcher.exit == exitSuccess)
         co_return true;
     qCWarning(lcPlatform) << "InstallFiles ended with exit" << watcher.exit << watcher.error;
     if (watcher.exit == exitCancelled)
-        throw InstallError(QStringLiteral("The update was cancelled."));
-    throw InstallError(watcher.error.isEmpty()
-                           ? QStringLiteral("The package manager could not install the update.")
-                           : QStringLiteral("The package manager could not install the update: "
-                                            "%1")
-                                 .arg(watcher.error));
+        throw InstallError(
+            QCoreApplication::translate("InstallError", "The update was cancelled."));
+    throw InstallError(
+        watcher.error.isEmpty()
+            ? QCoreApplication::translate("InstallError",
+                                          "The package manager could not install the update.")
+            : QCoreApplication::translate("InstallError",
+                                          "The package manager could not install the update: "
+                                          "%1")
+                  .arg(watcher.error));
 }
 
 #include "PackageKitInstall.moc"

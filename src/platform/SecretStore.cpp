@@ -2,6 +2,7 @@
 
 #include "PlatformLog.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
@@ -45,7 +46,8 @@ struct SecretStore::Cancellable {
 };
 
 QString SecretStoreError::description() const {
-    return QStringLiteral("Keyring save failed: ") + m_message;
+    return QCoreApplication::translate("SecretStoreError", "Keyring save failed: %1")
+        .arg(m_message);
 }
 
 SecretStore::SecretStore(QObject *parent)

@@ -1,11 +1,14 @@
 #include "UpdateInstaller.h"
 
+#include <QCoreApplication>
+
 std::optional<QString> UpdateInstaller::refusal(const QString &) const {
     return std::nullopt;
 }
 
 QCoro::Task<> UpdateInstaller::prepare(QString, QString) {
-    throw InstallError(QStringLiteral("This installation cannot prepare an update."));
+    throw InstallError(
+        QCoreApplication::translate("InstallError", "This installation cannot prepare an update."));
     co_return;
 }
 

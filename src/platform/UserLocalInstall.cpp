@@ -3,6 +3,7 @@
 #include "PlatformLog.h"
 #include "Relaunch.h"
 
+#include <QCoreApplication>
 #include <QCoroProcess>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -54,18 +55,23 @@ QString UserLocalInstall::currentDir() const {
 QCoro::Task<QString> UserLocalInstall::unpack(QString file, QString version) {
     static const QRegularExpression safeVersion(QStringLiteral("^[0-9A-Za-z][0-9A-Za-z.+~-]*$"));
     if (!safeVersion.match(version).hasMatch())
-        throw InstallError(QStringLiteral("The update's version number is not valid."));
+        throw InstallError(QCoreApplication::translate(
+            "InstallError", "The update's version number is not valid."));
     const QString previousDir = currentDir();
     if (previousDir.isEmpty())
-        throw InstallError(QStringLiteral("The installed copy of Zelvane could not be found."));
+        throw InstallError(QCoreApplication::translate(
+            "InstallError", "The installed copy of Zelvane could not be found."));
     if (previousDir == version)
-        throw InstallError(QStringLiteral("Zelvane %1 is already installed.").arg(version));
+        throw InstallError(
+            QCoreApplication::translate("InstallError", "Zelvane %1 is already installed.")
+                .arg(version));
 
     // Unpack beside the running version, in a folder nobody else will pick up.
     m_root.mkpath(QStringLiteral("versions"));
     QTemporaryDir staging(m_root.filePath(QStringLiteral("versions/.unpack-XXXXXX")));
     if (!staging.isValid())
-        throw InstallError(QStringLiteral("There is no room to unpack the update."));
+        throw InstallError(
+            QCoreApplication::translate("InstallError", "There is no room to unpack the update."));
     QProcess tar;
     tar.setProgram(QStringLiteral("tar"));
     tar.setArguments({QStringLiteral("--extract"), QStringLiteral("--gzip"),
@@ -74,14 +80,17 @@ QCoro::Task<QString> UserLocalInstall::unpack(QString file, QString version) {
     co_await qCoro(tar).start();
     co_await qCoro(tar).waitForFinished(std::chrono::minutes(5));
     if (tar.exitStatus() != QProcess::NormalExit || tar.exitCode() != 0)
-        throw InstallError(QStringLiteral("The update could not be unpacked."));
+        throw InstallError(
+            QCoreApplication::translate("InstallError", "The update could not be unpacked."));
     if (!QFileInfo(staging.filePath(executableInTree)).isExecutable())
-        throw InstallError(QStringLiteral("The update does not contain Zelvane."));
+        throw InstallError(
+            QCoreApplication::translate("InstallError", "The update does not contain Zelvane."));
 
     const QString target = m_root.filePath(QStringLiteral("versions/") + version);
     QDir(target).removeRecursively(); // what a failed earlier attempt left
     if (!QDir().rename(staging.path(), target))
-        throw InstallError(QStringLiteral("The update could not be put in place."));
+        throw InstallError(
+            QCoreApplication::translate("InstallError", "The update could not be put in place."));
     staging.setAutoRemove(false);
     co_return target;
 }
@@ -92,15 +101,17 @@ QCoro::Task<UpdateInstaller::Outcome> UserLocalInstall::install(QString file, QS
     const QString target = co_await unpack(file, version);
     if (!pointCurrentAt(version)) {
         QDir(target).removeRecursively();
-        throw InstallError(QStringLiteral("The update could not be put in place."));
+        throw InstallError(
+            QCoreApplication::translate("InstallError", "The update could not be put in place."));
     }
     const bool started = co_await Relaunch::startAndConfirm(
         m_root.filePath(currentLink + u'/' + executableInTree), m_instance, m_startTimeout);
     if (!started) {
         pointCurrentAt(previousDir);
         QDir(target).removeRecursively();
-        throw InstallError(QStringLiteral("Zelvane %1 did not start, so the version you have "
-                                          "was kept.")
+        throw InstallError(QCoreApplication::translate(
+                               "InstallError", "Zelvane %1 did not start, so the version you have "
+                                               "was kept.")
                                .arg(version));
     }
     if (!QDir(previous).removeRecursively())
@@ -124,8 +135,9 @@ QCoro::Task<> UserLocalInstall::prepare(QString file, QString version) {
         if (!ended)
             probe.kill();
         QDir(target).removeRecursively();
-        throw InstallError(
-            QStringLiteral("Zelvane %1 did not run, so it was not installed.").arg(version));
+        throw InstallError(QCoreApplication::translate(
+                               "InstallError", "Zelvane %1 did not run, so it was not installed.")
+                               .arg(version));
     }
 }
 

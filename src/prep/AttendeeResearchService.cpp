@@ -28,8 +28,8 @@ MeetingBrief AttendeeResearchService::buildBriefFromCache(const CalendarEvent &e
                                                           const QList<Profile> &profiles) const {
     return {event.id,
             m_clock.now(),
-            {QStringLiteral("Meeting with ") + QString::number(profiles.size()) +
-             QStringLiteral(" known attendee(s). Research loaded from cache.")},
+            {tr("Meeting with %n known attendee(s). Research loaded from cache.", nullptr,
+                int(profiles.size()))},
             profiles,
             {}};
 }

@@ -2,6 +2,7 @@
 #include "ProviderDialect.h"
 #include "core/JsonRead.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 
 namespace {
@@ -10,7 +11,8 @@ QList<std::pair<QByteArray, QByteArray>> bearer(const QString &apiKey) {
 }
 
 [[noreturn]] void structuralFailure() {
-    throw LLMError::parseError(QStringLiteral("Could not parse OpenAI tool call response"));
+    throw LLMError::parseError(
+        QCoreApplication::translate("LLMError", "Could not parse OpenAI tool call response"));
 }
 
 // The first element of a non-empty array of objects, or a structural failure.

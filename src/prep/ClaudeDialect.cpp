@@ -2,6 +2,7 @@
 #include "ProviderDialect.h"
 #include "core/JsonRead.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 
 namespace {
@@ -68,7 +69,8 @@ public:
         for (const QJsonValue &block : blocks)
             wellFormed = wellFormed && block.isObject();
         if (!wellFormed)
-            throw LLMError::parseError(QStringLiteral("No content in response"));
+            throw LLMError::parseError(
+                QCoreApplication::translate("LLMError", "No content in response"));
 
         for (const QJsonValue &value : blocks) {
             const QJsonObject block = value.toObject();

@@ -2,6 +2,7 @@
 #include "ProviderDialect.h"
 #include "core/JsonRead.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 
 namespace {
@@ -23,7 +24,8 @@ QJsonValue upperCaseTypes(const QJsonValue &schema) {
 }
 
 [[noreturn]] void structuralFailure() {
-    throw LLMError::parseError(QStringLiteral("Could not parse Gemini response"));
+    throw LLMError::parseError(
+        QCoreApplication::translate("LLMError", "Could not parse Gemini response"));
 }
 
 QJsonArray arrayOfObjects(const QJsonValue &value) {

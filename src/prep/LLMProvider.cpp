@@ -3,15 +3,19 @@
 #include "ProviderDialect.h"
 #include "core/AppConfig.h"
 
+#include <QCoreApplication>
+
 namespace {
 const LLMProviderInfo claude{
     "Claude",
     "ZELVANE_ANTHROPIC_ORIGIN",
     "https://api.anthropic.com",
     "claude-sonnet-4-20250514",
-    "Sign in or create a free account at console.anthropic.com, then create an API key. New "
-    "accounts include free credits.",
-    "Open Anthropic Console",
+    QT_TRANSLATE_NOOP(
+        "LLMProviders",
+        "Sign in or create a free account at console.anthropic.com, then create an API key. New "
+        "accounts include free credits."),
+    QT_TRANSLATE_NOOP("LLMProviders", "Open Anthropic Console"),
     "https://console.anthropic.com/settings/keys",
     ProviderDialects::claude()};
 
@@ -20,8 +24,9 @@ const LLMProviderInfo openai{
     "ZELVANE_OPENAI_ORIGIN",
     "https://api.openai.com",
     "gpt-4o",
-    "Sign in to your OpenAI account (the same one you use for ChatGPT), then create an API key.",
-    "Open OpenAI Dashboard",
+    QT_TRANSLATE_NOOP("LLMProviders", "Sign in to your OpenAI account (the same one you use for "
+                                      "ChatGPT), then create an API key."),
+    QT_TRANSLATE_NOOP("LLMProviders", "Open OpenAI Dashboard"),
     "https://platform.openai.com/api-keys",
     ProviderDialects::chatCompletions()};
 
@@ -30,19 +35,23 @@ const LLMProviderInfo gemini{
     "ZELVANE_GEMINI_ORIGIN",
     "https://generativelanguage.googleapis.com",
     "gemini-2.0-flash",
-    "Sign in with your Google account. API keys are free with generous usage limits.",
-    "Open Google AI Studio",
+    QT_TRANSLATE_NOOP(
+        "LLMProviders",
+        "Sign in with your Google account. API keys are free with generous usage limits."),
+    QT_TRANSLATE_NOOP("LLMProviders", "Open Google AI Studio"),
     "https://aistudio.google.com/app/apikey",
     ProviderDialects::gemini()};
 
-const LLMProviderInfo grok{"Grok",
-                           "ZELVANE_XAI_ORIGIN",
-                           "https://api.x.ai",
-                           "grok-3",
-                           "Sign in with your X (Twitter) account, then create an API key.",
-                           "Open xAI Console",
-                           "https://console.x.ai",
-                           ProviderDialects::chatCompletions()};
+const LLMProviderInfo grok{
+    "Grok",
+    "ZELVANE_XAI_ORIGIN",
+    "https://api.x.ai",
+    "grok-3",
+    QT_TRANSLATE_NOOP("LLMProviders",
+                      "Sign in with your X (Twitter) account, then create an API key."),
+    QT_TRANSLATE_NOOP("LLMProviders", "Open xAI Console"),
+    "https://console.x.ai",
+    ProviderDialects::chatCompletions()};
 } // namespace
 
 QString LLMProviderInfo::origin() const {
@@ -81,11 +90,11 @@ std::optional<LLMProvider> LLMProviders::fromString(QStringView raw) {
 }
 
 QString LLMProviders::setupInstructions(LLMProvider provider) {
-    return QString::fromUtf8(info(provider).setupInstructions);
+    return QCoreApplication::translate("LLMProviders", info(provider).setupInstructions);
 }
 
 QString LLMProviders::apiKeyButtonLabel(LLMProvider provider) {
-    return QString::fromUtf8(info(provider).apiKeyButtonLabel);
+    return QCoreApplication::translate("LLMProviders", info(provider).apiKeyButtonLabel);
 }
 
 QUrl LLMProviders::apiKeyURL(LLMProvider provider) {

@@ -3,13 +3,15 @@
 #include "ProviderDialect.h"
 #include "platform/SecretStore.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QStringDecoder>
 
 namespace {
-constexpr auto timeoutMessage = "Research timed out after 90 seconds";
+constexpr auto timeoutMessage =
+    QT_TRANSLATE_NOOP("LLMError", "Research timed out after 90 seconds");
 constexpr std::chrono::seconds generationIdleLimit{120};
 constexpr HttpLimits keyTestLimits{std::chrono::seconds(60), std::chrono::seconds(120)};
 
@@ -22,14 +24,14 @@ QString redacted(QString text, const QString &apiKey) {
 
 TransportError cancelled() {
     return TransportError(QNetworkReply::OperationCanceledError,
-                          QStringLiteral("Operation canceled"));
+                          QCoreApplication::translate("TransportError", "Operation canceled"));
 }
 
 QString bodyText(const QByteArray &body) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(body);
     if (decoder.hasError())
-        return QStringLiteral("Unknown error");
+        return QCoreApplication::translate("LLMError", "Unknown error");
     return text;
 }
 } // namespace
@@ -94,7 +96,7 @@ QCoro::Task<BriefingResponse> LLMService::generateBriefing(QString systemPrompt,
     try {
         reply = co_await send(request, key, limits);
     } catch (const TimeLimitError &) {
-        timedOut = LLMError::apiError(QString::fromLatin1(timeoutMessage));
+        timedOut = LLMError::apiError(QCoreApplication::translate("LLMError", timeoutMessage));
     } catch (const Error &error) {
         if (self)
             noteOutcome(use, chosen, error.description());

@@ -1,5 +1,6 @@
 #include "ResearchPrompt.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QTextBoundaryFinder>
 
@@ -180,6 +181,6 @@ MeetingBrief::AttendeeProfile ResearchPrompt::colleagueProfile(const QString &ad
     localPart.replace(u'.', u' ');
     profile.name = capitalisedWords(localPart);
     profile.company = address.section(u'@', -1);
-    profile.notes = QStringLiteral("Internal team member");
+    profile.notes = QCoreApplication::translate("ResearchPrompt", "Internal team member");
     return profile;
 }

@@ -5,19 +5,20 @@
 #include "core/AppConfig.h"
 #include "core/JsonRead.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 QString BackendError::description() const {
     switch (m_kind) {
     case Kind::httpError:
-        return QStringLiteral("HTTP error ") + QString::number(m_status);
+        return QCoreApplication::translate("BackendError", "HTTP error %1").arg(m_status);
     case Kind::apiError:
         return m_message;
     case Kind::invalidResponse:
         break;
     }
-    return QStringLiteral("Invalid server response");
+    return QCoreApplication::translate("BackendError", "Invalid server response");
 }
 
 BackendAPIClient::BackendAPIClient(QObject *parent)
@@ -46,7 +47,7 @@ QCoro::Task<SMSResponse> BackendAPIClient::sendSMS(QString credential, QString t
     if (reply.status == 200)
         co_return decodeSMSResponse(reply.body);
 
-    QString message = QStringLiteral("SMS failed");
+    QString message = QCoreApplication::translate("BackendError", "SMS failed");
     try {
         message = JsonRead::string(JsonRead::object(reply.body), u"error");
     } catch (const DecodingError &error) {

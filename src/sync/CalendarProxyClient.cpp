@@ -30,7 +30,7 @@ QCoro::Task<QByteArray> CalendarProxyClient::exchange(QString path, QByteArray v
         co_await m_secrets.load(QString::fromLatin1(SecretStore::backendCredential));
     if (!self)
         throw TransportError(QNetworkReply::OperationCanceledError,
-                             QStringLiteral("Operation canceled"));
+                             QCoreApplication::translate("TransportError", "Operation canceled"));
     if (credential)
         request.setRawHeader("Authorization", "Bearer " + credential->toUtf8());
 

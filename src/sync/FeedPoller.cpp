@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "platform/SecretStore.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 
 namespace {
@@ -77,7 +78,9 @@ QCoro::Task<QList<CalendarEvent>> FeedPoller::poll(ConnectedAccount account) {
             co_return {};
         const auto url = stored ? CalendarFeedClient::normalizedAddress(*stored) : std::nullopt;
         if (!url) {
-            setError(account.id, QStringLiteral("The feed's address is missing from the keyring."));
+            setError(account.id,
+                     QCoreApplication::translate(
+                         "FeedError", "The feed's address is missing from the keyring."));
             co_return state.events;
         }
         state.address = *url;

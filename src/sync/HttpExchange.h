@@ -32,7 +32,8 @@ class TimeLimitError : public TransportError {
 public:
     TimeLimitError()
         : TransportError(QNetworkReply::TimeoutError,
-                         QStringLiteral("The request took too long and was cancelled")) {}
+                         QCoreApplication::translate(
+                             "TransportError", "The request took too long and was cancelled")) {}
 };
 
 // The server answered with a redirect to another origin. Requests carry secrets (keys, tokens,
@@ -41,7 +42,8 @@ public:
 class RedirectError : public Error {
 public:
     QString description() const override {
-        return QStringLiteral("The server redirected the request; check the address");
+        return QCoreApplication::translate("RedirectError",
+                                           "The server redirected the request; check the address");
     }
 };
 

@@ -3,6 +3,7 @@
 #include "core/HexColor.h"
 #include "core/MeetingLinkParser.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 
 namespace {
@@ -112,7 +113,7 @@ template struct ProxyListResponse<ProxyEvent>;
 template struct ProxyListResponse<ProxyMessage>;
 
 QString ProxyError::description() const {
-    return QStringLiteral("Invalid authentication URL received");
+    return QCoreApplication::translate("SignInError", "Invalid authentication URL received");
 }
 
 QColor systemBlue() {

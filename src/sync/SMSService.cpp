@@ -54,12 +54,11 @@ QString SMSService::messageText(const CalendarEvent &event,
                                 const std::optional<MeetingBrief> &brief, const QDateTime &now) {
     const auto minutes =
         std::chrono::duration_cast<std::chrono::minutes>(event.timeUntilStart(now)).count();
-    QString text =
-        QStringLiteral("Zelvane: ") + event.title + QStringLiteral(" starts ") +
-        (minutes <= 0 ? QStringLiteral("NOW")
-                      : QStringLiteral("in ") + QString::number(minutes) + QStringLiteral(" min"));
+    QString text = (minutes <= 0 ? tr("Zelvane: %1 starts NOW")
+                                 : tr("Zelvane: %1 starts in %n min", nullptr, int(minutes)))
+                       .arg(event.title);
     if (event.meetingLink)
-        text += QStringLiteral("\nJoin: ") + event.meetingLink->toString(QUrl::FullyEncoded);
+        text += u'\n' + tr("Join: %1").arg(event.meetingLink->toString(QUrl::FullyEncoded));
     if (brief && !brief->summary.isEmpty())
         text += QStringLiteral("\n\n") + brief->summary.mid(0, 2).join(u'\n');
 

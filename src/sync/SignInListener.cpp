@@ -11,52 +11,72 @@
 #include <QUuid>
 
 QString SignInError::description() const {
-    return QStringLiteral("Authorization failed. No auth code received.");
+    return QCoreApplication::translate("SignInError",
+                                       "Authorization failed. No auth code received.");
 }
 
 QString SlackError::description() const {
     switch (m_kind) {
     case Kind::apiError:
-        return QStringLiteral("Slack API error: ") + m_message;
+        return QCoreApplication::translate("SlackError", "Slack API error: %1").arg(m_message);
     case Kind::notConnected:
-        return QStringLiteral("Slack is not connected. Please connect Slack first.");
+        return QCoreApplication::translate("SlackError",
+                                           "Slack is not connected. Please connect Slack first.");
     case Kind::authTimeout:
-        return QStringLiteral("Slack authorization timed out. Please try again.");
+        return QCoreApplication::translate("SlackError",
+                                           "Slack authorization timed out. Please try again.");
     case Kind::authFailed:
-        return QStringLiteral("Slack authorization failed. No auth code received.");
+        return QCoreApplication::translate("SlackError",
+                                           "Slack authorization failed. No auth code received.");
     case Kind::cancelled:
-        return QStringLiteral("Slack authorization was cancelled.");
+        return QCoreApplication::translate("SlackError", "Slack authorization was cancelled.");
     case Kind::requestFailed:
         break;
     }
-    return QStringLiteral("Slack API request failed.");
+    return QCoreApplication::translate("SlackError", "Slack API request failed.");
 }
 
 namespace SignInHttp {
-const QByteArray calendarSuccessBody = QByteArrayLiteral(
-    "<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
-    "<h2>Account connected!</h2>\n"
-    "<p>You can close this tab and return to Zelvane.</p>\n"
-    "</body></html>");
-const QByteArray calendarFailureBody = QByteArrayLiteral(
-    "<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
-    "<h2>Error</h2>\n"
-    "<p>Authorization failed. Please try again from the Zelvane app.</p>\n"
-    "</body></html>");
-const QByteArray slackSuccessBody = QByteArrayLiteral(
-    "<html><body style='font-family:system-ui;text-align:center;padding:60px'><h2>Slack "
-    "Connected!</h2><p>You can close this tab and return to Zelvane.</p></body></html>");
-const QByteArray slackFailureBody = QByteArrayLiteral(
-    "<html><body style='font-family:system-ui;text-align:center;padding:60px'><h2>Error</h2>"
-    "<p>Slack authorization failed. Please try again.</p></body></html>");
-
 namespace {
+QByteArray page(const QString &heading, const QString &text) {
+    return QStringLiteral(
+               "<html><body style=\"font-family:system-ui;text-align:center;padding:60px\">\n"
+               "<h2>%1</h2>\n<p>%2</p>\n</body></html>")
+        .arg(heading.toHtmlEscaped(), text.toHtmlEscaped())
+        .toUtf8();
+}
+
+QString backToZelvane() {
+    return QCoreApplication::translate("SignInHttp",
+                                       "You can close this tab and return to Zelvane.");
+}
+
 QByteArray answerWith(const char *statusLine, const QByteArray &body) {
     return QByteArray(statusLine) +
-           "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
+           "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 } // namespace
+
+QByteArray calendarSuccessBody() {
+    return page(QCoreApplication::translate("SignInHttp", "Account connected!"), backToZelvane());
+}
+
+QByteArray calendarFailureBody() {
+    return page(QCoreApplication::translate("SignInHttp", "Error"),
+                QCoreApplication::translate(
+                    "SignInHttp", "Authorization failed. Please try again from the Zelvane app."));
+}
+
+QByteArray slackSuccessBody() {
+    return page(QCoreApplication::translate("SignInHttp", "Slack Connected!"), backToZelvane());
+}
+
+QByteArray slackFailureBody() {
+    return page(
+        QCoreApplication::translate("SignInHttp", "Error"),
+        QCoreApplication::translate("SignInHttp", "Slack authorization failed. Please try again."));
+}
 
 QByteArray successAnswer(const QByteArray &body) {
     return answerWith("HTTP/1.1 200 OK", body);
@@ -256,11 +276,11 @@ void CalendarSignInListener::handleCallback(QTcpSocket *socket,
     const CalendarProvider provider = *m_pendingProvider;
     const auto code = request.value(u"code");
     if (code && !code->isEmpty()) {
-        answer(socket, SignInHttp::successAnswer(SignInHttp::calendarSuccessBody));
+        answer(socket, SignInHttp::successAnswer(SignInHttp::calendarSuccessBody()));
         stopListening();
         Q_EMIT codeReceived(*code, provider);
     } else {
-        answer(socket, SignInHttp::failureAnswer(SignInHttp::calendarFailureBody));
+        answer(socket, SignInHttp::failureAnswer(SignInHttp::calendarFailureBody()));
         stopListening();
         Q_EMIT failed();
     }
@@ -311,10 +331,10 @@ void SlackSignInListener::handleCallback(QTcpSocket *socket, const SignInHttp::R
     }
     const auto code = request.value(u"code");
     if (code && !code->isEmpty()) {
-        answer(socket, SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
+        answer(socket, SignInHttp::successAnswer(SignInHttp::slackSuccessBody()));
         finish(*code, std::nullopt);
     } else {
-        answer(socket, SignInHttp::failureAnswer(SignInHttp::slackFailureBody));
+        answer(socket, SignInHttp::failureAnswer(SignInHttp::slackFailureBody()));
         finish(std::nullopt, SlackError::authFailed());
     }
 }

@@ -42,10 +42,11 @@ namespace SignInHttp {
 // A request head (request line and header fields) longer than this is refused.
 inline constexpr int maxRequestBytes = 8192;
 
-extern const QByteArray calendarSuccessBody;
-extern const QByteArray calendarFailureBody;
-extern const QByteArray slackSuccessBody;
-extern const QByteArray slackFailureBody;
+// The pages the browser shows when the sign-in comes back, in the user's language.
+QByteArray calendarSuccessBody();
+QByteArray calendarFailureBody();
+QByteArray slackSuccessBody();
+QByteArray slackFailureBody();
 
 QByteArray successAnswer(const QByteArray &body);
 QByteArray failureAnswer(const QByteArray &body);

@@ -10,6 +10,7 @@
 #include "platform/BrowserLauncher.h"
 #include "platform/SecretStore.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -102,8 +103,9 @@ QList<SlackMessage> SlackService::parseSearchReply(const QByteArray &body) {
     const QJsonValue ok = root.value(u"ok");
     if (!ok.isBool() || !ok.toBool()) {
         const QJsonValue message = root.value(u"error");
-        throw SlackError::apiError(message.isString() ? message.toString()
-                                                      : QStringLiteral("Unknown error"));
+        throw SlackError::apiError(
+            message.isString() ? message.toString()
+                               : QCoreApplication::translate("SlackError", "Unknown error"));
     }
     const QJsonValue matches = root.value(u"messages").toObject().value(u"matches");
     if (!root.value(u"messages").isObject() || !matches.isArray())

@@ -15,7 +15,7 @@ constexpr int maxWidth = 480;
 
 BatteryAlertView::BatteryAlertView(QWidget *parent)
     : CardOverlay(parent) {
-    setAccessibleName(QStringLiteral("Battery Critical"));
+    setAccessibleName(tr("Battery Critical"));
     auto *card = new CardFrame(cornerRadius, false);
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(padding, padding, padding, padding);
@@ -24,17 +24,17 @@ BatteryAlertView::BatteryAlertView(QWidget *parent)
     layout->addWidget(Widgets::symbol(QStringLiteral("battery.0percent"), Theme::Colors::red(), 48),
                       0, Qt::AlignHCenter);
     QLabel *title =
-        Widgets::label(QStringLiteral("Battery Critical"),
-                       Theme::Typography::font(32, QFont::Medium), Theme::Colors::textPrimary());
+        Widgets::label(tr("Battery Critical"), Theme::Typography::font(32, QFont::Medium),
+                       Theme::Colors::textPrimary());
     title->setAlignment(Qt::AlignCenter);
     layout->addWidget(title);
-    QLabel *message = Widgets::label(QStringLiteral("Your computer is at 1% battery. Plug in now."),
+    QLabel *message = Widgets::label(tr("Your computer is at 1% battery. Plug in now."),
                                      Theme::Typography::body(), Theme::Colors::textSecondary());
     message->setAlignment(Qt::AlignCenter);
     message->setWordWrap(true);
     layout->addWidget(message);
     layout->addSpacing(8);
-    auto *dismiss = new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::primary);
+    auto *dismiss = new CapsuleButton(tr("Dismiss"), CapsuleButton::Style::primary);
     connect(dismiss, &QAbstractButton::clicked, this, &BatteryAlertView::dismissRequested);
     layout->addWidget(dismiss, 0, Qt::AlignHCenter);
 

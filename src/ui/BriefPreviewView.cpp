@@ -27,12 +27,44 @@ QString mediumDateFormat(const QLocale &locale) {
     return format.trimmed();
 }
 
-QString plural(qint64 count, const char *unit) {
-    return QStringLiteral("%1 %2%3")
-        .arg(count)
-        .arg(QLatin1String(unit))
-        .arg(count == 1 ? QString() : QStringLiteral("s"));
-}
+// How long ago, or how far ahead, an amount of one unit lies. English words its singular apart
+// ("1 minute ago"), so a count of one has a source text of its own; each carries %n so that every
+// language sets its own plural forms.
+struct UnitPhrases {
+    const char *pastOne;
+    const char *pastMany;
+    const char *futureOne;
+    const char *futureMany;
+};
+
+constexpr UnitPhrases secondsPhrases{QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n second ago"),
+                                     QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n seconds ago"),
+                                     QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n second"),
+                                     QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n seconds")};
+constexpr UnitPhrases minutesPhrases{QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n minute ago"),
+                                     QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n minutes ago"),
+                                     QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n minute"),
+                                     QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n minutes")};
+constexpr UnitPhrases hoursPhrases{QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n hour ago"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n hours ago"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n hour"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n hours")};
+constexpr UnitPhrases daysPhrases{QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n day ago"),
+                                  QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n days ago"),
+                                  QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n day"),
+                                  QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n days")};
+constexpr UnitPhrases weeksPhrases{QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n week ago"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n weeks ago"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n week"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n weeks")};
+constexpr UnitPhrases monthsPhrases{QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n month ago"),
+                                    QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n months ago"),
+                                    QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n month"),
+                                    QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n months")};
+constexpr UnitPhrases yearsPhrases{QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n year ago"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "%n years ago"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n year"),
+                                   QT_TRANSLATE_N_NOOP("BriefPreviewView", "in %n years")};
 } // namespace
 
 QString BriefPreviewView::timeString(const CalendarEvent &event, const QLocale &locale) {
@@ -46,36 +78,38 @@ QString BriefPreviewView::preparedText(const QDateTime &generatedAt, const QDate
     const qint64 seconds = generatedAt.secsTo(now);
     const bool past = seconds >= 0;
     const qint64 magnitude = std::abs(seconds);
-    auto phrase = [past](const QString &amount) {
-        return past ? amount + QStringLiteral(" ago") : QStringLiteral("in ") + amount;
+    auto phrase = [past](const UnitPhrases &phrases, qint64 count) {
+        const char *one = past ? phrases.pastOne : phrases.futureOne;
+        const char *many = past ? phrases.pastMany : phrases.futureMany;
+        return tr(count == 1 ? one : many, nullptr, int(count));
     };
     QString relative;
     const qint64 days = std::abs(generatedAt.toLocalTime().date().daysTo(now.toLocalTime().date()));
     if (magnitude < 1)
-        relative = QStringLiteral("now");
+        relative = tr("now");
     else if (magnitude < 60)
-        relative = phrase(plural(magnitude, "second"));
+        relative = phrase(secondsPhrases, magnitude);
     else if (magnitude < 3600)
-        relative = phrase(plural(magnitude / 60, "minute"));
+        relative = phrase(minutesPhrases, magnitude / 60);
     else if (magnitude < 86400)
-        relative = phrase(plural(magnitude / 3600, "hour"));
+        relative = phrase(hoursPhrases, magnitude / 3600);
     else if (days <= 1)
-        relative = past ? QStringLiteral("yesterday") : QStringLiteral("tomorrow");
+        relative = past ? tr("yesterday") : tr("tomorrow");
     else if (days < 7)
-        relative = phrase(plural(days, "day"));
+        relative = phrase(daysPhrases, days);
     else if (days < 14)
-        relative = past ? QStringLiteral("last week") : QStringLiteral("next week");
+        relative = past ? tr("last week") : tr("next week");
     else if (days < 30)
-        relative = phrase(plural(days / 7, "week"));
+        relative = phrase(weeksPhrases, days / 7);
     else if (days < 60)
-        relative = past ? QStringLiteral("last month") : QStringLiteral("next month");
+        relative = past ? tr("last month") : tr("next month");
     else if (days < 365)
-        relative = phrase(plural(days / 30, "month"));
+        relative = phrase(monthsPhrases, days / 30);
     else if (days < 730)
-        relative = past ? QStringLiteral("last year") : QStringLiteral("next year");
+        relative = past ? tr("last year") : tr("next year");
     else
-        relative = phrase(plural(days / 365, "year"));
-    return QStringLiteral("Prepared ") + relative;
+        relative = phrase(yearsPhrases, days / 365);
+    return tr("Prepared %1", "how long ago a brief was prepared").arg(relative);
 }
 
 BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrief &brief,
@@ -137,8 +171,9 @@ BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrie
     if (type.kind == MeetingType::Kind::video)
         join = new PlatformJoinButton(type.platform);
     else if (type.kind == MeetingType::Kind::videoGeneric)
-        join = new CapsuleButton(type.service.isEmpty() ? QStringLiteral("Join Meeting")
-                                                        : QStringLiteral("Join ") + type.service,
+        join = new CapsuleButton(type.service.isEmpty()
+                                     ? tr("Join Meeting")
+                                     : tr("Join %1", "a video service").arg(type.service),
                                  CapsuleButton::Style::primary, QStringLiteral("video.fill"));
     if (join) {
         connect(join, &QAbstractButton::clicked, this,
@@ -150,7 +185,7 @@ BriefPreviewView::BriefPreviewView(const CalendarEvent &event, const MeetingBrie
     footer->addWidget(Widgets::label(preparedText(brief.generatedAt, clock.now()),
                                      Theme::Typography::small(), Theme::Colors::textTertiary()));
     footer->addStretch();
-    auto *close = new CapsuleButton(QStringLiteral("Close"), CapsuleButton::Style::ghost);
+    auto *close = new CapsuleButton(tr("Close"), CapsuleButton::Style::ghost);
     connect(close, &QAbstractButton::clicked, this, &BriefPreviewView::dismissRequested);
     footer->addWidget(close);
     layout->addLayout(footer);

@@ -43,7 +43,7 @@ QLabel *caption(const QString &text, QWidget *buddy, QWidget *parent) {
 CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model) {
-    setAccessibleName(QStringLiteral("Add Calendar Feed"));
+    setAccessibleName(tr("Add Calendar Feed"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 14, 16, 14);
     layout->setSpacing(10);
@@ -51,9 +51,9 @@ CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
     auto *fields = new QGridLayout;
     fields->setHorizontalSpacing(12);
     fields->setVerticalSpacing(8);
-    m_address = field(QStringLiteral("Address"), tr("https://…"), this);
+    m_address = field(tr("Address"), tr("https://…"), this);
     m_address->setObjectName(QStringLiteral("feed-address"));
-    m_choose = new TextButton(QStringLiteral("Choose File…"), Theme::Typography::caption(),
+    m_choose = new TextButton(tr("Choose File…"), Theme::Typography::caption(),
                               Theme::Colors::primary(), this);
     m_choose->setObjectName(QStringLiteral("feed-choose-file"));
     // Under the field rather than in it, where a narrow window would cut it off.
@@ -62,13 +62,13 @@ CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
                        Theme::Typography::tiny(), Theme::Colors::textTertiary(), this);
     m_addressHint->setWordWrap(true);
     m_address->setAccessibleDescription(m_addressHint->text());
-    m_name = field(QStringLiteral("Name"), tr("The feed's own name"), this);
+    m_name = field(tr("Name"), tr("The feed's own name"), this);
     m_name->setObjectName(QStringLiteral("feed-name"));
-    fields->addWidget(caption(QStringLiteral("Address"), m_address, this), 0, 0);
+    fields->addWidget(caption(tr("Address"), m_address, this), 0, 0);
     fields->addWidget(m_address, 0, 1);
     fields->addWidget(m_choose, 0, 2);
     fields->addWidget(m_addressHint, 1, 1, 1, 2);
-    fields->addWidget(caption(QStringLiteral("Name"), m_name, this), 2, 0);
+    fields->addWidget(caption(tr("Name"), m_name, this), 2, 0);
     fields->addWidget(m_name, 2, 1, 1, 2);
     fields->setColumnStretch(1, 1);
     layout->addLayout(fields);
@@ -77,8 +77,8 @@ CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
     status->setSpacing(8);
     m_spinner = new Spinner(12, this);
     status->addWidget(m_spinner);
-    m_progress = Widgets::label(QStringLiteral("Reading the calendar feed…"),
-                                Theme::Typography::tiny(), Theme::Colors::textSecondary(), this);
+    m_progress = Widgets::label(tr("Reading the calendar feed…"), Theme::Typography::tiny(),
+                                Theme::Colors::textSecondary(), this);
     status->addWidget(m_progress);
     m_error = Widgets::label(QString(), Theme::Typography::tiny(), Theme::Colors::red(), this);
     m_error->setWordWrap(true);
@@ -89,10 +89,10 @@ CalendarFeedForm::CalendarFeedForm(AddFeedModel &model, QWidget *parent)
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     buttons->addStretch();
-    m_cancel = new CapsuleButton(QStringLiteral("Cancel"), CapsuleButton::Style::ghost, {}, this);
+    m_cancel = new CapsuleButton(tr("Cancel"), CapsuleButton::Style::ghost, {}, this);
     m_cancel->setObjectName(QStringLiteral("feed-cancel"));
     buttons->addWidget(m_cancel);
-    m_add = new CapsuleButton(QStringLiteral("Add Feed"), CapsuleButton::Style::primary, {}, this);
+    m_add = new CapsuleButton(tr("Add Feed"), CapsuleButton::Style::primary, {}, this);
     m_add->setObjectName(QStringLiteral("feed-add"));
     buttons->addWidget(m_add);
     layout->addLayout(buttons);
@@ -135,9 +135,8 @@ void CalendarFeedForm::cancel() {
 }
 
 void CalendarFeedForm::chooseFile() {
-    auto *dialog =
-        new QFileDialog(window(), QStringLiteral("Choose a Calendar File"), QDir::homePath(),
-                        QStringLiteral("Calendars (*.ics *.ical *.ifb);;All files (*)"));
+    auto *dialog = new QFileDialog(window(), tr("Choose a Calendar File"), QDir::homePath(),
+                                   tr("Calendars (*.ics *.ical *.ifb);;All files (*)"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
@@ -156,7 +155,7 @@ void CalendarFeedForm::refresh() {
     m_name->setReadOnly(adding);
     m_choose->setEnabled(!adding);
     m_add->setEnabled(!adding && !m_address->text().trimmed().isEmpty());
-    m_add->setTitle(adding ? QStringLiteral("Adding…") : QStringLiteral("Add Feed"));
+    m_add->setTitle(adding ? tr("Adding…") : tr("Add Feed"));
     m_spinner->setVisible(adding);
     m_progress->setVisible(adding);
     const auto &error = m_model.error();

@@ -131,9 +131,9 @@ AttendeeRow::AttendeeRow(const MeetingBrief::AttendeeProfile &profile, QWidget *
     nameLabel->setWordWrap(true);
     column->addWidget(nameLabel);
     if (profile.role && profile.company) {
-        QLabel *roleLine =
-            Widgets::label(*profile.role + QStringLiteral(" at ") + *profile.company,
-                           Theme::Typography::caption(), Theme::Colors::textTertiary());
+        QLabel *roleLine = Widgets::label(
+            tr("%1 at %2", "a role at a company").arg(*profile.role, *profile.company),
+            Theme::Typography::caption(), Theme::Colors::textTertiary());
         roleLine->setWordWrap(true);
         column->addWidget(roleLine);
     }
@@ -163,9 +163,9 @@ MeetingBriefCard::MeetingBriefCard(const MeetingBrief &brief, QWidget *parent)
         bullet.setAlphaF(0.4f);
         for (const QString &line : brief.summary)
             items << markedItem(new Dot(5, bullet, 6), line);
-        layout->addWidget(section(heading(QStringLiteral("sparkles"), Theme::Colors::purple(),
-                                          QStringLiteral("Meeting Brief")),
-                                  items, itemSpacing));
+        layout->addWidget(section(
+            heading(QStringLiteral("sparkles"), Theme::Colors::purple(), tr("Meeting Brief")),
+            items, itemSpacing));
     }
     if (!brief.talkingPoints.isEmpty()) {
         QList<QWidget *> items;
@@ -173,17 +173,17 @@ MeetingBriefCard::MeetingBriefCard(const MeetingBrief &brief, QWidget *parent)
             items << markedItem(
                 Widgets::symbol(QStringLiteral("arrow.right"), Theme::Colors::primary(), 9, 4),
                 point);
-        layout->addWidget(section(heading(QStringLiteral("text.bubble"), Theme::Colors::blue(),
-                                          QStringLiteral("Talking Points")),
-                                  items, itemSpacing));
+        layout->addWidget(section(
+            heading(QStringLiteral("text.bubble"), Theme::Colors::blue(), tr("Talking Points")),
+            items, itemSpacing));
     }
     if (!brief.attendeeProfiles.isEmpty()) {
         QList<QWidget *> items;
         for (const MeetingBrief::AttendeeProfile &profile : brief.attendeeProfiles)
             items << new AttendeeRow(profile);
-        layout->addWidget(section(heading(QStringLiteral("person.2"), Theme::Colors::green(),
-                                          QStringLiteral("Attendees")),
-                                  items, attendeeSpacing));
+        layout->addWidget(
+            section(heading(QStringLiteral("person.2"), Theme::Colors::green(), tr("Attendees")),
+                    items, attendeeSpacing));
     }
 }
 

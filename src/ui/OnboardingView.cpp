@@ -117,14 +117,13 @@ void OnboardingStepIndicator::paintEvent(QPaintEvent *) {
 }
 
 OnboardingProviderRow::OnboardingProviderRow(CalendarProvider provider, QWidget *parent)
-    : ProviderRow(provider, CalendarProviders::toString(provider), Style::outlined, parent) {
-    m_connect =
-        new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary, {}, this);
+    : ProviderRow(provider, CalendarProviders::displayName(provider), Style::outlined, parent) {
+    m_connect = new CapsuleButton(tr("Connect"), CapsuleButton::Style::primary, {}, this);
     connect(m_connect, &QAbstractButton::clicked, this, &OnboardingProviderRow::connectRequested);
     addControl(m_connect);
 
-    auto *disconnect = new QPushButton(QStringLiteral("Disconnect"), this);
-    disconnect->setAccessibleName(QStringLiteral("Disconnect"));
+    auto *disconnect = new QPushButton(tr("Disconnect"), this);
+    disconnect->setAccessibleName(tr("Disconnect"));
     disconnect->setFlat(true);
     disconnect->setCursor(Qt::PointingHandCursor);
     disconnect->setFont(Theme::Typography::caption());
@@ -185,9 +184,8 @@ OnboardingView::OnboardingView(CalendarService &calendarService, QWidget *parent
 
     auto *navigation = new QHBoxLayout;
     navigation->setContentsMargins(24, 24, 24, 24);
-    m_back = new CapsuleButton(QStringLiteral("Back"), CapsuleButton::Style::ghost, {}, this);
-    m_forward =
-        new CapsuleButton(QStringLiteral("Continue"), CapsuleButton::Style::primary, {}, this);
+    m_back = new CapsuleButton(tr("Back"), CapsuleButton::Style::ghost, {}, this);
+    m_forward = new CapsuleButton(tr("Continue"), CapsuleButton::Style::primary, {}, this);
     connect(m_back, &QAbstractButton::clicked, m_flow, &OnboardingFlow::back);
     connect(m_forward, &QAbstractButton::clicked, m_flow, &OnboardingFlow::forward);
     navigation->addWidget(m_back);
@@ -207,22 +205,20 @@ QWidget *OnboardingView::buildWelcome() {
     column->setSpacing(12);
     column->addWidget(symbolLabel(QStringLiteral("calendar"), Theme::Colors::primary(), 40, page),
                       0, Qt::AlignHCenter);
+    column->addWidget(centred(textLabel(tr("Welcome to Zelvane"), Theme::Typography::h1(),
+                                        Theme::Colors::textPrimary(), page)));
     column->addWidget(
-        centred(textLabel(QStringLiteral("Welcome to Zelvane"), Theme::Typography::h1(),
-                          Theme::Colors::textPrimary(), page)));
-    column->addWidget(centred(
-        textLabel(QStringLiteral("Full-screen meeting reminders with\nAI-powered meeting prep."),
-                  Theme::Typography::body(), Theme::Colors::textSecondary(), page)));
+        centred(textLabel(tr("Full-screen meeting reminders with\nAI-powered meeting prep."),
+                          Theme::Typography::body(), Theme::Colors::textSecondary(), page)));
     column->addSpacing(8);
     auto *tips = new QVBoxLayout;
     tips->setSpacing(10);
     tips->addWidget(tipRow(QStringLiteral("deskclock.fill"),
-                           QStringLiteral("Impossible-to-miss full-screen reminders"), page));
-    tips->addWidget(tipRow(QStringLiteral("video.fill"),
-                           QStringLiteral("One-click join for Zoom, Teams, and Meet"), page));
+                           tr("Impossible-to-miss full-screen reminders"), page));
+    tips->addWidget(
+        tipRow(QStringLiteral("video.fill"), tr("One-click join for Zoom, Teams, and Meet"), page));
     tips->addWidget(tipRow(QStringLiteral("sparkles"),
-                           QStringLiteral("AI researches your attendees before every meeting"),
-                           page));
+                           tr("AI researches your attendees before every meeting"), page));
     auto *tipBox = new QHBoxLayout;
     tipBox->addStretch();
     tipBox->addLayout(tips);
@@ -240,9 +236,8 @@ QWidget *OnboardingView::buildConnect() {
     m_connectSymbol = new QLabel(page);
     m_connectSymbol->setFixedSize(40, 40);
     column->addWidget(m_connectSymbol, 0, Qt::AlignHCenter);
-    column->addWidget(
-        centred(textLabel(QStringLiteral("Connect Your Calendar"), Theme::Typography::h1(),
-                          Theme::Colors::textPrimary(), page)));
+    column->addWidget(centred(textLabel(tr("Connect Your Calendar"), Theme::Typography::h1(),
+                                        Theme::Colors::textPrimary(), page)));
     m_connectSubtitle =
         centred(textLabel(tr("Sign in to see upcoming meetings and trigger reminders."),
                           Theme::Typography::body(), Theme::Colors::textSecondary(), page));
@@ -284,7 +279,7 @@ QWidget *OnboardingView::buildConnect() {
     connected->addStretch();
     connected->addWidget(symbolLabel(QStringLiteral("checkmark.circle.fill"),
                                      Theme::Colors::green(), 14, m_connectedRow));
-    connected->addWidget(textLabel(QStringLiteral("Calendar connected"), Theme::Typography::small(),
+    connected->addWidget(textLabel(tr("Calendar connected"), Theme::Typography::small(),
                                    Theme::Colors::green(), m_connectedRow));
     connected->addStretch();
     column->addWidget(m_connectedRow);
@@ -312,8 +307,7 @@ void OnboardingView::refresh() {
     m_indicator->setStep(step);
     m_steps->setCurrentIndex(step);
     m_back->setVisible(step > 0);
-    m_forward->setTitle(m_flow->isLastStep() ? QStringLiteral("Get Started")
-                                             : QStringLiteral("Continue"));
+    m_forward->setTitle(m_flow->isLastStep() ? tr("Get Started") : tr("Continue"));
 
     const bool calendarConnected = m_flow->isCalendarConnected();
     m_connectSymbol->setPixmap(

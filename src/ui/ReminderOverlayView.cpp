@@ -161,9 +161,8 @@ QWidget *ReminderOverlayView::buildMeetingTypeIndicator() {
     }
     case MeetingType::Kind::videoGeneric:
         layout->addWidget(new Dot(8, Theme::Colors::blue()), 0, Qt::AlignVCenter);
-        layout->addWidget(
-            Widgets::label(type.service.isEmpty() ? QStringLiteral("Video Meeting") : type.service,
-                           font, textColor));
+        layout->addWidget(Widgets::label(
+            type.service.isEmpty() ? tr("Video Meeting") : type.service, font, textColor));
         break;
     case MeetingType::Kind::inPerson: {
         layout->addWidget(Widgets::symbol(QStringLiteral("mappin.circle.fill"), textColor, 12), 0,
@@ -193,20 +192,20 @@ QWidget *ReminderOverlayView::buildActionRow() {
         if (type.kind == MeetingType::Kind::video)
             m_joinButton = new PlatformJoinButton(type.platform);
         else
-            m_joinButton =
-                new CapsuleButton(type.service.isEmpty() ? QStringLiteral("Join")
-                                                         : QStringLiteral("Join ") + type.service,
-                                  CapsuleButton::Style::primary, QStringLiteral("video.fill"));
+            m_joinButton = new CapsuleButton(
+                type.service.isEmpty() ? tr("Join")
+                                       : tr("Join %1", "a video service").arg(type.service),
+                CapsuleButton::Style::primary, QStringLiteral("video.fill"));
         connect(m_joinButton, &QAbstractButton::clicked, this, &ReminderOverlayView::joinRequested);
         layout->addWidget(m_joinButton);
     }
     layout->addStretch();
     auto *snooze = m_snoozeButton =
-        new CapsuleButton(QStringLiteral("1 min"), CapsuleButton::Style::secondary,
+        new CapsuleButton(tr("%n min", "snooze for", 1), CapsuleButton::Style::secondary,
                           QStringLiteral("clock.arrow.circlepath"));
     connect(snooze, &QAbstractButton::clicked, this, &ReminderOverlayView::snoozeRequested);
     layout->addWidget(snooze);
-    m_dismissButton = new CapsuleButton(QStringLiteral("Dismiss"), CapsuleButton::Style::secondary);
+    m_dismissButton = new CapsuleButton(tr("Dismiss"), CapsuleButton::Style::secondary);
     connect(m_dismissButton, &QAbstractButton::clicked, this,
             &ReminderOverlayView::dismissRequested);
     layout->addWidget(m_dismissButton);

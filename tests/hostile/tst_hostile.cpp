@@ -135,7 +135,7 @@ private Q_SLOTS:
         // A slow stranger, then the redirect with a pipelined request behind it.
         QCOMPARE(trickle(port, "GET /favicon.ico HTTP/1.1\r\n\r\n", 1), notFound);
         const QByteArray expected = SignInHttp::successAnswer(
-            slack ? SignInHttp::slackSuccessBody : SignInHttp::calendarSuccessBody);
+            slack ? SignInHttp::slackSuccessBody() : SignInHttp::calendarSuccessBody());
         QCOMPARE(
             RawClient::talk(port, callback + " HTTP/1.1\r\n\r\n" + callback + "2 HTTP/1.1\r\n\r\n"),
             expected);
@@ -160,7 +160,7 @@ private Q_SLOTS:
         QCOMPARE(halfway.answer(), QByteArray());
         QVERIFY(listener.isListening() && codes.isEmpty());
         QCOMPARE(RawClient::talk(port, "GET /nylas/callback?code=c HTTP/1.1\r\n\r\n"),
-                 SignInHttp::successAnswer(SignInHttp::calendarSuccessBody));
+                 SignInHttp::successAnswer(SignInHttp::calendarSuccessBody()));
         QCOMPARE(codes.size(), 1);
     }
 

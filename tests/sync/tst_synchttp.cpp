@@ -332,7 +332,7 @@ private Q_SLOTS:
         QVERIFY(tab.waitConnected());
         tab.send("GET /slack/callback?code=c-1&state=" + QUrl::toPercentEncoding(state) +
                  " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        QCOMPARE(tab.answer(), SignInHttp::successAnswer(SignInHttp::slackSuccessBody));
+        QCOMPARE(tab.answer(), SignInHttp::successAnswer(SignInHttp::slackSuccessBody()));
         QVERIFY(settle(std::move(task)).ok());
         QCOMPARE(bodyOf(server->requests().last()),
                  (QJsonObject{{"code", "c-1"}, {"redirect_uri", AppConfig::slackCallbackURL()}}));

@@ -14,7 +14,7 @@ using namespace Qt::StringLiterals;
 namespace {
 // Built when used: the bodies are another file's statics.
 QByteArray calendarOk() {
-    return SignInHttp::successAnswer(SignInHttp::calendarSuccessBody);
+    return SignInHttp::successAnswer(SignInHttp::calendarSuccessBody());
 }
 const QByteArray notFound = SignInHttp::notFoundAnswer();
 
@@ -33,7 +33,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("code");
-        const QByteArray failed = SignInHttp::failureAnswer(SignInHttp::calendarFailureBody);
+        const QByteArray failed = SignInHttp::failureAnswer(SignInHttp::calendarFailureBody());
         QTest::newRow("code") << get("/nylas/callback?code=abc&state=xyz") << calendarOk() << "abc";
         QTest::newRow("first code wins")
             << get("/nylas/callback?code=one&code=two") << calendarOk() << "one";
@@ -112,8 +112,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("outcome");
-        const QByteArray ok = SignInHttp::successAnswer(SignInHttp::slackSuccessBody);
-        const QByteArray bad = SignInHttp::failureAnswer(SignInHttp::slackFailureBody);
+        const QByteArray ok = SignInHttp::successAnswer(SignInHttp::slackSuccessBody());
+        const QByteArray bad = SignInHttp::failureAnswer(SignInHttp::slackFailureBody());
         const QString failed = QStringLiteral("Slack authorization failed. No auth code received.");
         QTest::newRow("code") << QByteArray("code=s1&state=STATE") << ok << "s1";
         QTest::newRow("state percent-encoded")

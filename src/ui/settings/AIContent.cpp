@@ -42,13 +42,12 @@ std::optional<std::pair<QString, QColor>> badgeLook(AISettingsModel::KeyBadge ba
 } // namespace
 
 AIContent::AIContent(AISettingsModel &model, QWidget *parent)
-    : SettingsTab(
-          QStringLiteral("AI Research"),
-          QStringLiteral("Zelvane uses AI to research meeting attendees and prepare briefings. "
-                         "Choose any provider you already have an account with."),
-          parent)
+    : SettingsTab(tr("AI Research"),
+                  tr("Zelvane uses AI to research meeting attendees and prepare briefings. "
+                     "Choose any provider you already have an account with."),
+                  parent)
     , m_model(model) {
-    addSection(QStringLiteral("1. Choose your AI provider"));
+    addSection(tr("1. Choose your AI provider"));
     auto *providers = new SettingsCard;
     for (LLMProvider provider : LLMProviders::all()) {
         const QString name = LLMProviders::toString(provider);
@@ -77,7 +76,7 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
     }
     addInset(providers);
 
-    addSection(QStringLiteral("2. Get your API key"));
+    addSection(tr("2. Get your API key"));
     auto *keyHelp = new SettingsCard;
     SettingsRow *helpRow = keyHelp->addRow();
     auto *column = new QVBoxLayout;
@@ -94,7 +93,7 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
     helpRow->rowLayout()->addLayout(column, 1);
     addInset(keyHelp);
 
-    addSection(QStringLiteral("3. Paste your API key"));
+    addSection(tr("3. Paste your API key"));
     auto *keyCard = new SettingsCard;
     SettingsRow *fieldRow = keyCard->addRow();
     m_key = new QLineEdit;
@@ -111,7 +110,7 @@ AIContent::AIContent(AISettingsModel &model, QWidget *parent)
     keyCard->addRow()->rowLayout()->addWidget(m_problem, 1);
 
     SettingsRow *testRow = keyCard->addRow();
-    m_test = new CapsuleButton(QStringLiteral("Test Connection"), CapsuleButton::Style::primary);
+    m_test = new CapsuleButton(tr("Test Connection"), CapsuleButton::Style::primary);
     connect(m_test, &QAbstractButton::clicked, this, [this] { m_model.testConnection(); });
     testRow->rowLayout()->addWidget(m_test);
     m_spinner = new Spinner(12);
@@ -161,8 +160,7 @@ void AIContent::refresh() {
     // The row holding it shows only with a problem to tell.
     m_problem->parentWidget()->setVisible(problem.has_value());
 
-    m_test->setTitle(m_model.isTesting() ? QStringLiteral("Testing...")
-                                         : QStringLiteral("Test Connection"));
+    m_test->setTitle(m_model.isTesting() ? tr("Testing...") : tr("Test Connection"));
     m_test->setEnabled(m_model.canTest());
     m_spinner->setVisible(m_model.isTesting());
     const auto &result = m_model.testResult();

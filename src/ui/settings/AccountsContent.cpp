@@ -73,18 +73,17 @@ void ConnectButton::paintEvent(QPaintEvent *) {
 
 AccountsContent::AccountsContent(AccountsModel &model, BackendAddressModel &backend,
                                  QWidget *parent)
-    : SettingsTab(QStringLiteral("Accounts"),
-                  QStringLiteral("Manage your calendar and messaging connections."), parent)
+    : SettingsTab(tr("Accounts"), tr("Manage your calendar and messaging connections."), parent)
     , m_model(model)
     , m_backend(backend) {
-    addSection(QStringLiteral("Connected"));
+    addSection(tr("Connected"));
     m_accountsHolder = new QWidget(this);
     m_accountsLayout = new QVBoxLayout(m_accountsHolder);
     m_accountsLayout->setContentsMargins(SettingsBlocks::paneInset, 0, SettingsBlocks::paneInset,
                                          0);
     addWidget(m_accountsHolder);
 
-    addSection(QStringLiteral("Add Account"));
+    addSection(tr("Add Account"));
     auto *buttons = new QWidget(this);
     // Two to a row: four side by side do not fit the narrowest window.
     auto *buttonGrid = new QGridLayout(buttons);
@@ -97,7 +96,7 @@ AccountsContent::AccountsContent(AccountsModel &model, BackendAddressModel &back
     for (qsizetype i = 0; i < providers.size(); ++i) {
         const CalendarProvider provider = providers[i];
         auto *button =
-            new ConnectButton(CalendarProviders::toString(provider),
+            new ConnectButton(CalendarProviders::displayName(provider),
                               ProviderRow::symbolName(provider), ProviderRow::color(provider));
         buttonGrid->addWidget(button, int(i / 2), int(i % 2), Qt::AlignLeft);
         m_connect.insert(provider, button);
@@ -251,7 +250,7 @@ void AccountsContent::rebuildAccounts() {
         row->rowLayout()->addWidget(
             Widgets::symbol(QStringLiteral("person.crop.circle.badge.questionmark"),
                             Theme::Colors::textTertiary(), 18));
-        row->rowLayout()->addWidget(Widgets::label(QStringLiteral("No accounts connected"),
+        row->rowLayout()->addWidget(Widgets::label(tr("No accounts connected"),
                                                    Theme::Typography::body(),
                                                    Theme::Colors::textSecondary()));
         row->rowLayout()->addStretch();
@@ -260,7 +259,7 @@ void AccountsContent::rebuildAccounts() {
     for (const ConnectedAccount &account : accounts) {
         auto *accountRow =
             new ProviderRow(account.provider, account.email, ProviderRow::Style::plain);
-        accountRow->addLine(CalendarProviders::toString(account.provider),
+        accountRow->addLine(CalendarProviders::displayName(account.provider),
                             Theme::Colors::textTertiary());
         // Two feeds are told apart by where they come from.
         if (const auto address = m_model.feedAddress(account.id))
@@ -270,8 +269,8 @@ void AccountsContent::rebuildAccounts() {
             accountRow->addLine(*reason, Theme::Colors::red())
                 ->setObjectName(feedProblemName(account.id));
         m_accountsCard->addRow()->rowLayout()->addWidget(accountRow);
-        auto *remove = new TextButton(QStringLiteral("Remove"), Theme::Typography::tiny(),
-                                      Theme::Colors::red());
+        auto *remove =
+            new TextButton(tr("Remove"), Theme::Typography::tiny(), Theme::Colors::red());
         remove->setAccessibleDescription(account.email);
         remove->setObjectName(QStringLiteral("remove-account:") + account.id);
         removeNames << remove->objectName();
@@ -290,7 +289,7 @@ void AccountsContent::rebuildAccounts() {
 
 void AccountsContent::confirmRemoval(const ConnectedAccount &account) {
     const QString name =
-        account.email.isEmpty() ? CalendarProviders::toString(account.provider) : account.email;
+        account.email.isEmpty() ? CalendarProviders::displayName(account.provider) : account.email;
     auto *dialog = new ConfirmationDialog(
         tr("Remove %1?").arg(name),
         tr("Zelvane stops reminding you of its meetings. You can connect it again later."),
@@ -318,14 +317,12 @@ void AccountsContent::rebuildSlack() {
     auto *slack = new ProviderRow(
         QStringLiteral("number.square.fill"),
         connected ? Theme::Colors::purple() : Theme::Colors::textTertiary(),
-        connected ? QStringLiteral("Slack Connected") : QStringLiteral("Connect Slack"),
-        ProviderRow::Style::plain);
+        connected ? tr("Slack Connected") : tr("Connect Slack"), ProviderRow::Style::plain);
     QAbstractButton *action = nullptr;
     if (connected) {
-        slack->addLine(QStringLiteral("Meeting prep includes Slack message context"),
+        slack->addLine(tr("Meeting prep includes Slack message context"),
                        Theme::Colors::textTertiary());
-        action = new TextButton(QStringLiteral("Disconnect"), Theme::Typography::tiny(),
-                                Theme::Colors::red());
+        action = new TextButton(tr("Disconnect"), Theme::Typography::tiny(), Theme::Colors::red());
         connect(action, &QAbstractButton::clicked, this, [this] { m_model.disconnectSlack(); });
     } else if (waiting) {
         // The sign-in goes on in the browser; until it comes back the row says so.
@@ -336,12 +333,12 @@ void AccountsContent::rebuildSlack() {
         action = new CapsuleButton(tr("Cancel"), CapsuleButton::Style::ghost);
         connect(action, &QAbstractButton::clicked, this, [this] { m_model.cancelSlack(); });
     } else {
-        slack->addLine(QStringLiteral("Optional — adds Slack context to meeting briefings"),
+        slack->addLine(tr("Optional — adds Slack context to meeting briefings"),
                        Theme::Colors::textTertiary());
         if (error)
             slack->addLine(*error, Theme::Colors::red())
                 ->setObjectName(QStringLiteral("slack-error"));
-        action = new CapsuleButton(QStringLiteral("Connect"), CapsuleButton::Style::primary);
+        action = new CapsuleButton(tr("Connect"), CapsuleButton::Style::primary);
         connect(action, &QAbstractButton::clicked, this, [this] { m_model.connectSlack(); });
     }
     action->setObjectName(QStringLiteral("slack-action"));

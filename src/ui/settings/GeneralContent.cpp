@@ -18,9 +18,6 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString updatesUnavailable =
-    QStringLiteral("Automatic updates are not available in this build of Zelvane.");
-
 QWidget *switchRow(SettingsCard *card, const QString &title, SwitchButton *toggle) {
     SettingsRow *row = card->addRow();
     row->rowLayout()->addWidget(
@@ -38,8 +35,7 @@ QLabel *chevron(bool expanded) {
 } // namespace
 
 GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
-    : SettingsTab(QStringLiteral("General"),
-                  QStringLiteral("Configure reminders and alert preferences."), parent)
+    : SettingsTab(tr("General"), tr("Configure reminders and alert preferences."), parent)
     , m_model(model) {
     m_accountsBox = new QWidget(this);
     m_accountsLayout = new QVBoxLayout(m_accountsBox);
@@ -47,14 +43,14 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
     m_accountsLayout->setSpacing(0);
     addWidget(m_accountsBox);
 
-    addSection(QStringLiteral("Alerts"));
+    addSection(tr("Alerts"));
     auto *alerts = new SettingsCard;
-    m_playSound = new SwitchButton(QStringLiteral("Play sound"));
+    m_playSound = new SwitchButton(tr("Play sound"));
     m_playSound->setObjectName(QStringLiteral("play-sound"));
-    switchRow(alerts, QStringLiteral("Play sound"), m_playSound);
-    m_respectDND = new SwitchButton(QStringLiteral("Respect Do Not Disturb"));
+    switchRow(alerts, tr("Play sound"), m_playSound);
+    m_respectDND = new SwitchButton(tr("Respect Do Not Disturb"));
     m_respectDND->setObjectName(QStringLiteral("respect-dnd"));
-    switchRow(alerts, QStringLiteral("Respect Do Not Disturb"), m_respectDND);
+    switchRow(alerts, tr("Respect Do Not Disturb"), m_respectDND);
     addInset(alerts);
     // Toggled, not clicked: assistive tools switch them without a click. Showing the stored
     // value writes nothing.
@@ -67,23 +63,22 @@ GeneralContent::GeneralContent(GeneralSettingsModel &model, QWidget *parent)
             m_model.setRespectDND(on);
     });
 
-    addSection(QStringLiteral("Updates"));
+    addSection(tr("Updates"));
     auto *updates = new SettingsCard;
-    m_automaticUpdates = new SwitchButton(QStringLiteral("Automatically install updates"));
-    switchRow(updates, QStringLiteral("Automatically install updates"), m_automaticUpdates);
+    m_automaticUpdates = new SwitchButton(tr("Automatically install updates"));
+    switchRow(updates, tr("Automatically install updates"), m_automaticUpdates);
     SettingsRow *check = updates->addRow();
-    check->rowLayout()->addWidget(Widgets::label(QStringLiteral("Check for Updates"),
-                                                 Theme::Typography::body(),
+    check->rowLayout()->addWidget(Widgets::label(tr("Check for Updates"), Theme::Typography::body(),
                                                  Theme::Colors::textPrimary()));
     check->rowLayout()->addStretch();
-    auto *checkNow = new TextButton(QStringLiteral("Check Now"), Theme::Typography::caption(),
-                                    Theme::Colors::primary());
+    auto *checkNow =
+        new TextButton(tr("Check Now"), Theme::Typography::caption(), Theme::Colors::primary());
     check->rowLayout()->addWidget(checkNow);
     m_checkNow = checkNow;
     // Kept disabled until an updater is wired to them.
     for (QAbstractButton *w : {static_cast<QAbstractButton *>(m_automaticUpdates), m_checkNow}) {
         w->setEnabled(false);
-        w->setToolTip(updatesUnavailable);
+        w->setToolTip(tr("Automatic updates are not available in this build of Zelvane."));
     }
     connect(m_automaticUpdates, &QAbstractButton::toggled, this,
             &GeneralContent::automaticUpdatesToggled);
@@ -167,7 +162,7 @@ void GeneralContent::rebuildAccounts() {
 
     const QList<ConnectedAccount> accounts = m_model.accounts();
     if (accounts.isEmpty()) {
-        QLabel *none = Widgets::label(QStringLiteral("Connect an account to configure reminders."),
+        QLabel *none = Widgets::label(tr("Connect an account to configure reminders."),
                                       Theme::Typography::body(), Theme::Colors::textSecondary());
         none->setWordWrap(true);
         m_accountsLayout->addWidget(SettingsBlocks::inset(none, SettingsBlocks::paneInset));
@@ -226,13 +221,13 @@ QWidget *GeneralContent::buildAccount(const QString &accountId) {
 
     auto *card = new SettingsCard;
     SettingsRow *header = card->addRow();
-    auto *toggle = new RowButton(QStringLiteral("Calendars"));
+    auto *toggle = new RowButton(tr("Calendars"));
     toggle->setObjectName(QStringLiteral("calendars:") + accountId);
     QLabel *chevronLabel = chevron(isExpanded(accountId));
     chevronLabel->setFixedWidth(14);
     m_chevrons.insert(accountId, chevronLabel);
     toggle->addContent(chevronLabel);
-    toggle->addContent(Widgets::label(QStringLiteral("Calendars"), Theme::Typography::bodyMedium(),
+    toggle->addContent(Widgets::label(tr("Calendars"), Theme::Typography::bodyMedium(),
                                       Theme::Colors::textPrimary()));
     toggle->rowLayout()->addStretch();
     QLabel *count =
@@ -252,7 +247,7 @@ QWidget *GeneralContent::buildAccount(const QString &accountId) {
     header->setLast(!isExpanded(accountId));
     layout->addWidget(SettingsBlocks::inset(card, SettingsBlocks::paneInset));
 
-    layout->addWidget(new ContentSection(QStringLiteral("Reminders")));
+    layout->addWidget(new ContentSection(tr("Reminders")));
     layout->addWidget(
         SettingsBlocks::inset(buildRemindersCard(accountId), SettingsBlocks::paneInset));
     return block;
@@ -267,7 +262,7 @@ QWidget *GeneralContent::buildCalendarList(const QString &accountId) {
     if (calendars.isEmpty()) {
         auto *row = new SettingsRow(list);
         row->rowLayout()->addWidget(new Spinner(12, row));
-        row->rowLayout()->addWidget(Widgets::label(QStringLiteral("Loading calendars..."),
+        row->rowLayout()->addWidget(Widgets::label(tr("Loading calendars..."),
                                                    Theme::Typography::caption(),
                                                    Theme::Colors::textTertiary()));
         row->rowLayout()->addStretch();
@@ -324,7 +319,7 @@ QWidget *GeneralContent::buildRemindersCard(const QString &accountId) {
         auto *remove = new TextButton(QString(), Theme::Typography::font(10, QFont::Medium),
                                       Theme::Colors::textTertiary());
         remove->setSymbol(QStringLiteral("xmark"), 10);
-        remove->setAccessibleName(QStringLiteral("Remove ") + label);
+        remove->setAccessibleName(tr("Remove %1", "a reminder time").arg(label));
         remove->setObjectName(QStringLiteral("remove-reminder:%1:%2")
                                   .arg(accountId)
                                   .arg(ReminderOffsets::raw(offset)));
@@ -335,13 +330,13 @@ QWidget *GeneralContent::buildRemindersCard(const QString &accountId) {
     const QList<ReminderOffset> missing = m_model.missingReminders(accountId);
     if (!missing.isEmpty()) {
         SettingsRow *row = card->addRow();
-        auto *add = new TextButton(QStringLiteral("Add reminder"), Theme::Typography::caption(),
+        auto *add = new TextButton(tr("Add reminder"), Theme::Typography::caption(),
                                    Theme::Colors::textSecondary());
         add->setSymbol(QStringLiteral("plus"), 11, TextButton::IconSide::before, 5,
                        Theme::Colors::primary());
         add->setObjectName(QStringLiteral("add-reminder:") + accountId);
         auto *menu = new QMenu(add);
-        menu->setAccessibleName(QStringLiteral("Add reminder"));
+        menu->setAccessibleName(tr("Add reminder"));
         for (ReminderOffset offset : missing) {
             QAction *action = menu->addAction(ReminderOffsets::label(offset));
             connect(action, &QAction::triggered, this,

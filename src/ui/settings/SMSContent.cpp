@@ -10,26 +10,24 @@
 #include <QLineEdit>
 
 SMSContent::SMSContent(SMSService &sms, QWidget *parent)
-    : SettingsTab(QStringLiteral("SMS"),
-                  QStringLiteral("Get text message reminders before meetings."), parent)
+    : SettingsTab(tr("SMS"), tr("Get text message reminders before meetings."), parent)
     , m_sms(sms) {
-    addSection(QStringLiteral("Configuration"));
+    addSection(tr("Configuration"));
     auto *card = new SettingsCard;
 
     SettingsRow *enableRow = card->addRow();
-    enableRow->rowLayout()->addWidget(Widgets::label(QStringLiteral("Enable SMS reminders"),
-                                                     Theme::Typography::body(),
-                                                     Theme::Colors::textPrimary()));
+    enableRow->rowLayout()->addWidget(Widgets::label(
+        tr("Enable SMS reminders"), Theme::Typography::body(), Theme::Colors::textPrimary()));
     enableRow->rowLayout()->addStretch();
-    m_enabled = new SwitchButton(QStringLiteral("Enable SMS reminders"));
+    m_enabled = new SwitchButton(tr("Enable SMS reminders"));
     enableRow->rowLayout()->addWidget(m_enabled);
     // Toggled, not clicked: assistive tools switch it without a click.
     connect(m_enabled, &QAbstractButton::toggled, this,
             [this](bool on) { m_sms.setSmsEnabled(on); });
 
     SettingsRow *phoneRow = card->addRow();
-    phoneRow->rowLayout()->addWidget(Widgets::label(
-        QStringLiteral("Phone number"), Theme::Typography::body(), Theme::Colors::textPrimary()));
+    phoneRow->rowLayout()->addWidget(Widgets::label(tr("Phone number"), Theme::Typography::body(),
+                                                    Theme::Colors::textPrimary()));
     phoneRow->rowLayout()->addStretch();
     m_phone = new QLineEdit;
     m_phone->setFrame(false);
@@ -37,7 +35,7 @@ SMSContent::SMSContent(SMSService &sms, QWidget *parent)
     m_phone->setFixedWidth(180);
     m_phone->setAlignment(Qt::AlignRight);
     m_phone->setPlaceholderText(QStringLiteral("+15551234567"));
-    m_phone->setAccessibleName(QStringLiteral("Phone number"));
+    m_phone->setAccessibleName(tr("Phone number"));
     m_phone->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
     phoneRow->rowLayout()->addWidget(m_phone);
     connect(m_phone, &QLineEdit::textEdited, this,

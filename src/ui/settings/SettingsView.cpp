@@ -43,10 +43,12 @@ void fill(QWidget *widget, const QColor &color) {
 
 // The banner's one button: white capsule, brand-coloured title.
 class BannerButton : public TextButton {
+    Q_DECLARE_TR_FUNCTIONS(BannerButton)
+
 public:
     explicit BannerButton(QWidget *parent)
-        : TextButton(QStringLiteral("Update Now"), Theme::Typography::bodyMedium(),
-                     Theme::Colors::primary(), parent) {}
+        : TextButton(tr("Update Now"), Theme::Typography::bodyMedium(), Theme::Colors::primary(),
+                     parent) {}
 
     QSize sizeHint() const override {
         const QFontMetrics fm(font());
@@ -69,6 +71,8 @@ protected:
 
 // The banner shown over the tabs while an update is waiting; its button asks for the update.
 class UpdateBanner : public QWidget {
+    Q_DECLARE_TR_FUNCTIONS(UpdateBanner)
+
 public:
     UpdateBanner() {
         auto *layout = new QHBoxLayout(this);
@@ -78,13 +82,12 @@ public:
                           0, Qt::AlignVCenter);
         auto *column = new QVBoxLayout;
         column->setSpacing(2);
-        column->addWidget(Widgets::label(QStringLiteral("Update Available"),
-                                         Theme::Typography::bodyMedium(), Qt::white));
+        column->addWidget(
+            Widgets::label(tr("Update Available"), Theme::Typography::bodyMedium(), Qt::white));
         QColor dimWhite(Qt::white);
         dimWhite.setAlphaF(0.8);
-        column->addWidget(
-            Widgets::label(QStringLiteral("A new version of Zelvane is ready to install."),
-                           Theme::Typography::caption(), dimWhite));
+        column->addWidget(Widgets::label(tr("A new version of Zelvane is ready to install."),
+                                         Theme::Typography::caption(), dimWhite));
         layout->addLayout(column);
         layout->addStretch();
         m_button = new BannerButton(this);
@@ -161,13 +164,13 @@ const QList<SidebarTab> &SidebarTabs::all() {
 QString SidebarTabs::toString(SidebarTab tab) {
     switch (tab) {
     case SidebarTab::accounts:
-        return QStringLiteral("Accounts");
+        return QCoreApplication::translate("SidebarTabs", "Accounts");
     case SidebarTab::general:
-        return QStringLiteral("General");
+        return QCoreApplication::translate("SidebarTabs", "General");
     case SidebarTab::ai:
-        return QStringLiteral("AI Research (Beta)");
+        return QCoreApplication::translate("SidebarTabs", "AI Research (Beta)");
     case SidebarTab::sms:
-        return QStringLiteral("SMS");
+        return QCoreApplication::translate("SidebarTabs", "SMS");
     }
     return {};
 }
@@ -332,8 +335,7 @@ QWidget *SettingsView::buildSidebar() {
 
     QFont overline = Theme::Typography::overline();
     overline.setLetterSpacing(QFont::AbsoluteSpacing, 0.5);
-    QLabel *caption =
-        Widgets::label(QStringLiteral("SETTINGS"), overline, Theme::Colors::textTertiary());
+    QLabel *caption = Widgets::label(tr("SETTINGS"), overline, Theme::Colors::textTertiary());
     caption->setContentsMargins(16, 0, 16, 8);
     layout->addWidget(caption);
 
