@@ -133,6 +133,26 @@
         <source>Connect</source>
         <translation>Verbinden</translation>
     </message>
+    <message>
+        <source>Backend</source>
+        <translation>Backend</translation>
+    </message>
+    <message>
+        <source>Backend address</source>
+        <translation>Backend-Adresse</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>ZELVANE_BACKEND_ORIGIN is set for this run, so this address is not used now.</source>
+        <translation>ZELVANE_BACKEND_ORIGIN ist für diesen Start gesetzt, deshalb wird diese Adresse jetzt nicht verwendet.</translation>
+    </message>
+    <message>
+        <source>Leave it empty for Zelvane&apos;s own backend. Calendars connected through another backend must be connected again after a change.</source>
+        <translation>Leer lassen für das Backend von Zelvane. Über ein anderes Backend verbundene Kalender müssen nach einer Änderung neu verbunden werden.</translation>
+    </message>
 </context>
 <context>
     <name>AccountsModel</name>
@@ -199,6 +219,13 @@
         <source>%1 at %2</source>
         <comment>a role at a company</comment>
         <translation>%1 bei %2</translation>
+    </message>
+</context>
+<context>
+    <name>BackendAddressModel</name>
+    <message>
+        <source>Enter an address starting with https:// (http:// only for this computer), without a path.</source>
+        <translation>Geben Sie eine Adresse ein, die mit https:// beginnt (http:// nur für diesen Computer), ohne Pfad.</translation>
     </message>
 </context>
 <context>
@@ -1169,6 +1196,13 @@ KI-gestützter Vorbereitung.</translation>
     <message>
         <source>SETTINGS</source>
         <translation>EINSTELLUNGEN</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarTabList</name>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
     </message>
 </context>
 <context>
