@@ -33,13 +33,14 @@ QString text(const gchar *value) {
     return value ? QString::fromUtf8(value) : QString();
 }
 
-// The store's query for what occurs in [from, to).
+// The store's query for what occurs in [from, to). Every series is taken whole: the store would
+// expand each one to test it against the range, and the worker expands it anyway.
 QByteArray rangeQuery(const QDateTime &from, const QDateTime &to) {
     const auto stamp = [](const QDateTime &t) {
         return t.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
     };
-    return "(occur-in-time-range? (make-time \"" + stamp(from) + "\") (make-time \"" + stamp(to) +
-           "\"))";
+    return "(or (has-recurrences?) (occur-in-time-range? (make-time \"" + stamp(from) +
+           "\") (make-time \"" + stamp(to) + "\")))";
 }
 
 // Components as the store hands them over, released together.
