@@ -41,6 +41,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -55,6 +56,13 @@ void centreOnPrimaryScreen(QWidget *window) {
 void playAlertSound() {
     if (!AlertSound::play())
         QApplication::beep();
+}
+
+// Microseconds since the epoch: the X side of the measurement stamps its events the same way.
+qint64 epochUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 void measureLine(const QString &text) {
@@ -81,10 +89,11 @@ AppController::AppController(AppSettings &settings, AppServices &services, QObje
             [this](const CalendarEvent &event) { m_services.scheduler.dismiss(event.id); });
     if (m_measure) {
         connect(m_overlayController.get(), &OverlayWindowController::overlayPainted, this, [this] {
-            measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3")
+            measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3 us=%4")
                             .arg(m_remindersShown)
                             .arg(m_overlayController->windows().size())
-                            .arg(double(m_reminderClock.nsecsElapsed()) / 1e6, 0, 'f', 2));
+                            .arg(double(m_reminderClock.nsecsElapsed()) / 1e6, 0, 'f', 2)
+                            .arg(epochUs()));
         });
     }
 }
@@ -101,8 +110,7 @@ void AppController::start() {
     setupUpdates();
     setupTray();
     if (m_measure)
-        measureLine(
-            QStringLiteral("tray-ready epoch-ms=%1").arg(QDateTime::currentMSecsSinceEpoch()));
+        measureLine(QStringLiteral("tray-ready us=%1").arg(epochUs()));
     // A first start sets nothing up at login until the user has finished onboarding.
     if (m_settings.hasCompletedOnboarding())
         configureLaunchAtLogin();
@@ -236,6 +244,8 @@ void AppController::showReminder(const CalendarEvent &event,
     if (m_measure) {
         ++m_remindersShown;
         m_reminderClock.start();
+        measureLine(
+            QStringLiteral("reminder-due reminder=%1 us=%2").arg(m_remindersShown).arg(epochUs()));
     }
     m_reminderPresenter->present(event, brief);
     sendReminderText(event, brief);
