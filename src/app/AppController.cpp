@@ -17,6 +17,7 @@
 #include "platform/PackageKitInstall.h"
 #include "platform/UpdateSignature.h"
 #include "platform/UserLocalInstall.h"
+#include "platform/WindowHints.h"
 #include "prep/AttendeeResearchService.h"
 #include "prep/LLMService.h"
 #include "reminders/BatteryService.h"
@@ -106,11 +107,14 @@ AppController::~AppController() {
 }
 
 void AppController::start() {
-    setupServices();
-    setupUpdates();
+    // The tray first: the services' start-up (the kept events, the first refresh) follows
+    // once the icon's docking request is on its way.
     setupTray();
+    WindowHints::sendQueuedRequests();
     if (m_measure)
         measureLine(QStringLiteral("tray-ready us=%1").arg(epochUs()));
+    setupServices();
+    setupUpdates();
     // A first start sets nothing up at login until the user has finished onboarding.
     if (m_settings.hasCompletedOnboarding())
         configureLaunchAtLogin();
@@ -163,11 +167,11 @@ void AppController::setupTray() {
 
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     m_trayCountdown = std::make_unique<TrayCountdown>(m_services.calendar, m_services.clock);
-    // The countdown moves on with the scheduler's beat: no timer of its own wakes the app.
-    connect(&m_services.scheduler, &ReminderScheduler::ticked, m_trayCountdown.get(),
-            &TrayCountdown::refresh);
     connect(m_trayCountdown.get(), &TrayCountdown::statusChanged, this,
             &AppController::showTrayStatus);
+    // A clock set to another day changes what the tray says about today.
+    connect(&m_services.clockChanges, &ClockChangeMonitor::clockChanged, m_trayCountdown.get(),
+            &TrayCountdown::refresh);
     showTrayStatus(m_trayCountdown->status());
     m_trayIcon->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.

@@ -49,6 +49,8 @@ AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *i
     QObject::connect(&sleep, &SleepMonitor::aboutToSleep, &scheduler,
                      &ReminderScheduler::noteSleeping);
     QObject::connect(&sleep, &SleepMonitor::woke, &scheduler, &ReminderScheduler::noteWoken);
+    QObject::connect(&clockChanges, &ClockChangeMonitor::clockChanged, &scheduler,
+                     &ReminderScheduler::noteClockChanged);
 }
 
 AppServices::~AppServices() = default;

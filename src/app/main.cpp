@@ -1,6 +1,7 @@
 #include "AppController.h"
 #include "AppLog.h"
 #include "AppServices.h"
+#include "LoopbackProxyFactory.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "platform/Relaunch.h"
@@ -142,6 +143,8 @@ int main(int argc, char *argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("app.zelvane.Zelvane"));
     QApplication::setQuitOnLastWindowClosed(false);
     handleSignals(app);
+    // Owned by Qt from here on.
+    QNetworkProxyFactory::setApplicationProxyFactory(new LoopbackProxyFactory);
 
     AppSettings settings(AppSettings::defaultStore());
     SingleInstance instance;

@@ -55,8 +55,6 @@ void ReminderScheduler::start() {
         return;
     m_started = true;
     m_startedAt = m_clock.now();
-    m_lastBeat = m_startedAt;
-    m_clock.every(beat, this, [this] { beatNow(); });
     connect(m_calendarService, &CalendarService::eventsChanged, this, [this] {
         m_eventsArrived = true;
         check();
@@ -65,16 +63,62 @@ void ReminderScheduler::start() {
     m_clock.after(coldStartDelay, this, [this] { checkResearch(true); });
 }
 
-void ReminderScheduler::beatNow() {
+void ReminderScheduler::wake() {
     const QDateTime now = m_clock.now();
-    const QDateTime previous = std::exchange(m_lastBeat, now);
-    // A beat far later than due: the machine slept or the clock was set forward.
-    if (previous.isValid() &&
-        previous.secsTo(now) > std::chrono::seconds(beat + jumpThreshold).count())
-        noteMissedSpan(previous, now);
+    // Far later than planned: the machine slept or the clock was set forward.
+    if (m_plannedWake.isValid() &&
+        m_plannedWake.secsTo(now) > std::chrono::seconds(jumpThreshold).count())
+        noteMissedSpan(m_lastSeen, now);
     else
         check();
     Q_EMIT ticked();
+}
+
+void ReminderScheduler::noteClockChanged() {
+    if (m_started)
+        wake();
+}
+
+void ReminderScheduler::planWake() {
+    const QDateTime now = m_clock.now();
+    m_lastSeen = now;
+    m_plannedWake = nextDue(now);
+    m_wake = std::make_unique<QObject>();
+    m_clock.after(std::chrono::milliseconds(now.msecsTo(m_plannedWake)), m_wake.get(),
+                  [this] { wake(); });
+}
+
+QDateTime ReminderScheduler::nextDue(const QDateTime &now) const {
+    QDateTime next = now.addSecs(std::chrono::seconds(longestSleep).count());
+    const auto consider = [&now, &next](const QDateTime &due) {
+        if (due > now && due < next)
+            next = due;
+    };
+    if (!m_calendarService)
+        return next;
+    const auto accountReminders = m_settings.accountReminders();
+    QHash<QString, QList<std::chrono::seconds>> offsetsByAccount;
+    for (const CalendarEvent &event : m_calendarService->events()) {
+        if (event.startDate <= now)
+            continue;
+        QList<std::chrono::seconds> offsets{0s};
+        if (event.accountId) {
+            auto it = offsetsByAccount.find(*event.accountId);
+            if (it == offsetsByAccount.end())
+                it = offsetsByAccount.insert(
+                    *event.accountId,
+                    AppSettings::reminderOffsets(accountReminders, *event.accountId));
+            offsets = *it;
+        }
+        for (const std::chrono::seconds offset : offsets)
+            consider(event.startDate.addSecs(-(offset + earlyWindow).count()));
+        // A lead time that fell due while reminders could not show comes late, at the start.
+        if (!m_missedSpans.isEmpty())
+            consider(event.startDate);
+        if (!event.attendeeEmails.isEmpty() && !m_researchTriggered.contains(event.id))
+            consider(event.startDate.addSecs(-std::chrono::seconds(researchHorizon).count()));
+    }
+    return next;
 }
 
 void ReminderScheduler::noteMissedSpan(const QDateTime &from, const QDateTime &to) {
@@ -93,8 +137,8 @@ void ReminderScheduler::noteSleeping() {
 
 void ReminderScheduler::noteWoken() {
     const QDateTime now = m_clock.now();
-    // The beat that follows would see the jump again; this span already covers it.
-    m_lastBeat = now;
+    // The span covers the jump the planned wake would see; the check plans a new one.
+    m_plannedWake = QDateTime();
     noteMissedSpan(m_sleptAt.isValid() ? std::exchange(m_sleptAt, QDateTime()) : now, now);
 }
 
@@ -121,6 +165,8 @@ bool ReminderScheduler::missedWhileAway(const CalendarEvent &event,
 void ReminderScheduler::check() {
     checkReminders();
     checkResearch();
+    if (m_started)
+        planWake();
 }
 
 void ReminderScheduler::checkReminders() {
@@ -154,10 +200,10 @@ void ReminderScheduler::checkReminders() {
             continue;
         }
         for (const std::chrono::seconds offset : *offsets) {
-            // Due from 15 s before the fire time until 30 s after it. Checking the window
+            // Due from earlyWindow before the fire time until 30 s after it. Checking the window
             // before the fired set spares building a key for every offset on every beat.
             const std::chrono::milliseconds delta = untilStart - offset;
-            if (!(delta <= 15s && delta > -30s))
+            if (!(delta <= earlyWindow && delta > -30s))
                 continue;
             const QString key = firedKey(event.id, offset);
             if (m_fired.contains(key))
