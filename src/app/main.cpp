@@ -4,6 +4,7 @@
 #include "LoopbackProxyFactory.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "platform/FreedMemory.h"
 #include "platform/Relaunch.h"
 #include "platform/SingleInstance.h"
 
@@ -134,6 +135,7 @@ void answerInformationRequests(int argc, char *argv[]) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    FreedMemory::keepLargeBlocksSeparate();
     answerInformationRequests(argc, argv);
     preferXWayland();
     QApplication app(argc, argv);

@@ -76,6 +76,8 @@ Q_SIGNALS:
 private:
     void check();
     void checkReminders();
+    // Drops the record of reminders shown for events no calendar lists any more.
+    void forgetRemovedEvents();
     void checkResearch(bool coldStart = false);
     std::optional<MeetingBrief> storedBrief(const QString &eventId) const;
     void deliver(const CalendarEvent &event, std::optional<std::chrono::seconds> leadTime);
@@ -103,8 +105,6 @@ private:
     // Owns the pending wake's timer: replacing it cancels that timer.
     std::unique_ptr<QObject> m_wake;
     QDateTime m_sleptAt;
-    // The calendars have published since the start: until then an empty list says nothing.
-    bool m_eventsArrived = false;
     // A pending snooze's timer context, by event id.
     QHash<QString, QObject *> m_snoozes;
     QSet<QString> m_researchTriggered;
