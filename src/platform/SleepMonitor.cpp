@@ -6,11 +6,10 @@
 
 SleepMonitor::SleepMonitor(QObject *parent)
     : QObject(parent) {
-    // Matched on path and interface alone: naming the service would make Qt look up its owner
-    // with a call that blocks the start-up.
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected() ||
-        !bus.connect(QString(), QStringLiteral("/org/freedesktop/login1"),
+        !bus.connect(QStringLiteral("org.freedesktop.login1"),
+                     QStringLiteral("/org/freedesktop/login1"),
                      QStringLiteral("org.freedesktop.login1.Manager"),
                      QStringLiteral("PrepareForSleep"), this, SLOT(onPrepareForSleep(bool))))
         qCInfo(lcPlatform) << "Sleep is not announced on this system; clock jumps stand in";
