@@ -4,7 +4,6 @@
 #include "LoopbackProxyFactory.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
-#include "platform/FreedMemory.h"
 #include "platform/Relaunch.h"
 #include "platform/SingleInstance.h"
 
@@ -135,7 +134,6 @@ void answerInformationRequests(int argc, char *argv[]) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    FreedMemory::keepLargeBlocksSeparate();
     answerInformationRequests(argc, argv);
     preferXWayland();
     QApplication app(argc, argv);

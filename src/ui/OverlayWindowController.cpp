@@ -4,11 +4,9 @@
 #include "ReminderOverlayView.h"
 #include "WindowPlacement.h"
 #include "core/AppSettings.h"
-#include "platform/FreedMemory.h"
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QTimer>
 
 OverlayWindowController::OverlayWindowController(AppSettings &settings, Clock &clock,
                                                  QObject *parent)
@@ -61,7 +59,6 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
 void OverlayWindowController::closeAll() {
     const QList<QPointer<OverlayWindow>> taken = std::exchange(m_windows, {});
     m_paintedCount = 0;
-    QObject *last = nullptr;
     for (const QPointer<OverlayWindow> &window : taken) {
         if (!window)
             continue;
@@ -69,11 +66,7 @@ void OverlayWindowController::closeAll() {
         window->hide();
         // The click that closes the overlay may still be on this window's stack.
         window->deleteLater();
-        last = window;
     }
-    // Once every window (backing store, screen grab) is gone, their memory goes back.
-    if (last)
-        connect(last, &QObject::destroyed, [] { QTimer::singleShot(0, &FreedMemory::giveBack); });
 }
 
 QList<QWidget *> OverlayWindowController::windows() const {
