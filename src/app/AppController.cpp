@@ -17,6 +17,7 @@
 #include "platform/PackageKitInstall.h"
 #include "platform/UpdateSignature.h"
 #include "platform/UserLocalInstall.h"
+#include "platform/WindowHints.h"
 #include "prep/AttendeeResearchService.h"
 #include "prep/LLMService.h"
 #include "reminders/BatteryService.h"
@@ -41,6 +42,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -55,6 +57,13 @@ void centreOnPrimaryScreen(QWidget *window) {
 void playAlertSound() {
     if (!AlertSound::play())
         QApplication::beep();
+}
+
+// Microseconds since the epoch: the X side of the measurement stamps its events the same way.
+qint64 epochUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 void measureLine(const QString &text) {
@@ -81,10 +90,11 @@ AppController::AppController(AppSettings &settings, AppServices &services, QObje
             [this](const CalendarEvent &event) { m_services.scheduler.dismiss(event.id); });
     if (m_measure) {
         connect(m_overlayController.get(), &OverlayWindowController::overlayPainted, this, [this] {
-            measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3")
+            measureLine(QStringLiteral("overlay-painted reminder=%1 screens=%2 ms=%3 us=%4")
                             .arg(m_remindersShown)
                             .arg(m_overlayController->windows().size())
-                            .arg(double(m_reminderClock.nsecsElapsed()) / 1e6, 0, 'f', 2));
+                            .arg(double(m_reminderClock.nsecsElapsed()) / 1e6, 0, 'f', 2)
+                            .arg(epochUs()));
         });
     }
 }
@@ -97,12 +107,14 @@ AppController::~AppController() {
 }
 
 void AppController::start() {
+    // The tray first: the services' start-up (the kept events, the first refresh) follows
+    // once the icon's docking request is on its way.
+    setupTray();
+    WindowHints::sendQueuedRequests();
+    if (m_measure)
+        measureLine(QStringLiteral("tray-ready us=%1").arg(epochUs()));
     setupServices();
     setupUpdates();
-    setupTray();
-    if (m_measure)
-        measureLine(
-            QStringLiteral("tray-ready epoch-ms=%1").arg(QDateTime::currentMSecsSinceEpoch()));
     // A first start sets nothing up at login until the user has finished onboarding.
     if (m_settings.hasCompletedOnboarding())
         configureLaunchAtLogin();
@@ -155,11 +167,11 @@ void AppController::setupTray() {
 
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
     m_trayCountdown = std::make_unique<TrayCountdown>(m_services.calendar, m_services.clock);
-    // The countdown moves on with the scheduler's beat: no timer of its own wakes the app.
-    connect(&m_services.scheduler, &ReminderScheduler::ticked, m_trayCountdown.get(),
-            &TrayCountdown::refresh);
     connect(m_trayCountdown.get(), &TrayCountdown::statusChanged, this,
             &AppController::showTrayStatus);
+    // A clock set to another day changes what the tray says about today.
+    connect(&m_services.clockChanges, &ClockChangeMonitor::clockChanged, m_trayCountdown.get(),
+            &TrayCountdown::refresh);
     showTrayStatus(m_trayCountdown->status());
     m_trayIcon->setContextMenu(m_statusMenu->menu());
     // Without a tray host the icon stays hidden; the app keeps running for its reminders.
@@ -236,6 +248,8 @@ void AppController::showReminder(const CalendarEvent &event,
     if (m_measure) {
         ++m_remindersShown;
         m_reminderClock.start();
+        measureLine(
+            QStringLiteral("reminder-due reminder=%1 us=%2").arg(m_remindersShown).arg(epochUs()));
     }
     m_reminderPresenter->present(event, brief);
     sendReminderText(event, brief);

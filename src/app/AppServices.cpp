@@ -62,6 +62,8 @@ AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *i
                          if (key == AppSettings::Key::BackendOrigin)
                              chooseBackend();
                      });
+    QObject::connect(&clockChanges, &ClockChangeMonitor::clockChanged, &scheduler,
+                     &ReminderScheduler::noteClockChanged);
 }
 
 AppServices::~AppServices() = default;

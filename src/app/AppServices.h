@@ -2,6 +2,7 @@
 
 #include "UpdateManager.h"
 #include "Updater.h"
+#include "platform/ClockChangeMonitor.h"
 #include "platform/DesktopNotification.h"
 #include "platform/SecretStore.h"
 #include "platform/SleepMonitor.h"
@@ -47,6 +48,7 @@ struct AppServices {
     AttendeeResearchService research;
     ReminderScheduler scheduler;
     SleepMonitor sleep;
+    ClockChangeMonitor clockChanges;
     BatteryService battery;
     DesktopNotification notifications;
     // How a verified update is installed depends on how this copy was installed.

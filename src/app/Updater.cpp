@@ -3,13 +3,16 @@
 #include "AppLog.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
+#include "platform/HostLookup.h"
 #include "platform/UpdateInstaller.h"
 #include "platform/UpdateSignature.h"
 #include "sync/HttpExchange.h"
 
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QScopeGuard>
 #include <QTemporaryFile>
 #include <memory>
 
@@ -57,6 +60,19 @@ Updater::Updater(AppSettings &settings, Clock &clock, UpdateInstaller &installer
 
 Updater::~Updater() {
     dropReadyUpdate();
+}
+
+QNetworkAccessManager &Updater::acquireNetwork() {
+    if (!m_network)
+        m_network = std::make_unique<QNetworkAccessManager>();
+    ++m_transfers;
+    return *m_network;
+}
+
+void Updater::releaseNetwork() {
+    // Later, not now: the reply that just finished may still be on the stack.
+    if (--m_transfers == 0 && m_network)
+        m_network.release()->deleteLater();
 }
 
 std::optional<AppcastItem> Updater::readyUpdate() const {
@@ -114,10 +130,15 @@ void Updater::startScheduledChecks() {
 
 QCoro::Task<std::optional<AppcastItem>> Updater::check() {
     QPointer<Updater> self(this);
+    QNetworkAccessManager &network = acquireNetwork();
+    const auto release = qScopeGuard([self] {
+        if (self)
+            self->releaseNetwork();
+    });
     HttpReply reply;
     try {
         // Feeds are small; anything much larger is not one.
-        reply = co_await sendRequest(m_network, QNetworkRequest(m_config.feed), HttpVerb::get, {},
+        reply = co_await sendRequest(network, QNetworkRequest(m_config.feed), HttpVerb::get, {},
                                      limitsFor(m_config.transferTimeout, Appcast::maxFeedBytes));
     } catch (const TransportError &error) {
         throw UpdateError(transportText(error.code()));
@@ -174,9 +195,14 @@ QCoro::Task<QString> Updater::download(AppcastEnclosure enclosure, bool announce
     receive.anyOriginRedirects = true;
     std::optional<QNetworkReply::NetworkError> failure;
     int status = 0;
+    QNetworkAccessManager &network = acquireNetwork();
+    const auto release = qScopeGuard([self] {
+        if (self)
+            self->releaseNetwork();
+    });
     try {
         const HttpReply reply =
-            co_await sendRequest(m_network, QNetworkRequest(enclosure.url), HttpVerb::get, {},
+            co_await sendRequest(network, QNetworkRequest(enclosure.url), HttpVerb::get, {},
                                  limitsFor(m_config.transferTimeout, std::nullopt), receive);
         status = reply.status;
     } catch (const TransportError &error) {
@@ -226,7 +252,9 @@ void Updater::skipVersion(const AppcastItem &item) {
 
 void Updater::cancel() {
     m_cancelled = true;
-    for (QNetworkReply *reply : m_network.findChildren<QNetworkReply *>())
+    if (!m_network)
+        return;
+    for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>())
         reply->abort();
 }
 
@@ -248,6 +276,19 @@ QCoro::Task<> Updater::runCheck(bool userInitiated) {
     setBusy(true);
     if (userInitiated)
         Q_EMIT checkStarted();
+    if (!userInitiated) {
+        const QString host = m_config.feed.host();
+        bool online = true;
+        if (!host.isEmpty())
+            online = co_await HostLookup::resolves(host);
+        if (!self)
+            co_return;
+        if (!online) {
+            qCInfo(lcApp) << "update check left for later: the feed's host does not resolve";
+            setBusy(false);
+            co_return;
+        }
+    }
     try {
         const std::optional<AppcastItem> found = co_await check();
         if (!self)

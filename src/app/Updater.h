@@ -5,15 +5,16 @@
 
 #include <QCoroTask>
 #include <QDateTime>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class AppSettings;
 class Clock;
+class QNetworkAccessManager;
 class UpdateInstaller;
 
 // A check, download or installation that failed, described for the user.
@@ -68,7 +69,9 @@ public:
     bool isBusy() const { return m_busy; }
     const Config &config() const { return m_config; }
 
-    // Starts the daily background checks (evaluated hourly while automatic checks are on).
+    // Starts the daily background checks (evaluated hourly while automatic checks are on). A
+    // background check whose feed host does not resolve (no network yet) is left for the
+    // next hour without touching the network stack.
     void startScheduledChecks();
 
     // Fetches the feed and records its newest item under "SULastItem" and the time of the
@@ -124,7 +127,13 @@ private:
     Clock &m_clock;
     UpdateInstaller &m_installer;
     Config m_config;
-    QNetworkAccessManager m_network;
+    // The network stack (its thread, connections and, for https, the TLS library) exists only
+    // while a transfer needs it: checks are a day apart.
+    QNetworkAccessManager &acquireNetwork();
+    void releaseNetwork();
+
+    std::unique_ptr<QNetworkAccessManager> m_network;
+    int m_transfers = 0;
     bool m_busy = false;
     bool m_cancelled = false;
     // The update made ready in the background: prepared for the quit (no file), or its

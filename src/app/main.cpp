@@ -2,6 +2,7 @@
 #include "AppLog.h"
 #include "AppServices.h"
 #include "Translations.h"
+#include "LoopbackProxyFactory.h"
 #include "core/AppSettings.h"
 #include "core/Clock.h"
 #include "platform/Relaunch.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,17 +32,21 @@ void onSignal(int signal) {
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
 
-// The process's CPU time, dead threads included, for the measurement script.
+// The process's CPU time and voluntary context switches (its wake-ups), ended threads
+// included, for the measurement script.
 void reportCpuTime() {
     timespec used = {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
-    std::fprintf(stderr, "zelvane-measure cpu-ns=%lld\n",
-                 static_cast<long long>(used.tv_sec) * 1'000'000'000LL + used.tv_nsec);
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::fprintf(stderr, "zelvane-measure cpu-ns=%lld nvcsw=%ld\n",
+                 static_cast<long long>(used.tv_sec) * 1'000'000'000LL + used.tv_nsec,
+                 usage.ru_nvcsw);
     std::fflush(stderr);
 }
 
 // SIGTERM and SIGINT end the event loop so Qt can tear windows and the tray icon down. With
-// ZELVANE_MEASURE=1, SIGUSR1 reports the CPU time used so far.
+// ZELVANE_MEASURE=1, SIGUSR1 reports the CPU time and wake-ups so far.
 void handleSignals(QApplication &app) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
@@ -141,6 +147,8 @@ int main(int argc, char *argv[]) {
     handleSignals(app);
     // Before any window or tray menu exists, so every text is created in the user's language.
     const Translations translations;
+    // Owned by Qt from here on.
+    QNetworkProxyFactory::setApplicationProxyFactory(new LoopbackProxyFactory);
 
     AppSettings settings(AppSettings::defaultStore());
     SingleInstance instance;

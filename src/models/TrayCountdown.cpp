@@ -12,16 +12,56 @@ TrayCountdown::TrayCountdown(CalendarService &calendar, Clock &clock, QObject *p
     , m_clock(clock) {
     connect(&calendar, &CalendarService::eventsChanged, this, &TrayCountdown::refresh);
     m_status = statusAt(calendar.events(), m_clock.now());
+    planRefresh();
 }
 
 void TrayCountdown::refresh() {
     if (!m_calendar)
         return;
     TrayStatus next = statusAt(m_calendar->events(), m_clock.now());
+    planRefresh();
     if (next == m_status)
         return;
     m_status = std::move(next);
     Q_EMIT statusChanged(m_status);
+}
+
+void TrayCountdown::planRefresh() {
+    m_timer.reset();
+    if (!m_calendar)
+        return;
+    const QDateTime now = m_clock.now();
+    const std::optional<QDateTime> change = nextChange(m_calendar->events(), now);
+    if (!change)
+        return;
+    m_timer = std::make_unique<QObject>();
+    // At least a millisecond on: a change due now has been seen already.
+    const auto wait =
+        std::max(std::chrono::milliseconds(now.msecsTo(*change)), std::chrono::milliseconds(1));
+    m_clock.after(wait, m_timer.get(), [this] { refresh(); });
+}
+
+std::optional<QDateTime> TrayCountdown::nextChange(const QList<CalendarEvent> &events,
+                                                   const QDateTime &now) {
+    using namespace std::chrono;
+    const auto next = std::find_if(events.cbegin(), events.cend(),
+                                   [&now](const CalendarEvent &e) { return e.isUpcoming(now); });
+    if (next == events.cend())
+        return std::nullopt;
+    const milliseconds untilStart = next->timeUntilStart(now);
+    // The date turning changes "at 14:30" to "No more meetings today" and back.
+    const QDate today = now.toLocalTime().date();
+    QDateTime change = QDateTime(today.addDays(1), QTime(0, 0)).toUTC();
+    const auto consider = [&change](const QDateTime &at) { change = std::min(change, at); };
+    if (untilStart > duration_cast<milliseconds>(markHorizon)) {
+        consider(next->startDate.addSecs(-duration_cast<seconds>(markHorizon).count()));
+    } else {
+        // The whole minutes left drop once the time left is below the current count; the mark
+        // turns urgent on a whole minute too.
+        const milliseconds whole = floor<minutes>(untilStart);
+        consider(now.addMSecs((untilStart - whole).count() + 1));
+    }
+    return change;
 }
 
 TrayStatus TrayCountdown::statusAt(const QList<CalendarEvent> &events, const QDateTime &now,

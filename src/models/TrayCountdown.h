@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class CalendarService;
@@ -28,8 +29,8 @@ struct TrayStatus {
 };
 
 // Follows the calendar and works out the tray's status; announces it only when it changes.
-// It reads the time when told to (on the scheduler's beat) and when the events change, so it
-// never wakes the process by itself.
+// It reads the time when the events change and wakes by itself only when the status will
+// next change (a minute less to go, a meeting starting, the date turning), not on a beat.
 class TrayCountdown : public QObject {
     Q_OBJECT
 
@@ -48,12 +49,20 @@ public:
     // meetings today". `events` are sorted by start.
     static TrayStatus statusAt(const QList<CalendarEvent> &events, const QDateTime &now,
                                const QLocale &locale = QLocale());
+    // When statusAt next gives another answer with the same events; none while no meeting is
+    // ahead.
+    static std::optional<QDateTime> nextChange(const QList<CalendarEvent> &events,
+                                               const QDateTime &now);
 
 Q_SIGNALS:
     void statusChanged(const TrayStatus &status);
 
 private:
+    void planRefresh();
+
     QPointer<CalendarService> m_calendar;
     Clock &m_clock;
     TrayStatus m_status;
+    // Owns the pending refresh's timer: replacing it cancels that timer.
+    std::unique_ptr<QObject> m_timer;
 };

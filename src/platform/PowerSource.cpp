@@ -28,11 +28,38 @@ QByteArray readSmallFile(const QString &path) {
     return file.read(256).trimmed();
 }
 
+// Passes UPower's PropertiesChanged on when it names a property a reading is made of.
+class PropertiesRelay : public QObject {
+    Q_OBJECT
+
+public:
+    PropertiesRelay(std::function<void()> changed, QObject *parent)
+        : QObject(parent)
+        , m_changed(std::move(changed)) {}
+
+public Q_SLOTS:
+    void relay(const QString &, const QVariantMap &changed, const QStringList &invalidated) {
+        static const QStringList read{QStringLiteral("Percentage"), QStringLiteral("State"),
+                                      QStringLiteral("IsPresent"), QStringLiteral("Type")};
+        for (const QString &name : read) {
+            if (changed.contains(name) || invalidated.contains(name)) {
+                m_changed();
+                return;
+            }
+        }
+    }
+
+private:
+    std::function<void()> m_changed;
+};
+
 // What the bus answers when no one owns the name (UPower is not installed or not running).
 bool isUnowned(const QDBusError &error) {
     return error.type() == QDBusError::ServiceUnknown;
 }
 } // namespace
+
+void PowerSource::watch(QObject *, std::function<void()>) {}
 
 std::unique_ptr<PowerSource> PowerSource::createDefault() {
     const QString forced = qEnvironmentVariable("ZELVANE_POWER_SUPPLY_DIR");
@@ -53,6 +80,7 @@ std::optional<PowerReading> SysfsPowerSource::readNow() const {
     const QDir dir(m_directory);
     const QStringList entries =
         dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    m_noBattery = false;
     for (const QString &entry : entries) {
         const QString base = dir.filePath(entry) + QLatin1Char('/');
         if (readSmallFile(base + QStringLiteral("type")) != "Battery")
@@ -60,6 +88,7 @@ std::optional<PowerReading> SysfsPowerSource::readNow() const {
         return parse(readSmallFile(base + QStringLiteral("capacity")),
                      readSmallFile(base + QStringLiteral("status")));
     }
+    m_noBattery = true;
     return std::nullopt;
 }
 
@@ -82,6 +111,8 @@ QCoro::Task<std::optional<PowerReading>> UPowerSource::read() {
     // Only locals after the first suspension: the source may be gone when the reply comes.
     const std::shared_ptr<PowerSource> fallback = m_fallback;
     const std::shared_ptr<QString> reported = m_reported;
+    const std::shared_ptr<bool> answered = m_answered;
+    const std::shared_ptr<bool> noBattery = m_noBattery;
     QDBusMessage call = QDBusMessage::createMethodCall(
         QString::fromLatin1(upowerService), QString::fromLatin1(displayDevicePath),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
@@ -90,10 +121,15 @@ QCoro::Task<std::optional<PowerReading>> UPowerSource::read() {
     const QDBusMessage reply = co_await pending;
     if (reply.type() == QDBusMessage::ReplyMessage) {
         reported->clear();
+        *answered = true;
         if (reply.arguments().isEmpty())
             co_return std::nullopt;
-        co_return fromProperties(qdbus_cast<QVariantMap>(reply.arguments().constFirst()));
+        const auto properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+        *noBattery = properties.value(QStringLiteral("Type")).toUInt() != upowerTypeBattery ||
+                     !properties.value(QStringLiteral("IsPresent")).toBool();
+        co_return fromProperties(properties);
     }
+    *answered = false;
     const QDBusError error(reply);
     // The battery is read every minute: the same failure is worth one line, not one a minute.
     if (!isUnowned(error) && *reported != error.name()) {
@@ -106,6 +142,22 @@ QCoro::Task<std::optional<PowerReading>> UPowerSource::read() {
     if (unreachable && fallback)
         co_return co_await fallback->read();
     co_return std::nullopt;
+}
+
+bool UPowerSource::foundNoBattery() const {
+    if (*m_answered)
+        return *m_noBattery;
+    return m_fallback && m_fallback->foundNoBattery();
+}
+
+void UPowerSource::watch(QObject *context, std::function<void()> changed) {
+    auto *relay = new PropertiesRelay(std::move(changed), context);
+    // Matched on path and interface alone: naming the service would make Qt look up its owner
+    // with a blocking call.
+    m_watching = m_bus.connect(QString(), QString::fromLatin1(displayDevicePath),
+                               QStringLiteral("org.freedesktop.DBus.Properties"),
+                               QStringLiteral("PropertiesChanged"), relay,
+                               SLOT(relay(QString, QVariantMap, QStringList)));
 }
 
 std::optional<PowerReading> UPowerSource::fromProperties(const QVariantMap &properties) {
@@ -122,3 +174,5 @@ std::optional<PowerReading> UPowerSource::fromProperties(const QVariantMap &prop
     return PowerReading{int(std::lround(std::clamp(percent, 0.0, 100.0))),
                         state == upowerStateCharging};
 }
+
+#include "PowerSource.moc"

@@ -6,8 +6,11 @@
 #include <QString>
 #include <QVariantMap>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
+
+class QObject;
 
 // One reading of the machine's battery.
 struct PowerReading {
@@ -23,6 +26,14 @@ class PowerSource {
 public:
     virtual ~PowerSource() = default;
     virtual QCoro::Task<std::optional<PowerReading>> read() = 0;
+    // Calls `changed` whenever the source announces a new charge or state, for as long as
+    // `context` lives. Sources that cannot announce anything never call it.
+    virtual void watch(QObject *context, std::function<void()> changed);
+    // Whether the last reading came from a source that announces its changes, so that it
+    // stands until the next announcement.
+    virtual bool announcesChanges() const { return false; }
+    // Whether the last reading found that the machine has no battery (rather than failing).
+    virtual bool foundNoBattery() const = 0;
 
     // $ZELVANE_POWER_SUPPLY_DIR when set (that folder only); otherwise UPower's display
     // device, falling back to /sys/class/power_supply while UPower is not on the bus.
@@ -35,6 +46,7 @@ class SysfsPowerSource final : public PowerSource {
 public:
     explicit SysfsPowerSource(QString directory);
     QCoro::Task<std::optional<PowerReading>> read() override;
+    bool foundNoBattery() const override { return m_noBattery; }
     std::optional<PowerReading> readNow() const;
 
     // `capacity` holds a whole percentage, `status` words such as "Charging" or
@@ -43,9 +55,11 @@ public:
 
 private:
     QString m_directory;
+    mutable bool m_noBattery = false;
 };
 
-// UPower's display device on the system bus, read with one asynchronous call per reading.
+// UPower's display device on the system bus, read with one asynchronous call per reading;
+// its PropertiesChanged signal announces a new charge or state.
 // While no one owns UPower's name, or there is no system bus at all, readings come from
 // `fallback` (if any). A failing bus is logged once, not at every reading, until UPower
 // answers again.
@@ -55,6 +69,9 @@ public:
                           std::chrono::milliseconds timeout = defaultTimeout,
                           QDBusConnection bus = QDBusConnection::systemBus());
     QCoro::Task<std::optional<PowerReading>> read() override;
+    void watch(QObject *context, std::function<void()> changed) override;
+    bool announcesChanges() const override { return m_watching && *m_answered; }
+    bool foundNoBattery() const override;
 
     // The display device's org.freedesktop.UPower.Device properties, as GetAll returns them.
     static std::optional<PowerReading> fromProperties(const QVariantMap &properties);
@@ -66,6 +83,11 @@ private:
     std::shared_ptr<PowerSource> m_fallback;
     // The last failure logged; empty after a good answer.
     std::shared_ptr<QString> m_reported = std::make_shared<QString>();
+    // UPower itself answered the last reading (not the fallback).
+    std::shared_ptr<bool> m_answered = std::make_shared<bool>(false);
+    // UPower's display device was no present battery.
+    std::shared_ptr<bool> m_noBattery = std::make_shared<bool>(false);
+    bool m_watching = false;
     std::chrono::milliseconds m_timeout;
     QDBusConnection m_bus;
 };

@@ -75,3 +75,8 @@ bool WindowHints::hasCompositingManager(const QScreen *) {
         &std::free);
     return reply && reply->owner != XCB_WINDOW_NONE;
 }
+
+void WindowHints::sendQueuedRequests() {
+    if (xcb_connection_t *c = connection())
+        xcb_flush(c);
+}

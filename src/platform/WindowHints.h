@@ -14,4 +14,8 @@ void setAboveAllOnAllWorkspaces(QWindow *window);
 // Whether a compositing manager blends translucent windows on `screen`'s display. Without
 // one a translucent window shows garbage, so callers paint over a grab of the screen instead.
 bool hasCompositingManager(const QScreen *screen);
+
+// Sends the requests queued for the X server now rather than when the event loop next waits,
+// so that what was just shown (the tray icon's docking) is not held up by the work after it.
+void sendQueuedRequests();
 } // namespace WindowHints

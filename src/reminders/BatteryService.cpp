@@ -2,12 +2,13 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <optional>
 
 namespace {
 // End-to-end tests walk the battery's timeline in seconds; users never set this.
-std::chrono::milliseconds interval() {
+std::optional<std::chrono::milliseconds> forcedInterval() {
     const int seconds = qEnvironmentVariableIntValue("ZELVANE_BATTERY_CHECK_SECONDS");
-    return seconds > 0 ? std::chrono::seconds(seconds) : BatteryService::checkInterval;
+    return seconds > 0 ? std::optional(std::chrono::seconds(seconds)) : std::nullopt;
 }
 } // namespace
 
@@ -19,8 +20,15 @@ BatteryService::BatteryService(Clock &clock, std::unique_ptr<PowerSource> source
 BatteryService::~BatteryService() = default;
 
 void BatteryService::startMonitoring() {
+    m_watch = std::make_unique<QObject>();
+    if (m_source)
+        m_source->watch(m_watch.get(), [this] { checkBattery(); });
+    planCheck(forcedInterval().value_or(checkInterval));
+}
+
+void BatteryService::planCheck(std::chrono::milliseconds delay) {
     m_timer = std::make_unique<QObject>();
-    m_clock.every(interval(), m_timer.get(), [this] { checkBattery(); });
+    m_clock.after(delay, m_timer.get(), [this] { checkBattery(); });
 }
 
 QCoro::Task<> BatteryService::checkBattery() {
@@ -28,12 +36,20 @@ QCoro::Task<> BatteryService::checkBattery() {
         co_return;
     QPointer<BatteryService> self(this);
     m_reading = true;
+    // No timer runs while the reading is on its way; the next is planned once it is in.
+    m_timer.reset();
     const std::optional<PowerReading> reading = co_await m_source->read();
     if (!self)
         co_return;
     m_reading = false;
     if (reading)
         apply(*reading);
+    if (const auto forced = forcedInterval())
+        planCheck(*forced);
+    else if (m_source->announcesChanges())
+        planCheck(announcedInterval);
+    else
+        planCheck(m_source->foundNoBattery() ? noBatteryInterval : checkInterval);
 }
 
 void BatteryService::apply(const PowerReading &reading) {

@@ -8,9 +8,12 @@
 #include <chrono>
 #include <memory>
 
-// Watches the battery once a minute and raises one alert per low-battery episode: at 1 % or
-// less while discharging. The alert re-arms only once the charge is back at 6 % or more, so a
-// reading that wobbles around the threshold does not alert twice.
+// Watches the battery and raises one alert per low-battery episode: at 1 % or less while
+// discharging. It reads the battery when UPower announces a change, and otherwise once a
+// minute; where UPower announces changes, the minute becomes a half-hour safety net, and a
+// machine with no battery at all is looked at again every ten minutes. The alert re-arms only once
+// the charge is back at 6 % or more, so a reading that wobbles around the threshold does not alert
+// twice.
 class BatteryService : public QObject {
     Q_OBJECT
 
@@ -20,8 +23,8 @@ public:
                             QObject *parent = nullptr);
     ~BatteryService() override;
 
-    // The first check happens at the first tick, a minute from now (or after
-    // $ZELVANE_BATTERY_CHECK_SECONDS).
+    // The first check happens a minute from now (every check after $ZELVANE_BATTERY_CHECK_SECONDS
+    // when that is set), or at the first announced change.
     void startMonitoring();
 
     bool hasAlerted() const { return m_hasAlerted; }
@@ -29,6 +32,8 @@ public:
     bool isReading() const { return m_reading; }
 
     static constexpr std::chrono::minutes checkInterval{1};
+    static constexpr std::chrono::minutes announcedInterval{30};
+    static constexpr std::chrono::minutes noBatteryInterval{10};
     static constexpr int alertCapacity = 1;
     static constexpr int rearmCapacity = 6;
 
@@ -39,10 +44,13 @@ Q_SIGNALS:
 private:
     QCoro::Task<> checkBattery();
     void apply(const PowerReading &reading);
+    void planCheck(std::chrono::milliseconds delay);
 
     Clock &m_clock;
     std::unique_ptr<PowerSource> m_source;
-    // Lives as long as the timer; replaced when monitoring restarts.
+    // Lives as long as the watch; replaced when monitoring restarts.
+    std::unique_ptr<QObject> m_watch;
+    // Lives as long as the next check's timer: replacing it cancels that timer.
     std::unique_ptr<QObject> m_timer;
     bool m_hasAlerted = false;
     bool m_reading = false;

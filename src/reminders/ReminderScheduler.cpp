@@ -55,26 +55,79 @@ void ReminderScheduler::start() {
         return;
     m_started = true;
     m_startedAt = m_clock.now();
-    m_lastBeat = m_startedAt;
-    m_clock.every(beat, this, [this] { beatNow(); });
     connect(m_calendarService, &CalendarService::eventsChanged, this, [this] {
-        m_eventsArrived = true;
+        // Only a published list is news of removed events, not the empty one before it.
+        forgetRemovedEvents();
         check();
     });
     check();
     m_clock.after(coldStartDelay, this, [this] { checkResearch(true); });
 }
 
-void ReminderScheduler::beatNow() {
+void ReminderScheduler::wake() {
     const QDateTime now = m_clock.now();
-    const QDateTime previous = std::exchange(m_lastBeat, now);
-    // A beat far later than due: the machine slept or the clock was set forward.
-    if (previous.isValid() &&
-        previous.secsTo(now) > std::chrono::seconds(beat + jumpThreshold).count())
-        noteMissedSpan(previous, now);
+    // Far later than planned: the machine slept or the clock was set forward.
+    if (m_plannedWake.isValid() &&
+        m_plannedWake.secsTo(now) > std::chrono::seconds(jumpThreshold).count())
+        noteMissedSpan(m_lastSeen, now);
     else
         check();
     Q_EMIT ticked();
+}
+
+void ReminderScheduler::noteClockChanged() {
+    if (m_started)
+        wake();
+}
+
+void ReminderScheduler::planWake() {
+    const QDateTime now = m_clock.now();
+    m_lastSeen = now;
+    m_plannedWake = nextDue(now);
+    m_wake = std::make_unique<QObject>();
+    m_clock.after(std::chrono::milliseconds(now.msecsTo(m_plannedWake)), m_wake.get(),
+                  [this] { wake(); });
+}
+
+QDateTime ReminderScheduler::nextDue(const QDateTime &now) const {
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    qint64 next = nowMs + std::chrono::milliseconds(longestSleep).count();
+    const auto consider = [nowMs, &next](qint64 due) {
+        if (due > nowMs && due < next)
+            next = due;
+    };
+    if (!m_calendarService)
+        return QDateTime::fromMSecsSinceEpoch(next, Qt::UTC);
+    const auto accountReminders = m_settings.accountReminders();
+    QHash<QString, QList<std::chrono::milliseconds>> offsetsByAccount;
+    static const QList<std::chrono::milliseconds> atStartOnly{0ms};
+    const qint64 early = std::chrono::milliseconds(earlyWindow).count();
+    const qint64 researchLead = std::chrono::milliseconds(researchHorizon).count();
+    for (const CalendarEvent &event : m_calendarService->events()) {
+        const qint64 start = event.startDate.toMSecsSinceEpoch();
+        if (start <= nowMs)
+            continue;
+        const QList<std::chrono::milliseconds> *offsets = &atStartOnly;
+        if (event.accountId) {
+            auto it = offsetsByAccount.find(*event.accountId);
+            if (it == offsetsByAccount.end()) {
+                QList<std::chrono::milliseconds> leadTimes;
+                for (const std::chrono::seconds offset :
+                     AppSettings::reminderOffsets(accountReminders, *event.accountId))
+                    leadTimes.append(offset);
+                it = offsetsByAccount.insert(*event.accountId, leadTimes);
+            }
+            offsets = &*it;
+        }
+        for (const std::chrono::milliseconds offset : *offsets)
+            consider(start - offset.count() - early);
+        // A lead time that fell due while reminders could not show comes late, at the start.
+        if (!m_missedSpans.isEmpty())
+            consider(start);
+        if (!event.attendeeEmails.isEmpty() && !m_researchTriggered.contains(event.id))
+            consider(start - researchLead);
+    }
+    return QDateTime::fromMSecsSinceEpoch(next, Qt::UTC);
 }
 
 void ReminderScheduler::noteMissedSpan(const QDateTime &from, const QDateTime &to) {
@@ -93,8 +146,8 @@ void ReminderScheduler::noteSleeping() {
 
 void ReminderScheduler::noteWoken() {
     const QDateTime now = m_clock.now();
-    // The beat that follows would see the jump again; this span already covers it.
-    m_lastBeat = now;
+    // The span covers the jump the planned wake would see; the check plans a new one.
+    m_plannedWake = QDateTime();
     noteMissedSpan(m_sleptAt.isValid() ? std::exchange(m_sleptAt, QDateTime()) : now, now);
 }
 
@@ -121,19 +174,24 @@ bool ReminderScheduler::missedWhileAway(const CalendarEvent &event,
 void ReminderScheduler::check() {
     checkReminders();
     checkResearch();
+    if (m_started)
+        planWake();
 }
 
 void ReminderScheduler::checkReminders() {
     if (!m_calendarService)
         return;
     const QDateTime now = m_clock.now();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
     const QList<CalendarEvent> &events = m_calendarService->events();
     const auto accountReminders = m_settings.accountReminders();
     QHash<QString, QList<std::chrono::seconds>> offsetsByAccount;
     static const QList<std::chrono::seconds> atStartOnly{0s};
+    // Times as milliseconds since the epoch: comparing QDateTimes costs more than the rest of
+    // the pass over thousands of events.
     for (const CalendarEvent &event : events) {
-        const std::chrono::milliseconds untilStart = event.timeUntilStart(now);
-        if (untilStart <= 0ms && event.endDate <= now)
+        const std::chrono::milliseconds untilStart(event.startDate.toMSecsSinceEpoch() - nowMs);
+        if (untilStart <= 0ms && event.endDate.toMSecsSinceEpoch() <= nowMs)
             continue;
         const QList<std::chrono::seconds> *offsets = &atStartOnly;
         if (event.accountId) {
@@ -154,10 +212,10 @@ void ReminderScheduler::checkReminders() {
             continue;
         }
         for (const std::chrono::seconds offset : *offsets) {
-            // Due from 15 s before the fire time until 30 s after it. Checking the window
+            // Due from earlyWindow before the fire time until 30 s after it. Checking the window
             // before the fired set spares building a key for every offset on every beat.
             const std::chrono::milliseconds delta = untilStart - offset;
-            if (!(delta <= 15s && delta > -30s))
+            if (!(delta <= earlyWindow && delta > -30s))
                 continue;
             const QString key = firedKey(event.id, offset);
             if (m_fired.contains(key))
@@ -166,10 +224,12 @@ void ReminderScheduler::checkReminders() {
             deliver(event, offset);
         }
     }
+}
 
-    // Before the calendars first publish, an empty list is no news of removed events.
-    if (!m_eventsArrived)
+void ReminderScheduler::forgetRemovedEvents() {
+    if (!m_calendarService)
         return;
+    const QList<CalendarEvent> &events = m_calendarService->events();
     QSet<QStringView> ids;
     ids.reserve(events.size());
     for (const CalendarEvent &event : events)
@@ -216,11 +276,11 @@ void ReminderScheduler::cancelSnooze(const QString &eventId) {
 void ReminderScheduler::checkResearch(bool coldStart) {
     if (!m_calendarService)
         return;
-    const QDateTime now = m_clock.now();
+    const qint64 nowMs = m_clock.now().toMSecsSinceEpoch();
     // A copy: triggering research may publish changes that observers react to.
     const QList<CalendarEvent> events = m_calendarService->events();
     for (const CalendarEvent &event : events) {
-        const std::chrono::milliseconds until = event.timeUntilStart(now);
+        const std::chrono::milliseconds until(event.startDate.toMSecsSinceEpoch() - nowMs);
         if (until <= 0ms || until > researchHorizon || event.attendeeEmails.isEmpty())
             continue;
         // The cold-start pass runs regardless of what the first checks already started.

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QSet>
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class AppSettings;
@@ -41,6 +42,8 @@ public:
     // The machine is about to sleep, and has woken: the time between is a missed span.
     void noteSleeping();
     void noteWoken();
+    // The wall clock was set: a jump forward past the next planned wake is a missed span.
+    void noteClockChanged();
     // Starts research now, whatever was triggered before (the menu's prep action uses it too).
     void triggerResearch(const CalendarEvent &event);
 
@@ -48,13 +51,17 @@ public:
     // The research service's set: one record of what is being researched.
     const QSet<QString> &researching() const;
 
-    static constexpr std::chrono::seconds beat{15};
+    // A lead time fires from this long before it falls due until 30 s after.
+    static constexpr std::chrono::seconds earlyWindow{15};
+    // The scheduler sleeps until the next thing is due (a reminder's window, a meeting
+    // entering the research hour), but never longer than this.
+    static constexpr std::chrono::minutes longestSleep{30};
     static constexpr std::chrono::seconds snoozeDelay{60};
     static constexpr std::chrono::hours researchHorizon{1};
     static constexpr std::chrono::seconds coldStartDelay{2};
     // How far back before the app started a missed reminder is still shown.
     static constexpr std::chrono::minutes startUpReach{10};
-    // Beats further apart than this mean the clock jumped or the machine slept.
+    // Waking later than planned by more than this means the clock jumped or the machine slept.
     static constexpr std::chrono::seconds jumpThreshold{60};
 
 Q_SIGNALS:
@@ -63,17 +70,22 @@ Q_SIGNALS:
                        const std::optional<MeetingBrief> &brief);
     void briefsChanged();
     void researchingChanged();
-    // Each beat, after its check: the moment for anything that follows the clock in minutes.
+    // Each planned wake, after its check.
     void ticked();
 
 private:
     void check();
     void checkReminders();
+    // Drops the record of reminders shown for events no calendar lists any more.
+    void forgetRemovedEvents();
     void checkResearch(bool coldStart = false);
     std::optional<MeetingBrief> storedBrief(const QString &eventId) const;
     void deliver(const CalendarEvent &event, std::optional<std::chrono::seconds> leadTime);
     void cancelSnooze(const QString &eventId);
-    void beatNow();
+    void wake();
+    // Arms the one timer for the next thing due.
+    void planWake();
+    QDateTime nextDue(const QDateTime &now) const;
     // Whether one of the event's lead times fell due, unshown, while reminders could not show.
     bool missedWhileAway(const CalendarEvent &event,
                          const QList<std::chrono::seconds> &offsets) const;
@@ -87,10 +99,12 @@ private:
     QDateTime m_startedAt;
     // Spans in which no reminder could show: the machine slept, or the clock jumped.
     QList<std::pair<QDateTime, QDateTime>> m_missedSpans;
-    QDateTime m_lastBeat;
+    // When the clock was last seen live, and when the timer is next due.
+    QDateTime m_lastSeen;
+    QDateTime m_plannedWake;
+    // Owns the pending wake's timer: replacing it cancels that timer.
+    std::unique_ptr<QObject> m_wake;
     QDateTime m_sleptAt;
-    // The calendars have published since the start: until then an empty list says nothing.
-    bool m_eventsArrived = false;
     // A pending snooze's timer context, by event id.
     QHash<QString, QObject *> m_snoozes;
     QSet<QString> m_researchTriggered;

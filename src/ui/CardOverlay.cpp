@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QVariantAnimation>
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr int screenMargin = 40;
@@ -141,8 +142,10 @@ void CardOverlay::startSpring() {
     m_animation->setEndValue(springDurationMs / 1000.0);
     m_animation->setDuration(springDurationMs);
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        m_progress = springPosition(value.toReal());
-        update();
+        const qreal before = std::exchange(m_progress, springPosition(value.toReal()));
+        // Only around the card: repainting the whole screen every frame would hold up the
+        // first frame of the other screens' windows.
+        update(cardArea(before).united(cardArea(m_progress)));
     });
     connect(m_animation, &QVariantAnimation::finished, this, &CardOverlay::finishAppearance);
     m_animation->start(QAbstractAnimation::DeleteWhenStopped);
@@ -210,6 +213,22 @@ void CardOverlay::paintShadow(QPainter &p, const QRectF &cardRect, qreal opacity
     p.restore();
 }
 
+QRectF CardOverlay::drawnCard(qreal progress) const {
+    const QRectF rest = m_card->geometry();
+    const qreal scale = initialScale + (1.0 - initialScale) * progress;
+    QRectF drawn(0, 0, rest.width() * scale, rest.height() * scale);
+    drawn.moveCenter(rest.center());
+    return drawn;
+}
+
+QRect CardOverlay::cardArea(qreal progress) const {
+    if (!m_card)
+        return rect();
+    const int pad = shadowRadius * 2;
+    // The shadow reaches `pad` around the card and sits `shadowOffsetY` lower.
+    return drawnCard(progress).adjusted(-pad, -pad, pad, pad + shadowOffsetY).toAlignedRect();
+}
+
 void CardOverlay::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
@@ -224,11 +243,8 @@ void CardOverlay::paintEvent(QPaintEvent *) {
     if (!m_card || !m_appeared)
         return;
 
-    const QRectF rest = m_card->geometry();
     const qreal opacity = std::clamp(m_progress, 0.0, 1.0);
-    const qreal scale = initialScale + (1.0 - initialScale) * m_progress;
-    QRectF drawn(0, 0, rest.width() * scale, rest.height() * scale);
-    drawn.moveCenter(rest.center());
+    const QRectF drawn = drawnCard(m_progress);
     paintShadow(p, drawn, opacity);
     if (!m_cardSnapshot.isNull()) {
         p.setOpacity(opacity);

@@ -67,6 +67,10 @@ private:
     void layoutCard();
     void startSpring();
     void paintShadow(QPainter &p, const QRectF &cardRect, qreal opacity);
+    // Where the card is drawn at spring position `progress`.
+    QRectF drawnCard(qreal progress) const;
+    // What a frame at `progress` paints over the backdrop: the card and its shadow.
+    QRect cardArea(qreal progress) const;
 
     CardFrame *m_card = nullptr;
     QWidget *m_initialFocus = nullptr;

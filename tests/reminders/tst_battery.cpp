@@ -5,6 +5,7 @@
 #include "reminders/BatteryService.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
@@ -333,6 +334,50 @@ private Q_SLOTS:
         QCOMPARE(readNow(source), std::nullopt);
         QCOMPARE(warnings.size(), 3);
         stall(false);
+    }
+
+    // UPower's PropertiesChanged brings a reading at once, when it names the charge or the
+    // state; between announcements the battery is read only every half hour.
+    void upowerAnnouncesChanges() {
+        QDBusConnection announcer =
+            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"announcer"_s);
+        const auto disconnect =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(u"announcer"_s); });
+        const auto announce = [&announcer](const QVariantMap &changed) {
+            QDBusMessage signal = QDBusMessage::createSignal(
+                displayDevicePath, u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
+            signal << u"org.freedesktop.UPower.Device"_s << changed << QStringList();
+            return announcer.send(signal);
+        };
+        device.percentage = 50.0;
+        ManualClock clock;
+        BatteryService service(clock, std::make_unique<UPowerSource>());
+        QSignalSpy alerts(&service, &BatteryService::lowBattery);
+        service.startMonitoring();
+        clock.advance(BatteryService::checkInterval);
+        QTRY_VERIFY(!service.isReading());
+
+        device.percentage = 1.0;
+        clock.advance(BatteryService::announcedInterval - 1min);
+        QTest::qWait(200);
+        QCOMPARE(alerts.count(), 0);
+        QVERIFY(announce({{u"TimeToEmpty"_s, qlonglong(60)}}));
+        QTest::qWait(200);
+        QCOMPARE(alerts.count(), 0);
+        QVERIFY(announce({{u"Percentage"_s, 1.0}}));
+        QTRY_COMPARE(alerts.count(), 1);
+    }
+
+    // Without a battery the folder is looked at again only every ten minutes.
+    void noBatteryIsLookedForRarely() {
+        startService();
+        tick();
+        setBattery(1, false);
+        clock->advance(BatteryService::noBatteryInterval - 1s);
+        QCoreApplication::processEvents();
+        QVERIFY(!service->hasAlerted());
+        clock->advance(1s);
+        QVERIFY(service->hasAlerted());
     }
 
     void stalledUPowerDoesNotHoldUpTheEventLoop() {

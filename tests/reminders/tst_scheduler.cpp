@@ -306,16 +306,50 @@ private Q_SLOTS:
         QVERIFY(!fired[0][1].value<std::optional<std::chrono::seconds>>());
     }
 
-    // Every beat is announced after its check, for what follows the clock in minutes.
-    void beatsAreAnnounced() {
+    // Between things due the scheduler sleeps: it wakes when a window opens, not on a beat,
+    // and at the longest after its longest sleep.
+    void wakesOnlyWhenSomethingIsDue() {
+        settings->addReminder(ReminderOffset::fiveMin, u"ACC"_s);
+        calendar->publishEvents({event(u"w"_s, 600)});
         QSignalSpy ticks(scheduler.get(), &ReminderScheduler::ticked);
         scheduler->start();
-        advance(14);
+        advance(600 - 315 - 1);
         QCOMPARE(ticks.size(), 0);
+        QVERIFY(firings.isEmpty());
         advance(1);
         QCOMPARE(ticks.size(), 1);
-        advance(45);
-        QCOMPARE(ticks.size(), 4);
+        QCOMPARE(offsetsFiredFor(u"w"_s), QList<double>{300});
+        advance(std::chrono::seconds(ReminderScheduler::longestSleep) - std::chrono::seconds(1));
+        QCOMPARE(ticks.size(), 1);
+        advance(1);
+        QCOMPARE(ticks.size(), 2);
+    }
+
+    // The wall clock set forward past the planned wake (announced by the system) is a span
+    // the reminders could not show in: the meeting whose lead time fell inside it gets its
+    // late reminder at once. Set forward less than that, nothing is missed.
+    void clockSetForwardIsAMissedSpan() {
+        settings->addReminder(ReminderOffset::fiveMin, u"ACC"_s);
+        calendar->publishEvents({event(u"near"_s, 600), event(u"jumped"_s, 700)});
+        scheduler->start();
+        clock->setNow(clock->now().addSecs(100));
+        scheduler->noteClockChanged();
+        QCoreApplication::processEvents();
+        QVERIFY(firings.isEmpty());
+        clock->setNow(clock->now().addSecs(550));
+        scheduler->noteClockChanged();
+        QCoreApplication::processEvents();
+        QStringList fired;
+        for (const Firing &f : firings)
+            fired << f.eventId + u' ' + QString::number(f.offset);
+        // "near" started during the jump; "jumped" gets its late reminder when it starts.
+        QCOMPARE(fired, QStringList{u"near -1"_s});
+        advance(49);
+        QCOMPARE(firings.size(), 1);
+        advance(1);
+        QCOMPARE(firings.size(), 2);
+        QCOMPARE(firings[1].eventId, u"jumped"_s);
+        QCOMPARE(firings[1].offset, -1.0);
     }
 
     void pruningUsesTheTextBeforeTheLastHyphen() {
