@@ -31,6 +31,12 @@ fi
 
 if [ -z "${ZELVANE_IN_KEYRING_SESSION:-}" ]; then
     export ZELVANE_IN_KEYRING_SESSION=1
+    # Services the session starts on demand (the desktop's calendar store among them) read
+    # a throw-away home, never the user's own calendars.
+    ZELVANE_SESSION_HOME="$(mktemp -d)"
+    export ZELVANE_SESSION_HOME
+    export XDG_CONFIG_HOME="$ZELVANE_SESSION_HOME/config" XDG_DATA_HOME="$ZELVANE_SESSION_HOME/data" \
+        XDG_CACHE_HOME="$ZELVANE_SESSION_HOME/cache"
     exec dbus-run-session -- "$0" "$@"
 fi
 
@@ -38,7 +44,7 @@ fi
 keyring_home="$(mktemp -d)"
 cleanup() {
     [ -n "${daemon_pid:-}" ] && kill "$daemon_pid" 2>/dev/null || true
-    rm -rf "$keyring_home"
+    rm -rf "$keyring_home" "${ZELVANE_SESSION_HOME:-}"
 }
 trap cleanup EXIT
 
