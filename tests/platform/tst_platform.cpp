@@ -12,6 +12,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
 #include <QDesktopServices>
 #include <QDir>
 #include <QProcess>
@@ -386,7 +387,13 @@ private Q_SLOTS:
         QVERIFY(announce(stranger, true));
         QDBusConnection logind =
             QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"logind"_s);
+        // The monitor's connection must have seen logind arrive before logind speaks, or it
+        // takes logind for a stranger.
+        QDBusServiceWatcher arrival(u"org.freedesktop.login1"_s, QDBusConnection::systemBus(),
+                                    QDBusServiceWatcher::WatchForRegistration);
+        QSignalSpy arrived(&arrival, &QDBusServiceWatcher::serviceRegistered);
         QVERIFY(logind.registerService(u"org.freedesktop.login1"_s));
+        QTRY_COMPARE(arrived.size(), 1);
         QVERIFY(announce(logind, true));
         QTRY_COMPARE(sleeping.size(), 1);
         QVERIFY(announce(logind, false));
