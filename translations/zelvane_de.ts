@@ -647,12 +647,15 @@
 <context>
     <name>DesktopCalendarSource</name>
     <message>
-        <source>Evolution Data Server is not running on this desktop</source>
-        <translation>Evolution Data Server läuft auf diesem Desktop nicht</translation>
-    </message>
-    <message>
         <source>On This Computer</source>
         <translation>Auf diesem Computer</translation>
+    </message>
+</context>
+<context>
+    <name>DesktopCalendars</name>
+    <message>
+        <source>Evolution Data Server is not running on this desktop</source>
+        <translation>Evolution Data Server läuft auf diesem Desktop nicht</translation>
     </message>
 </context>
 <context>

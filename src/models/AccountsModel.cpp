@@ -45,9 +45,9 @@ std::optional<QString> AccountsModel::accountProblem(const QString &accountId) c
 std::optional<QString> AccountsModel::unavailableReason(CalendarProvider provider) const {
     // While it is not known yet, the choice stays open.
     if (provider != CalendarProvider::desktop || !m_calendarService ||
-        m_calendarService->desktopAvailability() != DesktopCalendarSource::Availability::absent)
+        m_calendarService->desktopAvailability() != DesktopCalendars::Availability::absent)
         return std::nullopt;
-    return DesktopCalendarSource::problemText();
+    return DesktopCalendars::problemText();
 }
 
 std::optional<QString> AccountsModel::feedAddress(const QString &accountId) const {

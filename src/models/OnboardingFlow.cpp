@@ -35,9 +35,9 @@ bool OnboardingFlow::isCalendarConnected() const {
 std::optional<QString> OnboardingFlow::unavailableReason(CalendarProvider provider) const {
     // While it is not known yet, the choice stays open.
     if (provider != CalendarProvider::desktop || !m_calendarService ||
-        m_calendarService->desktopAvailability() != DesktopCalendarSource::Availability::absent)
+        m_calendarService->desktopAvailability() != DesktopCalendars::Availability::absent)
         return std::nullopt;
-    return DesktopCalendarSource::problemText();
+    return DesktopCalendars::problemText();
 }
 
 void OnboardingFlow::back() {

@@ -22,11 +22,11 @@ CalendarService::CalendarService(AppSettings &settings, CalendarProxyClient &pro
     connect(&m_feeds, &FeedPoller::errorsChanged, this, &CalendarService::feedErrorsChanged);
     connect(&m_accounts, &AccountRegistry::accountsChanged, this,
             &CalendarService::followDesktopAccount);
-    connect(&m_desktop, &DesktopCalendarSource::availabilityChanged, this,
+    connect(&m_desktop, &DesktopCalendars::availabilityChanged, this,
             &CalendarService::desktopCalendarsChanged);
-    connect(&m_desktop, &DesktopCalendarSource::lostChanged, this,
+    connect(&m_desktop, &DesktopCalendars::lostChanged, this,
             &CalendarService::desktopCalendarsChanged);
-    connect(&m_desktop, &DesktopCalendarSource::calendarsChanged, this,
+    connect(&m_desktop, &DesktopCalendars::calendarsChanged, this,
             &CalendarService::desktopCalendarsChanged);
     connect(&m_feeds, &FeedPoller::addressesChanged, this, &CalendarService::feedAddressesChanged);
     connect(&m_refresh, &RefreshCoordinator::eventsChanged, this, &CalendarService::eventsChanged);
@@ -67,7 +67,7 @@ std::optional<QString> CalendarService::accountProblem(const QString &accountId)
     if (m_desktop.isLost())
         for (const ConnectedAccount &account : accounts())
             if (account.id == accountId && account.provider == CalendarProvider::desktop)
-                return DesktopCalendarSource::problemText();
+                return DesktopCalendars::problemText();
     return std::nullopt;
 }
 

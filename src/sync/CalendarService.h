@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AccountRegistry.h"
-#include "DesktopCalendarSource.h"
+#include "DesktopCalendars.h"
 #include "EmailContext.h"
 #include "FeedPoller.h"
 #include "RefreshCoordinator.h"
@@ -58,9 +58,7 @@ public:
 
     // Whether the desktop's calendar store is on the session bus, so its calendars can be
     // connected; known once monitoring has started.
-    DesktopCalendarSource::Availability desktopAvailability() const {
-        return m_desktop.availability();
-    }
+    DesktopCalendars::Availability desktopAvailability() const { return m_desktop.availability(); }
     // The group (online account or "On This Computer") of each desktop calendar, by id.
     QHash<QString, QString> desktopCalendarGroups() const;
     // Connects the desktop's calendars as one account; there is never more than one.
@@ -121,7 +119,7 @@ private:
 
     AccountRegistry m_accounts;
     FeedPoller m_feeds;
-    DesktopCalendarSource m_desktop;
+    DesktopCalendars m_desktop;
     RefreshCoordinator m_refresh;
     SignInCoordinator m_signIn;
     EmailContext m_email;

@@ -256,10 +256,6 @@ DesktopCalendarSource::~DesktopCalendarSource() {
     m_calendars.clear();
 }
 
-QString DesktopCalendarSource::problemText() {
-    return tr("Evolution Data Server is not running on this desktop");
-}
-
 void DesktopCalendarSource::watch() {
     if (m_bus->watch)
         return;

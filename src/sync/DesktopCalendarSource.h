@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DesktopCalendarStore.h"
 #include "ProxyRecords.h"
 #include "core/CalendarEvent.h"
 
@@ -14,18 +15,6 @@
 
 class Clock;
 
-// One calendar of the desktop's calendar store (Evolution Data Server).
-struct DesktopCalendar {
-    // The store's source UID.
-    QString id;
-    QString name;
-    std::optional<QString> hexColor;
-    // The online account's address it comes from, or "On This Computer".
-    QString group;
-
-    bool operator==(const DesktopCalendar &) const = default;
-};
-
 // The calendars the desktop already has, read from Evolution Data Server: every enabled
 // calendar source, its meetings over the window (recurrences expanded by the store's own
 // library, in each event's zone), followed live through one view per calendar. Every call to
@@ -36,13 +25,13 @@ class DesktopCalendarSource : public QObject {
     Q_OBJECT
 
 public:
-    enum class Availability { unknown, absent, present };
+    using Availability = DesktopCalendarStore::Availability;
 
     static constexpr std::chrono::seconds window = std::chrono::days(90);
     // Calendars are expanded anew after this long, so the window moves on.
     static constexpr std::chrono::seconds reexpandAge = std::chrono::hours(12);
     // Where the store's source registry is reached on the session bus.
-    static constexpr auto registryService = "org.gnome.evolution.dataserver.Sources5";
+    static constexpr auto registryService = DesktopCalendarStore::registryService;
 
     explicit DesktopCalendarSource(Clock &clock, QObject *parent = nullptr);
     ~DesktopCalendarSource() override;
@@ -68,8 +57,6 @@ public:
     // Expands every calendar anew when its last expansion is too old; reopens calendars
     // that failed to open.
     void refresh();
-    // What an account row says while the store is gone.
-    static QString problemText();
 
 Q_SIGNALS:
     void availabilityChanged();

@@ -2,7 +2,7 @@
 
 #include "AccountRegistry.h"
 #include "CalendarProxyClient.h"
-#include "DesktopCalendarSource.h"
+#include "DesktopCalendars.h"
 #include "FeedPoller.h"
 #include "SyncLog.h"
 #include "core/AppSettings.h"
@@ -13,7 +13,7 @@
 #include <algorithm>
 
 RefreshCoordinator::RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy,
-                                       FeedPoller &feeds, DesktopCalendarSource &desktop,
+                                       FeedPoller &feeds, DesktopCalendars &desktop,
                                        AppSettings &settings, Clock &clock,
                                        const QString &cacheFolder, QObject *parent)
     : QObject(parent)
@@ -26,9 +26,9 @@ RefreshCoordinator::RefreshCoordinator(AccountRegistry &accounts, CalendarProxyC
     , m_cache(cacheFolder) {
     connect(&m_accounts, &AccountRegistry::accountRemoved, this,
             &RefreshCoordinator::forgetAccount);
-    connect(&m_desktop, &DesktopCalendarSource::eventsChanged, this,
+    connect(&m_desktop, &DesktopCalendars::eventsChanged, this,
             &RefreshCoordinator::takeDesktopEvents);
-    connect(&m_desktop, &DesktopCalendarSource::calendarsChanged, this,
+    connect(&m_desktop, &DesktopCalendars::calendarsChanged, this,
             &RefreshCoordinator::takeDesktopCalendars);
     restoreCache();
 }

@@ -18,7 +18,7 @@ class AccountRegistry;
 class AppSettings;
 class CalendarProxyClient;
 class Clock;
-class DesktopCalendarSource;
+class DesktopCalendars;
 class FeedPoller;
 
 // Fetches every account's events, side by side, and publishes them merged and sorted as each
@@ -44,7 +44,7 @@ public:
 
     // The last good events are kept in `cacheFolder`, or in memory when it is empty.
     RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy, FeedPoller &feeds,
-                       DesktopCalendarSource &desktop, AppSettings &settings, Clock &clock,
+                       DesktopCalendars &desktop, AppSettings &settings, Clock &clock,
                        const QString &cacheFolder = {}, QObject *parent = nullptr);
     ~RefreshCoordinator() override;
 
@@ -98,7 +98,7 @@ private:
     AccountRegistry &m_accounts;
     CalendarProxyClient &m_proxy;
     FeedPoller &m_feeds;
-    DesktopCalendarSource &m_desktop;
+    DesktopCalendars &m_desktop;
     AppSettings &m_settings;
     Clock &m_clock;
     EventCache m_cache;

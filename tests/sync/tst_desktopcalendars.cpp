@@ -207,7 +207,8 @@ private Q_SLOTS:
         QTRY_COMPARE(source.availability(), DesktopCalendarSource::Availability::absent);
         source.open();
         QVERIFY(source.isLost());
-        QCOMPARE(source.problemText(), u"Evolution Data Server is not running on this desktop"_s);
+        QCOMPARE(DesktopCalendars::problemText(),
+                 u"Evolution Data Server is not running on this desktop"_s);
 
         startStore();
         QTRY_COMPARE_WITH_TIMEOUT(source.availability(),
