@@ -1,7 +1,10 @@
 #include "UpdateSignature.h"
 
+#include "Module.h"
+
 #include <QFile>
-#include <sodium.h>
+// The sizes only: libsodium itself comes in a module of its own, loaded for the first check.
+#include <sodium/crypto_sign.h>
 
 namespace UpdateSignature {
 QByteArray builtInPublicKey() {
@@ -11,17 +14,20 @@ QByteArray builtInPublicKey() {
 
 bool verify(const QByteArray &data, const QByteArray &base64Signature,
             const QByteArray &publicKey) {
-    if (sodium_init() < 0 || publicKey.size() != crypto_sign_PUBLICKEYBYTES)
+    using Verify = bool(const unsigned char *signature, const unsigned char *data,
+                        unsigned long long size, const unsigned char *publicKey);
+    static const auto verifySigned = reinterpret_cast<Verify *>(
+        Module::resolve("libzelvane-signature.so", "zelvane_verify_signature"));
+    if (!verifySigned || publicKey.size() != crypto_sign_PUBLICKEYBYTES)
         return false;
     const auto decoded = QByteArray::fromBase64Encoding(base64Signature.trimmed(),
                                                         QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.size() != crypto_sign_BYTES)
         return false;
-    return crypto_sign_verify_detached(
-               reinterpret_cast<const unsigned char *>(decoded.decoded.constData()),
-               reinterpret_cast<const unsigned char *>(data.constData()),
-               static_cast<unsigned long long>(data.size()),
-               reinterpret_cast<const unsigned char *>(publicKey.constData())) == 0;
+    return verifySigned(reinterpret_cast<const unsigned char *>(decoded.decoded.constData()),
+                        reinterpret_cast<const unsigned char *>(data.constData()),
+                        static_cast<unsigned long long>(data.size()),
+                        reinterpret_cast<const unsigned char *>(publicKey.constData()));
 }
 
 bool verifyFile(const QString &path, const QByteArray &base64Signature,

@@ -1,30 +1,14 @@
 #include "DesktopCalendars.h"
 
-#include "SyncLog.h"
+#include "platform/Module.h"
 
-#include <QCoreApplication>
 #include <QCoroDBus>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
-#include <QDir>
-#include <QFileInfo>
-#include <QLibrary>
 #include <QPointer>
 
 namespace {
-// Where the module is looked for, most likely first: where the installation puts it beside
-// the binary and, for a binary run from the build tree, the tree's own folder (never for an
-// installed one).
-QStringList moduleFolders() {
-    const QString binary = QCoreApplication::applicationDirPath();
-    QStringList folders{QDir::cleanPath(binary + u'/' + QLatin1String(ZELVANE_MODULE_FROM_BIN))};
-    const QString tree = QFileInfo(QStringLiteral(ZELVANE_BUILD_TREE)).canonicalFilePath();
-    if (!tree.isEmpty() && binary.startsWith(tree + u'/'))
-        folders.append(QStringLiteral(ZELVANE_BUILD_MODULE_DIR));
-    return folders;
-}
-
 QDBusMessage busCall(const QString &method) {
     return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
                                           QStringLiteral("/org/freedesktop/DBus"),
@@ -98,26 +82,14 @@ void DesktopCalendars::setAvailability() {
 DesktopCalendarStore *DesktopCalendars::store() {
     if (m_store || m_loadFailed)
         return m_store.get();
-    for (const QString &folder : moduleFolders()) {
-        const QString path = folder + u'/' + QLatin1String(DesktopCalendarStore::moduleName);
-        if (!QFileInfo::exists(path))
-            continue;
-        // Never unloaded: the store's libraries register types with GLib for good.
-        QLibrary module(path);
-        const auto entry = reinterpret_cast<DesktopCalendarStore::Entry *>(
-            module.resolve(DesktopCalendarStore::entryPoint));
-        if (!entry) {
-            qCWarning(lcSync) << "The desktop calendars' module cannot be loaded:"
-                              << module.errorString();
-            continue;
-        }
-        m_store.reset(
-            entry(m_clock, [this](DesktopCalendarStore::Change change) { changed(change); }));
-        return m_store.get();
+    const auto entry = reinterpret_cast<DesktopCalendarStore::Entry *>(
+        Module::resolve(DesktopCalendarStore::moduleName, DesktopCalendarStore::entryPoint));
+    if (!entry) {
+        m_loadFailed = true;
+        return nullptr;
     }
-    qCWarning(lcSync) << "The desktop calendars' module was not found in" << moduleFolders();
-    m_loadFailed = true;
-    return nullptr;
+    m_store.reset(entry(m_clock, [this](DesktopCalendarStore::Change change) { changed(change); }));
+    return m_store.get();
 }
 
 void DesktopCalendars::changed(DesktopCalendarStore::Change change) {
