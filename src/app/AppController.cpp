@@ -42,8 +42,10 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <malloc.h>
 
 namespace {
 void centreOnPrimaryScreen(QWidget *window) {
@@ -128,6 +130,13 @@ void AppController::setupServices() {
                    const std::optional<MeetingBrief> &brief) { showReminder(event, brief); });
     connect(&m_services.battery, &BatteryService::lowBattery, this,
             &AppController::showBatteryAlert);
+    // A refresh parses thousands of events into short-lived documents; once it is done and they
+    // are gone, the pages they held go back to the system, or the heap would stay at its
+    // high-water mark between refreshes. Queued, so the refresh's own frames are freed first.
+    connect(&m_services.calendar, &CalendarService::isLoadingChanged, this, [this] {
+        if (!m_services.calendar.isLoading())
+            QTimer::singleShot(0, this, [] { malloc_trim(0); });
+    });
     m_services.calendar.startMonitoring();
     m_services.scheduler.start();
     m_services.battery.startMonitoring();
