@@ -137,13 +137,20 @@ CalendarEventConverter::CalendarEventConverter(QString accountId, CalendarProvid
     }
 }
 
-std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &event) {
-    if (event.status && *event.status == u"cancelled")
-        return std::nullopt;
-    if (!event.when || !event.when->startTime || !event.when->endTime)
-        return std::nullopt;
+bool CalendarEventConverter::converts(const ProxyEvent &event) {
+    return !(event.status && *event.status == u"cancelled") && event.when &&
+           event.when->startTime && event.when->endTime;
+}
 
+std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &event) {
+    if (!converts(event))
+        return std::nullopt;
     CalendarEvent e;
+    convertInto(event, e);
+    return e;
+}
+
+void CalendarEventConverter::convertInto(const ProxyEvent &event, CalendarEvent &e) {
     e.startDate = *event.when->startDate();
     e.endDate = *event.when->endDate();
     e.id = QStringLiteral("nylas_") + event.id;
@@ -192,5 +199,4 @@ std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &e
     e.calendarId = event.calendarId;
     e.provider = m_provider;
     e.accountId = m_accountId;
-    return e;
 }
