@@ -38,7 +38,8 @@ public:
 
     const Offsets &of(const QString &accountId) {
         for (const auto &[id, offsets] : m_rows)
-            if (id == accountId)
+            if ((id.constData() == accountId.constData() && id.size() == accountId.size()) ||
+                id == accountId)
                 return offsets;
         Offsets offsets;
         for (const std::chrono::seconds offset :

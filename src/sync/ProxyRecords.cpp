@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <algorithm>
 
 namespace {
 template <typename T, typename Decode>
@@ -151,9 +152,14 @@ std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &e
 }
 
 void CalendarEventConverter::convertInto(const ProxyEvent &event, CalendarEvent &e) {
-    e.startDate = *event.when->startDate();
-    e.endDate = *event.when->endDate();
-    e.id = QStringLiteral("nylas_") + event.id;
+    e.startDate = QDateTime::fromSecsSinceEpoch(*event.when->startTime, Qt::UTC);
+    e.endDate = QDateTime::fromSecsSinceEpoch(*event.when->endTime, Qt::UTC);
+    // Made at its final size at once: thousands of events are converted at every refresh.
+    static constexpr QStringView idPrefix = u"nylas_";
+    e.id = QString(idPrefix.size() + event.id.size(), Qt::Uninitialized);
+    QChar *id = e.id.data();
+    std::copy_n(idPrefix.data(), idPrefix.size(), id);
+    std::copy_n(event.id.constData(), event.id.size(), id + idPrefix.size());
     e.title = event.title.value_or(QStringLiteral("(No title)"));
 
     const Calendar *calendar = nullptr;
