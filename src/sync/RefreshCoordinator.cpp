@@ -279,10 +279,11 @@ QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &
     const qint64 nowMs = now.toMSecsSinceEpoch();
     std::vector<Kept> kept;
     kept.reserve(size_t(total));
-    QSet<QString> seen;
+    // Views of the batches' own ids: nothing is copied or counted per event.
+    QSet<QStringView> seen;
     seen.reserve(total);
     // One look-up per event: whether the id is new is whether the set grew.
-    const auto firstSighting = [&seen](const QString &id) {
+    const auto firstSighting = [&seen](QStringView id) {
         const qsizetype before = seen.size();
         seen.insert(id);
         return seen.size() != before;
