@@ -79,12 +79,16 @@ AppController::AppController(AppSettings &settings, AppServices &services, QObje
     , m_settings(settings)
     , m_services(services)
     , m_overlayController(std::make_unique<OverlayWindowController>(settings, services.clock))
-    , m_reminderPresenter(std::make_unique<ReminderPresenter>(settings, *m_overlayController,
-                                                              services.notifications,
-                                                              services.clock, &DoNotDisturb::isOn))
+    , m_reminderPresenter(std::make_unique<ReminderPresenter>(
+          settings, *m_overlayController, services.notifications, services.clock,
+          [this] { return m_doNotDisturb && m_doNotDisturb->isOn(); }))
     , m_measure(qEnvironmentVariableIntValue("ZELVANE_MEASURE") == 1) {
     connect(m_overlayController.get(), &OverlayWindowController::alertSoundDue, this,
             &playAlertSound);
+    connect(&m_settings, &AppSettings::changed, this, [this](AppSettings::Key key) {
+        if (key == AppSettings::Key::RespectDnd)
+            followRespectDnd();
+    });
     connect(m_overlayController.get(), &OverlayWindowController::snoozeRequested, this,
             [this](const CalendarEvent &event) { m_services.scheduler.scheduleSnooze(event); });
     // Dismissing a reminder, on the overlay or in a notification, ends its snooze too.
@@ -108,6 +112,13 @@ AppController::~AppController() {
         delete window.data();
 }
 
+void AppController::followRespectDnd() {
+    if (!m_settings.respectDND())
+        m_doNotDisturb.reset();
+    else if (!m_doNotDisturb)
+        m_doNotDisturb = std::make_unique<DoNotDisturb>();
+}
+
 void AppController::start() {
     // The tray first: the services' start-up (the kept events, the first refresh) follows
     // once the icon's docking request is on its way.
@@ -116,6 +127,7 @@ void AppController::start() {
     if (m_measure)
         measureLine(QStringLiteral("tray-ready us=%1").arg(epochUs()));
     setupServices();
+    followRespectDnd();
     setupUpdates();
     // A first start sets nothing up at login until the user has finished onboarding.
     if (m_settings.hasCompletedOnboarding())

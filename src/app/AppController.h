@@ -14,6 +14,7 @@
 
 class AppSettings;
 struct AppServices;
+class DoNotDisturb;
 class OverlayWindowController;
 class QSystemTrayIcon;
 class ReminderPresenter;
@@ -56,6 +57,8 @@ public:
     QWidget *onboardingWindow() const { return m_onboardingWindow; }
     QWidget *settingsWindow() const { return m_settingsWindow; }
     QWidget *briefWindow() const { return m_briefWindow; }
+    // Present while the user asks for the desktop's Do Not Disturb to be respected.
+    const DoNotDisturb *doNotDisturb() const { return m_doNotDisturb.get(); }
 
 public Q_SLOTS:
     // What "Open Zelvane" and a second start of Zelvane open.
@@ -71,6 +74,8 @@ private:
     QCoro::Task<> offerReadyUpdate(AppcastItem item);
     void announceBackgroundRunning();
     QCoro::Task<> sendReminderText(CalendarEvent event, std::optional<MeetingBrief> brief);
+    // The desktop's quiet is watched only while the user asks for it to be respected.
+    void followRespectDnd();
 
     AppSettings &m_settings;
     AppServices &m_services;
@@ -78,6 +83,7 @@ private:
     std::unique_ptr<StatusMenu> m_statusMenu;
     std::unique_ptr<TrayCountdown> m_trayCountdown;
     std::unique_ptr<OverlayWindowController> m_overlayController;
+    std::unique_ptr<DoNotDisturb> m_doNotDisturb;
     std::unique_ptr<ReminderPresenter> m_reminderPresenter;
     std::unique_ptr<UpdateDialogs> m_updateDialogs;
     // The server's id of the notification offering a downloaded update.

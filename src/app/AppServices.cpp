@@ -47,7 +47,7 @@ AppServices::AppServices(AppSettings &settings, Clock &clock_, SingleInstance *i
     , battery(clock)
     , updateInstaller(installerFor(instance))
     , updater(settings, clock, *updateInstaller, updaterConfig())
-    , updates(updater, settings, clock, QCoreApplication::applicationVersion()) {
+    , updates(updater, settings, QCoreApplication::applicationVersion()) {
     QObject::connect(&sleep, &SleepMonitor::aboutToSleep, &scheduler,
                      &ReminderScheduler::noteSleeping);
     QObject::connect(&sleep, &SleepMonitor::woke, &scheduler, &ReminderScheduler::noteWoken);

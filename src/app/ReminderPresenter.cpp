@@ -40,10 +40,7 @@ QCoro::Task<> ReminderPresenter::present(CalendarEvent event, std::optional<Meet
             co_return;
         // Without a notification server the reminder still has to reach the user.
     } else if (m_settings.respectDND()) {
-        const bool quiet = co_await m_desktopQuiet();
-        if (!self)
-            co_return;
-        if (quiet) {
+        if (m_desktopQuiet()) {
             const bool notified = co_await notify(event);
             if (notified || !self)
                 co_return;

@@ -22,9 +22,9 @@ class ReminderPresenter : public QObject {
     Q_OBJECT
 
 public:
-    using QuietCheck = std::function<QCoro::Task<bool>()>;
+    using QuietCheck = std::function<bool()>;
 
-    // `desktopQuiet` says whether the desktop is in Do Not Disturb.
+    // `desktopQuiet` says at once whether the desktop is in Do Not Disturb.
     ReminderPresenter(AppSettings &settings, OverlayWindowController &overlay,
                       DesktopNotification &notifications, Clock &clock, QuietCheck desktopQuiet,
                       QObject *parent = nullptr);

@@ -3,10 +3,9 @@
 #include "Appcast.h"
 #include "Updater.h"
 #include "core/AppSettings.h"
-#include "core/Clock.h"
 
-UpdateManager::UpdateManager(Updater &updater, AppSettings &settings, Clock &clock,
-                             QString runningVersion, QObject *parent)
+UpdateManager::UpdateManager(Updater &updater, AppSettings &settings, QString runningVersion,
+                             QObject *parent)
     : QObject(parent)
     , m_updater(updater)
     , m_settings(settings)
@@ -19,12 +18,13 @@ UpdateManager::UpdateManager(Updater &updater, AppSettings &settings, Clock &clo
             &UpdateManager::checkUpdateState);
     connect(&m_updater, &Updater::automaticallyChecksForUpdatesChanged, this,
             &UpdateManager::automaticallyChecksForUpdatesChanged);
-    checkUpdateState();
-    QPointer<UpdateManager> self(this);
-    clock.after(delayedCheck, this, [self] {
-        if (self)
-            self->checkUpdateState();
+    // The recorded item is followed as it is stored, rather than read again a while after
+    // start on the chance that it changed: nothing wakes the process to find it did not.
+    connect(&m_settings, &AppSettings::changed, this, [this](AppSettings::Key key) {
+        if (key == AppSettings::Key::UpdateLastItem)
+            checkUpdateState();
     });
+    checkUpdateState();
 }
 
 bool UpdateManager::automaticallyChecksForUpdates() const {

@@ -3,10 +3,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <chrono>
 
 class AppSettings;
-class Clock;
 class Updater;
 
 // Tells the tray menu and the settings window whether a newer version than the running one
@@ -18,9 +16,7 @@ class UpdateManager : public QObject {
                    setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
 
 public:
-    static constexpr std::chrono::seconds delayedCheck{10};
-
-    UpdateManager(Updater &updater, AppSettings &settings, Clock &clock, QString runningVersion,
+    UpdateManager(Updater &updater, AppSettings &settings, QString runningVersion,
                   QObject *parent = nullptr);
 
     bool updateAvailable() const { return m_updateAvailable; }
@@ -33,7 +29,8 @@ public:
 public Q_SLOTS:
     // A user-visible check through the updater's own dialogs.
     void checkForUpdates();
-    // Derives updateAvailable from the last found item and the running version.
+    // Derives updateAvailable from the last found item and the running version; done again
+    // whenever that item is stored.
     void checkUpdateState();
 
 Q_SIGNALS:

@@ -1,11 +1,14 @@
 #include "HostLookup.h"
 
-#include <QCoroThread>
-#include <QThread>
+#include "PlatformLog.h"
+
+#include <QCoroFuture>
+#include <QPromise>
 #include <arpa/inet.h>
-#include <atomic>
-#include <memory>
 #include <netdb.h>
+#include <pthread.h>
+#include <system_error>
+#include <thread>
 
 namespace {
 bool isAddress(const QByteArray &host) {
@@ -19,21 +22,28 @@ QCoro::Task<bool> HostLookup::resolves(QString host) {
     const QByteArray name = host.toUtf8();
     if (isAddress(name))
         co_return true;
-    auto found = std::make_shared<std::atomic_bool>(false);
-    QThread *thread = QThread::create([name, found] {
-        addrinfo hints = {};
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG;
-        addrinfo *result = nullptr;
-        if (::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0) {
-            found->store(true);
-            ::freeaddrinfo(result);
-        }
-    });
-    thread->setObjectName(QStringLiteral("host lookup"));
-    thread->start();
-    co_await qCoro(thread).waitForFinished();
-    thread->wait();
-    delete thread;
-    co_return found->load();
+    QPromise<bool> promise;
+    QFuture<bool> found = promise.future();
+    promise.start();
+    try {
+        // Detached: the answer comes through the promise, and the thread ends on its own, so
+        // the main thread never waits for it to wind down.
+        std::thread([name, promise = std::move(promise)]() mutable {
+            ::pthread_setname_np(::pthread_self(), "host lookup");
+            addrinfo hints = {};
+            hints.ai_socktype = SOCK_STREAM;
+            hints.ai_flags = AI_ADDRCONFIG;
+            addrinfo *result = nullptr;
+            const bool resolved = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0;
+            if (resolved)
+                ::freeaddrinfo(result);
+            promise.addResult(resolved);
+            promise.finish();
+        }).detach();
+    } catch (const std::system_error &error) {
+        // Without a thread there is no telling; the caller's own transfer will find out.
+        qCWarning(lcPlatform) << "no thread for looking up" << host << error.what();
+        co_return true;
+    }
+    co_return co_await found;
 }

@@ -6,6 +6,7 @@
 #include "sync/CalendarService.h"
 
 #include <QMetaObject>
+#include <deque>
 
 namespace {
 using namespace std::chrono_literals;
@@ -27,6 +28,31 @@ QStringView eventIdOfKey(const QString &key) {
     const qsizetype hyphen = key.lastIndexOf(u'-');
     return hyphen < 0 ? QStringView(key) : QStringView(key).left(hyphen);
 }
+
+// Each account's lead times for one pass, made on first use. The accounts are few and their
+// events share the id's text, so a short list compared in turn beats hashing thousands of ids.
+template <typename Offsets> class OffsetsByAccount {
+public:
+    explicit OffsetsByAccount(const QHash<QString, QList<ReminderOffset>> &accountReminders)
+        : m_accountReminders(accountReminders) {}
+
+    const Offsets &of(const QString &accountId) {
+        for (const auto &[id, offsets] : m_rows)
+            if ((id.constData() == accountId.constData() && id.size() == accountId.size()) ||
+                id == accountId)
+                return offsets;
+        Offsets offsets;
+        for (const std::chrono::seconds offset :
+             AppSettings::reminderOffsets(m_accountReminders, accountId))
+            offsets.append(offset);
+        m_rows.emplace_back(accountId, std::move(offsets));
+        return m_rows.back().second;
+    }
+
+private:
+    const QHash<QString, QList<ReminderOffset>> &m_accountReminders;
+    std::deque<std::pair<QString, Offsets>> m_rows;
+};
 } // namespace
 
 ReminderScheduler::ReminderScheduler(CalendarService &calendarService,
@@ -99,7 +125,7 @@ QDateTime ReminderScheduler::nextDue(const QDateTime &now) const {
     if (!m_calendarService)
         return QDateTime::fromMSecsSinceEpoch(next, Qt::UTC);
     const auto accountReminders = m_settings.accountReminders();
-    QHash<QString, QList<std::chrono::milliseconds>> offsetsByAccount;
+    OffsetsByAccount<QList<std::chrono::milliseconds>> offsetsByAccount(accountReminders);
     static const QList<std::chrono::milliseconds> atStartOnly{0ms};
     const qint64 early = std::chrono::milliseconds(earlyWindow).count();
     const qint64 researchLead = std::chrono::milliseconds(researchHorizon).count();
@@ -107,25 +133,18 @@ QDateTime ReminderScheduler::nextDue(const QDateTime &now) const {
         const qint64 start = event.startDate.toMSecsSinceEpoch();
         if (start <= nowMs)
             continue;
-        const QList<std::chrono::milliseconds> *offsets = &atStartOnly;
-        if (event.accountId) {
-            auto it = offsetsByAccount.find(*event.accountId);
-            if (it == offsetsByAccount.end()) {
-                QList<std::chrono::milliseconds> leadTimes;
-                for (const std::chrono::seconds offset :
-                     AppSettings::reminderOffsets(accountReminders, *event.accountId))
-                    leadTimes.append(offset);
-                it = offsetsByAccount.insert(*event.accountId, leadTimes);
-            }
-            offsets = &*it;
-        }
-        for (const std::chrono::milliseconds offset : *offsets)
+        const QList<std::chrono::milliseconds> &offsets =
+            event.accountId ? offsetsByAccount.of(*event.accountId) : atStartOnly;
+        for (const std::chrono::milliseconds offset : offsets)
             consider(start - offset.count() - early);
         // A lead time that fell due while reminders could not show comes late, at the start.
         if (!m_missedSpans.isEmpty())
             consider(start);
-        if (!event.attendeeEmails.isEmpty() && !m_researchTriggered.contains(event.id))
-            consider(start - researchLead);
+        // Looked up only when it would be the next thing due.
+        const qint64 research = start - researchLead;
+        if (research > nowMs && research < next && !event.attendeeEmails.isEmpty() &&
+            !m_researchTriggered.contains(event.id))
+            next = research;
     }
     return QDateTime::fromMSecsSinceEpoch(next, Qt::UTC);
 }
@@ -185,7 +204,7 @@ void ReminderScheduler::checkReminders() {
     const qint64 nowMs = now.toMSecsSinceEpoch();
     const QList<CalendarEvent> &events = m_calendarService->events();
     const auto accountReminders = m_settings.accountReminders();
-    QHash<QString, QList<std::chrono::seconds>> offsetsByAccount;
+    OffsetsByAccount<QList<std::chrono::seconds>> offsetsByAccount(accountReminders);
     static const QList<std::chrono::seconds> atStartOnly{0s};
     // Times as milliseconds since the epoch: comparing QDateTimes costs more than the rest of
     // the pass over thousands of events.
@@ -193,15 +212,8 @@ void ReminderScheduler::checkReminders() {
         const std::chrono::milliseconds untilStart(event.startDate.toMSecsSinceEpoch() - nowMs);
         if (untilStart <= 0ms && event.endDate.toMSecsSinceEpoch() <= nowMs)
             continue;
-        const QList<std::chrono::seconds> *offsets = &atStartOnly;
-        if (event.accountId) {
-            auto it = offsetsByAccount.find(*event.accountId);
-            if (it == offsetsByAccount.end())
-                it = offsetsByAccount.insert(
-                    *event.accountId,
-                    AppSettings::reminderOffsets(accountReminders, *event.accountId));
-            offsets = &*it;
-        }
+        const QList<std::chrono::seconds> *offsets =
+            event.accountId ? &offsetsByAccount.of(*event.accountId) : &atStartOnly;
         if (untilStart <= 0ms) {
             // Under way: only a reminder the app could not show in time comes now, once.
             if (!m_fired.contains(lateKey(event.id)) && !m_fired.contains(dismissedKey(event.id)) &&
@@ -229,12 +241,18 @@ void ReminderScheduler::checkReminders() {
 void ReminderScheduler::forgetRemovedEvents() {
     if (!m_calendarService)
         return;
-    const QList<CalendarEvent> &events = m_calendarService->events();
-    QSet<QStringView> ids;
-    ids.reserve(events.size());
-    for (const CalendarEvent &event : events)
-        ids.insert(event.id);
-    m_fired.removeIf([&ids](const QString &key) { return !ids.contains(eventIdOfKey(key)); });
+    if (m_fired.all().isEmpty())
+        return;
+    // The few events something was shown for, looked for among the many published.
+    QSet<QStringView> fired;
+    for (auto key = m_fired.all().keyBegin(); key != m_fired.all().keyEnd(); ++key)
+        fired.insert(eventIdOfKey(*key));
+    QSet<QStringView> present;
+    for (const CalendarEvent &event : m_calendarService->events())
+        if (fired.contains(event.id))
+            present.insert(event.id);
+    m_fired.removeIf(
+        [&present](const QString &key) { return !present.contains(eventIdOfKey(key)); });
 }
 
 void ReminderScheduler::deliver(const CalendarEvent &event,

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <algorithm>
 
 namespace {
 template <typename T, typename Decode>
@@ -137,16 +138,28 @@ CalendarEventConverter::CalendarEventConverter(QString accountId, CalendarProvid
     }
 }
 
-std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &event) {
-    if (event.status && *event.status == u"cancelled")
-        return std::nullopt;
-    if (!event.when || !event.when->startTime || !event.when->endTime)
-        return std::nullopt;
+bool CalendarEventConverter::converts(const ProxyEvent &event) {
+    return !(event.status && *event.status == u"cancelled") && event.when &&
+           event.when->startTime && event.when->endTime;
+}
 
+std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &event) {
+    if (!converts(event))
+        return std::nullopt;
     CalendarEvent e;
-    e.startDate = *event.when->startDate();
-    e.endDate = *event.when->endDate();
-    e.id = QStringLiteral("nylas_") + event.id;
+    convertInto(event, e);
+    return e;
+}
+
+void CalendarEventConverter::convertInto(const ProxyEvent &event, CalendarEvent &e) {
+    e.startDate = QDateTime::fromSecsSinceEpoch(*event.when->startTime, Qt::UTC);
+    e.endDate = QDateTime::fromSecsSinceEpoch(*event.when->endTime, Qt::UTC);
+    // Made at its final size at once: thousands of events are converted at every refresh.
+    static constexpr QStringView idPrefix = u"nylas_";
+    e.id = QString(idPrefix.size() + event.id.size(), Qt::Uninitialized);
+    QChar *id = e.id.data();
+    std::copy_n(idPrefix.data(), idPrefix.size(), id);
+    std::copy_n(event.id.constData(), event.id.size(), id + idPrefix.size());
     e.title = event.title.value_or(QStringLiteral("(No title)"));
 
     const Calendar *calendar = nullptr;
@@ -192,5 +205,4 @@ std::optional<CalendarEvent> CalendarEventConverter::convert(const ProxyEvent &e
     e.calendarId = event.calendarId;
     e.provider = m_provider;
     e.accountId = m_accountId;
-    return e;
 }

@@ -129,6 +129,10 @@ public:
     CalendarEventConverter(QString accountId, CalendarProvider provider,
                            const QList<ProxyCalendar> &calendars);
     std::optional<CalendarEvent> convert(const ProxyEvent &event);
+    // Whether convert makes an event of `event` (not cancelled, with a start and an end).
+    static bool converts(const ProxyEvent &event);
+    // Fills `into`, a fresh record, with what convert makes of an event it converts.
+    void convertInto(const ProxyEvent &event, CalendarEvent &into);
 
 private:
     struct Calendar {

@@ -266,55 +266,68 @@ void RefreshCoordinator::publishBatches() {
 QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &batches,
                                                      const QDateTime &now,
                                                      const QSet<QString> &disabledCalendars) {
+    // What is kept is decided first, on starts and positions alone; the kept events are then
+    // made (or copied) straight into their sorted places, so no large record is moved around.
+    struct Kept {
+        qint64 start; // ms since the epoch
+        qsizetype batch;
+        qsizetype index; // in the batch's proxy events, or past them in its converted ones
+    };
     qsizetype total = 0;
     for (const AccountBatch &batch : batches)
         total += batch.events.size() + batch.converted.size();
     const qint64 nowMs = now.toMSecsSinceEpoch();
-    QList<CalendarEvent> kept;
-    kept.reserve(total);
-    QSet<QString> seen;
+    std::vector<Kept> kept;
+    kept.reserve(size_t(total));
+    // Views of the batches' own ids: nothing is copied or counted per event.
+    QSet<QStringView> seen;
     seen.reserve(total);
-    for (const AccountBatch &batch : batches) {
-        CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
-        for (const ProxyEvent &proxyEvent : batch.events) {
-            // The filters are decided on the proxy record, so only kept events pay for the
-            // conversion (link parsing, colours). Proxy events are never all-day. A meeting
-            // stays until it ends: it can still be joined.
-            if (!proxyEvent.when || !proxyEvent.when->startTime || !proxyEvent.when->endTime ||
+    // One look-up per event: whether the id is new is whether the set grew.
+    const auto firstSighting = [&seen](QStringView id) {
+        const qsizetype before = seen.size();
+        seen.insert(id);
+        return seen.size() != before;
+    };
+    for (qsizetype b = 0; b < batches.size(); ++b) {
+        const AccountBatch &batch = batches[b];
+        for (qsizetype i = 0; i < batch.events.size(); ++i) {
+            // Proxy events are never all-day. A meeting stays until it ends: it can still be
+            // joined.
+            const ProxyEvent &proxyEvent = batch.events[i];
+            if (!CalendarEventConverter::converts(proxyEvent) ||
                 *proxyEvent.when->endTime * 1000 <= nowMs)
                 continue;
             if (proxyEvent.calendarId && disabledCalendars.contains(*proxyEvent.calendarId))
                 continue;
-            if (seen.contains(proxyEvent.id))
-                continue;
-            auto event = converter.convert(proxyEvent);
-            if (!event)
-                continue;
-            seen.insert(proxyEvent.id);
-            kept.append(std::move(*event));
+            if (firstSighting(proxyEvent.id))
+                kept.push_back({*proxyEvent.when->startTime * 1000, b, i});
         }
-        for (const CalendarEvent &event : batch.converted) {
+        for (qsizetype i = 0; i < batch.converted.size(); ++i) {
+            const CalendarEvent &event = batch.converted[i];
             if (event.isAllDay || event.endDate.toMSecsSinceEpoch() <= nowMs)
                 continue;
             if (event.calendarId && disabledCalendars.contains(*event.calendarId))
                 continue;
-            if (seen.contains(event.id))
-                continue;
-            seen.insert(event.id);
-            kept.append(event);
+            if (firstSighting(event.id))
+                kept.push_back({event.startDate.toMSecsSinceEpoch(), b, batch.events.size() + i});
         }
     }
-    // Sorting keys and positions keeps the large records from being moved around.
-    std::vector<std::pair<qint64, qsizetype>> order;
-    order.reserve(size_t(kept.size()));
-    for (qsizetype i = 0; i < kept.size(); ++i)
-        order.emplace_back(kept[i].startDate.toMSecsSinceEpoch(), i);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const Kept &a, const Kept &b) { return a.start < b.start; });
+    std::vector<std::optional<CalendarEventConverter>> converters(size_t(batches.size()));
     QList<CalendarEvent> sorted;
-    sorted.reserve(kept.size());
-    for (const auto &[start, index] : order)
-        sorted.append(std::move(kept[index]));
+    sorted.reserve(qsizetype(kept.size()));
+    for (const Kept &k : kept) {
+        const AccountBatch &batch = batches[k.batch];
+        if (k.index >= batch.events.size()) {
+            sorted.append(batch.converted[k.index - batch.events.size()]);
+            continue;
+        }
+        std::optional<CalendarEventConverter> &converter = converters[size_t(k.batch)];
+        if (!converter)
+            converter.emplace(batch.account.id, batch.account.provider, batch.calendars);
+        converter->convertInto(batch.events[k.index], sorted.emplace_back());
+    }
     return sorted;
 }
 

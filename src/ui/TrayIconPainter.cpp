@@ -4,9 +4,13 @@
 #include "Theme.h"
 
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <cmath>
 
 namespace {
@@ -29,19 +33,82 @@ QFont badgeFont(int size, const QString &text) {
     }
     return font;
 }
+
+// The app's symbol at `size`, drawn once. Drawing an icon leaves its pixmaps in Qt's pixmap
+// cache, whose flush timer would wake the idle process half a minute later; the tray is the
+// only thing drawn by then, so what it left there is dropped with the timer.
+QImage symbolImage(int size) {
+    static QHash<std::pair<int, qreal>, QImage> drawn;
+    const std::pair key(size, qApp->devicePixelRatio());
+    auto found = drawn.constFind(key);
+    if (found == drawn.cend()) {
+        found = drawn.insert(key, SymbolIcons::appIcon().pixmap(size).toImage().convertToFormat(
+                                      QImage::Format_ARGB32_Premultiplied));
+        QPixmapCache::clear();
+    }
+    return *found;
+}
+
+// The tray icon's drawings, handed out as they are or scaled. Qt's own engine for an icon made
+// of pixmaps keeps every pixmap it hands out in the pixmap cache, whose flush timer then wakes
+// the idle process; this one keeps nothing.
+class TrayIconEngine final : public QIconEngine {
+public:
+    explicit TrayIconEngine(QList<QImage> images)
+        : m_images(std::move(images)) {}
+
+    QIconEngine *clone() const override { return new TrayIconEngine(m_images); }
+    QString key() const override { return QStringLiteral("zelvane.tray"); }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (const QImage &image : std::as_const(m_images))
+            sizes.append(image.size());
+        return sizes;
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override {
+        const QSize own = closest(size).size();
+        return own.width() > size.width() || own.height() > size.height()
+                   ? own.scaled(size, Qt::KeepAspectRatio)
+                   : own;
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override {
+        const QImage &image = closest(size);
+        const QSize shown = actualSize(size, mode, state);
+        return QPixmap::fromImage(image.size() == shown ? image
+                                                        : image.scaled(shown, Qt::KeepAspectRatio,
+                                                                       Qt::SmoothTransformation));
+    }
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        painter->save();
+        painter->setRenderHint(QPainter::SmoothPixmapTransform);
+        painter->drawImage(rect, closest(rect.size() * ratio));
+        painter->restore();
+    }
+
+private:
+    // The smallest drawing at least as large as `size`, else the largest.
+    const QImage &closest(const QSize &size) const {
+        for (const QImage &image : m_images)
+            if (image.width() >= size.width() && image.height() >= size.height())
+                return image;
+        return m_images.constLast();
+    }
+
+    QList<QImage> m_images;
+};
 } // namespace
 
 QImage TrayIconPainter::paint(int size, const TrayStatus &status) {
-    const QPixmap symbol = SymbolIcons::appIcon().pixmap(size);
     if (!status.minutesLeft)
-        return symbol.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        return symbolImage(size);
     const QString text = QString::number(*status.minutesLeft);
     const QFont font = badgeFont(size, text);
     const QRectF badge = badgeRect(size, QFontMetricsF(font), text);
     const qreal radius = badge.height() / 2;
     const qreal gap = qMax(1.0, std::round(size / 16.0));
 
-    QImage image = symbol.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage image = symbolImage(size);
     // The symbol is cut away in a ring around the badge, which sets the two apart. Cut pixel by
     // pixel: Qt's raster engine hands a shape of this many spans to worker threads, which would
     // wake the process every minute.
@@ -65,8 +132,8 @@ QImage TrayIconPainter::paint(int size, const TrayStatus &status) {
 }
 
 QIcon TrayIconPainter::icon(const TrayStatus &status) {
-    QIcon icon;
+    QList<QImage> images;
     for (int size : sizes)
-        icon.addPixmap(QPixmap::fromImage(paint(size, status)));
-    return icon;
+        images.append(paint(size, status));
+    return QIcon(new TrayIconEngine(std::move(images)));
 }

@@ -12,6 +12,7 @@
 #include "models/TrayCountdown.h"
 #include "platform/Autostart.h"
 #include "platform/DesktopNotification.h"
+#include "platform/DoNotDisturb.h"
 #include "ui/CapsuleButton.h"
 #include "ui/OnboardingView.h"
 #include "ui/OverlayWindowController.h"
@@ -116,7 +117,6 @@ private:
     std::unique_ptr<ReminderPresenter> presenter;
     bool quiet = true;
 
-    QCoro::Task<bool> desktopQuiet() { co_return quiet; }
     void present(const CalendarEvent &event) {
         QCoro::waitFor(presenter->present(event, std::nullopt));
     }
@@ -128,7 +128,7 @@ private:
         opened.clear();
         settings->setRespectDND(respect);
         presenter = std::make_unique<ReminderPresenter>(*settings, overlay, notifications, clock,
-                                                        [this] { return desktopQuiet(); });
+                                                        [this] { return quiet; });
     }
 
     bool revoked() {
@@ -521,16 +521,34 @@ private Q_SLOTS:
         menu->actions().at(3)->trigger();
         QVERIFY(window && app.settingsWindow() == window && window->isVisible());
 
+        // The desktop's quiet is watched from the moment the user asks for it to be respected:
+        // each change the server announces decides the next reminder without asking again.
         const auto due = meeting("r", 600, u"Design review"_s, QDateTime::currentDateTime());
-        settings->setRespectDND(true);
         server.inhibited = true;
-        app.showReminder(due, std::nullopt);
-        QTRY_COMPARE(server.shown.last().value(0), u"Design review"_s);
-        QVERIFY(app.overlayController()->windows().isEmpty());
+        server.inhibitedReads = 0;
+        QVERIFY(!app.doNotDisturb());
+        settings->setRespectDND(true);
+        QVERIFY(app.doNotDisturb());
+        QTRY_VERIFY(app.doNotDisturb()->isOn());
+        const qsizetype notified = server.shown.size();
+        for (const bool inhibited : {false, true, false, true}) {
+            server.announceInhibited(serverBus, inhibited);
+            QTRY_COMPARE(app.doNotDisturb()->isOn(), inhibited);
+            app.overlayController()->closeAll();
+            app.showReminder(due, std::nullopt);
+            if (inhibited) {
+                QTRY_COMPARE(server.shown.size(), notified + 1);
+                QCOMPARE(server.shown.takeLast().value(0), u"Design review"_s);
+            }
+            QCOMPARE(app.overlayController()->windows().isEmpty(), inhibited);
+        }
+        QCOMPARE(server.inhibitedReads, 1);
         settings->setRespectDND(false);
+        QVERIFY(!app.doNotDisturb());
         app.showReminder(due, std::nullopt);
         QCOMPARE(app.overlayController()->windows().size(), QGuiApplication::screens().size());
         QCOMPARE(app.overlayController()->windows().first()->windowTitle(), u"Design review"_s);
+        QCOMPARE(server.shown.size(), notified);
     }
 };
 

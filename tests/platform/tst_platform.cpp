@@ -1,5 +1,6 @@
 // The desktop around the app: its autostart entry, Do Not Disturb, and putting updates in
 // place. Runs on a private bus that stands in for both the session and the system bus.
+#include "FakeNotificationServer.h"
 #include "Settle.h"
 #include "TestEnvironment.h"
 #include "platform/Autostart.h"
@@ -79,11 +80,9 @@ public Q_SLOTS:
     }
 };
 
-// The suite is also the notification server and the desktop's handler of local files.
+// The suite is also the desktop's handler of local files.
 class TestPlatform : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-    Q_PROPERTY(bool Inhibited MEMBER inhibited)
 
 public Q_SLOTS:
     void open(const QUrl &url) { opened << url; }
@@ -91,7 +90,6 @@ public Q_SLOTS:
 private:
     QTemporaryDir dir;
     QString root;
-    bool inhibited = false;
     QList<QUrl> opened;
 
     // An archive laid out like `cmake --install`, whose bin/zelvane is `script` (none if empty).
@@ -108,7 +106,13 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { qputenv("GSETTINGS_BACKEND", "keyfile"); } // under each config home
+    void initTestCase() {
+        // GSettings in a key file of the suite's own, which GLib places once per process, and
+        // which the gsettings tool writes to as the desktop's settings would.
+        qputenv("GSETTINGS_BACKEND", "keyfile");
+        qputenv("XDG_CONFIG_HOME", dir.filePath(u"glib-config"_s).toUtf8());
+        QCOMPARE(QString::fromUtf8(g_get_user_config_dir()), dir.filePath(u"glib-config"_s));
+    }
 
     void init() {
         opened.clear();
@@ -245,37 +249,119 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(entryOf("ann")) && QFileInfo::exists(entryOf("bob")));
     }
 
-    // Quiet when the notification server is inhibited, or else when GNOME hides banners.
-    void doNotDisturb_data() {
-        QTest::addColumn<int>("inhibited"); // -1: no notification server
-        QTest::addColumn<bool>("hidden");   // GNOME's show-banners set off, or left at its default
-        QTest::addColumn<bool>("quiet");
-        QTest::newRow("neither source") << -1 << false << false;
-        QTest::newRow("server inhibited") << 1 << false << true;
-        QTest::newRow("server not inhibited") << 0 << false << false;
-        QTest::newRow("GNOME banners hidden") << -1 << true << true;
-        QTest::newRow("server free, banners hidden") << 0 << true << true;
+    // The notification server's Inhibited is read once when the server appears, then followed
+    // through its announcements alone; the server leaving takes its quiet with it.
+    void doNotDisturbFollowsTheNotificationServer() {
+        QDBusConnection serverBus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"notifications"_s);
+        QDBusConnection stranger =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"stranger"_s);
+        const auto closeBuses = qScopeGuard([] {
+            QDBusConnection::disconnectFromBus(u"notifications"_s);
+            QDBusConnection::disconnectFromBus(u"stranger"_s);
+        });
+        FakeNotificationServer server;
+        QVERIFY(serverBus.registerObject(u"/org/freedesktop/Notifications"_s, &server,
+                                         QDBusConnection::ExportAllContents));
+        const auto serve = [&](bool inhibited) {
+            server.inhibited = inhibited;
+            return serverBus.registerService(u"org.freedesktop.Notifications"_s);
+        };
+        const auto leave = [&] {
+            return serverBus.unregisterService(u"org.freedesktop.Notifications"_s);
+        };
+
+        // There already, inhibited.
+        QVERIFY(serve(true));
+        auto dnd = std::make_unique<DoNotDisturb>();
+        QVERIFY(!dnd->isOn());
+        QTRY_VERIFY(dnd->isOn());
+        QVERIFY(dnd->notificationsInhibited());
+        QCOMPARE(server.inhibitedReads, 1);
+
+        QSignalSpy changed(dnd.get(), &DoNotDisturb::changed);
+        server.announceInhibited(serverBus, false);
+        QTRY_COMPARE(changed.size(), 1);
+        QCOMPARE(changed.last().value(0).toBool(), false);
+        QVERIFY(!dnd->isOn());
+        server.announceInhibited(serverBus, true);
+        QTRY_VERIFY(dnd->isOn());
+        QCOMPARE(server.inhibitedReads, 1);
+
+        // Only the server speaks for itself.
+        server.announceInhibited(stranger, false);
+        QTest::qWait(200);
+        QVERIFY(dnd->isOn());
+
+        // Changed without its value: read again.
+        server.announceInhibited(serverBus, false, false);
+        QTRY_VERIFY(!dnd->isOn());
+        QCOMPARE(server.inhibitedReads, 2);
+
+        server.announceInhibited(serverBus, true);
+        QTRY_VERIFY(dnd->isOn());
+        QVERIFY(leave());
+        QTRY_VERIFY(!dnd->isOn());
+        QCOMPARE(changed.size(), 5);
+
+        // A server that comes later is asked when it arrives; so is one that comes back.
+        dnd = std::make_unique<DoNotDisturb>();
+        QTest::qWait(200);
+        QVERIFY(!dnd->isOn());
+        QVERIFY(serve(true));
+        QTRY_VERIFY(dnd->isOn());
+        QVERIFY(leave());
+        QTRY_VERIFY(!dnd->isOn());
+        QVERIFY(serve(false));
+        QTest::qWait(200);
+        QVERIFY(!dnd->isOn());
+        server.announceInhibited(serverBus, true);
+        QTRY_VERIFY(dnd->isOn());
+        QVERIFY(leave());
     }
-    void doNotDisturb() {
-        QFETCH(int, inhibited);
-        QFETCH(bool, hidden);
-        QFETCH(bool, quiet);
-        TestEnvironment env;
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        this->inhibited = inhibited == 1;
-        if (inhibited >= 0) {
-            QVERIFY(bus.registerObject(u"/org/freedesktop/Notifications"_s, this,
-                                       QDBusConnection::ExportAllProperties));
-            QVERIFY(bus.registerService(u"org.freedesktop.Notifications"_s));
-        }
-        if (hidden)
-            QCOMPARE(
-                QProcess::execute(u"gsettings"_s, {u"set"_s, u"org.gnome.desktop.notifications"_s,
-                                                   u"show-banners"_s, u"false"_s}),
-                0);
-        QCOMPARE(QCoro::waitFor(DoNotDisturb::isOn()), quiet);
-        bus.unregisterService(u"org.freedesktop.Notifications"_s);
-        bus.unregisterObject(u"/org/freedesktop/Notifications"_s);
+
+    // GNOME's show-banners is followed through GSettings, changed from outside the process as
+    // the desktop's own settings change it; the server's Inhibited counts as well.
+    void doNotDisturbFollowsGnomeBanners() {
+        const auto set = [](const QString &value) {
+            QProcess gsettings;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(u"XDG_CONFIG_HOME"_s, QString::fromUtf8(g_get_user_config_dir()));
+            gsettings.setProcessEnvironment(environment);
+            QStringList arguments{u"org.gnome.desktop.notifications"_s, u"show-banners"_s};
+            arguments.prepend(value.isEmpty() ? u"reset"_s : u"set"_s);
+            if (!value.isEmpty())
+                arguments << value;
+            gsettings.start(u"gsettings"_s, arguments);
+            return gsettings.waitForFinished() && gsettings.exitCode() == 0;
+        };
+        const auto reset = qScopeGuard([&] { set({}); });
+        DoNotDisturb dnd;
+        QVERIFY(!dnd.isOn());
+        QVERIFY(set(u"false"_s));
+        QTRY_VERIFY(dnd.isOn());
+        QVERIFY(dnd.bannersHidden() && !dnd.notificationsInhibited());
+        QVERIFY(set(u"true"_s));
+        QTRY_VERIFY(!dnd.isOn());
+
+        // Either source makes it quiet.
+        QDBusConnection serverBus =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"notifications"_s);
+        const auto closeBus =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(u"notifications"_s); });
+        FakeNotificationServer server;
+        QVERIFY(serverBus.registerObject(u"/org/freedesktop/Notifications"_s, &server,
+                                         QDBusConnection::ExportAllContents));
+        QVERIFY(serverBus.registerService(u"org.freedesktop.Notifications"_s));
+        QVERIFY(set(u"false"_s));
+        QTRY_VERIFY(dnd.isOn());
+        server.announceInhibited(serverBus, true);
+        QTRY_VERIFY(dnd.notificationsInhibited());
+        QVERIFY(set(u"true"_s));
+        QTRY_VERIFY(!dnd.bannersHidden());
+        QVERIFY(dnd.isOn());
+        server.announceInhibited(serverBus, false);
+        QTRY_VERIFY(!dnd.isOn());
     }
 
     // The install is found from the running binary. The new version takes over only once it

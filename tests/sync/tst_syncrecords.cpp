@@ -129,6 +129,49 @@ private Q_SLOTS:
         QCOMPARE(e->startDate.toSecsSinceEpoch(), 1000);
     }
 
+    // Merging keeps the first sighting of an id in the order the batches were collected (a
+    // cancelled or ended copy does not count as one), keeps that order among equal starts, and
+    // sorts proxy records and converted events together by start.
+    void mergesBatchesByStart() {
+        const auto proxy = [](const QString &id, qint64 start, const QByteArray &more = {}) {
+            QJsonObject o = proxyEvent(more);
+            o.insert(u"id"_s, id);
+            o.insert(u"title"_s, id + u" proxy"_s);
+            o.insert(u"when"_s,
+                     QJsonObject{{u"start_time"_s, start}, {u"end_time"_s, start + 600}});
+            return ProxyEvent::fromJson(o);
+        };
+        const auto converted = [](const QString &id, qint64 start) {
+            CalendarEvent e;
+            e.id = id;
+            e.title = id + u" kept"_s;
+            e.startDate = QDateTime::fromSecsSinceEpoch(start, Qt::UTC);
+            e.endDate = e.startDate.addSecs(600);
+            return e;
+        };
+        const ConnectedAccount a =
+            ConnectedAccount::create(CalendarProvider::google, u"a@x.test"_s, u"ga"_s);
+        const ConnectedAccount b =
+            ConnectedAccount::create(CalendarProvider::microsoft, u"b@x.test"_s, u"gb"_s);
+        const QList<CalendarService::AccountBatch> batches{
+            {a,
+             {},
+             {proxy(u"x"_s, 5000, R"("status":"cancelled")"), proxy(u"tie"_s, 3000),
+              proxy(u"ended"_s, 100), proxy(u"twice"_s, 4000), proxy(u"twice"_s, 1500)},
+             {converted(u"feed-1"_s, 3000), converted(u"early"_s, 2000)}},
+            {b, {}, {proxy(u"x"_s, 2500), proxy(u"ended"_s, 3500)}, {converted(u"feed-1"_s, 1)}}};
+        QStringList shown, accounts;
+        for (const CalendarEvent &e : CalendarService::mergeEvents(
+                 batches, QDateTime::fromSecsSinceEpoch(1000, Qt::UTC), {})) {
+            shown << e.title + u'@' + QString::number(e.startDate.toSecsSinceEpoch());
+            accounts << e.accountId.value_or(u"-"_s);
+        }
+        QCOMPARE(shown, (QStringList{u"early kept@2000"_s, u"x proxy@2500"_s, u"tie proxy@3000"_s,
+                                     u"feed-1 kept@3000"_s, u"ended proxy@3500"_s,
+                                     u"twice proxy@4000"_s}));
+        QCOMPARE(accounts, (QStringList{u"-"_s, b.id, a.id, u"-"_s, b.id, a.id}));
+    }
+
     void slackSearchReplies_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("outcome"); // permalinks, or the error

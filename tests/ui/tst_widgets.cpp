@@ -868,6 +868,13 @@ private Q_SLOTS:
         // The icon offers every panel size.
         const QIcon icon = TrayIconPainter::icon({{}, 3, true});
         QCOMPARE(icon.availableSizes().size(), qsizetype(std::size(TrayIconPainter::sizes)));
+        // Each drawing as it is; between sizes the next larger one scaled down, never up.
+        for (const int each : TrayIconPainter::sizes)
+            QCOMPARE(
+                icon.pixmap(each).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                TrayIconPainter::paint(each, {{}, 3, true}));
+        QCOMPARE(icon.pixmap(20).size(), QSize(20, 20));
+        QCOMPARE(icon.pixmap(64).size(), QSize(48, 48));
     }
 };
 
