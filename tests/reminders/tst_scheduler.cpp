@@ -217,15 +217,19 @@ private Q_SLOTS:
         QCOMPARE(fired(), (QStringList{u"just -"_s, u"ten -"_s, u"soon 0"_s}));
     }
 
-    // A shown reminder is remembered for a day, then forgotten.
+    // A shown reminder is remembered for a day, then forgotten; what is dropped stays dropped.
     void firedRemindersAreKeptADay() {
-        FiredReminders fired{QString()};
+        const QString folder = env->dataHome() + u"/Zelvane"_s;
+        FiredReminders fired(folder);
         const QDateTime first = clock->now();
         fired.insert(u"a"_s, first);
         fired.insert(u"b"_s, first.addSecs(24 * 3600));
         QVERIFY(fired.contains(u"a"_s));
         fired.insert(u"c"_s, first.addSecs(24 * 3600 + 1));
         QVERIFY(!fired.contains(u"a"_s) && fired.contains(u"b"_s) && fired.contains(u"c"_s));
+        fired.removeIf([](const QString &key) { return key == u"b"; });
+        const FiredReminders reread(folder);
+        QVERIFY(!reread.contains(u"a"_s) && !reread.contains(u"b"_s) && reread.contains(u"c"_s));
     }
 
     // The record of shown reminders outlives the app: started again inside the same windows,
