@@ -674,9 +674,12 @@ private Q_SLOTS:
         for (int i = 1; i <= 4; ++i)
             messages.append({u"m%1"_s.arg(i), "c", "u", "", ""});
         messages[0].text = QString(149, u'x') + u"\U0001F600tail"_s;
+        // CR LF is one character.
+        messages[1].text = u"\r\n"_s + QString(200, u'y');
         QCOMPARE(ResearchPrompt::slackSection({{u"a@x.com"_s, messages}}),
                  "\n\nSlack history:\nRecent Slack messages with a@x.com:\n  - #c (u): " +
-                     QString(149, u'x') + u"\U0001F600"_s + "\n  - #c (u): m2\n  - #c (u): m3");
+                     QString(149, u'x') + u"\U0001F600"_s + "\n  - #c (u): \r\n" +
+                     QString(149, u'y') + "\n  - #c (u): m3");
     }
 
     // The file format other versions read; files and folders are the user's alone; a read
