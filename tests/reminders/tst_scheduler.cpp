@@ -148,7 +148,8 @@ private Q_SLOTS:
         for (auto offset :
              {ReminderOffset::fifteenMin, ReminderOffset::fiveMin, ReminderOffset::atStart})
             settings->addReminder(offset, u"ACC"_s);
-        calendar->publishEvents({event(u"m"_s, 600)});
+        // Without guests, "far" never wakes the scheduler for research.
+        calendar->publishEvents({event(u"m"_s, 600), event(u"far"_s, 4200)});
         QSignalSpy ticks(scheduler.get(), &ReminderScheduler::ticked);
         scheduler->start();
         // Ten minutes out the 15-minute window has closed; the 5-minute one opens 5:15 before.
@@ -283,6 +284,10 @@ private Q_SLOTS:
         QCOMPARE(firings.size(), 1);
         advance(1);
         QCOMPARE(fired(), (QStringList{u"near -"_s, u"jumped -"_s}));
+        // Listed only once its lead time had passed, after the jump: no late reminder.
+        calendar->publishEvents({event(u"unseen"_s, 260)});
+        advance(300);
+        QCOMPARE(firings.size(), 2);
     }
 
     void pruningUsesTheTextBeforeTheLastHyphen() {
