@@ -663,13 +663,13 @@ private Q_SLOTS:
     void contextIsCut() {
         const QHash<QString, QList<EmailThread>> threads{
             {u"a@x.com"_s,
-             {EmailThread{"1", "One", "", "d1", QString(150, u'e') + u"\u0301tail"_s, 1},
+             {EmailThread{"1", "One", "", "d1", QString(150, u'e') + u"\u0300tail"_s, 1},
               EmailThread{"2", "Two", "", "d2", QString(200, u'f'), 1},
               EmailThread{"3", "Three", "", "d3", u"never"_s, 1}}},
             {u"b@x.com"_s, {}}};
         QCOMPARE(ResearchPrompt::emailSection(threads),
                  "\n\nEmail history:\nRecent emails with a@x.com:\n  - One (d1): " +
-                     QString(150, u'e') + u"\u0301"_s + "\n  - Two (d2): " + QString(150, u'f'));
+                     QString(150, u'e') + u"\u0300"_s + "\n  - Two (d2): " + QString(150, u'f'));
         QList<SlackMessage> messages;
         for (int i = 1; i <= 4; ++i)
             messages.append({u"m%1"_s.arg(i), "c", "u", "", ""});
