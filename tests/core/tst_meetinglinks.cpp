@@ -152,6 +152,9 @@ private Q_SLOTS:
         row("safe link without an address stays as it is",
             "https://nam12.safelinks.protection.outlook.com/?data=05",
             "https://nam12.safelinks.protection.outlook.com/?data=05");
+        row("safe link to an address that does not parse stays as it is",
+            "https://nam12.safelinks.protection.outlook.com/?url=http%3A%2F%2Fa%20b",
+            "https://nam12.safelinks.protection.outlook.com/?url=http%3A%2F%2Fa b");
         row("safe link to a file",
             "https://nam12.safelinks.protection.outlook.com/?url=file%3A%2F%2F%2Fetc%2Fpasswd");
     }

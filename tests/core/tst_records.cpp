@@ -31,7 +31,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("C") << QLocale::c() << u"14:05"_s;
         QTest::newRow("C by name") << QLocale(u"C"_s) << u"14:05"_s;
-        QTest::newRow("de_DE") << QLocale(u"de_DE"_s) << u"14:05"_s;
         QTest::newRow("en_US") << QLocale(u"en_US"_s) << u"2:05 PM"_s;
         QTest::newRow("fi_FI") << QLocale(u"fi_FI"_s) << u"14.05"_s;
     }
@@ -183,16 +182,10 @@ private Q_SLOTS:
         QCOMPARE(attendee.profile, addressOnly);
     }
 
-    void attendeeIdDependsOnCaseAndName() {
-        const Attendee lower(u"jo@acme.com"_s, std::nullopt, {});
-        const Attendee upper(u"JO@acme.com"_s, std::nullopt, {});
-        QVERIFY(lower.id != upper.id);
-        QCOMPARE(Attendee(u"jo@acme.com"_s, u"Jo"_s, {}).id.toLatin1(),
-                 QCryptographicHash::hash("jo@acme.com:Jo", QCryptographicHash::Sha256).toHex());
-    }
-
     void attendeeJson() {
         Attendee a(u"jo@acme.com"_s, u"Jo"_s, {});
+        QCOMPARE(a.id.toLatin1(),
+                 QCryptographicHash::hash("jo@acme.com:Jo", QCryptographicHash::Sha256).toHex());
         a.profile.role = u"CTO"_s;
         a.profile.linkedInURL = QUrl(u"https://www.linkedin.com/in/jo"_s);
         const QJsonObject o = a.toJson();

@@ -30,14 +30,24 @@ mode_t modeOf(const QString &path) {
 mode_t typeOf(const QString &path) {
     return modeOf(path) & S_IFMT;
 }
+
+QString folderIn(const TestEnvironment &env) {
+    return env.configHome() + u"/Zelvane"_s;
+}
+QString fileIn(const TestEnvironment &env) {
+    return folderIn(env) + u"/Zelvane.conf"_s;
+}
 } // namespace
 
 class TestSettings : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Values survive a restart in a file and folder that are the user's alone.
     void valuesSurviveARestart() {
         TestEnvironment env;
+        const mode_t oldMask = ::umask(0);
+        const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
         {
             auto settings = env.makeSettings();
             QCOMPARE(settings->soundEnabled(), true);
@@ -53,39 +63,35 @@ private Q_SLOTS:
             settings->setLaunchAtLogin(false);
             settings->addReminder(ReminderOffset::tenMin, u"A"_s);
             settings->toggleCalendar(u"cal-1"_s);
+            settings->toggleCalendar(u"x"_s);
+            settings->toggleCalendar(u"x"_s);
         }
         auto settings = env.makeSettings();
-        QCOMPARE(settings->soundEnabled(), false);
+        // The INI file hands back "false" as text: read in the default's type, it is no change.
+        QSignalSpy changes(settings.get(), &AppSettings::changed);
+        QCOMPARE(settings->value(AppSettings::Key::SoundEnabled), QVariant(false));
+        settings->setSoundEnabled(false);
+        QCOMPARE(changes.count(), 0);
         QCOMPARE(settings->respectDND(), true);
         QCOMPARE(settings->value(AppSettings::Key::UpdateSkippedVersion), QVariant(u"2.1"_s));
         QCOMPARE(settings->hasCompletedOnboarding(), true);
         QCOMPARE(settings->launchAtLogin(), false);
         QCOMPARE(settings->reminderOffsets(u"A"_s), Seconds{600s});
-        QVERIFY(!settings->isCalendarEnabled(u"cal-1"_s));
+        QCOMPARE(settings->disabledCalendarIds(), QSet<QString>{u"cal-1"_s});
+        QCOMPARE(QDir(folderIn(env)).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"Zelvane.conf"_s});
+        QCOMPARE(modeOf(folderIn(env)), mode_t(S_IFDIR | 0700));
+        QCOMPARE(modeOf(fileIn(env)), mode_t(S_IFREG | 0600));
 
         // The file lives where the desktop expects a program's configuration.
-        QCOMPARE(AppSettings::defaultStore()->fileName(),
-                 env.configHome() + u"/Zelvane/Zelvane.conf"_s);
-        QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
+        QCOMPARE(AppSettings::defaultStore()->fileName(), fileIn(env));
+        QSettings raw(fileIn(env), QSettings::IniFormat);
         QCOMPARE(raw.value(u"accountReminders"_s).toByteArray(), QByteArray(R"({"A":[10]})"));
-    }
-
-    void storeIsTheUsersAlone() {
-        TestEnvironment env;
-        const mode_t oldMask = ::umask(0);
-        const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
-        const QString folder = env.configHome() + u"/Zelvane"_s;
-        {
-            AppSettings settings(AppSettings::defaultStore());
-            settings.setSoundEnabled(false);
-        }
-        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-        QCOMPARE(files, QStringList{u"Zelvane.conf"_s});
-        for (const QString &path : {folder, folder + u"/Zelvane.conf"_s}) {
-            struct stat info {};
-            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
-            QCOMPARE(info.st_mode & 0777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
-        }
+        // A value that cannot take the key's type reads as the default.
+        raw.setValue(u"SULastItem"_s, u"2.0"_s);
+        raw.sync();
+        QCOMPARE(env.makeSettings()->value(AppSettings::Key::UpdateLastItem),
+                 QVariant(QVariantMap()));
     }
 
     // Anything but a regular file under the settings file's name is set aside, never followed:
@@ -104,8 +110,7 @@ private Q_SLOTS:
         QFETCH(QString, planted);
         QFETCH(bool, storeMadeFirst);
         TestEnvironment env;
-        const QString folder = env.configHome() + u"/Zelvane"_s;
-        const QString path = folder + u"/Zelvane.conf"_s;
+        const QString folder = folderIn(env), path = fileIn(env);
         const QString outside = env.path() + u"/outside.conf"_s;
         const QByteArray outsideText = "[General]\nsoundEnabled=false\n";
         QVERIFY(QDir().mkpath(folder));
@@ -143,60 +148,49 @@ private Q_SLOTS:
         QVERIFY(AppSettings(AppSettings::defaultStore()).respectDND());
     }
 
-    // A settings file far larger than the app writes is set aside before QSettings reads it,
-    // which would cost seconds at every start; the app's settings in it of a sane length stay.
-    void oversizedSettingsFileIsSetAside() {
-        TestEnvironment env;
-        const QString folder = env.configHome() + u"/Zelvane"_s;
-        const QString path = folder + u"/Zelvane.conf"_s;
-        const QByteArray text = "[General]\nsoundEnabled=false\nnotOurs=1\nSUSkippedVersion=" +
-                                QByteArray(2 * 1024 * 1024, 'x') +
-                                "\nrespectDND=true\nSUHasLaunchedBefore=true\n";
-        QVERIFY(QDir().mkpath(folder) && writeFile(path, text));
-
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is larger than .* set aside"_s));
-        AppSettings settings(AppSettings::defaultStore());
-        QCOMPARE(settings.soundEnabled(), false);
-        QCOMPARE(settings.respectDND(), true);
-        QCOMPARE(settings.value(AppSettings::Key::UpdateSkippedVersion), QVariant(QString()));
-        QCOMPARE(settings.value(AppSettings::Key::UpdateHasLaunchedBefore), QVariant(true));
-        QVERIFY(!QSettings(path, QSettings::IniFormat).contains(u"notOurs"_s));
-        QCOMPARE(modeOf(path), mode_t(S_IFREG | 0600));
-        QVERIFY(QFileInfo(path).size() < 1024);
-        const QStringList aside = QDir(folder).entryList({u"Zelvane.conf.bad-*"_s}, QDir::Files);
-        QCOMPARE(aside.size(), 1);
-        QFile original(folder + u'/' + aside.first());
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        QCOMPARE(original.readAll(), text);
-    }
-
-    // The size limit is inclusive, and a salvaged line may be as long as a sixteenth of it.
-    void settingsFileAtTheSizeLimit_data() {
+    // A settings file larger than the app writes is set aside before QSettings reads it,
+    // which would cost seconds at every start; the app's settings in it stay when their line
+    // is at most a sixteenth of the limit. The limit itself is inclusive.
+    void oversizedSettingsFile_data() {
         QTest::addColumn<qsizetype>("overLimit");
         QTest::newRow("exactly the limit is read as it is") << qsizetype(0);
         QTest::newRow("one byte over is set aside") << qsizetype(1);
     }
-
-    void settingsFileAtTheSizeLimit() {
+    void oversizedSettingsFile() {
         QFETCH(qsizetype, overLimit);
         constexpr qsizetype limit = 1024 * 1024;
         TestEnvironment env;
-        const QString folder = env.configHome() + u"/Zelvane"_s;
-        const QString path = folder + u"/Zelvane.conf"_s;
-        const QByteArray key = "SUSkippedVersion=";
-        const QByteArray longLine = key + QByteArray(limit / 16 - key.size(), 'v');
-        QByteArray text = "[General]\n" + longLine + "\nsoundEnabled=false\nnotOurs=";
-        text += QByteArray(limit + overLimit - text.size() - 1, 'x') + '\n';
+        const QString folder = folderIn(env), path = fileIn(env);
+        const auto line = [](const QByteArray &key, qsizetype length) {
+            return key + '=' + QByteArray(length - key.size() - 1, 'v') + '\n';
+        };
+        const QByteArray longest = line("SUSkippedVersion", limit / 16);
+        const QByteArray tooLong = line("backendOrigin", limit / 16 + 1);
+        QByteArray text = "[General]\n" + longest + tooLong + "soundEnabled=false\nnotOurs=";
+        const QByteArray end = "\nrespectDND=true\n";
+        text += QByteArray(limit + overLimit - text.size() - end.size(), 'x') + end;
         QCOMPARE(text.size(), limit + overLimit);
         QVERIFY(QDir().mkpath(folder) && writeFile(path, text));
 
         if (overLimit > 0)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"is larger than"_s));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(u"is larger than .* set aside"_s));
         AppSettings settings(AppSettings::defaultStore());
         QCOMPARE(settings.soundEnabled(), false);
+        QCOMPARE(settings.respectDND(), true);
         QCOMPARE(settings.value(AppSettings::Key::UpdateSkippedVersion).toByteArray(),
-                 longLine.mid(key.size()));
+                 longest.mid(17).chopped(1));
+        QCOMPARE(settings.value(AppSettings::Key::BackendOrigin).toByteArray().size(),
+                 overLimit ? 0 : tooLong.size() - 15);
         QCOMPARE(QSettings(path, QSettings::IniFormat).contains(u"notOurs"_s), overLimit == 0);
+        QCOMPARE(modeOf(path), mode_t(S_IFREG | 0600));
+        const QStringList aside = QDir(folder).entryList({u"Zelvane.conf.bad-*"_s}, QDir::Files);
+        QCOMPARE(aside.size(), overLimit ? 1 : 0);
+        if (overLimit) {
+            QFile original(folder + u'/' + aside.first());
+            QVERIFY(original.open(QIODevice::ReadOnly));
+            QCOMPARE(original.readAll(), text);
+        }
     }
 
     void reminderListOperations() {
@@ -235,34 +229,18 @@ private Q_SLOTS:
                  QList<ReminderOffset>{ReminderOffset::atStart});
     }
 
-    void toggleCalendarTwiceRestoresTheSet() {
-        TestEnvironment env;
-        auto settings = env.makeSettings();
-        settings->toggleCalendar(u"keep"_s);
-        const QSet<QString> before = settings->disabledCalendarIds();
-        settings->toggleCalendar(u"x"_s);
-        QVERIFY(!settings->isCalendarEnabled(u"x"_s));
-        settings->toggleCalendar(u"x"_s);
-        QCOMPARE(settings->disabledCalendarIds(), before);
-    }
-
-    void aboutToChangeComesBeforeTheWrite() {
-        TestEnvironment env;
-        auto settings = env.makeSettings();
-        Seconds seenDuringAnnouncement{-1s};
-        connect(settings.get(), &AppSettings::aboutToChange, this,
-                [&] { seenDuringAnnouncement = settings->reminderOffsets(u"A"_s); });
-        settings->addReminder(ReminderOffset::oneMin, u"A"_s);
-        QCOMPARE(seenDuringAnnouncement, Seconds{0s});
-    }
-
     void changeNamesItsKeyOnce() {
         TestEnvironment env;
         auto settings = env.makeSettings();
         QSignalSpy changes(settings.get(), &AppSettings::changed);
         QSignalSpy announcements(settings.get(), &AppSettings::aboutToChange);
+        // The announcement comes before the write.
+        bool soundWhenAnnounced = false;
+        connect(settings.get(), &AppSettings::aboutToChange, this,
+                [&] { soundWhenAnnounced = settings->soundEnabled(); });
 
         settings->setSoundEnabled(false);
+        QVERIFY(soundWhenAnnounced);
         QCOMPARE(changes.count(), 1);
         QCOMPARE(changes.takeFirst().first().value<AppSettings::Key>(),
                  AppSettings::Key::SoundEnabled);
@@ -281,27 +259,6 @@ private Q_SLOTS:
         QCOMPARE(changes.at(1).first().value<AppSettings::Key>(),
                  AppSettings::Key::UpdateSkippedVersion);
         QCOMPARE(settings->value(AppSettings::Key::UpdateSkippedVersion), QVariant(QString()));
-    }
-
-    void storedTextReadsBackInTheDefaultsType() {
-        TestEnvironment env;
-        {
-            auto settings = env.makeSettings();
-            settings->setSoundEnabled(false);
-        }
-        // After a restart the INI file hands back "false" as text.
-        auto settings = env.makeSettings();
-        QSignalSpy changes(settings.get(), &AppSettings::changed);
-        QCOMPARE(settings->value(AppSettings::Key::SoundEnabled), QVariant(false));
-        settings->setSoundEnabled(false);
-        QCOMPARE(changes.count(), 0);
-
-        // A value that cannot take the key's type reads as the default.
-        QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
-        raw.setValue(u"SULastItem"_s, u"2.0"_s);
-        raw.sync();
-        auto reread = env.makeSettings();
-        QCOMPARE(reread->value(AppSettings::Key::UpdateLastItem), QVariant(QVariantMap()));
     }
 
     void everyKeyHasItsOwnStoredName() {
@@ -333,8 +290,7 @@ private Q_SLOTS:
         QFETCH(bool, quiet);
         TestEnvironment env;
         if (!stored.isEmpty()) {
-            QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
-            raw.setValue(u"accountAlertStyles"_s, stored);
+            QSettings(fileIn(env), QSettings::IniFormat).setValue(u"accountAlertStyles"_s, stored);
         }
         auto settings = env.makeSettings();
         QCOMPARE(settings->alertStyle(u"A"_s),
@@ -369,7 +325,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, calendars);
         TestEnvironment env;
         {
-            QSettings raw(env.configHome() + u"/Zelvane/Zelvane.conf"_s, QSettings::IniFormat);
+            QSettings raw(fileIn(env), QSettings::IniFormat);
             raw.setValue(u"accountReminders"_s, reminders);
             raw.setValue(u"disabledCalendars"_s, calendars);
         }

@@ -116,6 +116,12 @@ protected:
 QString idOf(const QString &address) {
     return Attendee(address, std::nullopt, {}).id;
 }
+
+// Of the entry itself, never of what a link leads to.
+mode_t modeOf(const QString &path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
+}
 } // namespace
 
 class TestPrep : public QObject {
@@ -141,6 +147,10 @@ class TestPrep : public QObject {
     QString generated() {
         const auto reply = settle(llm->generateBriefing(u"SYSTEM"_s, u"USER"_s));
         return reply.ok() ? describe(*reply.value) : reply.description();
+    }
+
+    std::optional<QString> storedSecret(const char *name) {
+        return settle(secrets.load(QString::fromLatin1(name))).value.value_or(std::nullopt);
     }
 
     static CalendarEvent event(QStringList attendees) {
@@ -344,29 +354,6 @@ private Q_SLOTS:
         QCOMPARE(pages.size(), LLMProviders::all().size());
     }
 
-    // Without a key nothing is sent and the settings' key test stays off; every edit in the
-    // settings reaches the keyring, also one made after the earlier writes have finished.
-    void keyInTheSettings() {
-        putSecret(secrets, SecretStore::llmApiKey, {});
-        QCOMPARE(generated(), u"No API key configured. Add your API key in Settings."_s);
-        AISettingsModel model(*llm, secrets);
-        model.testConnection();
-        QVERIFY(!model.isTesting() && server.requests().isEmpty());
-        const auto stored = [this] {
-            return settle(secrets.load(QString::fromLatin1(SecretStore::llmApiKey)))
-                .value.value_or(std::nullopt);
-        };
-        model.chooseProvider(LLMProvider::gemini);
-        model.setApiKey(u"first"_s);
-        QTRY_COMPARE(stored(), std::optional(u"first"_s));
-        model.setApiKey(key);
-        QTRY_COMPARE(stored(), std::optional(key));
-        server.respondWith(Response::json("{}"));
-        model.testConnection();
-        QTRY_COMPARE(model.testResult(), std::optional(u"Success — you're all set!"_s));
-        QCOMPARE(server.requests().first().target, QByteArray("/v1beta/models"));
-    }
-
     // Every use that reached the provider or tried to says whether the key works with that
     // provider: an answer of 200 counts, whatever the model made of the request. The finding
     // survives a restart, speaks for that provider alone and never holds the key.
@@ -444,15 +431,19 @@ private Q_SLOTS:
         QCOMPARE(int(keyStatus->status(LLMProvider::grok).state), int(State::working));
     }
 
-    // The settings model: the chosen provider's badge follows the key and what its uses
-    // found; a test runs on the key just typed, without the caller waiting for the keyring;
+    // The settings model: without a key nothing is sent and the key test stays off; the chosen
+    // provider's badge follows the key and what its uses found; a test runs on the key just
+    // typed, without the caller waiting for the keyring;
     // choosing a provider reads the stored key again; showing the tab again drops the last
     // test's outcome.
     void keyInTheSettingsModel() {
         using Badge = AISettingsModel::KeyBadge;
         putSecret(secrets, SecretStore::llmApiKey, {});
+        QCOMPARE(generated(), u"No API key configured. Add your API key in Settings."_s);
         AISettingsModel model(*llm, secrets);
         QCOMPARE(int(model.keyBadge()), int(Badge::none));
+        model.testConnection();
+        QVERIFY(!model.isTesting() && server.requests().isEmpty());
         server.respondWith(Response::json("{}"));
         model.setApiKey(u"typed-key"_s);
         QCOMPARE(int(model.keyBadge()), int(Badge::saved));
@@ -483,15 +474,15 @@ private Q_SLOTS:
         QCOMPARE(int(model.keyBadge()), int(Badge::saved));
         QCOMPARE(model.keyProblem(), std::nullopt);
 
-        // Edits made while a write is under way are all stored, the newest of each.
+        // Edits made while a write is under way are all stored, the newest of each, and so is
+        // one made after the earlier writes have finished.
         model.chooseProvider(LLMProvider::gemini);
         model.setApiKey(u"second"_s);
         model.setApiKey(u"last"_s);
-        const auto stored = [this](const char *name) {
-            return settle(secrets.load(QString::fromLatin1(name))).value.value_or(std::nullopt);
-        };
-        QTRY_COMPARE(stored(SecretStore::llmApiKey), std::optional(u"last"_s));
-        QCOMPARE(stored(SecretStore::llmProvider), std::optional(u"Gemini"_s));
+        QTRY_COMPARE(storedSecret(SecretStore::llmApiKey), std::optional(u"last"_s));
+        QCOMPARE(storedSecret(SecretStore::llmProvider), std::optional(u"Gemini"_s));
+        model.setApiKey(key);
+        QTRY_COMPARE(storedSecret(SecretStore::llmApiKey), std::optional(key));
     }
 
     // A provider that redirects elsewhere would hand the key to whoever answers there; within
@@ -672,20 +663,23 @@ private Q_SLOTS:
     void contextIsCut() {
         const QHash<QString, QList<EmailThread>> threads{
             {u"a@x.com"_s,
-             {EmailThread{"1", "One", "", "d1", QString(150, u'e') + u"\u0301tail"_s, 1},
+             {EmailThread{"1", "One", "", "d1", QString(150, u'e') + u"\u0300tail"_s, 1},
               EmailThread{"2", "Two", "", "d2", QString(200, u'f'), 1},
               EmailThread{"3", "Three", "", "d3", u"never"_s, 1}}},
             {u"b@x.com"_s, {}}};
         QCOMPARE(ResearchPrompt::emailSection(threads),
                  "\n\nEmail history:\nRecent emails with a@x.com:\n  - One (d1): " +
-                     QString(150, u'e') + u"\u0301"_s + "\n  - Two (d2): " + QString(150, u'f'));
+                     QString(150, u'e') + u"\u0300"_s + "\n  - Two (d2): " + QString(150, u'f'));
         QList<SlackMessage> messages;
         for (int i = 1; i <= 4; ++i)
             messages.append({u"m%1"_s.arg(i), "c", "u", "", ""});
         messages[0].text = QString(149, u'x') + u"\U0001F600tail"_s;
+        // CR LF is one character.
+        messages[1].text = u"\r\n"_s + QString(200, u'y');
         QCOMPARE(ResearchPrompt::slackSection({{u"a@x.com"_s, messages}}),
                  "\n\nSlack history:\nRecent Slack messages with a@x.com:\n  - #c (u): " +
-                     QString(149, u'x') + u"\U0001F600"_s + "\n  - #c (u): m2\n  - #c (u): m3");
+                     QString(149, u'x') + u"\U0001F600"_s + "\n  - #c (u): \r\n" +
+                     QString(149, u'y') + "\n  - #c (u): m3");
     }
 
     // The file format other versions read; files and folders are the user's alone; a read
@@ -709,11 +703,9 @@ private Q_SLOTS:
         fresh.store(id, *read);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), written);
-        for (const QString &path : {base, fresh.cacheDir(), fresh.filePath(id)}) {
-            struct stat info {};
-            QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
-            QCOMPARE(info.st_mode & 0777, S_ISDIR(info.st_mode) ? 0700u : 0600u);
-        }
+        QCOMPARE(modeOf(base), mode_t(S_IFDIR | 0700));
+        QCOMPARE(modeOf(fresh.cacheDir()), mode_t(S_IFDIR | 0700));
+        QCOMPARE(modeOf(fresh.filePath(id)), mode_t(S_IFREG | 0600));
 
         // Nobody writes to a FIFO put in the folder: opening it must not wait for a writer.
         const QString other = idOf(u"fifo@x.io"_s);
@@ -730,10 +722,6 @@ private Q_SLOTS:
     // A link planted under a cache file's name is replaced, never written through or read; a
     // folder others could write to is taken back.
     void cacheNeverFollowsALink() {
-        const auto mode = [](const QString &path) {
-            struct stat info {};
-            return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode : 0;
-        };
         const QString folder = env->dataHome() + u"/planted"_s;
         QVERIFY(QDir().mkpath(folder));
         QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0770), 0);
@@ -746,14 +734,14 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(u"others could write to the folder .*planted"_s));
         ResearchCache planted(folder, *clock);
-        QCOMPARE(mode(folder) & 07777, 0700u);
+        QCOMPARE(modeOf(folder), mode_t(S_IFDIR | 0700));
         const Profile profile{u"a@b.c"_s, {}, u"CTO"_s, {}, {}, {}, {}, {}};
         const CachedResearch research(id, profile, u"evt"_s, clock->now());
         planted.store(id, research);
         QVERIFY(target.open(QIODevice::ReadOnly));
         QCOMPARE(target.readAll(), QByteArray("precious"));
         target.close();
-        QCOMPARE(mode(planted.filePath(id)), mode_t(S_IFREG | 0600));
+        QCOMPARE(modeOf(planted.filePath(id)), mode_t(S_IFREG | 0600));
         QCOMPARE(planted.get(id), research);
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{id + u".json"_s});

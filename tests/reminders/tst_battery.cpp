@@ -27,15 +27,10 @@ std::optional<PowerReading> readNow(PowerSource &source) {
     return QCoro::waitFor(source.read());
 }
 
-void writeSupply(const QString &folder, const QString &name, const QByteArray &type,
-                 const QByteArray &capacity, const QByteArray &status) {
-    QVERIFY(QDir(folder).mkpath(name));
-    for (const auto &[file, content] :
-         {std::pair{"type", type}, {"capacity", capacity}, {"status", status}}) {
-        QFile f(folder + u'/' + name + u'/' + QLatin1String(file));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(content + '\n');
-    }
+// The charge, "+" while charging; empty for no reading.
+QString describe(const std::optional<PowerReading> &reading) {
+    return reading ? QString::number(reading->capacity) + (reading->charging ? u"+"_s : u""_s)
+                   : QString();
 }
 } // namespace
 
@@ -57,15 +52,40 @@ public:
 };
 
 // A UPower that has taken its name but never answers, as a daemon stuck in a kernel call or
-// stopped in a debugger would.
-class StalledDevice : public QDBusVirtualObject {
+// stopped in a debugger would. `stall` moves UPower's name to it and back; it gives the name
+// back for good when it goes.
+class StalledUPower : public QDBusVirtualObject {
 public:
     int calls = 0;
+
+    StalledUPower() { QVERIFY(stalledBus.registerVirtualObject(displayDevicePath, this)); }
+    ~StalledUPower() override {
+        stalledBus.unregisterService(upowerName);
+        bus.registerService(upowerName);
+        QDBusConnection::disconnectFromBus(u"stalled"_s);
+    }
+    bool stall(bool on) {
+        QDBusConnection &from = on ? bus : stalledBus;
+        QDBusConnection &to = on ? stalledBus : bus;
+        return from.unregisterService(upowerName) && to.registerService(upowerName);
+    }
+    // UPower's PropertiesChanged for the display device, sent from this connection.
+    bool announce(const QVariantMap &changed) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            displayDevicePath, u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
+        signal << u"org.freedesktop.UPower.Device"_s << changed << QStringList();
+        return stalledBus.send(signal);
+    }
     QString introspect(const QString &) const override { return {}; }
     bool handleMessage(const QDBusMessage &, const QDBusConnection &) override {
         ++calls;
         return true; // claimed, and no reply is ever sent
     }
+
+private:
+    QDBusConnection bus = QDBusConnection::systemBus();
+    QDBusConnection stalledBus =
+        QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"stalled"_s);
 };
 
 class TestBattery : public QObject {
@@ -78,14 +98,21 @@ private:
     std::unique_ptr<BatteryService> service;
     std::unique_ptr<QSignalSpy> alerts;
 
-    void writeSupply(const QString &name, const QByteArray &type, const QByteArray &capacity,
-                     const QByteArray &status) {
-        ::writeSupply(supplies->path(), name, type, capacity, status);
+    // A supply folder as "name|type|capacity|status".
+    void writeSupply(const QString &supply) {
+        const QStringList parts = supply.split(u'|');
+        QVERIFY(QDir(supplies->path()).mkpath(parts[0]));
+        for (int i = 1; i < parts.size(); ++i) {
+            QFile f(supplies->path() + u'/' + parts[0] + u'/' +
+                    QStringList{{}, u"type"_s, u"capacity"_s, u"status"_s}[i]);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(parts[i].toUtf8() + '\n');
+        }
     }
 
     void setBattery(int capacity, bool charging) {
-        writeSupply(u"BAT0"_s, "Battery", QByteArray::number(capacity),
-                    charging ? "Charging" : "Discharging");
+        writeSupply(
+            u"BAT0|Battery|%1|%2"_s.arg(capacity).arg(charging ? u"Charging"_s : u"Discharging"_s));
     }
 
     void startService() {
@@ -179,37 +206,34 @@ private Q_SLOTS:
         QCOMPARE(service->hasAlerted(), finallyAlerted);
     }
 
-    // A supply folder's type, capacity and status files; none of them a reading.
-    void unreadableSupplies_data() {
-        QTest::addColumn<QByteArrayList>("files");
-        const auto row = [](const char *name, QByteArrayList files) {
-            QTest::newRow(name) << files;
+    // The kernel's supply folders: the first battery by name is read; "+" while charging.
+    void folderReadings_data() {
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QString>("reading"); // empty: none
+        const auto row = [](const char *name, QStringList folders, const char *reading) {
+            QTest::newRow(name) << folders << QString::fromLatin1(reading);
         };
-        row("mains only", {"Mains", "1", "Discharging"});
-        row("capacity not a number", {"Battery", "low", "Discharging"});
-        row("capacity out of range", {"Battery", "-1", "Discharging"});
-        row("no status", {"Battery", "1", ""});
-        row("empty folder", {});
+        row("full is not charging", {u"BAT0|Battery|100|Full"_s}, "100");
+        row("spaces, not charging", {u"BAT0|Battery| 7 |Not charging"_s}, "7");
+        row("charging", {u"BAT0|Battery|33|Charging"_s}, "33+");
+        row("first battery by name",
+            {u"AC|Mains|0|Discharging"_s, u"BAT1|Battery|80|Discharging"_s,
+             u"BAT0|Battery|1|Discharging"_s},
+            "1");
+        row("mains only", {u"AC|Mains|1|Discharging"_s}, "");
+        row("capacity not a number", {u"BAT0|Battery|low|Discharging"_s}, "");
+        row("capacity out of range", {u"BAT0|Battery|-1|Discharging"_s}, "");
+        row("no status", {u"BAT0|Battery|1|"_s}, "");
+        row("empty folder", {}, "");
     }
 
-    void unreadableSupplies() {
-        QFETCH(QByteArrayList, files);
-        if (!files.isEmpty())
-            writeSupply(u"BAT0"_s, files[0], files[1], files[2]);
-        startService();
-        tick();
-        tick();
-        QCOMPARE(alerts->count(), 0);
-        QVERIFY(!service->hasAlerted());
-    }
-
-    void firstBatteryByNameIsRead() {
-        writeSupply(u"AC"_s, "Mains", "0", "Discharging");
-        writeSupply(u"BAT1"_s, "Battery", "80", "Discharging");
-        writeSupply(u"BAT0"_s, "Battery", "1", "Discharging");
-        startService();
-        tick();
-        QCOMPARE(alerts->count(), 1);
+    void folderReadings() {
+        QFETCH(QStringList, folders);
+        QFETCH(QString, reading);
+        for (const QString &supply : std::as_const(folders))
+            writeSupply(supply);
+        SysfsPowerSource source(supplies->path());
+        QCOMPARE(describe(readNow(source)), reading);
     }
 
     void destroyedServiceStopsChecking() {
@@ -221,67 +245,49 @@ private Q_SLOTS:
         QCOMPARE(clock->pendingCount(), 0);
     }
 
-    void parseReadings() {
-        QCOMPARE(SysfsPowerSource::parse("100", "Full"), (PowerReading{100, false}));
-        QCOMPARE(SysfsPowerSource::parse(" 7 ", "Not charging"), (PowerReading{7, false}));
-    }
-    void readings_data() {
+    // UPower's display device: its type, presence, charge and state.
+    void upowerReadings_data() {
         QTest::addColumn<uint>("type");
         QTest::addColumn<bool>("present");
         QTest::addColumn<double>("percentage");
         QTest::addColumn<uint>("state");
-        QTest::addColumn<int>("capacity"); // -1: no reading
-        QTest::addColumn<bool>("charging");
-
-        QTest::newRow("discharging") << 2u << true << 57.0 << 2u << 57 << false;
-        QTest::newRow("charging") << 2u << true << 1.0 << 1u << 1 << true;
-        QTest::newRow("fully charged is not charging") << 2u << true << 100.0 << 4u << 100 << false;
-        QTest::newRow("fractions round") << 2u << true << 1.4 << 2u << 1 << false;
-        QTest::newRow("desktop without battery") << 0u << false << 0.0 << 0u << -1 << false;
-        QTest::newRow("battery not present") << 2u << false << 0.0 << 0u << -1 << false;
+        QTest::addColumn<QString>("reading");
+        QTest::newRow("discharging") << 2u << true << 57.0 << 2u << u"57"_s;
+        QTest::newRow("charging") << 2u << true << 1.0 << 1u << u"1+"_s;
+        QTest::newRow("fully charged is not charging") << 2u << true << 100.0 << 4u << u"100"_s;
+        QTest::newRow("fractions round") << 2u << true << 1.4 << 2u << u"1"_s;
+        QTest::newRow("desktop without battery") << 0u << false << 0.0 << 0u << QString();
+        QTest::newRow("battery not present") << 2u << false << 0.0 << 0u << QString();
     }
 
-    void readings() {
+    void upowerReadings() {
         QFETCH(uint, type);
         QFETCH(bool, present);
         QFETCH(double, percentage);
         QFETCH(uint, state);
-        QFETCH(int, capacity);
-        QFETCH(bool, charging);
+        QFETCH(QString, reading);
         device.type = type;
         device.isPresent = present;
         device.percentage = percentage;
         device.state = state;
-
         UPowerSource source;
-        const auto reading = readNow(source);
-        if (capacity < 0) {
-            QVERIFY(!reading);
-            return;
-        }
-        QVERIFY(reading);
-        QCOMPARE(reading->capacity, capacity);
-        QCOMPARE(reading->charging, charging);
+        QCOMPARE(describe(readNow(source)), reading);
     }
 
-    void defaultSourceIsUPowerUnlessAFolderIsForced() {
-        setBattery(7, false);
-        QCOMPARE(readNow(*PowerSource::createDefault())->capacity, 7);
-        qunsetenv("ZELVANE_POWER_SUPPLY_DIR");
-        device.percentage = 42.0;
-        QCOMPARE(readNow(*PowerSource::createDefault())->capacity, 42);
-    }
-
-    void withoutUPowerTheFallbackAnswers() {
+    // A forced folder, else UPower; while no one owns UPower's name, the kernel's folder.
+    void sourceChoice() {
         setBattery(33, true);
+        QCOMPARE(describe(readNow(*PowerSource::createDefault())), u"33+"_s);
+        qunsetenv("ZELVANE_POWER_SUPPLY_DIR");
+        QCOMPARE(describe(readNow(*PowerSource::createDefault())), u"80"_s);
         QDBusConnection bus = QDBusConnection::systemBus();
         UPowerSource source(std::make_unique<SysfsPowerSource>(supplies->path()));
         QVERIFY(bus.unregisterService(upowerName));
         const auto reading = readNow(source);
         QVERIFY(bus.registerService(upowerName));
-        QCOMPARE(reading, (PowerReading{33, true}));
+        QCOMPARE(describe(reading), u"33+"_s);
         // Back on the bus, UPower is asked again.
-        QCOMPARE(readNow(source), (PowerReading{80, false}));
+        QCOMPARE(describe(readNow(source)), u"80"_s);
     }
 
     // The battery is read every minute: a failing bus is reported once, not at every reading,
@@ -307,48 +313,23 @@ private Q_SLOTS:
         QCOMPARE(warnings.size(), 1);
         QDBusConnection::disconnectFromBus(u"no bus"_s);
 
-        QDBusConnection bus = QDBusConnection::systemBus();
-        QDBusConnection stalledBus =
-            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"stalled"_s);
-        StalledDevice stalled;
-        QVERIFY(stalledBus.registerVirtualObject(displayDevicePath, &stalled));
-        const auto stall = [&](bool on) {
-            QDBusConnection &from = on ? bus : stalledBus;
-            QDBusConnection &to = on ? stalledBus : bus;
-            QVERIFY(from.unregisterService(upowerName));
-            QVERIFY(to.registerService(upowerName));
-        };
-        const auto restoreBus = qScopeGuard([&] {
-            stalledBus.unregisterService(upowerName);
-            bus.registerService(upowerName);
-            QDBusConnection::disconnectFromBus(u"stalled"_s);
-        });
+        StalledUPower upower;
         UPowerSource source(nullptr, 100ms);
-        stall(true);
+        QVERIFY(upower.stall(true));
         QCOMPARE(readNow(source), std::nullopt);
         QCOMPARE(readNow(source), std::nullopt);
         QCOMPARE(warnings.size(), 2);
-        stall(false);
+        QVERIFY(upower.stall(false));
         QCOMPARE(readNow(source), (PowerReading{80, false}));
-        stall(true);
+        QVERIFY(upower.stall(true));
         QCOMPARE(readNow(source), std::nullopt);
         QCOMPARE(warnings.size(), 3);
-        stall(false);
     }
 
     // UPower's PropertiesChanged brings a reading at once, when it names the charge or the
     // state; between announcements the battery is read only every half hour.
     void upowerAnnouncesChanges() {
-        QDBusConnection announcer =
-            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"announcer"_s);
-        const auto disconnect =
-            qScopeGuard([] { QDBusConnection::disconnectFromBus(u"announcer"_s); });
-        const auto announce = [&announcer](const QVariantMap &changed) {
-            QDBusMessage signal = QDBusMessage::createSignal(
-                displayDevicePath, u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
-            signal << u"org.freedesktop.UPower.Device"_s << changed << QStringList();
-            return announcer.send(signal);
-        };
+        StalledUPower announcer;
         device.percentage = 50.0;
         ManualClock clock;
         BatteryService service(clock, std::make_unique<UPowerSource>());
@@ -361,10 +342,10 @@ private Q_SLOTS:
         clock.advance(BatteryService::announcedInterval - 1min);
         QTest::qWait(200);
         QCOMPARE(alerts.count(), 0);
-        QVERIFY(announce({{u"TimeToEmpty"_s, qlonglong(60)}}));
+        QVERIFY(announcer.announce({{u"TimeToEmpty"_s, qlonglong(60)}}));
         QTest::qWait(200);
         QCOMPARE(alerts.count(), 0);
-        QVERIFY(announce({{u"Percentage"_s, 1.0}}));
+        QVERIFY(announcer.announce({{u"Percentage"_s, 1.0}}));
         QTRY_COMPARE(alerts.count(), 1);
     }
 
@@ -381,20 +362,8 @@ private Q_SLOTS:
     }
 
     void stalledUPowerDoesNotHoldUpTheEventLoop() {
-        QDBusConnection bus = QDBusConnection::systemBus();
-        QDBusConnection stalledBus =
-            QDBusConnection::connectToBus(QDBusConnection::SystemBus, u"stalled"_s);
-        QVERIFY(stalledBus.isConnected());
-        StalledDevice stalled;
-        QVERIFY(stalledBus.registerVirtualObject(displayDevicePath, &stalled));
-        QVERIFY(bus.unregisterService(upowerName));
-        QVERIFY(stalledBus.registerService(upowerName));
-        const auto restore = qScopeGuard([&] {
-            stalledBus.unregisterService(upowerName);
-            bus.registerService(upowerName);
-            QDBusConnection::disconnectFromBus(u"stalled"_s);
-        });
-
+        StalledUPower upower;
+        QVERIFY(upower.stall(true));
         device.percentage = 1.0;
         ManualClock clock;
         BatteryService service(clock, std::make_unique<UPowerSource>(nullptr, 5s));
@@ -409,20 +378,19 @@ private Q_SLOTS:
         // after the call's time-out, with nothing pending.
         clock.advance(BatteryService::checkInterval);
         QVERIFY(service.isReading());
-        QTRY_COMPARE(stalled.calls, 1);
+        QTRY_COMPARE(upower.calls, 1);
         // The loop keeps turning while UPower says nothing.
         QTRY_VERIFY_WITH_TIMEOUT(beats >= 10, 3000);
         QVERIFY(service.isReading());
-        // A tick while the reading is pending does not pile up another call.
-        clock.advance(BatteryService::checkInterval);
-        QTest::qWait(100);
-        QCOMPARE(stalled.calls, 1);
+        // An announcement while the reading is pending does not pile up another call.
+        QVERIFY(upower.announce({{u"Percentage"_s, 1.0}}));
+        QTest::qWait(300);
+        QCOMPARE(upower.calls, 1);
 
         // The call times out, and once UPower answers again the next tick reads it.
         QTRY_VERIFY_WITH_TIMEOUT(!service.isReading(), 10000);
         QCOMPARE(alerts.count(), 0);
-        QVERIFY(stalledBus.unregisterService(upowerName));
-        QVERIFY(bus.registerService(upowerName));
+        QVERIFY(upower.stall(false));
         clock.advance(BatteryService::checkInterval);
         QTRY_COMPARE(alerts.count(), 1);
     }
