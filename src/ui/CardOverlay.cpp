@@ -31,6 +31,10 @@ qreal springPosition(qreal t) {
 }
 constexpr int springDurationMs = 650;
 
+QColor dim() {
+    return QColor(0, 0, 0, qRound(255 * CardOverlay::backdropOpacity));
+}
+
 // Three box blurs approximate a Gaussian; `radius` is in pixels of `image` (alpha only).
 void blurAlpha(QImage &image, int radius) {
     const int w = image.width(), h = image.height();
@@ -84,8 +88,10 @@ CardOverlay::CardOverlay(QWidget *parent)
 
 CardOverlay::~CardOverlay() = default;
 
-void CardOverlay::setBackdrop(const QPixmap &backdrop) {
-    m_backdrop = backdrop;
+void CardOverlay::setBackdrop(QImage backdrop) {
+    if (!backdrop.isNull())
+        QPainter(&backdrop).fillRect(backdrop.rect(), dim());
+    m_backdrop = std::move(backdrop);
     update();
 }
 
@@ -133,9 +139,6 @@ void CardOverlay::showEvent(QShowEvent *event) {
 
 void CardOverlay::startSpring() {
     m_appeared = true;
-    // The card's controls are real widgets and cannot be scaled, so a picture of the card
-    // springs in and the live card takes its place at rest.
-    m_cardSnapshot = m_card->grab();
     setFocus();
     m_animation = new QVariantAnimation(this);
     m_animation->setStartValue(0.0);
@@ -143,6 +146,12 @@ void CardOverlay::startSpring() {
     m_animation->setDuration(springDurationMs);
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         const qreal before = std::exchange(m_progress, springPosition(value.toReal()));
+        // The card's controls are real widgets and cannot be scaled, so a picture of the card
+        // springs in and the live card takes its place at rest. The spring starts with the
+        // card fully transparent: the picture is taken once it shows, which keeps it out of
+        // the way of the first frame on every screen.
+        if (m_cardSnapshot.isNull() && m_progress > 0)
+            m_cardSnapshot = m_card->grab();
         // Only around the card: repainting the whole screen every frame would hold up the
         // first frame of the other screens' windows.
         update(cardArea(before).united(cardArea(m_progress)));
@@ -183,7 +192,7 @@ bool CardOverlay::event(QEvent *event) {
 
 void CardOverlay::paintShadow(QPainter &p, const QRectF &cardRect, qreal opacity) {
     const QSize size = cardRect.size().toSize();
-    if (size.isEmpty())
+    if (size.isEmpty() || opacity <= 0)
         return;
     if (m_shadowFor != size) {
         const int pad = shadowRadius / shadowScale * 2;
@@ -233,13 +242,13 @@ void CardOverlay::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     if (!m_backdrop.isNull()) {
-        p.drawPixmap(rect(), m_backdrop);
+        p.drawImage(rect(), m_backdrop);
     } else {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.fillRect(rect(), Qt::transparent);
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.fillRect(rect(), dim());
     }
-    p.fillRect(rect(), QColor(0, 0, 0, qRound(255 * backdropOpacity)));
     if (!m_card || !m_appeared)
         return;
 

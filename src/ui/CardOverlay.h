@@ -34,8 +34,9 @@ public:
     explicit CardOverlay(QWidget *parent = nullptr);
     ~CardOverlay() override;
 
-    // The screen under the window when it cannot be blended by a compositor.
-    void setBackdrop(const QPixmap &backdrop);
+    // The screen under the window when it cannot be blended by a compositor. The dim is laid
+    // over it once, here, rather than on every frame.
+    void setBackdrop(QImage backdrop);
 
     // Whether the card has been shown (the spring-in has started or was not wanted).
     bool appeared() const { return m_appeared; }
@@ -79,7 +80,7 @@ private:
     bool m_appeared = false;
     qreal m_progress = 1.0; // spring position: 0 hidden, 1 at rest (may overshoot)
     QVariantAnimation *m_animation = nullptr;
-    QPixmap m_backdrop;
+    QImage m_backdrop;
     QPixmap m_cardSnapshot;
     QImage m_shadow;
     QSize m_shadowFor;

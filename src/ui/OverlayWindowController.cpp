@@ -4,6 +4,7 @@
 #include "ReminderOverlayView.h"
 #include "WindowPlacement.h"
 #include "core/AppSettings.h"
+#include "platform/ProcessMemory.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -59,6 +60,7 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
 void OverlayWindowController::closeAll() {
     const QList<QPointer<OverlayWindow>> taken = std::exchange(m_windows, {});
     m_paintedCount = 0;
+    OverlayWindow *last = nullptr;
     for (const QPointer<OverlayWindow> &window : taken) {
         if (!window)
             continue;
@@ -66,7 +68,12 @@ void OverlayWindowController::closeAll() {
         window->hide();
         // The click that closes the overlay may still be on this window's stack.
         window->deleteLater();
+        last = window;
     }
+    // The windows' buffers and widgets leave the heap full of holes that would otherwise
+    // stay resident until the next reminder, or for good.
+    if (last)
+        connect(last, &QObject::destroyed, this, &ProcessMemory::returnFreePages);
 }
 
 QList<QWidget *> OverlayWindowController::windows() const {

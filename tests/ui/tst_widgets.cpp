@@ -501,7 +501,7 @@ private Q_SLOTS:
                 view->render(&window);
                 QPainter(&shown).drawImage(0, 0, window);
             } else {
-                view->setBackdrop(QPixmap::fromImage(desktop));
+                view->setBackdrop(desktop);
                 view->render(&shown);
             }
             seen << shown;
