@@ -89,10 +89,16 @@ CardOverlay::CardOverlay(QWidget *parent)
 CardOverlay::~CardOverlay() = default;
 
 void CardOverlay::setBackdrop(QImage backdrop) {
-    if (!backdrop.isNull())
-        QPainter(&backdrop).fillRect(backdrop.rect(), dim());
     m_backdrop = std::move(backdrop);
+    m_backdropDimmed = false;
     update();
+}
+
+void CardOverlay::dimBackdrop() {
+    if (m_backdropDimmed || m_backdrop.isNull())
+        return;
+    QPainter(&m_backdrop).fillRect(m_backdrop.rect(), dim());
+    m_backdropDimmed = true;
 }
 
 void CardOverlay::setCard(CardFrame *card, int maxWidth, bool springIn) {
@@ -131,15 +137,17 @@ void CardOverlay::resizeEvent(QResizeEvent *event) {
 void CardOverlay::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     layoutCard();
+    // A card that springs in does so from the first frame on screen (see paintEvent).
     if (m_springIn && !m_appeared)
-        startSpring();
+        setFocus();
     else if (m_initialFocus)
         m_initialFocus->setFocus();
 }
 
 void CardOverlay::startSpring() {
-    m_appeared = true;
-    setFocus();
+    // The appearance may have been cut short before the spring got going.
+    if (m_animation || !m_card->isHidden())
+        return;
     m_animation = new QVariantAnimation(this);
     m_animation->setStartValue(0.0);
     m_animation->setEndValue(springDurationMs / 1000.0);
@@ -242,12 +250,19 @@ void CardOverlay::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     if (!m_backdrop.isNull()) {
+        dimBackdrop();
         p.drawImage(rect(), m_backdrop);
     } else {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.fillRect(rect(), Qt::transparent);
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
         p.fillRect(rect(), dim());
+    }
+    if (m_springIn && !m_appeared) {
+        // The spring starts once the window is on screen, so that none of it is lost while
+        // the window manager maps the window. Its first frame shows no card yet.
+        m_appeared = true;
+        QMetaObject::invokeMethod(this, &CardOverlay::startSpring, Qt::QueuedConnection);
     }
     if (!m_card || !m_appeared)
         return;

@@ -34,9 +34,11 @@ public:
     explicit CardOverlay(QWidget *parent = nullptr);
     ~CardOverlay() override;
 
-    // The screen under the window when it cannot be blended by a compositor. The dim is laid
-    // over it once, here, rather than on every frame.
+    // The screen under the window when it cannot be blended by a compositor.
     void setBackdrop(QImage backdrop);
+    // Lays the dim over the backdrop, once rather than on every frame; the first frame does it
+    // when nobody did before.
+    void dimBackdrop();
 
     // Whether the card has been shown (the spring-in has started or was not wanted).
     bool appeared() const { return m_appeared; }
@@ -81,6 +83,7 @@ private:
     qreal m_progress = 1.0; // spring position: 0 hidden, 1 at rest (may overshoot)
     QVariantAnimation *m_animation = nullptr;
     QImage m_backdrop;
+    bool m_backdropDimmed = false;
     QPixmap m_cardSnapshot;
     QImage m_shadow;
     QSize m_shadowFor;

@@ -36,7 +36,7 @@ void OverlayWindow::setContent(QWidget *content) {
     setFocusProxy(content);
 }
 
-void OverlayWindow::present() {
+void OverlayWindow::present(Focus focus) {
     // The native window must exist, unmapped, for the hints to be in place when the window
     // manager first sees it.
     winId();
@@ -46,8 +46,13 @@ void OverlayWindow::present() {
         WindowHints::setAboveAllOnAllWorkspaces(handle);
     }
     showFullScreen();
-    raise();
-    activateWindow();
+    // A window that leaves the focus to another asks nothing more of the window manager,
+    // which maps it above everything anyway: each request is work it does before the other
+    // screens' windows appear.
+    if (focus == Focus::take) {
+        raise();
+        activateWindow();
+    }
     if (m_content)
         m_content->setFocus();
 }

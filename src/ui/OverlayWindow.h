@@ -18,8 +18,9 @@ public:
     void setContent(QWidget *content);
     QWidget *content() const { return m_content; }
 
-    // Shows the window full-screen on its screen, raised and focused.
-    void present();
+    enum class Focus { take, leave };
+    // Shows the window full-screen on its screen; with Focus::take raised and focused as well.
+    void present(Focus focus = Focus::take);
 
     // The screen as it looked before the window appeared, when no compositing manager can
     // blend a translucent window; null otherwise, and once a content view has taken it to

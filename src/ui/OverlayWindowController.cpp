@@ -1,5 +1,6 @@
 #include "OverlayWindowController.h"
 
+#include "CardOverlay.h"
 #include "OverlayWindow.h"
 #include "ReminderOverlayView.h"
 #include "WindowPlacement.h"
@@ -47,11 +48,14 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
     OverlayWindow *focused = windowOn(WindowPlacement::pointerScreen());
     for (const QPointer<OverlayWindow> &window : std::as_const(m_windows))
         if (window != focused)
-            window->present();
-    if (focused) {
+            window->present(OverlayWindow::Focus::leave);
+    if (focused)
         focused->present();
-        focused->activateWindow();
-    }
+    // The window manager takes a while to map the windows: their backdrops are dimmed
+    // meanwhile rather than on their first frame.
+    for (const QPointer<OverlayWindow> &window : std::as_const(m_windows))
+        if (auto *view = qobject_cast<CardOverlay *>(window->content()))
+            view->dimBackdrop();
 
     if (m_settings.soundEnabled())
         Q_EMIT alertSoundDue();

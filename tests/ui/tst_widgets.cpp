@@ -10,6 +10,7 @@
 #include "ui/BriefPreviewView.h"
 #include "ui/CapsuleButton.h"
 #include "ui/MeetingBriefCard.h"
+#include "ui/OverlayWindow.h"
 #include "ui/OverlayWindowController.h"
 #include "ui/PlatformJoinButton.h"
 #include "ui/ProviderRow.h"
@@ -818,6 +819,9 @@ private Q_SLOTS:
         for (const QPointer<QWidget> &w : windows)
             QVERIFY(!w);
         QVERIFY(!controller || controller->windows().isEmpty());
+        // Nothing of the reminder is kept for the next one, shown or hidden.
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<OverlayWindow *>(widget));
     }
 
     // The tray icon at a small, a middle and a large panel size: without a mark it is the bare

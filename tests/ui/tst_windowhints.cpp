@@ -1,5 +1,6 @@
 // On a real X server with a window manager: the overlay window is managed full-screen, above
 // the others, on every desktop and active; the compositing check follows the selection owner.
+#include "platform/ScreenGrab.h"
 #include "platform/WindowHints.h"
 #include "ui/OverlayWindow.h"
 
@@ -66,6 +67,27 @@ private Q_SLOTS:
         OverlayWindow window(screen, u"x"_s);
         QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(window.backdrop().isNull());
+    }
+
+    // The overlay's picture of the screen, read through shared memory, is what the screen
+    // shows and what Qt's own grab reads: the same size, colours and place.
+    void screenGrab() {
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QColor colour(0x12, 0x34, 0x56);
+        QWidget marker(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+        marker.setAutoFillBackground(true);
+        QPalette palette = marker.palette();
+        palette.setColor(QPalette::Window, colour);
+        marker.setPalette(palette);
+        marker.setGeometry(100, 50, 40, 30);
+        marker.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&marker));
+        QTRY_COMPARE(screen->grabWindow(0).toImage().pixel(110, 60), colour.rgb());
+        const QImage grabbed = ScreenGrab::grab(screen);
+        QCOMPARE(grabbed.size(), screen->size());
+        QCOMPARE(grabbed.pixel(110, 60), colour.rgb());
+        QCOMPARE(grabbed.pixel(99, 60), screen->grabWindow(0).toImage().pixel(99, 60));
+        QCOMPARE(grabbed, screen->grabWindow(0).toImage());
     }
 };
 
