@@ -5,6 +5,7 @@
 #include <QWindow>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 #include <xcb/xcb.h>
@@ -24,6 +25,19 @@ xcb_atom_t atom(xcb_connection_t *c, const char *name) {
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
         xcb_intern_atom_reply(c, cookie, nullptr), &std::free);
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+std::vector<xcb_atom_t> atoms(xcb_connection_t *c, std::initializer_list<const char *> names) {
+    std::vector<xcb_intern_atom_cookie_t> cookies;
+    for (const char *name : names)
+        cookies.push_back(xcb_intern_atom(c, 0, uint16_t(strlen(name)), name));
+    std::vector<xcb_atom_t> result;
+    for (const xcb_intern_atom_cookie_t cookie : cookies) {
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(c, cookie, nullptr), &std::free);
+        result.push_back(reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE));
+    }
+    return result;
 }
 
 // The X screen number the display name selects (":0.1" is screen 1); Qt joins every monitor
@@ -46,15 +60,17 @@ void WindowHints::setAboveAllOnAllWorkspaces(QWindow *window) {
     if (!c)
         return;
     const auto id = xcb_window_t(window->winId());
-    const std::vector<xcb_atom_t> states{atom(c, "_NET_WM_STATE_ABOVE"),
-                                         atom(c, "_NET_WM_STATE_FULLSCREEN"),
-                                         atom(c, "_NET_WM_STATE_STICKY")};
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+    // One round trip for every name rather than one each.
+    const std::vector<xcb_atom_t> names =
+        atoms(c, {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_FULLSCREEN", "_NET_WM_STATE_STICKY",
+                  "_NET_WM_STATE", "_NET_WM_DESKTOP"});
+    const std::vector<xcb_atom_t> states(names.begin(), names.begin() + 3);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, names[3], XCB_ATOM_ATOM, 32,
                         uint32_t(states.size()), states.data());
     // 0xFFFFFFFF is "all desktops" for window managers that read the desktop, not the state.
     const uint32_t allDesktops = 0xFFFFFFFF;
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL,
-                        32, 1, &allDesktops);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, names[4], XCB_ATOM_CARDINAL, 32, 1,
+                        &allDesktops);
     xcb_flush(c);
 }
 

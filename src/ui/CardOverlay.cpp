@@ -31,6 +31,10 @@ qreal springPosition(qreal t) {
 }
 constexpr int springDurationMs = 650;
 
+QColor dim() {
+    return QColor(0, 0, 0, qRound(255 * CardOverlay::backdropOpacity));
+}
+
 // Three box blurs approximate a Gaussian; `radius` is in pixels of `image` (alpha only).
 void blurAlpha(QImage &image, int radius) {
     const int w = image.width(), h = image.height();
@@ -84,9 +88,17 @@ CardOverlay::CardOverlay(QWidget *parent)
 
 CardOverlay::~CardOverlay() = default;
 
-void CardOverlay::setBackdrop(const QPixmap &backdrop) {
-    m_backdrop = backdrop;
+void CardOverlay::setBackdrop(QImage backdrop) {
+    m_backdrop = std::move(backdrop);
+    m_backdropDimmed = false;
     update();
+}
+
+void CardOverlay::dimBackdrop() {
+    if (m_backdropDimmed || m_backdrop.isNull())
+        return;
+    QPainter(&m_backdrop).fillRect(m_backdrop.rect(), dim());
+    m_backdropDimmed = true;
 }
 
 void CardOverlay::setCard(CardFrame *card, int maxWidth, bool springIn) {
@@ -125,24 +137,29 @@ void CardOverlay::resizeEvent(QResizeEvent *event) {
 void CardOverlay::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     layoutCard();
+    // A card that springs in does so from the first frame on screen (see paintEvent).
     if (m_springIn && !m_appeared)
-        startSpring();
+        setFocus();
     else if (m_initialFocus)
         m_initialFocus->setFocus();
 }
 
 void CardOverlay::startSpring() {
-    m_appeared = true;
-    // The card's controls are real widgets and cannot be scaled, so a picture of the card
-    // springs in and the live card takes its place at rest.
-    m_cardSnapshot = m_card->grab();
-    setFocus();
+    // The appearance may have been cut short before the spring got going.
+    if (m_animation || !m_card->isHidden())
+        return;
     m_animation = new QVariantAnimation(this);
     m_animation->setStartValue(0.0);
     m_animation->setEndValue(springDurationMs / 1000.0);
     m_animation->setDuration(springDurationMs);
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         const qreal before = std::exchange(m_progress, springPosition(value.toReal()));
+        // The card's controls are real widgets and cannot be scaled, so a picture of the card
+        // springs in and the live card takes its place at rest. The spring starts with the
+        // card fully transparent: the picture is taken once it shows, which keeps it out of
+        // the way of the first frame on every screen.
+        if (m_cardSnapshot.isNull() && m_progress > 0)
+            m_cardSnapshot = m_card->grab();
         // Only around the card: repainting the whole screen every frame would hold up the
         // first frame of the other screens' windows.
         update(cardArea(before).united(cardArea(m_progress)));
@@ -183,7 +200,7 @@ bool CardOverlay::event(QEvent *event) {
 
 void CardOverlay::paintShadow(QPainter &p, const QRectF &cardRect, qreal opacity) {
     const QSize size = cardRect.size().toSize();
-    if (size.isEmpty())
+    if (size.isEmpty() || opacity <= 0)
         return;
     if (m_shadowFor != size) {
         const int pad = shadowRadius / shadowScale * 2;
@@ -233,13 +250,20 @@ void CardOverlay::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     if (!m_backdrop.isNull()) {
-        p.drawPixmap(rect(), m_backdrop);
+        dimBackdrop();
+        p.drawImage(rect(), m_backdrop);
     } else {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.fillRect(rect(), Qt::transparent);
         p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.fillRect(rect(), dim());
     }
-    p.fillRect(rect(), QColor(0, 0, 0, qRound(255 * backdropOpacity)));
+    if (m_springIn && !m_appeared) {
+        // The spring starts once the window is on screen, so that none of it is lost while
+        // the window manager maps the window. Its first frame shows no card yet.
+        m_appeared = true;
+        QMetaObject::invokeMethod(this, &CardOverlay::startSpring, Qt::QueuedConnection);
+    }
     if (!m_card || !m_appeared)
         return;
 

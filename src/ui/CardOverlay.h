@@ -35,7 +35,10 @@ public:
     ~CardOverlay() override;
 
     // The screen under the window when it cannot be blended by a compositor.
-    void setBackdrop(const QPixmap &backdrop);
+    void setBackdrop(QImage backdrop);
+    // Lays the dim over the backdrop, once rather than on every frame; the first frame does it
+    // when nobody did before.
+    void dimBackdrop();
 
     // Whether the card has been shown (the spring-in has started or was not wanted).
     bool appeared() const { return m_appeared; }
@@ -79,7 +82,8 @@ private:
     bool m_appeared = false;
     qreal m_progress = 1.0; // spring position: 0 hidden, 1 at rest (may overshoot)
     QVariantAnimation *m_animation = nullptr;
-    QPixmap m_backdrop;
+    QImage m_backdrop;
+    bool m_backdropDimmed = false;
     QPixmap m_cardSnapshot;
     QImage m_shadow;
     QSize m_shadowFor;

@@ -1,12 +1,14 @@
 #include "OverlayWindow.h"
 
 #include "CardOverlay.h"
+#include "platform/ScreenGrab.h"
 #include "platform/WindowHints.h"
 
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+#include <utility>
 
 OverlayWindow::OverlayWindow(QScreen *screen, const QString &title, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
@@ -20,7 +22,7 @@ OverlayWindow::OverlayWindow(QScreen *screen, const QString &title, QWidget *par
         if (WindowHints::hasCompositingManager(screen))
             setAttribute(Qt::WA_TranslucentBackground);
         else
-            m_backdrop = screen->grabWindow(0);
+            m_backdrop = ScreenGrab::grab(screen);
     }
 }
 
@@ -28,12 +30,13 @@ void OverlayWindow::setContent(QWidget *content) {
     m_content = content;
     content->setParent(this);
     content->setGeometry(rect());
+    // Handed over rather than shared, so that the view can dim it in place.
     if (auto *overlay = qobject_cast<CardOverlay *>(content))
-        overlay->setBackdrop(m_backdrop);
+        overlay->setBackdrop(std::exchange(m_backdrop, {}));
     setFocusProxy(content);
 }
 
-void OverlayWindow::present() {
+void OverlayWindow::present(Focus focus) {
     // The native window must exist, unmapped, for the hints to be in place when the window
     // manager first sees it.
     winId();
@@ -43,8 +46,13 @@ void OverlayWindow::present() {
         WindowHints::setAboveAllOnAllWorkspaces(handle);
     }
     showFullScreen();
-    raise();
-    activateWindow();
+    // A window that leaves the focus to another asks nothing more of the window manager,
+    // which maps it above everything anyway: each request is work it does before the other
+    // screens' windows appear.
+    if (focus == Focus::take) {
+        raise();
+        activateWindow();
+    }
     if (m_content)
         m_content->setFocus();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QPixmap>
+#include <QImage>
 #include <QWidget>
 
 class QScreen;
@@ -14,16 +14,18 @@ class OverlayWindow : public QWidget {
 public:
     OverlayWindow(QScreen *screen, const QString &title, QWidget *parent = nullptr);
 
-    // Takes ownership of `content`, which fills the window; a CardOverlay gets the backdrop.
+    // Takes ownership of `content`, which fills the window; a CardOverlay takes the backdrop.
     void setContent(QWidget *content);
     QWidget *content() const { return m_content; }
 
-    // Shows the window full-screen on its screen, raised and focused.
-    void present();
+    enum class Focus { take, leave };
+    // Shows the window full-screen on its screen; with Focus::take raised and focused as well.
+    void present(Focus focus = Focus::take);
 
     // The screen as it looked before the window appeared, when no compositing manager can
-    // blend a translucent window; null otherwise. Content views paint it under their dim.
-    QPixmap backdrop() const { return m_backdrop; }
+    // blend a translucent window; null otherwise, and once a content view has taken it to
+    // paint under its dim.
+    QImage backdrop() const { return m_backdrop; }
 
 Q_SIGNALS:
     // Once, after the first frame has been painted.
@@ -36,6 +38,6 @@ protected:
 private:
     QScreen *m_screen;
     QWidget *m_content = nullptr;
-    QPixmap m_backdrop;
+    QImage m_backdrop;
     bool m_painted = false;
 };

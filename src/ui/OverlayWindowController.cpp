@@ -1,9 +1,11 @@
 #include "OverlayWindowController.h"
 
+#include "CardOverlay.h"
 #include "OverlayWindow.h"
 #include "ReminderOverlayView.h"
 #include "WindowPlacement.h"
 #include "core/AppSettings.h"
+#include "platform/ProcessMemory.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -46,11 +48,14 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
     OverlayWindow *focused = windowOn(WindowPlacement::pointerScreen());
     for (const QPointer<OverlayWindow> &window : std::as_const(m_windows))
         if (window != focused)
-            window->present();
-    if (focused) {
+            window->present(OverlayWindow::Focus::leave);
+    if (focused)
         focused->present();
-        focused->activateWindow();
-    }
+    // The window manager takes a while to map the windows: their backdrops are dimmed
+    // meanwhile rather than on their first frame.
+    for (const QPointer<OverlayWindow> &window : std::as_const(m_windows))
+        if (auto *view = qobject_cast<CardOverlay *>(window->content()))
+            view->dimBackdrop();
 
     if (m_settings.soundEnabled())
         Q_EMIT alertSoundDue();
@@ -59,6 +64,7 @@ void OverlayWindowController::showOverlay(const CalendarEvent &event,
 void OverlayWindowController::closeAll() {
     const QList<QPointer<OverlayWindow>> taken = std::exchange(m_windows, {});
     m_paintedCount = 0;
+    OverlayWindow *last = nullptr;
     for (const QPointer<OverlayWindow> &window : taken) {
         if (!window)
             continue;
@@ -66,7 +72,12 @@ void OverlayWindowController::closeAll() {
         window->hide();
         // The click that closes the overlay may still be on this window's stack.
         window->deleteLater();
+        last = window;
     }
+    // The windows' buffers and widgets leave the heap full of holes that would otherwise
+    // stay resident until the next reminder, or for good.
+    if (last)
+        connect(last, &QObject::destroyed, this, &ProcessMemory::returnFreePages);
 }
 
 QList<QWidget *> OverlayWindowController::windows() const {

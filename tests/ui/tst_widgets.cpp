@@ -10,6 +10,7 @@
 #include "ui/BriefPreviewView.h"
 #include "ui/CapsuleButton.h"
 #include "ui/MeetingBriefCard.h"
+#include "ui/OverlayWindow.h"
 #include "ui/OverlayWindowController.h"
 #include "ui/PlatformJoinButton.h"
 #include "ui/ProviderRow.h"
@@ -501,7 +502,7 @@ private Q_SLOTS:
                 view->render(&window);
                 QPainter(&shown).drawImage(0, 0, window);
             } else {
-                view->setBackdrop(QPixmap::fromImage(desktop));
+                view->setBackdrop(desktop);
                 view->render(&shown);
             }
             seen << shown;
@@ -818,6 +819,9 @@ private Q_SLOTS:
         for (const QPointer<QWidget> &w : windows)
             QVERIFY(!w);
         QVERIFY(!controller || controller->windows().isEmpty());
+        // Nothing of the reminder is kept for the next one, shown or hidden.
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<OverlayWindow *>(widget));
     }
 
     // The tray icon at a small, a middle and a large panel size: without a mark it is the bare

@@ -1,9 +1,11 @@
 // On a real X server with a window manager: the overlay window is managed full-screen, above
 // the others, on every desktop and active; the compositing check follows the selection owner.
+#include "platform/ScreenGrab.h"
 #include "platform/WindowHints.h"
 #include "ui/OverlayWindow.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QScreen>
@@ -20,6 +22,22 @@ QString xprop(const QString &name, WId id = 0) {
                (id ? QStringList{u"-id"_s, QString::number(id)} : QStringList{u"-root"_s}) << name);
     tool.waitForFinished();
     return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
+}
+
+// Whether `address` lies in System V shared memory attached to this process.
+bool inSharedMemory(const void *address) {
+    QFile maps(u"/proc/self/maps"_s);
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    const auto at = quintptr(address);
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        if (!line.contains("/SYSV"))
+            continue;
+        const QList<QByteArray> range = line.left(line.indexOf(' ')).split('-');
+        if (at >= range[0].toULongLong(nullptr, 16) && at < range[1].toULongLong(nullptr, 16))
+            return true;
+    }
+    return false;
 }
 } // namespace
 
@@ -66,6 +84,31 @@ private Q_SLOTS:
         OverlayWindow window(screen, u"x"_s);
         QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
         QVERIFY(window.backdrop().isNull());
+    }
+
+    // The overlay's picture of the screen, read through shared memory that goes back to the
+    // system with the picture, is what the screen shows and what Qt's own grab reads.
+    void screenGrab() {
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QColor colour(0x12, 0x34, 0x56);
+        QWidget marker(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+        marker.setAutoFillBackground(true);
+        QPalette palette = marker.palette();
+        palette.setColor(QPalette::Window, colour);
+        marker.setPalette(palette);
+        marker.setGeometry(100, 50, 40, 30);
+        marker.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&marker));
+        QTRY_COMPARE(screen->grabWindow(0).toImage().pixel(110, 60), colour.rgb());
+        QImage grabbed = ScreenGrab::grab(screen);
+        QCOMPARE(grabbed.size(), screen->size());
+        QCOMPARE(grabbed.pixel(110, 60), colour.rgb());
+        QCOMPARE(grabbed.pixel(99, 60), screen->grabWindow(0).toImage().pixel(99, 60));
+        QCOMPARE(grabbed, screen->grabWindow(0).toImage());
+        const uchar *bits = grabbed.constBits();
+        QVERIFY(inSharedMemory(bits));
+        grabbed = QImage();
+        QVERIFY(!inSharedMemory(bits));
     }
 };
 
