@@ -15,6 +15,7 @@
 #include "platform/DesktopNotification.h"
 #include "platform/DoNotDisturb.h"
 #include "platform/PackageKitInstall.h"
+#include "platform/ProcessMemory.h"
 #include "platform/UpdateSignature.h"
 #include "platform/UserLocalInstall.h"
 #include "platform/WindowHints.h"
@@ -45,7 +46,6 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
-#include <malloc.h>
 
 namespace {
 void centreOnPrimaryScreen(QWidget *window) {
@@ -147,7 +147,7 @@ void AppController::setupServices() {
     // high-water mark between refreshes. Queued, so the refresh's own frames are freed first.
     connect(&m_services.calendar, &CalendarService::isLoadingChanged, this, [this] {
         if (!m_services.calendar.isLoading())
-            QTimer::singleShot(0, this, [] { malloc_trim(0); });
+            QTimer::singleShot(0, this, &ProcessMemory::returnFreePages);
     });
     m_services.calendar.startMonitoring();
     m_services.scheduler.start();
