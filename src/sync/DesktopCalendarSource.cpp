@@ -193,8 +193,8 @@ QHash<QString, QList<CalendarEvent>> merge(std::initializer_list<const Expanded 
     return result;
 }
 
-// Frees the job's components here on the worker: thousands of them take the interface's
-// thread milliseconds.
+// Frees the job's components on a worker: thousands of them take tens of milliseconds, which
+// neither the interface's thread nor the reading should wait for.
 void release(ExpandJob &job) {
     job.components.clear();
     job.owner.reset();
@@ -225,14 +225,16 @@ readAll(ExpandJob &seriesJob, ExpandJob &othersJob, const QByteArray &othersQuer
         GCancellable *cancellable, const QString &calendarId) {
     if (!list(seriesJob, seriesQuery(), cancellable, calendarId))
         return std::nullopt;
-    QFuture<Expanded> series = QtConcurrent::run([&seriesJob] { return expand(seriesJob); });
+    QFuture<Expanded> series = QtConcurrent::run([&seriesJob] {
+        Expanded expanded = expand(seriesJob);
+        release(seriesJob);
+        return expanded;
+    });
     std::optional<Expanded> others;
     if (list(othersJob, othersQuery, cancellable, calendarId))
         others = expand(othersJob);
     // Waited for even after a refusal: it reads the series job.
     const Expanded seriesPart = series.result();
-    release(seriesJob);
-    release(othersJob);
     if (!others)
         return std::nullopt;
     return merge({&seriesPart, &*others});
@@ -698,6 +700,7 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
             return readAll(*series, *others, query, cancellable.get(), id);
         });
     std::optional<QHash<QString, QList<CalendarEvent>>> byUid = co_await reading;
+    QThreadPool::globalInstance()->start([others] { release(*others); });
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
     if (!byUid) {
