@@ -33,17 +33,23 @@ QString text(const gchar *value) {
     return value ? QString::fromUtf8(value) : QString();
 }
 
-// The store's query for what occurs in [from, to). Every series is taken whole: the store would
-// expand each one to test it against the range, and the worker expands it anyway.
-QByteArray rangeQuery(const QDateTime &from, const QDateTime &to) {
+// The store's queries for what occurs in [from, to), in two parts. Every series is taken whole:
+// the store would expand each one to test it against the range, and the worker expands it
+// anyway. The series come first and alone, so their expansion (most of the work) runs while
+// the store still lists the rest.
+QByteArray seriesQuery() {
+    return "(has-recurrences?)";
+}
+
+QByteArray othersQuery(const QDateTime &from, const QDateTime &to) {
     const auto stamp = [](const QDateTime &t) {
         return t.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
     };
-    return "(or (has-recurrences?) (occur-in-time-range? (make-time \"" + stamp(from) +
+    return "(and (not (has-recurrences?)) (occur-in-time-range? (make-time \"" + stamp(from) +
            "\") (make-time \"" + stamp(to) + "\")))";
 }
 
-// Components as the store hands them over, released together.
+// Components as the store hands them over (ICalComponent or ECalComponent), released together.
 struct ComponentList {
     GSList *list = nullptr;
     explicit ComponentList(GSList *l)
@@ -55,7 +61,8 @@ struct ComponentList {
 
 // What a worker needs to expand one batch of a calendar's components.
 struct ExpandJob {
-    std::unique_ptr<ComponentList> components;
+    std::unique_ptr<ComponentList> owner;
+    QList<ICalComponent *> components;
     Ref<ECalClient> client;
     ICalTimezone *localZone = nullptr;
     qint64 from = 0, to = 0;
@@ -85,12 +92,21 @@ ICalTimezone *resolveZone(const gchar *tzid, gpointer data, GCancellable *cancel
     return zone;
 }
 
+// The meetings of some of a calendar's components, before a series is matched with the
+// instances detached from it (which may come in another batch).
+struct Expanded {
+    // By UID: every instance the series' rule places in the window.
+    QHash<QString, QList<CalendarEvent>> series;
+    // By UID: single events and detached instances.
+    QHash<QString, QList<CalendarEvent>> others;
+    // By UID: where the series placed the instances that detached ones replace.
+    QHash<QString, QSet<qint64>> replaced;
+};
+
 struct Expansion {
     const ExpandJob &job;
     const DesktopEventReader::Details &details;
     const QString &uid;
-    // Starts of the series' instances that a detached instance replaces (masters only).
-    const QSet<qint64> *replaced;
     std::optional<qint64> recurrenceId;
     QList<CalendarEvent> &out;
 };
@@ -107,22 +123,14 @@ gboolean takeInstance(ICalComponent *, ICalTime *start, ICalTime *end, gpointer 
     const auto endSecs = DesktopEventReader::seconds(*e);
     if (!startSecs || !endSecs)
         return TRUE;
-    if (x->replaced && x->replaced->contains(*startSecs))
-        return TRUE;
     x->out.append(x->job.reader.event(x->details, x->uid, *startSecs, *endSecs,
                                       x->recurrenceId.value_or(*startSecs)));
     return TRUE;
 }
 
-// Every meeting of the components inside the job's window, by UID. A series is expanded by
-// the store's own recurrence code with the event's zone; an instance detached from it (moved,
-// renamed, cancelled) replaces the series' instance it was cut from.
-QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
-    QHash<QString, QList<ECalComponent *>> byUid;
-    for (GSList *l = job.components->list; l; l = l->next) {
-        auto *component = E_CAL_COMPONENT(l->data);
-        byUid[text(e_cal_component_get_uid(component))].append(component);
-    }
+// Every meeting of the job's components inside its window. A series is expanded by the store's
+// own recurrence code with the event's zone.
+Expanded expand(const ExpandJob &job) {
     Ref<ICalTime> from(i_cal_time_new_from_timet_with_zone(time_t(job.from), FALSE,
                                                            i_cal_timezone_get_utc_timezone()));
     Ref<ICalTime> to(i_cal_time_new_from_timet_with_zone(time_t(job.to), FALSE,
@@ -132,55 +140,104 @@ QHash<QString, QList<CalendarEvent>> expand(const ExpandJob &job) {
         return zone ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(zone)))
                     : nullptr;
     };
-    QHash<QString, QList<CalendarEvent>> result;
-    for (auto group = byUid.cbegin(); group != byUid.cend(); ++group) {
-        const QString &uid = group.key();
-        QSet<qint64> replaced;
-        for (ECalComponent *component : group.value()) {
-            auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(
-                I_CAL_OBJECT(e_cal_component_get_icalcomponent(component))));
-            if (const auto rid = DesktopEventReader::recurrenceId(native, zoneOf))
-                replaced.insert(*rid);
-        }
+    Expanded result;
+    for (ICalComponent *ical : job.components) {
+        auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
+        const QString uid = text(icalcomponent_get_uid(native));
+        const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
+        // A cancelled detached instance still takes its place in the series.
+        if (rid)
+            result.replaced[uid].insert(*rid);
+        const DesktopEventReader::Details details = job.reader.details(native);
+        if (details.cancelled || details.declined)
+            continue;
         QList<CalendarEvent> events;
-        for (ECalComponent *component : group.value()) {
-            ICalComponent *ical = e_cal_component_get_icalcomponent(component);
-            auto *native =
-                static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
-            const DesktopEventReader::Details details = job.reader.details(native);
-            if (details.cancelled || details.declined)
-                continue;
-            const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
-            Expansion expansion{job, details, uid, rid ? nullptr : &replaced, rid, events};
-            GError *raw = nullptr;
-            e_cal_recur_generate_instances_sync(
-                ical, from.get(), to.get(), &takeInstance, &expansion, &resolveZone,
-                const_cast<ExpandJob *>(&job), job.localZone, nullptr, &raw);
-            if (const ErrorPtr error(raw); error)
-                qCWarning(lcSync) << "Expanding desktop event" << uid
-                                  << "failed:" << error->message;
-        }
+        Expansion expansion{job, details, uid, rid, events};
+        GError *raw = nullptr;
+        e_cal_recur_generate_instances_sync(ical, from.get(), to.get(), &takeInstance, &expansion,
+                                            &resolveZone, const_cast<ExpandJob *>(&job),
+                                            job.localZone, nullptr, &raw);
+        if (const ErrorPtr error(raw); error)
+            qCWarning(lcSync) << "Expanding desktop event" << uid << "failed:" << error->message;
         if (!events.isEmpty())
-            result.insert(uid, std::move(events));
+            (rid ? result.others : result.series)[uid].append(std::move(events));
     }
     return result;
 }
-// A whole calendar read and expanded on a worker: thousands of events are parsed there, not
-// on the thread that runs the interface. Absent when the store refused the reading.
-std::optional<QHash<QString, QList<CalendarEvent>>> readAll(ExpandJob &job, const QByteArray &query,
-                                                            GCancellable *cancellable,
-                                                            const QString &calendarId) {
+
+// The meetings of every part by UID: an instance detached from a series (moved, renamed,
+// cancelled) replaces the series' instance it was cut from.
+QHash<QString, QList<CalendarEvent>> merge(std::initializer_list<const Expanded *> parts) {
+    QHash<QString, QSet<qint64>> replaced;
+    for (const Expanded *part : parts)
+        for (auto it = part->replaced.cbegin(); it != part->replaced.cend(); ++it)
+            replaced[it.key()].unite(it.value());
+    QHash<QString, QList<CalendarEvent>> result;
+    for (const Expanded *part : parts) {
+        for (auto it = part->series.cbegin(); it != part->series.cend(); ++it) {
+            const auto found = replaced.constFind(it.key());
+            if (found == replaced.cend()) {
+                result[it.key()].append(it.value());
+                continue;
+            }
+            QList<CalendarEvent> kept;
+            for (const CalendarEvent &event : it.value())
+                if (!found->contains(event.startDate.toSecsSinceEpoch()))
+                    kept.append(event);
+            if (!kept.isEmpty())
+                result[it.key()].append(std::move(kept));
+        }
+        for (auto it = part->others.cbegin(); it != part->others.cend(); ++it)
+            result[it.key()].append(it.value());
+    }
+    return result;
+}
+
+// Frees the job's components on a worker: thousands of them take tens of milliseconds, which
+// neither the interface's thread nor the reading should wait for.
+void release(ExpandJob &job) {
+    job.components.clear();
+    job.owner.reset();
+}
+
+// Lists what `query` matches into `job`; false when the store refused.
+bool list(ExpandJob &job, const QByteArray &query, GCancellable *cancellable,
+          const QString &calendarId) {
     GSList *components = nullptr;
     GError *raw = nullptr;
-    e_cal_client_get_object_list_as_comps_sync(job.client.get(), query.constData(), &components,
-                                               cancellable, &raw);
-    job.components = std::make_unique<ComponentList>(components);
+    e_cal_client_get_object_list_sync(job.client.get(), query.constData(), &components, cancellable,
+                                      &raw);
+    job.owner = std::make_unique<ComponentList>(components);
+    for (GSList *l = components; l; l = l->next)
+        job.components.append(I_CAL_COMPONENT(l->data));
     if (const ErrorPtr error(raw); error) {
         qCWarning(lcSync) << "Reading desktop calendar" << calendarId
                           << "failed:" << error->message;
-        return std::nullopt;
+        return false;
     }
-    return expand(job);
+    return true;
+}
+
+// A whole calendar read and expanded on workers: thousands of events are parsed there, not on
+// the thread that runs the interface. Absent when the store refused the reading.
+std::optional<QHash<QString, QList<CalendarEvent>>>
+readAll(ExpandJob &seriesJob, ExpandJob &othersJob, const QByteArray &othersQuery,
+        GCancellable *cancellable, const QString &calendarId) {
+    if (!list(seriesJob, seriesQuery(), cancellable, calendarId))
+        return std::nullopt;
+    QFuture<Expanded> series = QtConcurrent::run([&seriesJob] {
+        Expanded expanded = expand(seriesJob);
+        release(seriesJob);
+        return expanded;
+    });
+    std::optional<Expanded> others;
+    if (list(othersJob, othersQuery, cancellable, calendarId))
+        others = expand(othersJob);
+    // Waited for even after a refusal: it reads the series job.
+    const Expanded seriesPart = series.result();
+    if (!others)
+        return std::nullopt;
+    return merge({&seriesPart, &*others});
 }
 } // namespace
 
@@ -622,19 +679,24 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const Ref<ECalClient> held{E_CAL_CLIENT(g_object_ref(client))};
     calendar->loading = true;
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
-    auto job = std::make_shared<ExpandJob>();
-    setUpJob(*job, client, from, to,
-             DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
-                                m_ownAddresses));
+    // Two jobs, as the series are expanded while the rest is read: each has its own zones.
+    auto series = std::make_shared<ExpandJob>(), others = std::make_shared<ExpandJob>();
+    const DesktopEventReader reader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
+                                    m_ownAddresses);
+    setUpJob(*series, client, from, to, reader);
+    setUpJob(*others, client, from, to, reader);
     // Changes reported from here on are in this reading already.
     calendar->pending.clear();
     const std::shared_ptr<GCancellable> cancellable(
         G_CANCELLABLE(g_object_ref(calendar->cancellable)), g_object_unref);
-    const QByteArray query = rangeQuery(from, to);
+    const QByteArray query = othersQuery(from, to);
     const QString id = calendar->info.id;
-    QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading = QtConcurrent::run(
-        [job, query, cancellable, id] { return readAll(*job, query, cancellable.get(), id); });
+    QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading =
+        QtConcurrent::run([series, others, query, cancellable, id] {
+            return readAll(*series, *others, query, cancellable.get(), id);
+        });
     std::optional<QHash<QString, QList<CalendarEvent>>> byUid = co_await reading;
+    QThreadPool::globalInstance()->start([others] { release(*others); });
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
     if (!byUid) {
@@ -715,7 +777,9 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
     e_cal_client_get_objects_for_uid_finish(client, fetched.get(), &components, &raw);
     const ErrorPtr error(raw);
     auto job = std::make_shared<ExpandJob>();
-    job->components = std::make_unique<ComponentList>(components);
+    job->owner = std::make_unique<ComponentList>(components);
+    for (GSList *l = components; l; l = l->next)
+        job->components.append(e_cal_component_get_icalcomponent(E_CAL_COMPONENT(l->data)));
     const auto stillWanted = [&] {
         return self && isCurrent(calendar) && calendar->client == client &&
                calendar->readings.value(uid) == reading;
@@ -735,8 +799,11 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
         setUpJob(*job, client, from, to,
                  DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
                                     m_ownAddresses));
-        QFuture<QHash<QString, QList<CalendarEvent>>> expanding =
-            QtConcurrent::run([job] { return expand(*job); });
+        QFuture<QHash<QString, QList<CalendarEvent>>> expanding = QtConcurrent::run([job] {
+            const Expanded expanded = expand(*job);
+            release(*job);
+            return merge({&expanded});
+        });
         QHash<QString, QList<CalendarEvent>> byUid = co_await expanding;
         if (!stillWanted())
             co_return;

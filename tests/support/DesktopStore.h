@@ -5,6 +5,7 @@
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QString>
@@ -76,11 +77,21 @@ public:
         return m_sources;
     }
 
-    // A new calendar "On This Computer"; returns its UID.
-    QString createCalendar(const QString &name, const QString &color) {
+    // A new calendar "On This Computer"; returns its UID. `file`, if given, is its iCalendar
+    // file as the store finds it when it first opens the calendar: events kept as a synced
+    // account's server sent them, which writing through the store would have normalised.
+    QString createCalendar(const QString &name, const QString &color, const QByteArray &file = {}) {
         GError *error = nullptr;
         ESource *source = e_source_new(nullptr, nullptr, &error);
         check(error);
+        if (!file.isEmpty()) {
+            const QString folder = m_home.path() + QStringLiteral("/data/evolution/calendar/") +
+                                   QString::fromUtf8(e_source_get_uid(source));
+            QDir().mkpath(folder);
+            QFile ics(folder + QStringLiteral("/calendar.ics"));
+            if (!ics.open(QIODevice::WriteOnly) || ics.write(file) != file.size())
+                qFatal("cannot write %s", qPrintable(ics.fileName()));
+        }
         e_source_set_display_name(source, name.toUtf8().constData());
         e_source_set_parent(source, "local-stub");
         auto *calendar = static_cast<ESourceCalendar *>(

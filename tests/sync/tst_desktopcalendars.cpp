@@ -260,6 +260,21 @@ private Q_SLOTS:
         QCOMPARE(r.calendarColor, QColor(0x33, 0x66, 0xcc));
         QCOMPARE(r.accountId, accountId);
         QCOMPARE(r.provider, CalendarProvider::desktop);
+
+        // The store adds an EXDATE to a series for each instance written detached from it; a
+        // synced account's calendar keeps the series as its server sent it, without them.
+        const QString synced = store->createCalendar(
+            u"Synced"_s, u"#228844"_s, calendar(QByteArray(standup).replace("Standup", "Synced")));
+        QTRY_VERIFY_WITH_TIMEOUT(find(source.events(accountId), u"Synced"_s), 20000);
+        events.clear();
+        for (const CalendarEvent &event : source.events(accountId))
+            if (event.calendarId == synced)
+                events.append(event);
+        events = sorted(events);
+        QCOMPARE(titles(events),
+                 (QStringList{u"Synced"_s, u"Synced (moved)"_s, u"Synced"_s, u"Synced"_s}));
+        QCOMPARE(events[1].startDate, utc(3, 18, 13));
+        QCOMPARE(events[3].startDate, utc(4, 8, 8));
     }
 
     // An online account's calendars come under its address, and that address is the user's
