@@ -7,6 +7,7 @@
 #include "app/Updater.h"
 #include "core/AppSettings.h"
 #include "platform/UpdateInstaller.h"
+#include "platform/UpdateSignature.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -140,6 +141,34 @@ private Q_SLOTS:
     }
 
     // Digit runs compare as numbers, leading zeros do not count, a longer version is newer.
+    // Only the exact key, payload and signature verify; a longer key must not pass on the
+    // strength of its first 32 bytes.
+    void signatureCheck_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("base64Signature");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<bool>("valid");
+        QByteArray tampered = payload;
+        tampered[100] = 'y';
+        QByteArray otherKey = trustedKey;
+        otherKey[0] = char(otherKey[0] ^ 1);
+        QTest::newRow("trusted") << payload << signature << trustedKey << true;
+        QTest::newRow("payload changed") << tampered << signature << trustedKey << false;
+        QTest::newRow("other key") << payload << signature << otherKey << false;
+        QTest::newRow("key with a byte more") << payload << signature << trustedKey + 'x' << false;
+        QTest::newRow("key a byte short") << payload << signature << trustedKey.left(31) << false;
+        QTest::newRow("signature cut") << payload << signature.left(40) << trustedKey << false;
+        QTest::newRow("signature not base64")
+            << payload << QByteArray("@@@@") << trustedKey << false;
+    }
+    void signatureCheck() {
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, base64Signature);
+        QFETCH(QByteArray, key);
+        QFETCH(bool, valid);
+        QCOMPARE(UpdateSignature::verify(data, base64Signature, key), valid);
+    }
+
     void versionOrder() {
         const std::tuple<QString, QString, int> cases[] = {
             {u"1.10.0"_s, u"1.9.2"_s, 1}, {u"1.00"_s, u"1.0"_s, 0}, {u"1.2.1"_s, u"1.2"_s, 1}};
