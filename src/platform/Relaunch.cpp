@@ -53,8 +53,11 @@ QCoro::Task<bool> startAndConfirm(QString executable, SingleInstance *instance,
                 started = true;
                 break;
             }
-            if (!isRunning(pid))
+            // A version that reports and exits at once may do both between the two looks.
+            if (!isRunning(pid)) {
+                started = QFile::exists(startedFile);
                 break;
+            }
             co_await QCoro::sleepFor(pollInterval);
         }
         if (!started && isRunning(pid))
