@@ -81,6 +81,21 @@ QIcon SymbolIcons::icon(const QString &symbolName, const QColor &color) {
 }
 
 QIcon SymbolIcons::appIcon() {
-    return QIcon::fromTheme(QStringLiteral("app.zelvane.Zelvane"),
-                            QIcon(QStringLiteral(":/icons/zelvane.svg")));
+    return QIcon::fromTheme(appIconName, QIcon(QString::fromLatin1(appIconFile)));
+}
+
+QImage SymbolIcons::appImage(int size, qreal devicePixelRatio) {
+    const QIcon themed = QIcon::fromTheme(appIconName);
+    if (!themed.isNull())
+        return themed.pixmap(QSize(size, size), devicePixelRatio).toImage();
+    const int pixels = qRound(size * devicePixelRatio);
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        QSvgRenderer(QString::fromLatin1(appIconFile)).render(&p);
+    }
+    image.setDevicePixelRatio(devicePixelRatio);
+    return image;
 }
