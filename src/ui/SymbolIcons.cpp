@@ -45,6 +45,10 @@ const QHash<QString, QString> &table() {
     return names;
 }
 
+QString bundledAppIcon() {
+    return QStringLiteral(":/icons/zelvane.svg");
+}
+
 QString resourcePath(const QString &symbolName) {
     return QStringLiteral(":/icons/%1.svg").arg(table().value(symbolName));
 }
@@ -81,20 +85,17 @@ QIcon SymbolIcons::icon(const QString &symbolName, const QColor &color) {
 }
 
 QIcon SymbolIcons::appIcon() {
-    return QIcon::fromTheme(appIconName, QIcon(QString::fromLatin1(appIconFile)));
+    return QIcon::fromTheme(QStringLiteral("app.zelvane.Zelvane"), QIcon(bundledAppIcon()));
 }
 
 QImage SymbolIcons::appImage(int size, qreal devicePixelRatio) {
-    const QIcon themed = QIcon::fromTheme(appIconName);
-    if (!themed.isNull())
-        return themed.pixmap(QSize(size, size), devicePixelRatio).toImage();
     const int pixels = qRound(size * devicePixelRatio);
     QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
-        QSvgRenderer(QString::fromLatin1(appIconFile)).render(&p);
+        QSvgRenderer(bundledAppIcon()).render(&p);
     }
     image.setDevicePixelRatio(devicePixelRatio);
     return image;

@@ -11,12 +11,10 @@ bool has(const QString &symbolName);
 QIcon icon(const QString &symbolName, const QColor &color);
 QPixmap pixmap(const QString &symbolName, const QColor &color, int size,
                qreal devicePixelRatio = 1.0);
-inline constexpr QLatin1StringView appIconName("app.zelvane.Zelvane");
-inline constexpr char appIconFile[] = ":/icons/zelvane.svg";
 // The application's own icon: the desktop theme's copy once installed, the bundled one before.
 QIcon appIcon();
-// The same at `size` device-independent pixels, drawn for `devicePixelRatio`. The bundled copy
-// is rendered straight from its SVG, without the SVG icon engine plugin and the image format
-// plugins an icon made from a file has Qt load.
+// The bundled icon (the installed copies are made from it) at `size` device-independent pixels,
+// drawn for `devicePixelRatio` straight from its SVG: reading an icon from a file has Qt load its
+// SVG icon engine and every image format plugin, each asked whether it reads the format.
 QImage appImage(int size, qreal devicePixelRatio);
 } // namespace SymbolIcons

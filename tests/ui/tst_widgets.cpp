@@ -824,6 +824,30 @@ private Q_SLOTS:
             QVERIFY(!qobject_cast<OverlayWindow *>(widget));
     }
 
+    // The app's symbol for the tray is drawn for the screen's pixel ratio: as many pixels as
+    // the ratio asks, marked with it, the rounded square filling most of them in the app's
+    // blue and the corners left clear for the panel.
+    void appImageForScreen_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<qreal>("ratio");
+        QTest::addColumn<int>("pixels");
+        QTest::newRow("16 px at 1x") << 16 << 1.0 << 16;
+        QTest::newRow("22 px at 1.5x") << 22 << 1.5 << 33;
+        QTest::newRow("48 px at 2x") << 48 << 2.0 << 96;
+    }
+    void appImageForScreen() {
+        QFETCH(int, size);
+        QFETCH(qreal, ratio);
+        QFETCH(int, pixels);
+        const QImage image = SymbolIcons::appImage(size, ratio);
+        QCOMPARE(image.size(), QSize(pixels, pixels));
+        QCOMPARE(image.devicePixelRatio(), ratio);
+        QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+        QCOMPARE(qAlpha(image.pixel(pixels - 1, pixels - 1)), 0);
+        QVERIFY2(pixelsNear(image, Theme::Colors::primary()) >= pixels * pixels / 3,
+                 qPrintable(QString::number(pixelsNear(image, Theme::Colors::primary()))));
+    }
+
     // The tray icon at a small, a middle and a large panel size: without a mark it is the bare
     // symbol; within the hour a badge in the lower right corner carries the minutes in white,
     // blue until five minutes before, red from then on; the symbol's upper left stays as it is.
