@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
-#include <string_view>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -117,26 +116,9 @@ QCoro::Task<> startOrHandOver(SingleInstance &instance, AppSettings &settings,
     }
 }
 
-// Whether an argument could ask for help or the version: a long form, or short options (which
-// may be run together, "-hv") among which -h, -v or -? could be.
-bool mayRequestInformation(int argc, char *argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument(argv[i]);
-        if (argument == "--help" || argument == "--help-all" || argument == "--version")
-            return true;
-        if (argument.size() > 1 && argument[0] == '-' && argument[1] != '-' &&
-            argument.find_first_of("hv?") != std::string_view::npos)
-            return true;
-    }
-    return false;
-}
-
 // --help and --version are answered before anything starts: no display, no settings, no
-// autostart entry. Other arguments are left to Qt (-platform, -display, ...). Without such a
-// request no parser is set up, which would cost the start an application object of its own.
+// autostart entry. Other arguments are left to Qt (-platform, -display, ...).
 void answerInformationRequests(int argc, char *argv[]) {
-    if (!mayRequestInformation(argc, argv))
-        return;
     QCoreApplication probe(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVANE_VERSION));
