@@ -45,6 +45,10 @@ const QHash<QString, QString> &table() {
     return names;
 }
 
+QString appIconName() {
+    return QStringLiteral("app.zelvane.Zelvane");
+}
+
 QString bundledAppIcon() {
     return QStringLiteral(":/icons/zelvane.svg");
 }
@@ -85,10 +89,13 @@ QIcon SymbolIcons::icon(const QString &symbolName, const QColor &color) {
 }
 
 QIcon SymbolIcons::appIcon() {
-    return QIcon::fromTheme(QStringLiteral("app.zelvane.Zelvane"), QIcon(bundledAppIcon()));
+    return QIcon::fromTheme(appIconName(), QIcon(bundledAppIcon()));
 }
 
 QImage SymbolIcons::appImage(int size, qreal devicePixelRatio) {
+    const QIcon themed = QIcon::fromTheme(appIconName());
+    if (!themed.isNull())
+        return themed.pixmap(QSize(size, size), devicePixelRatio).toImage();
     const int pixels = qRound(size * devicePixelRatio);
     QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

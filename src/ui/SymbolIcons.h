@@ -13,8 +13,8 @@ QPixmap pixmap(const QString &symbolName, const QColor &color, int size,
                qreal devicePixelRatio = 1.0);
 // The application's own icon: the desktop theme's copy once installed, the bundled one before.
 QIcon appIcon();
-// The bundled icon (the installed copies are made from it) at `size` device-independent pixels,
-// drawn for `devicePixelRatio` straight from its SVG: reading an icon from a file has Qt load its
-// SVG icon engine and every image format plugin, each asked whether it reads the format.
+// The same at `size` device-independent pixels, drawn for `devicePixelRatio`. The bundled copy
+// is rendered straight from its SVG, and only when the theme has none: an icon made from the
+// file would load Qt's SVG icon engine plugin even when the theme's copy is the one drawn.
 QImage appImage(int size, qreal devicePixelRatio);
 } // namespace SymbolIcons

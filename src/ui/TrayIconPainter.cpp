@@ -34,9 +34,9 @@ QFont badgeFont(int size, const QString &text) {
     return font;
 }
 
-// The app's symbol at `size`, drawn once. Drawing leaves pixmaps in Qt's pixmap cache, whose
-// flush timer would wake the idle process half a minute later; the tray is the only thing drawn
-// by then, so what it left there is dropped with the timer.
+// The app's symbol at `size`, drawn once. Drawing an icon leaves its pixmaps in Qt's pixmap
+// cache, whose flush timer would wake the idle process half a minute later; the tray is the
+// only thing drawn by then, so what it left there is dropped with the timer.
 QImage symbolImage(int size) {
     static QHash<std::pair<int, qreal>, QImage> drawn;
     const std::pair key(size, qApp->devicePixelRatio());
