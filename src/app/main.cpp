@@ -19,9 +19,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 namespace {
 
@@ -139,11 +136,6 @@ void answerInformationRequests(int argc, char *argv[]) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-#if defined(__GLIBC__)
-    // The worker threads (D-Bus, the keyring's GLib threads, the thread pool) allocate little,
-    // and each would keep an arena of its own resident for it; one heap serves them all.
-    mallopt(M_ARENA_MAX, 1);
-#endif
     answerInformationRequests(argc, argv);
     preferXWayland();
     QApplication app(argc, argv);
