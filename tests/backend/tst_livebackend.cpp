@@ -147,31 +147,52 @@ class TestLiveBackend : public QObject {
                out.setPermissions(permissions);
     }
 
-    bool startBackend(QStringList arguments = {}) {
-        if (arguments.isEmpty())
-            arguments = {u"--config"_s, path(u"backend.conf"_s)};
-        m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
-                                                     BackendProcess::Mode::live);
-        m_backend->captureErrorsIn(path(u"backend.log"_s));
+    // A backend on the test's configuration (or `arguments`), its errors going to `log`.
+    std::unique_ptr<BackendProcess> process(const QString &log = u"backend.log"_s,
+                                            std::optional<QStringList> arguments = {}) const {
+        auto backend = std::make_unique<BackendProcess>(
+            arguments.value_or(QStringList{u"--config"_s, path(u"backend.conf"_s)}),
+            BackendProcess::Admin::off, BackendProcess::Mode::live);
+        backend->captureErrorsIn(path(log));
+        return backend;
+    }
+
+    bool startBackend(std::optional<QStringList> arguments = {}) {
+        m_backend = process(u"backend.log"_s, arguments);
         return m_backend->start();
     }
 
+    static BackendProcess::Reply apiOn(BackendProcess &backend, const QByteArray &method,
+                                       const QString &endpoint, const QJsonObject &body = {},
+                                       const QByteArray &credential = credentialA) {
+        return backend.request(method, u"/functions/v1/api/"_s + endpoint, body,
+                               credential.isEmpty() ? QByteArray() : "Bearer " + credential);
+    }
     BackendProcess::Reply api(const QByteArray &method, const QString &endpoint,
                               const QJsonObject &body = {},
                               const QByteArray &credential = credentialA) {
-        return m_backend->request(method, u"/functions/v1/api/"_s + endpoint, body,
-                                  credential.isEmpty() ? QByteArray() : "Bearer " + credential);
+        return apiOn(*m_backend, method, endpoint, body, credential);
+    }
+
+    QUrl authUrl(const QString &provider = u"google"_s, const QString &redirect = {},
+                 const QByteArray &credential = credentialA) {
+        const QJsonObject body{{"provider", provider},
+                               {"redirectURI", redirect.isEmpty() ? m_redirect : redirect}};
+        return QUrl(
+            api("POST", u"nylas/auth-url"_s, body, credential).json()[u"authUrl"_s].toString());
+    }
+
+    // The code the provider's consent page hands back.
+    QString consent(const QString &provider = u"google"_s,
+                    const QByteArray &credential = credentialA) {
+        const QUrl url = authUrl(provider, {}, credential);
+        return provider == u"google"_s ? m_google.consent(url) : m_microsoft.consent(url);
     }
 
     // Sign-in as the app does it: the address, the user's consent, the exchange.
     QJsonObject signIn(const QByteArray &credential = credentialA,
                        const QString &provider = u"google"_s) {
-        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
-                               {{"provider", provider}, {"redirectURI", m_redirect}}, credential)
-                               .json()[u"authUrl"_s]
-                               .toString());
-        const QString code =
-            provider == u"google"_s ? m_google.consent(authUrl) : m_microsoft.consent(authUrl);
+        const QString code = consent(provider, credential);
         if (code.isEmpty())
             return {};
         return api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}},
@@ -307,7 +328,7 @@ private slots:
     void tokensAreSealedAtRest() {
         const QString grantId = signIn()[u"grantId"_s].toString();
         QVERIFY(!grantId.isEmpty());
-        api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}});
+        authUrl();
         m_backend->stop();
         QByteArray stored;
         for (const QString &file : QDir(m_dir.path()).entryList({u"grants.sqlite*"_s})) {
@@ -328,28 +349,15 @@ private slots:
     // Two processes behind one load balancer share the file: a sign-in started on one
     // completes on the other, and the grant serves from both.
     void twoProcessesShareOneFile() {
-        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-                              BackendProcess::Mode::live);
-        second.captureErrorsIn(path(u"second.log"_s));
-        QVERIFY(second.start());
-        const QUrl authUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString());
-        const QString code = m_google.consent(authUrl);
-        const QString grantId =
-            second
-                .request("POST", u"/functions/v1/api/nylas/exchange-token"_s,
-                         {{"code", code}, {"redirectURI", m_redirect}}, "Bearer " + credentialA)
-                .json()[u"grantId"_s]
-                .toString();
+        const auto second = process(u"second.log"_s);
+        QVERIFY(second->start());
+        const QString grantId = apiOn(*second, "POST", u"nylas/exchange-token"_s,
+                                      {{"code", consent()}, {"redirectURI", m_redirect}})
+                                    .json()[u"grantId"_s]
+                                    .toString();
         QVERIFY(!grantId.isEmpty());
         QCOMPARE(events(grantId).status, 200);
-        QCOMPARE(second
-                     .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId, {},
-                              "Bearer " + credentialA)
-                     .status,
-                 200);
+        QCOMPARE(apiOn(*second, "GET", u"nylas/calendars?grantId="_s + grantId).status, 200);
     }
 
     // The same on PostgreSQL: two processes on one database share sign-ins, grants, token
@@ -367,31 +375,19 @@ private slots:
         QVERIFY(config.contains("database = postgresql://"));
         QVERIFY(write(path(u"backend.conf"_s), config));
         QVERIFY(startBackend());
-        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-                              BackendProcess::Mode::live);
-        second.captureErrorsIn(path(u"second.log"_s));
-        QVERIFY(second.start());
+        const auto second = process(u"second.log"_s);
+        QVERIFY(second->start());
 
         m_microsoft.expiresIn = 30; // every request renews, rotating the refresh token
-        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
-                               {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
-                               .json()[u"authUrl"_s]
-                               .toString());
         const QString grantId =
-            second
-                .request("POST", u"/functions/v1/api/nylas/exchange-token"_s,
-                         {{"code", m_microsoft.consent(authUrl)}, {"redirectURI", m_redirect}},
-                         "Bearer " + credentialA)
+            apiOn(*second, "POST", u"nylas/exchange-token"_s,
+                  {{"code", consent(u"microsoft"_s)}, {"redirectURI", m_redirect}})
                 .json()[u"grantId"_s]
                 .toString();
         QVERIFY(!grantId.isEmpty());
         for (int round = 0; round < 2; ++round) {
             QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId).status, 200);
-            QCOMPARE(second
-                         .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId,
-                                  {}, "Bearer " + credentialA)
-                         .status,
-                     200);
+            QCOMPARE(apiOn(*second, "GET", u"nylas/calendars?grantId="_s + grantId).status, 200);
         }
         QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId, {}, credentialB).status, 404);
         const QJsonObject message{{"credential", QString::fromLatin1(credentialA)},
@@ -399,18 +395,12 @@ private slots:
                                   {"body", "hi"}};
         QCOMPARE(api("POST", u"sms"_s, message, {}).json()[u"remaining"_s].toInt(),
                  smsAllowance - 1);
-        QCOMPARE(second.request("POST", u"/functions/v1/api/sms"_s, message)
-                     .json()[u"remaining"_s]
-                     .toInt(),
+        QCOMPARE(apiOn(*second, "POST", u"sms"_s, message, {}).json()[u"remaining"_s].toInt(),
                  smsAllowance - 2);
         QCOMPARE(api("DELETE", u"nylas/grant"_s, {{"grant_id", grantId}}).status, 200);
-        QCOMPARE(second
-                     .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId, {},
-                              "Bearer " + credentialA)
-                     .status,
-                 404);
+        QCOMPARE(apiOn(*second, "GET", u"nylas/calendars?grantId="_s + grantId).status, 404);
         m_backend->stop();
-        second.stop();
+        second->stop();
     }
 
     // Microsoft rotates refresh tokens. Requests of one grant racing on two processes each
@@ -420,14 +410,12 @@ private slots:
         m_microsoft.expiresIn = 30; // every request renews
         const QString grantId = signIn(credentialA, u"microsoft"_s)[u"grantId"_s].toString();
         QVERIFY(!grantId.isEmpty());
-        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-                              BackendProcess::Mode::live);
-        second.captureErrorsIn(path(u"second.log"_s));
-        QVERIFY(second.start());
+        const auto second = process(u"second.log"_s);
+        QVERIFY(second->start());
         QNetworkAccessManager network;
         std::vector<std::unique_ptr<QNetworkReply>> replies;
         for (int round = 0; round < 3; ++round)
-            for (const QString &origin : {m_backend->origin(), second.origin()}) {
+            for (const QString &origin : {m_backend->origin(), second->origin()}) {
                 QNetworkRequest request(
                     QUrl(origin + u"/functions/v1/api/nylas/calendars?grantId="_s + grantId));
                 request.setRawHeader("Authorization", "Bearer " + credentialA);
@@ -448,10 +436,7 @@ private slots:
     // failing on the database or its provider calls, and serves once they hang up.
     void crowdWithFewDescriptors() {
         const QString grantId = signIn()[u"grantId"_s].toString();
-        m_backend = std::make_unique<BackendProcess>(
-            QStringList{u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-            BackendProcess::Mode::live);
-        m_backend->captureErrorsIn(path(u"backend.log"_s));
+        m_backend = process();
         m_backend->limitOpenFiles(64);
         QVERIFY(m_backend->start());
         std::vector<std::unique_ptr<QTcpSocket>> crowd;
@@ -490,15 +475,7 @@ private slots:
                   R"("start":{"dateTime":"2026-12-24T00:00:00.0000000","timeZone":"UTC"},)"
                   R"("end":{"dateTime":"2026-12-25T00:00:00.0000000","timeZone":"UTC"}})")};
         m_microsoft.expiresIn = 30;
-        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
-                               {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
-                               .json()[u"authUrl"_s]
-                               .toString());
-        const QString code = m_microsoft.consent(authUrl);
-        QVERIFY2(!code.isEmpty(), authUrl.toEncoded().constData());
-        const QJsonObject grant =
-            api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}})
-                .json();
+        const QJsonObject grant = signIn(credentialA, u"microsoft"_s);
         QCOMPARE(grant[u"provider"_s].toString(), u"microsoft"_s);
         QCOMPARE(grant[u"email"_s].toString(), FakeMicrosoft::email);
         const QString grantId = grant[u"grantId"_s].toString();
@@ -818,11 +795,7 @@ private slots:
     // The sign-in is bound to the credential and redirect that asked for it, and a code
     // serves once.
     void exchangeNeedsItsSignIn() {
-        const QUrl authUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString());
-        const QString code = m_google.consent(authUrl);
+        const QString code = consent();
         QVERIFY(!code.isEmpty());
         const QJsonObject body{{"code", code}, {"redirectURI", m_redirect}};
         QCOMPARE(api("POST", u"nylas/exchange-token"_s, body, credentialB).status, 400);
@@ -834,13 +807,9 @@ private slots:
         QCOMPARE(api("POST", u"nylas/exchange-token"_s, body).status, 400);
 
         // Only the newest sign-ins of a credential are kept.
-        const QString first = m_google.consent(QUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString()));
-        const QString other = u"http://127.0.0.1:43000/nylas/callback"_s;
+        const QString first = consent();
         for (int i = 0; i < 20; ++i)
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", other}});
+            authUrl(u"google"_s, u"http://127.0.0.1:43000/nylas/callback"_s);
         QCOMPARE(
             api("POST", u"nylas/exchange-token"_s, {{"code", first}, {"redirectURI", m_redirect}})
                 .status,
@@ -977,11 +946,8 @@ private slots:
 
     // Whatever was exchanged, the log names no token, code, credential or client secret.
     void logsHoldNoSecrets() {
-        const QUrl authUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString());
-        const QString code = m_google.consent(authUrl);
+        const QUrl url = authUrl();
+        const QString code = m_google.consent(url);
         const QString grantId =
             api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}})
                 .json()[u"grantId"_s]
@@ -1018,7 +984,7 @@ private slots:
                             QString::fromLatin1(credentialB),
                             FakeGoogle::clientSecret,
                             grantId,
-                            QUrlQuery(authUrl).queryItemValue(u"state"_s),
+                            QUrlQuery(url).queryItemValue(u"state"_s),
                             slackCode,
                             FakeSlackAndSms::userToken,
                             FakeSlackAndSms::slackClientSecret,
@@ -1064,10 +1030,7 @@ private slots:
         m_backend->stop();
         if (!file.isEmpty())
             QVERIFY(write(path(file), content));
-        m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
-                                                     BackendProcess::Mode::live);
-        m_backend->captureErrorsIn(path(u"backend.log"_s));
-        QVERIFY(!m_backend->start());
+        QVERIFY(!startBackend(arguments));
         const QByteArray message = m_backend->errorOutput();
         QVERIFY2(message.contains(named.toUtf8()), message.constData());
         QCOMPARE(message.count('\n'), 1);
