@@ -4,6 +4,7 @@
 #include "FakeGoogle.h"
 #include "FakeMicrosoft.h"
 #include "FakeSlackAndSms.h"
+#include "LiveRouter.h"
 #include "PostgresServer.h"
 
 #include <QDateTime>
@@ -573,35 +574,54 @@ private slots:
                  200);
     }
 
-    // The search's own words and sizes are checked before any provider call; a message
-    // Google answers malformed is the contract's upstream error.
-    void messageSearchRefusals_data() {
-        QTest::addColumn<QString>("query");
+    // What the app asks for (a search's words and sizes, an event window, a page) is checked
+    // before any provider call; a message Google answers malformed is the contract's upstream
+    // error.
+    void refusals_data() {
+        QTest::addColumn<QString>("query"); // after "nylas/"; the grant's id is added
         QTest::addColumn<QByteArray>("fault");
         QTest::addColumn<int>("status");
-        QTest::newRow("limit zero") << u"q=a&limit=0"_s << QByteArray() << 400;
-        QTest::newRow("limit not a number") << u"q=a&limit=five"_s << QByteArray() << 400;
-        QTest::newRow("query too long") << u"q="_s + QString(600, u'a') << QByteArray() << 400;
-        QTest::newRow("large limit is cut") << u"q=test&limit=200"_s << QByteArray() << 200;
-        QTest::newRow("metadata not JSON") << u"q=test"_s << QByteArray("{\"id\":") << 502;
-        QTest::newRow("metadata without id")
-            << u"q=test"_s << QByteArray("{\"snippet\":\"x\"}") << 502;
-        QTest::newRow("date not a number")
-            << u"q=test"_s << QByteArray("{\"id\":\"1\",\"internalDate\":\"soon\"}") << 502;
+        const auto row = [](const char *name, const QString &query, int status,
+                            const QByteArray &fault = {}) {
+            QTest::newRow(name) << query << fault << status;
+        };
+        row("limit zero", u"messages?q=a&limit=0"_s, 400);
+        row("limit not a number", u"messages?q=a&limit=five"_s, 400);
+        row("query too long", u"messages?q="_s + QString(600, u'a'), 400);
+        row("large limit is cut", u"messages?q=test&limit=200"_s, 200);
+        row("metadata not JSON", u"messages?q=test"_s, 502, "{\"id\":");
+        row("metadata without id", u"messages?q=test"_s, 502, "{\"snippet\":\"x\"}");
+        row("date not a number", u"messages?q=test"_s, 502,
+            "{\"id\":\"1\",\"internalDate\":\"soon\"}");
+        row("no calendar", u"events?limit=5"_s, 400);
+        row("start not seconds", u"events?calendarId=primary&start=soon"_s, 400);
+        row("end too far", u"events?calendarId=primary&end=2199023255552"_s, 400);
+        row("event limit over 200", u"events?calendarId=primary&limit=201"_s, 400);
+        row("event limit 200", u"events?calendarId=primary&limit=200"_s, 200);
+        row("empty page token", u"events?calendarId=primary&page_token="_s, 400);
+        row("page token too long",
+            u"events?calendarId=primary&page_token="_s +
+                QString(LiveRouter::maxTokenChars + 1, u'a'),
+            400);
     }
-    void messageSearchRefusals() {
+    void refusals() {
         QFETCH(QString, query);
         QFETCH(QByteArray, fault);
         QFETCH(int, status);
         const QString grantId = signIn()[u"grantId"_s].toString();
         if (!fault.isEmpty())
             m_google.messageFaults = {FakeGoogle::Response::json(fault)};
-        const qsizetype before = m_google.requestsTo(FakeGoogle::messagesPath).size();
-        QCOMPARE(api("GET", u"nylas/messages?grantId=%1&%2"_s.arg(grantId, query)).status, status);
-        const auto lists = m_google.requestsTo(FakeGoogle::messagesPath).mid(before);
-        QCOMPARE(lists.size(), status == 400 ? 0 : 1);
+        const auto calls = [this] {
+            return m_google.requestsTo(FakeGoogle::messagesPath).size() +
+                   m_google.requestsTo(FakeGoogle::eventsPath).size();
+        };
+        const qsizetype before = calls();
+        QCOMPARE(api("GET", u"nylas/"_s + query + u"&grantId="_s + grantId).status, status);
+        QCOMPARE(calls() - before, status == 400 ? 0 : 1);
         if (QByteArray(QTest::currentDataTag()) == "large limit is cut")
-            QCOMPARE(FakeGoogle::query(lists.first()).queryItemValue(u"maxResults"_s), u"50"_s);
+            QCOMPARE(FakeGoogle::query(m_google.requestsTo(FakeGoogle::messagesPath).last())
+                         .queryItemValue(u"maxResults"_s),
+                     u"50"_s);
     }
 
     // slack/exchange turns the code into the user's token through oauth.v2.access with the
