@@ -10,6 +10,7 @@
 #include "models/AccountsModel.h"
 #include "models/AddFeedModel.h"
 #include "models/BackendAddressModel.h"
+#include "models/GeneralSettingsModel.h"
 #include "models/OnboardingFlow.h"
 #include "models/SignInModel.h"
 
@@ -231,6 +232,18 @@ private Q_SLOTS:
         QFETCH(QUrl, address);
         QFETCH(QString, shown);
         QCOMPARE(AccountsModel::shownAddress(address), shown);
+    }
+
+    // An account without reminders of its own is reminded at the start; one with its own, in
+    // the order they fire, and only the others can be added.
+    void accountReminders() {
+        const GeneralSettingsModel model(*settings, calendar());
+        settings->setAccountReminders(
+            {{u"b"_s, {ReminderOffset::atStart, ReminderOffset::tenMin}}});
+        QCOMPARE(model.reminders(u"a"_s), QList{ReminderOffset::atStart});
+        QCOMPARE(model.reminders(u"b"_s), (QList{ReminderOffset::tenMin, ReminderOffset::atStart}));
+        QVERIFY(!model.missingReminders(u"b"_s).contains(ReminderOffset::tenMin));
+        QVERIFY(model.missingReminders(u"b"_s).contains(ReminderOffset::fiveMin));
     }
 
     // Back stops at the welcome; "Get Started" on the last step completes without moving on.
