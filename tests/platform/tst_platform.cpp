@@ -47,6 +47,12 @@ bool launchEntry(const QString &path) {
     return launched;
 }
 
+mode_t mode(const QString &path) {
+    struct stat info {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info.st_mode & 07777;
+}
+
 bool writeScript(const QString &path, const QByteArray &body) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -131,11 +137,6 @@ private Q_SLOTS:
         TestEnvironment env;
         const mode_t oldMask = ::umask(0);
         const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
-        const auto mode = [](const QString &path) {
-            struct stat info {};
-            ::stat(QFile::encodeName(path).constData(), &info);
-            return info.st_mode & 07777;
-        };
         const QString path = Autostart::entryPath();
         QVERIFY(Autostart::disable()); // removing a missing entry is fine
         QVERIFY(QFile(env.configHome() + u"/autostart"_s).open(QIODevice::WriteOnly));
@@ -524,8 +525,9 @@ private Q_SLOTS:
         QVERIFY2(child.exitCode() == 0, child.readAllStandardOutput().constData());
     }
 
-    // A private folder takes plain names only: one that would leave the folder, name the folder
-    // itself or be cut short at a NUL writes nothing anywhere.
+    // A private folder others could write to is taken down to the user's alone. It takes plain
+    // names only: one that would leave the folder, name the folder itself or be cut short at a
+    // NUL writes nothing anywhere.
     void privateFolderNames_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("plain");
@@ -541,8 +543,11 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(bool, plain);
         QTemporaryDir parent;
+        QVERIFY(QDir().mkdir(parent.filePath(u"private"_s)));
+        QVERIFY(::chmod(QFile::encodeName(parent.filePath(u"private"_s)).constData(), 0777) == 0);
         const PrivateFiles::Folder folder(parent.filePath(u"private"_s));
         QVERIFY(folder.isOpen());
+        QCOMPARE(mode(folder.path()), 0700u);
         QCOMPARE(folder.write(name, "x"), plain);
         QCOMPARE(folder.read(name, 10), plain ? std::optional<QByteArray>("x") : std::nullopt);
         const auto filter = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
