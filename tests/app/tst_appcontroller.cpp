@@ -361,59 +361,48 @@ private Q_SLOTS:
         QCOMPARE(opened.size(), 1);
     }
 
-    void overlayWhenNotQuietOrNotAsked_data() {
+    // The overlay comes when the desktop is not quiet, when the user does not ask for quiet to
+    // be respected, or when the notification is refused (a reminder nobody sees is worse than
+    // one that interrupts); its Join goes where the notification's would. An account set to
+    // notifications only gets them whatever the desktop's state, unless they are refused.
+    void overlayOrNotification_data() {
         QTest::addColumn<bool>("respect");
         QTest::addColumn<bool>("isQuiet");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("desktop not quiet") << true << false << false;
-        // A reminder nobody sees is worse than one that interrupts.
-        QTest::newRow("notification refused") << true << true << true;
-        QTest::newRow("user does not ask for it") << false << true << false;
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<bool>("notified");
+        QTest::newRow("desktop not quiet") << true << false << false << QString() << false;
+        QTest::newRow("notification refused") << true << true << true << QString() << false;
+        QTest::newRow("user does not ask for it") << false << true << false << u"LOUD"_s << false;
+        QTest::newRow("notifications only") << false << false << false << u"QUIET"_s << true;
+        QTest::newRow("notifications only, refused")
+            << false << false << true << u"QUIET"_s << false;
     }
-    void overlayWhenNotQuietOrNotAsked() {
+    void overlayOrNotification() {
         QFETCH(bool, respect);
         QFETCH(bool, isQuiet);
         QFETCH(bool, refused);
-        newPresenter(respect, isQuiet, refused);
-        present(review(zoom));
-        QCOMPARE(overlay.windows().size(), QGuiApplication::screens().size());
-        QVERIFY(server.shown.isEmpty());
-
-        // The overlay's Join goes to the same place as the notification's.
-        QSignalSpy dismissed(presenter.get(), &ReminderPresenter::dismissed);
-        Q_EMIT overlay.joinRequested(review(zoom));
-        QCOMPARE(opened, QList<QUrl>{zoom});
-        Q_EMIT overlay.dismissed(review(std::nullopt));
-        QCOMPARE(dismissed.size(), 1);
-    }
-
-    // An account set to notifications only gets them whatever the desktop's state; another
-    // account, or a meeting of no account, keeps the overlay. Without a notification server
-    // the overlay comes anyway.
-    void alertStyleOfTheMeetingsAccount_data() {
-        QTest::addColumn<QString>("account");
-        QTest::addColumn<bool>("refused");
-        QTest::addColumn<bool>("notified");
-        QTest::newRow("notifications only") << u"QUIET"_s << false << true;
-        QTest::newRow("notifications only, refused") << u"QUIET"_s << true << false;
-        QTest::newRow("full-screen account") << u"LOUD"_s << false << false;
-        QTest::newRow("no account") << QString() << false << false;
-    }
-    void alertStyleOfTheMeetingsAccount() {
         QFETCH(QString, account);
-        QFETCH(bool, refused);
         QFETCH(bool, notified);
-        newPresenter(false, false, refused);
+        newPresenter(respect, isQuiet, refused);
         settings->setAlertStyle(u"QUIET"_s, AlertStyle::notificationOnly);
         CalendarEvent event = review(zoom);
         if (!account.isEmpty())
             event.accountId = account;
         present(event);
         settings->setAlertStyle(u"QUIET"_s, AlertStyle::fullScreen);
+        server.refuse = false; // the start-up below needs the server
         QCOMPARE(server.shown.size(), notified ? 1 : 0);
         QCOMPARE(overlay.windows().size(), notified ? 0 : QGuiApplication::screens().size());
-        if (notified)
+        if (notified) {
             QCOMPARE(server.shown.first().mid(2, 1), QStringList{u"join,Join,dismiss,Dismiss"_s});
+            return;
+        }
+        QSignalSpy dismissed(presenter.get(), &ReminderPresenter::dismissed);
+        Q_EMIT overlay.joinRequested(review(zoom));
+        QCOMPARE(opened, QList<QUrl>{zoom});
+        Q_EMIT overlay.dismissed(review(std::nullopt));
+        QCOMPARE(dismissed.size(), 1);
     }
 
     // The whole start-up, once per process (the calendar service is process-wide): the tray,

@@ -237,6 +237,8 @@ private slots:
         QTest::newRow("sms without number")
             << post("sms", R"({"credential":"c","body":"b"})") << 400;
         QTest::newRow("unknown grant") << get(events + "nope") << 404;
+        QTest::newRow("search of an unknown grant")
+            << get("/functions/v1/api/nylas/messages?q=a&grantId=nope") << 404;
         QTest::newRow("forged page token") << get(events + "GRANT&page_token=z") << 400;
         QTest::newRow("slack callback without port")
             << get("/functions/v1/api/slack/callback?code=C&state=abc:70000") << 400;

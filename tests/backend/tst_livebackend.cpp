@@ -4,6 +4,7 @@
 #include "FakeGoogle.h"
 #include "FakeMicrosoft.h"
 #include "FakeSlackAndSms.h"
+#include "LiveRouter.h"
 #include "PostgresServer.h"
 
 #include <QDateTime>
@@ -147,31 +148,52 @@ class TestLiveBackend : public QObject {
                out.setPermissions(permissions);
     }
 
-    bool startBackend(QStringList arguments = {}) {
-        if (arguments.isEmpty())
-            arguments = {u"--config"_s, path(u"backend.conf"_s)};
-        m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
-                                                     BackendProcess::Mode::live);
-        m_backend->captureErrorsIn(path(u"backend.log"_s));
+    // A backend on the test's configuration (or `arguments`), its errors going to `log`.
+    std::unique_ptr<BackendProcess> process(const QString &log = u"backend.log"_s,
+                                            std::optional<QStringList> arguments = {}) const {
+        auto backend = std::make_unique<BackendProcess>(
+            arguments.value_or(QStringList{u"--config"_s, path(u"backend.conf"_s)}),
+            BackendProcess::Admin::off, BackendProcess::Mode::live);
+        backend->captureErrorsIn(path(log));
+        return backend;
+    }
+
+    bool startBackend(std::optional<QStringList> arguments = {}) {
+        m_backend = process(u"backend.log"_s, arguments);
         return m_backend->start();
     }
 
+    static BackendProcess::Reply apiOn(BackendProcess &backend, const QByteArray &method,
+                                       const QString &endpoint, const QJsonObject &body = {},
+                                       const QByteArray &credential = credentialA) {
+        return backend.request(method, u"/functions/v1/api/"_s + endpoint, body,
+                               credential.isEmpty() ? QByteArray() : "Bearer " + credential);
+    }
     BackendProcess::Reply api(const QByteArray &method, const QString &endpoint,
                               const QJsonObject &body = {},
                               const QByteArray &credential = credentialA) {
-        return m_backend->request(method, u"/functions/v1/api/"_s + endpoint, body,
-                                  credential.isEmpty() ? QByteArray() : "Bearer " + credential);
+        return apiOn(*m_backend, method, endpoint, body, credential);
+    }
+
+    QUrl authUrl(const QString &provider = u"google"_s, const QString &redirect = {},
+                 const QByteArray &credential = credentialA) {
+        const QJsonObject body{{"provider", provider},
+                               {"redirectURI", redirect.isEmpty() ? m_redirect : redirect}};
+        return QUrl(
+            api("POST", u"nylas/auth-url"_s, body, credential).json()[u"authUrl"_s].toString());
+    }
+
+    // The code the provider's consent page hands back.
+    QString consent(const QString &provider = u"google"_s,
+                    const QByteArray &credential = credentialA) {
+        const QUrl url = authUrl(provider, {}, credential);
+        return provider == u"google"_s ? m_google.consent(url) : m_microsoft.consent(url);
     }
 
     // Sign-in as the app does it: the address, the user's consent, the exchange.
     QJsonObject signIn(const QByteArray &credential = credentialA,
                        const QString &provider = u"google"_s) {
-        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
-                               {{"provider", provider}, {"redirectURI", m_redirect}}, credential)
-                               .json()[u"authUrl"_s]
-                               .toString());
-        const QString code =
-            provider == u"google"_s ? m_google.consent(authUrl) : m_microsoft.consent(authUrl);
+        const QString code = consent(provider, credential);
         if (code.isEmpty())
             return {};
         return api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}},
@@ -307,7 +329,7 @@ private slots:
     void tokensAreSealedAtRest() {
         const QString grantId = signIn()[u"grantId"_s].toString();
         QVERIFY(!grantId.isEmpty());
-        api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}});
+        authUrl();
         m_backend->stop();
         QByteArray stored;
         for (const QString &file : QDir(m_dir.path()).entryList({u"grants.sqlite*"_s})) {
@@ -325,34 +347,7 @@ private slots:
         QCOMPARE(events(grantId).status, 200);
     }
 
-    // Two processes behind one load balancer share the file: a sign-in started on one
-    // completes on the other, and the grant serves from both.
-    void twoProcessesShareOneFile() {
-        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-                              BackendProcess::Mode::live);
-        second.captureErrorsIn(path(u"second.log"_s));
-        QVERIFY(second.start());
-        const QUrl authUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString());
-        const QString code = m_google.consent(authUrl);
-        const QString grantId =
-            second
-                .request("POST", u"/functions/v1/api/nylas/exchange-token"_s,
-                         {{"code", code}, {"redirectURI", m_redirect}}, "Bearer " + credentialA)
-                .json()[u"grantId"_s]
-                .toString();
-        QVERIFY(!grantId.isEmpty());
-        QCOMPARE(events(grantId).status, 200);
-        QCOMPARE(second
-                     .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId, {},
-                              "Bearer " + credentialA)
-                     .status,
-                 200);
-    }
-
-    // The same on PostgreSQL: two processes on one database share sign-ins, grants, token
+    // Two processes behind one load balancer on PostgreSQL share sign-ins, grants, token
     // renewals and the day's text messages.
     void twoProcessesShareOnePostgresDatabase() {
         if (!QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
@@ -367,31 +362,19 @@ private slots:
         QVERIFY(config.contains("database = postgresql://"));
         QVERIFY(write(path(u"backend.conf"_s), config));
         QVERIFY(startBackend());
-        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-                              BackendProcess::Mode::live);
-        second.captureErrorsIn(path(u"second.log"_s));
-        QVERIFY(second.start());
+        const auto second = process(u"second.log"_s);
+        QVERIFY(second->start());
 
         m_microsoft.expiresIn = 30; // every request renews, rotating the refresh token
-        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
-                               {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
-                               .json()[u"authUrl"_s]
-                               .toString());
         const QString grantId =
-            second
-                .request("POST", u"/functions/v1/api/nylas/exchange-token"_s,
-                         {{"code", m_microsoft.consent(authUrl)}, {"redirectURI", m_redirect}},
-                         "Bearer " + credentialA)
+            apiOn(*second, "POST", u"nylas/exchange-token"_s,
+                  {{"code", consent(u"microsoft"_s)}, {"redirectURI", m_redirect}})
                 .json()[u"grantId"_s]
                 .toString();
         QVERIFY(!grantId.isEmpty());
         for (int round = 0; round < 2; ++round) {
             QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId).status, 200);
-            QCOMPARE(second
-                         .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId,
-                                  {}, "Bearer " + credentialA)
-                         .status,
-                     200);
+            QCOMPARE(apiOn(*second, "GET", u"nylas/calendars?grantId="_s + grantId).status, 200);
         }
         QCOMPARE(api("GET", u"nylas/calendars?grantId="_s + grantId, {}, credentialB).status, 404);
         const QJsonObject message{{"credential", QString::fromLatin1(credentialA)},
@@ -399,35 +382,32 @@ private slots:
                                   {"body", "hi"}};
         QCOMPARE(api("POST", u"sms"_s, message, {}).json()[u"remaining"_s].toInt(),
                  smsAllowance - 1);
-        QCOMPARE(second.request("POST", u"/functions/v1/api/sms"_s, message)
-                     .json()[u"remaining"_s]
-                     .toInt(),
+        QCOMPARE(apiOn(*second, "POST", u"sms"_s, message, {}).json()[u"remaining"_s].toInt(),
                  smsAllowance - 2);
         QCOMPARE(api("DELETE", u"nylas/grant"_s, {{"grant_id", grantId}}).status, 200);
-        QCOMPARE(second
-                     .request("GET", u"/functions/v1/api/nylas/calendars?grantId="_s + grantId, {},
-                              "Bearer " + credentialA)
-                     .status,
-                 404);
+        QCOMPARE(apiOn(*second, "GET", u"nylas/calendars?grantId="_s + grantId).status, 404);
         m_backend->stop();
-        second.stop();
+        second->stop();
     }
 
-    // Microsoft rotates refresh tokens. Requests of one grant racing on two processes each
-    // renew the token; the one whose old token was already rotated away takes the newer one
-    // from the file instead of ending the grant.
-    void rotatedTokensRaceAcrossProcesses() {
+    // Two processes behind one load balancer share the file: a sign-in started on one
+    // completes on the other. Microsoft rotates refresh tokens: requests of one grant racing on
+    // both processes each renew the token; the one whose old token was already rotated away
+    // takes the newer one from the file instead of ending the grant.
+    void twoProcessesShareOneFile() {
         m_microsoft.expiresIn = 30; // every request renews
-        const QString grantId = signIn(credentialA, u"microsoft"_s)[u"grantId"_s].toString();
+        const auto second = process(u"second.log"_s);
+        QVERIFY(second->start());
+        const QString grantId =
+            apiOn(*second, "POST", u"nylas/exchange-token"_s,
+                  {{"code", consent(u"microsoft"_s)}, {"redirectURI", m_redirect}})
+                .json()[u"grantId"_s]
+                .toString();
         QVERIFY(!grantId.isEmpty());
-        BackendProcess second({u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-                              BackendProcess::Mode::live);
-        second.captureErrorsIn(path(u"second.log"_s));
-        QVERIFY(second.start());
         QNetworkAccessManager network;
         std::vector<std::unique_ptr<QNetworkReply>> replies;
         for (int round = 0; round < 3; ++round)
-            for (const QString &origin : {m_backend->origin(), second.origin()}) {
+            for (const QString &origin : {m_backend->origin(), second->origin()}) {
                 QNetworkRequest request(
                     QUrl(origin + u"/functions/v1/api/nylas/calendars?grantId="_s + grantId));
                 request.setRawHeader("Authorization", "Bearer " + credentialA);
@@ -448,10 +428,7 @@ private slots:
     // failing on the database or its provider calls, and serves once they hang up.
     void crowdWithFewDescriptors() {
         const QString grantId = signIn()[u"grantId"_s].toString();
-        m_backend = std::make_unique<BackendProcess>(
-            QStringList{u"--config"_s, path(u"backend.conf"_s)}, BackendProcess::Admin::off,
-            BackendProcess::Mode::live);
-        m_backend->captureErrorsIn(path(u"backend.log"_s));
+        m_backend = process();
         m_backend->limitOpenFiles(64);
         QVERIFY(m_backend->start());
         std::vector<std::unique_ptr<QTcpSocket>> crowd;
@@ -490,15 +467,7 @@ private slots:
                   R"("start":{"dateTime":"2026-12-24T00:00:00.0000000","timeZone":"UTC"},)"
                   R"("end":{"dateTime":"2026-12-25T00:00:00.0000000","timeZone":"UTC"}})")};
         m_microsoft.expiresIn = 30;
-        const QUrl authUrl(api("POST", u"nylas/auth-url"_s,
-                               {{"provider", "microsoft"}, {"redirectURI", m_redirect}})
-                               .json()[u"authUrl"_s]
-                               .toString());
-        const QString code = m_microsoft.consent(authUrl);
-        QVERIFY2(!code.isEmpty(), authUrl.toEncoded().constData());
-        const QJsonObject grant =
-            api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}})
-                .json();
+        const QJsonObject grant = signIn(credentialA, u"microsoft"_s);
         QCOMPARE(grant[u"provider"_s].toString(), u"microsoft"_s);
         QCOMPARE(grant[u"email"_s].toString(), FakeMicrosoft::email);
         const QString grantId = grant[u"grantId"_s].toString();
@@ -605,35 +574,54 @@ private slots:
                  200);
     }
 
-    // The search's own words and sizes are checked before any provider call; a message
-    // Google answers malformed is the contract's upstream error.
-    void messageSearchRefusals_data() {
-        QTest::addColumn<QString>("query");
+    // What the app asks for (a search's words and sizes, an event window, a page) is checked
+    // before any provider call; a message Google answers malformed is the contract's upstream
+    // error.
+    void refusals_data() {
+        QTest::addColumn<QString>("query"); // after "nylas/"; the grant's id is added
         QTest::addColumn<QByteArray>("fault");
         QTest::addColumn<int>("status");
-        QTest::newRow("limit zero") << u"q=a&limit=0"_s << QByteArray() << 400;
-        QTest::newRow("limit not a number") << u"q=a&limit=five"_s << QByteArray() << 400;
-        QTest::newRow("query too long") << u"q="_s + QString(600, u'a') << QByteArray() << 400;
-        QTest::newRow("large limit is cut") << u"q=test&limit=200"_s << QByteArray() << 200;
-        QTest::newRow("metadata not JSON") << u"q=test"_s << QByteArray("{\"id\":") << 502;
-        QTest::newRow("metadata without id")
-            << u"q=test"_s << QByteArray("{\"snippet\":\"x\"}") << 502;
-        QTest::newRow("date not a number")
-            << u"q=test"_s << QByteArray("{\"id\":\"1\",\"internalDate\":\"soon\"}") << 502;
+        const auto row = [](const char *name, const QString &query, int status,
+                            const QByteArray &fault = {}) {
+            QTest::newRow(name) << query << fault << status;
+        };
+        row("limit zero", u"messages?q=a&limit=0"_s, 400);
+        row("limit not a number", u"messages?q=a&limit=five"_s, 400);
+        row("query too long", u"messages?q="_s + QString(600, u'a'), 400);
+        row("large limit is cut", u"messages?q=test&limit=200"_s, 200);
+        row("metadata not JSON", u"messages?q=test"_s, 502, "{\"id\":");
+        row("metadata without id", u"messages?q=test"_s, 502, "{\"snippet\":\"x\"}");
+        row("date not a number", u"messages?q=test"_s, 502,
+            "{\"id\":\"1\",\"internalDate\":\"soon\"}");
+        row("no calendar", u"events?limit=5"_s, 400);
+        row("start not seconds", u"events?calendarId=primary&start=soon"_s, 400);
+        row("end too far", u"events?calendarId=primary&end=2199023255552"_s, 400);
+        row("event limit over 200", u"events?calendarId=primary&limit=201"_s, 400);
+        row("event limit 200", u"events?calendarId=primary&limit=200"_s, 200);
+        row("empty page token", u"events?calendarId=primary&page_token="_s, 400);
+        row("page token too long",
+            u"events?calendarId=primary&page_token="_s +
+                QString(LiveRouter::maxTokenChars + 1, u'a'),
+            400);
     }
-    void messageSearchRefusals() {
+    void refusals() {
         QFETCH(QString, query);
         QFETCH(QByteArray, fault);
         QFETCH(int, status);
         const QString grantId = signIn()[u"grantId"_s].toString();
         if (!fault.isEmpty())
             m_google.messageFaults = {FakeGoogle::Response::json(fault)};
-        const qsizetype before = m_google.requestsTo(FakeGoogle::messagesPath).size();
-        QCOMPARE(api("GET", u"nylas/messages?grantId=%1&%2"_s.arg(grantId, query)).status, status);
-        const auto lists = m_google.requestsTo(FakeGoogle::messagesPath).mid(before);
-        QCOMPARE(lists.size(), status == 400 ? 0 : 1);
+        const auto calls = [this] {
+            return m_google.requestsTo(FakeGoogle::messagesPath).size() +
+                   m_google.requestsTo(FakeGoogle::eventsPath).size();
+        };
+        const qsizetype before = calls();
+        QCOMPARE(api("GET", u"nylas/"_s + query + u"&grantId="_s + grantId).status, status);
+        QCOMPARE(calls() - before, status == 400 ? 0 : 1);
         if (QByteArray(QTest::currentDataTag()) == "large limit is cut")
-            QCOMPARE(FakeGoogle::query(lists.first()).queryItemValue(u"maxResults"_s), u"50"_s);
+            QCOMPARE(FakeGoogle::query(m_google.requestsTo(FakeGoogle::messagesPath).last())
+                         .queryItemValue(u"maxResults"_s),
+                     u"50"_s);
     }
 
     // slack/exchange turns the code into the user's token through oauth.v2.access with the
@@ -818,11 +806,7 @@ private slots:
     // The sign-in is bound to the credential and redirect that asked for it, and a code
     // serves once.
     void exchangeNeedsItsSignIn() {
-        const QUrl authUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString());
-        const QString code = m_google.consent(authUrl);
+        const QString code = consent();
         QVERIFY(!code.isEmpty());
         const QJsonObject body{{"code", code}, {"redirectURI", m_redirect}};
         QCOMPARE(api("POST", u"nylas/exchange-token"_s, body, credentialB).status, 400);
@@ -834,13 +818,9 @@ private slots:
         QCOMPARE(api("POST", u"nylas/exchange-token"_s, body).status, 400);
 
         // Only the newest sign-ins of a credential are kept.
-        const QString first = m_google.consent(QUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString()));
-        const QString other = u"http://127.0.0.1:43000/nylas/callback"_s;
+        const QString first = consent();
         for (int i = 0; i < 20; ++i)
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", other}});
+            authUrl(u"google"_s, u"http://127.0.0.1:43000/nylas/callback"_s);
         QCOMPARE(
             api("POST", u"nylas/exchange-token"_s, {{"code", first}, {"redirectURI", m_redirect}})
                 .status,
@@ -977,11 +957,8 @@ private slots:
 
     // Whatever was exchanged, the log names no token, code, credential or client secret.
     void logsHoldNoSecrets() {
-        const QUrl authUrl(
-            api("POST", u"nylas/auth-url"_s, {{"provider", "google"}, {"redirectURI", m_redirect}})
-                .json()[u"authUrl"_s]
-                .toString());
-        const QString code = m_google.consent(authUrl);
+        const QUrl url = authUrl();
+        const QString code = m_google.consent(url);
         const QString grantId =
             api("POST", u"nylas/exchange-token"_s, {{"code", code}, {"redirectURI", m_redirect}})
                 .json()[u"grantId"_s]
@@ -1018,7 +995,7 @@ private slots:
                             QString::fromLatin1(credentialB),
                             FakeGoogle::clientSecret,
                             grantId,
-                            QUrlQuery(authUrl).queryItemValue(u"state"_s),
+                            QUrlQuery(url).queryItemValue(u"state"_s),
                             slackCode,
                             FakeSlackAndSms::userToken,
                             FakeSlackAndSms::slackClientSecret,
@@ -1064,10 +1041,7 @@ private slots:
         m_backend->stop();
         if (!file.isEmpty())
             QVERIFY(write(path(file), content));
-        m_backend = std::make_unique<BackendProcess>(arguments, BackendProcess::Admin::off,
-                                                     BackendProcess::Mode::live);
-        m_backend->captureErrorsIn(path(u"backend.log"_s));
-        QVERIFY(!m_backend->start());
+        QVERIFY(!startBackend(arguments));
         const QByteArray message = m_backend->errorOutput();
         QVERIFY2(message.contains(named.toUtf8()), message.constData());
         QCOMPARE(message.count('\n'), 1);

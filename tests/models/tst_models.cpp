@@ -10,6 +10,7 @@
 #include "models/AccountsModel.h"
 #include "models/AddFeedModel.h"
 #include "models/BackendAddressModel.h"
+#include "models/GeneralSettingsModel.h"
 #include "models/OnboardingFlow.h"
 #include "models/SignInModel.h"
 
@@ -81,9 +82,9 @@ private Q_SLOTS:
         standIn->admin("DELETE", u"requests"_s);
     }
 
-    // One sign-in page at a time, none for a feed. A failure to open the page, or to turn the
-    // code into an account once the browser is back, is the error until the next attempt; the
-    // browser's return is announced once, and only for a page that opened.
+    // One sign-in page at a time, none for a feed or the desktop's calendars. A failure to open the
+    // page, or to turn the code into an account once the browser is back, is the error until the
+    // next attempt; the browser's return is announced once, and only for a page that opened.
     void calendarSignIn_data() {
         QTest::addColumn<QString>("failing"); // the endpoint that fails, if any
         QTest::addColumn<QString>("error");
@@ -107,6 +108,7 @@ private Q_SLOTS:
         QSignalSpy changed(&signIn, &SignInModel::changed);
         QSignalSpy returned(&signIn, &SignInModel::returned);
         signIn.connectCalendar(CalendarProvider::feed);
+        signIn.connectCalendar(CalendarProvider::desktop);
         QVERIFY(!signIn.isConnecting() && changed.isEmpty());
 
         signIn.connectCalendar(CalendarProvider::google);
@@ -232,8 +234,20 @@ private Q_SLOTS:
         QCOMPARE(AccountsModel::shownAddress(address), shown);
     }
 
+    // An account without reminders of its own is reminded at the start; one with its own, in
+    // the order they fire, and only the others can be added.
+    void accountReminders() {
+        const GeneralSettingsModel model(*settings, calendar());
+        settings->setAccountReminders(
+            {{u"b"_s, {ReminderOffset::atStart, ReminderOffset::tenMin}}});
+        QCOMPARE(model.reminders(u"a"_s), QList{ReminderOffset::atStart});
+        QCOMPARE(model.reminders(u"b"_s), (QList{ReminderOffset::tenMin, ReminderOffset::atStart}));
+        QVERIFY(!model.missingReminders(u"b"_s).contains(ReminderOffset::tenMin));
+        QVERIFY(model.missingReminders(u"b"_s).contains(ReminderOffset::fiveMin));
+    }
+
     // Back stops at the welcome; "Get Started" on the last step completes without moving on.
-    // While a feed is being read, no sign-in starts.
+    // While a feed is being read, no sign-in starts; afterwards one does.
     void onboarding() {
         OnboardingFlow flow(calendar());
         QVERIFY(!flow.isCalendarConnected() && !flow.isProviderConnected(CalendarProvider::feed));
@@ -259,6 +273,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!flow.isConnecting(), 10'000);
         QVERIFY(flow.feedForm().error() && !flow.connectionError());
         QCOMPARE(signInPagesAsked(), 0);
+        flow.connectProvider(CalendarProvider::google);
+        QVERIFY(flow.isConnecting());
+        QTRY_COMPARE_WITH_TIMEOUT(signInPagesAsked(), 1, 10'000);
     }
 };
 

@@ -7,6 +7,8 @@
 #include "platform/BuildTreeCopy.h"
 #include "platform/DoNotDisturb.h"
 #include "platform/PackageKitInstall.h"
+#include "platform/PrivateFiles.h"
+#include "platform/SingleInstance.h"
 #include "platform/SleepMonitor.h"
 #include "platform/UserLocalInstall.h"
 
@@ -43,6 +45,12 @@ bool launchEntry(const QString &path) {
     const bool launched = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, nullptr);
     g_object_unref(info);
     return launched;
+}
+
+mode_t mode(const QString &path) {
+    struct stat info {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info.st_mode & 07777;
 }
 
 bool writeScript(const QString &path, const QByteArray &body) {
@@ -129,11 +137,6 @@ private Q_SLOTS:
         TestEnvironment env;
         const mode_t oldMask = ::umask(0);
         const auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
-        const auto mode = [](const QString &path) {
-            struct stat info {};
-            ::stat(QFile::encodeName(path).constData(), &info);
-            return info.st_mode & 07777;
-        };
         const QString path = Autostart::entryPath();
         QVERIFY(Autostart::disable()); // removing a missing entry is fine
         QVERIFY(QFile(env.configHome() + u"/autostart"_s).open(QIODevice::WriteOnly));
@@ -453,8 +456,6 @@ private Q_SLOTS:
         QCOMPARE(settle(copy.install(makeArchive(reportsStart), u"2.0"_s)).description(), refusal);
     }
 
-    // PackageKit installs the verified package with no flags and says why it refused; without
-    // it the package goes to the desktop's installer and this version keeps running.
     // logind's PrepareForSleep, from a logind of the test's own on the private system bus;
     // the same signal from anyone else is not logind's.
     void sleepAndWake() {
@@ -489,6 +490,73 @@ private Q_SLOTS:
         QDBusConnection::disconnectFromBus(u"logind"_s);
     }
 
+    // The first start owns the session's name and is activated through it; once it lets go a
+    // new start may take it, and while another owns it this one does not. Without a session
+    // bus (run in a child process) there is nothing to share, so the app starts.
+    void singleInstance() {
+        SingleInstance instance;
+        if (qEnvironmentVariableIsSet("ZELVANE_TEST_NO_SESSION_BUS")) {
+            QVERIFY(QCoro::waitFor(instance.claim()));
+            QVERIFY(!QCoro::waitFor(instance.activateRunning()));
+            return;
+        }
+        QSignalSpy activated(&instance, &SingleInstance::activated);
+        QVERIFY(QCoro::waitFor(instance.claim()));
+        QVERIFY(QCoro::waitFor(instance.activateRunning()));
+        QCOMPARE(activated.size(), 1);
+        QDBusConnection other =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"other start"_s);
+        const auto closeBus =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(u"other start"_s); });
+        QVERIFY(!other.registerService(SingleInstance::serviceName));
+        QCoro::waitFor(instance.release());
+        QVERIFY(other.registerService(SingleInstance::serviceName));
+        QVERIFY(!QCoro::waitFor(instance.claim()));
+        QVERIFY(!QCoro::waitFor(instance.activateRunning())); // the other start has no app
+        QCOMPARE(activated.size(), 1);
+
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"ZELVANE_TEST_NO_SESSION_BUS"_s, u"1"_s);
+        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/bus"_s);
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {u"singleInstance"_s});
+        QVERIFY(child.waitForFinished());
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardOutput().constData());
+    }
+
+    // A private folder others could write to is taken down to the user's alone. It takes plain
+    // names only: one that would leave the folder, name the folder itself or be cut short at a
+    // NUL writes nothing anywhere.
+    void privateFolderNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("plain");
+        QTest::newRow("plain") << u"events.json"_s << true;
+        QTest::newRow("control character") << u"a"_s + QChar(1) + u"b"_s << true;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("dot") << u"."_s << false;
+        QTest::newRow("dot dot") << u".."_s << false;
+        QTest::newRow("into the parent") << u"../outside"_s << false;
+        QTest::newRow("NUL") << u"a"_s + QChar(0) + u"b"_s << false;
+    }
+    void privateFolderNames() {
+        QFETCH(QString, name);
+        QFETCH(bool, plain);
+        QTemporaryDir parent;
+        QVERIFY(QDir().mkdir(parent.filePath(u"private"_s)));
+        QVERIFY(::chmod(QFile::encodeName(parent.filePath(u"private"_s)).constData(), 0777) == 0);
+        const PrivateFiles::Folder folder(parent.filePath(u"private"_s));
+        QVERIFY(folder.isOpen());
+        QCOMPARE(mode(folder.path()), 0700u);
+        QCOMPARE(folder.write(name, "x"), plain);
+        QCOMPARE(folder.read(name, 10), plain ? std::optional<QByteArray>("x") : std::nullopt);
+        const auto filter = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
+        QCOMPARE(QDir(folder.path()).entryList(filter), plain ? QStringList{name} : QStringList());
+        QCOMPARE(QDir(parent.path()).entryList(filter), QStringList{u"private"_s});
+    }
+
+    // PackageKit installs the verified package with no flags and says why it refused; without
+    // it the package goes to the desktop's installer and this version keeps running.
     void packageKit_data() {
         QTest::addColumn<int>("exit"); // 0: no PackageKit on the bus
         QTest::addColumn<QString>("details");
