@@ -192,6 +192,17 @@ void CardOverlay::mousePressEvent(QMouseEvent *event) {
     event->accept();
 }
 
+void CardOverlay::focusInEvent(QFocusEvent *event) {
+    // QWidget's repaints the whole widget, here the whole screen, as the window takes focus:
+    // a second full frame on the screen in front of the user while the other screens wait
+    // for their first.
+    event->accept();
+}
+
+void CardOverlay::focusOutEvent(QFocusEvent *event) {
+    event->accept();
+}
+
 bool CardOverlay::event(QEvent *event) {
     if (event->type() == QEvent::LayoutRequest)
         layoutCard();

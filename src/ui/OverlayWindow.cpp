@@ -16,6 +16,14 @@ OverlayWindow::OverlayWindow(QScreen *screen, const QString &title, QWidget *par
     setWindowTitle(title);
     setAccessibleName(title);
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // Every screen's window looks the same whichever has the focus, and taking or losing it
+    // repaints nothing: Qt repaints a whole window on activation when the colour groups differ.
+    QPalette pal = palette();
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = QPalette::ColorRole(role);
+        pal.setBrush(QPalette::Inactive, r, pal.brush(QPalette::Active, r));
+    }
+    setPalette(pal);
     if (screen) {
         setScreen(screen);
         setGeometry(screen->geometry());
