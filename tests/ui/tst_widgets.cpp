@@ -569,9 +569,9 @@ private Q_SLOTS:
         QCOMPARE(dismissed.size(), 1);
     }
 
-    // The keyboard moving from one screen's window to the other repaints neither screen in
-    // full, and the card on the screen without it looks like the one in front of the user
-    // (but for the focused button's ring).
+    // The keyboard moving from one screen's window to the other while the cards spring in
+    // repaints neither screen in full, and the card on the screen without it looks like the one in
+    // front of the user (but for the focused button's ring).
     void focusMovesWithoutRepaintingTheScreens() {
         TestEnvironment env;
         const auto settings = env.makeSettings();
@@ -582,10 +582,8 @@ private Q_SLOTS:
         const QList<QWidget *> windows = controller.windows();
         QCOMPARE(windows.size(), 2);
         QList<ReminderOverlayView *> views;
-        for (QWidget *window : windows) {
+        for (QWidget *window : windows)
             views << window->findChild<ReminderOverlayView *>();
-            views.last()->finishAppearance();
-        }
         QTRY_VERIFY(QApplication::activeWindow());
         QTest::qWait(50);
 
@@ -601,6 +599,7 @@ private Q_SLOTS:
 
         QList<QImage> cards;
         for (ReminderOverlayView *view : views) {
+            view->finishAppearance();
             QImage card = view->card()->grab().toImage();
             QPainter(&card).fillRect(
                 view->joinButton()->geometry().translated(
