@@ -125,8 +125,14 @@ void CardOverlay::layoutCard() {
     int height =
         m_card->hasHeightForWidth() ? m_card->heightForWidth(width) : m_card->sizeHint().height();
     height = std::max(0, std::min(height, this->height() - 2 * screenMargin));
-    m_card->setGeometry((this->width() - width) / 2, (this->height() - height) / 2, width, height);
-    update();
+    const QRect placed((this->width() - width) / 2, (this->height() - height) / 2, width, height);
+    if (placed == m_card->geometry())
+        return;
+    // The card and its shadow where they were and where they go; the rest of the screen
+    // stays as it is.
+    const QRect before = cardArea(m_progress);
+    m_card->setGeometry(placed);
+    update(before.united(cardArea(m_progress)));
 }
 
 void CardOverlay::resizeEvent(QResizeEvent *event) {
@@ -175,6 +181,7 @@ void CardOverlay::finishAppearance() {
         m_animation = nullptr;
     }
     const bool wasHidden = m_card && m_card->isHidden();
+    const QRect before = cardArea(m_progress);
     m_appeared = true;
     m_progress = 1.0;
     m_cardSnapshot = {};
@@ -183,7 +190,7 @@ void CardOverlay::finishAppearance() {
         if (m_initialFocus)
             m_initialFocus->setFocus();
     }
-    update();
+    update(before.united(cardArea(m_progress)));
     Q_EMIT appearanceFinished();
 }
 
