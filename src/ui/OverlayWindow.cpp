@@ -45,6 +45,9 @@ void OverlayWindow::setContent(QWidget *content) {
 }
 
 void OverlayWindow::present(Focus focus) {
+    // Polished now, while hidden, rather than from a posted request that may come after the
+    // window's first frame and repaint it in full.
+    ensurePolished();
     // The native window must exist, unmapped, for the hints to be in place when the window
     // manager first sees it.
     winId();
