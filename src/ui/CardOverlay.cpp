@@ -1,6 +1,7 @@
 #include "CardOverlay.h"
 
 #include "Theme.h"
+#include "platform/ProcessMemory.h"
 
 #include <QLayout>
 #include <QMouseEvent>
@@ -164,8 +165,14 @@ void CardOverlay::startSpring() {
         // springs in and the live card takes its place at rest. The spring starts with the
         // card fully transparent: the picture is taken once it shows, which keeps it out of
         // the way of the first frame on every screen.
-        if (m_cardSnapshot.isNull() && m_progress > 0)
-            m_cardSnapshot = m_card->grab();
+        if (m_cardSnapshot.isNull() && m_progress > 0) {
+            // Outside the heap: see ProcessMemory::imageOutsideHeap.
+            const qreal ratio = devicePixelRatioF();
+            m_cardSnapshot = ProcessMemory::imageOutsideHeap(m_card->size() * ratio,
+                                                             QImage::Format_ARGB32_Premultiplied);
+            m_cardSnapshot.setDevicePixelRatio(ratio);
+            m_card->render(&m_cardSnapshot);
+        }
         // Only around the card: repainting the whole screen every frame would hold up the
         // first frame of the other screens' windows.
         update(cardArea(before).united(cardArea(m_progress)));
@@ -291,6 +298,6 @@ void CardOverlay::paintEvent(QPaintEvent *) {
     if (!m_cardSnapshot.isNull()) {
         p.setOpacity(opacity);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawPixmap(drawn, m_cardSnapshot, m_cardSnapshot.rect());
+        p.drawImage(drawn, m_cardSnapshot, m_cardSnapshot.rect());
     }
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QImage>
-#include <QPixmap>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -87,7 +86,7 @@ private:
     QVariantAnimation *m_animation = nullptr;
     QImage m_backdrop;
     bool m_backdropDimmed = false;
-    QPixmap m_cardSnapshot;
+    QImage m_cardSnapshot;
     QImage m_shadow;
     QSize m_shadowFor;
 };
