@@ -4,6 +4,7 @@
 #include "platform/ScreenGrab.h"
 #include "platform/WindowHints.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -66,6 +67,13 @@ void OverlayWindow::present(Focus focus) {
     }
     if (m_content)
         m_content->setFocus();
+    // Showing posts a full repaint of the window and of its view for later. Taken now, it
+    // joins the first frame; left in the queue, it repaints the whole screen a second time
+    // whenever the window manager maps the window before the event loop gets to it, and
+    // holds up the first frame of the other screens' windows.
+    QCoreApplication::sendPostedEvents(this, QEvent::UpdateLater);
+    if (m_content)
+        QCoreApplication::sendPostedEvents(m_content, QEvent::UpdateLater);
 }
 
 void OverlayWindow::resizeEvent(QResizeEvent *event) {
