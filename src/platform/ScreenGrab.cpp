@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -72,10 +73,19 @@ QImage grabThroughSharedMemory(QScreen *screen) {
         return {};
     const QRect area = screen->geometry();
     const qsizetype bytesPerLine = qsizetype(area.width()) * 4;
-    const int id = shmget(IPC_PRIVATE, size_t(bytesPerLine * area.height()), IPC_CREAT | 0600);
+    const auto size = size_t(bytesPerLine * area.height());
+    const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
     if (id < 0)
         return {};
     void *data = shmat(id, nullptr, 0);
+#if defined(MADV_POPULATE_WRITE)
+    // The segment's pages, and this side's mapping of them, in one call rather than one fault
+    // per page while the X server writes the picture and again while the overlay dims and
+    // paints it: thousands of faults, each dear in a virtual machine. A kernel that does not
+    // know the advice refuses it, and the pages then come one fault at a time as before.
+    if (data != reinterpret_cast<void *>(-1))
+        madvise(data, size, MADV_POPULATE_WRITE);
+#endif
     const xcb_shm_seg_t segment = xcb_generate_id(c);
     std::unique_ptr<xcb_generic_error_t, decltype(&std::free)> error(
         data == reinterpret_cast<void *>(-1)

@@ -1,6 +1,7 @@
 #include "CardOverlay.h"
 
 #include "Theme.h"
+#include "platform/ProcessMemory.h"
 
 #include <QLayout>
 #include <QMouseEvent>
@@ -125,8 +126,14 @@ void CardOverlay::layoutCard() {
     int height =
         m_card->hasHeightForWidth() ? m_card->heightForWidth(width) : m_card->sizeHint().height();
     height = std::max(0, std::min(height, this->height() - 2 * screenMargin));
-    m_card->setGeometry((this->width() - width) / 2, (this->height() - height) / 2, width, height);
-    update();
+    const QRect placed((this->width() - width) / 2, (this->height() - height) / 2, width, height);
+    if (placed == m_card->geometry())
+        return;
+    // The card and its shadow where they were and where they go; the rest of the screen
+    // stays as it is.
+    const QRect before = cardArea(m_progress);
+    m_card->setGeometry(placed);
+    update(before.united(cardArea(m_progress)));
 }
 
 void CardOverlay::resizeEvent(QResizeEvent *event) {
@@ -158,8 +165,14 @@ void CardOverlay::startSpring() {
         // springs in and the live card takes its place at rest. The spring starts with the
         // card fully transparent: the picture is taken once it shows, which keeps it out of
         // the way of the first frame on every screen.
-        if (m_cardSnapshot.isNull() && m_progress > 0)
-            m_cardSnapshot = m_card->grab();
+        if (m_cardSnapshot.isNull() && m_progress > 0) {
+            // Outside the heap: see ProcessMemory::imageOutsideHeap.
+            const qreal ratio = devicePixelRatioF();
+            m_cardSnapshot = ProcessMemory::imageOutsideHeap(m_card->size() * ratio,
+                                                             QImage::Format_ARGB32_Premultiplied);
+            m_cardSnapshot.setDevicePixelRatio(ratio);
+            m_card->render(&m_cardSnapshot);
+        }
         // Only around the card: repainting the whole screen every frame would hold up the
         // first frame of the other screens' windows.
         update(cardArea(before).united(cardArea(m_progress)));
@@ -175,6 +188,7 @@ void CardOverlay::finishAppearance() {
         m_animation = nullptr;
     }
     const bool wasHidden = m_card && m_card->isHidden();
+    const QRect before = cardArea(m_progress);
     m_appeared = true;
     m_progress = 1.0;
     m_cardSnapshot = {};
@@ -183,12 +197,23 @@ void CardOverlay::finishAppearance() {
         if (m_initialFocus)
             m_initialFocus->setFocus();
     }
-    update();
+    update(before.united(cardArea(m_progress)));
     Q_EMIT appearanceFinished();
 }
 
 void CardOverlay::mousePressEvent(QMouseEvent *event) {
     // The backdrop swallows clicks: only the card's own controls act.
+    event->accept();
+}
+
+void CardOverlay::focusInEvent(QFocusEvent *event) {
+    // QWidget's repaints the whole widget, here the whole screen, as the window takes focus:
+    // a second full frame on the screen in front of the user while the other screens wait
+    // for their first.
+    event->accept();
+}
+
+void CardOverlay::focusOutEvent(QFocusEvent *event) {
     event->accept();
 }
 
@@ -273,6 +298,6 @@ void CardOverlay::paintEvent(QPaintEvent *) {
     if (!m_cardSnapshot.isNull()) {
         p.setOpacity(opacity);
         p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.drawPixmap(drawn, m_cardSnapshot, m_cardSnapshot.rect());
+        p.drawImage(drawn, m_cardSnapshot, m_cardSnapshot.rect());
     }
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QImage>
-#include <QPixmap>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -64,6 +63,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    // The view shows no focus of its own: unlike QWidget's, these repaint nothing.
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     bool event(QEvent *event) override;
 
 private:
@@ -84,7 +86,7 @@ private:
     QVariantAnimation *m_animation = nullptr;
     QImage m_backdrop;
     bool m_backdropDimmed = false;
-    QPixmap m_cardSnapshot;
+    QImage m_cardSnapshot;
     QImage m_shadow;
     QSize m_shadowFor;
 };

@@ -4,6 +4,7 @@
 #include "platform/ScreenGrab.h"
 #include "platform/WindowHints.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -16,6 +17,14 @@ OverlayWindow::OverlayWindow(QScreen *screen, const QString &title, QWidget *par
     setWindowTitle(title);
     setAccessibleName(title);
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // Every screen's window looks the same whichever has the focus, and taking or losing it
+    // repaints nothing: Qt repaints a whole window on activation when the colour groups differ.
+    QPalette pal = palette();
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto r = QPalette::ColorRole(role);
+        pal.setBrush(QPalette::Inactive, r, pal.brush(QPalette::Active, r));
+    }
+    setPalette(pal);
     if (screen) {
         setScreen(screen);
         setGeometry(screen->geometry());
@@ -37,6 +46,9 @@ void OverlayWindow::setContent(QWidget *content) {
 }
 
 void OverlayWindow::present(Focus focus) {
+    // Polished now, while hidden, rather than from a posted request that may come after the
+    // window's first frame and repaint it in full.
+    ensurePolished();
     // The native window must exist, unmapped, for the hints to be in place when the window
     // manager first sees it.
     winId();
@@ -55,6 +67,13 @@ void OverlayWindow::present(Focus focus) {
     }
     if (m_content)
         m_content->setFocus();
+    // Showing posts a full repaint of the window and of its view for later. Taken now, it
+    // joins the first frame; left in the queue, it repaints the whole screen a second time
+    // whenever the window manager maps the window before the event loop gets to it, and
+    // holds up the first frame of the other screens' windows.
+    QCoreApplication::sendPostedEvents(this, QEvent::UpdateLater);
+    if (m_content)
+        QCoreApplication::sendPostedEvents(m_content, QEvent::UpdateLater);
 }
 
 void OverlayWindow::resizeEvent(QResizeEvent *event) {

@@ -134,6 +134,20 @@ QImage onPanel(const QImage &icon, const QColor &background) {
     p.drawImage(0, 0, icon);
     return panel;
 }
+
+// Counts the paints that cover the whole of a watched widget.
+class FullPaintCounter : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint &&
+            static_cast<QPaintEvent *>(event)->rect() == static_cast<QWidget *>(watched)->rect())
+            ++count;
+        return false;
+    }
+};
 } // namespace
 
 class TestWidgets : public QObject {
@@ -553,6 +567,48 @@ private Q_SLOTS:
         QSignalSpy dismissed(&controller, &OverlayWindowController::dismissed);
         QTest::keyClick(focused(), Qt::Key_Escape);
         QCOMPARE(dismissed.size(), 1);
+    }
+
+    // The keyboard moving from one screen's window to the other while the cards spring in
+    // repaints neither screen in full, and the card on the screen without it looks like the one in
+    // front of the user (but for the focused button's ring).
+    void focusMovesWithoutRepaintingTheScreens() {
+        TestEnvironment env;
+        const auto settings = env.makeSettings();
+        OverlayWindowController controller(*settings, clock);
+        QSignalSpy painted(&controller, &OverlayWindowController::overlayPainted);
+        controller.showOverlay(upcoming(meetingStart, zoomLink), std::nullopt);
+        QVERIFY(painted.wait(2000));
+        const QList<QWidget *> windows = controller.windows();
+        QCOMPARE(windows.size(), 2);
+        QList<ReminderOverlayView *> views;
+        for (QWidget *window : windows)
+            views << window->findChild<ReminderOverlayView *>();
+        QTRY_VERIFY(QApplication::activeWindow());
+        QTest::qWait(50);
+
+        FullPaintCounter counter;
+        for (ReminderOverlayView *view : views)
+            view->installEventFilter(&counter);
+        for (QWidget *window : {windows[0], windows[1], windows[0]}) {
+            window->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), window);
+            QTest::qWait(20);
+        }
+        QCOMPARE(counter.count, 0);
+
+        QList<QImage> cards;
+        for (ReminderOverlayView *view : views) {
+            view->finishAppearance();
+            QImage card = view->card()->grab().toImage();
+            QPainter(&card).fillRect(
+                view->joinButton()->geometry().translated(
+                    view->joinButton()->parentWidget()->mapTo(view->card(), QPoint())),
+                Qt::magenta);
+            cards << card;
+        }
+        QVERIFY(windows[0]->isActiveWindow() && !windows[1]->isActiveWindow());
+        QCOMPARE(cards[1], cards[0]);
     }
 
     // A window is centred in the area it is given; one too large for it keeps its top-left

@@ -1,5 +1,6 @@
 // On a real X server with a window manager: the overlay window is managed full-screen, above
 // the others, on every desktop and active; the compositing check follows the selection owner.
+#include "platform/ProcessMemory.h"
 #include "platform/ScreenGrab.h"
 #include "platform/WindowHints.h"
 #include "ui/OverlayWindow.h"
@@ -7,9 +8,11 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
+#include <optional>
 #include <xcb/xcb.h>
 
 using namespace Qt::StringLiterals;
@@ -24,20 +27,26 @@ QString xprop(const QString &name, WId id = 0) {
     return QString::fromUtf8(tool.readAllStandardOutput()).trimmed();
 }
 
-// Whether `address` lies in System V shared memory attached to this process.
-bool inSharedMemory(const void *address) {
+// The name of the mapping `address` lies in ("/SYSV...", "[heap]", empty when anonymous), or
+// none when nothing of this process is mapped there.
+std::optional<QByteArray> mappingOf(const void *address) {
     QFile maps(u"/proc/self/maps"_s);
     if (!maps.open(QIODevice::ReadOnly))
-        return false;
+        return std::nullopt;
     const auto at = quintptr(address);
     for (const QByteArray &line : maps.readAll().split('\n')) {
-        if (!line.contains("/SYSV"))
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 5)
             continue;
-        const QList<QByteArray> range = line.left(line.indexOf(' ')).split('-');
+        const QList<QByteArray> range = fields[0].split('-');
         if (at >= range[0].toULongLong(nullptr, 16) && at < range[1].toULongLong(nullptr, 16))
-            return true;
+            return fields.value(5);
     }
-    return false;
+    return std::nullopt;
+}
+
+bool inSharedMemory(const void *address) {
+    return mappingOf(address).value_or(QByteArray()).startsWith("/SYSV");
 }
 } // namespace
 
@@ -109,6 +118,23 @@ private Q_SLOTS:
         QVERIFY(inSharedMemory(bits));
         grabbed = QImage();
         QVERIFY(!inSharedMemory(bits));
+    }
+
+    // The card's picture for its spring: transparent at first, drawn on in place, in a mapping
+    // of its own (not the heap) that goes with the image.
+    void imageOutsideHeap() {
+        QImage image =
+            ProcessMemory::imageOutsideHeap(QSize(301, 200), QImage::Format_ARGB32_Premultiplied);
+        QCOMPARE(image.size(), QSize(301, 200));
+        QCOMPARE(image.pixel(300, 199), 0u);
+        const uchar *bits = image.constBits();
+        QPainter(&image).fillRect(QRect(10, 10, 5, 5), Qt::red);
+        QCOMPARE(image.constBits(), bits);
+        QCOMPARE(image.pixel(12, 12), QColor(Qt::red).rgb());
+        QCOMPARE(image.pixel(15, 15), 0u);
+        QCOMPARE(mappingOf(bits), std::optional(QByteArray()));
+        image = QImage();
+        QVERIFY(!mappingOf(bits));
     }
 };
 
