@@ -46,6 +46,7 @@ private:
 
     std::unique_ptr<PrivateFiles::Folder> m_folder;
     Lists m_lists;
-    // What the file holds, so an unchanged refresh writes nothing.
+    // A digest of what the file holds, so an unchanged refresh writes nothing; the file's text
+    // itself is not worth keeping in memory.
     QByteArray m_written;
 };
