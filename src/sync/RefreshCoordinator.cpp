@@ -10,6 +10,7 @@
 
 #include <QCoroFuture>
 #include <QPointer>
+#include <QThreadPool>
 #include <QtConcurrent>
 #include <algorithm>
 #include <bit>
@@ -104,8 +105,13 @@ void RefreshCoordinator::forgetAccount(const ConnectedAccount &account) {
 }
 
 void RefreshCoordinator::publishEvents(QList<CalendarEvent> events) {
-    m_events = std::move(events);
+    QList<CalendarEvent> replaced = std::exchange(m_events, std::move(events));
     Q_EMIT eventsChanged();
+    // Letting go of thousands of records is left to a worker; their texts are shared, and
+    // shared safely, with the lists the main thread keeps.
+    if (!replaced.isEmpty())
+        QThreadPool::globalInstance()->start(
+            [replaced = std::move(replaced)]() mutable { replaced = QList<CalendarEvent>(); });
 }
 
 void RefreshCoordinator::setLoading(bool loading) {
