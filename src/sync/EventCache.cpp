@@ -108,9 +108,8 @@ EventCache::EventCache(const QString &folder) {
 
 EventCache::~EventCache() = default;
 
-void EventCache::store(const QString &accountId, const QList<CalendarEvent> &events) {
+void EventCache::replace(const QString &accountId, const QList<CalendarEvent> &events) {
     m_lists.insert(accountId, events);
-    save();
 }
 
 void EventCache::drop(const QString &accountId) {

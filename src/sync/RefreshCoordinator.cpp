@@ -222,6 +222,9 @@ QCoro::Task<> RefreshCoordinator::refreshOnce() {
         fetches.push_back(refreshAccount(account, calendars.value(account.id)));
     for (QCoro::Task<> &fetch : fetches)
         co_await std::move(fetch);
+    // Once per refresh, not per account: the file holds every account's events.
+    if (self)
+        m_cache.save();
 }
 
 QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
@@ -268,7 +271,7 @@ QCoro::Task<> RefreshCoordinator::takeBatch(AccountBatch batch) {
     if (!self || !m_accounts.contains(accountId) ||
         m_batchGenerations.value(accountId) != generation)
         co_return;
-    m_cache.store(accountId, prepared.events);
+    m_cache.replace(accountId, prepared.events);
     m_batches.insert(accountId, std::move(prepared));
     publishBatches();
 }
@@ -321,7 +324,7 @@ RefreshCoordinator::PreparedBatch RefreshCoordinator::prepareBatch(const Account
         prepared.keys.push_back(keys[i]);
     }
     QSet<QStringView> ids;
-    ids.reserve(collected.size());
+    ids.reserve(prepared.events.size());
     for (const CalendarEvent &event : std::as_const(prepared.events))
         ids.insert(event.id);
     if (ids.size() != prepared.events.size()) {
