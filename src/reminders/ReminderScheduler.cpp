@@ -37,9 +37,13 @@ public:
         : m_accountReminders(accountReminders) {}
 
     const Offsets &of(const QString &accountId) {
+        // An account's events share its id's text: the same characters are found before any
+        // text is compared.
         for (const auto &[id, offsets] : m_rows)
-            if ((id.constData() == accountId.constData() && id.size() == accountId.size()) ||
-                id == accountId)
+            if (id.constData() == accountId.constData() && id.size() == accountId.size())
+                return offsets;
+        for (const auto &[id, offsets] : m_rows)
+            if (id == accountId)
                 return offsets;
         Offsets offsets;
         for (const std::chrono::seconds offset :

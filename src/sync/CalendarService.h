@@ -31,6 +31,7 @@ class CalendarService : public QObject {
 public:
     using AccountCalendars = RefreshCoordinator::AccountCalendars;
     using AccountBatch = RefreshCoordinator::AccountBatch;
+    using PreparedBatch = RefreshCoordinator::PreparedBatch;
 
     static constexpr std::chrono::seconds refreshInterval = RefreshCoordinator::interval;
     static constexpr int emailLimit = EmailContext::limit;
@@ -94,6 +95,14 @@ public:
                                             const QDateTime &now,
                                             const QSet<QString> &disabledCalendars) {
         return RefreshCoordinator::mergeEvents(batches, now, disabledCalendars);
+    }
+    static PreparedBatch prepareBatch(const AccountBatch &batch) {
+        return RefreshCoordinator::prepareBatch(batch);
+    }
+    static QList<CalendarEvent> mergePrepared(const QList<PreparedBatch> &batches,
+                                              const QDateTime &now,
+                                              const QSet<QString> &disabledCalendars) {
+        return RefreshCoordinator::mergePrepared(batches, now, disabledCalendars);
     }
     static EmailThread emailThread(const ProxyMessage &message) {
         return EmailContext::emailThread(message);

@@ -5,6 +5,7 @@
 #include "core/JsonRead.h"
 #include "platform/PrivateFiles.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +14,10 @@ namespace {
 constexpr int formatVersion = 1;
 // 9999-12-31T23:59:59Z: further out is no meeting, and QDateTime would not hold it everywhere.
 constexpr qint64 latestMs = 253402300799000;
+
+QByteArray digest(const QByteArray &bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
+}
 
 void putOptional(QJsonObject &o, const QString &key, const std::optional<QString> &value) {
     if (value)
@@ -95,7 +100,7 @@ EventCache::EventCache(const QString &folder) {
     // and keep one that was moved.
     try {
         m_lists = decode(*bytes);
-        m_written = *bytes;
+        m_written = digest(*bytes);
     } catch (const DecodingError &error) {
         qCWarning(lcSync) << "the stored events are unreadable:" << error.detail();
     }
@@ -103,9 +108,8 @@ EventCache::EventCache(const QString &folder) {
 
 EventCache::~EventCache() = default;
 
-void EventCache::store(const QString &accountId, const QList<CalendarEvent> &events) {
+void EventCache::replace(const QString &accountId, const QList<CalendarEvent> &events) {
     m_lists.insert(accountId, events);
-    save();
 }
 
 void EventCache::drop(const QString &accountId) {
@@ -123,7 +127,8 @@ void EventCache::save() {
     if (!m_folder || !m_folder->isOpen())
         return;
     const QByteArray bytes = encode(m_lists);
-    if (bytes == m_written)
+    const QByteArray written = digest(bytes);
+    if (written == m_written)
         return;
     if (bytes.size() > maxFileBytes) {
         // Kept in memory only: a file this large would not be read back.
@@ -133,7 +138,7 @@ void EventCache::save() {
         return;
     }
     if (m_folder->write(QLatin1String(fileName), bytes))
-        m_written = bytes;
+        m_written = written;
     else
         qCWarning(lcSync) << "the events could not be kept on disk";
 }

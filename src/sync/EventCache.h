@@ -31,8 +31,10 @@ public:
 
     // Each account's list, by account id.
     const Lists &lists() const { return m_lists; }
-    // Replaces the account's list; the file is written only when something changed.
-    void store(const QString &accountId, const QList<CalendarEvent> &events);
+    // Replaces the account's list in memory; the file follows at the next save.
+    void replace(const QString &accountId, const QList<CalendarEvent> &events);
+    // Writes the lists, when they changed since the file was last written.
+    void save();
     void drop(const QString &accountId);
     // Drops the lists of every account not named.
     void keepOnly(const QSet<QString> &accountIds);
@@ -42,10 +44,9 @@ public:
     static Lists decode(const QByteArray &bytes);
 
 private:
-    void save();
-
     std::unique_ptr<PrivateFiles::Folder> m_folder;
     Lists m_lists;
-    // What the file holds, so an unchanged refresh writes nothing.
+    // A digest of what the file holds, so an unchanged refresh writes nothing; the file's text
+    // itself is not worth keeping in memory.
     QByteArray m_written;
 };

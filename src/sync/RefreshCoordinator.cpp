@@ -10,7 +10,11 @@
 
 #include <QCoroFuture>
 #include <QPointer>
+#include <QThreadPool>
+#include <QtConcurrent>
 #include <algorithm>
+#include <bit>
+#include <numeric>
 
 RefreshCoordinator::RefreshCoordinator(AccountRegistry &accounts, CalendarProxyClient &proxy,
                                        FeedPoller &feeds, DesktopCalendars &desktop,
@@ -38,9 +42,12 @@ void RefreshCoordinator::takeDesktopEvents() {
     for (const ConnectedAccount &account : m_accounts.accounts()) {
         if (account.provider != CalendarProvider::desktop)
             continue;
+        // Taken at once: a batch still being prepared from an earlier refresh is older.
+        ++m_batchGenerations[account.id];
         m_batches.insert(
             account.id,
-            AccountBatch{account, m_desktop.listedCalendars(), {}, m_desktop.events(account.id)});
+            prepareBatch(AccountBatch{
+                account, m_desktop.listedCalendars(), {}, m_desktop.events(account.id)}));
         taken = true;
     }
     if (taken)
@@ -80,7 +87,8 @@ void RefreshCoordinator::restoreCache() {
             event.accountId = account.id;
             event.provider = account.provider;
         }
-        m_batches.insert(account.id, AccountBatch{account, {}, {}, std::move(events)});
+        m_batches.insert(account.id,
+                         prepareBatch(AccountBatch{account, {}, {}, std::move(events)}));
         restored = true;
     }
     if (restored)
@@ -89,6 +97,7 @@ void RefreshCoordinator::restoreCache() {
 
 void RefreshCoordinator::forgetAccount(const ConnectedAccount &account) {
     m_cache.drop(account.id);
+    m_batchGenerations.remove(account.id);
     // Its meetings leave at once, not after a refresh that may be waiting on a slow feed.
     if (m_batches.remove(account.id))
         publishBatches();
@@ -96,8 +105,13 @@ void RefreshCoordinator::forgetAccount(const ConnectedAccount &account) {
 }
 
 void RefreshCoordinator::publishEvents(QList<CalendarEvent> events) {
-    m_events = std::move(events);
+    QList<CalendarEvent> replaced = std::exchange(m_events, std::move(events));
     Q_EMIT eventsChanged();
+    // Letting go of thousands of records is left to a worker; their texts are shared, and
+    // shared safely, with the lists the main thread keeps.
+    if (!replaced.isEmpty())
+        QThreadPool::globalInstance()->start(
+            [replaced = std::move(replaced)]() mutable { replaced = QList<CalendarEvent>(); });
 }
 
 void RefreshCoordinator::setLoading(bool loading) {
@@ -208,6 +222,9 @@ QCoro::Task<> RefreshCoordinator::refreshOnce() {
         fetches.push_back(refreshAccount(account, calendars.value(account.id)));
     for (QCoro::Task<> &fetch : fetches)
         co_await std::move(fetch);
+    // Once per refresh, not per account: the file holds every account's events.
+    if (self)
+        m_cache.save();
 }
 
 QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
@@ -239,94 +256,170 @@ QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
     }
     if (!self || !m_accounts.contains(account.id))
         co_return;
-    m_cache.store(account.id, convertBatch(batch));
-    m_batches.insert(account.id, std::move(batch));
+    co_await takeBatch(std::move(batch));
+}
+
+QCoro::Task<> RefreshCoordinator::takeBatch(AccountBatch batch) {
+    QPointer<RefreshCoordinator> self(this);
+    const QString accountId = batch.account.id;
+    const quint64 generation = ++m_batchGenerations[accountId];
+    // Converting and ordering thousands of events is the bulk of a refresh; the main thread
+    // only interleaves the accounts' prepared lists.
+    QFuture<PreparedBatch> preparing =
+        QtConcurrent::run([batch = std::move(batch)] { return prepareBatch(batch); });
+    PreparedBatch prepared = co_await preparing;
+    if (!self || !m_accounts.contains(accountId) ||
+        m_batchGenerations.value(accountId) != generation)
+        co_return;
+    m_cache.replace(accountId, prepared.events);
+    m_batches.insert(accountId, std::move(prepared));
     publishBatches();
 }
 
-QList<CalendarEvent> RefreshCoordinator::convertBatch(const AccountBatch &batch) {
-    QList<CalendarEvent> events;
-    events.reserve(batch.events.size() + batch.converted.size());
-    CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
-    for (const ProxyEvent &proxyEvent : batch.events)
-        if (auto event = converter.convert(proxyEvent))
-            events.append(std::move(*event));
-    events.append(batch.converted);
-    return events;
-}
-
 void RefreshCoordinator::publishBatches() {
-    QList<AccountBatch> batches;
+    QList<PreparedBatch> batches;
+    batches.reserve(m_batches.size());
     for (const ConnectedAccount &account : m_accounts.accounts())
         if (const auto found = m_batches.constFind(account.id); found != m_batches.cend())
             batches.append(*found);
-    publishEvents(mergeEvents(batches, m_clock.now(), m_settings.disabledCalendarIds()));
+    publishEvents(mergePrepared(batches, m_clock.now(), m_settings.disabledCalendarIds()));
 }
 
 QList<CalendarEvent> RefreshCoordinator::mergeEvents(const QList<AccountBatch> &batches,
                                                      const QDateTime &now,
                                                      const QSet<QString> &disabledCalendars) {
-    // What is kept is decided first, on starts and positions alone; the kept events are then
-    // made (or copied) straight into their sorted places, so no large record is moved around.
-    struct Kept {
-        qint64 start; // ms since the epoch
-        qsizetype batch;
-        qsizetype index; // in the batch's proxy events, or past them in its converted ones
-    };
-    qsizetype total = 0;
+    QList<PreparedBatch> prepared;
+    prepared.reserve(batches.size());
     for (const AccountBatch &batch : batches)
-        total += batch.events.size() + batch.converted.size();
-    const qint64 nowMs = now.toMSecsSinceEpoch();
-    std::vector<Kept> kept;
-    kept.reserve(size_t(total));
-    // Views of the batches' own ids: nothing is copied or counted per event.
-    QSet<QStringView> seen;
-    seen.reserve(total);
-    // One look-up per event: whether the id is new is whether the set grew.
-    const auto firstSighting = [&seen](QStringView id) {
-        const qsizetype before = seen.size();
-        seen.insert(id);
-        return seen.size() != before;
-    };
-    for (qsizetype b = 0; b < batches.size(); ++b) {
-        const AccountBatch &batch = batches[b];
-        for (qsizetype i = 0; i < batch.events.size(); ++i) {
-            // Proxy events are never all-day. A meeting stays until it ends: it can still be
-            // joined.
-            const ProxyEvent &proxyEvent = batch.events[i];
-            if (!CalendarEventConverter::converts(proxyEvent) ||
-                *proxyEvent.when->endTime * 1000 <= nowMs)
-                continue;
-            if (proxyEvent.calendarId && disabledCalendars.contains(*proxyEvent.calendarId))
-                continue;
-            if (firstSighting(proxyEvent.id))
-                kept.push_back({*proxyEvent.when->startTime * 1000, b, i});
+        prepared.append(prepareBatch(batch));
+    return mergePrepared(prepared, now, disabledCalendars);
+}
+
+RefreshCoordinator::PreparedBatch RefreshCoordinator::prepareBatch(const AccountBatch &batch) {
+    QList<CalendarEvent> collected;
+    collected.reserve(batch.events.size() + batch.converted.size());
+    CalendarEventConverter converter(batch.account.id, batch.account.provider, batch.calendars);
+    for (const ProxyEvent &proxyEvent : batch.events)
+        if (CalendarEventConverter::converts(proxyEvent))
+            converter.convertInto(proxyEvent, collected.emplace_back());
+    collected.append(batch.converted);
+
+    const auto count = size_t(collected.size());
+    std::vector<PreparedBatch::Key> keys(count);
+    for (size_t i = 0; i < count; ++i) {
+        const CalendarEvent &event = collected[qsizetype(i)];
+        keys[i] = {event.startDate.toMSecsSinceEpoch(), event.endDate.toMSecsSinceEpoch(),
+                   qHash(event.id)};
+    }
+    std::vector<quint32> order(count);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](quint32 a, quint32 b) { return keys[a].start < keys[b].start; });
+
+    PreparedBatch prepared;
+    prepared.events.reserve(collected.size());
+    prepared.keys.reserve(count);
+    for (const quint32 i : order) {
+        prepared.events.append(std::move(collected[i]));
+        prepared.keys.push_back(keys[i]);
+    }
+    QSet<QStringView> ids;
+    ids.reserve(prepared.events.size());
+    for (const CalendarEvent &event : std::as_const(prepared.events))
+        ids.insert(event.id);
+    if (ids.size() != prepared.events.size()) {
+        // Where each collected event went, in the order collected.
+        prepared.collected.resize(count);
+        for (size_t sorted = 0; sorted < count; ++sorted)
+            prepared.collected[order[sorted]] = quint32(sorted);
+    }
+    return prepared;
+}
+
+namespace {
+// The ids seen so far, by the hashes the batches carry: no id is hashed on the main thread and
+// only equal hashes compare the text.
+class SeenIds {
+public:
+    explicit SeenIds(size_t count)
+        : m_slots(std::bit_ceil(std::max<size_t>(2 * count, 16))) {}
+
+    // Whether `id` is new; it is noted either way.
+    bool firstSighting(const QString &id, size_t hash) {
+        const size_t mask = m_slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot &slot = m_slots[i];
+            if (!slot.id) {
+                slot = {hash, &id};
+                return true;
+            }
+            if (slot.hash == hash && *slot.id == id)
+                return false;
         }
-        for (qsizetype i = 0; i < batch.converted.size(); ++i) {
-            const CalendarEvent &event = batch.converted[i];
-            if (event.isAllDay || event.endDate.toMSecsSinceEpoch() <= nowMs)
+    }
+
+private:
+    struct Slot {
+        size_t hash = 0;
+        const QString *id = nullptr;
+    };
+    std::vector<Slot> m_slots;
+};
+} // namespace
+
+QList<CalendarEvent> RefreshCoordinator::mergePrepared(const QList<PreparedBatch> &batches,
+                                                       const QDateTime &now,
+                                                       const QSet<QString> &disabledCalendars) {
+    size_t total = 0;
+    for (const PreparedBatch &batch : batches)
+        total += batch.keys.size();
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    // Which events are kept is decided batch by batch in the order collected, so that of the
+    // events sharing an id the first collected one stays.
+    SeenIds seen(total);
+    // Per batch, the positions of its kept events, in order of start.
+    std::vector<std::vector<quint32>> kept(size_t(batches.size()));
+    qsizetype keptCount = 0;
+    for (qsizetype b = 0; b < batches.size(); ++b) {
+        const PreparedBatch &batch = batches[b];
+        std::vector<quint32> &keep = kept[size_t(b)];
+        keep.reserve(batch.keys.size());
+        for (size_t n = 0; n < batch.keys.size(); ++n) {
+            const quint32 i = batch.collected.empty() ? quint32(n) : batch.collected[n];
+            const PreparedBatch::Key &key = batch.keys[i];
+            const CalendarEvent &event = batch.events[i];
+            // A meeting stays until it ends: it can still be joined.
+            if (event.isAllDay || key.end <= nowMs)
                 continue;
             if (event.calendarId && disabledCalendars.contains(*event.calendarId))
                 continue;
-            if (firstSighting(event.id))
-                kept.push_back({event.startDate.toMSecsSinceEpoch(), b, batch.events.size() + i});
+            if (seen.firstSighting(event.id, key.idHash))
+                keep.push_back(i);
         }
+        if (!batch.collected.empty())
+            std::sort(keep.begin(), keep.end());
+        keptCount += qsizetype(keep.size());
     }
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const Kept &a, const Kept &b) { return a.start < b.start; });
-    std::vector<std::optional<CalendarEventConverter>> converters(size_t(batches.size()));
+    // The batches are each ordered by start already; interleaving them keeps the batches' order
+    // among equal starts.
     QList<CalendarEvent> sorted;
-    sorted.reserve(qsizetype(kept.size()));
-    for (const Kept &k : kept) {
-        const AccountBatch &batch = batches[k.batch];
-        if (k.index >= batch.events.size()) {
-            sorted.append(batch.converted[k.index - batch.events.size()]);
-            continue;
+    sorted.reserve(keptCount);
+    std::vector<size_t> next(kept.size(), 0);
+    for (;;) {
+        size_t from = kept.size();
+        qint64 earliest = 0;
+        for (size_t b = 0; b < kept.size(); ++b) {
+            if (next[b] == kept[b].size())
+                continue;
+            const qint64 start = batches[qsizetype(b)].keys[kept[b][next[b]]].start;
+            if (from == kept.size() || start < earliest) {
+                from = b;
+                earliest = start;
+            }
         }
-        std::optional<CalendarEventConverter> &converter = converters[size_t(k.batch)];
-        if (!converter)
-            converter.emplace(batch.account.id, batch.account.provider, batch.calendars);
-        converter->convertInto(batch.events[k.index], sorted.emplace_back());
+        if (from == kept.size())
+            break;
+        sorted.append(batches[qsizetype(from)].events[kept[from][next[from]++]]);
     }
     return sorted;
 }

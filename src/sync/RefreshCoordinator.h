@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class AccountRegistry;
 class AppSettings;
@@ -38,6 +39,22 @@ public:
         QList<ProxyCalendar> calendars;
         QList<ProxyEvent> events;
         QList<CalendarEvent> converted;
+    };
+
+    // One account's events as the merge takes them, made off the main thread: every event
+    // converted once and ordered by start (the collected order among equal starts), with what
+    // the merge compares read out beforehand.
+    struct PreparedBatch {
+        struct Key {
+            qint64 start; // ms since the epoch
+            qint64 end;
+            size_t idHash;
+        };
+        QList<CalendarEvent> events;
+        std::vector<Key> keys;
+        // The events' positions in the order they were collected, kept only when an id repeats
+        // within the batch (which copy is kept depends on that order); empty otherwise.
+        std::vector<quint32> collected;
     };
 
     static constexpr std::chrono::seconds interval{120};
@@ -69,11 +86,16 @@ public:
 
     // Converts, filters (all-day, ended, disabled calendar, repeated id) and sorts by start,
     // keeping the collected order among equal starts. A meeting under way stays until its end.
+    // Of the events that share an id, the first collected is kept.
     static QList<CalendarEvent> mergeEvents(const QList<AccountBatch> &batches,
                                             const QDateTime &now,
                                             const QSet<QString> &disabledCalendars);
-    // Every event of the batch as a record, filters aside; what is kept on disk.
-    static QList<CalendarEvent> convertBatch(const AccountBatch &batch);
+    // mergeEvents in two steps: the costly one, per account and on any thread, then the
+    // filtering and interleaving, which is all a refresh leaves to the main thread.
+    static PreparedBatch prepareBatch(const AccountBatch &batch);
+    static QList<CalendarEvent> mergePrepared(const QList<PreparedBatch> &batches,
+                                              const QDateTime &now,
+                                              const QSet<QString> &disabledCalendars);
 
 Q_SIGNALS:
     void eventsChanged();
@@ -84,6 +106,9 @@ private:
     QCoro::Task<AccountCalendars> listCalendars();
     QCoro::Task<> refreshOnce();
     QCoro::Task<> refreshAccount(ConnectedAccount account, QList<ProxyCalendar> calendars);
+    // Prepares the batch on a worker and then takes it, unless the account went or a newer
+    // batch was taken meanwhile.
+    QCoro::Task<> takeBatch(AccountBatch batch);
     // Publishes the last batch of every connected account.
     void publishBatches();
     void forgetAccount(const ConnectedAccount &account);
@@ -105,8 +130,12 @@ private:
     QList<CalendarEvent> m_events;
     bool m_isLoading = false;
     AccountCalendars m_accountCalendars;
-    // Each connected account's last fetched batch, by account id.
-    QHash<QString, AccountBatch> m_batches;
+    // Each connected account's last fetched batch, by account id. Its events are the list the
+    // cache keeps too: one copy, shared.
+    QHash<QString, PreparedBatch> m_batches;
+    // Advanced whenever an account's batch is replaced or dropped, so a batch prepared on a
+    // worker is not published over one taken meanwhile.
+    QHash<QString, quint64> m_batchGenerations;
     bool m_refreshing = false;
     // Finished when the follow-up run has published; present once someone asked for one.
     std::unique_ptr<QPromise<void>> m_followUp;

@@ -130,8 +130,8 @@ private Q_SLOTS:
     }
 
     // Merging keeps the first sighting of an id in the order the batches were collected (a
-    // cancelled or ended copy does not count as one), keeps that order among equal starts, and
-    // sorts proxy records and converted events together by start.
+    // cancelled, ended, all-day or hidden copy does not count as one), keeps that order among
+    // equal starts, and sorts proxy records and converted events together by start.
     void mergesBatchesByStart() {
         const auto proxy = [](const QString &id, qint64 start, const QByteArray &more = {}) {
             QJsonObject o = proxyEvent(more);
@@ -149,6 +149,11 @@ private Q_SLOTS:
             e.endDate = e.startDate.addSecs(600);
             return e;
         };
+        const auto allDay = [&converted](const QString &id, qint64 start) {
+            CalendarEvent e = converted(id, start);
+            e.isAllDay = true;
+            return e;
+        };
         const ConnectedAccount a =
             ConnectedAccount::create(CalendarProvider::google, u"a@x.test"_s, u"ga"_s);
         const ConnectedAccount b =
@@ -159,17 +164,24 @@ private Q_SLOTS:
              {proxy(u"x"_s, 5000, R"("status":"cancelled")"), proxy(u"tie"_s, 3000),
               proxy(u"ended"_s, 100), proxy(u"twice"_s, 4000), proxy(u"twice"_s, 1500)},
              {converted(u"feed-1"_s, 3000), converted(u"early"_s, 2000)}},
-            {b, {}, {proxy(u"x"_s, 2500), proxy(u"ended"_s, 3500)}, {converted(u"feed-1"_s, 1)}}};
+            {b,
+             {},
+             {proxy(u"again"_s, 100), proxy(u"x"_s, 2500), proxy(u"ended"_s, 3500),
+              proxy(u"hidden"_s, 1500, R"("calendar_id":"off")"), proxy(u"again"_s, 4500),
+              proxy(u"tie-b"_s, 2000)},
+             {converted(u"feed-1"_s, 1), allDay(u"hidden"_s, 5000), converted(u"hidden"_s, 5500)}}};
         QStringList shown, accounts;
         for (const CalendarEvent &e : CalendarService::mergeEvents(
-                 batches, QDateTime::fromSecsSinceEpoch(1000, Qt::UTC), {})) {
+                 batches, QDateTime::fromSecsSinceEpoch(1000, Qt::UTC), {u"off"_s})) {
             shown << e.title + u'@' + QString::number(e.startDate.toSecsSinceEpoch());
             accounts << e.accountId.value_or(u"-"_s);
         }
-        QCOMPARE(shown, (QStringList{u"early kept@2000"_s, u"x proxy@2500"_s, u"tie proxy@3000"_s,
-                                     u"feed-1 kept@3000"_s, u"ended proxy@3500"_s,
-                                     u"twice proxy@4000"_s}));
-        QCOMPARE(accounts, (QStringList{u"-"_s, b.id, a.id, u"-"_s, b.id, a.id}));
+        QCOMPARE(shown, (QStringList{u"early kept@2000"_s, u"tie-b proxy@2000"_s, u"x proxy@2500"_s,
+                                     u"tie proxy@3000"_s, u"feed-1 kept@3000"_s,
+                                     u"ended proxy@3500"_s, u"twice proxy@4000"_s,
+                                     u"again proxy@4500"_s, u"hidden kept@5500"_s}));
+        QCOMPARE(accounts,
+                 (QStringList{u"-"_s, b.id, b.id, a.id, u"-"_s, b.id, a.id, b.id, u"-"_s}));
     }
 
     void slackSearchReplies_data() {
