@@ -17,6 +17,7 @@
 #include <coroutine>
 #include <functional>
 #include <future>
+#include <span>
 #include <vector>
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
@@ -44,6 +45,8 @@ QByteArray seriesQuery() {
 }
 
 constexpr int otherParts = 4;
+// The threads that expand the series.
+constexpr int seriesShares = 3;
 
 QByteArray othersQuery(const QDateTime &from, const QDateTime &to) {
     const auto stamp = [](const QDateTime &t) {
@@ -152,7 +155,7 @@ bool occursOnce(icalcomponent *event, bool detached) {
 // Every meeting of the job's components inside its window. A series is expanded by the store's
 // own recurrence code with the event's zone; an event that occurs once is placed as that code
 // would place it, without its per-call cost.
-Expanded expand(const ExpandJob &job) {
+Expanded expand(const ExpandJob &job, std::span<ICalComponent *const> components) {
     Ref<ICalTime> from(i_cal_time_new_from_timet_with_zone(time_t(job.from), FALSE,
                                                            i_cal_timezone_get_utc_timezone()));
     Ref<ICalTime> to(i_cal_time_new_from_timet_with_zone(time_t(job.to), FALSE,
@@ -172,7 +175,7 @@ Expanded expand(const ExpandJob &job) {
             ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(job.localZone)))
             : nullptr;
     Expanded result;
-    for (ICalComponent *ical : job.components) {
+    for (ICalComponent *ical : components) {
         auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
         const QString uid = text(icalcomponent_get_uid(native));
         const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
@@ -272,20 +275,53 @@ bool list(ExpandJob &job, const QByteArray &query, GCancellable *cancellable,
 // the thread that runs the interface. Each query has a thread of its own: the store answers them
 // one after another, so the first answers are parsed and expanded while it still writes out the
 // later ones, on every processor. Absent when the store refused a query.
+// The job's components expanded in `shares` parts side by side, each part with zones of its own.
+QList<Expanded> expandShared(const ExpandJob &job, int shares) {
+    const std::span<ICalComponent *const> all(job.components.constData(),
+                                              size_t(job.components.size()));
+    const auto share = [&](int i) {
+        return all.subspan(all.size() * i / shares,
+                           all.size() * (i + 1) / shares - all.size() * i / shares);
+    };
+    std::vector<ExpandJob> helpers(shares - 1);
+    std::vector<std::future<Expanded>> expanding;
+    for (int i = 1; i < shares; ++i) {
+        ExpandJob &helper = helpers[i - 1];
+        helper.client.reset(E_CAL_CLIENT(g_object_ref(job.client.get())));
+        helper.localZone = job.localZone;
+        helper.from = job.from;
+        helper.to = job.to;
+        helper.reader = job.reader;
+        expanding.push_back(std::async(std::launch::async, [&helper, components = share(i)] {
+            return expand(helper, components);
+        }));
+    }
+    QList<Expanded> parts{expand(job, share(0))};
+    for (auto &part : expanding)
+        parts.append(part.get());
+    return parts;
+}
+
+// A whole calendar read and expanded on workers: thousands of events are parsed there, not on
+// the thread that runs the interface. Each query has a thread of its own: the store answers them
+// one after another, so the first answers are parsed and expanded while it still writes out the
+// later ones, on every processor. The first query's components, the series, take the most
+// expanding, which `firstShares` threads share. Absent when the store refused a query.
 std::optional<QHash<QString, QList<CalendarEvent>>>
 readAll(const QList<std::shared_ptr<ExpandJob>> &jobs, const QList<QByteArray> &queries,
-        GCancellable *cancellable, const QString &calendarId) {
-    std::vector<std::future<std::optional<Expanded>>> reading;
+        int firstShares, GCancellable *cancellable, const QString &calendarId) {
+    std::vector<std::future<std::optional<QList<Expanded>>>> reading;
     for (qsizetype i = 0; i < jobs.size(); ++i)
-        reading.push_back(std::async(std::launch::async, [&, i]() -> std::optional<Expanded> {
-            if (!list(*jobs[i], queries[i], cancellable, calendarId))
-                return std::nullopt;
-            return expand(*jobs[i]);
-        }));
+        reading.push_back(
+            std::async(std::launch::async, [&, i]() -> std::optional<QList<Expanded>> {
+                if (!list(*jobs[i], queries[i], cancellable, calendarId))
+                    return std::nullopt;
+                return expandShared(*jobs[i], i == 0 ? firstShares : 1);
+            }));
     QList<Expanded> parts;
     bool refused = false;
     for (auto &part : reading) {
-        std::optional<Expanded> expanded = part.get();
+        std::optional<QList<Expanded>> expanded = part.get();
         refused = refused || !expanded;
         if (expanded)
             parts.append(std::move(*expanded));
@@ -753,8 +789,10 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const std::shared_ptr<GCancellable> cancellable(
         G_CANCELLABLE(g_object_ref(calendar->cancellable)), g_object_unref);
     const QString id = calendar->info.id;
-    QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading = QtConcurrent::run(
-        [jobs, queries, cancellable, id] { return readAll(jobs, queries, cancellable.get(), id); });
+    QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading =
+        QtConcurrent::run([jobs, queries, cancellable, id] {
+            return readAll(jobs, queries, seriesShares, cancellable.get(), id);
+        });
     std::optional<QHash<QString, QList<CalendarEvent>>> byUid = co_await reading;
     QThreadPool::globalInstance()->start([jobs] {
         for (const std::shared_ptr<ExpandJob> &job : jobs)
@@ -863,7 +901,7 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
                  DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
                                     m_ownAddresses));
         QFuture<QHash<QString, QList<CalendarEvent>>> expanding = QtConcurrent::run([job] {
-            const QList<Expanded> expanded{expand(*job)};
+            const QList<Expanded> expanded{expand(*job, job->components)};
             release(*job);
             return merge(expanded);
         });
