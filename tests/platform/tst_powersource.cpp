@@ -51,9 +51,7 @@ private Q_SLOTS:
     }
 
     void init() {
-        device.type = 2;
-        device.isPresent = true;
-        device.percentage = 80.0;
+        device.reset();
         supplies = std::make_unique<QTemporaryDir>();
         QVERIFY(supplies->isValid());
     }

@@ -59,10 +59,7 @@ private Q_SLOTS:
 
     // The folder reader is forced; the UPower cases lift that.
     void init() {
-        device.type = 2;
-        device.isPresent = true;
-        device.percentage = 80.0;
-        device.state = 2;
+        device.reset();
         supplies = std::make_unique<QTemporaryDir>();
         QVERIFY(supplies->isValid());
         qputenv("ZELVANE_POWER_SUPPLY_DIR", supplies->path().toUtf8());

@@ -29,6 +29,14 @@ public:
     double percentage = 80.0;
     uint state = 2; // discharging
 
+    // Back to the present, discharging battery at 80 % that each case starts from.
+    void reset() {
+        type = 2;
+        isPresent = true;
+        percentage = 80.0;
+        state = 2;
+    }
+
     // Serves the device under UPower's name on the system bus.
     bool publish() {
         QDBusConnection bus = QDBusConnection::systemBus();
