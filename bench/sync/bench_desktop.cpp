@@ -5,7 +5,7 @@
 //   change  from the store announcing one changed event (a view of the bench's own sees the
 //           same signal) to the service publishing it.
 // It starts the store itself, so it needs a private session bus:
-//   tests/support/with-keyring.sh --bare build/bench/bench/sync/bench_desktop
+//   tests/support/with-keyring.sh --bare build/release/bench/sync/bench_desktop
 #include "DesktopStore.h"
 #include "ManualClock.h"
 #include "TestEnvironment.h"
