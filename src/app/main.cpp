@@ -12,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QCoroTask>
 #include <QSocketNotifier>
+#include <QThreadPool>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -145,6 +146,9 @@ int main(int argc, char *argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("app.zelvane.Zelvane"));
     QApplication::setQuitOnLastWindowClosed(false);
     handleSignals(app);
+    // The workers of each calendar refresh would otherwise wake 30 s later only to end; idle,
+    // they wait without a timeout for the next refresh.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
     // Before any window or tray menu exists, so every text is created in the user's language.
     const Translations translations;
     // Owned by Qt from here on.
