@@ -16,6 +16,9 @@
 #include <algorithm>
 #include <coroutine>
 #include <functional>
+#include <future>
+#include <span>
+#include <vector>
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #undef signals
@@ -33,13 +36,17 @@ QString text(const gchar *value) {
     return value ? QString::fromUtf8(value) : QString();
 }
 
-// The store's queries for what occurs in [from, to), in two parts. Every series is taken whole:
-// the store would expand each one to test it against the range, and the worker expands it
-// anyway. The series come first and alone, so their expansion (most of the work) runs while
-// the store still lists the rest.
+// The store's queries for what occurs in [from, to). Every series is taken whole: the store
+// would expand each one to test it against the range, and the worker expands it anyway. The
+// series come first and alone, so their expansion (most of the work) runs while the store still
+// lists the rest, in several parts of the window.
 QByteArray seriesQuery() {
     return "(has-recurrences?)";
 }
+
+constexpr int otherParts = 4;
+// The threads that expand the series.
+constexpr int seriesShares = 3;
 
 QByteArray othersQuery(const QDateTime &from, const QDateTime &to) {
     const auto stamp = [](const QDateTime &t) {
@@ -111,37 +118,64 @@ struct Expansion {
     QList<CalendarEvent> &out;
 };
 
+// Adds the instance from `start` to `end`.
+void addInstance(Expansion &x, const icaltimetype &start, const icaltimetype &end) {
+    // All-day events are left out, as for every other kind of calendar.
+    if (start.is_date)
+        return;
+    const auto startSecs = DesktopEventReader::seconds(start);
+    const auto endSecs = DesktopEventReader::seconds(end);
+    if (!startSecs || !endSecs)
+        return;
+    x.out.append(x.job.reader.event(x.details, x.uid, *startSecs, *endSecs,
+                                    x.recurrenceId.value_or(*startSecs)));
+}
+
 gboolean takeInstance(ICalComponent *, ICalTime *start, ICalTime *end, gpointer data,
                       GCancellable *, GError **) {
-    auto *x = static_cast<Expansion *>(data);
     const auto *s = static_cast<const icaltimetype *>(i_cal_object_get_native(I_CAL_OBJECT(start)));
     const auto *e = static_cast<const icaltimetype *>(i_cal_object_get_native(I_CAL_OBJECT(end)));
-    // All-day events are left out, as for every other kind of calendar.
-    if (!s || !e || s->is_date)
-        return TRUE;
-    const auto startSecs = DesktopEventReader::seconds(*s);
-    const auto endSecs = DesktopEventReader::seconds(*e);
-    if (!startSecs || !endSecs)
-        return TRUE;
-    x->out.append(x->job.reader.event(x->details, x->uid, *startSecs, *endSecs,
-                                      x->recurrenceId.value_or(*startSecs)));
+    if (s && e)
+        addInstance(*static_cast<Expansion *>(data), *s, *e);
     return TRUE;
 }
 
+// Whether the store's expansion places `event` once, at its start: a detached instance, or an
+// event without rules and dates of recurrence or exception.
+bool occursOnce(icalcomponent *event, bool detached) {
+    if (detached)
+        return true;
+    for (const auto kind :
+         {ICAL_RRULE_PROPERTY, ICAL_RDATE_PROPERTY, ICAL_EXRULE_PROPERTY, ICAL_EXDATE_PROPERTY})
+        if (icalcomponent_get_first_property(event, kind))
+            return false;
+    return true;
+}
+
 // Every meeting of the job's components inside its window. A series is expanded by the store's
-// own recurrence code with the event's zone.
-Expanded expand(const ExpandJob &job) {
+// own recurrence code with the event's zone; an event that occurs once is placed as that code
+// would place it, without its per-call cost.
+Expanded expand(const ExpandJob &job, std::span<ICalComponent *const> components) {
     Ref<ICalTime> from(i_cal_time_new_from_timet_with_zone(time_t(job.from), FALSE,
                                                            i_cal_timezone_get_utc_timezone()));
     Ref<ICalTime> to(i_cal_time_new_from_timet_with_zone(time_t(job.to), FALSE,
                                                          i_cal_timezone_get_utc_timezone()));
-    const auto zoneOf = [&job](const char *tzid) -> icaltimezone * {
+    const auto &fromTime =
+        *static_cast<const icaltimetype *>(i_cal_object_get_native(I_CAL_OBJECT(from.get())));
+    const auto &toTime =
+        *static_cast<const icaltimetype *>(i_cal_object_get_native(I_CAL_OBJECT(to.get())));
+    const std::function<icaltimezone *(const char *)> zoneOf =
+        [&job](const char *tzid) -> icaltimezone * {
         ICalTimezone *zone = resolveZone(tzid, const_cast<ExpandJob *>(&job), nullptr, nullptr);
         return zone ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(zone)))
                     : nullptr;
     };
+    auto *localZone =
+        job.localZone
+            ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(job.localZone)))
+            : nullptr;
     Expanded result;
-    for (ICalComponent *ical : job.components) {
+    for (ICalComponent *ical : components) {
         auto *native = static_cast<icalcomponent *>(i_cal_object_get_native(I_CAL_OBJECT(ical)));
         const QString uid = text(icalcomponent_get_uid(native));
         const auto rid = DesktopEventReader::recurrenceId(native, zoneOf);
@@ -153,31 +187,50 @@ Expanded expand(const ExpandJob &job) {
             continue;
         QList<CalendarEvent> events;
         Expansion expansion{job, details, uid, rid, events};
-        GError *raw = nullptr;
-        e_cal_recur_generate_instances_sync(ical, from.get(), to.get(), &takeInstance, &expansion,
-                                            &resolveZone, const_cast<ExpandJob *>(&job),
-                                            job.localZone, nullptr, &raw);
-        if (const ErrorPtr error(raw); error)
-            qCWarning(lcSync) << "Expanding desktop event" << uid << "failed:" << error->message;
+        if (occursOnce(native, rid.has_value())) {
+            if (const auto instance =
+                    DesktopEventReader::onlyInstance(native, fromTime, toTime, zoneOf, localZone))
+                addInstance(expansion, instance->first, instance->second);
+        } else {
+            GError *raw = nullptr;
+            e_cal_recur_generate_instances_sync(
+                ical, from.get(), to.get(), &takeInstance, &expansion, &resolveZone,
+                const_cast<ExpandJob *>(&job), job.localZone, nullptr, &raw);
+            if (const ErrorPtr error(raw); error)
+                qCWarning(lcSync) << "Expanding desktop event" << uid
+                                  << "failed:" << error->message;
+        }
         if (!events.isEmpty())
             (rid ? result.others : result.series)[uid].append(std::move(events));
     }
     return result;
 }
 
+// Adds the events `into` lacks: one that straddles two parts of the window is in both.
+void addNew(QList<CalendarEvent> &into, const QList<CalendarEvent> &events) {
+    if (into.isEmpty()) {
+        into = events;
+        return;
+    }
+    for (const CalendarEvent &event : events)
+        if (std::none_of(into.cbegin(), into.cend(),
+                         [&](const CalendarEvent &known) { return known.id == event.id; }))
+            into.append(event);
+}
+
 // The meetings of every part by UID: an instance detached from a series (moved, renamed,
 // cancelled) replaces the series' instance it was cut from.
-QHash<QString, QList<CalendarEvent>> merge(std::initializer_list<const Expanded *> parts) {
+QHash<QString, QList<CalendarEvent>> merge(const QList<Expanded> &parts) {
     QHash<QString, QSet<qint64>> replaced;
-    for (const Expanded *part : parts)
-        for (auto it = part->replaced.cbegin(); it != part->replaced.cend(); ++it)
+    for (const Expanded &part : parts)
+        for (auto it = part.replaced.cbegin(); it != part.replaced.cend(); ++it)
             replaced[it.key()].unite(it.value());
     QHash<QString, QList<CalendarEvent>> result;
-    for (const Expanded *part : parts) {
-        for (auto it = part->series.cbegin(); it != part->series.cend(); ++it) {
+    for (const Expanded &part : parts) {
+        for (auto it = part.series.cbegin(); it != part.series.cend(); ++it) {
             const auto found = replaced.constFind(it.key());
             if (found == replaced.cend()) {
-                result[it.key()].append(it.value());
+                addNew(result[it.key()], it.value());
                 continue;
             }
             QList<CalendarEvent> kept;
@@ -185,10 +238,10 @@ QHash<QString, QList<CalendarEvent>> merge(std::initializer_list<const Expanded 
                 if (!found->contains(event.startDate.toSecsSinceEpoch()))
                     kept.append(event);
             if (!kept.isEmpty())
-                result[it.key()].append(std::move(kept));
+                addNew(result[it.key()], kept);
         }
-        for (auto it = part->others.cbegin(); it != part->others.cend(); ++it)
-            result[it.key()].append(it.value());
+        for (auto it = part.others.cbegin(); it != part.others.cend(); ++it)
+            addNew(result[it.key()], it.value());
     }
     return result;
 }
@@ -219,25 +272,63 @@ bool list(ExpandJob &job, const QByteArray &query, GCancellable *cancellable,
 }
 
 // A whole calendar read and expanded on workers: thousands of events are parsed there, not on
-// the thread that runs the interface. Absent when the store refused the reading.
+// the thread that runs the interface. Each query has a thread of its own: the store answers them
+// one after another, so the first answers are parsed and expanded while it still writes out the
+// later ones, on every processor. Absent when the store refused a query.
+// The job's components expanded in `shares` parts side by side, each part with zones of its own.
+QList<Expanded> expandShared(const ExpandJob &job, int shares) {
+    const std::span<ICalComponent *const> all(job.components.constData(),
+                                              size_t(job.components.size()));
+    const auto share = [&](int i) {
+        return all.subspan(all.size() * i / shares,
+                           all.size() * (i + 1) / shares - all.size() * i / shares);
+    };
+    std::vector<ExpandJob> helpers(shares - 1);
+    std::vector<std::future<Expanded>> expanding;
+    for (int i = 1; i < shares; ++i) {
+        ExpandJob &helper = helpers[i - 1];
+        helper.client.reset(E_CAL_CLIENT(g_object_ref(job.client.get())));
+        helper.localZone = job.localZone;
+        helper.from = job.from;
+        helper.to = job.to;
+        helper.reader = job.reader;
+        expanding.push_back(std::async(std::launch::async, [&helper, components = share(i)] {
+            return expand(helper, components);
+        }));
+    }
+    QList<Expanded> parts{expand(job, share(0))};
+    for (auto &part : expanding)
+        parts.append(part.get());
+    return parts;
+}
+
+// A whole calendar read and expanded on workers: thousands of events are parsed there, not on
+// the thread that runs the interface. Each query has a thread of its own: the store answers them
+// one after another, so the first answers are parsed and expanded while it still writes out the
+// later ones, on every processor. The first query's components, the series, take the most
+// expanding, which `firstShares` threads share. Absent when the store refused a query.
 std::optional<QHash<QString, QList<CalendarEvent>>>
-readAll(ExpandJob &seriesJob, ExpandJob &othersJob, const QByteArray &othersQuery,
-        GCancellable *cancellable, const QString &calendarId) {
-    if (!list(seriesJob, seriesQuery(), cancellable, calendarId))
+readAll(const QList<std::shared_ptr<ExpandJob>> &jobs, const QList<QByteArray> &queries,
+        int firstShares, GCancellable *cancellable, const QString &calendarId) {
+    std::vector<std::future<std::optional<QList<Expanded>>>> reading;
+    for (qsizetype i = 0; i < jobs.size(); ++i)
+        reading.push_back(
+            std::async(std::launch::async, [&, i]() -> std::optional<QList<Expanded>> {
+                if (!list(*jobs[i], queries[i], cancellable, calendarId))
+                    return std::nullopt;
+                return expandShared(*jobs[i], i == 0 ? firstShares : 1);
+            }));
+    QList<Expanded> parts;
+    bool refused = false;
+    for (auto &part : reading) {
+        std::optional<QList<Expanded>> expanded = part.get();
+        refused = refused || !expanded;
+        if (expanded)
+            parts.append(std::move(*expanded));
+    }
+    if (refused)
         return std::nullopt;
-    QFuture<Expanded> series = QtConcurrent::run([&seriesJob] {
-        Expanded expanded = expand(seriesJob);
-        release(seriesJob);
-        return expanded;
-    });
-    std::optional<Expanded> others;
-    if (list(othersJob, othersQuery, cancellable, calendarId))
-        others = expand(othersJob);
-    // Waited for even after a refusal: it reads the series job.
-    const Expanded seriesPart = series.result();
-    if (!others)
-        return std::nullopt;
-    return merge({&seriesPart, &*others});
+    return merge(parts);
 }
 } // namespace
 
@@ -679,24 +770,34 @@ QCoro::Task<> DesktopCalendarSource::loadCalendar(CalendarPtr calendar) {
     const Ref<ECalClient> held{E_CAL_CLIENT(g_object_ref(client))};
     calendar->loading = true;
     const QDateTime from = m_clock.now(), to = from.addSecs(window.count());
-    // Two jobs, as the series are expanded while the rest is read: each has its own zones.
-    auto series = std::make_shared<ExpandJob>(), others = std::make_shared<ExpandJob>();
+    // A job for each query, as they are read side by side: each has its own zones.
+    QList<QByteArray> queries{seriesQuery()};
+    for (int part = 0; part < otherParts; ++part) {
+        const qint64 span = window.count() / otherParts;
+        queries.append(othersQuery(from.addSecs(part * span),
+                                   part + 1 == otherParts ? to : from.addSecs((part + 1) * span)));
+    }
     const DesktopEventReader reader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
                                     m_ownAddresses);
-    setUpJob(*series, client, from, to, reader);
-    setUpJob(*others, client, from, to, reader);
+    QList<std::shared_ptr<ExpandJob>> jobs;
+    for (qsizetype i = 0; i < queries.size(); ++i) {
+        jobs.append(std::make_shared<ExpandJob>());
+        setUpJob(*jobs.last(), client, from, to, reader);
+    }
     // Changes reported from here on are in this reading already.
     calendar->pending.clear();
     const std::shared_ptr<GCancellable> cancellable(
         G_CANCELLABLE(g_object_ref(calendar->cancellable)), g_object_unref);
-    const QByteArray query = othersQuery(from, to);
     const QString id = calendar->info.id;
     QFuture<std::optional<QHash<QString, QList<CalendarEvent>>>> reading =
-        QtConcurrent::run([series, others, query, cancellable, id] {
-            return readAll(*series, *others, query, cancellable.get(), id);
+        QtConcurrent::run([jobs, queries, cancellable, id] {
+            return readAll(jobs, queries, seriesShares, cancellable.get(), id);
         });
     std::optional<QHash<QString, QList<CalendarEvent>>> byUid = co_await reading;
-    QThreadPool::globalInstance()->start([others] { release(*others); });
+    QThreadPool::globalInstance()->start([jobs] {
+        for (const std::shared_ptr<ExpandJob> &job : jobs)
+            release(*job);
+    });
     if (!self || !isCurrent(calendar) || calendar->client != client)
         co_return;
     if (!byUid) {
@@ -800,9 +901,9 @@ QCoro::Task<> DesktopCalendarSource::reloadUid(CalendarPtr calendar, QString uid
                  DesktopEventReader(calendar->info.id, calendar->info.name, calendar->info.hexColor,
                                     m_ownAddresses));
         QFuture<QHash<QString, QList<CalendarEvent>>> expanding = QtConcurrent::run([job] {
-            const Expanded expanded = expand(*job);
+            const QList<Expanded> expanded{expand(*job, job->components)};
             release(*job);
-            return merge({&expanded});
+            return merge(expanded);
         });
         QHash<QString, QList<CalendarEvent>> byUid = co_await expanding;
         if (!stillWanted())

@@ -62,8 +62,12 @@ DesktopEventReader::Details DesktopEventReader::details(icalcomponent *event) co
         case ICAL_URL_PROPERTY:
             url = optionalText(icalproperty_get_url(p));
             break;
-        default: {
-            const char *name = icalproperty_get_property_name(p);
+        case ICAL_CONFERENCE_PROPERTY:
+        case ICAL_X_PROPERTY: {
+            // Named without the copy icalproperty_get_property_name() makes of every name.
+            const char *name = icalproperty_isa(p) == ICAL_CONFERENCE_PROPERTY
+                                   ? "CONFERENCE"
+                                   : icalproperty_get_x_name(p);
             for (int rank = 0; name && rank < conferenceRank; ++rank) {
                 if (qstricmp(name, conferencing[rank]) != 0)
                     continue;
@@ -76,7 +80,10 @@ DesktopEventReader::Details DesktopEventReader::details(icalcomponent *event) co
                 }
                 break;
             }
+            break;
         }
+        default:
+            break;
         }
     }
     d.meetingLink = conference;
@@ -138,6 +145,84 @@ DesktopEventReader::recurrenceId(icalcomponent *event,
         rid.zone = zone;
     }
     return seconds(rid);
+}
+
+namespace {
+// The zone the store's expansion gives a date-time of `event`'s property `kind`. A date keeps
+// what it has, as libical sets no zone on a date.
+void placeInZone(icalcomponent *event, icaltimetype &time, icalproperty_kind kind,
+                 const std::function<icaltimezone *(const char *)> &zoneOf,
+                 icaltimezone *defaultZone) {
+    if (time.is_date)
+        return;
+    // The zone a parsed time carries may belong to another component: only its TZID counts.
+    if (time.zone != icaltimezone_get_utc_timezone())
+        time.zone = nullptr;
+    if (icaltime_is_utc(time))
+        return;
+    time.zone = defaultZone;
+    icalproperty *p = icalcomponent_get_first_property(event, kind);
+    // An end worked out from the start and a duration is in the start's zone.
+    if (!p && kind == ICAL_DTEND_PROPERTY)
+        p = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
+    icalparameter *tzid = p ? icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER) : nullptr;
+    const char *name = tzid ? icalparameter_get_tzid(tzid) : nullptr;
+    if (!name || !*name)
+        return;
+    icaltimezone *zone = zoneOf ? zoneOf(name) : nullptr;
+    time.zone = zone ? zone : defaultZone;
+}
+
+void addDuration(icaltimetype &time, qint64 days, qint64 seconds) {
+    if (seconds != 0)
+        time.is_date = 0;
+    icaltime_adjust(&time, int(days), 0, 0, int(seconds));
+}
+} // namespace
+
+std::optional<std::pair<icaltimetype, icaltimetype>> DesktopEventReader::onlyInstance(
+    icalcomponent *event, const icaltimetype &from, const icaltimetype &to,
+    const std::function<icaltimezone *(const char *)> &zoneOf, icaltimezone *defaultZone) {
+    icaltimetype start = icalcomponent_get_dtstart(event);
+    placeInZone(event, start, ICAL_DTSTART_PROPERTY, zoneOf, defaultZone);
+    icaltimetype end = icalcomponent_get_dtend(event);
+    if (icaltime_is_null_time(end)) {
+        end = icalcomponent_get_due(event);
+        if (icaltime_is_null_time(end)) {
+            const icaldurationtype duration = icalcomponent_get_duration(event);
+            if (!icaldurationtype_is_null_duration(duration)) {
+                const qint64 days = qint64(duration.days) + 7 * qint64(duration.weeks);
+                const qint64 seconds = qint64(duration.hours) * 3600 +
+                                       qint64(duration.minutes) * 60 + duration.seconds;
+                const int sign = duration.is_neg ? -1 : 1;
+                end = start;
+                addDuration(end, sign * (days + seconds / 86400), sign * (seconds % 86400));
+            }
+        }
+        // Without an end, a date-time is a point in time and a date lasts the day.
+        if (icaltime_is_null_time(end)) {
+            end = start;
+            if (end.is_date)
+                icaltime_adjust(&end, 1, 0, 0, 0);
+        }
+    } else if (start.is_date && end.is_date && icaltime_compare_date_only(start, end) == 0) {
+        icaltime_adjust(&end, 1, 0, 0, 0);
+    }
+    qint64 length = 0;
+    if (!icaltime_is_null_time(end)) {
+        placeInZone(event, end, ICAL_DTEND_PROPERTY, zoneOf, defaultZone);
+        length = std::max<qint64>(0, qint64(icaltime_as_timet_with_zone(end, end.zone)) -
+                                         qint64(icaltime_as_timet_with_zone(start, start.zone)));
+    }
+    // The end is the start moved on by the length in the start's own wall-clock time.
+    icaltimetype instanceEnd = start;
+    addDuration(instanceEnd, length / 86400, length % 86400);
+    // An instant at the window's very start is in it.
+    const bool instant = icaltime_compare(start, instanceEnd) == 0;
+    if (icaltime_compare(start, to) >= 0 ||
+        (instant ? icaltime_compare(from, start) > 0 : icaltime_compare(from, instanceEnd) >= 0))
+        return std::nullopt;
+    return std::pair{start, instanceEnd};
 }
 
 QString DesktopEventReader::eventId(const QString &calendarId, const QString &uid,

@@ -8,6 +8,7 @@
 #include <functional>
 #include <libical/ical.h>
 #include <optional>
+#include <utility>
 
 // Turns the events of a desktop calendar (iCalendar components as Evolution Data Server keeps
 // them) into meetings. Safe to use from a worker thread.
@@ -43,6 +44,14 @@ public:
     static std::optional<qint64>
     recurrenceId(icalcomponent *event,
                  const std::function<icaltimezone *(const char *tzid)> &zoneOf = {});
+    // The one instance of an event without recurrences (a single event, or one detached from
+    // its series) when it overlaps [from, to): start and end placed exactly as the store's
+    // expansion places them, which this skips. A date-time without a zone of its own is in
+    // `defaultZone`.
+    static std::optional<std::pair<icaltimetype, icaltimetype>>
+    onlyInstance(icalcomponent *event, const icaltimetype &from, const icaltimetype &to,
+                 const std::function<icaltimezone *(const char *tzid)> &zoneOf,
+                 icaltimezone *defaultZone);
     // The id of a desktop calendar's meeting.
     static QString eventId(const QString &calendarId, const QString &uid, qint64 original);
 

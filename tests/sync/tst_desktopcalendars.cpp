@@ -7,6 +7,7 @@
 #include "models/AccountsModel.h"
 #include "models/GeneralSettingsModel.h"
 #include "models/OnboardingFlow.h"
+#include "platform/GLibCall.h"
 #include "platform/SecretStore.h"
 #include "sync/BackendAPIClient.h"
 #include "sync/CalendarProxyClient.h"
@@ -172,6 +173,112 @@ private Q_SLOTS:
         const auto details = reader.details(event);
         icalcomponent_free(event);
         QCOMPARE(details.meetingLink.value_or(QUrl()).toString(), link);
+    }
+
+    // An event that occurs once is placed without the store's expansion, exactly where that
+    // expansion places it: zones, dates, durations, missing ends and the window's edges.
+    void singleEventsPlacedAsTheStoreDoes_data() {
+        QTest::addColumn<QByteArray>("times");
+        QTest::newRow("utc") << QByteArray("DTSTART:20300305T150000Z\r\nDTEND:20300305T160000Z");
+        QTest::newRow("zone") << QByteArray("DTSTART;TZID=Europe/Berlin:20300305T150000\r\n"
+                                            "DTEND;TZID=Europe/Berlin:20300305T160000");
+        QTest::newRow("start and end in other zones")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20300305T150000\r\n"
+                          "DTEND;TZID=Asia/Tokyo:20300306T010000");
+        QTest::newRow("floating") << QByteArray("DTSTART:20300305T150000\r\nDTEND:20300305T160000");
+        QTest::newRow("zone unknown to the store")
+            << QByteArray("DTSTART;TZID=Nowhere/Special:20300305T150000\r\n"
+                          "DTEND;TZID=Nowhere/Special:20300305T160000");
+        QTest::newRow("all day") << QByteArray(
+            "DTSTART;VALUE=DATE:20300306\r\nDTEND;VALUE=DATE:20300307");
+        QTest::newRow("all day ending the day it starts")
+            << QByteArray("DTSTART;VALUE=DATE:20300306\r\nDTEND;VALUE=DATE:20300306");
+        QTest::newRow("date without end") << QByteArray("DTSTART;VALUE=DATE:20300306");
+        QTest::newRow("no end") << QByteArray("DTSTART;TZID=Europe/Berlin:20300305T150000");
+        QTest::newRow("duration") << QByteArray("DTSTART:20300305T150000Z\r\nDURATION:PT1H30M");
+        QTest::newRow("duration across the switch to summer time")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20300330T120000\r\nDURATION:P1DT2H");
+        QTest::newRow("days across the switch to summer time")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20300330T120000\r\n"
+                          "DTEND;TZID=Europe/Berlin:20300401T120000");
+        QTest::newRow("end before start")
+            << QByteArray("DTSTART:20300305T150000Z\r\nDTEND:20300305T140000Z");
+        QTest::newRow("ends where the window starts")
+            << QByteArray("DTSTART:20300304T080000Z\r\nDTEND:20300304T090000Z");
+        QTest::newRow("crosses the window's start")
+            << QByteArray("DTSTART:20300304T080000Z\r\nDTEND:20300304T090001Z");
+        QTest::newRow("instant at the window's start") << QByteArray("DTSTART:20300304T090000Z");
+        QTest::newRow("instant just before the window")
+            << QByteArray("DTSTART:20300304T085959Z\r\nDTEND:20300304T085959Z");
+        QTest::newRow("instant in the window") << QByteArray("DTSTART:20300305T150000Z");
+        QTest::newRow("empty at the window's start")
+            << QByteArray("DTSTART:20300304T090000Z\r\nDTEND:20300304T090000Z");
+        QTest::newRow("starts where the window ends")
+            << QByteArray("DTSTART:20300602T090000Z\r\nDTEND:20300602T100000Z");
+        QTest::newRow("starts just before the window ends")
+            << QByteArray("DTSTART:20300602T085959Z\r\nDTEND:20300602T100000Z");
+        QTest::newRow("over") << QByteArray("DTSTART:20300201T100000Z\r\nDTEND:20300201T110000Z");
+        QTest::newRow("detached instance")
+            << QByteArray("RECURRENCE-ID;TZID=Europe/Berlin:20300318T100000\r\n"
+                          "DTSTART;TZID=Europe/Berlin:20300318T140000\r\n"
+                          "DTEND;TZID=Europe/Berlin:20300318T143000");
+    }
+    void singleEventsPlacedAsTheStoreDoes() {
+        QFETCH(QByteArray, times);
+        const QByteArray text =
+            "BEGIN:VEVENT\r\nUID:x\r\nSUMMARY:Once\r\n" + times + "\r\nEND:VEVENT\r\n";
+        GLib::Ref<ICalComponent> event(i_cal_component_new_from_string(text.constData()));
+        QVERIFY(event);
+        // Floating times are somewhere else than the tests' own zone.
+        ICalTimezone *defaultZone = i_cal_timezone_get_builtin_timezone("America/New_York");
+        GLib::Ref<ICalTime> from(i_cal_time_new_from_timet_with_zone(
+            time_t(now.toSecsSinceEpoch()), FALSE, i_cal_timezone_get_utc_timezone()));
+        GLib::Ref<ICalTime> to(i_cal_time_new_from_timet_with_zone(
+            time_t(now.addDays(90).toSecsSinceEpoch()), FALSE, i_cal_timezone_get_utc_timezone()));
+        const auto lookUp = [](const gchar *tzid, gpointer, GCancellable *,
+                               GError **) -> ICalTimezone * {
+            return i_cal_timezone_get_builtin_timezone(tzid);
+        };
+        // Each instance as start and end with their zones' offsets, and whether they are dates.
+        const auto describe = [](const icaltimetype &start, const icaltimetype &end) {
+            return QStringLiteral("%1 %2 %3 %4")
+                .arg(QString::fromLatin1(icaltime_as_ical_string(start)))
+                .arg(icaltime_as_timet_with_zone(start, start.zone))
+                .arg(QString::fromLatin1(icaltime_as_ical_string(end)))
+                .arg(icaltime_as_timet_with_zone(end, end.zone));
+        };
+        QStringList expected;
+        const auto take = [](ICalComponent *, ICalTime *start, ICalTime *end, gpointer data,
+                             GCancellable *, GError **) -> gboolean {
+            static_cast<QList<std::pair<icaltimetype, icaltimetype>> *>(data)->append(
+                {*static_cast<const icaltimetype *>(i_cal_object_get_native(I_CAL_OBJECT(start))),
+                 *static_cast<const icaltimetype *>(i_cal_object_get_native(I_CAL_OBJECT(end)))});
+            return TRUE;
+        };
+        QList<std::pair<icaltimetype, icaltimetype>> instances;
+        QVERIFY(e_cal_recur_generate_instances_sync(event.get(), from.get(), to.get(), take,
+                                                    &instances, lookUp, nullptr, defaultZone,
+                                                    nullptr, nullptr));
+        for (const auto &[start, end] : std::as_const(instances))
+            expected << describe(start, end);
+
+        const auto native = [](auto *object) {
+            return i_cal_object_get_native(I_CAL_OBJECT(object));
+        };
+        const auto zoneOf = [](const char *tzid) -> icaltimezone * {
+            ICalTimezone *zone = i_cal_timezone_get_builtin_timezone(tzid);
+            return zone ? static_cast<icaltimezone *>(i_cal_object_get_native(I_CAL_OBJECT(zone)))
+                        : nullptr;
+        };
+        const auto instance = DesktopEventReader::onlyInstance(
+            static_cast<icalcomponent *>(native(event.get())),
+            *static_cast<const icaltimetype *>(native(from.get())),
+            *static_cast<const icaltimetype *>(native(to.get())), zoneOf,
+            static_cast<icaltimezone *>(native(defaultZone)));
+        QStringList placed;
+        if (instance)
+            placed << describe(instance->first, instance->second);
+        QCOMPARE(placed, expected);
     }
 
     void choiceGreyedOutWithoutStore() {
