@@ -271,10 +271,6 @@ bool list(ExpandJob &job, const QByteArray &query, GCancellable *cancellable,
     return true;
 }
 
-// A whole calendar read and expanded on workers: thousands of events are parsed there, not on
-// the thread that runs the interface. Each query has a thread of its own: the store answers them
-// one after another, so the first answers are parsed and expanded while it still writes out the
-// later ones, on every processor. Absent when the store refused a query.
 // The job's components expanded in `shares` parts side by side, each part with zones of its own.
 QList<Expanded> expandShared(const ExpandJob &job, int shares) {
     const std::span<ICalComponent *const> all(job.components.constData(),
