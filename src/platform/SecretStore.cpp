@@ -52,7 +52,11 @@ QString SecretStoreError::description() const {
 
 SecretStore::SecretStore(QObject *parent)
     : QObject(parent)
-    , m_cancellable(std::make_unique<Cancellable>()) {}
+    , m_cancellable(std::make_unique<Cancellable>()) {
+    // The Secret Service client sets itself up on GLib's shared worker threads, which would
+    // otherwise sit idle for 15 s after the job and then wake only to end: each ends with its job.
+    g_thread_pool_set_max_unused_threads(0);
+}
 
 SecretStore::~SecretStore() = default;
 

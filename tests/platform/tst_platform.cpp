@@ -6,6 +6,7 @@
 #include "platform/Autostart.h"
 #include "platform/BuildTreeCopy.h"
 #include "platform/DoNotDisturb.h"
+#include "platform/HostLookup.h"
 #include "platform/PackageKitInstall.h"
 #include "platform/PrivateFiles.h"
 #include "platform/SingleInstance.h"
@@ -523,6 +524,24 @@ private Q_SLOTS:
         child.start(QCoreApplication::applicationFilePath(), {u"singleInstance"_s});
         QVERIFY(child.waitForFinished());
         QVERIFY2(child.exitCode() == 0, child.readAllStandardOutput().constData());
+    }
+
+    // The hosts file's names and address literals resolve; a name no resolver accepts does not,
+    // and several look-ups at once each get their own answer.
+    void hostLookup() {
+        QVERIFY(QCoro::waitFor(HostLookup::resolves(u"localhost"_s)));
+        QVERIFY(QCoro::waitFor(HostLookup::resolves(u"::1"_s)));
+        QVERIFY(!QCoro::waitFor(HostLookup::resolves(u"no such host"_s)));
+        auto together = [](QString a, QString b, QString c) -> QCoro::Task<QList<bool>> {
+            auto first = HostLookup::resolves(a);
+            auto second = HostLookup::resolves(b);
+            auto third = HostLookup::resolves(c);
+            QList<bool> answers;
+            answers << co_await first << co_await second << co_await third;
+            co_return answers;
+        };
+        QCOMPARE(QCoro::waitFor(together(u"no such host"_s, u"localhost"_s, u"bad name"_s)),
+                 (QList<bool>{false, true, false}));
     }
 
     // A private folder others could write to is taken down to the user's alone. It takes plain
