@@ -13,9 +13,8 @@ QPixmap pixmap(const QString &symbolName, const QColor &color, int size,
                qreal devicePixelRatio = 1.0);
 // The application's own icon: the desktop theme's copy once installed, the bundled one before.
 QIcon appIcon();
-// The bundled icon at `size` device-independent pixels, rendered straight from its SVG for
-// `devicePixelRatio`. The tray draws this at start: the theme's copy is the same artwork, and
-// reading it would load every image format plugin Qt has (and an icon made from the SVG file,
-// the SVG icon engine plugin).
+// The same at `size` device-independent pixels, drawn for `devicePixelRatio`. The bundled copy
+// is rendered straight from its SVG, and only when the theme has none: an icon made from the
+// file would load Qt's SVG icon engine plugin even when the theme's copy is the one drawn.
 QImage appImage(int size, qreal devicePixelRatio);
 } // namespace SymbolIcons
