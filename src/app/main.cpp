@@ -146,8 +146,8 @@ int main(int argc, char *argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("app.zelvane.Zelvane"));
     QApplication::setQuitOnLastWindowClosed(false);
     handleSignals(app);
-    // The workers of each calendar refresh (and of the update check's host look-up) would
-    // otherwise wake 30 s later only to end; idle, they wait without a timeout for the next job.
+    // The workers of each calendar refresh would otherwise wake 30 s later only to end; idle,
+    // they wait without a timeout for the next refresh.
     QThreadPool::globalInstance()->setExpiryTimeout(-1);
     // Before any window or tray menu exists, so every text is created in the user's language.
     const Translations translations;

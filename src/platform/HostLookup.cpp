@@ -1,11 +1,14 @@
 #include "HostLookup.h"
 
+#include "PlatformLog.h"
+
 #include <QCoroFuture>
 #include <QPromise>
-#include <QThreadPool>
 #include <arpa/inet.h>
-#include <memory>
 #include <netdb.h>
+#include <pthread.h>
+#include <system_error>
+#include <thread>
 
 namespace {
 bool isAddress(const QByteArray &host) {
@@ -19,22 +22,28 @@ QCoro::Task<bool> HostLookup::resolves(QString host) {
     const QByteArray name = host.toUtf8();
     if (isAddress(name))
         co_return true;
-    auto promise = std::make_shared<QPromise<bool>>();
-    QFuture<bool> found = promise->future();
-    promise->start();
-    // On the shared pool, whose threads stay for the next job: a thread of its own would cost
-    // the look-up's price again in starting and ending it. A dead name server holds one pool
-    // thread for the resolver's timeout; the other keeps serving.
-    QThreadPool::globalInstance()->start([name, promise] {
-        addrinfo hints = {};
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG;
-        addrinfo *result = nullptr;
-        const bool resolved = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0;
-        if (resolved)
-            ::freeaddrinfo(result);
-        promise->addResult(resolved);
-        promise->finish();
-    });
+    QPromise<bool> promise;
+    QFuture<bool> found = promise.future();
+    promise.start();
+    try {
+        // Detached: the answer comes through the promise, and the thread ends on its own, so
+        // the main thread never waits for it to wind down.
+        std::thread([name, promise = std::move(promise)]() mutable {
+            ::pthread_setname_np(::pthread_self(), "host lookup");
+            addrinfo hints = {};
+            hints.ai_socktype = SOCK_STREAM;
+            hints.ai_flags = AI_ADDRCONFIG;
+            addrinfo *result = nullptr;
+            const bool resolved = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0;
+            if (resolved)
+                ::freeaddrinfo(result);
+            promise.addResult(resolved);
+            promise.finish();
+        }).detach();
+    } catch (const std::system_error &error) {
+        // Without a thread there is no telling; the caller's own transfer will find out.
+        qCWarning(lcPlatform) << "no thread for looking up" << host << error.what();
+        co_return true;
+    }
     co_return co_await found;
 }
