@@ -9,10 +9,15 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
-#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <cmath>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 constexpr auto upowerService = "org.freedesktop.UPower";
@@ -21,11 +26,16 @@ constexpr auto deviceInterface = "org.freedesktop.UPower.Device";
 constexpr uint upowerStateCharging = 1;
 constexpr uint upowerTypeBattery = 2;
 
-QByteArray readSmallFile(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+// The start of a small attribute file below `directory`. The supply folder is read every
+// minute on the main thread, so plain calls instead of Qt's file and folder classes.
+QByteArray readSmallFile(int directory, const std::string &path) {
+    const int fd = ::openat(directory, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return {};
-    return file.read(256).trimmed();
+    char buffer[256];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    return got > 0 ? QByteArray(buffer, got).trimmed() : QByteArray();
 }
 
 // Passes UPower's PropertiesChanged on when it names a property a reading is made of.
@@ -77,18 +87,25 @@ QCoro::Task<std::optional<PowerReading>> SysfsPowerSource::read() {
 }
 
 std::optional<PowerReading> SysfsPowerSource::readNow() const {
-    const QDir dir(m_directory);
-    const QStringList entries =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
-    m_noBattery = false;
-    for (const QString &entry : entries) {
-        const QString base = dir.filePath(entry) + QLatin1Char('/');
-        if (readSmallFile(base + QStringLiteral("type")) != "Battery")
-            continue;
-        return parse(readSmallFile(base + QStringLiteral("capacity")),
-                     readSmallFile(base + QStringLiteral("status")));
-    }
     m_noBattery = true;
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(QFile::encodeName(m_directory)),
+                                                   &::closedir);
+    if (!dir)
+        return std::nullopt;
+    // Every supply's folder (links, in sysfs), hidden names aside, taken in order of name.
+    std::vector<std::string> names;
+    while (const dirent *entry = ::readdir(dir.get())) {
+        if (entry->d_name[0] != '.')
+            names.emplace_back(entry->d_name);
+    }
+    std::sort(names.begin(), names.end());
+    const int fd = ::dirfd(dir.get());
+    for (const std::string &name : names) {
+        if (readSmallFile(fd, name + "/type") != "Battery")
+            continue;
+        m_noBattery = false;
+        return parse(readSmallFile(fd, name + "/capacity"), readSmallFile(fd, name + "/status"));
+    }
     return std::nullopt;
 }
 
