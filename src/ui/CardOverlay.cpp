@@ -20,19 +20,15 @@ constexpr int shadowOffsetY = 16;
 constexpr int shadowScale = 4;
 
 // A spring released from 0 towards 1 with a response (period) of 0.5 s and a damping
-// fraction of 0.85, at `t` seconds: stepped a millisecond at a time rather than through its
-// closed form, whose exp, sin and cos would bring libm's pages in at every first reminder.
+// fraction of 0.85, at `t` seconds.
 qreal springPosition(qreal t) {
     constexpr qreal response = 0.5;
     constexpr qreal damping = 0.85;
-    constexpr qreal omega = 2 * M_PI / response;
-    constexpr qreal step = 0.001;
-    qreal position = 0, velocity = 0;
-    for (int k = 0, steps = qRound(t / step); k < steps; ++k) {
-        velocity += (omega * omega * (1 - position) - 2 * damping * omega * velocity) * step;
-        position += velocity * step;
-    }
-    return position;
+    const qreal omega = 2 * M_PI / response;
+    const qreal decay = damping * omega;
+    const qreal omegaD = omega * std::sqrt(1 - damping * damping);
+    return 1 -
+           std::exp(-decay * t) * (std::cos(omegaD * t) + decay / omegaD * std::sin(omegaD * t));
 }
 constexpr int springDurationMs = 650;
 
