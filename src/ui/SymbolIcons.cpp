@@ -93,9 +93,6 @@ QIcon SymbolIcons::appIcon() {
 }
 
 QImage SymbolIcons::appImage(int size, qreal devicePixelRatio) {
-    const QIcon themed = QIcon::fromTheme(appIconName());
-    if (!themed.isNull())
-        return themed.pixmap(QSize(size, size), devicePixelRatio).toImage();
     const int pixels = qRound(size * devicePixelRatio);
     QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

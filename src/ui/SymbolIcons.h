@@ -13,8 +13,9 @@ QPixmap pixmap(const QString &symbolName, const QColor &color, int size,
                qreal devicePixelRatio = 1.0);
 // The application's own icon: the desktop theme's copy once installed, the bundled one before.
 QIcon appIcon();
-// The same at `size` device-independent pixels, drawn for `devicePixelRatio`. The bundled copy
-// is rendered straight from its SVG, and only when the theme has none: an icon made from the
-// file would load Qt's SVG icon engine plugin even when the theme's copy is the one drawn.
+// The bundled icon at `size` device-independent pixels, rendered straight from its SVG for
+// `devicePixelRatio`. The tray draws this before it first shows: the theme's copy is the same
+// artwork, but looking it up walks the theme's folders and reading it loads every image format
+// plugin Qt has, which together took longer than the rest of the tray's set-up.
 QImage appImage(int size, qreal devicePixelRatio);
 } // namespace SymbolIcons
