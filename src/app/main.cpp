@@ -13,10 +13,12 @@
 #include <QCoroTask>
 #include <QSocketNotifier>
 #include <QThreadPool>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -117,6 +119,13 @@ QCoro::Task<> startOrHandOver(SingleInstance &instance, AppSettings &settings,
 // --help and --version are answered before anything starts: no display, no settings, no
 // autostart entry. Other arguments are left to Qt (-platform, -display, ...).
 void answerInformationRequests(int argc, char *argv[]) {
+    // The usual start names neither, and is spared a second application object.
+    const auto asksForInformation = [](std::string_view argument) {
+        return argument == "--help" || argument == "-h" || argument == "-?" ||
+               argument == "--help-all" || argument == "--version" || argument == "-v";
+    };
+    if (std::none_of(argv + 1, argv + argc, asksForInformation))
+        return;
     QCoreApplication probe(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zelvane"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELVANE_VERSION));
