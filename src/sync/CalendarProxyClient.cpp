@@ -5,8 +5,11 @@
 #include "core/AppConfig.h"
 #include "core/JsonRead.h"
 
+#include <QCoroFuture>
 #include <QJsonDocument>
 #include <QPointer>
+#include <QtConcurrent>
+#include <exception>
 
 CalendarProxyClient::CalendarProxyClient(SecretStore &secrets, Clock &clock, QObject *parent)
     : QObject(parent)
@@ -43,6 +46,11 @@ QCoro::Task<QByteArray> CalendarProxyClient::exchange(QString path, QByteArray v
 }
 
 namespace {
+struct DecodedPage {
+    ProxyListResponse<ProxyEvent> page;
+    std::exception_ptr failure;
+};
+
 // Query values are encoded fully so "+", "&" and "=" in them survive the trip.
 QUrlQuery makeQuery(std::initializer_list<std::pair<QString, QString>> items) {
     QUrlQuery query;
@@ -101,7 +109,21 @@ QCoro::Task<QList<ProxyEvent>> CalendarProxyClient::fetchEvents(QString grantId,
                                QString::fromLatin1(QUrl::toPercentEncoding(*cursor)));
         const QByteArray answer =
             co_await exchange(QStringLiteral("events"), HttpVerb::get, query, {});
-        auto response = ProxyListResponse<ProxyEvent>::decode(answer);
+        // A page holds a few hundred events: read on a worker, so that a refresh of many
+        // accounts leaves the main thread free. A malformed page fails as it would here.
+        QFuture<DecodedPage> decoding = QtConcurrent::run([answer] {
+            DecodedPage decoded;
+            try {
+                decoded.page = ProxyListResponse<ProxyEvent>::decode(answer);
+            } catch (...) {
+                decoded.failure = std::current_exception();
+            }
+            return decoded;
+        });
+        DecodedPage decoded = co_await decoding;
+        if (decoded.failure)
+            std::rethrow_exception(decoded.failure);
+        ProxyListResponse<ProxyEvent> &response = decoded.page;
         events.append(std::move(response.data));
         if (!response.nextCursor || response.nextCursor->isEmpty() || page == maxPages)
             break;

@@ -5,6 +5,7 @@
 #include "core/JsonRead.h"
 #include "platform/PrivateFiles.h"
 
+#include <QCoroFuture>
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -89,24 +90,41 @@ CalendarEvent eventFromJson(const QJsonValue &value) {
 }
 } // namespace
 
-EventCache::EventCache(const QString &folder) {
+struct EventCache::Disk {
+    explicit Disk(const QString &path)
+        : folder(path) {}
+
+    void write(const Lists &lists);
+
+    PrivateFiles::Folder folder;
+    // A digest of what the file holds, so an unchanged refresh writes nothing; the file's text
+    // itself is not worth keeping in memory.
+    QByteArray written;
+};
+
+EventCache::EventCache(const QString &folder)
+    : m_lastWrite(QtFuture::makeReadyFuture()) {
     if (!folder.isEmpty())
-        m_folder = std::make_unique<PrivateFiles::Folder>(folder);
+        m_disk = std::make_shared<Disk>(folder);
     const auto bytes =
-        m_folder ? m_folder->read(QLatin1String(fileName), maxFileBytes) : std::nullopt;
+        m_disk ? m_disk->folder.read(QLatin1String(fileName), maxFileBytes) : std::nullopt;
     if (!bytes)
         return;
     // A file that does not read whole is no list at all: half a list could drop a meeting
     // and keep one that was moved.
     try {
         m_lists = decode(*bytes);
-        m_written = digest(*bytes);
+        m_disk->written = digest(*bytes);
     } catch (const DecodingError &error) {
         qCWarning(lcSync) << "the stored events are unreadable:" << error.detail();
     }
 }
 
-EventCache::~EventCache() = default;
+// What was asked to be written is on disk before the cache goes: nothing is lost at quit, and
+// a cache made after this one reads what this one wrote.
+EventCache::~EventCache() {
+    m_lastWrite.waitForFinished();
+}
 
 void EventCache::replace(const QString &accountId, const QList<CalendarEvent> &events) {
     m_lists.insert(accountId, events);
@@ -114,31 +132,47 @@ void EventCache::replace(const QString &accountId, const QList<CalendarEvent> &e
 
 void EventCache::drop(const QString &accountId) {
     if (m_lists.remove(accountId))
-        save();
+        saveNow();
 }
 
 void EventCache::keepOnly(const QSet<QString> &accountIds) {
     if (m_lists.removeIf(
             [&accountIds](const auto &entry) { return !accountIds.contains(entry.key()); }) > 0)
-        save();
+        saveNow();
 }
 
-void EventCache::save() {
-    if (!m_folder || !m_folder->isOpen())
+void EventCache::saveNow() {
+    if (!m_disk || !m_disk->folder.isOpen())
         return;
-    const QByteArray bytes = encode(m_lists);
-    const QByteArray written = digest(bytes);
-    if (written == m_written)
+    // After any write still on its way, which holds older lists.
+    m_lastWrite.waitForFinished();
+    m_disk->write(m_lists);
+}
+
+QCoro::Task<> EventCache::save() {
+    if (!m_disk || !m_disk->folder.isOpen())
+        co_return;
+    // Encoding thousands of events and waiting for the disk are no work for the main thread.
+    m_lastWrite = m_lastWrite.then(QtFuture::Launch::Async,
+                                   [disk = m_disk, lists = m_lists] { disk->write(lists); });
+    QFuture<void> written = m_lastWrite;
+    co_await written;
+}
+
+void EventCache::Disk::write(const Lists &lists) {
+    const QByteArray bytes = encode(lists);
+    const QByteArray digested = digest(bytes);
+    if (digested == written)
         return;
     if (bytes.size() > maxFileBytes) {
         // Kept in memory only: a file this large would not be read back.
         qCWarning(lcSync) << "the events are too many to keep on disk:" << bytes.size() << "bytes";
-        m_folder->remove(QLatin1String(fileName));
-        m_written.clear();
+        folder.remove(QLatin1String(fileName));
+        written.clear();
         return;
     }
-    if (m_folder->write(QLatin1String(fileName), bytes))
-        m_written = written;
+    if (folder.write(QLatin1String(fileName), bytes))
+        written = digested;
     else
         qCWarning(lcSync) << "the events could not be kept on disk";
 }

@@ -3,6 +3,8 @@
 #include "core/CalendarEvent.h"
 
 #include <QByteArray>
+#include <QCoroTask>
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -33,8 +35,11 @@ public:
     const Lists &lists() const { return m_lists; }
     // Replaces the account's list in memory; the file follows at the next save.
     void replace(const QString &accountId, const QList<CalendarEvent> &events);
-    // Writes the lists, when they changed since the file was last written.
-    void save();
+    // Writes the lists on a worker, when they changed since the file was last written; the task
+    // ends once they are written or the write failed. Writes follow one another in the order
+    // asked for, so the file ends with the newest lists.
+    QCoro::Task<> save();
+    // Both write at once: an account's events leave the disk with the account.
     void drop(const QString &accountId);
     // Drops the lists of every account not named.
     void keepOnly(const QSet<QString> &accountIds);
@@ -44,9 +49,12 @@ public:
     static Lists decode(const QByteArray &bytes);
 
 private:
-    std::unique_ptr<PrivateFiles::Folder> m_folder;
+    void saveNow();
+
+    // The file and what it holds, touched by one write at a time.
+    struct Disk;
+    std::shared_ptr<Disk> m_disk;
     Lists m_lists;
-    // A digest of what the file holds, so an unchanged refresh writes nothing; the file's text
-    // itself is not worth keeping in memory.
-    QByteArray m_written;
+    // The last write asked for; the next one starts when it ends.
+    QFuture<void> m_lastWrite;
 };

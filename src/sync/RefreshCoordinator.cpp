@@ -224,7 +224,7 @@ QCoro::Task<> RefreshCoordinator::refreshOnce() {
         co_await std::move(fetch);
     // Once per refresh, not per account: the file holds every account's events.
     if (self)
-        m_cache.save();
+        co_await m_cache.save();
 }
 
 QCoro::Task<> RefreshCoordinator::refreshAccount(ConnectedAccount account,
