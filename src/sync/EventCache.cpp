@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QtConcurrent>
 
 namespace {
 constexpr int formatVersion = 1;
@@ -94,6 +95,7 @@ struct EventCache::Disk {
     explicit Disk(const QString &path)
         : folder(path) {}
 
+    Lists load();
     void write(const Lists &lists);
 
     PrivateFiles::Folder folder;
@@ -102,22 +104,43 @@ struct EventCache::Disk {
     QByteArray written;
 };
 
-EventCache::EventCache(const QString &folder)
-    : m_lastWrite(QtFuture::makeReadyFuture()) {
+EventCache::EventCache(const QString &folder) {
     if (!folder.isEmpty())
         m_disk = std::make_shared<Disk>(folder);
-    const auto bytes =
-        m_disk ? m_disk->folder.read(QLatin1String(fileName), maxFileBytes) : std::nullopt;
+    // Thousands of events take longer to read than the rest of the app's start.
+    m_loading = m_disk ? QtConcurrent::run([disk = m_disk] { return disk->load(); })
+                       : QtFuture::makeReadyFuture(Lists());
+    m_loaded = m_loading.then([](const Lists &) {});
+    m_lastWrite = m_loaded;
+}
+
+EventCache::Lists EventCache::Disk::load() {
+    const auto bytes = folder.read(QLatin1String(fileName), maxFileBytes);
     if (!bytes)
-        return;
+        return {};
     // A file that does not read whole is no list at all: half a list could drop a meeting
     // and keep one that was moved.
     try {
-        m_lists = decode(*bytes);
-        m_disk->written = digest(*bytes);
+        Lists lists = decode(*bytes);
+        written = digest(*bytes);
+        return lists;
     } catch (const DecodingError &error) {
         qCWarning(lcSync) << "the stored events are unreadable:" << error.detail();
+        return {};
     }
+}
+
+void EventCache::takeLoaded() {
+    if (m_taken)
+        return;
+    m_taken = true;
+    m_lists = m_loading.result();
+    m_loading = {};
+}
+
+const EventCache::Lists &EventCache::lists() {
+    takeLoaded();
+    return m_lists;
 }
 
 // What was asked to be written is on disk before the cache goes: nothing is lost at quit, and
@@ -127,15 +150,18 @@ EventCache::~EventCache() {
 }
 
 void EventCache::replace(const QString &accountId, const QList<CalendarEvent> &events) {
+    takeLoaded();
     m_lists.insert(accountId, events);
 }
 
 void EventCache::drop(const QString &accountId) {
+    takeLoaded();
     if (m_lists.remove(accountId))
         saveNow();
 }
 
 void EventCache::keepOnly(const QSet<QString> &accountIds) {
+    takeLoaded();
     if (m_lists.removeIf(
             [&accountIds](const auto &entry) { return !accountIds.contains(entry.key()); }) > 0)
         saveNow();
@@ -152,6 +178,7 @@ void EventCache::saveNow() {
 QCoro::Task<> EventCache::save() {
     if (!m_disk || !m_disk->folder.isOpen())
         co_return;
+    takeLoaded();
     // Encoding thousands of events and waiting for the disk are no work for the main thread.
     m_lastWrite = m_lastWrite.then(QtFuture::Launch::Async,
                                    [disk = m_disk, lists = m_lists] { disk->write(lists); });

@@ -25,14 +25,17 @@ public:
     static constexpr const char *fileName = "Events.json";
     static constexpr qint64 maxFileBytes = 16 * 1024 * 1024;
 
-    // Reads what `folder` holds; an empty `folder` keeps the lists in memory only.
+    // Starts reading what `folder` holds on a worker; an empty `folder` keeps the lists in
+    // memory only.
     explicit EventCache(const QString &folder);
     ~EventCache();
     EventCache(const EventCache &) = delete;
     EventCache &operator=(const EventCache &) = delete;
 
+    // Finishes once the file is read. Everything below waits for that when called before.
+    QFuture<void> loaded() const { return m_loaded; }
     // Each account's list, by account id.
-    const Lists &lists() const { return m_lists; }
+    const Lists &lists();
     // Replaces the account's list in memory; the file follows at the next save.
     void replace(const QString &accountId, const QList<CalendarEvent> &events);
     // Writes the lists on a worker, when they changed since the file was last written; the task
@@ -50,11 +53,16 @@ public:
 
 private:
     void saveNow();
+    // Takes over what the read found, the first time it is asked for.
+    void takeLoaded();
 
     // The file and what it holds, touched by one write at a time.
     struct Disk;
     std::shared_ptr<Disk> m_disk;
     Lists m_lists;
+    QFuture<Lists> m_loading;
+    QFuture<void> m_loaded;
+    bool m_taken = false;
     // The last write asked for; the next one starts when it ends.
     QFuture<void> m_lastWrite;
 };

@@ -71,7 +71,12 @@ RefreshCoordinator::~RefreshCoordinator() {
     stopMonitoring();
 }
 
-void RefreshCoordinator::restoreCache() {
+QCoro::Task<> RefreshCoordinator::restoreCache() {
+    QPointer<RefreshCoordinator> self(this);
+    QFuture<void> loaded = m_cache.loaded();
+    co_await loaded;
+    if (!self)
+        co_return;
     QSet<QString> connected;
     for (const ConnectedAccount &account : m_accounts.accounts())
         connected.insert(account.id);
@@ -79,7 +84,8 @@ void RefreshCoordinator::restoreCache() {
     bool restored = false;
     for (const ConnectedAccount &account : m_accounts.accounts()) {
         const auto kept = m_cache.lists().constFind(account.id);
-        if (kept == m_cache.lists().cend())
+        // A refresh or the desktop's store may have been quicker than the disk.
+        if (kept == m_cache.lists().cend() || m_batches.contains(account.id))
             continue;
         // Stamped with the account as it is now, whatever the file says.
         QList<CalendarEvent> events = *kept;
@@ -210,6 +216,11 @@ QCoro::Task<> RefreshCoordinator::fetchEvents() {
 
 QCoro::Task<> RefreshCoordinator::refreshOnce() {
     QPointer<RefreshCoordinator> self(this);
+    // The kept lists first: a fresh one must not be overwritten by what the disk held.
+    QFuture<void> loaded = m_cache.loaded();
+    co_await loaded;
+    if (!self)
+        co_return;
     AccountCalendars calendars = co_await listCalendars();
     if (!self)
         co_return;

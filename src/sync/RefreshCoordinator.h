@@ -112,8 +112,9 @@ private:
     // Publishes the last batch of every connected account.
     void publishBatches();
     void forgetAccount(const ConnectedAccount &account);
-    // Publishes the kept events of the connected accounts; the rest are dropped.
-    void restoreCache();
+    // Once the file is read, publishes the kept events of the connected accounts; the rest are
+    // dropped.
+    QCoro::Task<> restoreCache();
     // The desktop's calendars changed on their own: their account's batch is replaced now.
     void takeDesktopEvents();
     void takeDesktopCalendars();

@@ -105,8 +105,12 @@ class TestSyncHttp : public QObject {
             array.append(a.toJson());
         if (!accounts.isEmpty())
             settings->setValue(AppSettings::Key::ConnectedAccounts, QJsonDocument(array).toJson());
-        return std::make_unique<CalendarService>(*settings, nylas, secrets, auth, clock,
-                                                 cacheFolder);
+        auto service =
+            std::make_unique<CalendarService>(*settings, nylas, secrets, auth, clock, cacheFolder);
+        // The kept events are read on a worker and published once the main thread hears so.
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        return service;
     }
     // Where the last good events are kept; empty keeps them in memory only.
     QString cacheFolder;
