@@ -186,7 +186,6 @@ private Q_SLOTS:
         QTest::addColumn<QLocale>("locale");
         QTest::addColumn<QString>("time");
         QTest::newRow("C") << QLocale(u"C"_s) << u"10:00"_s;
-        QTest::newRow("de_DE") << QLocale(u"de_DE"_s) << u"10:00"_s;
         QTest::newRow("en_US") << QLocale(u"en_US"_s) << u"10:00 AM"_s;
     }
     void trayTimesWithoutSeconds() {
