@@ -344,26 +344,14 @@ private Q_SLOTS:
     }
 
     // Feeds made to exhaust the reader are refused within moments, with the reason the
-    // account row shows.
+    // account row shows (the deepest and the busiest feeds are tests/hostile's).
     void refusesFeedsMadeToExhaust_data() {
         QTest::addColumn<QByteArray>("ics");
         QTest::addColumn<int>("reason");
-        QByteArray nested = "BEGIN:VCALENDAR\r\n";
-        for (int i = 0; i < 300'000; ++i)
-            nested += "BEGIN:X-A\r\n";
-        for (int i = 0; i < 300'000; ++i)
-            nested += "END:X-A\r\n";
-        QTest::newRow("300,000 components deep") << nested << int(FeedError::Reason::tooDeep);
         QByteArray folded = "BEGIN:VCALENDAR\r\n";
         for (int i = 0; i < FeedParser::maximumDepth; ++i)
             folded += "BEG\r\n IN:X-A\r\n";
         QTest::newRow("folded, one level too deep") << folded << int(FeedError::Reason::tooDeep);
-        QList<QByteArray> minutely;
-        for (int i = 0; i < 10'000; ++i)
-            minutely << "UID:m" + QByteArray::number(i) +
-                            "|DTSTART:20270301T000000Z|RRULE:FREQ=MINUTELY";
-        QTest::newRow("10,000 events every minute")
-            << feed(minutely) << int(FeedError::Reason::tooComplex);
         QByteArray rules = "UID:r|DTSTART:20270301T000000Z";
         for (int i = 0; i < 60; ++i)
             rules += "|RRULE:FREQ=MINUTELY;INTERVAL=" + QByteArray::number(i + 1);
