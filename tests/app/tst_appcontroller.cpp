@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
@@ -136,13 +135,6 @@ private:
         return std::any_of(requests.begin(), requests.end(), [](const QJsonValue &r) {
             return r["method"].toString() == "DELETE"_L1;
         });
-    }
-
-    // Sets up a fault of the stand-in backend.
-    void fault(const QJsonObject &body) {
-        QNetworkRequest request(QUrl(backend.origin() + u"/_admin/faults"_s));
-        request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
-        finish(network.post(request, QJsonDocument(body).toJson()));
     }
 
 private Q_SLOTS:
@@ -434,14 +426,15 @@ private Q_SLOTS:
             return view->providerRow(provider)->connectButton();
         };
         click(view, u"Continue"_s);
-        fault({{"endpoint", "nylas/auth-url"}, {"status", 500}, {"times", 1}});
+        backend.admin("POST", u"faults"_s,
+                      {{"endpoint", "nylas/auth-url"}, {"status", 500}, {"times", 1}});
         QTest::mouseClick(connect(CalendarProvider::microsoft), Qt::LeftButton);
         QTRY_COMPARE(view->errorLabel()->text(),
                      u"Zelvane's sign-in service is not working right now (HTTP error 500). "
                      u"Try again later, or use a calendar feed."_s);
         QVERIFY(view->errorLabel()->isVisible() && opened.isEmpty());
 
-        fault({{"endpoint", "nylas/auth-url"}, {"delayMs", 1000}});
+        backend.admin("POST", u"faults"_s, {{"endpoint", "nylas/auth-url"}, {"delayMs", 1000}});
         QTest::mouseClick(connect(CalendarProvider::google), Qt::LeftButton);
         QVERIFY(!view->errorLabel()->isVisible());
         QVERIFY(!connect(CalendarProvider::microsoft)->isEnabled() &&

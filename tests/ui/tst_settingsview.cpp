@@ -95,6 +95,16 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(calendar().accountCalendars().size(), accounts.size(), 10'000);
     }
 
+    // The window and its services again from what they stored, as after a restart.
+    void reopen() {
+        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
+        view.reset();
+        sms.reset();
+        services.reset();
+        settings = env->makeSettings();
+        openWith({});
+    }
+
     // The last calendar sign-in page the app sent the browser to.
     QUrl signInPage() const {
         for (auto it = opened.crbegin(); it != opened.crend(); ++it)
@@ -453,12 +463,7 @@ private Q_SLOTS:
         view->selectTab(SidebarTab::ai);
         QVERIFY(!ai->testResultLabel()->isVisible() && ai->keyProblemLabel()->isVisible());
 
-        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
-        view.reset();
-        sms.reset();
-        services.reset();
-        settings = env->makeSettings();
-        openWith({});
+        reopen();
         view->selectTab(SidebarTab::ai);
         QTRY_COMPARE(view->ai()->keyField()->text(), u"sk-wrong"_s);
         QCOMPARE(badgeOf()->text(), u"Not working"_s);
@@ -483,12 +488,7 @@ private Q_SLOTS:
         QTest::keyClicks(view->sms()->phoneField(), u"+15551234567"_s);
         QCOMPARE(sms->phoneNumber(), u"+15551234567"_s);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
-        view.reset();
-        sms.reset();
-        services.reset();
-        settings = env->makeSettings();
-        openWith({});
+        reopen();
         view->selectTab(SidebarTab::sms);
         QVERIFY(view->sms()->enableSwitch()->isChecked() && view->sms()->phoneField()->isEnabled());
         QCOMPARE(view->sms()->phoneField()->text(), u"+15551234567"_s);
