@@ -1,23 +1,13 @@
 #pragma once
 
-#include "LoopbackHttpServer.h"
-
-#include <QCryptographicHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSet>
-#include <QUrlQuery>
+#include "FakeOAuth.h"
 
 // Google's OAuth 2.0 endpoints, Calendar API v3 and Gmail API on 127.0.0.1, answering in the
 // shapes of Google's public references: the token endpoint (authorization_code with PKCE,
 // refresh_token, invalid_grant), the revocation endpoint, calendarList and events.list with
 // page tokens, messages.list (ids only) and messages.get in the metadata format.
-class FakeGoogle {
+class FakeGoogle : public FakeOAuth {
 public:
-    using Response = LoopbackHttpServer::Response;
-    using Request = LoopbackHttpServer::Request;
-
     static inline const QString clientId = QStringLiteral("1234-fake.apps.googleusercontent.com");
     static inline const QString clientSecret = QStringLiteral("GOCSPX-fake-client-secret");
     static inline const QString email = QStringLiteral("alex@example.test");
@@ -64,8 +54,6 @@ public:
         });
         return server.start();
     }
-    QString origin() const { return server.origin(); }
-
     // What Google's consent page does when the user agrees: checks the request and issues a
     // code bound to the challenge and redirect address. Empty when the request is wrong.
     QString consent(const QUrl &authUrl) {
@@ -80,45 +68,20 @@ public:
             value("code_challenge").size() != 43 || value("state").size() < 22 ||
             !value("scope").contains(QLatin1String("calendar.readonly")))
             return {};
-        const QString code = QStringLiteral("4/0fake-code-%1").arg(++m_issued);
-        m_codes.insert(code, {value("code_challenge"), value("redirect_uri")});
-        return code;
-    }
-
-    QList<Request> requestsTo(const QString &path) const {
-        QList<Request> found;
-        for (const Request &r : server.requests())
-            if (r.path() == path)
-                found.append(r);
-        return found;
+        return issueCode(QStringLiteral("4/0fake-code-"), query);
     }
     static QUrlQuery form(const Request &r) { return QUrlQuery(QString::fromUtf8(r.body)); }
     static QUrlQuery query(const Request &r) {
         return QUrlQuery(QUrl(QString::fromUtf8(r.target)));
     }
 
-    QSet<QString> validAccess;
-    QSet<QString> validRefresh;
     QSet<QString> revokedTokens;
-    QStringList issuedTokens;
 
 private:
-    struct PendingCode {
-        QString challenge;
-        QString redirect;
-    };
-
     static Response oauthError(const char *error, int status = 400) {
         return Response::json(
             QJsonDocument(QJsonObject{{"error", error}, {"error_description", "refused"}}).toJson(),
             status);
-    }
-
-    QString newToken(const char *prefix) {
-        const QString token =
-            QLatin1String(prefix) + QString::number(++m_issued) + QStringLiteral("-secretpart");
-        issuedTokens.append(token);
-        return token;
     }
 
     Response token(const Request &r) {
@@ -130,25 +93,16 @@ private:
             return oauthError("invalid_client", 401);
         QJsonObject answer{{"token_type", "Bearer"}, {"expires_in", expiresIn}};
         if (value("grant_type") == QLatin1String("authorization_code")) {
-            const auto pending = m_codes.take(value("code"));
-            const QString challenge = QString::fromLatin1(
-                QCryptographicHash::hash(value("code_verifier").toLatin1(),
-                                         QCryptographicHash::Sha256)
-                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-            if (pending.challenge.isEmpty() || pending.challenge != challenge ||
-                pending.redirect != value("redirect_uri"))
+            if (!redeems(f))
                 return oauthError("invalid_grant");
             const QString refresh = newToken("1//fake-refresh-");
             validRefresh.insert(refresh);
             answer.insert("refresh_token", refresh);
-            const QByteArray claims =
-                QJsonDocument(QJsonObject{{"iss", "https://accounts.google.com"},
-                                          {"email", email},
-                                          {"email_verified", true}})
-                    .toJson(QJsonDocument::Compact)
-                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+            const QByteArray claimed = claims({{"iss", "https://accounts.google.com"},
+                                               {"email", email},
+                                               {"email_verified", true}});
             answer.insert("id_token",
-                          QString::fromLatin1("eyJhbGciOiJSUzI1NiJ9." + claims + ".c2lnbmF0dXJl"));
+                          QString::fromLatin1("eyJhbGciOiJSUzI1NiJ9." + claimed + ".c2lnbmF0dXJl"));
         } else if (value("grant_type") == QLatin1String("refresh_token")) {
             if (!validRefresh.contains(value("refresh_token")))
                 return oauthError("invalid_grant");
@@ -245,8 +199,4 @@ private:
                               R"(found.","status":"NOT_FOUND"}})",
                               404);
     }
-
-    LoopbackHttpServer server;
-    QHash<QString, PendingCode> m_codes;
-    int m_issued = 0;
 };

@@ -1,23 +1,13 @@
 #pragma once
 
-#include "LoopbackHttpServer.h"
-
-#include <QCryptographicHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSet>
-#include <QUrlQuery>
+#include "FakeOAuth.h"
 
 // The Microsoft identity platform's v2.0 endpoints (common tenant) and Microsoft Graph v1.0 on
 // 127.0.0.1, in the shapes of their public references: authorization code with PKCE, refresh
 // tokens that rotate on every use, me/calendars and calendarView paged by @odata.nextLink,
 // me/messages with $search (one quoted phrase), $top and $select.
-class FakeMicrosoft {
+class FakeMicrosoft : public FakeOAuth {
 public:
-    using Response = LoopbackHttpServer::Response;
-    using Request = LoopbackHttpServer::Request;
-
     static inline const QString clientId = QStringLiteral("00000000-1111-2222-3333-444444444444");
     static inline const QString clientSecret = QStringLiteral("ms~fake-client-secret");
     static inline const QString email = QStringLiteral("sam@contoso.test");
@@ -28,9 +18,6 @@ public:
     QJsonArray events;
     QJsonArray mail; // Graph message resources, newest first
     int expiresIn = 3600;
-    QSet<QString> validAccess;
-    QSet<QString> validRefresh;
-    QStringList issuedTokens;
 
     bool start() {
         server.on(QStringLiteral("/common/oauth2/v2.0/token"),
@@ -44,8 +31,6 @@ public:
         server.on(messagesPath, [this](const Request &r) { return messages(r); });
         return server.start();
     }
-    QString origin() const { return server.origin(); }
-
     QString consent(const QUrl &authUrl) {
         const QUrlQuery query(authUrl);
         const auto value = [&](const char *key) {
@@ -57,32 +42,10 @@ public:
             !value("scope").contains(QLatin1String("offline_access")) ||
             !value("scope").contains(QLatin1String("Calendars.Read")))
             return {};
-        const QString code = QStringLiteral("M.C5-fake-code-%1").arg(++m_issued);
-        m_codes.insert(code, {value("code_challenge"), value("redirect_uri")});
-        return code;
-    }
-
-    QList<Request> requestsTo(const QString &path) const {
-        QList<Request> found;
-        for (const Request &r : server.requests())
-            if (r.path() == path)
-                found.append(r);
-        return found;
+        return issueCode(QStringLiteral("M.C5-fake-code-"), query);
     }
 
 private:
-    struct PendingCode {
-        QString challenge;
-        QString redirect;
-    };
-
-    QString newToken(const char *prefix) {
-        const QString token =
-            QLatin1String(prefix) + QString::number(++m_issued) + QStringLiteral("-secretpart");
-        issuedTokens.append(token);
-        return token;
-    }
-
     static Response oauthError(const char *error) {
         return Response::json(
             QJsonDocument(QJsonObject{{"error", error}, {"error_description", "AADSTS70000"}})
@@ -98,13 +61,7 @@ private:
         if (value("client_id") != clientId || value("client_secret") != clientSecret)
             return oauthError("invalid_client");
         if (value("grant_type") == QLatin1String("authorization_code")) {
-            const auto pending = m_codes.take(value("code"));
-            const QString challenge = QString::fromLatin1(
-                QCryptographicHash::hash(value("code_verifier").toLatin1(),
-                                         QCryptographicHash::Sha256)
-                    .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-            if (pending.challenge.isEmpty() || pending.challenge != challenge ||
-                pending.redirect != value("redirect_uri"))
+            if (!redeems(f))
                 return oauthError("invalid_grant");
         } else if (value("grant_type") != QLatin1String("refresh_token") ||
                    !validRefresh.remove(value("refresh_token"))) {
@@ -114,10 +71,7 @@ private:
         validRefresh.insert(refresh);
         const QString access = newToken("EwB-fake-access-");
         validAccess.insert(access);
-        const QByteArray claims =
-            QJsonDocument(QJsonObject{{"preferred_username", email}, {"name", "Sam"}})
-                .toJson(QJsonDocument::Compact)
-                .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+        const QByteArray claimed = claims({{"preferred_username", email}, {"name", "Sam"}});
         return Response::json(
             QJsonDocument(QJsonObject{{"token_type", "Bearer"},
                                       {"scope", value("scope")},
@@ -125,7 +79,7 @@ private:
                                       {"access_token", access},
                                       {"refresh_token", refresh},
                                       {"id_token", QString::fromLatin1("eyJ0eXAiOiJKV1QifQ." +
-                                                                       claims + ".c2ln")}})
+                                                                       claimed + ".c2ln")}})
                 .toJson());
     }
 
@@ -188,8 +142,4 @@ private:
         }
         return Response::json(QJsonDocument(QJsonObject{{"value", items}}).toJson());
     }
-
-    LoopbackHttpServer server;
-    QHash<QString, PendingCode> m_codes;
-    int m_issued = 0;
 };

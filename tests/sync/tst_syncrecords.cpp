@@ -344,26 +344,14 @@ private Q_SLOTS:
     }
 
     // Feeds made to exhaust the reader are refused within moments, with the reason the
-    // account row shows.
+    // account row shows (the deepest and the busiest feeds are tests/hostile's).
     void refusesFeedsMadeToExhaust_data() {
         QTest::addColumn<QByteArray>("ics");
         QTest::addColumn<int>("reason");
-        QByteArray nested = "BEGIN:VCALENDAR\r\n";
-        for (int i = 0; i < 300'000; ++i)
-            nested += "BEGIN:X-A\r\n";
-        for (int i = 0; i < 300'000; ++i)
-            nested += "END:X-A\r\n";
-        QTest::newRow("300,000 components deep") << nested << int(FeedError::Reason::tooDeep);
         QByteArray folded = "BEGIN:VCALENDAR\r\n";
         for (int i = 0; i < FeedParser::maximumDepth; ++i)
             folded += "BEG\r\n IN:X-A\r\n";
         QTest::newRow("folded, one level too deep") << folded << int(FeedError::Reason::tooDeep);
-        QList<QByteArray> minutely;
-        for (int i = 0; i < 10'000; ++i)
-            minutely << "UID:m" + QByteArray::number(i) +
-                            "|DTSTART:20270301T000000Z|RRULE:FREQ=MINUTELY";
-        QTest::newRow("10,000 events every minute")
-            << feed(minutely) << int(FeedError::Reason::tooComplex);
         QByteArray rules = "UID:r|DTSTART:20270301T000000Z";
         for (int i = 0; i < 60; ++i)
             rules += "|RRULE:FREQ=MINUTELY;INTERVAL=" + QByteArray::number(i + 1);
@@ -572,30 +560,15 @@ private Q_SLOTS:
         const EventCache::Lists back = EventCache::decode(EventCache::encode(lists));
         QCOMPARE(back.keys().size(), 3);
         QVERIFY(back.value(u"NONE"_s).isEmpty());
-        const CalendarEvent a = back.value(u"ACC"_s).value(0);
-        QCOMPARE(a.id, full.id);
-        QCOMPARE(a.title, full.title);
-        QCOMPARE(a.startDate, full.startDate);
-        QCOMPARE(a.endDate, full.endDate);
-        QCOMPARE(a.calendarTitle, full.calendarTitle);
-        QCOMPARE(a.calendarColor, full.calendarColor);
-        QCOMPARE(a.isAllDay, false);
-        QCOMPARE(a.meetingLink, full.meetingLink);
-        QCOMPARE(a.attendeeEmails, full.attendeeEmails);
-        QCOMPARE(a.organizerEmail, full.organizerEmail);
-        QCOMPARE(a.location, full.location);
-        QCOMPARE(a.notes, full.notes);
-        QCOMPARE(a.calendarId, full.calendarId);
-        QCOMPARE(a.provider, full.provider);
-        QCOMPARE(a.accountId, full.accountId);
-        QCOMPARE(a.conferencingProvider, full.conferencingProvider);
-        const CalendarEvent f = back.value(u"FEED"_s).value(0);
-        QCOMPARE(f.startDate, bare.startDate);
-        QVERIFY(f.isAllDay);
-        QVERIFY(!f.calendarColor.isValid());
-        QVERIFY(!f.meetingLink && !f.organizerEmail && !f.location && !f.notes && !f.calendarId &&
-                !f.accountId && !f.conferencingProvider);
-        QCOMPARE(f.provider, CalendarProvider::feed);
+        // Every field, not only the id the events' own == compares.
+        const auto fields = [](const CalendarEvent &e) {
+            return std::tuple(e.id, e.title, e.startDate, e.endDate, e.calendarTitle,
+                              e.calendarColor, e.isAllDay, e.meetingLink, e.attendeeEmails,
+                              e.organizerEmail, e.location, e.notes, e.calendarId, e.provider,
+                              e.accountId, e.conferencingProvider);
+        };
+        QVERIFY(fields(back.value(u"ACC"_s).value(0)) == fields(full));
+        QVERIFY(fields(back.value(u"FEED"_s).value(0)) == fields(bare));
         // Equal lists write equal bytes, whatever order the accounts were put in.
         QCOMPARE(EventCache::encode(back), EventCache::encode(lists));
     }

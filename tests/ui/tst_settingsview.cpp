@@ -95,6 +95,16 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(calendar().accountCalendars().size(), accounts.size(), 10'000);
     }
 
+    // The window and its services again from what they stored, as after a restart.
+    void reopen() {
+        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
+        view.reset();
+        sms.reset();
+        services.reset();
+        settings = env->makeSettings();
+        openWith({});
+    }
+
     // The last calendar sign-in page the app sent the browser to.
     QUrl signInPage() const {
         for (auto it = opened.crbegin(); it != opened.crend(); ++it)
@@ -351,10 +361,8 @@ private Q_SLOTS:
         workStyle->setFocus();
         QTest::keyClick(workStyle, Qt::Key_Down);
         QCOMPARE(workStyle->currentText(), u"Notification only"_s);
-        QCOMPARE(env->makeSettings()->alertStyle(work.id), AlertStyle::notificationOnly);
-        QCOMPARE(env->makeSettings()->alertStyle(home.id), AlertStyle::fullScreen);
+        QCOMPARE(settings->alertStyle(work.id), AlertStyle::notificationOnly);
         QCOMPARE(homeStyle->currentText(), u"Full-screen"_s);
-        QCOMPARE(general->alertStyleBox(work.id), workStyle);
 
         // Changed elsewhere, the box follows.
         settings->setAlertStyle(home.id, AlertStyle::notificationOnly);
@@ -455,12 +463,7 @@ private Q_SLOTS:
         view->selectTab(SidebarTab::ai);
         QVERIFY(!ai->testResultLabel()->isVisible() && ai->keyProblemLabel()->isVisible());
 
-        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
-        view.reset();
-        sms.reset();
-        services.reset();
-        settings = env->makeSettings();
-        openWith({});
+        reopen();
         view->selectTab(SidebarTab::ai);
         QTRY_COMPARE(view->ai()->keyField()->text(), u"sk-wrong"_s);
         QCOMPARE(badgeOf()->text(), u"Not working"_s);
@@ -485,12 +488,7 @@ private Q_SLOTS:
         QTest::keyClicks(view->sms()->phoneField(), u"+15551234567"_s);
         QCOMPARE(sms->phoneNumber(), u"+15551234567"_s);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!calendar().isLoading(), 10'000);
-        view.reset();
-        sms.reset();
-        services.reset();
-        settings = env->makeSettings();
-        openWith({});
+        reopen();
         view->selectTab(SidebarTab::sms);
         QVERIFY(view->sms()->enableSwitch()->isChecked() && view->sms()->phoneField()->isEnabled());
         QCOMPARE(view->sms()->phoneField()->text(), u"+15551234567"_s);
@@ -741,10 +739,9 @@ private Q_SLOTS:
     }
 
     // Worked through accessible actions alone, as Orca, switch access or voice control work
-    // it. The sidebar is a list of page tabs whose action changes the page and whose selected
-    // tab is announced; a switch's action changes its setting and its checked state is
-    // announced; every other control in every tab, the feed form and onboarding does what a
-    // click does.
+    // it: a switch's action changes its setting and its checked state is announced; every
+    // other control in every tab, the sidebar (page tabs, checked in tests/e2e over AT-SPI),
+    // the feed form and onboarding does what a click does.
     void accessibleActions() {
         QDesktopServices::setUrlHandler(u"https"_s, this, "open");
         const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler(u"https"_s); });
@@ -756,21 +753,6 @@ private Q_SLOTS:
             control->actionInterface()->doAction(
                 control->actionInterface()->actionNames().value(0));
         };
-        QAccessibleInterface *tabList = iface(view->sidebarItem(SidebarTab::accounts))->parent();
-        QCOMPARE(tabList->role(), QAccessible::PageTabList);
-        for (SidebarTab tab : SidebarTabs::all()) {
-            QAccessibleInterface *item = iface(view->sidebarItem(tab));
-            QCOMPARE(item->role(), QAccessible::PageTab);
-            QCOMPARE(item->parent()->object(), tabList->object());
-            QCOMPARE(item->text(QAccessible::Name), SidebarTabs::toString(tab));
-            activate(item);
-            QTRY_COMPARE(view->selectedTab(), tab);
-            for (SidebarTab other : SidebarTabs::all()) {
-                QCOMPARE(view->tabContent(other)->isVisible(), other == tab);
-                QCOMPARE(bool(iface(view->sidebarItem(other))->state().selected), other == tab);
-            }
-        }
-
         view->selectTab(SidebarTab::general);
         GeneralContent *general = view->general();
         activate(iface(general->findChild<QAbstractButton *>(u"calendars:"_s + account.id)));

@@ -357,7 +357,6 @@ private Q_SLOTS:
         QTest::addColumn<QLocale>("locale");
         QTest::addColumn<QString>("start");
         QTest::newRow("system (C.UTF-8)") << QLocale::system() << u"10:00 – 10:30"_s;
-        QTest::newRow("de_DE") << QLocale(u"de_DE"_s) << u"10:00 – 10:30"_s;
         QTest::newRow("en_US") << QLocale(u"en_US"_s) << u"10:00 AM – 10:30 AM"_s;
     }
     void clockTimesWithoutSeconds() {
