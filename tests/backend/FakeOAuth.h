@@ -17,13 +17,7 @@ public:
     using Request = LoopbackHttpServer::Request;
 
     QString origin() const { return server.origin(); }
-    QList<Request> requestsTo(const QString &path) const {
-        QList<Request> found;
-        for (const Request &r : server.requests())
-            if (r.path() == path)
-                found.append(r);
-        return found;
-    }
+    QList<Request> requestsTo(const QString &path) const { return server.requestsTo(path); }
 
     QSet<QString> validAccess;
     QSet<QString> validRefresh;

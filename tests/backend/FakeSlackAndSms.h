@@ -51,13 +51,7 @@ public:
                 found.append(QUrlQuery(QString::fromUtf8(r.body).replace(u'+', u' ')));
         return found;
     }
-    QList<Request> requestsTo(const QString &path) const {
-        QList<Request> found;
-        for (const Request &r : server.requests())
-            if (r.path() == path)
-                found.append(r);
-        return found;
-    }
+    QList<Request> requestsTo(const QString &path) const { return server.requestsTo(path); }
 
 private:
     static Response slackError(const char *error) {

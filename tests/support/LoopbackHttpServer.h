@@ -76,6 +76,14 @@ public:
     }
 
     const QList<Request> &requests() const { return m_requests; }
+    // The requests whose path is `path`, in the order they came.
+    QList<Request> requestsTo(QStringView path) const {
+        QList<Request> found;
+        for (const Request &r : m_requests)
+            if (r.path() == path)
+                found.append(r);
+        return found;
+    }
     void clearRequests() { m_requests.clear(); }
     // Connections the server is still holding without an answer.
     int openConnections() const { return int(m_buffers.size()); }
