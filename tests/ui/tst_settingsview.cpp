@@ -206,7 +206,8 @@ private Q_SLOTS:
         AccountsContent *accounts = view->accounts();
         QVERIFY(shows(accounts, google.email) && shows(accounts, u"Google"_s) &&
                 shows(accounts, u"Microsoft"_s) && !shows(accounts, u"No accounts connected"_s));
-        QTRY_VERIFY_WITH_TIMEOUT(!calendar().events().isEmpty(), 10'000);
+        // Each account's events are published as they come: both, once the refresh is over.
+        QTRY_VERIFY_WITH_TIMEOUT(!calendar().events().isEmpty() && !calendar().isLoading(), 10'000);
         view->selectTab(SidebarTab::general);
         GeneralContent *general = view->general();
         const QStringList texts = visibleTexts(general);
