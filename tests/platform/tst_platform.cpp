@@ -569,6 +569,10 @@ private Q_SLOTS:
         QCOMPARE(mode(folder.path()), 0700u);
         QCOMPARE(folder.write(name, "x"), plain);
         QCOMPARE(folder.read(name, 10), plain ? std::optional<QByteArray>("x") : std::nullopt);
+        const PrivateFiles::Folder::Entry entry = folder.entry(name);
+        QCOMPARE(entry.kind, plain ? PrivateFiles::Folder::Entry::Kind::regular
+                                   : PrivateFiles::Folder::Entry::Kind::other);
+        QCOMPARE(entry.size, plain ? 1 : 0);
         const auto filter = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
         QCOMPARE(QDir(folder.path()).entryList(filter), plain ? QStringList{name} : QStringList());
         QCOMPARE(QDir(parent.path()).entryList(filter), QStringList{u"private"_s});
